@@ -1,0 +1,184 @@
+#include "database.h"
+
+#include <algorithm>
+
+namespace jet {
+
+namespace {
+
+constexpr uint32_t kCatalogPage = 2;
+constexpr int kMaxOverflowHops = 8;
+
+// Reads page 0, or as much of it as the file has.
+Result<std::pair<std::unique_ptr<File>, DatabaseHeader>> OpenAndDecode(const std::string& path,
+                                                                       uint64_t* size) {
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<File> file, File::Open(path, File::Mode::kReadOnly));
+  JET_ASSIGN_OR_RETURN(*size, file->Size());
+  if (*size == 0) return Status::NotADatabase("The file is empty").AtFile(path);
+  std::vector<uint8_t> first(std::min<uint64_t>(*size, 4096));
+  JET_RETURN_IF_ERROR(file->ReadAt(0, first).AtFile(path));
+  Result<DatabaseHeader> header = DecodeHeader(first);
+  if (!header.ok()) {
+    Status s = header.TakeStatus();
+    return s.AtFile(path).AtPage(0);
+  }
+  const uint32_t page_size = header->format->page_size;
+  if (*size % page_size != 0) {
+    return Status::Corrupt("The file is truncated: its size (" + std::to_string(*size) +
+                           " bytes) is not a whole number of " + std::to_string(page_size) +
+                           "-byte pages")
+        .AtFile(path);
+  }
+  if (*size / page_size < 3) {
+    return Status::Corrupt("The file is truncated: it has no catalog").AtFile(path);
+  }
+  if (*size / page_size > 0xFFFFFF) {
+    return Status::Corrupt("The file is larger than any Jet database can be").AtFile(path);
+  }
+  return std::make_pair(std::move(file), *header);
+}
+
+}  // namespace
+
+Result<DatabaseInfo> Database::ReadInfo(const std::string& path) {
+  uint64_t size = 0;
+  JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size));
+  const DatabaseHeader& h = opened.second;
+  DatabaseInfo info;
+  info.version = h.format->version;
+  info.page_size = h.format->page_size;
+  info.page_count = uint32_t(size / h.format->page_size);
+  info.code_page = h.code_page;
+  info.sort_order = h.sort_order;
+  info.has_password = h.has_password;
+  info.encoded = h.encoding_key != 0;
+  return info;
+}
+
+Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Options options) {
+  uint64_t size = 0;
+  JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size));
+  DatabaseHeader header = opened.second;
+  if (header.encoding_key != 0) {
+    return Status::Error(ErrorKind::kEncrypted,
+                         "The database is encoded (encrypted); decode it in Access first")
+        .AtFile(path);
+  }
+  if (header.has_password) {
+    return Status::Error(ErrorKind::kPasswordProtected,
+                         "The database is protected by a password; remove the password in "
+                         "Access first")
+        .AtFile(path);
+  }
+  auto pager = std::make_unique<Pager>(std::move(opened.first), *header.format,
+                                       uint32_t(size / header.format->page_size),
+                                       options.cache_pages);
+  std::unique_ptr<Database> db(new Database(std::move(pager), header));
+  JET_RETURN_IF_ERROR(db->LoadCatalog());
+  return db;
+}
+
+Status Database::LoadCatalog() {
+  JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pager_, header_, kCatalogPage, "MSysObjects"));
+  auto catalog = std::make_shared<const TableDef>(std::move(def));
+  const ColumnDef* cols[5] = {catalog->FindColumn("Id"), catalog->FindColumn("ParentId"),
+                              catalog->FindColumn("Name"), catalog->FindColumn("Type"),
+                              catalog->FindColumn("Flags")};
+  for (const ColumnDef* c : cols) {
+    if (!c) return pager_->CorruptAt(kCatalogPage, "The catalog (MSysObjects) lacks a column");
+  }
+  size_t pos[5];
+  for (int i = 0; i < 5; ++i) pos[i] = size_t(cols[i] - catalog->columns.data());
+
+  TableScanner scan(*this, catalog);
+  std::vector<Value> row;
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, scan.Next(&row));
+    if (!more) break;
+    CatalogEntry e;
+    e.id = int32_t(row[pos[0]].integer);
+    e.parent_id = int32_t(row[pos[1]].integer);
+    e.name = row[pos[2]].bytes;
+    e.type = int16_t(row[pos[3]].integer);
+    e.flags = uint32_t(row[pos[4]].integer);
+    catalog_.push_back(std::move(e));
+  }
+  tables_[kCatalogPage] = catalog;
+  catalog_loaded_ = true;
+  return Status::Ok();
+}
+
+Result<std::vector<CatalogEntry>> Database::ListTables(bool include_system) {
+  std::vector<CatalogEntry> out;
+  for (const CatalogEntry& e : catalog_) {
+    if (!e.is_table()) continue;
+    if (e.is_system() && !include_system) continue;
+    out.push_back(e);
+  }
+  return out;
+}
+
+Result<std::shared_ptr<const TableDef>> Database::GetTable(const std::string& name) {
+  for (const CatalogEntry& e : catalog_) {
+    if (!e.is_table() || !NamesEqual(e.name, name)) continue;
+    auto it = tables_.find(e.tdef_page());
+    if (it != tables_.end() && it->second->name == e.name) return it->second;
+    JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pager_, header_, e.tdef_page(), e.name));
+    auto shared = std::make_shared<const TableDef>(std::move(def));
+    tables_[e.tdef_page()] = shared;
+    return shared;
+  }
+  return Status::NotFound("There is no table named '" + name + "'").AtFile(path());
+}
+
+TableScanner::TableScanner(Database& db, std::shared_ptr<const TableDef> table)
+    : db_(db), table_(std::move(table)), decoder_(db.pager(), db.header(), *table_) {}
+
+Status TableScanner::Start() {
+  started_ = true;
+  JET_ASSIGN_OR_RETURN(UsageMap map, ReadUsageMap(db_.pager(), table_->owned_pages));
+  pages_ = std::move(map.pages);
+  return Status::Ok();
+}
+
+Result<bool> TableScanner::Next(std::vector<Value>* values, RowId* id) {
+  if (!started_) JET_RETURN_IF_ERROR(Start());
+  Pager& pager = db_.pager();
+  const Format& f = pager.format();
+  while (true) {
+    if (!page_ || slot_ >= slot_count_) {
+      // Advance to the next data page of this table. The map may also list
+      // pages that were freed or reused; those are skipped.
+      page_.reset();
+      if (page_pos_ >= pages_.size()) return false;
+      JET_ASSIGN_OR_RETURN(PageRef page, pager.Read(pages_[page_pos_++]));
+      if (page->type() != kPageData || Le32(page->bytes.data() + f.data_owner) != table_->tdef_page) {
+        continue;
+      }
+      page_ = std::move(page);
+      slot_ = 0;
+      slot_count_ = RowSlotCount(*page_, f);
+      continue;
+    }
+    const uint32_t slot_number = slot_++;
+    JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page_, f, slot_number, pager.path()));
+    if (slot.deleted) continue;
+    ByteView bytes(page_->bytes.data() + slot.start, slot.end - slot.start);
+    PageRef holder = page_;
+    uint32_t at_page = page_->number;
+    for (int hops = 0; slot.overflow; ++hops) {
+      if (hops >= kMaxOverflowHops || bytes.size() < 4) {
+        return pager.CorruptAt(at_page, "A moved row's forwarding pointer is damaged");
+      }
+      RowPointer to = RowPointer::FromRaw(Le32(bytes.data()));
+      JET_ASSIGN_OR_RETURN(bytes, ReadRowBytes(pager, to, &holder));
+      JET_ASSIGN_OR_RETURN(slot, GetRowSlot(*holder, f, to.row, pager.path()));
+      at_page = to.page;
+    }
+    JET_RETURN_IF_ERROR(decoder_.Decode(bytes, at_page, values));
+    if (id) *id = RowId{page_->number, uint16_t(slot_number)};
+    return true;
+  }
+}
+
+}  // namespace jet

@@ -1,0 +1,84 @@
+// Value: one field of one row, as the engine reads and writes it.
+//
+// A value carries the column type it came from, so that it can be shown and
+// stored again exactly: a Single stays a float, Currency stays a scaled
+// integer, and a Decimal keeps its digits and scale.
+
+#ifndef JET_VALUE_H_
+#define JET_VALUE_H_
+
+#include <cstdint>
+#include <string>
+
+namespace jet {
+
+enum class ColumnType : uint8_t {
+  kBoolean = 0x01,
+  kByte = 0x02,
+  kInteger = 0x03,
+  kLong = 0x04,
+  kCurrency = 0x05,
+  kSingle = 0x06,
+  kDouble = 0x07,
+  kDateTime = 0x08,
+  kBinary = 0x09,
+  kText = 0x0A,
+  kOle = 0x0B,
+  kMemo = 0x0C,
+  kGuid = 0x0F,
+  kNumeric = 0x10,
+};
+
+
+// A Jet Decimal: sign, 96..128-bit magnitude and a scale (digits after the
+// point). words[0] is the most significant 32 bits.
+struct Decimal {
+  bool negative = false;
+  uint8_t scale = 0;
+  uint32_t words[4] = {0, 0, 0, 0};
+
+  // "-123.4500" for a scale of 4.
+  std::string ToString() const;
+};
+
+// A calendar date and time, as Access shows it.
+struct DateTimeParts {
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+// Jet stores date/time as days since 1899-12-30 in a double. Before that day
+// the whole part counts back and the fraction still counts forward
+// (-1.25 is 1899-12-29 06:00). Rounds to the millisecond.
+DateTimeParts DateTimeFromJet(double days);
+// The inverse; false if the parts do not name a real date and time.
+bool DateTimeToJet(const DateTimeParts& parts, double* days);
+// "YYYY-MM-DDTHH:MM:SS" with ".mmm" when the milliseconds are not 0.
+std::string FormatDateTime(double days);
+
+struct Value {
+  ColumnType type;
+  bool null = true;
+  bool boolean = false;
+  int64_t integer = 0;  // Byte, Integer, Long; Currency in 1/10000 units
+  float single = 0;
+  double real = 0;      // Double, and Date/Time as Jet's day count
+  Decimal decimal;
+  std::string bytes;    // Text and Memo as UTF-8; Binary, OLE raw; GUID 16 raw bytes
+
+  // Text form used by export: see FormatJson for the rules per type.
+  std::string ToText() const;
+  // A JSON value: number, string, true/false or null.
+  std::string ToJson() const;
+};
+
+// JSON string literal with the escapes JSON requires.
+std::string JsonQuote(const std::string& s);
+
+// Shortest text that reads back as the same number.
+std::string FormatDouble(double d);
+std::string FormatSingle(float f);
+
+}  // namespace jet
+
+#endif  // JET_VALUE_H_

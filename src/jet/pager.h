@@ -1,0 +1,75 @@
+// The pager: the database file seen as numbered pages, with a small cache.
+//
+// Every page is checked against the file's page count before it is read, so
+// a damaged page pointer becomes a Corrupt status naming the page, never a
+// read past the end of the file. The cache holds at most `capacity` pages;
+// pages handed out stay valid for as long as the caller holds the PageRef,
+// even after the cache lets go of them.
+
+#ifndef JET_PAGER_H_
+#define JET_PAGER_H_
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "bytes.h"
+#include "file.h"
+#include "format.h"
+#include "jet/status.h"
+
+namespace jet {
+
+struct Page {
+  uint32_t number = 0;
+  std::vector<uint8_t> bytes;
+
+  ByteView view() const { return ByteView(bytes.data(), bytes.size()); }
+  uint8_t type() const { return bytes[0]; }
+};
+
+using PageRef = std::shared_ptr<const Page>;
+
+struct PagerStats {
+  uint64_t reads = 0;   // pages read from the file
+  uint64_t hits = 0;    // pages served from the cache
+};
+
+class Pager {
+ public:
+  Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count,
+        size_t capacity = 256);
+
+  const Format& format() const { return format_; }
+  uint32_t page_size() const { return format_.page_size; }
+  uint32_t page_count() const { return page_count_; }
+  const std::string& path() const { return file_->path(); }
+  File& file() { return *file_; }
+  const PagerStats& stats() const { return stats_; }
+
+  // Reads page `number`. Page numbers at or past the page count are Corrupt.
+  Result<PageRef> Read(uint32_t number);
+
+  // Reads a page and checks its type byte.
+  Result<PageRef> ReadTyped(uint32_t number, uint8_t type, const char* what);
+
+  // A Corrupt status that names this file and `page`.
+  Status CorruptAt(uint32_t page, const std::string& message) const;
+
+  void DropCache();
+
+ private:
+  std::unique_ptr<File> file_;
+  const Format& format_;
+  uint32_t page_count_;
+  size_t capacity_;
+  PagerStats stats_;
+  std::list<PageRef> lru_;  // front = most recent
+  std::unordered_map<uint32_t, std::list<PageRef>::iterator> index_;
+};
+
+}  // namespace jet
+
+#endif  // JET_PAGER_H_

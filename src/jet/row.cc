@@ -1,0 +1,232 @@
+#include "row.h"
+
+#include "data_page.h"
+#include "text.h"
+
+namespace jet {
+
+namespace {
+
+constexpr uint32_t kLongValueHeader = 12;
+constexpr uint8_t kLongValueInline = 0x80;
+constexpr uint8_t kLongValueSingle = 0x40;
+constexpr uint32_t kMaxLongValue = 0x3FFFFFFF;
+
+}  // namespace
+
+std::string DecodeTextBytes(const Format& format, uint16_t code_page, ByteView data) {
+  return format.version == JetVersion::kJet4 ? DecodeJet4Text(data)
+                                             : DecodeCodePageText(data, code_page);
+}
+
+RowDecoder::RowDecoder(Pager& pager, const DatabaseHeader& header, const TableDef& table)
+    : pager_(pager), header_(header), table_(table) {}
+
+std::string RowDecoder::DecodeText(ByteView data) const {
+  return DecodeTextBytes(pager_.format(), header_.code_page, data);
+}
+
+Status RowDecoder::VarOffsets(ByteView row, uint32_t page, size_t nm, std::vector<uint32_t>* out) {
+  const Format& f = pager_.format();
+  out->clear();
+  const size_t len = row.size();
+  const uint8_t* p = row.data();
+  if (f.row_var_offset_size == 2) {
+    if (len < nm + 2 + f.row_column_count_size) {
+      return pager_.CorruptAt(page, "A row is too short for its variable-length columns");
+    }
+    uint32_t n = Le16(p + len - nm - 2);
+    if (size_t(2) * (n + 1) + nm + 2 + f.row_column_count_size > len) {
+      return pager_.CorruptAt(page, "A row claims more variable-length columns than fit in it");
+    }
+    out->resize(n + 1);
+    for (uint32_t i = 0; i <= n; ++i) (*out)[i] = Le16(p + len - nm - 4 - 2 * i);
+  } else {
+    // Jet 3: one-byte offsets, plus a jump table for rows of 256 bytes or more.
+    if (len < nm + 1 + f.row_column_count_size) {
+      return pager_.CorruptAt(page, "A row is too short for its variable-length columns");
+    }
+    const size_t last = len - 1;
+    uint32_t n = p[last - nm];
+    size_t jumps = (len - 1) / 256;
+    if (jumps + nm + 1 + n + 1 > len) {
+      return pager_.CorruptAt(page, "A row claims more variable-length columns than fit in it");
+    }
+    size_t col_offset = last - nm - jumps - 1;
+    // The last jump entry may be a placeholder that no offset needs.
+    if ((col_offset - n) / 256 < jumps) --jumps;
+    size_t used = 0;
+    out->resize(n + 1);
+    for (uint32_t i = 0; i <= n; ++i) {
+      while (used < jumps && i == p[last - nm - used - 1]) ++used;
+      (*out)[i] = uint32_t(p[col_offset - i]) + uint32_t(used * 256);
+    }
+  }
+  // Offsets must be in order and inside the row.
+  for (size_t i = 0; i < out->size(); ++i) {
+    if ((*out)[i] > len || (i > 0 && (*out)[i] < (*out)[i - 1])) {
+      return pager_.CorruptAt(page, "A row's variable-length offsets are out of order");
+    }
+  }
+  return Status::Ok();
+}
+
+Status RowDecoder::Decode(ByteView row, uint32_t page, std::vector<Value>* out) {
+  const Format& f = pager_.format();
+  if (row.size() < f.row_column_count_size) {
+    return pager_.CorruptAt(page, "A row is shorter than its header");
+  }
+  const uint32_t row_cols =
+      f.row_column_count_size == 2 ? Le16(row.data()) : uint32_t(row[0]);
+  const size_t nm = (row_cols + 7) / 8;
+  if (nm + f.row_column_count_size > row.size()) {
+    return pager_.CorruptAt(page, "A row's null mask does not fit in the row");
+  }
+  const uint8_t* mask = row.data() + row.size() - nm;
+  bool offsets_read = false;
+
+  out->resize(table_.columns.size());
+  for (size_t i = 0; i < table_.columns.size(); ++i) {
+    const ColumnDef& col = table_.columns[i];
+    Value& v = (*out)[i];
+    v.type = col.type;
+    v.null = true;
+    v.bytes.clear();
+    bool bit = col.number < row_cols && (mask[col.number / 8] & (1u << (col.number % 8)));
+    if (col.type == ColumnType::kBoolean) {
+      // Booleans live in the null mask and are never null.
+      v.null = false;
+      v.boolean = bit;
+      continue;
+    }
+    if (!bit) continue;
+    if (col.fixed() || FixedSizeOf(col.type) != 0) {
+      uint32_t size = FixedSizeOf(col.type) != 0 ? FixedSizeOf(col.type) : col.length;
+      size_t start = f.row_column_count_size + size_t(col.fixed_offset);
+      if (!InBounds(row.size() - nm, start, size)) {
+        return pager_.CorruptAt(page, "Column '" + col.name + "' lies outside its row");
+      }
+      JET_RETURN_IF_ERROR(DecodeFixed(col, row.subspan(start, size), page, &v));
+    } else {
+      if (!offsets_read) {
+        JET_RETURN_IF_ERROR(VarOffsets(row, page, nm, &offsets_));
+        offsets_read = true;
+      }
+      if (size_t(col.var_index) + 1 >= offsets_.size()) continue;  // added after this row
+      uint32_t start = offsets_[col.var_index];
+      uint32_t end = offsets_[col.var_index + 1];
+      JET_RETURN_IF_ERROR(DecodeVariable(col, row.subspan(start, end - start), page, &v));
+    }
+  }
+  return Status::Ok();
+}
+
+Status RowDecoder::DecodeFixed(const ColumnDef& col, ByteView d, uint32_t page, Value* v) {
+  const uint8_t* p = d.data();
+  v->null = false;
+  switch (col.type) {
+    case ColumnType::kByte: v->integer = p[0]; break;
+    case ColumnType::kInteger: v->integer = int16_t(Le16(p)); break;
+    case ColumnType::kLong: v->integer = int32_t(Le32(p)); break;
+    case ColumnType::kCurrency: v->integer = int64_t(Le64(p)); break;
+    case ColumnType::kSingle: v->single = BitsToFloat(Le32(p)); break;
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime: v->real = BitsToDouble(Le64(p)); break;
+    case ColumnType::kGuid: v->bytes.assign(reinterpret_cast<const char*>(p), 16); break;
+    case ColumnType::kNumeric:
+      // Sign byte, then the 128-bit magnitude as four little-endian 32-bit
+      // words, most significant word first.
+      v->decimal.negative = p[0] != 0;
+      v->decimal.scale = col.scale;
+      for (int w = 0; w < 4; ++w) v->decimal.words[w] = Le32(p + 1 + 4 * w);
+      break;
+    case ColumnType::kText:
+      v->bytes = DecodeText(d);
+      break;
+    case ColumnType::kBinary:
+      v->bytes.assign(reinterpret_cast<const char*>(p), d.size());
+      break;
+    default:
+      return pager_.CorruptAt(page, "Column '" + col.name + "' of type " +
+                                        ColumnTypeName(col.type) +
+                                        " is stored as fixed-length");
+  }
+  return Status::Ok();
+}
+
+Status RowDecoder::DecodeVariable(const ColumnDef& col, ByteView d, uint32_t page, Value* v) {
+  v->null = false;
+  switch (col.type) {
+    case ColumnType::kText:
+      v->bytes = DecodeText(d);
+      return Status::Ok();
+    case ColumnType::kBinary:
+      v->bytes.assign(reinterpret_cast<const char*>(d.data()), d.size());
+      return Status::Ok();
+    case ColumnType::kMemo: {
+      std::string raw;
+      JET_RETURN_IF_ERROR(ReadLongValue(d, page, &raw));
+      v->bytes = DecodeText(ByteView(reinterpret_cast<const uint8_t*>(raw.data()), raw.size()));
+      return Status::Ok();
+    }
+    case ColumnType::kOle:
+      return ReadLongValue(d, page, &v->bytes);
+    default:
+      // A fixed-size type in the variable area: read it as fixed.
+      if (d.size() < FixedSizeOf(col.type)) {
+        return pager_.CorruptAt(page, "Column '" + col.name + "' is cut short");
+      }
+      return DecodeFixed(col, d, page, v);
+  }
+}
+
+Status RowDecoder::ReadLongValue(ByteView field, uint32_t page, std::string* out) {
+  out->clear();
+  if (field.size() < kLongValueHeader) {
+    return pager_.CorruptAt(page, "A memo or OLE value's header is cut short");
+  }
+  const uint32_t length = Le32(field.data()) & kMaxLongValue;
+  const uint8_t kind = field[3] & 0xC0;
+  const RowPointer first = RowPointer::FromRaw(Le32(field.data() + 4));
+  if (kind == kLongValueInline) {
+    if (length > field.size() - kLongValueHeader) {
+      return pager_.CorruptAt(page, "An inline memo or OLE value is longer than its row");
+    }
+    out->assign(reinterpret_cast<const char*>(field.data() + kLongValueHeader), length);
+    return Status::Ok();
+  }
+  if (uint64_t(length) > uint64_t(pager_.page_count()) * pager_.page_size()) {
+    return pager_.CorruptAt(page, "A memo or OLE value claims to be larger than the file");
+  }
+  PageRef holder;
+  if (kind == kLongValueSingle) {
+    JET_ASSIGN_OR_RETURN(ByteView lv, ReadRowBytes(pager_, first, &holder));
+    if (lv.size() < length) {
+      return pager_.CorruptAt(first.page, "A memo or OLE value is shorter than its length");
+    }
+    out->assign(reinterpret_cast<const char*>(lv.data()), length);
+    return Status::Ok();
+  }
+  if (kind != 0) return pager_.CorruptAt(page, "A memo or OLE value has an unknown layout");
+  // A chain: each piece is a row pointer to the next piece, then data.
+  RowPointer at = first;
+  out->reserve(std::min<uint32_t>(length, 1u << 20));
+  uint32_t pieces = 0;
+  while (out->size() < length) {
+    if (at.null()) {
+      return pager_.CorruptAt(page, "A memo or OLE value's chain ends before its length");
+    }
+    if (++pieces > pager_.page_count() * 256u) {
+      return pager_.CorruptAt(at.page, "A memo or OLE value's chain loops");
+    }
+    JET_ASSIGN_OR_RETURN(ByteView lv, ReadRowBytes(pager_, at, &holder));
+    if (lv.size() < 4) return pager_.CorruptAt(at.page, "A long-value piece is cut short");
+    size_t take = std::min<size_t>(lv.size() - 4, length - out->size());
+    if (take == 0) return pager_.CorruptAt(at.page, "A long-value piece is empty");
+    out->append(reinterpret_cast<const char*>(lv.data() + 4), take);
+    at = RowPointer::FromRaw(Le32(lv.data()));
+  }
+  return Status::Ok();
+}
+
+}  // namespace jet

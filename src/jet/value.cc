@@ -1,0 +1,238 @@
+#include "jet/value.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "table_def.h"
+
+namespace jet {
+
+namespace {
+
+constexpr int64_t kMsPerDay = 86400000;
+
+// Days since 1970-01-01 to civil date (proleptic Gregorian).
+void CivilFromDays(int64_t z, int* y, int* m, int* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = unsigned(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t yy = int64_t(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *d = int(doy - (153 * mp + 2) / 5 + 1);
+  *m = int(mp < 10 ? mp + 3 : mp - 9);
+  *y = int(yy + (*m <= 2));
+}
+
+int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = unsigned(y - era * 400);
+  const unsigned doy = unsigned((153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1);
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + int64_t(doe) - 719468;
+}
+
+// 1899-12-30 in days since 1970-01-01.
+constexpr int64_t kJetEpoch = -25569;
+
+std::string Hex(const std::string& bytes, bool upper) {
+  static const char* lower_digits = "0123456789abcdef";
+  static const char* upper_digits = "0123456789ABCDEF";
+  const char* digits = upper ? upper_digits : lower_digits;
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+std::string FormatGuid(const std::string& b) {
+  if (b.size() != 16) return Hex(b, true);
+  // Data1, Data2 and Data3 are little-endian; the last 8 bytes are in order.
+  std::string le;
+  le += b[3];
+  le += b[2];
+  le += b[1];
+  le += b[0];
+  le += b[5];
+  le += b[4];
+  le += b[7];
+  le += b[6];
+  std::string h = Hex(le, true), tail = Hex(b.substr(8), true);
+  return "{" + h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" +
+         tail.substr(0, 4) + "-" + tail.substr(4) + "}";
+}
+
+std::string FormatCurrency(int64_t v) {
+  bool neg = v < 0;
+  uint64_t mag = neg ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%s%llu.%04llu", neg ? "-" : "",
+                static_cast<unsigned long long>(mag / 10000),
+                static_cast<unsigned long long>(mag % 10000));
+  return buf;
+}
+
+}  // namespace
+
+DateTimeParts DateTimeFromJet(double days) {
+  DateTimeParts p;
+  if (!std::isfinite(days) || days > 3e6 || days < -3e6) return p;
+  double whole = std::trunc(days);
+  double frac = std::fabs(days - whole);
+  int64_t ms = std::llround(frac * double(kMsPerDay));
+  int64_t day = int64_t(whole);
+  if (ms >= kMsPerDay) {
+    ms -= kMsPerDay;
+    day += 1;
+  }
+  CivilFromDays(day + kJetEpoch, &p.year, &p.month, &p.day);
+  p.hour = int(ms / 3600000);
+  p.minute = int(ms / 60000 % 60);
+  p.second = int(ms / 1000 % 60);
+  p.millisecond = int(ms % 1000);
+  return p;
+}
+
+bool DateTimeToJet(const DateTimeParts& p, double* days) {
+  if (p.month < 1 || p.month > 12 || p.day < 1 || p.day > 31 || p.hour < 0 || p.hour > 23 ||
+      p.minute < 0 || p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 ||
+      p.millisecond > 999) {
+    return false;
+  }
+  int64_t day = DaysFromCivil(p.year, p.month, p.day);
+  int y, m, d;
+  CivilFromDays(day, &y, &m, &d);
+  if (y != p.year || m != p.month || d != p.day) return false;
+  day -= kJetEpoch;
+  double frac = double(((p.hour * 60 + p.minute) * 60 + p.second) * 1000 + p.millisecond) /
+                double(kMsPerDay);
+  // Before the epoch the fraction still counts forward from the day's start.
+  *days = day >= 0 ? double(day) + frac : double(day) - frac;
+  return true;
+}
+
+std::string FormatDateTime(double days) {
+  DateTimeParts p = DateTimeFromJet(days);
+  char buf[48];
+  if (p.millisecond != 0) {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day,
+                  p.hour, p.minute, p.second, p.millisecond);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day,
+                  p.hour, p.minute, p.second);
+  }
+  return buf;
+}
+
+std::string Decimal::ToString() const {
+  // Repeated division of the 128-bit magnitude by 10.
+  uint32_t w[4] = {words[0], words[1], words[2], words[3]};
+  std::string digits;
+  bool zero;
+  do {
+    uint64_t rem = 0;
+    zero = true;
+    for (uint32_t& word : w) {
+      uint64_t cur = (rem << 32) | word;
+      word = uint32_t(cur / 10);
+      rem = cur % 10;
+      if (word) zero = false;
+    }
+    digits.push_back(char('0' + rem));
+  } while (!zero);
+  while (digits.size() <= scale) digits.push_back('0');
+  std::string out;
+  if (negative) out.push_back('-');
+  for (size_t i = digits.size(); i-- > 0;) {
+    out.push_back(digits[i]);
+    if (i == scale && scale > 0) out.push_back('.');
+  }
+  return out;
+}
+
+std::string FormatDouble(double d) {
+  if (std::isnan(d)) return "NaN";
+  if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, d);
+  return std::string(buf, res.ptr);
+}
+
+std::string FormatSingle(float f) {
+  if (std::isnan(f)) return "NaN";
+  if (std::isinf(f)) return f > 0 ? "Infinity" : "-Infinity";
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, f);
+  return std::string(buf, res.ptr);
+}
+
+std::string JsonQuote(const std::string& s) {
+  std::string out;
+  out.reserve(s.size() + 2);
+  out.push_back('"');
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out.push_back(char(c));
+        }
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string Value::ToText() const {
+  if (null) return "";
+  switch (type) {
+    case ColumnType::kBoolean: return boolean ? "true" : "false";
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong: return std::to_string(integer);
+    case ColumnType::kCurrency: return FormatCurrency(integer);
+    case ColumnType::kSingle: return FormatSingle(single);
+    case ColumnType::kDouble: return FormatDouble(real);
+    case ColumnType::kDateTime: return FormatDateTime(real);
+    case ColumnType::kText:
+    case ColumnType::kMemo: return bytes;
+    case ColumnType::kBinary:
+    case ColumnType::kOle: return Hex(bytes, false);
+    case ColumnType::kGuid: return FormatGuid(bytes);
+    case ColumnType::kNumeric: return decimal.ToString();
+  }
+  return "";
+}
+
+std::string Value::ToJson() const {
+  if (null) return "null";
+  switch (type) {
+    case ColumnType::kBoolean: return boolean ? "true" : "false";
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong: return std::to_string(integer);
+    case ColumnType::kSingle:
+      return std::isfinite(single) ? FormatSingle(single) : JsonQuote(FormatSingle(single));
+    case ColumnType::kDouble:
+      return std::isfinite(real) ? FormatDouble(real) : JsonQuote(FormatDouble(real));
+    default: return JsonQuote(ToText());
+  }
+}
+
+}  // namespace jet
