@@ -100,7 +100,7 @@ Status RowDecoder::Decode(ByteView row, uint32_t page, std::vector<Value>* out) 
       continue;
     }
     if (!bit) continue;
-    if (col.fixed() || FixedSizeOf(col.type) != 0) {
+    if (col.fixed()) {
       uint32_t size = FixedSizeOf(col.type) != 0 ? FixedSizeOf(col.type) : col.length;
       size_t start = f.row_column_count_size + size_t(col.fixed_offset);
       if (!InBounds(row.size() - nm, start, size)) {
