@@ -1,0 +1,54 @@
+// Helpers shared by the tests: fixture paths, scratch folders, child processes.
+
+#ifndef TESTS_TEST_UTIL_H_
+#define TESTS_TEST_UTIL_H_
+
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// Path of a read-only fixture, e.g. Fixture("access/testV2000.mdb").
+std::string Fixture(const std::string& relative);
+
+// Every .mdb file in a fixture folder ("access" or "hosts"), sorted.
+std::vector<std::string> FixtureFiles(const std::string& folder);
+
+// A fresh folder under the system temp folder, removed with everything in
+// it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Copies a file byte for byte (the copy is writable).
+void CopyFile(const std::string& from, const std::string& to);
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+struct ProcessResult {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs argv[0] with the arguments (no shell), capturing stdout and stderr.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdin_data = "");
+
+// Path of the jetdb binary under test.
+std::string JetdbPath();
+
+// True if `program` is found on PATH.
+bool HaveProgram(const std::string& program);
+
+}  // namespace testutil
+
+#endif  // TESTS_TEST_UTIL_H_
