@@ -63,6 +63,7 @@ Format MakeJet3() {
   f.index_next_page = 12;
   f.index_tail_page = 16;
   f.index_prefix_length = 20;
+  f.index_prefix_length_size = 1;  // byte 21 is unrelated
   f.index_entry_mask = 22;
   f.index_entry_mask_size = 226;
   f.index_first_entry = 22 + 226;
@@ -131,6 +132,7 @@ Format MakeJet4() {
   f.index_next_page = 16;
   f.index_tail_page = 20;
   f.index_prefix_length = 24;
+  f.index_prefix_length_size = 2;
   f.index_entry_mask = 27;
   f.index_entry_mask_size = 453;
   f.index_first_entry = 27 + 453;

@@ -95,6 +95,7 @@ struct Format {
   uint32_t index_next_page;
   uint32_t index_tail_page;
   uint32_t index_prefix_length;
+  uint32_t index_prefix_length_size;  // 1 (Jet 3) or 2 (Jet 4)
   uint32_t index_entry_mask;
   uint32_t index_entry_mask_size;
   uint32_t index_first_entry;  // index_entry_mask + index_entry_mask_size

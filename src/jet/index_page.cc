@@ -27,7 +27,8 @@ Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t number) {
   out.prev = Le32(p + f.index_prev_page);
   out.next = Le32(p + f.index_next_page);
   out.tail = Le32(p + f.index_tail_page);
-  out.prefix_length = Le16(p + f.index_prefix_length);
+  out.prefix_length = f.index_prefix_length_size == 1 ? p[f.index_prefix_length]
+                                                     : Le16(p + f.index_prefix_length);
 
   const size_t pointer_size = out.leaf ? 4 : 8;
   const uint8_t* mask = p + f.index_entry_mask;

@@ -10,7 +10,7 @@
 //   8 / 12     4        previous page on this level, 0 if none
 //   12 / 16    4        next page on this level, 0 if none
 //   16 / 20    4        intermediate pages: the tail leaf page
-//   20 / 24    2        length of the prefix shared by all entries
+//   20 / 24    1 / 2    length of the prefix shared by all entries
 //   22 / 27    226/453  entry-start bitmap: bit k set = an entry ends (and the
 //                       next begins) k bytes after the first entry's start
 //   248 / 480  ...      entries

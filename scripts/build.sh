@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Configures and builds one configuration with Ninja.
+#
+#   scripts/build.sh [release]   build/       RelWithDebInfo
+#   scripts/build.sh asan        build-asan/  Debug with ASan and UBSan
+#
+# JOBS sets the parallel job count (default: the number of CPUs).
+# AFC_FIXTURES_DIR points the tests at another fixtures folder
+# (default: ../shared/fixtures beside the checkout).
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+config="${1:-release}"
+
+case "$config" in
+  release)
+    dir="$ROOT/build"
+    args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DAFC_SANITIZE=OFF)
+    ;;
+  asan)
+    dir="$ROOT/build-asan"
+    args=(-DCMAKE_BUILD_TYPE=Debug -DAFC_SANITIZE=ON)
+    ;;
+  -h | --help)
+    sed -n '2,9s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+    exit 0
+    ;;
+  *)
+    echo "build: unknown configuration '$config' (use release or asan)" >&2
+    exit 2
+    ;;
+esac
+
+if [[ -n "${AFC_FIXTURES_DIR:-}" ]]; then
+  args+=("-DAFC_FIXTURES_DIR=$AFC_FIXTURES_DIR")
+fi
+
+# A folder configured earlier with another generator cannot be reused;
+# start it over.
+cache="$dir/CMakeCache.txt"
+if [[ -f "$cache" ]] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
+  echo "build: $dir was configured with another generator; reconfiguring"
+  rm -rf "$cache" "$dir/CMakeFiles"
+fi
+
+jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
+
+echo "build: $config in ${dir#"$ROOT"/}/"
+cmake -S "$ROOT" -B "$dir" -G Ninja "${args[@]}"
+cmake --build "$dir" -j "$jobs"
