@@ -16,17 +16,35 @@ Status Flush(std::string& buf, std::FILE* out) {
 
 }  // namespace
 
-void AppendCsvField(std::string& out, const std::string& field) {
-  if (field.find_first_of(",\"\r\n") == std::string::npos) {
-    out += field;
-    return;
+namespace {
+
+bool NeedsQuotes(const char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    char c = p[i];
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
   }
+  return false;
+}
+
+// Quotes the field that starts at `from` in `out`, if it needs quotes.
+void QuoteTail(std::string& out, size_t from) {
+  if (!NeedsQuotes(out.data() + from, out.size() - from)) return;
+  std::string field = out.substr(from);
+  out.resize(from);
   out.push_back('"');
   for (char c : field) {
     if (c == '"') out.push_back('"');
     out.push_back(c);
   }
   out.push_back('"');
+}
+
+}  // namespace
+
+void AppendCsvField(std::string& out, const std::string& field) {
+  size_t from = out.size();
+  out += field;
+  QuoteTail(out, from);
 }
 
 Status ExportTable(Database& db, const std::string& name, ExportFormat format, std::FILE* out) {
@@ -54,7 +72,9 @@ Status ExportTable(Database& db, const std::string& name, ExportFormat format, s
     if (format == ExportFormat::kCsv) {
       for (size_t i = 0; i < row.size(); ++i) {
         if (i) buf.push_back(',');
-        if (!row[i].null) AppendCsvField(buf, row[i].ToText());
+        size_t from = buf.size();
+        row[i].AppendText(buf);
+        QuoteTail(buf, from);
       }
       buf += "\r\n";
     } else {
@@ -62,7 +82,7 @@ Status ExportTable(Database& db, const std::string& name, ExportFormat format, s
       for (size_t i = 0; i < row.size(); ++i) {
         if (i) buf.push_back(',');
         buf += keys[i];
-        buf += row[i].ToJson();
+        row[i].AppendJson(buf);
       }
       buf += "}\n";
     }

@@ -14,16 +14,26 @@ constexpr uint32_t kMaxLongValue = 0x3FFFFFFF;
 
 }  // namespace
 
+void AppendTextBytes(std::string& out, const Format& format, uint16_t code_page, ByteView data) {
+  if (format.version == JetVersion::kJet4) {
+    AppendJet4Text(out, data);
+  } else {
+    AppendCodePageText(out, data, code_page);
+  }
+}
+
 std::string DecodeTextBytes(const Format& format, uint16_t code_page, ByteView data) {
-  return format.version == JetVersion::kJet4 ? DecodeJet4Text(data)
-                                             : DecodeCodePageText(data, code_page);
+  std::string out;
+  AppendTextBytes(out, format, code_page, data);
+  return out;
 }
 
 RowDecoder::RowDecoder(Pager& pager, const DatabaseHeader& header, const TableDef& table)
     : pager_(pager), header_(header), table_(table) {}
 
-std::string RowDecoder::DecodeText(ByteView data) const {
-  return DecodeTextBytes(pager_.format(), header_.code_page, data);
+void RowDecoder::DecodeText(ByteView data, std::string* out) const {
+  out->clear();
+  AppendTextBytes(*out, pager_.format(), header_.code_page, data);
 }
 
 Status RowDecoder::VarOffsets(ByteView row, uint32_t page, size_t nm, std::vector<uint32_t>* out) {
@@ -141,7 +151,7 @@ Status RowDecoder::DecodeFixed(const ColumnDef& col, ByteView d, uint32_t page, 
       for (int w = 0; w < 4; ++w) v->decimal.words[w] = Le32(p + 1 + 4 * w);
       break;
     case ColumnType::kText:
-      v->bytes = DecodeText(d);
+      DecodeText(d, &v->bytes);
       break;
     case ColumnType::kBinary:
       v->bytes.assign(reinterpret_cast<const char*>(p), d.size());
@@ -158,15 +168,15 @@ Status RowDecoder::DecodeVariable(const ColumnDef& col, ByteView d, uint32_t pag
   v->null = false;
   switch (col.type) {
     case ColumnType::kText:
-      v->bytes = DecodeText(d);
+      DecodeText(d, &v->bytes);
       return Status::Ok();
     case ColumnType::kBinary:
       v->bytes.assign(reinterpret_cast<const char*>(d.data()), d.size());
       return Status::Ok();
     case ColumnType::kMemo: {
-      std::string raw;
-      JET_RETURN_IF_ERROR(ReadLongValue(d, page, &raw));
-      v->bytes = DecodeText(ByteView(reinterpret_cast<const uint8_t*>(raw.data()), raw.size()));
+      JET_RETURN_IF_ERROR(ReadLongValue(d, page, &scratch_));
+      DecodeText(ByteView(reinterpret_cast<const uint8_t*>(scratch_.data()), scratch_.size()),
+                 &v->bytes);
       return Status::Ok();
     }
     case ColumnType::kOle:

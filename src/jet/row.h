@@ -59,16 +59,18 @@ class RowDecoder {
                     std::vector<uint32_t>* offsets);
   Status DecodeFixed(const ColumnDef& col, ByteView data, uint32_t page, Value* v);
   Status DecodeVariable(const ColumnDef& col, ByteView data, uint32_t page, Value* v);
-  std::string DecodeText(ByteView data) const;
+  void DecodeText(ByteView data, std::string* out) const;
 
   Pager& pager_;
   const DatabaseHeader& header_;
   const TableDef& table_;
   std::vector<uint32_t> offsets_;  // scratch, reused across rows
+  std::string scratch_;            // raw memo bytes, reused across rows
 };
 
 // Reads Jet's text bytes in this database's encoding.
 std::string DecodeTextBytes(const Format& format, uint16_t code_page, ByteView data);
+void AppendTextBytes(std::string& out, const Format& format, uint16_t code_page, ByteView data);
 
 }  // namespace jet
 

@@ -10,19 +10,41 @@ constexpr uint16_t kCp1252High[32] = {
     0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
-void AppendUtf16Units(std::string& out, const uint16_t* units, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    uint32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
+// Decodes UTF-16 code units one at a time, pairing surrogates.
+class Utf16Sink {
+ public:
+  explicit Utf16Sink(std::string& out) : out_(out) {}
+  ~Utf16Sink() { Flush(); }
+
+  void Put(uint16_t u) {
+    if (pending_) {
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        AppendUtf8(out_, 0x10000 + ((uint32_t(pending_) - 0xD800) << 10) + (u - 0xDC00));
+        pending_ = 0;
+        return;
+      }
+      Flush();
     }
-    AppendUtf8(out, c);
+    if (u < 0x80) {
+      out_.push_back(char(u));
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      pending_ = u;
+    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+      AppendUtf8(out_, 0xFFFD);
+    } else {
+      AppendUtf8(out_, u);
+    }
   }
-}
+
+  void Flush() {
+    if (pending_) AppendUtf8(out_, 0xFFFD);
+    pending_ = 0;
+  }
+
+ private:
+  std::string& out_;
+  uint16_t pending_ = 0;
+};
 
 }  // namespace
 
@@ -30,69 +52,91 @@ void AppendUtf8(std::string& out, uint32_t c) {
   if (c < 0x80) {
     out.push_back(char(c));
   } else if (c < 0x800) {
-    out.push_back(char(0xC0 | (c >> 6)));
-    out.push_back(char(0x80 | (c & 0x3F)));
+    char b[2] = {char(0xC0 | (c >> 6)), char(0x80 | (c & 0x3F))};
+    out.append(b, 2);
   } else if (c < 0x10000) {
-    out.push_back(char(0xE0 | (c >> 12)));
-    out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(char(0x80 | (c & 0x3F)));
+    char b[3] = {char(0xE0 | (c >> 12)), char(0x80 | ((c >> 6) & 0x3F)), char(0x80 | (c & 0x3F))};
+    out.append(b, 3);
   } else {
-    out.push_back(char(0xF0 | (c >> 18)));
-    out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(char(0x80 | (c & 0x3F)));
+    char b[4] = {char(0xF0 | (c >> 18)), char(0x80 | ((c >> 12) & 0x3F)),
+                 char(0x80 | ((c >> 6) & 0x3F)), char(0x80 | (c & 0x3F))};
+    out.append(b, 4);
+  }
+}
+
+void AppendUtf16Le(std::string& out, ByteView bytes) {
+  const size_t n = bytes.size() / 2;
+  const uint8_t* p = bytes.data();
+  // Most text is ASCII: copy runs of it without going through the sink.
+  size_t i = 0;
+  while (i < n) {
+    size_t run = i;
+    while (run < n && p[2 * run + 1] == 0 && p[2 * run] < 0x80) ++run;
+    if (run > i) {
+      size_t at = out.size();
+      out.resize(at + (run - i));
+      for (size_t k = i; k < run; ++k) out[at + (k - i)] = char(p[2 * k]);
+      i = run;
+      if (i == n) break;
+    }
+    Utf16Sink sink(out);
+    for (; i < n; ++i) {
+      uint16_t u = Le16(p + 2 * i);
+      if (u < 0x80) break;
+      sink.Put(u);
+    }
   }
 }
 
 std::string Utf16LeToUtf8(ByteView bytes) {
   std::string out;
   out.reserve(bytes.size() / 2);
-  size_t n = bytes.size() / 2;
-  // Fast path for ASCII, which is most of what Access databases hold.
-  size_t i = 0;
-  for (; i < n; ++i) {
-    uint16_t u = Le16(bytes.data() + 2 * i);
-    if (u >= 0x80) break;
-    out.push_back(char(u));
-  }
-  if (i == n) return out;
-  std::u16string rest;
-  rest.reserve(n - i);
-  for (; i < n; ++i) rest.push_back(char16_t(Le16(bytes.data() + 2 * i)));
-  AppendUtf16Units(out, reinterpret_cast<const uint16_t*>(rest.data()), rest.size());
+  AppendUtf16Le(out, bytes);
   return out;
+}
+
+void AppendJet4Text(std::string& out, ByteView bytes) {
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
+    AppendUtf16Le(out, bytes);
+    return;
+  }
+  // Compressed: single bytes are Latin-1 characters; a 00 byte switches to
+  // two-byte units, and the next 00 switches back.
+  Utf16Sink sink(out);
+  const uint8_t* p = bytes.data();
+  const size_t n = bytes.size();
+  size_t i = 2;
+  while (i < n) {
+    // A run of one-byte characters.
+    while (i < n && p[i] != 0) {
+      if (p[i] < 0x80) {
+        size_t start = i;
+        while (i < n && p[i] != 0 && p[i] < 0x80) ++i;
+        sink.Flush();
+        out.append(reinterpret_cast<const char*>(p + start), i - start);
+      } else {
+        sink.Put(p[i++]);
+      }
+    }
+    if (i >= n) break;
+    ++i;  // the switch to two-byte units
+    while (i + 1 < n && p[i] != 0) {
+      sink.Put(Le16(p + i));
+      i += 2;
+    }
+    if (i + 1 == n && p[i] != 0) break;  // a dangling half unit
+    ++i;  // the switch back
+  }
 }
 
 std::string DecodeJet4Text(ByteView bytes) {
-  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return Utf16LeToUtf8(bytes);
-  std::u16string units;
-  units.reserve(bytes.size());
-  bool compressed = true;
-  size_t i = 2;
-  while (i < bytes.size()) {
-    if (bytes[i] == 0x00) {
-      compressed = !compressed;
-      ++i;
-      continue;
-    }
-    if (compressed) {
-      units.push_back(char16_t(bytes[i]));
-      ++i;
-    } else {
-      if (i + 1 >= bytes.size()) break;  // a dangling half unit
-      units.push_back(char16_t(Le16(bytes.data() + i)));
-      i += 2;
-    }
-  }
   std::string out;
-  out.reserve(units.size());
-  AppendUtf16Units(out, reinterpret_cast<const uint16_t*>(units.data()), units.size());
+  out.reserve(bytes.size());
+  AppendJet4Text(out, bytes);
   return out;
 }
 
-std::string DecodeCodePageText(ByteView bytes, uint16_t /*code_page*/) {
-  std::string out;
-  out.reserve(bytes.size());
+void AppendCodePageText(std::string& out, ByteView bytes, uint16_t /*code_page*/) {
   for (uint8_t b : bytes) {
     if (b < 0x80) {
       out.push_back(char(b));
@@ -102,6 +146,12 @@ std::string DecodeCodePageText(ByteView bytes, uint16_t /*code_page*/) {
       AppendUtf8(out, b);
     }
   }
+}
+
+std::string DecodeCodePageText(ByteView bytes, uint16_t code_page) {
+  std::string out;
+  out.reserve(bytes.size());
+  AppendCodePageText(out, bytes, code_page);
   return out;
 }
 

@@ -18,15 +18,19 @@ namespace jet {
 
 void AppendUtf8(std::string& out, uint32_t code_point);
 
-// UTF-16LE bytes (an odd trailing byte is ignored) to UTF-8.
+// UTF-16LE bytes (an odd trailing byte is ignored) to UTF-8. Unpaired
+// surrogates become U+FFFD.
 std::string Utf16LeToUtf8(ByteView bytes);
+void AppendUtf16Le(std::string& out, ByteView bytes);
 
 // A Jet 4 text value: compressed or plain UTF-16LE.
 std::string DecodeJet4Text(ByteView bytes);
+void AppendJet4Text(std::string& out, ByteView bytes);
 
 // Jet 3 text in the given Windows code page. Code pages the engine does not
 // know are read as 1252.
 std::string DecodeCodePageText(ByteView bytes, uint16_t code_page);
+void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page);
 
 // UTF-8 to UTF-16 code units; false if `utf8` is not valid UTF-8.
 bool Utf8ToUtf16(const std::string& utf8, std::u16string* out);

@@ -68,14 +68,50 @@ std::string FormatGuid(const std::string& b) {
          tail.substr(0, 4) + "-" + tail.substr(4) + "}";
 }
 
-std::string FormatCurrency(int64_t v) {
+void AppendInt(std::string& out, int64_t v) {
+  char buf[24];
+  auto res = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, res.ptr);
+}
+
+// Appends `v` as exactly `width` digits, zero-padded.
+void AppendPadded(std::string& out, unsigned v, int width) {
+  char buf[8];
+  for (int i = width - 1; i >= 0; --i) {
+    buf[i] = char('0' + v % 10);
+    v /= 10;
+  }
+  out.append(buf, size_t(width));
+}
+
+void AppendCurrency(std::string& out, int64_t v) {
   bool neg = v < 0;
   uint64_t mag = neg ? uint64_t(0) - uint64_t(v) : uint64_t(v);
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%s%llu.%04llu", neg ? "-" : "",
-                static_cast<unsigned long long>(mag / 10000),
-                static_cast<unsigned long long>(mag % 10000));
-  return buf;
+  if (neg) out.push_back('-');
+  char buf[24];
+  auto res = std::to_chars(buf, buf + sizeof buf, mag / 10000);
+  out.append(buf, res.ptr);
+  out.push_back('.');
+  AppendPadded(out, unsigned(mag % 10000), 4);
+}
+
+void AppendDateTime(std::string& out, double days) {
+  DateTimeParts p = DateTimeFromJet(days);
+  AppendPadded(out, unsigned(p.year), 4);
+  out.push_back('-');
+  AppendPadded(out, unsigned(p.month), 2);
+  out.push_back('-');
+  AppendPadded(out, unsigned(p.day), 2);
+  out.push_back('T');
+  AppendPadded(out, unsigned(p.hour), 2);
+  out.push_back(':');
+  AppendPadded(out, unsigned(p.minute), 2);
+  out.push_back(':');
+  AppendPadded(out, unsigned(p.second), 2);
+  if (p.millisecond != 0) {
+    out.push_back('.');
+    AppendPadded(out, unsigned(p.millisecond), 3);
+  }
 }
 
 }  // namespace
@@ -118,16 +154,9 @@ bool DateTimeToJet(const DateTimeParts& p, double* days) {
 }
 
 std::string FormatDateTime(double days) {
-  DateTimeParts p = DateTimeFromJet(days);
-  char buf[48];
-  if (p.millisecond != 0) {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day,
-                  p.hour, p.minute, p.second, p.millisecond);
-  } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day,
-                  p.hour, p.minute, p.second);
-  }
-  return buf;
+  std::string out;
+  AppendDateTime(out, days);
+  return out;
 }
 
 std::string Decimal::ToString() const {
@@ -175,8 +204,18 @@ std::string FormatSingle(float f) {
 std::string JsonQuote(const std::string& s) {
   std::string out;
   out.reserve(s.size() + 2);
+  AppendJsonQuoted(out, s);
+  return out;
+}
+
+void AppendJsonQuoted(std::string& out, const std::string& s) {
   out.push_back('"');
-  for (unsigned char c : s) {
+  size_t clean = 0;  // start of the run of characters that need no escape
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = uint8_t(s[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(s, clean, i - clean);
+    clean = i + 1;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -195,44 +234,65 @@ std::string JsonQuote(const std::string& s) {
         }
     }
   }
+  out.append(s, clean, s.size() - clean);
   out.push_back('"');
-  return out;
+}
+
+void Value::AppendText(std::string& out) const {
+  if (null) return;
+  switch (type) {
+    case ColumnType::kBoolean: out += boolean ? "true" : "false"; return;
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong: AppendInt(out, integer); return;
+    case ColumnType::kCurrency: AppendCurrency(out, integer); return;
+    case ColumnType::kSingle: out += FormatSingle(single); return;
+    case ColumnType::kDouble: out += FormatDouble(real); return;
+    case ColumnType::kDateTime: AppendDateTime(out, real); return;
+    case ColumnType::kText:
+    case ColumnType::kMemo: out += bytes; return;
+    case ColumnType::kBinary:
+    case ColumnType::kOle: out += Hex(bytes, false); return;
+    case ColumnType::kGuid: out += FormatGuid(bytes); return;
+    case ColumnType::kNumeric: out += decimal.ToString(); return;
+  }
 }
 
 std::string Value::ToText() const {
-  if (null) return "";
+  std::string out;
+  AppendText(out);
+  return out;
+}
+
+void Value::AppendJson(std::string& out) const {
+  if (null) {
+    out += "null";
+    return;
+  }
   switch (type) {
-    case ColumnType::kBoolean: return boolean ? "true" : "false";
+    case ColumnType::kBoolean:
     case ColumnType::kByte:
     case ColumnType::kInteger:
-    case ColumnType::kLong: return std::to_string(integer);
-    case ColumnType::kCurrency: return FormatCurrency(integer);
-    case ColumnType::kSingle: return FormatSingle(single);
-    case ColumnType::kDouble: return FormatDouble(real);
-    case ColumnType::kDateTime: return FormatDateTime(real);
+    case ColumnType::kLong: AppendText(out); return;
+    case ColumnType::kSingle:
+      if (std::isfinite(single)) return AppendText(out);
+      break;
+    case ColumnType::kDouble:
+      if (std::isfinite(real)) return AppendText(out);
+      break;
     case ColumnType::kText:
-    case ColumnType::kMemo: return bytes;
-    case ColumnType::kBinary:
-    case ColumnType::kOle: return Hex(bytes, false);
-    case ColumnType::kGuid: return FormatGuid(bytes);
-    case ColumnType::kNumeric: return decimal.ToString();
+    case ColumnType::kMemo: AppendJsonQuoted(out, bytes); return;
+    default: break;
   }
-  return "";
+  out.push_back('"');
+  AppendText(out);  // the remaining forms need no escaping
+  out.push_back('"');
 }
 
 std::string Value::ToJson() const {
-  if (null) return "null";
-  switch (type) {
-    case ColumnType::kBoolean: return boolean ? "true" : "false";
-    case ColumnType::kByte:
-    case ColumnType::kInteger:
-    case ColumnType::kLong: return std::to_string(integer);
-    case ColumnType::kSingle:
-      return std::isfinite(single) ? FormatSingle(single) : JsonQuote(FormatSingle(single));
-    case ColumnType::kDouble:
-      return std::isfinite(real) ? FormatDouble(real) : JsonQuote(FormatDouble(real));
-    default: return JsonQuote(ToText());
-  }
+  std::string out;
+  AppendJson(out);
+  return out;
 }
 
 }  // namespace jet

@@ -66,14 +66,22 @@ struct Value {
   Decimal decimal;
   std::string bytes;    // Text and Memo as UTF-8; Binary, OLE raw; GUID 16 raw bytes
 
-  // Text form used by export: see FormatJson for the rules per type.
+  // Text form, as export shows it: integers in decimal, Currency with four
+  // decimals, Decimal with its scale, floating point in the shortest form
+  // that reads back the same, Date/Time as YYYY-MM-DDTHH:MM:SS[.mmm],
+  // Boolean true/false, binary as lowercase hex, GUID as {XXXXXXXX-...}.
+  // Null is empty.
   std::string ToText() const;
-  // A JSON value: number, string, true/false or null.
+  void AppendText(std::string& out) const;
+  // A JSON value: numbers for integer and floating types (non-finite ones
+  // quoted), true/false, null, and strings for everything else.
   std::string ToJson() const;
+  void AppendJson(std::string& out) const;
 };
 
 // JSON string literal with the escapes JSON requires.
 std::string JsonQuote(const std::string& s);
+void AppendJsonQuoted(std::string& out, const std::string& s);
 
 // Shortest text that reads back as the same number.
 std::string FormatDouble(double d);
