@@ -5,7 +5,7 @@ namespace jet {
 Pager::Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count,
              size_t capacity)
     : file_(std::move(file)), format_(format), page_count_(page_count),
-      capacity_(capacity < 4 ? 4 : capacity) {}
+      capacity_(capacity < 4 ? 4 : capacity), committed_page_count_(page_count) {}
 
 Status Pager::CorruptAt(uint32_t page, const std::string& message) const {
   Status s = Status::Corrupt(message);
@@ -19,6 +19,10 @@ Result<PageRef> Pager::Read(uint32_t number) {
                                  ", past the end of the file (" + std::to_string(page_count_) +
                                  " pages)");
   }
+  if (!dirty_.empty()) {
+    auto d = dirty_.find(number);
+    if (d != dirty_.end()) return PageRef(d->second);
+  }
   auto it = index_.find(number);
   if (it != index_.end()) {
     ++stats_.hits;
@@ -31,13 +35,69 @@ Result<PageRef> Pager::Read(uint32_t number) {
   Status s = file_->ReadAt(uint64_t(number) * format_.page_size, page->bytes);
   if (!s.ok()) return s.AtPage(number);
   ++stats_.reads;
+  PageRef ref(std::move(page));
+  CachePut(ref);
+  return ref;
+}
+
+void Pager::CachePut(PageRef page) {
+  auto it = index_.find(page->number);
+  if (it != index_.end()) {
+    lru_.erase(it->second);
+    index_.erase(it);
+  }
   lru_.push_front(page);
-  index_[number] = lru_.begin();
+  index_[page->number] = lru_.begin();
   while (lru_.size() > capacity_) {
     index_.erase(lru_.back()->number);
     lru_.pop_back();
   }
-  return PageRef(std::move(page));
+}
+
+Result<Page*> Pager::Modify(uint32_t number) {
+  if (!writable()) {
+    return Status::InvalidArgument("The database was opened read-only").AtFile(path());
+  }
+  auto d = dirty_.find(number);
+  if (d != dirty_.end()) return d->second.get();
+  JET_ASSIGN_OR_RETURN(PageRef current, Read(number));
+  auto copy = std::make_shared<Page>(*current);
+  Page* raw = copy.get();
+  dirty_[number] = std::move(copy);
+  return raw;
+}
+
+Result<Page*> Pager::Append() {
+  if (!writable()) {
+    return Status::InvalidArgument("The database was opened read-only").AtFile(path());
+  }
+  if (page_count_ >= 0xFFFFFF) {
+    return Status::Error(ErrorKind::kConstraint, "The database has reached its largest size")
+        .AtFile(path());
+  }
+  auto page = std::make_shared<Page>();
+  page->number = page_count_++;
+  page->bytes.assign(format_.page_size, 0);
+  Page* raw = page.get();
+  dirty_[raw->number] = std::move(page);
+  return raw;
+}
+
+Status Pager::Commit() {
+  for (const auto& [number, page] : dirty_) {
+    Status s = file_->WriteAt(uint64_t(number) * format_.page_size, page->bytes);
+    if (!s.ok()) return s.AtPage(number);
+  }
+  JET_RETURN_IF_ERROR(file_->Sync());
+  for (auto& [number, page] : dirty_) CachePut(PageRef(page));
+  dirty_.clear();
+  committed_page_count_ = page_count_;
+  return Status::Ok();
+}
+
+void Pager::Rollback() {
+  dirty_.clear();
+  page_count_ = committed_page_count_;
 }
 
 Result<PageRef> Pager::ReadTyped(uint32_t number, uint8_t type, const char* what) {

@@ -1,16 +1,23 @@
-// The pager: the database file seen as numbered pages, with a small cache.
+// The pager: the database file seen as numbered pages, with a small cache,
+// and the batch of changed pages that one write operation builds up.
 //
 // Every page is checked against the file's page count before it is read, so
 // a damaged page pointer becomes a Corrupt status naming the page, never a
 // read past the end of the file. The cache holds at most `capacity` pages;
 // pages handed out stay valid for as long as the caller holds the PageRef,
 // even after the cache lets go of them.
+//
+// Writing: an operation asks for pages to change (Modify) or add (Append).
+// Those copies live in the batch, and every Read sees them, but the file is
+// untouched until Commit writes the whole batch in one step. Rollback, or
+// an operation that fails before Commit, leaves the file exactly as it was.
 
 #ifndef JET_PAGER_H_
 #define JET_PAGER_H_
 
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -60,7 +67,29 @@ class Pager {
 
   void DropCache();
 
+  // --- Writing (only on a pager opened for writing) ---
+
+  bool writable() const { return file_->writable(); }
+
+  // The batch's copy of page `number`, to change in place.
+  Result<Page*> Modify(uint32_t number);
+
+  // A new zero-filled page after the last one, in the batch.
+  Result<Page*> Append();
+
+  bool HasChanges() const { return !dirty_.empty(); }
+  size_t changed_pages() const { return dirty_.size(); }
+
+  // Writes every page of the batch and syncs the file. On failure the batch
+  // is kept, so the caller can decide; the file may hold part of it.
+  Status Commit();
+
+  // Forgets the batch: the file and the pages seen by Read are as before.
+  void Rollback();
+
  private:
+  void CachePut(PageRef page);
+
   std::unique_ptr<File> file_;
   const Format& format_;
   uint32_t page_count_;
@@ -68,6 +97,8 @@ class Pager {
   PagerStats stats_;
   std::list<PageRef> lru_;  // front = most recent
   std::unordered_map<uint32_t, std::list<PageRef>::iterator> index_;
+  std::map<uint32_t, std::shared_ptr<Page>> dirty_;  // the batch, by page number
+  uint32_t committed_page_count_;
 };
 
 }  // namespace jet
