@@ -96,11 +96,14 @@ class [[nodiscard]] Result {
 
   T& value() & { return std::get<T>(data_); }
   const T& value() const& { return std::get<T>(data_); }
-  T&& value() && { return std::get<T>(std::move(data_)); }
+  // On a temporary, the value is moved out, so that `for (x : *F())` and
+  // `auto& v = *F()` cannot refer to a Result that is already gone.
+  T value() && { return std::get<T>(std::move(data_)); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
+  T operator*() && { return std::move(*this).value(); }
 
  private:
   std::variant<T, Status> data_;

@@ -1,0 +1,597 @@
+// Cross-checks the engine against Debian's mdbtools, an independent reader of
+// the same file format: for every fixture, the list of user tables, each
+// table's column names and order, and every field of every row.
+//
+// mdb-export runs as
+//
+//   mdb-export -d <TAB> -b hex -B -D <fmt> -T <fmt> FILE TABLE
+//
+// Fields are separated by a tab: Access forbids control characters in names,
+// so the header line, whose names are never quoted, splits unambiguously.
+// Text, memo, date, binary, OLE and GUID fields are quoted with '"' (doubled
+// inside, newlines kept as they are); numbers and booleans are bare; null is
+// a bare empty field. Binary and OLE values come as upper-case hex, and so do
+// GUIDs, whose hex spells their "{XXXXXXXX-XXXX-...}" text. Dates come as
+// "YYYY-MM-DD HH:MM:SS".
+//
+// mdbtools gets some things wrong. Where it does, the comparison says so and
+// checks the true value by other means (usually from the raw stored value);
+// the faults are counted and printed with the totals.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bytes.h"
+#include "data_page.h"
+#include "jet/jet.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::FixtureFiles;
+using testutil::HaveProgram;
+using testutil::RunProcess;
+
+constexpr char kDelimiter = '\t';
+constexpr char kDateFormat[] = "%Y-%m-%d %H:%M:%S";
+// Enough mismatches to see a pattern without drowning the log.
+constexpr int kMaxReportsPerTable = 10;
+
+// --- mdb-export's CSV ------------------------------------------------------
+
+struct CsvField {
+  std::string text;
+  bool quoted = false;
+};
+using CsvRecord = std::vector<CsvField>;
+
+// Parses records in RFC 4180 style: fields end at `delimiter`, records at
+// '\n'; a field that starts with '"' runs to the next '"' that is not
+// doubled, and may hold delimiters and line ends. Remembers which fields were
+// quoted, since a bare empty field is mdb-export's null.
+bool ParseCsv(std::string_view in, char delimiter, std::vector<CsvRecord>* records,
+              std::string* error) {
+  size_t i = 0;
+  while (i < in.size()) {
+    CsvRecord record;
+    while (true) {
+      CsvField field;
+      if (in[i] == '"') {
+        field.quoted = true;
+        ++i;
+        while (true) {
+          if (i >= in.size()) {
+            *error = "a quoted field is not closed";
+            return false;
+          }
+          char c = in[i++];
+          if (c == '"') {
+            if (i < in.size() && in[i] == '"') {
+              field.text.push_back('"');
+              ++i;
+              continue;
+            }
+            break;
+          }
+          field.text.push_back(c);
+        }
+      } else {
+        while (i < in.size() && in[i] != delimiter && in[i] != '\n') {
+          if (in[i] == '"') {
+            *error = "a quote inside a bare field";
+            return false;
+          }
+          field.text.push_back(in[i++]);
+        }
+      }
+      record.push_back(std::move(field));
+      if (i >= in.size()) {
+        *error = "the last record has no line end";
+        return false;
+      }
+      char end = in[i++];
+      if (end == '\n') break;
+      if (end != delimiter) {
+        *error = "text follows a closing quote";
+        return false;
+      }
+    }
+    records->push_back(std::move(record));
+  }
+  return true;
+}
+
+std::vector<std::string> Split(std::string_view s, char delimiter) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (true) {
+    size_t end = s.find(delimiter, start);
+    out.emplace_back(s.substr(start, end == std::string_view::npos ? s.npos : end - start));
+    if (end == std::string_view::npos) return out;
+    start = end + 1;
+  }
+}
+
+// --- Independent value forms ------------------------------------------------
+
+std::string UpperHex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 15]);
+  }
+  return out;
+}
+
+bool DecodeHex(const std::string& hex, std::string* out) {
+  if (hex.size() % 2) return false;
+  out->clear();
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    unsigned byte = 0;
+    auto res = std::from_chars(hex.data() + i, hex.data() + i + 2, byte, 16);
+    if (res.ec != std::errc() || res.ptr != hex.data() + i + 2) return false;
+    out->push_back(char(byte));
+  }
+  return true;
+}
+
+// A decimal number in a canonical form: no leading zeros, no trailing zeros
+// after the point, no point without digits after it, no "-0". Empty if `s`
+// is not a plain decimal number.
+std::string NormalizeDecimal(std::string s) {
+  bool negative = !s.empty() && s[0] == '-';
+  if (negative) s.erase(0, 1);
+  if (s.empty() || s.find_first_not_of("0123456789.") != std::string::npos ||
+      std::count(s.begin(), s.end(), '.') > 1 || s == ".") {
+    return "";
+  }
+  if (s.find('.') != std::string::npos) {
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+  }
+  size_t first = s.find_first_not_of('0');
+  s = first == std::string::npos ? "" : s.substr(first);
+  if (s.empty() || s[0] == '.') s.insert(0, "0");
+  if (s == "0") negative = false;
+  return negative ? "-" + s : s;
+}
+
+// True if `printed` is `value` rounded to `digits` significant digits, as
+// printf's "%.<digits>g" prints it: the two may differ by half a unit in the
+// last of those digits (plus the rounding of reading `printed` back).
+bool AgreesToDigits(double value, const std::string& printed, int digits) {
+  char* end = nullptr;
+  double theirs = std::strtod(printed.c_str(), &end);
+  if (printed.empty() || *end != '\0') return false;
+  if (std::isnan(value) || std::isnan(theirs)) return std::isnan(value) && std::isnan(theirs);
+  if (std::isinf(value) || std::isinf(theirs) || value == 0) return value == theirs;
+  double magnitude = std::max(std::fabs(value), std::fabs(theirs));
+  double half_unit = 0.5 * std::pow(10.0, std::floor(std::log10(magnitude)) - (digits - 1));
+  double slack = 4 * std::numeric_limits<double>::epsilon() * magnitude;
+  return std::fabs(value - theirs) <= half_unit + slack;
+}
+
+// Days from 1899-12-30, Jet's day 0, to the given civil date.
+int64_t JetDayOf(int year, int month, int day) {
+  using namespace std::chrono;
+  const sys_days date = std::chrono::year(year) / month / day;
+  const sys_days epoch = std::chrono::year(1899) / 12 / 30;
+  return (date - epoch).count();
+}
+
+constexpr int64_t kMsPerDay = 86400000;
+
+// The instant a stored Jet date/time names, in milliseconds from 1899-12-30
+// 00:00, rounded to the millisecond. The whole part of the stored double
+// counts days (backwards before the epoch) and the fraction is always the
+// time of day, forwards: -1.25 is 1899-12-29 06:00.
+int64_t JetInstantMs(double days) {
+  double whole = std::trunc(days);
+  return int64_t(whole) * kMsPerDay + std::llround(std::fabs(days - whole) * double(kMsPerDay));
+}
+
+// Parses "YYYY-MM-DD?HH:MM:SS[.mmm]" (either separator) into milliseconds
+// from 1899-12-30 00:00. Hours up to 24 are accepted, as mdbtools prints 24
+// when a time rounds up to midnight.
+bool ParseDateTimeMs(const std::string& s, int64_t* ms) {
+  int y, mo, d, h, mi, sec, milli = 0, used = 0;
+  char sep;
+  if (std::sscanf(s.c_str(), "%d-%d-%d%c%d:%d:%d%n", &y, &mo, &d, &sep, &h, &mi, &sec, &used) !=
+      7) {
+    return false;
+  }
+  if (s[size_t(used)] == '.') {
+    int more = 0;
+    if (std::sscanf(s.c_str() + used, ".%3d%n", &milli, &more) != 1 || more != 4) return false;
+    used += more;
+  }
+  if (size_t(used) != s.size() || (sep != ' ' && sep != 'T')) return false;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 24 || mi > 59 || sec > 59) return false;
+  *ms = JetDayOf(y, mo, d) * kMsPerDay + ((int64_t(h) * 60 + mi) * 60 + sec) * 1000 + milli;
+  return true;
+}
+
+// --- Row order ---------------------------------------------------------------
+
+// Where a row's bytes are kept: its own slot or, for a row that was moved
+// because it outgrew its page, the slot its forwarding pointer leads to.
+jet::Result<jet::RowPointer> HomeOf(jet::Database& db, jet::RowId id) {
+  jet::RowPointer at{id.page, uint8_t(id.row)};
+  for (int hops = 0; hops < 8; ++hops) {
+    auto page = db.pager().Read(at.page);
+    if (!page.ok()) return page.status();
+    auto slot = jet::GetRowSlot(**page, db.format(), at.row, db.path());
+    if (!slot.ok()) return slot.status();
+    if (!slot->overflow) return at;
+    at = jet::RowPointer::FromRaw(jet::Le32((*page)->bytes.data() + slot->start));
+  }
+  return jet::Status::Corrupt("a chain of moved rows does not end");
+}
+
+// mdbtools reads a moved row where its bytes are, not where the row stands
+// in the table. It takes the "moved" slot flag (0x4000) for "deleted" and
+// skips the slot, then meets the row's bytes in their new slot, which is
+// flagged 0x8000 so that scans pass over it, and reads them there. (Seen in
+// overflowTestV2000.mdb, whose Table1 rows 2 and 4 of page 27 were moved to
+// pages 28 and 31, and in the catalogs of queryTestV1997.mdb and
+// testIndexCodesV1997.mdb.) The engine yields a moved row at its own slot,
+// where it stands in the table. So mdbtools' order is the engine's order
+// re-sorted by where each row's bytes are: returns that permutation of
+// 0..homes.size()-1.
+std::vector<size_t> MdbtoolsOrder(const std::vector<jet::RowPointer>& homes) {
+  std::vector<size_t> order(homes.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return std::pair(homes[a].page, homes[a].row) < std::pair(homes[b].page, homes[b].row);
+  });
+  return order;
+}
+
+// --- Field comparison ---------------------------------------------------------
+
+struct Tally {
+  int files = 0;
+  int tables = 0;
+  int64_t rows = 0;
+  int64_t fields = 0;
+  int64_t moved_rows = 0;
+  std::map<std::string, int64_t> values_by_type;  // non-null values compared
+  // mdbtools faults met, by kind.
+  std::map<std::string, int64_t> faults;
+};
+
+bool QuotedByMdbExport(jet::ColumnType type) {
+  switch (type) {
+    case jet::ColumnType::kText:
+    case jet::ColumnType::kMemo:
+    case jet::ColumnType::kDateTime:
+    case jet::ColumnType::kBinary:
+    case jet::ColumnType::kOle:
+    case jet::ColumnType::kGuid:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsStringLike(jet::ColumnType type) {
+  return type == jet::ColumnType::kText || type == jet::ColumnType::kMemo ||
+         type == jet::ColumnType::kBinary || type == jet::ColumnType::kOle;
+}
+
+// Compares one field. Returns "" when the two agree, else what is wrong.
+std::string CompareField(const jet::Value& ours, const CsvField& theirs, Tally* tally) {
+  using jet::ColumnType;
+  const bool theirs_null = !theirs.quoted && theirs.text.empty();
+  if (ours.null) return theirs_null ? "" : "null in the engine only";
+  if (theirs_null) {
+    // mdb-export marks null by a bound length of 0, so a zero-length text,
+    // memo or binary value comes out as null too.
+    if (IsStringLike(ours.type) && ours.bytes.empty()) {
+      ++tally->faults["empty string exported as null"];
+      return "";
+    }
+    return "null in mdbtools only";
+  }
+  if (theirs.quoted != QuotedByMdbExport(ours.type)) return "quoted where it should not be";
+  ++tally->values_by_type[jet::ColumnTypeName(ours.type)];
+
+  const std::string& t = theirs.text;
+  switch (ours.type) {
+    case ColumnType::kBoolean:
+      return t == (ours.boolean ? "TRUE" : "FALSE") ? "" : "different truth";
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong: {
+      int64_t v = 0;
+      auto res = std::from_chars(t.data(), t.data() + t.size(), v);
+      if (res.ec != std::errc() || res.ptr != t.data() + t.size()) return "not an integer";
+      return v == ours.integer ? "" : "different integer";
+    }
+    case ColumnType::kCurrency:
+    case ColumnType::kNumeric: {
+      std::string a = NormalizeDecimal(ours.ToText()), b = NormalizeDecimal(t);
+      if (a.empty() || b.empty()) return "not a decimal number";
+      return a == b ? "" : "different decimal";
+    }
+    case ColumnType::kSingle:
+      // mdb-export prints a Single with "%.8g".
+      return AgreesToDigits(ours.single, t, 8) ? "" : "different Single beyond 8 digits";
+    case ColumnType::kDouble:
+      // ... and a Double with "%.16g", one digit short of round-tripping.
+      return AgreesToDigits(ours.real, t, 16) ? "" : "different Double beyond 16 digits";
+    case ColumnType::kDateTime: {
+      // The engine's calendar form must name exactly the stored instant,
+      // to the millisecond.
+      int64_t ours_ms = 0, theirs_ms = 0;
+      if (!ParseDateTimeMs(ours.ToText(), &ours_ms)) return "engine date unreadable";
+      if (ours_ms != JetInstantMs(ours.real)) return "engine date is not the stored instant";
+      // mdbtools turns the stored day count into a struct tm only when it
+      // lies in [0, 1e6] (1899-12-30 to 4637-11-26); for any other value it
+      // leaves the struct zeroed, which prints as day 0 of January 1900.
+      // So a date before 1899-12-30 exports as "1900-01-00 00:00:00";
+      // the check above has already pinned our value to the stored one.
+      if (ours.real < 0.0 || ours.real > 1e6) {
+        if (t != "1900-01-00 00:00:00") return "mdbtools date out of its range but not zeroed";
+        ++tally->faults["date outside 1899-12-30..4637 exported as 1900-01-00"];
+        return "";
+      }
+      // It prints whole seconds, rounded to the nearest; a time that rounds
+      // up to midnight prints as hour 24 of the day before.
+      if (!ParseDateTimeMs(t, &theirs_ms)) return "mdbtools date unreadable";
+      if (t.size() >= 13 && t.compare(11, 2, "24") == 0) ++tally->faults["time printed as 24:00"];
+      return std::llabs(ours_ms - theirs_ms) <= 500 ? "" : "different date/time";
+    }
+    case ColumnType::kText:
+    case ColumnType::kMemo: {
+      if (ours.bytes == t) return "";
+      // Code page 1252 leaves bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D
+      // unassigned. The engine reads them as the C1 controls of the same
+      // value (as Windows does), so they survive a round trip; mdbtools'
+      // iconv conversion fails on them and it puts '?' instead.
+      // (testIndexCodesV1997 holds each of them, in rows "row128", "row140",
+      // "row142", "row143" and "row156" of Table1, between "AA" and "AA".)
+      std::string ours_with_marks = ours.bytes;
+      size_t replaced = 0;
+      for (const char* c1 : {"\xC2\x81", "\xC2\x8D", "\xC2\x8F", "\xC2\x90", "\xC2\x9D"}) {
+        size_t at = 0;
+        while ((at = ours_with_marks.find(c1, at)) != std::string::npos) {
+          ours_with_marks.replace(at, 2, "?");
+          ++replaced;
+        }
+      }
+      if (replaced == 0 || ours_with_marks != t) return "different text";
+      tally->faults["undefined code-page byte printed as '?'"] += int64_t(replaced);
+      return "";
+    }
+    case ColumnType::kBinary:
+    case ColumnType::kOle: {
+      std::string expected = ours.bytes;
+      // mdbtools copies a Binary (not OLE) value as a C string, so it ends
+      // at the first zero byte.
+      if (ours.type == ColumnType::kBinary && expected.find('\0') != std::string::npos) {
+        expected.resize(expected.find('\0'));
+        ++tally->faults["binary value cut at its first zero byte"];
+      }
+      return UpperHex(expected) == t ? "" : "different bytes";
+    }
+    case ColumnType::kGuid: {
+      // mdbtools spells a GUID "{XXXXXXXX-XXXX-XXXX-XXXXXXXXXXXXXXXX}", without
+      // the hyphen before the last twelve digits, so compare the digits.
+      std::string text;
+      if (!DecodeHex(t, &text)) return "GUID is not hex";
+      auto digits = [](std::string s) {
+        std::erase_if(s, [](char c) { return c == '{' || c == '}' || c == '-'; });
+        return s;
+      };
+      if (text.size() != 37 || text.front() != '{' || text.back() != '}') return "GUID unreadable";
+      ++tally->faults["GUID printed without its fourth hyphen"];
+      return digits(text) == digits(ours.ToText()) ? "" : "different GUID";
+    }
+  }
+  return "unknown column type";
+}
+
+std::string Show(const std::string& s) {
+  constexpr size_t kMax = 120;
+  return s.size() <= kMax
+             ? "'" + s + "'"
+             : "'" + s.substr(0, kMax) + "'... (" + std::to_string(s.size()) + " bytes)";
+}
+
+std::string ShowOurs(const jet::Value& v) {
+  if (v.null) return "null";
+  std::string text = Show(v.ToText());
+  if (v.type == jet::ColumnType::kDateTime || v.type == jet::ColumnType::kDouble) {
+    char raw[40];
+    std::snprintf(raw, sizeof raw, " (stored %.17g)", v.real);
+    text += raw;
+  }
+  return text;
+}
+
+std::string ShowTheirs(const CsvField& f) {
+  if (!f.quoted && f.text.empty()) return "null";
+  return Show(f.text);
+}
+
+std::vector<std::string> MdbExportArgs(const std::string& file, const std::string& table) {
+  std::vector<std::string> args = {"mdb-export", "-d", std::string(1, kDelimiter)};
+  args.insert(args.end(), {"-b", "hex", "-B"});
+  // mdbtools formats every date with the -T format (its -D one is ignored),
+  // but give both.
+  args.insert(args.end(), {"-D", kDateFormat, "-T", kDateFormat});
+  args.insert(args.end(), {file, table});
+  return args;
+}
+
+// Compares one table, row by row and field by field.
+void CompareTable(jet::Database& db, const std::string& file, const std::string& name,
+                  Tally* tally) {
+  SCOPED_TRACE(file + " table " + name);
+  auto def = db.GetTable(name);
+  ASSERT_TRUE(def.ok()) << def.status().ToString();
+  const std::vector<jet::ColumnDef>& columns = (*def)->columns;
+
+  // Our rows, and where each one's bytes are kept.
+  std::vector<std::vector<jet::Value>> rows;
+  std::vector<jet::RowPointer> homes;
+  jet::TableScanner scanner(db, *def);
+  while (true) {
+    std::vector<jet::Value> row;
+    jet::RowId id;
+    auto more = scanner.Next(&row, &id);
+    ASSERT_TRUE(more.ok()) << more.status().ToString();
+    if (!*more) break;
+    auto home = HomeOf(db, id);
+    ASSERT_TRUE(home.ok()) << home.status().ToString();
+    if (home->page != id.page || home->row != id.row) ++tally->moved_rows;
+    rows.push_back(std::move(row));
+    homes.push_back(*home);
+  }
+
+  auto run = RunProcess(MdbExportArgs(file, name));
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const size_t header_end = run.out.find('\n');
+  ASSERT_NE(header_end, std::string::npos) << "mdb-export printed no header";
+
+  // mdbtools lists columns by column number, Access by column index; the
+  // two agree unless columns were moved in the table's design.
+  std::vector<const jet::ColumnDef*> by_number;
+  for (const jet::ColumnDef& c : columns) by_number.push_back(&c);
+  std::stable_sort(by_number.begin(), by_number.end(),
+                   [](auto* a, auto* b) { return a->number < b->number; });
+  std::vector<std::string> expected_header;
+  for (const jet::ColumnDef* c : by_number) expected_header.push_back(c->name);
+  ASSERT_EQ(Split(std::string_view(run.out).substr(0, header_end), kDelimiter), expected_header);
+
+  std::vector<CsvRecord> records;
+  std::string error;
+  ASSERT_TRUE(
+      ParseCsv(std::string_view(run.out).substr(header_end + 1), kDelimiter, &records, &error))
+      << error;
+  ASSERT_EQ(records.size(), rows.size()) << "row counts differ";
+
+  const std::vector<size_t> order = MdbtoolsOrder(homes);
+  int reports = 0;
+  for (size_t r = 0; r < records.size(); ++r) {
+    const std::vector<jet::Value>& ours = rows[order[r]];
+    ASSERT_EQ(records[r].size(), columns.size()) << "mdbtools row " << r << " has a wrong width";
+    for (size_t k = 0; k < by_number.size(); ++k) {
+      const size_t c = size_t(by_number[k] - columns.data());
+      std::string why = CompareField(ours[c], records[r][k], tally);
+      ++tally->fields;
+      if (!why.empty() && reports++ < kMaxReportsPerTable) {
+        ADD_FAILURE() << file << " table " << name << " row " << order[r] << " column "
+                      << columns[c].name << " (" << jet::ColumnTypeName(columns[c].type)
+                      << "): " << why << "\n  engine:   " << ShowOurs(ours[c])
+                      << "\n  mdbtools: " << ShowTheirs(records[r][k]);
+      }
+    }
+  }
+  EXPECT_EQ(reports, 0) << "mismatched fields in " << file << " table " << name;
+  tally->rows += int64_t(rows.size());
+  ++tally->tables;
+}
+
+void CompareFolder(const std::string& folder) {
+  if (!HaveProgram("mdb-export")) GTEST_SKIP() << "mdbtools is not installed";
+  Tally tally;
+  for (const std::string& file : FixtureFiles(folder)) {
+    auto db = jet::Database::Open(file);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    auto tables = (*db)->ListTables();
+    ASSERT_TRUE(tables.ok()) << tables.status().ToString();
+    for (const jet::CatalogEntry& t : *tables) CompareTable(**db, file, t.name, &tally);
+    ++tally.files;
+  }
+  std::printf(
+      "[ mdbtools ] %s: %d files, %d tables, %lld rows (%lld moved), %lld fields compared\n",
+      folder.c_str(), tally.files, tally.tables, static_cast<long long>(tally.rows),
+      static_cast<long long>(tally.moved_rows), static_cast<long long>(tally.fields));
+  std::string by_type;
+  for (const auto& [type, count] : tally.values_by_type) {
+    by_type += " " + type + " " + std::to_string(count);
+  }
+  std::printf("[ mdbtools ]   non-null values by type:%s\n", by_type.c_str());
+  for (const auto& [fault, count] : tally.faults) {
+    std::printf("[ mdbtools ]   mdbtools fault allowed for: %s (%lld fields)\n", fault.c_str(),
+                static_cast<long long>(count));
+  }
+  EXPECT_GT(tally.fields, 0);
+}
+
+TEST(MdbtoolsCompareTest, EveryAccessFixtureTableMatches) { CompareFolder("access"); }
+
+TEST(MdbtoolsCompareTest, EveryHostsFixtureTableMatches) { CompareFolder("hosts"); }
+
+// mdb-tables lists user tables in the order of their catalog rows, and so
+// does ListTables, except that mdbtools meets a moved catalog row where its
+// bytes are (see MdbtoolsOrder).
+TEST(MdbtoolsCompareTest, TableListsMatch) {
+  if (!HaveProgram("mdb-tables")) GTEST_SKIP() << "mdbtools is not installed";
+  for (const char* folder : {"access", "hosts"}) {
+    for (const std::string& file : FixtureFiles(folder)) {
+      SCOPED_TRACE(file);
+      auto db = jet::Database::Open(file);
+      ASSERT_TRUE(db.ok()) << db.status().ToString();
+      auto tables = (*db)->ListTables();
+      ASSERT_TRUE(tables.ok()) << tables.status().ToString();
+      std::vector<std::string> listed;
+      for (const jet::CatalogEntry& t : *tables) listed.push_back(t.name);
+
+      // The catalog's own rows: user tables, where each row's bytes are.
+      auto catalog = (*db)->GetTable("MSysObjects");
+      ASSERT_TRUE(catalog.ok()) << catalog.status().ToString();
+      const jet::TableDef& def = **catalog;
+      ASSERT_TRUE(def.FindColumn("Name") && def.FindColumn("Type") && def.FindColumn("Flags"));
+      const size_t name_col = size_t(def.FindColumn("Name") - def.columns.data());
+      const size_t type_col = size_t(def.FindColumn("Type") - def.columns.data());
+      const size_t flags_col = size_t(def.FindColumn("Flags") - def.columns.data());
+      std::vector<std::string> scanned;
+      std::vector<jet::RowPointer> homes;
+      jet::TableScanner scanner(**db, *catalog);
+      std::vector<jet::Value> row;
+      jet::RowId id;
+      while (true) {
+        auto more = scanner.Next(&row, &id);
+        ASSERT_TRUE(more.ok()) << more.status().ToString();
+        if (!*more) break;
+        if (row[type_col].integer != 1 || (uint32_t(row[flags_col].integer) & 0x80000002u)) {
+          continue;
+        }
+        auto home = HomeOf(**db, id);
+        ASSERT_TRUE(home.ok()) << home.status().ToString();
+        scanned.push_back(row[name_col].bytes);
+        homes.push_back(*home);
+      }
+      ASSERT_EQ(listed, scanned) << "ListTables is not in catalog order";
+
+      std::vector<std::string> expected;
+      for (size_t i : MdbtoolsOrder(homes)) expected.push_back(scanned[i]);
+      auto run = RunProcess({"mdb-tables", "-1", file});
+      ASSERT_EQ(run.exit_code, 0) << run.err;
+      std::vector<std::string> theirs = Split(run.out, '\n');
+      ASSERT_FALSE(theirs.empty());
+      ASSERT_EQ(theirs.back(), "") << "output does not end in a line end";
+      theirs.pop_back();
+      EXPECT_EQ(theirs, expected);
+    }
+  }
+}
+
+}  // namespace
