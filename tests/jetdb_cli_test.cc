@@ -18,6 +18,8 @@ TEST(JetdbCliTest, HelpGoesToStdoutWithExitZero) {
 TEST(JetdbCliTest, BadUsageExitsTwoWithMessageOnStderr) {
   for (const auto& argv : std::vector<std::vector<std::string>>{
            {JetdbPath()},
+           {JetdbPath(), "--json"},
+           {JetdbPath(), "--format", "csv"},
            {JetdbPath(), "frobnicate", "x.mdb"},
            {JetdbPath(), "info"},
            {JetdbPath(), "export", Fixture("access/testV2000.mdb")},

@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
       pos.push_back(a);
     }
   }
+  if (pos.empty()) return Usage("missing command");
   const std::string cmd = pos[0];
   auto want = [&](size_t min, size_t max) { return pos.size() >= min + 1 && pos.size() <= max + 1; };
 
