@@ -11,8 +11,10 @@ constexpr int kMaxOverflowHops = 8;
 
 // Reads page 0, or as much of it as the file has.
 Result<std::pair<std::unique_ptr<File>, DatabaseHeader>> OpenAndDecode(const std::string& path,
-                                                                       uint64_t* size) {
-  JET_ASSIGN_OR_RETURN(std::unique_ptr<File> file, File::Open(path, File::Mode::kReadOnly));
+                                                                       uint64_t* size,
+                                                                       bool writable = false) {
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<File> file,
+                       File::Open(path, writable ? File::Mode::kReadWrite : File::Mode::kReadOnly));
   JET_ASSIGN_OR_RETURN(*size, file->Size());
   if (*size == 0) return Status::NotADatabase("The file is empty").AtFile(path);
   std::vector<uint8_t> first(std::min<uint64_t>(*size, 4096));
@@ -57,7 +59,7 @@ Result<DatabaseInfo> Database::ReadInfo(const std::string& path) {
 
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Options options) {
   uint64_t size = 0;
-  JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size));
+  JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size, options.writable));
   DatabaseHeader header = opened.second;
   if (header.encoding_key != 0) {
     return Status::Error(ErrorKind::kEncrypted,

@@ -49,10 +49,12 @@ class Database {
  public:
   struct Options {
     size_t cache_pages = 256;
+    bool writable = false;
   };
 
-  // Opens a database for reading. Refuses encoded (encrypted) databases and
-  // databases with a password, which Access itself would not open without it.
+  // Opens a database for reading (or, with options.writable, for reading and
+  // writing). Refuses encoded (encrypted) databases and databases with a
+  // password, which Access itself would not open without it.
   static Result<std::unique_ptr<Database>> Open(const std::string& path, Options options);
   static Result<std::unique_ptr<Database>> Open(const std::string& path) {
     return Open(path, Options{});
@@ -71,6 +73,12 @@ class Database {
 
   // A table's definition, by name (case-insensitive).
   Result<std::shared_ptr<const TableDef>> GetTable(const std::string& name);
+
+  bool writable() const { return pager_->writable(); }
+
+  // Drops the cached definition of the table on `tdef_page`, after a write
+  // changed it; the next GetTable reads it again.
+  void ForgetTable(uint32_t tdef_page) { tables_.erase(tdef_page); }
 
  private:
   Database(std::unique_ptr<Pager> pager, DatabaseHeader header)

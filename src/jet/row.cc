@@ -1,5 +1,7 @@
 #include "row.h"
 
+#include <unordered_set>
+
 #include "data_page.h"
 #include "text.h"
 
@@ -41,6 +43,7 @@ Status RowDecoder::VarOffsets(ByteView row, uint32_t page, size_t nm, std::vecto
   out->clear();
   const size_t len = row.size();
   const uint8_t* p = row.data();
+  size_t table_start;  // the offset table's lowest byte; values end before it
   if (f.row_var_offset_size == 2) {
     if (len < nm + 2 + f.row_column_count_size) {
       return pager_.CorruptAt(page, "A row is too short for its variable-length columns");
@@ -51,6 +54,7 @@ Status RowDecoder::VarOffsets(ByteView row, uint32_t page, size_t nm, std::vecto
     }
     out->resize(n + 1);
     for (uint32_t i = 0; i <= n; ++i) (*out)[i] = Le16(p + len - nm - 4 - 2 * i);
+    table_start = len - nm - 4 - 2 * size_t(n);
   } else {
     // Jet 3: one-byte offsets, plus a jump table for rows of 256 bytes or more.
     if (len < nm + 1 + f.row_column_count_size) {
@@ -71,11 +75,17 @@ Status RowDecoder::VarOffsets(ByteView row, uint32_t page, size_t nm, std::vecto
       while (used < jumps && i == p[last - nm - used - 1]) ++used;
       (*out)[i] = uint32_t(p[col_offset - i]) + uint32_t(used * 256);
     }
+    table_start = col_offset - n;
   }
-  // Offsets must be in order and inside the row.
+  // Offsets must be in order and inside the variable area: past the column
+  // count, and not into the offset table, so that damaged offsets never hand
+  // the row's own bookkeeping bytes out as values.
   for (size_t i = 0; i < out->size(); ++i) {
-    if ((*out)[i] > len || (i > 0 && (*out)[i] < (*out)[i - 1])) {
-      return pager_.CorruptAt(page, "A row's variable-length offsets are out of order");
+    const uint32_t off = (*out)[i];
+    if (off < f.row_column_count_size || off > table_start ||
+        (i > 0 && off < (*out)[i - 1])) {
+      return pager_.CorruptAt(
+          page, "A row's variable-length offsets are out of order or outside the row");
     }
   }
   return Status::Ok();
@@ -128,6 +138,29 @@ Status RowDecoder::Decode(ByteView row, uint32_t page, std::vector<Value>* out) 
       JET_RETURN_IF_ERROR(DecodeVariable(col, row.subspan(start, end - start), page, &v));
     }
   }
+  return Status::Ok();
+}
+
+Status RowDecoder::RawVarField(ByteView row, uint32_t page, const ColumnDef& col, ByteView* out,
+                               bool* present) {
+  const Format& f = pager_.format();
+  *present = false;
+  if (col.fixed() || col.type == ColumnType::kBoolean || row.size() < f.row_column_count_size) {
+    return Status::Ok();
+  }
+  const uint32_t row_cols = f.row_column_count_size == 2 ? Le16(row.data()) : uint32_t(row[0]);
+  const size_t nm = (row_cols + 7) / 8;
+  if (nm + f.row_column_count_size > row.size()) {
+    return pager_.CorruptAt(page, "A row's null mask does not fit in the row");
+  }
+  const uint8_t* mask = row.data() + row.size() - nm;
+  if (col.number >= row_cols || !(mask[col.number / 8] & (1u << (col.number % 8)))) {
+    return Status::Ok();
+  }
+  JET_RETURN_IF_ERROR(VarOffsets(row, page, nm, &offsets_));
+  if (size_t(col.var_index) + 1 >= offsets_.size()) return Status::Ok();
+  *out = row.subspan(offsets_[col.var_index], offsets_[col.var_index + 1] - offsets_[col.var_index]);
+  *present = true;
   return Status::Ok();
 }
 
@@ -221,12 +254,14 @@ Status RowDecoder::ReadLongValue(ByteView field, uint32_t page, std::string* out
   // A chain: each piece is a row pointer to the next piece, then data.
   RowPointer at = first;
   out->reserve(std::min<uint32_t>(length, 1u << 20));
-  uint32_t pieces = 0;
+  // A piece seen twice means the chain loops. Counting pieces is not enough:
+  // a short loop can fill the value's length with repeated bytes first.
+  std::unordered_set<uint32_t> seen;
   while (out->size() < length) {
     if (at.null()) {
       return pager_.CorruptAt(page, "A memo or OLE value's chain ends before its length");
     }
-    if (++pieces > pager_.page_count() * 256u) {
+    if (!seen.insert(at.raw()).second) {
       return pager_.CorruptAt(at.page, "A memo or OLE value's chain loops");
     }
     JET_ASSIGN_OR_RETURN(ByteView lv, ReadRowBytes(pager_, at, &holder));

@@ -50,6 +50,11 @@ class RowDecoder {
   // the table's column order.
   Status Decode(ByteView row, uint32_t page, std::vector<Value>* out);
 
+  // The stored bytes of a variable-length column of `row`; false in
+  // *present when the column is null or missing from the row.
+  Status RawVarField(ByteView row, uint32_t page, const ColumnDef& column, ByteView* out,
+                     bool* present);
+
   // The raw bytes of a memo or OLE value, given its 12-byte header and
   // whatever follows it in the row.
   Status ReadLongValue(ByteView field, uint32_t page, std::string* out);

@@ -38,7 +38,7 @@ std::string SchemaToJson(const TableDef& t, const Database& db) {
   out += "  \"format\": \"" + std::string(f.version == JetVersion::kJet3 ? "jet3" : "jet4") +
          "\",\n";
   out += "  \"row_count\": " + std::to_string(t.row_count) + ",\n";
-  out += "  \"next_autonumber\": " + std::to_string(t.next_autonumber) + ",\n";
+  out += "  \"last_autonumber\": " + std::to_string(t.last_autonumber) + ",\n";
   out += "  \"columns\": [";
   for (size_t i = 0; i < t.columns.size(); ++i) {
     const ColumnDef& c = t.columns[i];

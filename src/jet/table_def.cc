@@ -15,6 +15,7 @@ constexpr uint32_t kTdefNextPage = 4;
 constexpr uint32_t kTdefPageHeader = 8;
 constexpr int kIndexColumnSlots = 10;
 constexpr uint16_t kNoColumn = 0xFFFF;
+constexpr uint16_t kMaxColumns = 255;
 
 // A cursor over the joined definition bytes. Any read past the end marks it
 // failed; the caller checks once per section.
@@ -171,7 +172,7 @@ Result<TableDef> ReadTableDef(Pager& pager, const DatabaseHeader& header, uint32
   r.Seek(f.tdef_row_count);
   def.row_count = r.U32();
   r.Seek(f.tdef_autonumber);
-  def.next_autonumber = r.U32();
+  def.last_autonumber = r.U32();
   r.Seek(f.tdef_table_type);
   def.table_type = r.U8();
   def.max_columns = r.U16();
@@ -183,6 +184,9 @@ Result<TableDef> ReadTableDef(Pager& pager, const DatabaseHeader& header, uint32
   def.free_space_pages = RowPointer::FromRaw(r.U32());
   if (!r.ok()) return corrupt("its header is cut short");
   if (num_logical > 1000 || num_real > 1000) return corrupt("impossible number of indexes");
+  // Jet allows 255 columns. A larger count is damage, and reading on would
+  // take the bytes after the column list for columns of nonsense types.
+  if (num_cols > kMaxColumns) return corrupt("impossible number of columns");
 
   r.Seek(f.tdef_header_size);
   std::vector<uint32_t> index_row_counts;
@@ -257,7 +261,8 @@ Result<TableDef> ReadTableDef(Pager& pager, const DatabaseHeader& header, uint32
         return corrupt("an index refers to column number " + std::to_string(col) +
                        ", which does not exist");
       }
-      ix.columns.push_back(IndexColumn{col, order != 0x02});
+      // Order byte: 0x01 ascending, 0x00 descending.
+      ix.columns.push_back(IndexColumn{col, (order & 0x01) != 0});
     }
     ix.usage_map = RowPointer::FromRaw(r.U32());
     ix.root_page = r.U32();

@@ -10,7 +10,7 @@
 //   4        4      next TDEF page of this definition, 0 if none
 //   8        4      length of the definition
 //   12 / 16  4      number of rows
-//   16 / 20  4      next autonumber value
+//   16 / 20  4      last autonumber value given out
 //   - / 24   1      Jet 4: autonumber in use
 //   20 / 40  1      table type: 0x4E user, 0x53 system
 //   21 / 41  2      highest column number in use + 1 (counts deleted columns)
@@ -153,7 +153,7 @@ struct TableDef {
   uint32_t tdef_page = 0;
   std::vector<uint32_t> tdef_pages;  // the whole chain, first page first
   uint32_t row_count = 0;
-  uint32_t next_autonumber = 0;
+  uint32_t last_autonumber = 0;  // the autonumber most recently given out
   uint8_t table_type = 0;
   uint16_t max_columns = 0;
   uint16_t var_columns = 0;

@@ -47,6 +47,21 @@ struct UsageMap {
 // end of the file are Corrupt.
 Result<UsageMap> ReadUsageMap(Pager& pager, RowPointer where);
 
+// Changes to a usage map, made in the pager's batch. Adding a page that an
+// inline map cannot reach moves the map's window when every page it holds
+// still fits, and otherwise turns it into a reference map. Bitmap pages that
+// a reference map needs are appended to the file (not taken from the free
+// list), so that changing the global map never needs the global map.
+Status UsageMapAdd(Pager& pager, RowPointer where, uint32_t page);
+Status UsageMapRemove(Pager& pager, RowPointer where, uint32_t page);
+
+// The global usage map (page 1, row 0) marks the pages that are free.
+constexpr RowPointer kGlobalUsageMap{1, 0};
+
+// Adds a zero-filled page at the end of the file and takes it out of the
+// global free map.
+Result<Page*> AllocatePage(Pager& pager);
+
 }  // namespace jet
 
 #endif  // JET_USAGE_MAP_H_

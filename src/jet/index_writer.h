@@ -1,0 +1,46 @@
+// IndexWriter: keeps every index of a table in step with its rows.
+//
+// For each change it works out the key of every physical index for the old
+// and the new values (the keys Access itself would store), checks the
+// index's rules (unique, required, ignore nulls) before anything is written,
+// then adds and removes entries in the B-tree pages, in the pager's batch.
+
+#ifndef JET_INDEX_WRITER_H_
+#define JET_INDEX_WRITER_H_
+
+#include <vector>
+
+#include "data_page.h"
+#include "header.h"
+#include "jet/status.h"
+#include "jet/value.h"
+#include "pager.h"
+#include "table_def.h"
+
+namespace jet {
+
+class IndexWriter {
+ public:
+  IndexWriter(Pager& pager, const DatabaseHeader& header, const TableDef& table)
+      : pager_(pager), header_(header), table_(table) {}
+
+  // Refuses a row that an index would reject (duplicate key in a unique
+  // index, null in a required one) or whose key cannot be built exactly.
+  Status CheckInsert(const std::vector<Value>& row);
+  Status CheckUpdate(const std::vector<Value>& old_row, const std::vector<Value>& new_row,
+                     RowPointer at);
+
+  Status Insert(const std::vector<Value>& row, RowPointer at);
+  Status Update(const std::vector<Value>& old_row, const std::vector<Value>& new_row,
+                RowPointer at);
+  Status Delete(const std::vector<Value>& row, RowPointer at);
+
+ private:
+  Pager& pager_;
+  const DatabaseHeader& header_;
+  const TableDef& table_;
+};
+
+}  // namespace jet
+
+#endif  // JET_INDEX_WRITER_H_

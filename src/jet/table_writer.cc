@@ -1,0 +1,388 @@
+#include "table_writer.h"
+
+#include <algorithm>
+#include <random>
+
+#include "index_writer.h"
+#include "usage_map.h"
+
+namespace jet {
+
+namespace {
+
+constexpr uint32_t kMaxRowsPerPage = 255;
+constexpr uint32_t kLongValueChainLink = 4;
+
+// Sets up an empty data page: its header and an empty row table.
+void InitDataPage(Page* page, const Format& f, uint32_t owner) {
+  std::fill(page->bytes.begin(), page->bytes.end(), 0);
+  page->bytes[0] = kPageData;
+  page->bytes[1] = 0x01;
+  PutLe16(&page->bytes[f.data_free_space], uint16_t(f.page_size - f.data_first_row_slot));
+  PutLe32(&page->bytes[f.data_owner], owner);
+}
+
+bool RowFits(const Page& page, const Format& f, size_t row_size) {
+  return Le16(page.bytes.data() + f.data_free_space) >= row_size + 2 &&
+         RowSlotCount(page, f) < kMaxRowsPerPage;
+}
+
+// Appends a row to a data page that has room for it; returns its number.
+uint8_t AddRowToPage(Page* page, const Format& f, const std::string& row, uint16_t flags) {
+  uint8_t* p = page->bytes.data();
+  const uint16_t count = RowSlotCount(*page, f);
+  const uint32_t end =
+      count == 0 ? f.page_size : (Le16(p + f.data_first_row_slot + 2 * (count - 1)) & kRowOffsetMask);
+  const uint32_t start = end - uint32_t(row.size());
+  std::copy(row.begin(), row.end(), page->bytes.begin() + start);
+  PutLe16(p + f.data_first_row_slot + 2 * count, uint16_t(start | flags));
+  PutLe16(p + f.data_row_count, uint16_t(count + 1));
+  PutLe16(p + f.data_free_space,
+          uint16_t(Le16(p + f.data_free_space) - row.size() - 2));
+  return uint8_t(count);
+}
+
+// Finds a page of `owner` with room for `row_size` bytes among the pages of
+// the free-space map (the last one first, as new rows go to the end), or
+// starts a new page and enters it in both maps.
+Result<Page*> PageWithRoom(Pager& pager, RowPointer owned_map, RowPointer free_map,
+                           uint32_t owner, size_t row_size) {
+  const Format& f = pager.format();
+  JET_ASSIGN_OR_RETURN(UsageMap free, ReadUsageMap(pager, free_map));
+  for (auto it = free.pages.rbegin(); it != free.pages.rend(); ++it) {
+    JET_ASSIGN_OR_RETURN(PageRef candidate, pager.Read(*it));
+    if (candidate->type() != kPageData || Le32(candidate->bytes.data() + f.data_owner) != owner) {
+      continue;
+    }
+    if (RowFits(*candidate, f, row_size)) return pager.Modify(*it);
+    // Full for this row: it stops being a candidate, as Jet does.
+    JET_RETURN_IF_ERROR(UsageMapRemove(pager, free_map, *it));
+    break;
+  }
+  JET_ASSIGN_OR_RETURN(Page * page, AllocatePage(pager));
+  InitDataPage(page, f, owner);
+  const uint32_t number = page->number;
+  JET_RETURN_IF_ERROR(UsageMapAdd(pager, owned_map, number));
+  JET_RETURN_IF_ERROR(UsageMapAdd(pager, free_map, number));
+  return pager.Modify(number);
+}
+
+// Puts memo and OLE data on long-value pages, using the column's own usage
+// maps from the table definition.
+class PageLongValueStore : public LongValueStore {
+ public:
+  PageLongValueStore(Pager& pager, const TableDef& table) : pager_(pager), table_(table) {}
+
+  // Makes Store return `where` for this exact data, so that a value that
+  // did not change keeps the long-value rows it has.
+  void Remember(uint16_t column, bool chained, const std::string& data, RowPointer where) {
+    stored_.push_back(Stored{column, chained, data, where});
+  }
+
+  Result<RowPointer> Store(const ColumnDef& column, const std::string& data,
+                           bool chained) override {
+    for (const Stored& s : stored_) {
+      if (s.column == column.number && s.chained == chained && s.data == data) return s.where;
+    }
+    JET_ASSIGN_OR_RETURN(RowPointer where, StoreNew(column, data, chained));
+    Remember(column.number, chained, data, where);
+    return where;
+  }
+
+ private:
+  struct Stored {
+    uint16_t column;
+    bool chained;
+    std::string data;
+    RowPointer where;
+  };
+
+  Result<RowPointer> StoreNew(const ColumnDef& column, const std::string& data, bool chained) {
+    const LongValueMaps* maps = nullptr;
+    for (const LongValueMaps& m : table_.long_value_maps) {
+      if (m.column_number == column.number) maps = &m;
+    }
+    if (!maps || maps->used_pages.null() || maps->free_pages.null()) {
+      return Status::Unsupported("Column '" + column.name + "' of table '" + table_.name +
+                                 "' has no long-value page maps; this engine will not guess "
+                                 "where its data belongs")
+          .AtFile(pager_.path());
+    }
+    const Format& f = pager_.format();
+    const size_t room = f.page_size - f.data_first_row_slot - 2;
+    if (!chained) {
+      if (data.size() > room) return Status::InvalidArgument("A long value is too large for one row");
+      return Put(*maps, data);
+    }
+    // A chain, written from its last piece back to its first so that each
+    // piece can point at the next.
+    const size_t piece = room - kLongValueChainLink;
+    std::vector<std::pair<size_t, size_t>> pieces;
+    for (size_t at = 0; at < data.size(); at += piece) {
+      pieces.emplace_back(at, std::min(piece, data.size() - at));
+    }
+    RowPointer next;
+    for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
+      std::string row(kLongValueChainLink, '\0');
+      PutLe32(reinterpret_cast<uint8_t*>(row.data()), next.raw());
+      row.append(data, it->first, it->second);
+      JET_ASSIGN_OR_RETURN(next, Put(*maps, row));
+    }
+    return next;
+  }
+
+  Result<RowPointer> Put(const LongValueMaps& maps, const std::string& row) {
+    JET_ASSIGN_OR_RETURN(Page * page, PageWithRoom(pager_, maps.used_pages, maps.free_pages,
+                                                    kLongValueOwner, row.size()));
+    uint8_t number = AddRowToPage(page, pager_.format(), row, 0);
+    return RowPointer{page->number, number};
+  }
+
+  Pager& pager_;
+  const TableDef& table_;
+  std::vector<Stored> stored_;
+};
+
+// Lets `store` reuse the long-value rows of the old row's memo and OLE
+// values, so that an update that leaves them alone does not copy them.
+Status RememberLongValues(Pager& pager, const DatabaseHeader& header, const TableDef& table,
+                          ByteView old_row, uint32_t page, const std::vector<Value>& old,
+                          PageLongValueStore* store) {
+  RowDecoder decoder(pager, header, table);
+  std::string data;
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const ColumnDef& c = table.columns[i];
+    if (!IsLongValue(c.type) || old[i].null) continue;
+    ByteView raw;
+    bool present = false;
+    JET_RETURN_IF_ERROR(decoder.RawVarField(old_row, page, c, &raw, &present));
+    if (!present || raw.size() < 12) continue;
+    const uint8_t kind = raw[3] & 0xC0;
+    if (kind == 0x80) continue;  // inline: nothing to reuse
+    if (!EncodeFieldBytes(pager.format(), header, c, old[i], &data).ok()) continue;
+    store->Remember(c.number, kind == 0x00, data, RowPointer::FromRaw(Le32(raw.data() + 4)));
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<std::unique_ptr<TableWriter>> TableWriter::Open(Database& db, const std::string& name) {
+  if (!db.writable()) {
+    return Status::InvalidArgument("The database was opened read-only").AtFile(db.path());
+  }
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> table, db.GetTable(name));
+  return std::unique_ptr<TableWriter>(new TableWriter(db, std::move(table)));
+}
+
+Status TableWriter::CheckWritable() const {
+  if (db_.pager().HasChanges()) {
+    return Status::InvalidArgument("Another change to the database is still open");
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::Finish(Status status) {
+  Pager& pager = db_.pager();
+  if (status.ok()) status = pager.Commit();
+  if (!status.ok()) {
+    pager.Rollback();
+    status.AtFile(db_.path());
+  }
+  // The definition may have changed (row count, autonumber, index roots).
+  const std::string name = table_->name;
+  db_.ForgetTable(table_->tdef_page);
+  auto fresh = db_.GetTable(name);
+  if (fresh.ok()) table_ = *fresh;
+  return status;
+}
+
+Status TableWriter::FillAutonumbers(std::vector<Value>* values, uint32_t* last) const {
+  *last = table_->last_autonumber;
+  for (size_t i = 0; i < table_->columns.size(); ++i) {
+    const ColumnDef& c = table_->columns[i];
+    Value& v = (*values)[i];
+    if ((c.flags & kColumnAutoLong) && c.type == ColumnType::kLong) {
+      if (v.null) {
+        if (*last == INT32_MAX) {
+          return Status::Error(ErrorKind::kConstraint,
+                               "Column '" + c.name + "' has run out of autonumber values");
+        }
+        v.type = ColumnType::kLong;
+        v.null = false;
+        v.integer = int64_t(++*last);
+      } else if (v.integer > int64_t(*last)) {
+        // A value given explicitly moves the counter past it, as in Access.
+        *last = uint32_t(v.integer);
+      }
+    } else if ((c.flags & kColumnAutoGuid) && c.type == ColumnType::kGuid && v.null) {
+      std::random_device rd;
+      std::string guid(16, '\0');
+      for (char& b : guid) b = char(rd() & 0xFF);
+      guid[7] = char((guid[7] & 0x0F) | 0x40);  // version 4
+      guid[8] = char((guid[8] & 0x3F) | 0x80);
+      v.type = ColumnType::kGuid;
+      v.null = false;
+      v.bytes = guid;
+    }
+  }
+  return Status::Ok();
+}
+
+Result<RowPointer> TableWriter::PlaceRow(const std::string& row, uint16_t flags) {
+  Pager& pager = db_.pager();
+  JET_ASSIGN_OR_RETURN(Page * page, PageWithRoom(pager, table_->owned_pages,
+                                                  table_->free_space_pages, table_->tdef_page,
+                                                  row.size()));
+  uint8_t number = AddRowToPage(page, pager.format(), row, flags);
+  return RowPointer{page->number, number};
+}
+
+Status TableWriter::WriteTableCounts(int32_t row_delta, uint32_t last_autonumber) {
+  const Format& f = db_.format();
+  JET_ASSIGN_OR_RETURN(Page * tdef, db_.pager().Modify(table_->tdef_page));
+  uint8_t* p = tdef->bytes.data();
+  int64_t rows = int64_t(Le32(p + f.tdef_row_count)) + row_delta;
+  PutLe32(p + f.tdef_row_count, uint32_t(std::max<int64_t>(rows, 0)));
+  PutLe32(p + f.tdef_autonumber, last_autonumber);
+  return Status::Ok();
+}
+
+Status TableWriter::LocateRow(RowId id, RowPointer* header, RowPointer* body,
+                              std::vector<Value>* values) {
+  Pager& pager = db_.pager();
+  const Format& f = pager.format();
+  JET_ASSIGN_OR_RETURN(PageRef page, pager.ReadTyped(id.page, kPageData, "a data page"));
+  if (Le32(page->bytes.data() + f.data_owner) != table_->tdef_page) {
+    return Status::NotFound("Page " + std::to_string(id.page) + " holds no rows of table '" +
+                            table_->name + "'");
+  }
+  JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, id.row, pager.path()));
+  if (slot.deleted) return Status::NotFound("The row was deleted");
+  *header = RowPointer{id.page, uint8_t(id.row)};
+  *body = *header;
+  ByteView bytes(page->bytes.data() + slot.start, slot.end - slot.start);
+  PageRef holder = page;
+  for (int hops = 0; slot.overflow; ++hops) {
+    if (hops >= 8 || bytes.size() < 4) {
+      return pager.CorruptAt(body->page, "A moved row's forwarding pointer is damaged");
+    }
+    *body = RowPointer::FromRaw(Le32(bytes.data()));
+    JET_ASSIGN_OR_RETURN(bytes, ReadRowBytes(pager, *body, &holder));
+    JET_ASSIGN_OR_RETURN(slot, GetRowSlot(*holder, f, body->row, pager.path()));
+  }
+  RowDecoder decoder(pager, db_.header(), *table_);
+  return decoder.Decode(bytes, body->page, values);
+}
+
+Result<RowId> TableWriter::Insert(std::vector<Value> values) {
+  JET_RETURN_IF_ERROR(CheckWritable());
+  if (values.size() != table_->columns.size()) {
+    return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
+                                   std::to_string(table_->columns.size()) + " values");
+  }
+  RowPointer at;
+  Status s = [&]() -> Status {
+    uint32_t last_autonumber;
+    JET_RETURN_IF_ERROR(FillAutonumbers(&values, &last_autonumber));
+    IndexWriter indexes(db_.pager(), db_.header(), *table_);
+    JET_RETURN_IF_ERROR(indexes.CheckInsert(values));
+    PageLongValueStore long_values(db_.pager(), *table_);
+    RowEncoder encoder(db_.format(), db_.header(), *table_);
+    std::string row;
+    JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
+    JET_ASSIGN_OR_RETURN(at, PlaceRow(row, 0));
+    JET_RETURN_IF_ERROR(indexes.Insert(values, at));
+    return WriteTableCounts(+1, last_autonumber);
+  }();
+  JET_RETURN_IF_ERROR(Finish(s));
+  return RowId{at.page, at.row};
+}
+
+Status TableWriter::Update(RowId id, std::vector<Value> values) {
+  JET_RETURN_IF_ERROR(CheckWritable());
+  if (values.size() != table_->columns.size()) {
+    return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
+                                   std::to_string(table_->columns.size()) + " values");
+  }
+  Status s = [&]() -> Status {
+    RowPointer header, body;
+    std::vector<Value> old;
+    JET_RETURN_IF_ERROR(LocateRow(id, &header, &body, &old));
+    for (size_t i = 0; i < values.size(); ++i) {
+      const ColumnDef& c = table_->columns[i];
+      if ((c.flags & kColumnAutoLong) && !old[i].null &&
+          (values[i].null || values[i].integer != old[i].integer)) {
+        return Status::InvalidArgument("Column '" + c.name + "' is an autonumber and cannot be changed");
+      }
+    }
+    IndexWriter indexes(db_.pager(), db_.header(), *table_);
+    const RowPointer home{id.page, uint8_t(id.row)};
+    JET_RETURN_IF_ERROR(indexes.CheckUpdate(old, values, home));
+
+    Pager& pager = db_.pager();
+    const Format& f = pager.format();
+    PageRef holder;
+    JET_ASSIGN_OR_RETURN(ByteView old_bytes, ReadRowBytes(pager, body, &holder));
+    const uint32_t old_size = uint32_t(old_bytes.size());
+
+    PageLongValueStore long_values(pager, *table_);
+    JET_RETURN_IF_ERROR(
+        RememberLongValues(pager, db_.header(), *table_, old_bytes, body.page, old, &long_values));
+    RowEncoder encoder(f, db_.header(), *table_);
+    std::string row;
+    JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
+    if (row.size() <= old_size) {
+      // Fits where the row is: rewrite it there, padded to its old size.
+      JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, old_size, &row));
+    }
+    if (row.size() == old_size) {
+      JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(body.page));
+      JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, body.row, pager.path()));
+      if (slot.deleted) {  // a moved row's body: bounds as for any row
+        const uint8_t* p = page->bytes.data();
+        slot.start = Le16(p + f.data_first_row_slot + 2 * body.row) & kRowOffsetMask;
+      }
+      std::copy(row.begin(), row.end(), page->bytes.begin() + slot.start);
+    } else {
+      // Too big for its place: store it elsewhere, flagged so that scans
+      // skip it there, and leave a forwarding pointer in the original slot.
+      JET_ASSIGN_OR_RETURN(RowPointer moved, PlaceRow(row, kRowDeletedFlag));
+      JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(header.page));
+      JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, header.row, pager.path()));
+      if (slot.end - slot.start < 4) {
+        return pager.CorruptAt(header.page, "A row is too short to hold a forwarding pointer");
+      }
+      uint8_t* p = page->bytes.data();
+      std::fill(p + slot.start, p + slot.end, 0);
+      PutLe32(p + slot.start, moved.raw());
+      const uint32_t at = f.data_first_row_slot + 2 * header.row;
+      PutLe16(p + at, uint16_t(Le16(p + at) | kRowOverflowFlag));
+    }
+    JET_RETURN_IF_ERROR(indexes.Update(old, values, home));
+    return WriteTableCounts(0, table_->last_autonumber);
+  }();
+  return Finish(s);
+}
+
+Status TableWriter::Delete(RowId id) {
+  JET_RETURN_IF_ERROR(CheckWritable());
+  Status s = [&]() -> Status {
+    RowPointer header, body;
+    std::vector<Value> old;
+    JET_RETURN_IF_ERROR(LocateRow(id, &header, &body, &old));
+    IndexWriter indexes(db_.pager(), db_.header(), *table_);
+    JET_RETURN_IF_ERROR(indexes.Delete(old, header));
+    const Format& f = db_.format();
+    JET_ASSIGN_OR_RETURN(Page * page, db_.pager().Modify(header.page));
+    uint8_t* p = page->bytes.data();
+    const uint32_t at = f.data_first_row_slot + 2 * header.row;
+    // Jet marks a deleted row with both flags; its bytes stay until the
+    // database is compacted.
+    PutLe16(p + at, uint16_t(Le16(p + at) | kRowDeletedFlag | kRowOverflowFlag));
+    return WriteTableCounts(-1, table_->last_autonumber);
+  }();
+  return Finish(s);
+}
+
+}  // namespace jet

@@ -1,0 +1,58 @@
+// TableWriter: insert, update and delete rows of one table.
+//
+// Every operation builds all of its changes (the row, its long values, the
+// usage maps, index pages and the table definition) in the pager's batch,
+// checks everything that could make it fail, and only then commits them in
+// one step. An operation that fails leaves the file as it was.
+//
+// The writer refuses, before anything is written, what it cannot keep
+// exactly as Access keeps it.
+
+#ifndef JET_TABLE_WRITER_H_
+#define JET_TABLE_WRITER_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "database.h"
+#include "row_encoder.h"
+
+namespace jet {
+
+class TableWriter {
+ public:
+  // The database must have been opened for writing.
+  static Result<std::unique_ptr<TableWriter>> Open(Database& db, const std::string& table);
+
+  // Inserts a row (one value per column, in column order). Null autonumber
+  // columns are filled in; returns where the row went.
+  Result<RowId> Insert(std::vector<Value> values);
+
+  // Replaces the values of the row at `id` (as TableScanner reports it).
+  Status Update(RowId id, std::vector<Value> values);
+
+  // Deletes the row at `id`.
+  Status Delete(RowId id);
+
+  const TableDef& table() const { return *table_; }
+
+ private:
+  TableWriter(Database& db, std::shared_ptr<const TableDef> table)
+      : db_(db), table_(std::move(table)) {}
+
+  Status CheckWritable() const;
+  Status Finish(Status status);
+  Status FillAutonumbers(std::vector<Value>* values, uint32_t* last_autonumber) const;
+  Result<RowPointer> PlaceRow(const std::string& row, uint16_t flags);
+  Status WriteTableCounts(int32_t row_delta, uint32_t last_autonumber);
+  // The row stored at `id`: where its bytes are (after following a move).
+  Status LocateRow(RowId id, RowPointer* header, RowPointer* body, std::vector<Value>* values);
+
+  Database& db_;
+  std::shared_ptr<const TableDef> table_;
+};
+
+}  // namespace jet
+
+#endif  // JET_TABLE_WRITER_H_
