@@ -379,7 +379,9 @@ std::string CompareField(const jet::Value& ours, const CsvField& theirs, Tally* 
       return "";
     }
     case ColumnType::kBinary:
-    case ColumnType::kOle: {
+    case ColumnType::kOle:
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11: {
       std::string expected = ours.bytes;
       // mdbtools copies a Binary (not OLE) value as a C string, so it ends
       // at the first zero byte.

@@ -128,23 +128,6 @@ INSTANTIATE_TEST_SUITE_P(AllVersions, TableWriterTest,
                          ::testing::Values("overflowTestV1997.mdb", "overflowTestV2000.mdb",
                                            "overflowTestV2003.mdb"));
 
-TEST(TableWriterRefusalTest, TableWithIndexesIsRefusedAndFileUnchanged) {
-  testutil::TempDir dir;
-  const std::string path = dir.File("db.mdb");
-  testutil::CopyFile(testutil::Fixture("hosts/tallowin-v2000.mdb"), path);
-  const std::string original = testutil::ReadFile(path);
-  {
-    auto db = OpenWritable(path);
-    auto writer = jet::TableWriter::Open(*db, "Panel");
-    ASSERT_TRUE(writer.ok());
-    std::vector<Value> row(16, Null(ColumnType::kText));
-    row[0] = Null(ColumnType::kLong);
-    auto at = (*writer)->Insert(row);
-    EXPECT_EQ(at.status().kind(), jet::ErrorKind::kUnsupported);
-  }
-  EXPECT_EQ(testutil::ReadFile(path), original);
-}
-
 TEST(TableWriterRefusalTest, OversizedTextIsRefusedAndFileUnchanged) {
   testutil::TempDir dir;
   const std::string path = dir.File("db.mdb");

@@ -26,6 +26,8 @@ const char kUsage[] =
     "  tables FILE                       user tables, one per line, in catalog order\n"
     "  schema FILE [TABLE] [--json]      columns and indexes of one or every table\n"
     "  export FILE TABLE [--format csv|jsonl]\n"
+    "  check FILE                        verify rows, indexes, page maps and counts;\n"
+    "                                    exits 1 and lists the problems if any"
     "                                    rows in table scan order (default csv)\n"
     "\n"
     "Options:\n"
@@ -99,6 +101,19 @@ int CmdSchema(const std::string& path, const std::string& table, bool json) {
   return kExitOk;
 }
 
+int CmdCheck(const std::string& path) {
+  auto db = OpenDb(path);
+  if (!db.ok()) return Fail(db.status());
+  auto report = jet::CheckDatabase(**db);
+  if (!report.ok()) return Fail(report.status());
+  for (const std::string& p : report->problems) std::fprintf(stderr, "problem: %s\n", p.c_str());
+  std::printf("%zu tables, %zu rows, %zu indexes, %zu index entries, %zu pages: %s\n",
+              report->tables, report->rows, report->indexes, report->index_entries,
+              report->pages,
+              report->ok() ? "ok" : (std::to_string(report->problems.size()) + " problems").c_str());
+  return report->ok() ? kExitOk : kExitError;
+}
+
 int CmdExport(const std::string& path, const std::string& table, jet::ExportFormat format) {
   auto db = OpenDb(path);
   if (!db.ok()) return Fail(db.status());
@@ -156,6 +171,10 @@ int main(int argc, char** argv) {
   if (cmd == "schema") {
     if (!want(1, 2)) return Usage("usage: jetdb schema FILE [TABLE] [--json]");
     return CmdSchema(pos[1], pos.size() > 2 ? pos[2] : "", json);
+  }
+  if (cmd == "check") {
+    if (!want(1, 1)) return Usage("usage: jetdb check FILE");
+    return CmdCheck(pos[1]);
   }
   if (cmd == "export") {
     if (!want(2, 2)) return Usage("usage: jetdb export FILE TABLE [--format csv|jsonl]");

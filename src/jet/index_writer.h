@@ -8,6 +8,7 @@
 #ifndef JET_INDEX_WRITER_H_
 #define JET_INDEX_WRITER_H_
 
+#include <string>
 #include <vector>
 
 #include "data_page.h"
@@ -36,6 +37,20 @@ class IndexWriter {
   Status Delete(const std::vector<Value>& row, RowPointer at);
 
  private:
+  struct IndexKeyState {
+    std::vector<uint8_t> key;
+    bool any_null = false;
+    bool skip = false;  // ignore-nulls index and every key column null
+  };
+
+  // The key of every physical index for `row`; refuses a row that a
+  // required index rejects or whose key cannot be built exactly.
+  Status Keys(const std::vector<Value>& row, std::vector<IndexKeyState>* keys);
+  Status CheckUnique(const std::vector<IndexKeyState>& keys, RowPointer except);
+  // The per-index count in the table definition (of distinct keys).
+  Status AdjustCount(size_t index, int delta);
+  std::string IndexName(const PhysicalIndex& ix) const;
+
   Pager& pager_;
   const DatabaseHeader& header_;
   const TableDef& table_;

@@ -187,6 +187,8 @@ Status RowDecoder::DecodeFixed(const ColumnDef& col, ByteView d, uint32_t page, 
       DecodeText(d, &v->bytes);
       break;
     case ColumnType::kBinary:
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11:
       v->bytes.assign(reinterpret_cast<const char*>(p), d.size());
       break;
     default:
@@ -204,6 +206,8 @@ Status RowDecoder::DecodeVariable(const ColumnDef& col, ByteView d, uint32_t pag
       DecodeText(d, &v->bytes);
       return Status::Ok();
     case ColumnType::kBinary:
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11:
       v->bytes.assign(reinterpret_cast<const char*>(d.data()), d.size());
       return Status::Ok();
     case ColumnType::kMemo: {

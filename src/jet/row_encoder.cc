@@ -196,6 +196,9 @@ Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header,
       if (v.bytes.size() > kLongValueMax) return Invalid(c, "OLE value is too long");
       *out = v.bytes;
       return Status::Ok();
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11:
+      return Status::Unsupported("Column '" + c.name + "' has a type this engine does not write");
   }
   return Invalid(c, "unknown column type");
 }

@@ -58,7 +58,7 @@ class Reader {
 };
 
 bool KnownType(uint8_t t) {
-  return (t >= 0x01 && t <= 0x0C) || t == 0x0F || t == 0x10;
+  return (t >= 0x01 && t <= 0x0D) || t == 0x0F || t == 0x10 || t == 0x11;
 }
 
 }  // namespace
@@ -79,6 +79,8 @@ const char* ColumnTypeName(ColumnType type) {
     case ColumnType::kMemo: return "Memo";
     case ColumnType::kGuid: return "GUID";
     case ColumnType::kNumeric: return "Decimal";
+    case ColumnType::kUnknown0D: return "Unknown0D";
+    case ColumnType::kUnknown11: return "Unknown11";
   }
   return "Unknown";
 }

@@ -252,7 +252,9 @@ void Value::AppendText(std::string& out) const {
     case ColumnType::kText:
     case ColumnType::kMemo: out += bytes; return;
     case ColumnType::kBinary:
-    case ColumnType::kOle: out += Hex(bytes, false); return;
+    case ColumnType::kOle:
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11: out += Hex(bytes, false); return;
     case ColumnType::kGuid: out += FormatGuid(bytes); return;
     case ColumnType::kNumeric: out += decimal.ToString(); return;
   }

@@ -11,6 +11,7 @@
 #ifndef JET_JET_H_
 #define JET_JET_H_
 
+#include "checker.h"
 #include "database.h"
 #include "export.h"
 #include "index_page.h"

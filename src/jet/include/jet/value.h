@@ -27,6 +27,10 @@ enum class ColumnType : uint8_t {
   kMemo = 0x0C,
   kGuid = 0x0F,
   kNumeric = 0x10,
+  // Types Access uses only inside its own system tables; read as raw bytes,
+  // never written.
+  kUnknown0D = 0x0D,
+  kUnknown11 = 0x11,
 };
 
 

@@ -1,0 +1,297 @@
+#include "checker.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "index_key.h"
+#include "index_page.h"
+
+namespace jet {
+
+namespace {
+
+constexpr size_t kMaxProblemsPerIndex = 5;
+constexpr uint32_t kMaxDepth = 32;
+constexpr uint8_t kSystemTableType = 0x53;
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (uint8_t b : bytes) {
+    out.push_back(digits[b >> 4]);
+    out.push_back(digits[b & 15]);
+  }
+  return out;
+}
+
+std::vector<uint8_t> EntryOf(const IndexEntry& e) {
+  std::vector<uint8_t> bytes = e.key;
+  uint8_t ptr[4];
+  PutBe24(ptr, e.row.page);
+  ptr[3] = e.row.row;
+  bytes.insert(bytes.end(), ptr, ptr + 4);
+  return bytes;
+}
+
+class Checker {
+ public:
+  Checker(Database& db, CheckReport* report) : db_(db), pager_(db.pager()), report_(report) {}
+
+  Status Run() {
+    JET_RETURN_IF_ERROR(ScanPages());
+    JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> tables, db_.ListTables(true));
+    for (const CatalogEntry& t : tables) {
+      auto def = db_.GetTable(t.name);
+      if (!def.ok()) {
+        Problem("table '" + t.name + "': " + def.status().ToString());
+        continue;
+      }
+      CheckTable(**def);
+    }
+    return Status::Ok();
+  }
+
+ private:
+  void Problem(const std::string& p) { report_->problems.push_back(p); }
+
+  // One pass over every page: data pages by owner, and their free space.
+  Status ScanPages() {
+    const Format& f = pager_.format();
+    report_->pages = pager_.page_count();
+    for (uint32_t n = 1; n < pager_.page_count(); ++n) {
+      JET_ASSIGN_OR_RETURN(PageRef page, pager_.Read(n));
+      if (page->type() != kPageData) continue;
+      const uint32_t owner = Le32(page->bytes.data() + f.data_owner);
+      data_pages_[owner].insert(n);
+      for (uint32_t r = 0; r < RowSlotCount(*page, f) && f.data_first_row_slot + 2 * r + 2 <= f.page_size; ++r) {
+        if (!(Le16(page->bytes.data() + f.data_first_row_slot + 2 * r) & kRowDeletedFlag)) {
+          pages_with_rows_[owner].insert(n);
+          break;
+        }
+      }
+      const uint32_t count = RowSlotCount(*page, f);
+      if (f.data_first_row_slot + 2 * count > f.page_size) {
+        Problem("page " + std::to_string(n) + ": row table runs past the page");
+        continue;
+      }
+      const uint32_t lowest =
+          count == 0 ? f.page_size
+                     : (Le16(page->bytes.data() + f.data_first_row_slot + 2 * (count - 1)) &
+                        kRowOffsetMask);
+      const int64_t expected =
+          int64_t(f.page_size) - f.data_first_row_slot - 2 * int64_t(count) - (f.page_size - lowest);
+      const uint16_t stored = Le16(page->bytes.data() + f.data_free_space);
+      if (expected != stored) {
+        Problem("page " + std::to_string(n) + ": free space says " + std::to_string(stored) +
+                ", its rows leave " + std::to_string(expected));
+      }
+    }
+    return Status::Ok();
+  }
+
+  void CheckTable(const TableDef& t) {
+    ++report_->tables;
+    const std::string where = "table '" + t.name + "'";
+    // Rows, with where each lives.
+    std::vector<std::vector<Value>> rows;
+    std::vector<RowPointer> homes;
+    TableScanner scan(db_, std::make_shared<const TableDef>(t));
+    std::vector<Value> values;
+    RowId id;
+    while (true) {
+      auto more = scan.Next(&values, &id);
+      if (!more.ok()) {
+        Problem(where + ": " + more.status().ToString());
+        return;
+      }
+      if (!*more) break;
+      rows.push_back(values);
+      homes.push_back(RowPointer{id.page, uint8_t(id.row)});
+    }
+    report_->rows += rows.size();
+    // Access keeps the row counts of user tables exact, but not always those
+    // of its own system tables (MSysACEs and MSysQueries of several of its
+    // Access 2000 databases count fewer rows than they hold).
+    if (rows.size() != t.row_count && t.table_type != kSystemTableType) {
+      Problem(where + ": holds " + std::to_string(rows.size()) +
+              " rows, its definition says " + std::to_string(t.row_count));
+    }
+
+    // The table's page map against the pages that say they are its.
+    auto owned = ReadUsageMap(pager_, t.owned_pages);
+    if (!owned.ok()) {
+      Problem(where + ": page map: " + owned.status().ToString());
+    } else {
+      std::set<uint32_t> in_map(owned->pages.begin(), owned->pages.end());
+      // A page with live rows that the map misses would hide them from every
+      // reader. Pages whose rows are all deleted may drop out of the map
+      // (Access leaves such pages behind in its own databases), and Access
+      // does not hold its own system tables to this either: one of its
+      // Access 2000 databases keeps a page of MSysNavPaneObjectIDs rows
+      // outside that table's map.
+      for (uint32_t p : pages_with_rows_[t.tdef_page]) {
+        if (!in_map.count(p) && t.table_type != kSystemTableType) {
+          Problem(where + ": data page " + std::to_string(p) +
+                  " holds rows but is missing from the table's page map");
+        }
+      }
+      for (uint32_t p : in_map) {
+        if (!data_pages_[t.tdef_page].count(p)) {
+          Problem(where + ": its page map lists page " + std::to_string(p) +
+                  ", which holds no rows of the table");
+        }
+      }
+    }
+
+    for (const PhysicalIndex& ix : t.physical_indexes) CheckIndex(t, ix, rows, homes);
+  }
+
+  void CheckIndex(const TableDef& t, const PhysicalIndex& ix,
+                  const std::vector<std::vector<Value>>& rows,
+                  const std::vector<RowPointer>& homes) {
+    ++report_->indexes;
+    std::string name = "#" + std::to_string(ix.number);
+    for (const LogicalIndex& li : t.logical_indexes) {
+      if (li.physical == ix.number) {
+        name = li.name;
+        break;
+      }
+    }
+    const std::string where = "table '" + t.name + "', index '" + name + "'";
+    size_t reported = 0;
+    auto problem = [&](const std::string& p) {
+      if (reported++ < kMaxProblemsPerIndex) Problem(where + ": " + p);
+    };
+
+    // What the rows say the index must hold.
+    std::vector<std::vector<uint8_t>> expected;
+    bool can_encode = true;
+    for (size_t r = 0; r < rows.size(); ++r) {
+      bool all_null = true;
+      for (const IndexColumn& ic : ix.columns) {
+        const ColumnDef* c = t.FindColumnByNumber(ic.column_number);
+        const Value& v = rows[r][size_t(c - t.columns.data())];
+        if (!v.null || c->type == ColumnType::kBoolean) all_null = false;
+      }
+      if (ix.ignore_nulls() && all_null) continue;
+      std::vector<uint8_t> key;
+      Status s = EncodeIndexKey(t, ix, rows[r], db_.header(), &key);
+      if (!s.ok()) {
+        problem("cannot rebuild the key of a row: " + s.message());
+        can_encode = false;
+        break;
+      }
+      IndexEntry e;
+      e.key = std::move(key);
+      e.row = homes[r];
+      expected.push_back(EntryOf(e));
+    }
+    std::sort(expected.begin(), expected.end());
+
+    // What the tree holds, and whether its shape is sound.
+    std::vector<std::vector<uint8_t>> found;
+    std::set<uint32_t> pages;
+    std::vector<uint8_t> max;
+    std::map<uint32_t, std::vector<uint32_t>> levels;  // depth -> pages, left to right
+    Status s = Visit(t, ix.root_page, 0, &found, &pages, &levels, &max, problem);
+    if (!s.ok()) {
+      problem(s.ToString());
+      return;
+    }
+    report_->index_entries += found.size();
+    for (size_t i = 1; i < found.size(); ++i) {
+      if (!(found[i - 1] < found[i])) {
+        problem("entries out of order at position " + std::to_string(i));
+        break;
+      }
+    }
+    // Sibling links on every level.
+    for (const auto& [depth, list] : levels) {
+      for (size_t i = 0; i < list.size(); ++i) {
+        auto page = ReadIndexPage(pager_, list[i]);
+        if (!page.ok()) continue;
+        uint32_t want_prev = i ? list[i - 1] : 0, want_next = i + 1 < list.size() ? list[i + 1] : 0;
+        if (page->prev != want_prev || page->next != want_next) {
+          problem("page " + std::to_string(list[i]) + " links to " + std::to_string(page->prev) +
+                  "/" + std::to_string(page->next) + ", its neighbours are " +
+                  std::to_string(want_prev) + "/" + std::to_string(want_next));
+        }
+      }
+    }
+    if (can_encode) {
+      std::vector<std::vector<uint8_t>> sorted = found;
+      std::sort(sorted.begin(), sorted.end());
+      std::vector<std::vector<uint8_t>> missing, extra;
+      std::set_difference(expected.begin(), expected.end(), sorted.begin(), sorted.end(),
+                          std::back_inserter(missing));
+      std::set_difference(sorted.begin(), sorted.end(), expected.begin(), expected.end(),
+                          std::back_inserter(extra));
+      for (const auto& m : missing) problem("no entry for a row: expected " + Hex(m));
+      for (const auto& e : extra) problem("entry matches no row: " + Hex(e));
+    }
+    auto map = ReadUsageMap(pager_, ix.usage_map);
+    if (!map.ok()) {
+      problem("page map: " + map.status().ToString());
+    } else {
+      std::set<uint32_t> in_map(map->pages.begin(), map->pages.end());
+      for (uint32_t p : pages) {
+        if (!in_map.count(p)) problem("page " + std::to_string(p) + " is missing from its page map");
+      }
+    }
+  }
+
+  template <typename ProblemFn>
+  Status Visit(const TableDef& t, uint32_t number, uint32_t depth,
+               std::vector<std::vector<uint8_t>>* found, std::set<uint32_t>* pages,
+               std::map<uint32_t, std::vector<uint32_t>>* levels, std::vector<uint8_t>* max,
+               ProblemFn& problem) {
+    if (depth > kMaxDepth) return pager_.CorruptAt(number, "index tree is impossibly deep");
+    if (!pages->insert(number).second) {
+      return pager_.CorruptAt(number, "index page " + std::to_string(number) + " is reached twice");
+    }
+    (*levels)[depth].push_back(number);
+    JET_ASSIGN_OR_RETURN(IndexPage page, ReadIndexPage(pager_, number));
+    if (page.owner != t.tdef_page) {
+      problem("page " + std::to_string(number) + " belongs to table page " +
+              std::to_string(page.owner));
+    }
+    max->clear();
+    if (page.leaf) {
+      for (const IndexEntry& e : page.entries) found->push_back(EntryOf(e));
+      if (!page.entries.empty()) *max = EntryOf(page.entries.back());
+      return Status::Ok();
+    }
+    std::vector<uint8_t> child_max;
+    for (const IndexEntry& e : page.entries) {
+      JET_RETURN_IF_ERROR(Visit(t, e.child, depth + 1, found, pages, levels, &child_max, problem));
+      if (child_max != EntryOf(e)) {
+        problem("intermediate page " + std::to_string(number) + " names child " +
+                std::to_string(e.child) + " by an entry that is not the child's largest");
+      }
+      *max = child_max;
+    }
+    if (page.tail != 0) {
+      JET_RETURN_IF_ERROR(Visit(t, page.tail, depth + 1, found, pages, levels, &child_max, problem));
+      *max = child_max;
+    }
+    return Status::Ok();
+  }
+
+  Database& db_;
+  Pager& pager_;
+  CheckReport* report_;
+  std::map<uint32_t, std::set<uint32_t>> data_pages_;       // owner -> data pages
+  std::map<uint32_t, std::set<uint32_t>> pages_with_rows_;  // owner -> pages with live rows
+};
+
+}  // namespace
+
+Result<CheckReport> CheckDatabase(Database& db) {
+  CheckReport report;
+  Checker checker(db, &report);
+  JET_RETURN_IF_ERROR(checker.Run());
+  return report;
+}
+
+}  // namespace jet
