@@ -198,7 +198,6 @@ Status TableWriter::Finish(Status status) {
 }
 
 Status TableWriter::FillAutonumbers(std::vector<Value>* values, uint32_t* last) const {
-  *last = table_->last_autonumber;
   for (size_t i = 0; i < table_->columns.size(); ++i) {
     const ColumnDef& c = table_->columns[i];
     Value& v = (*values)[i];
@@ -275,28 +274,53 @@ Status TableWriter::LocateRow(RowId id, RowPointer* header, RowPointer* body,
   return decoder.Decode(bytes, body->page, values);
 }
 
-Result<RowId> TableWriter::Insert(std::vector<Value> values) {
-  JET_RETURN_IF_ERROR(CheckWritable());
+Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* last_autonumber) {
   if (values.size() != table_->columns.size()) {
     return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
                                    std::to_string(table_->columns.size()) + " values");
   }
+  JET_RETURN_IF_ERROR(FillAutonumbers(&values, last_autonumber));
+  IndexWriter indexes(db_.pager(), db_.header(), *table_);
+  JET_RETURN_IF_ERROR(indexes.CheckInsert(values));
+  PageLongValueStore long_values(db_.pager(), *table_);
+  RowEncoder encoder(db_.format(), db_.header(), *table_);
+  std::string row;
+  JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
+  JET_ASSIGN_OR_RETURN(RowPointer at, PlaceRow(row, 0));
+  JET_RETURN_IF_ERROR(indexes.Insert(values, at));
+  return at;
+}
+
+Result<RowId> TableWriter::Insert(std::vector<Value> values) {
+  JET_RETURN_IF_ERROR(CheckWritable());
   RowPointer at;
   Status s = [&]() -> Status {
-    uint32_t last_autonumber;
-    JET_RETURN_IF_ERROR(FillAutonumbers(&values, &last_autonumber));
-    IndexWriter indexes(db_.pager(), db_.header(), *table_);
-    JET_RETURN_IF_ERROR(indexes.CheckInsert(values));
-    PageLongValueStore long_values(db_.pager(), *table_);
-    RowEncoder encoder(db_.format(), db_.header(), *table_);
-    std::string row;
-    JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
-    JET_ASSIGN_OR_RETURN(at, PlaceRow(row, 0));
-    JET_RETURN_IF_ERROR(indexes.Insert(values, at));
-    return WriteTableCounts(+1, last_autonumber);
+    uint32_t last = table_->last_autonumber;
+    JET_ASSIGN_OR_RETURN(at, InsertOne(std::move(values), &last));
+    return WriteTableCounts(+1, last);
   }();
   JET_RETURN_IF_ERROR(Finish(s));
   return RowId{at.page, at.row};
+}
+
+Status TableWriter::InsertBatch(std::vector<std::vector<Value>> rows, std::vector<RowId>* ids) {
+  JET_RETURN_IF_ERROR(CheckWritable());
+  if (ids) ids->clear();
+  Status s = [&]() -> Status {
+    // The counters advance row by row, so each row sees the ones before it.
+    uint32_t last = table_->last_autonumber;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      auto at = InsertOne(std::move(rows[i]), &last);
+      if (!at.ok()) {
+        Status err = at.TakeStatus();
+        return Status::Error(err.kind(), "Row " + std::to_string(i + 1) + ": " + err.message());
+      }
+      if (ids) ids->push_back(RowId{at->page, at->row});
+    }
+    return WriteTableCounts(int32_t(rows.size()), last);
+  }();
+  if (!s.ok() && ids) ids->clear();
+  return Finish(s);
 }
 
 Status TableWriter::Update(RowId id, std::vector<Value> values) {

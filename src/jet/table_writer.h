@@ -29,6 +29,11 @@ class TableWriter {
   // columns are filled in; returns where the row went.
   Result<RowId> Insert(std::vector<Value> values);
 
+  // Inserts many rows in one step: all of them, or (on any failure) none.
+  // Memory grows with the batch; callers importing large amounts should
+  // insert a few thousand rows at a time.
+  Status InsertBatch(std::vector<std::vector<Value>> rows, std::vector<RowId>* ids = nullptr);
+
   // Replaces the values of the row at `id` (as TableScanner reports it).
   Status Update(RowId id, std::vector<Value> values);
 
@@ -42,6 +47,8 @@ class TableWriter {
       : db_(db), table_(std::move(table)) {}
 
   Status CheckWritable() const;
+  // Adds one row to the batch; the caller commits.
+  Result<RowPointer> InsertOne(std::vector<Value> values, uint32_t* last_autonumber);
   Status Finish(Status status);
   Status FillAutonumbers(std::vector<Value>* values, uint32_t* last_autonumber) const;
   Result<RowPointer> PlaceRow(const std::string& row, uint16_t flags);
