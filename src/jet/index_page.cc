@@ -87,7 +87,10 @@ Result<bool> IndexLeafWalker::Next(IndexEntry* entry) {
   }
   while (pos_ >= current_.entries.size()) {
     if (current_.next == 0) return false;
-    if (pages_visited_ > pager_.page_count()) {
+    // Stop at the first leaf seen twice, before its entries are handed out
+    // again.
+    leaves_seen_.insert(current_.number);
+    if (leaves_seen_.count(current_.next) || pages_visited_ > pager_.page_count()) {
       return pager_.CorruptAt(current_.number, "An index's leaf pages form a loop");
     }
     uint32_t next = current_.next;

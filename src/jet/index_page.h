@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "data_page.h"
@@ -81,6 +82,7 @@ class IndexLeafWalker {
   IndexPage current_;
   size_t pos_ = 0;
   uint32_t pages_visited_ = 0;
+  std::unordered_set<uint32_t> leaves_seen_;  // a leaf met twice means a loop
 };
 
 }  // namespace jet

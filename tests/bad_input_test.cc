@@ -1,0 +1,611 @@
+// Bad input: files that are not Jet databases, Jet databases this engine
+// refuses, and real databases with one structure damaged on purpose.
+//
+// Every damaged file is a copy of a fixture, changed in memory and written to
+// a scratch folder. Structures are located through the engine reading the
+// pristine fixture, so the tests do not depend on where a fixture happens to
+// keep its pages. Each test reads the damaged copy end to end (open, list,
+// load every definition, scan every row, walk every index) and checks the
+// kind of the failure, its words and where it says the fault is.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <random>
+
+#include "full_read.h"
+#include "header.h"
+#include "index_page.h"
+#include "jet/jet.h"
+#include "test_util.h"
+#include "usage_map.h"
+
+namespace {
+
+using jet::ErrorKind;
+using testutil::Fixture;
+using testutil::FullRead;
+using testutil::ReadWholeDatabase;
+using testutil::TempDir;
+
+constexpr char kJet3[] = "access/testV1997.mdb";
+constexpr char kJet4[] = "hosts/tallowin-v2000.mdb";
+
+// Checks a failure's kind, that its message contains `words`, and that it
+// names the file and, when given, the page.
+void ExpectFailure(const jet::Status& s, ErrorKind kind, const std::string& words,
+                   const std::string& path, std::optional<uint32_t> page = std::nullopt) {
+  ASSERT_FALSE(s.ok()) << "expected a failure reading " << path;
+  EXPECT_STREQ(jet::ErrorKindName(s.kind()), jet::ErrorKindName(kind)) << s.ToString();
+  EXPECT_NE(s.message().find(words), std::string::npos) << s.ToString();
+  EXPECT_EQ(s.file(), path) << s.ToString();
+  EXPECT_NE(s.ToString().find(path), std::string::npos) << s.ToString();
+  if (page) {
+    EXPECT_EQ(s.page(), page) << s.ToString();
+    EXPECT_NE(s.ToString().find("page " + std::to_string(*page)), std::string::npos)
+        << s.ToString();
+  }
+}
+
+// Reads the file end to end and returns the first failure. A read that goes
+// round a loop without noticing fails the test.
+jet::Status ReadAll(const std::string& path) {
+  FullRead r = ReadWholeDatabase(path);
+  EXPECT_FALSE(r.runaway) << path;
+  return r.status;
+}
+
+// A fixture's bytes, opened pristine through the engine to find structures,
+// and changed in memory before being written out as a damaged copy.
+class Damaged {
+ public:
+  explicit Damaged(const std::string& fixture) : bytes_(testutil::ReadFile(Fixture(fixture))) {
+    auto db = jet::Database::Open(Fixture(fixture));
+    EXPECT_TRUE(db.ok()) << db.status().ToString();
+    db_ = std::move(db).value();
+  }
+
+  jet::Database& pristine() { return *db_; }
+  const jet::Format& format() const { return db_->format(); }
+  uint32_t page_size() const { return format().page_size; }
+
+  uint8_t* Page(uint32_t n) {
+    EXPECT_LE(size_t(n + 1) * page_size(), bytes_.size());
+    return reinterpret_cast<uint8_t*>(bytes_.data()) + size_t(n) * page_size();
+  }
+  std::string& bytes() { return bytes_; }
+
+  std::shared_ptr<const jet::TableDef> Table(const std::string& name) {
+    auto t = db_->GetTable(name);
+    EXPECT_TRUE(t.ok()) << t.status().ToString();
+    return *t;
+  }
+
+  // The bytes of row `row` on data page `page`, in the copy.
+  uint8_t* Row(uint32_t page, uint32_t row, size_t* length = nullptr) {
+    auto ref = db_->pager().Read(page);
+    EXPECT_TRUE(ref.ok());
+    auto slot = jet::GetRowSlot(**ref, format(), row, "");
+    EXPECT_TRUE(slot.ok()) << slot.status().ToString();
+    if (length) *length = slot->end - slot->start;
+    return Page(page) + slot->start;
+  }
+
+  // The first data page of a table, from its usage map.
+  uint32_t FirstDataPage(const jet::TableDef& table) {
+    auto map = jet::ReadUsageMap(db_->pager(), table.owned_pages);
+    EXPECT_TRUE(map.ok() && !map->pages.empty());
+    return map->pages.front();
+  }
+
+  std::string Write(const std::string& name = "damaged.mdb") {
+    std::string path = dir_.File(name);
+    testutil::WriteFile(path, bytes_);
+    return path;
+  }
+
+ private:
+  TempDir dir_;
+  std::string bytes_;
+  std::unique_ptr<jet::Database> db_;
+};
+
+// The Jet 4 variable-offset table of a row: offset i is stored 2 bytes wide,
+// backwards from just before the variable count.
+uint8_t* Jet4VarOffset(uint8_t* row, size_t length, uint32_t i) {
+  const size_t mask = (size_t(jet::Le16(row)) + 7) / 8;
+  return row + length - mask - 4 - 2 * i;
+}
+
+// ---------------------------------------------------------------------------
+// Files that are not databases, or not databases this engine opens.
+
+TEST(BadInputTest, MissingFileIsNotFound) {
+  TempDir dir;
+  const std::string path = dir.File("no-such.mdb");
+  ExpectFailure(ReadAll(path), ErrorKind::kNotFound, "does not exist", path);
+  ExpectFailure(jet::Database::ReadInfo(path).status(), ErrorKind::kNotFound, "does not exist",
+                path);
+}
+
+TEST(BadInputTest, DirectoryIsRejectedAsNotAFile) {
+  TempDir dir;
+  ExpectFailure(ReadAll(dir.path()), ErrorKind::kInvalidArgument, "folder", dir.path());
+}
+
+TEST(BadInputTest, EmptyFileIsNotADatabase) {
+  TempDir dir;
+  const std::string path = dir.File("empty.mdb");
+  testutil::WriteFile(path, "");
+  ExpectFailure(ReadAll(path), ErrorKind::kNotADatabase, "empty", path);
+}
+
+TEST(BadInputTest, ForeignFilesAreNotADatabase) {
+  TempDir dir;
+  std::mt19937 rng(7);
+  std::string random(8192, '\0');
+  for (char& c : random) c = char(rng());
+  std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
+  pdf.resize(4096 * 3, ' ');
+  std::string text;
+  while (text.size() < 4096 * 3) text += "SERVICE,DESCRIPTION\r\nUSPS-PRI,Priority Mail\r\n";
+  // Jet's magic number followed by some other engine's name.
+  std::string other("\x00\x01\x00\x00Standard XYZ DB\x00", 20);
+  other.resize(4096 * 3, '\0');
+  const std::pair<const char*, std::string> files[] = {{"random.mdb", random},
+                                                       {"report.pdf", pdf},
+                                                       {"notes.txt", text},
+                                                       {"tiny.mdb", "MZ"},
+                                                       {"other.mdb", other}};
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.File(name);
+    testutil::WriteFile(path, bytes);
+    ExpectFailure(ReadAll(path), ErrorKind::kNotADatabase, "not a Microsoft Access database", path);
+    ExpectFailure(jet::Database::ReadInfo(path).status(), ErrorKind::kNotADatabase,
+                  "not a Microsoft Access database", path);
+  }
+}
+
+TEST(BadInputTest, TruncatedFileIsCorruptNotACrash) {
+  for (const char* fixture : {kJet3, kJet4}) {
+    SCOPED_TRACE(fixture);
+    Damaged d(fixture);
+    const size_t ps = d.page_size();
+    const std::string whole = d.bytes();
+
+    // Cut in the middle of a page: the size alone gives it away.
+    d.bytes() = whole.substr(0, ps * 10 + ps / 2);
+    std::string path = d.Write("mid-page.mdb");
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "truncated", path);
+    ExpectFailure(jet::Database::ReadInfo(path).status(), ErrorKind::kCorrupt, "truncated", path);
+
+    // Cut inside the header page.
+    d.bytes() = whole.substr(0, ps / 2);
+    path = d.Write("half-header.mdb");
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "shorter than one database page", path, 0);
+
+    // Cut at a page boundary before the catalog.
+    d.bytes() = whole.substr(0, ps * 2);
+    path = d.Write("no-catalog.mdb");
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "no catalog", path);
+  }
+}
+
+TEST(BadInputTest, FileCutAtPageBoundaryNamesTheMissingPage) {
+  Damaged d(kJet4);
+  // The catalog survives; the last table's definition does not.
+  const uint32_t cut = d.Table("Shipments")->tdef_page;
+  d.bytes().resize(size_t(cut) * d.page_size());
+  std::string path = d.Write();
+  ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path, cut);
+
+  // Cut just after the catalog's definition: its rows are gone.
+  Damaged j3(kJet3);
+  j3.bytes().resize(3 * j3.page_size());
+  path = j3.Write();
+  ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path);
+}
+
+// Header fields in the masked region: unmask page 0, change it, mask again.
+void EditHeader(Damaged& d, const std::function<void(uint8_t*)>& edit) {
+  uint8_t* page = d.Page(0);
+  jet::ApplyHeaderMask(page, d.format());
+  edit(page);
+  jet::ApplyHeaderMask(page, d.format());
+}
+
+TEST(BadInputTest, AccdbFromAccess2007OnIsUnsupported) {
+  Damaged ace(kJet4);
+  std::memcpy(ace.Page(0) + 4, "Standard ACE DB", 16);
+  jet::PutLe32(ace.Page(0) + 0x14, 2);
+  std::string path = ace.Write("engine.accdb");
+  ExpectFailure(ReadAll(path), ErrorKind::kUnsupported, ".accdb", path, 0);
+
+  // The Jet engine name with an ACE version number.
+  for (uint32_t version : {2u, 3u, 5u, 0x100u}) {
+    Damaged d(kJet4);
+    jet::PutLe32(d.Page(0) + 0x14, version);
+    path = d.Write("version.accdb");
+    ExpectFailure(ReadAll(path), ErrorKind::kUnsupported, "Access 2007 or later", path, 0);
+    EXPECT_NE(ReadAll(path).message().find("version " + std::to_string(version)),
+              std::string::npos);
+  }
+}
+
+TEST(BadInputTest, PasswordProtectedDatabaseIsRefused) {
+  const std::string secret = "tallowin";
+  for (const char* fixture : {kJet3, kJet4}) {
+    SCOPED_TRACE(fixture);
+    Damaged d(fixture);
+    const jet::Format& f = d.format();
+    EditHeader(d, [&](uint8_t* page) {
+      // Jet 4 also XORs the password with the creation date's whole days.
+      uint8_t date_mask[4] = {0, 0, 0, 0};
+      if (f.header_creation_date >= 0) {
+        double date = jet::BitsToDouble(jet::Le64(page + f.header_creation_date));
+        jet::PutLe32(date_mask, uint32_t(int32_t(date)));
+      }
+      for (size_t i = 0; i < secret.size(); ++i) {
+        page[f.header_password + i] = uint8_t(secret[i]) ^ date_mask[i % 4];
+      }
+    });
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kPasswordProtected, "password", path);
+    auto info = jet::Database::ReadInfo(path);
+    ASSERT_TRUE(info.ok()) << info.status().ToString();
+    EXPECT_TRUE(info->has_password);
+  }
+}
+
+TEST(BadInputTest, Jet4PasswordIsReadThroughTheCreationDateMask) {
+  // Raw bytes equal to the date mask decode to an empty password: such a
+  // database opens. Reading the raw bytes without the mask would refuse it.
+  Damaged d(kJet4);
+  const jet::Format& f = d.format();
+  EditHeader(d, [&](uint8_t* page) {
+    double date = jet::BitsToDouble(jet::Le64(page + f.header_creation_date));
+    ASSERT_NE(int32_t(date), 0) << "the fixture needs a creation date";
+    for (uint32_t i = 0; i < f.header_password_size; i += 4) {
+      jet::PutLe32(page + f.header_password + i, uint32_t(int32_t(date)));
+    }
+  });
+  jet::Status s = ReadAll(d.Write());
+  EXPECT_TRUE(s.ok()) << s.ToString();
+}
+
+TEST(BadInputTest, EncodedDatabaseIsRefused) {
+  for (const char* fixture : {kJet3, kJet4}) {
+    SCOPED_TRACE(fixture);
+    Damaged d(fixture);
+    EditHeader(
+        d, [&](uint8_t* page) { jet::PutLe32(page + d.format().header_encoding_key, 0x6B39DAC7); });
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kEncrypted, "encoded", path);
+    auto info = jet::Database::ReadInfo(path);
+    ASSERT_TRUE(info.ok()) << info.status().ToString();
+    EXPECT_TRUE(info->encoded);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Damaged pages and pointers inside a real database.
+
+TEST(CorruptPageTest, DamagedCatalogIsCorrupt) {
+  for (const char* fixture : {kJet3, kJet4}) {
+    SCOPED_TRACE(fixture);
+    {
+      Damaged d(fixture);
+      d.Page(2)[0] = jet::kPageData;
+      const std::string path = d.Write();
+      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "Expected a table definition", path, 2);
+    }
+    {
+      // The catalog's data page claims more row slots than the page holds.
+      Damaged d(fixture);
+      auto catalog = d.pristine().GetTable("MSysObjects");
+      ASSERT_TRUE(catalog.ok());
+      const uint32_t data = d.FirstDataPage(**catalog);
+      jet::PutLe16(d.Page(data) + d.format().data_row_count, 0xFFFF);
+      const std::string path = d.Write();
+      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "row table runs past", path, data);
+    }
+  }
+}
+
+TEST(CorruptPageTest, AbsurdColumnOrIndexCountIsCorrupt) {
+  for (const char* fixture : {kJet3, kJet4}) {
+    SCOPED_TRACE(fixture);
+    auto damage = [&](const std::function<void(Damaged&, uint8_t*)>& edit,
+                      const std::string& words) {
+      Damaged d(fixture);
+      const std::string name = std::string(fixture) == kJet3 ? "Table1" : "Master";
+      const uint32_t tdef = d.Table(name)->tdef_page;
+      edit(d, d.Page(tdef));
+      const std::string path = d.Write();
+      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, words, path, tdef);
+    };
+    damage([](Damaged& d, uint8_t* p) { jet::PutLe16(p + d.format().tdef_num_cols, 0xFFFF); },
+           "impossible number of columns");
+    damage([](Damaged& d, uint8_t* p) { jet::PutLe32(p + d.format().tdef_num_real_idx, 1u << 30); },
+           "impossible number of indexes");
+    // A column numbered past the table's column count.
+    damage([](Damaged& d, uint8_t* p) { jet::PutLe16(p + d.format().tdef_max_cols, 1); },
+           "beyond the column count");
+  }
+}
+
+TEST(CorruptPageTest, DefinitionChainThatLoopsIsCorrupt) {
+  {
+    // One page pointing at itself.
+    Damaged d(kJet4);
+    const uint32_t tdef = d.Table("Master")->tdef_page;
+    jet::PutLe32(d.Page(tdef) + 4, tdef);
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "loops over its pages", path, tdef);
+  }
+  {
+    // The second page of a two-page definition pointing back at the first.
+    Damaged d(kJet3);
+    auto table = d.Table("Table2");
+    ASSERT_EQ(table->tdef_pages.size(), 2u);
+    jet::PutLe32(d.Page(table->tdef_pages[1]) + 4, table->tdef_pages[0]);
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "loops over its pages", path,
+                  table->tdef_pages[0]);
+  }
+}
+
+TEST(CorruptPageTest, UsageMapLeadingPastTheFileIsCorrupt) {
+  for (const char* fixture : {kJet3, kJet4}) {
+    SCOPED_TRACE(fixture);
+    const std::string name = std::string(fixture) == kJet3 ? "Table1" : "Master";
+    {
+      // The definition's pointer to the map.
+      Damaged d(fixture);
+      const uint32_t tdef = d.Table(name)->tdef_page;
+      jet::PutLe32(d.Page(tdef) + d.format().tdef_owned_pages, 0xFFFFFF00);
+      const std::string path = d.Write();
+      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path, 0xFFFFFF);
+    }
+    {
+      // The map itself, rewritten as an inline map that starts past the last
+      // page.
+      Damaged d(fixture);
+      const jet::RowPointer where = d.Table(name)->owned_pages;
+      size_t len = 0;
+      uint8_t* map = d.Row(where.page, where.row, &len);
+      ASSERT_GT(len, 5u);
+      map[0] = 0x00;
+      jet::PutLe32(map + 1, 0x00FFFF00);
+      map[5] |= 0x01;
+      const std::string path = d.Write();
+      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "usage map claims page", path, where.page);
+    }
+  }
+  {
+    // A reference map naming a bitmap page that does not exist.
+    Damaged d(kJet4);
+    const jet::RowPointer where = d.Table("Master")->owned_pages;
+    uint8_t* map = d.Row(where.page, where.row);
+    ASSERT_EQ(map[0], 0x01) << "expected a reference map";
+    jet::PutLe32(map + 1, 0x00FFFFFF);
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path, 0xFFFFFF);
+  }
+}
+
+TEST(CorruptPageTest, RowOffsetPastThePageEndIsCorrupt) {
+  for (const char* fixture : {kJet3, kJet4}) {
+    SCOPED_TRACE(fixture);
+    // Row 0 ends at the page end, so a start past it is impossible. Row 1
+    // ends where row 0 starts: flag row 0 deleted so that only row 1 is read.
+    for (uint16_t raw : {uint16_t(0x1FFF), uint16_t(0x1FFF | jet::kRowDeletedFlag)}) {
+      Damaged d(fixture);
+      const uint32_t page =
+          d.FirstDataPage(*d.Table(std::string(fixture) == kJet3 ? "Table1" : "Master"));
+      jet::PutLe16(d.Page(page) + d.format().data_first_row_slot, raw);
+      const std::string path = d.Write();
+      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "impossible bounds", path, page);
+    }
+  }
+}
+
+TEST(CorruptPageTest, VariableOffsetsOutOfOrderOrOutsideTheRowAreCorrupt) {
+  {
+    Damaged d(kJet4);
+    const uint32_t page = d.FirstDataPage(*d.Table("Master"));
+    size_t len = 0;
+    uint8_t* row = d.Row(page, 0, &len);
+    // The first text value now ends before it starts.
+    uint8_t* second = Jet4VarOffset(row, len, 1);
+    jet::PutLe16(second, uint16_t(jet::Le16(Jet4VarOffset(row, len, 0)) - 1));
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "out of order", path, page);
+  }
+  {
+    // The end of the variable area moved into the offset table: the last
+    // value would be the row's own offsets.
+    Damaged d(kJet4);
+    const uint32_t page = d.FirstDataPage(*d.Table("Master"));
+    size_t len = 0;
+    uint8_t* row = d.Row(page, 0, &len);
+    const size_t mask = (size_t(jet::Le16(row)) + 7) / 8;
+    const uint16_t n = jet::Le16(row + len - mask - 2);
+    jet::PutLe16(Jet4VarOffset(row, len, n), uint16_t(len - mask - 2));
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "outside the row", path, page);
+  }
+  {
+    // Jet 3: one-byte offsets; a short row has no jump table.
+    Damaged d(kJet3);
+    const uint32_t page = d.FirstDataPage(*d.Table("Table1"));
+    size_t len = 0;
+    uint8_t* row = d.Row(page, 0, &len);
+    ASSERT_LT(len, 256u);
+    const size_t mask = (size_t(row[0]) + 7) / 8;
+    uint8_t* first = row + len - 2 - mask;
+    ASSERT_GE(row[len - 1 - mask], 2) << "expected two variable-length values";
+    first[-1] = uint8_t(first[0] - 1);
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "out of order", path, page);
+  }
+}
+
+// The Master row of the fixture whose memo and OLE values are chains of
+// long-value rows, and its variable-length field for `column`.
+struct LongValueField {
+  uint32_t page;
+  uint8_t* field;
+};
+LongValueField ChainedLongValue(Damaged& d, const std::string& column) {
+  auto table = d.Table("Master");
+  const uint32_t page = d.FirstDataPage(*table);
+  const jet::ColumnDef* col = table->FindColumn(column);
+  const uint32_t rows = jet::Le16(d.Page(page) + d.format().data_row_count);
+  for (uint32_t r = 0; col && r < rows; ++r) {
+    size_t len = 0;
+    uint8_t* row = d.Row(page, r, &len);
+    const uint16_t start = jet::Le16(Jet4VarOffset(row, len, col->var_index));
+    const uint16_t end = jet::Le16(Jet4VarOffset(row, len, col->var_index + 1u));
+    if (end - start >= 12 && (row[start + 3] & 0xC0) == 0) return {page, row + start};
+  }
+  ADD_FAILURE() << "no chained " << column << " value in Master";
+  return {page, nullptr};
+}
+
+TEST(CorruptPageTest, MemoPointingAtMissingOrWrongPageIsCorrupt) {
+  {
+    Damaged d(kJet4);
+    LongValueField lv = ChainedLongValue(d, "NOTES");
+    ASSERT_NE(lv.field, nullptr);
+    jet::PutLe32(lv.field + 4, 0xFFFFFF00);
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path, 0xFFFFFF);
+  }
+  {
+    Damaged d(kJet4);
+    const uint32_t tdef = d.Table("Master")->tdef_page;
+    LongValueField lv = ChainedLongValue(d, "LOGO");
+    ASSERT_NE(lv.field, nullptr);
+    jet::PutLe32(lv.field + 4, tdef << 8);
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "Expected a data page", path, tdef);
+  }
+}
+
+TEST(CorruptPageTest, LongValueChainThatLoopsIsCorrupt) {
+  Damaged d(kJet4);
+  LongValueField lv = ChainedLongValue(d, "NOTES");
+  ASSERT_NE(lv.field, nullptr);
+  const jet::RowPointer first = jet::RowPointer::FromRaw(jet::Le32(lv.field + 4));
+  // The first piece names itself as the next one. Read again, its text
+  // would fill the rest of the value's length and the read would succeed.
+  uint8_t* piece = d.Row(first.page, first.row);
+  jet::PutLe32(piece, first.raw());
+  const std::string path = d.Write();
+  ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "loops", path, first.page);
+}
+
+TEST(CorruptPageTest, MovedRowThatLoopsIsCorrupt) {
+  for (const char* fixture : {kJet3, kJet4}) {
+    SCOPED_TRACE(fixture);
+    Damaged d(fixture);
+    const uint32_t page =
+        d.FirstDataPage(*d.Table(std::string(fixture) == kJet3 ? "Table1" : "Panel"));
+    // Rows 0 and 1 each say they moved to the other.
+    uint8_t* slots = d.Page(page) + d.format().data_first_row_slot;
+    for (uint32_t r : {0u, 1u}) {
+      jet::PutLe32(d.Row(page, r), jet::RowPointer{page, uint8_t(1 - r)}.raw());
+      jet::PutLe16(slots + 2 * r, uint16_t(jet::Le16(slots + 2 * r) | jet::kRowOverflowFlag));
+    }
+    const std::string path = d.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "forwarding pointer", path, page);
+  }
+}
+
+TEST(CorruptPageTest, DamagedIndexPageIsCorrupt) {
+  for (const char* fixture : {kJet3, kJet4}) {
+    SCOPED_TRACE(fixture);
+    auto damage = [&](const std::function<void(Damaged&, uint8_t*)>& edit,
+                      const std::string& words) {
+      Damaged d(fixture);
+      auto table = d.Table(std::string(fixture) == kJet3 ? "Table1" : "Master");
+      const uint32_t root = table->physical_indexes.at(0).root_page;
+      ASSERT_EQ(d.Page(root)[0], jet::kPageIndexLeaf);
+      edit(d, d.Page(root));
+      const std::string path = d.Write();
+      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, words, path, root);
+    };
+    // A shared prefix longer than the first key.
+    damage([](Damaged& d, uint8_t* p) { p[d.format().index_prefix_length] = 0xFF; },
+           "prefix is longer than its first key");
+    // The last bit of the entry bitmap: an entry that ends past the page.
+    damage(
+        [](Damaged& d, uint8_t* p) {
+          const jet::Format& f = d.format();
+          p[f.index_entry_mask + f.index_entry_mask_size - 1] |= 0x80;
+        },
+        "runs past the end of its page");
+    // A bit right after the first entry's start: an entry too short to hold
+    // its row pointer.
+    damage([](Damaged& d, uint8_t* p) { p[d.format().index_entry_mask] |= 0x02; }, "too short");
+  }
+}
+
+TEST(CorruptPageTest, IndexPagesThatLoopAreCorrupt) {
+  // Shipments' indexes span several pages: an intermediate root over leaves.
+  // `edit` damages the copy and returns the page the failure should name.
+  auto damage = [](const std::function<uint32_t(Damaged&, const jet::IndexPage&)>& edit,
+                   const std::string& words) {
+    Damaged d(kJet4);
+    auto table = d.Table("Shipments");
+    const uint32_t root = table->physical_indexes.at(0).root_page;
+    auto page = jet::ReadIndexPage(d.pristine().pager(), root);
+    ASSERT_TRUE(page.ok());
+    ASSERT_FALSE(page->leaf) << "expected a two-level index";
+    const uint32_t at = edit(d, *page);
+    const std::string path = d.Write();
+    FullRead r = ReadWholeDatabase(path);
+    ExpectFailure(r.status, ErrorKind::kCorrupt, words, path, at);
+    // The loop is caught before any entry is handed out a second time.
+    EXPECT_LT(r.index_entries, ReadWholeDatabase(Fixture(kJet4)).index_entries);
+  };
+  // The leftmost leaf's next pointer leads back to itself.
+  damage(
+      [](Damaged& d, const jet::IndexPage& root) {
+        const uint32_t leaf = root.entries.front().child;
+        jet::PutLe32(d.Page(leaf) + d.format().index_next_page, leaf);
+        return leaf;
+      },
+      "leaf pages form a loop");
+  // The root's first child is the root.
+  damage(
+      [](Damaged& d, const jet::IndexPage& root) {
+        const jet::Format& f = d.format();
+        uint8_t* p = d.Page(root.number);
+        // The first entry ends at the first set bit of the entry bitmap.
+        size_t bit = 0;
+        while (!(p[f.index_entry_mask + bit / 8] & (1u << (bit % 8)))) ++bit;
+        jet::PutBe32(p + f.index_first_entry + bit - 4, root.number);
+        return root.number;
+      },
+      "impossibly deep");
+}
+
+TEST(CorruptPageTest, JetdbReportsDamageWithFileAndPageAndExitsOne) {
+  Damaged d(kJet4);
+  const uint32_t tdef = d.Table("Master")->tdef_page;
+  jet::PutLe32(d.Page(tdef) + 4, tdef);
+  const std::string path = d.Write();
+  auto r = testutil::RunProcess({testutil::JetdbPath(), "export", path, "Master"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find("loops"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("page " + std::to_string(tdef)), std::string::npos) << r.err;
+}
+
+}  // namespace
