@@ -1,13 +1,23 @@
-// jetdb: inspect and export Microsoft Access (Jet) databases.
+// jetdb: inspect, export, create and change Microsoft Access (Jet)
+// databases.
 //
 // Exit codes: 0 success, 1 an error (printed on stderr), 2 bad usage.
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "create.h"
 #include "jet/jet.h"
+#include "json.h"
+#include "row_encoder.h"
+#include "table_writer.h"
+#include "value_json.h"
 
 namespace {
 
@@ -18,17 +28,40 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "Usage: jetdb COMMAND FILE [ARGS]\n"
     "\n"
-    "Inspect and export Microsoft Access 97/2000/2002/2003 (.mdb) databases.\n"
+    "Inspect, export, create and change Microsoft Access 97/2000/2002/2003 (.mdb)\n"
+    "databases.\n"
     "\n"
-    "Commands:\n"
+    "Reading:\n"
     "  info FILE                         format, page size and count, code page,\n"
     "                                    sort order, and whether a password is set\n"
     "  tables FILE                       user tables, one per line, in catalog order\n"
-    "  schema FILE [TABLE] [--json]      columns and indexes of one or every table\n"
+    "  schema FILE [TABLE] [--json]      columns and indexes of one or every table;\n"
+    "                                    the JSON is what create-table reads\n"
     "  export FILE TABLE [--format csv|jsonl]\n"
-    "  check FILE                        verify rows, indexes, page maps and counts;\n"
-    "                                    exits 1 and lists the problems if any"
     "                                    rows in table scan order (default csv)\n"
+    "  check FILE                        verify rows, indexes, page maps and counts;\n"
+    "                                    exits 1 and lists the problems if any\n"
+    "\n"
+    "Writing:\n"
+    "  new FILE [--jet4]                 create an empty Access 2000 database; FILE\n"
+    "                                    must not exist (--jet3 is not supported yet)\n"
+    "  create-table FILE SCHEMA.json     create a table from a schema as 'schema\n"
+    "                                    --json' prints it (one object, or an array\n"
+    "                                    for several tables); foreign-key indexes are\n"
+    "                                    skipped, as relationships are not created\n"
+    "  import FILE TABLE [ROWS.jsonl|-]  add rows from JSON Lines as 'export --format\n"
+    "                                    jsonl' prints them (default: standard input);\n"
+    "                                    keys are column names (any case), a missing\n"
+    "                                    key is null, autonumbers are kept as given;\n"
+    "                                    rows go in batches of 2000, each all or none\n"
+    "  update FILE TABLE --where COLUMN=VALUE --set COLUMN=VALUE [COLUMN=VALUE...]\n"
+    "                                    change the rows that match\n"
+    "  delete FILE TABLE --where COLUMN=VALUE\n"
+    "                                    delete the rows that match\n"
+    "\n"
+    "  VALUE is written as CSV export shows it: 12, 12.5000 (Currency), true,\n"
+    "  2024-02-29T13:45:00, {GUID}, hex for binary; empty is null. --where may be\n"
+    "  given more than once (all must match); text matches without regard to case.\n"
     "\n"
     "Options:\n"
     "  -h, --help                        show this help\n"
@@ -61,8 +94,24 @@ int CmdInfo(const std::string& path) {
   return kExitOk;
 }
 
+// A change that an earlier writer left unfinished is rolled back when the
+// database is opened; the user hears of it on stderr.
+jet::Result<std::unique_ptr<jet::Database>> Reported(
+    jet::Result<std::unique_ptr<jet::Database>> db) {
+  if (db.ok() && !(*db)->recovery_message().empty()) {
+    std::fprintf(stderr, "jetdb: %s\n", (*db)->recovery_message().c_str());
+  }
+  return db;
+}
+
 jet::Result<std::unique_ptr<jet::Database>> OpenDb(const std::string& path) {
-  return jet::Database::Open(path);
+  return Reported(jet::Database::Open(path));
+}
+
+jet::Result<std::unique_ptr<jet::Database>> OpenWritable(const std::string& path) {
+  jet::Database::Options options;
+  options.writable = true;
+  return Reported(jet::Database::Open(path, options));
 }
 
 int CmdTables(const std::string& path) {
@@ -122,6 +171,276 @@ int CmdExport(const std::string& path, const std::string& table, jet::ExportForm
   return kExitOk;
 }
 
+// "1 row", "2 rows".
+std::string Count(size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+int CmdNew(const std::string& path, bool jet3) {
+  if (jet3) {
+    return Fail(jet::Status::Unsupported(
+        "Creating Access 97 (Jet 3) databases is not supported yet; leave out --jet3 to "
+        "create an Access 2000 (Jet 4) database"));
+  }
+  jet::Status s = jet::CreateDatabase(path, jet::JetVersion::kJet4);
+  if (!s.ok()) return Fail(s);
+  std::printf("Created %s (Access 2000, Jet 4)\n", path.c_str());
+  return kExitOk;
+}
+
+// The whole of a file, or of standard input for "-".
+jet::Result<std::string> ReadInput(const std::string& path) {
+  std::ostringstream ss;
+  if (path == "-") {
+    ss << std::cin.rdbuf();
+  } else {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return jet::Status::IoError("Cannot open " + path + ": " + std::strerror(errno));
+    ss << in.rdbuf();
+    if (in.bad()) return jet::Status::IoError("Cannot read " + path);
+  }
+  return ss.str();
+}
+
+int CmdCreateTable(const std::string& path, const std::string& schema_path) {
+  auto schema = ReadInput(schema_path);
+  if (!schema.ok()) return Fail(schema.status());
+  auto db = OpenWritable(path);
+  if (!db.ok()) return Fail(db.status());
+  auto tables = jet::TableSpecsFromJson(*schema, (*db)->format().version);
+  if (!tables.ok()) return Fail(tables.TakeStatus().AtFile(schema_path));
+  for (size_t i = 0; i < tables->size(); ++i) {
+    const jet::TableSpec& def = (*tables)[i];
+    jet::Status s = jet::CreateTable(**db, def);
+    if (!s.ok()) {
+      if (i > 0) {
+        std::fprintf(stderr, "jetdb: %zu of the %zu tables were created before this failure\n", i,
+                     tables->size());
+      }
+      return Fail(s);
+    }
+    std::printf("Created table %s (%s, %s)\n", def.name.c_str(),
+                Count(def.columns.size(), "column", "columns").c_str(),
+                Count(def.indexes.size(), "index", "indexes").c_str());
+  }
+  return kExitOk;
+}
+
+// Rows go to the table this many at a time; each batch is all or nothing.
+constexpr size_t kImportBatch = 2000;
+
+// Reads JSON Lines one line at a time, so that memory stays bounded by one
+// batch whatever the size of the input.
+class ImportJob {
+ public:
+  ImportJob(jet::Database& db, jet::TableWriter& writer) : db_(db), writer_(writer) {}
+
+  // Imports every line of `in`; on failure, the Status says where.
+  jet::Status Run(std::istream& in) {
+    std::string line;
+    while (std::getline(in, line)) {
+      ++line_number_;
+      if (line.find_first_not_of(" \t\r") == std::string::npos) continue;  // blank
+      jet::Status s = AddLine(line);
+      if (!s.ok()) return s;
+      if (rows_.size() >= kImportBatch) JET_RETURN_IF_ERROR(Flush());
+    }
+    if (in.bad()) return jet::Status::IoError("Cannot read the input");
+    return Flush();
+  }
+
+  size_t imported() const { return imported_; }
+  size_t failing_line() const { return failing_line_; }
+  size_t batch_first_line() const { return lines_.empty() ? 0 : lines_.front(); }
+
+ private:
+  jet::Status AddLine(const std::string& line) {
+    auto fail = [&](const jet::Status& s) {
+      failing_line_ = line_number_;
+      return jet::Status::Error(s.kind(),
+                                "Line " + std::to_string(line_number_) + ": " + s.message());
+    };
+    auto json = jet::ParseJson(line);
+    if (!json.ok()) {
+      // The parser counts lines within the one it was given.
+      std::string m = json.status().message();
+      if (m.rfind("line 1, ", 0) == 0) m = m.substr(8);
+      return fail(jet::Status::InvalidArgument(m));
+    }
+    std::vector<jet::Value> row;
+    jet::Status s = jet::RowFromJson(writer_.table(), *json, &row);
+    if (!s.ok()) return fail(s);
+    // Check each value as the writer will, to name the line of a bad one
+    // rather than just its batch.
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (row[i].null) continue;
+      s = jet::EncodeFieldBytes(db_.format(), db_.header(), writer_.table().columns[i], row[i],
+                                &scratch_);
+      if (!s.ok()) return fail(s);
+    }
+    rows_.push_back(std::move(row));
+    lines_.push_back(line_number_);
+    return jet::Status::Ok();
+  }
+
+  jet::Status Flush() {
+    if (rows_.empty()) return jet::Status::Ok();
+    const size_t count = rows_.size();
+    jet::Status s = writer_.InsertBatch(std::move(rows_));
+    rows_.clear();
+    if (!s.ok()) {
+      // The writer names the row within the batch: "Row N: ...".
+      std::string m = s.message();
+      size_t n = 0, at = 4;
+      if (m.rfind("Row ", 0) == 0) {
+        while (at < m.size() && m[at] >= '0' && m[at] <= '9') n = n * 10 + size_t(m[at++] - '0');
+      }
+      if (n >= 1 && n <= lines_.size() && m.compare(at, 2, ": ") == 0) {
+        failing_line_ = lines_[n - 1];
+        m = "Line " + std::to_string(failing_line_) + ": " + m.substr(at + 2);
+      } else {
+        failing_line_ = lines_.front();
+        m = "Lines " + std::to_string(lines_.front()) + "-" + std::to_string(lines_.back()) + ": " +
+            m;
+      }
+      jet::Status out = jet::Status::Error(s.kind(), m);
+      if (!s.file().empty()) out.AtFile(s.file());
+      return out;
+    }
+    imported_ += count;
+    lines_.clear();
+    return jet::Status::Ok();
+  }
+
+  jet::Database& db_;
+  jet::TableWriter& writer_;
+  std::vector<std::vector<jet::Value>> rows_;
+  std::vector<size_t> lines_;  // input line of each row in rows_
+  std::string scratch_;
+  size_t line_number_ = 0;
+  size_t imported_ = 0;
+  size_t failing_line_ = 0;
+};
+
+int CmdImport(const std::string& path, const std::string& table, const std::string& input) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (input != "-") {
+    file.open(input, std::ios::binary);
+    if (!file) {
+      return Fail(jet::Status::IoError("Cannot open " + input + ": " + std::strerror(errno)));
+    }
+    in = &file;
+  }
+  auto db = OpenWritable(path);
+  if (!db.ok()) return Fail(db.status());
+  auto writer = jet::TableWriter::Open(**db, table);
+  if (!writer.ok()) return Fail(writer.status());
+  ImportJob job(**db, **writer);
+  jet::Status s = job.Run(*in);
+  if (!s.ok()) {
+    std::fprintf(stderr, "jetdb: %s: %s\n", input == "-" ? "standard input" : input.c_str(),
+                 s.ToString().c_str());
+    std::fprintf(stderr,
+                 "jetdb: %zu rows were imported before the failure; nothing from line %zu on "
+                 "was imported\n",
+                 job.imported(),
+                 job.batch_first_line() ? job.batch_first_line() : job.failing_line());
+    return kExitError;
+  }
+  std::printf("Imported %zu rows into %s\n", job.imported(), (*writer)->table().name.c_str());
+  return kExitOk;
+}
+
+// COLUMN=VALUE, the value in its CSV text form, resolved against the table.
+struct Assignment {
+  size_t column = 0;
+  jet::Value value;
+};
+
+// Splits COLUMN=VALUE at the first '='; false if there is none.
+bool SplitAssignment(const std::string& arg, std::string* column, std::string* value) {
+  const size_t eq = arg.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  *column = arg.substr(0, eq);
+  *value = arg.substr(eq + 1);
+  return true;
+}
+
+jet::Status ResolveAssignments(const jet::TableDef& table, const std::vector<std::string>& args,
+                               std::vector<Assignment>* out) {
+  for (const std::string& arg : args) {
+    std::string name, text;
+    SplitAssignment(arg, &name, &text);  // checked when the arguments were read
+    Assignment a;
+    const jet::ColumnDef* column = table.FindColumn(name);
+    if (!column) {
+      return jet::Status::NotFound("Table '" + table.name + "' has no column '" + name + "'");
+    }
+    a.column = size_t(column - table.columns.data());
+    JET_RETURN_IF_ERROR(jet::ValueFromText(*column, text, &a.value));
+    out->push_back(std::move(a));
+  }
+  return jet::Status::Ok();
+}
+
+// Changes (or, without `sets`, deletes) every row that matches `wheres`.
+// The matching rows are found first, then changed one at a time.
+int CmdChange(const std::string& path, const std::string& table,
+              const std::vector<std::string>& wheres, const std::vector<std::string>& sets,
+              bool del) {
+  auto db = OpenWritable(path);
+  if (!db.ok()) return Fail(db.status());
+  auto writer = jet::TableWriter::Open(**db, table);
+  if (!writer.ok()) return Fail(writer.status());
+  const jet::TableDef& def = (*writer)->table();
+  std::vector<Assignment> conditions, changes;
+  jet::Status s = ResolveAssignments(def, wheres, &conditions);
+  if (s.ok()) s = ResolveAssignments(def, sets, &changes);
+  if (!s.ok()) return Fail(s);
+
+  std::vector<jet::RowId> ids;
+  std::vector<std::vector<jet::Value>> rows;  // for update: the rows as they are
+  {
+    auto shared = (*db)->GetTable(table);
+    if (!shared.ok()) return Fail(shared.status());
+    jet::TableScanner scan(**db, *shared);
+    std::vector<jet::Value> row;
+    jet::RowId id;
+    while (true) {
+      auto more = scan.Next(&row, &id);
+      if (!more.ok()) return Fail(more.status());
+      if (!*more) break;
+      bool match = true;
+      for (const Assignment& c : conditions) {
+        match = match && jet::ValueMatches(row[c.column], c.value);
+      }
+      if (!match) continue;
+      ids.push_back(id);
+      if (!del) rows.push_back(row);
+    }
+  }
+
+  const char* verb = del ? "deleted" : "updated";
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (del) {
+      s = (*writer)->Delete(ids[i]);
+    } else {
+      std::vector<jet::Value> values = std::move(rows[i]);
+      for (const Assignment& a : changes) values[a.column] = a.value;
+      s = (*writer)->Update(ids[i], std::move(values));
+    }
+    if (!s.ok()) {
+      std::fprintf(stderr, "jetdb: %s\n", s.ToString().c_str());
+      std::fprintf(stderr, "jetdb: %zu of the %zu matching rows were %s before the failure\n", i,
+                   ids.size(), verb);
+      return kExitError;
+    }
+  }
+  std::printf("%s %s\n", del ? "Deleted" : "Updated", Count(ids.size(), "row", "rows").c_str());
+  return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,10 +457,29 @@ int main(int argc, char** argv) {
   std::vector<std::string> pos;
   bool json = false;
   std::string format_name;
+  std::optional<bool> jet3;  // --jet3 or --jet4
+  std::vector<std::string> wheres, sets;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    std::string column, value;
     if (a == "--json") {
       json = true;
+    } else if (a == "--jet3" || a == "--jet4") {
+      if (jet3 && *jet3 != (a == "--jet3")) return Usage("choose one of --jet3 and --jet4");
+      jet3 = a == "--jet3";
+    } else if (a == "--where" || a.rfind("--where=", 0) == 0) {
+      std::string w = a == "--where" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(8);
+      if (!SplitAssignment(w, &column, &value)) return Usage("--where needs COLUMN=VALUE");
+      wheres.push_back(w);
+    } else if (a == "--set" || a.rfind("--set=", 0) == 0) {
+      std::string w = a == "--set" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(6);
+      if (!SplitAssignment(w, &column, &value)) return Usage("--set needs COLUMN=VALUE");
+      sets.push_back(w);
+      // More assignments may follow one --set.
+      while (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0 &&
+             SplitAssignment(args[i + 1], &column, &value)) {
+        sets.push_back(args[++i]);
+      }
     } else if (a == "--format") {
       if (i + 1 >= args.size()) return Usage("--format needs a value: csv or jsonl");
       format_name = args[++i];
@@ -159,6 +497,11 @@ int main(int argc, char** argv) {
 
   if (cmd != "schema" && json) return Usage("--json applies to 'schema' only");
   if (cmd != "export" && !format_name.empty()) return Usage("--format applies to 'export' only");
+  if (cmd != "new" && jet3) return Usage("--jet3 and --jet4 apply to 'new' only");
+  if (cmd != "update" && cmd != "delete" && !wheres.empty()) {
+    return Usage("--where applies to 'update' and 'delete' only");
+  }
+  if (cmd != "update" && !sets.empty()) return Usage("--set applies to 'update' only");
 
   if (cmd == "info") {
     if (!want(1, 1)) return Usage("usage: jetdb info FILE");
@@ -185,6 +528,30 @@ int main(int argc, char** argv) {
       return Usage("unknown format '" + format_name + "': use csv or jsonl");
     }
     return CmdExport(pos[1], pos[2], format);
+  }
+  if (cmd == "new") {
+    if (!want(1, 1)) return Usage("usage: jetdb new FILE [--jet4]");
+    return CmdNew(pos[1], jet3.value_or(false));
+  }
+  if (cmd == "create-table") {
+    if (!want(2, 2)) return Usage("usage: jetdb create-table FILE SCHEMA.json");
+    return CmdCreateTable(pos[1], pos[2]);
+  }
+  if (cmd == "import") {
+    if (!want(2, 3)) return Usage("usage: jetdb import FILE TABLE [ROWS.jsonl|-]");
+    return CmdImport(pos[1], pos[2], pos.size() > 3 ? pos[3] : "-");
+  }
+  if (cmd == "update") {
+    if (!want(2, 2) || wheres.empty() || sets.empty()) {
+      return Usage("usage: jetdb update FILE TABLE --where COLUMN=VALUE --set COLUMN=VALUE...");
+    }
+    return CmdChange(pos[1], pos[2], wheres, sets, false);
+  }
+  if (cmd == "delete") {
+    if (!want(2, 2) || wheres.empty()) {
+      return Usage("usage: jetdb delete FILE TABLE --where COLUMN=VALUE");
+    }
+    return CmdChange(pos[1], pos[2], wheres, {}, true);
   }
   return Usage("unknown command '" + cmd + "'");
 }

@@ -49,4 +49,37 @@ Result<ByteView> ReadRowBytes(Pager& pager, RowPointer ptr, PageRef* holder) {
   return ByteView(page.bytes.data() + slot.start, slot.end - slot.start);
 }
 
+namespace {
+constexpr uint32_t kMaxRowsPerPage = 255;
+}  // namespace
+
+// Sets up an empty data page: its header and an empty row table.
+void InitDataPage(Page* page, const Format& f, uint32_t owner) {
+  std::fill(page->bytes.begin(), page->bytes.end(), 0);
+  page->bytes[0] = kPageData;
+  page->bytes[1] = 0x01;
+  PutLe16(&page->bytes[f.data_free_space], uint16_t(f.page_size - f.data_first_row_slot));
+  PutLe32(&page->bytes[f.data_owner], owner);
+}
+
+bool RowFits(const Page& page, const Format& f, size_t row_size) {
+  return Le16(page.bytes.data() + f.data_free_space) >= row_size + 2 &&
+         RowSlotCount(page, f) < kMaxRowsPerPage;
+}
+
+// Appends a row to a data page that has room for it; returns its number.
+uint8_t AddRowToPage(Page* page, const Format& f, const std::string& row, uint16_t flags) {
+  uint8_t* p = page->bytes.data();
+  const uint16_t count = RowSlotCount(*page, f);
+  const uint32_t end =
+      count == 0 ? f.page_size : (Le16(p + f.data_first_row_slot + 2 * (count - 1)) & kRowOffsetMask);
+  const uint32_t start = end - uint32_t(row.size());
+  std::copy(row.begin(), row.end(), page->bytes.begin() + start);
+  PutLe16(p + f.data_first_row_slot + 2 * count, uint16_t(start | flags));
+  PutLe16(p + f.data_row_count, uint16_t(count + 1));
+  PutLe16(p + f.data_free_space,
+          uint16_t(Le16(p + f.data_free_space) - row.size() - 2));
+  return uint8_t(count);
+}
+
 }  // namespace jet

@@ -24,6 +24,7 @@
 #define JET_DATA_PAGE_H_
 
 #include <cstdint>
+#include <string>
 
 #include "bytes.h"
 #include "format.h"
@@ -65,6 +66,17 @@ Result<RowSlot> GetRowSlot(const Page& page, const Format& f, uint32_t row,
 // The bytes of the row at `ptr`, whatever its flags say (a moved row's new
 // home is flagged deleted so that scans skip it).
 Result<ByteView> ReadRowBytes(Pager& pager, RowPointer ptr, PageRef* holder);
+
+// Sets up an empty data page owned by `owner` (a TDEF page, kLongValueOwner,
+// or 0 for pages that hold usage maps).
+void InitDataPage(Page* page, const Format& f, uint32_t owner);
+
+// True if a row of `row_size` bytes (and its slot) fits on the page.
+bool RowFits(const Page& page, const Format& f, size_t row_size);
+
+// Appends a row to a page that has room for it, below the lowest row, and
+// returns its number; the free-space figure drops by the row and its slot.
+uint8_t AddRowToPage(Page* page, const Format& f, const std::string& row, uint16_t flags);
 
 }  // namespace jet
 

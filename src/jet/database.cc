@@ -1,6 +1,10 @@
 #include "database.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+
+#include "journal.h"
 
 namespace jet {
 
@@ -9,12 +13,62 @@ namespace {
 constexpr uint32_t kCatalogPage = 2;
 constexpr int kMaxOverflowHops = 8;
 
-// Reads page 0, or as much of it as the file has.
-Result<std::pair<std::unique_ptr<File>, DatabaseHeader>> OpenAndDecode(const std::string& path,
-                                                                       uint64_t* size,
-                                                                       bool writable = false) {
+// Rolls back what a writer that stopped mid-change left, for a reader: that
+// needs write access for a moment; without it, the database is not read.
+Status RecoverForReader(const std::string& path) {
+  const std::string journal = JournalPath(path);
+  const std::string why = "The database holds an unfinished change from a program that stopped "
+                          "while writing (" + journal + "). Rolling it back needs write access "
+                          "to the database and its folder";
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  if (::access(folder.c_str(), W_OK) != 0 || ::access(path.c_str(), W_OK) != 0) {
+    return Status::IoError(why + ", which this user does not have; open it once with write "
+                                 "access to roll it back")
+        .AtFile(path);
+  }
+  auto file = File::Open(path, File::Mode::kReadWrite);
+  auto lock = file.ok() ? DatabaseLock::Acquire(**file, DatabaseLock::Mode::kExclusive)
+                        : Result<std::unique_ptr<DatabaseLock>>(file.status());
+  auto done = lock.ok() ? RecoverJournal(**file) : Result<Recovery>(lock.status());
+  if (!done.ok()) {
+    return Status::Error(done.status().kind(), why + ": " + done.status().message())
+        .AtFile(path);
+  }
+  return Status::Ok();
+}
+
+// Locks the database (see lock_file.h) and deals with a journal left beside
+// it (see journal.h) before anything of it is read.
+Result<std::unique_ptr<DatabaseLock>> LockAndRecover(File& file, bool writable,
+                                                     std::string* message) {
+  if (writable) {
+    JET_ASSIGN_OR_RETURN(auto lock, DatabaseLock::Acquire(file, DatabaseLock::Mode::kExclusive));
+    JET_ASSIGN_OR_RETURN(Recovery r, RecoverJournal(file));
+    *message = r.message;
+    return lock;
+  }
+  JET_ASSIGN_OR_RETURN(auto lock, DatabaseLock::Acquire(file, DatabaseLock::Mode::kShared));
+  JET_ASSIGN_OR_RETURN(JournalState state, InspectJournal(file.path()));
+  // An incomplete journal means an untouched database: read it as it is,
+  // and leave the journal for the next writer to remove.
+  if (state != JournalState::kHot) return lock;
+  lock.reset();  // our shared lock would keep out the exclusive one
+  JET_RETURN_IF_ERROR(RecoverForReader(file.path()));
+  *message = "Rolled back an unfinished change left by a program that stopped while writing";
+  return DatabaseLock::Acquire(file, DatabaseLock::Mode::kShared);
+}
+
+// Reads page 0, or as much of it as the file has. With `lock`, locks the
+// database and recovers it first.
+Result<std::pair<std::unique_ptr<File>, DatabaseHeader>> OpenAndDecode(
+    const std::string& path, uint64_t* size, bool writable = false,
+    std::unique_ptr<DatabaseLock>* lock = nullptr, std::string* recovery = nullptr) {
   JET_ASSIGN_OR_RETURN(std::unique_ptr<File> file,
                        File::Open(path, writable ? File::Mode::kReadWrite : File::Mode::kReadOnly));
+  if (lock) {
+    JET_ASSIGN_OR_RETURN(*lock, LockAndRecover(*file, writable, recovery));
+  }
   JET_ASSIGN_OR_RETURN(*size, file->Size());
   if (*size == 0) return Status::NotADatabase("The file is empty").AtFile(path);
   std::vector<uint8_t> first(std::min<uint64_t>(*size, 4096));
@@ -59,7 +113,10 @@ Result<DatabaseInfo> Database::ReadInfo(const std::string& path) {
 
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Options options) {
   uint64_t size = 0;
-  JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size, options.writable));
+  std::unique_ptr<DatabaseLock> lock;
+  std::string recovery;
+  JET_ASSIGN_OR_RETURN(auto opened,
+                       OpenAndDecode(path, &size, options.writable, &lock, &recovery));
   DatabaseHeader header = opened.second;
   if (header.encoding_key != 0) {
     return Status::Error(ErrorKind::kEncrypted,
@@ -76,6 +133,8 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Option
                                        uint32_t(size / header.format->page_size),
                                        options.cache_pages);
   std::unique_ptr<Database> db(new Database(std::move(pager), header));
+  db->lock_ = std::move(lock);
+  db->recovery_message_ = std::move(recovery);
   JET_RETURN_IF_ERROR(db->LoadCatalog());
   return db;
 }
@@ -111,6 +170,7 @@ Status Database::LoadCatalog() {
 }
 
 Result<std::vector<CatalogEntry>> Database::ListTables(bool include_system) {
+  if (!catalog_loaded_) JET_RETURN_IF_ERROR(LoadCatalog());
   std::vector<CatalogEntry> out;
   for (const CatalogEntry& e : catalog_) {
     if (!e.is_table()) continue;
@@ -121,6 +181,7 @@ Result<std::vector<CatalogEntry>> Database::ListTables(bool include_system) {
 }
 
 Result<std::shared_ptr<const TableDef>> Database::GetTable(const std::string& name) {
+  if (!catalog_loaded_) JET_RETURN_IF_ERROR(LoadCatalog());
   for (const CatalogEntry& e : catalog_) {
     if (!e.is_table() || !NamesEqual(e.name, name)) continue;
     auto it = tables_.find(e.tdef_page());

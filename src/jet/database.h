@@ -16,6 +16,7 @@
 
 #include "header.h"
 #include "jet/status.h"
+#include "lock_file.h"
 #include "jet/value.h"
 #include "pager.h"
 #include "row.h"
@@ -76,9 +77,21 @@ class Database {
 
   bool writable() const { return pager_->writable(); }
 
+  // What opening did about a crash of an earlier writer (an unfinished
+  // change rolled back, an incomplete journal removed), as a sentence to show
+  // the user; empty if there was nothing to do.
+  const std::string& recovery_message() const { return recovery_message_; }
+
   // Drops the cached definition of the table on `tdef_page`, after a write
   // changed it; the next GetTable reads it again.
   void ForgetTable(uint32_t tdef_page) { tables_.erase(tdef_page); }
+
+  // Drops everything read from the catalog, after a write changed it.
+  void ForgetCatalog() {
+    catalog_loaded_ = false;
+    catalog_.clear();
+    tables_.clear();
+  }
 
  private:
   Database(std::unique_ptr<Pager> pager, DatabaseHeader header)
@@ -86,6 +99,8 @@ class Database {
   Status LoadCatalog();
 
   std::unique_ptr<Pager> pager_;
+  std::unique_ptr<DatabaseLock> lock_;  // released before the file closes
+  std::string recovery_message_;
   DatabaseHeader header_;
   bool catalog_loaded_ = false;
   std::vector<CatalogEntry> catalog_;

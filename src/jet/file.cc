@@ -11,6 +11,27 @@ namespace jet {
 
 namespace {
 
+IoHook& Hook() {
+  static IoHook hook;
+  return hook;
+}
+
+// Asks the installed hook about an operation: 0, or the errno to fail with.
+int Intercept(IoOp op, const std::string& path, uint64_t offset = 0,
+              std::span<const uint8_t> data = {}) {
+  IoHook& hook = Hook();
+  if (!hook) return 0;
+  return hook(IoEvent{op, path, offset, data});
+}
+
+// The folder that holds `path` ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
 Status ErrnoStatus(const std::string& what, const std::string& path, int err) {
   Status s = Status::IoError(what + ": " + std::strerror(err));
   s.AtFile(path);
@@ -57,6 +78,31 @@ Result<std::unique_ptr<File>> File::Open(const std::string& path, Mode mode) {
   return std::unique_ptr<File>(new File(path, fd, mode));
 }
 
+Result<std::unique_ptr<File>> File::Create(const std::string& path, bool truncate,
+                                           bool* created) {
+  if (created) *created = false;
+  if (int err = Intercept(IoOp::kCreate, path)) return ErrnoStatus("Cannot create the file", path, err);
+  int fd;
+  bool made = true;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == EEXIST) {
+    made = false;
+    do {
+      fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (truncate ? O_TRUNC : 0));
+    } while (fd < 0 && errno == EINTR);
+  }
+  if (fd < 0) return ErrnoStatus("Cannot create the file", path, errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Status::InvalidArgument("The path does not name a regular file").AtFile(path);
+  }
+  if (created) *created = made;
+  return std::unique_ptr<File>(new File(path, fd, Mode::kReadWrite));
+}
+
 File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -68,6 +114,7 @@ Result<uint64_t> File::Size() const {
 }
 
 Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+  if (int err = Intercept(IoOp::kRead, path_, offset)) return ErrnoStatus("Read failed", path_, err);
   size_t done = 0;
   while (done < out.size()) {
     ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, off_t(offset + done));
@@ -82,6 +129,9 @@ Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
 }
 
 Status File::WriteAt(uint64_t offset, std::span<const uint8_t> data) {
+  if (int err = Intercept(IoOp::kWrite, path_, offset, data)) {
+    return ErrnoStatus("Write failed", path_, err);
+  }
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, off_t(offset + done));
@@ -95,13 +145,51 @@ Status File::WriteAt(uint64_t offset, std::span<const uint8_t> data) {
 }
 
 Status File::Truncate(uint64_t size) {
+  if (int err = Intercept(IoOp::kTruncate, path_, size)) {
+    return ErrnoStatus("Truncate failed", path_, err);
+  }
   if (::ftruncate(fd_, off_t(size)) != 0) return ErrnoStatus("Truncate failed", path_, errno);
   return Status::Ok();
 }
 
 Status File::Sync() {
+  if (int err = Intercept(IoOp::kSync, path_)) return ErrnoStatus("Sync failed", path_, err);
   if (::fsync(fd_) != 0) return ErrnoStatus("Sync failed", path_, errno);
   return Status::Ok();
 }
+
+Status RemoveFile(const std::string& path) {
+  if (int err = Intercept(IoOp::kRemove, path)) return ErrnoStatus("Cannot remove the file", path, err);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    return ErrnoStatus("Cannot remove the file", path, errno);
+  }
+  return Status::Ok();
+}
+
+Status SyncFolderOf(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  if (int err = Intercept(IoOp::kSyncFolder, folder)) {
+    return ErrnoStatus("Cannot sync the folder", folder, err);
+  }
+  int fd;
+  do {
+    fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return ErrnoStatus("Cannot open the folder", folder, errno);
+  // Some file systems cannot sync a folder (EINVAL); their entries are
+  // written through, so there is nothing to wait for.
+  int rc = ::fsync(fd);
+  int err = errno;
+  ::close(fd);
+  if (rc != 0 && err != EINVAL) return ErrnoStatus("Cannot sync the folder", folder, err);
+  return Status::Ok();
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+void SetIoHook(IoHook hook) { Hook() = std::move(hook); }
 
 }  // namespace jet

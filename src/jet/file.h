@@ -1,12 +1,18 @@
 // A database file on disk: positioned reads and writes with errors as values.
 //
 // This is the only place that talks to the operating system about the
-// database's bytes. It never buffers: the pager above it decides what to keep.
+// database's bytes, and about the files kept beside it (the journal and the
+// lock file). It never buffers: the pager above it decides what to keep.
+//
+// Every operation passes an IoHook first, if one is installed, so that tests
+// can make any single write, sync, create or remove fail (a full disk, a
+// failing device) or stop the process right there (a crash).
 
 #ifndef JET_FILE_H_
 #define JET_FILE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -22,6 +28,12 @@ class File {
   // Opens an existing regular file. A missing file is NotFound, a directory
   // or other non-regular file is InvalidArgument.
   static Result<std::unique_ptr<File>> Open(const std::string& path, Mode mode);
+
+  // Opens a file for writing, creating it (mode 0666 less the umask) when it
+  // is missing; `truncate` empties an existing one. `*created` says whether
+  // this call made the file.
+  static Result<std::unique_ptr<File>> Create(const std::string& path, bool truncate,
+                                              bool* created = nullptr);
 
   ~File();
   File(const File&) = delete;
@@ -45,6 +57,34 @@ class File {
   int fd_;
   Mode mode_;
 };
+
+// Removes a file; one that is already gone is not an error.
+Status RemoveFile(const std::string& path);
+
+// Syncs the folder that holds `path`, so that a file created or removed
+// there stays created or removed after a power failure.
+Status SyncFolderOf(const std::string& path);
+
+bool FileExists(const std::string& path);
+
+// --- Fault injection, for tests ---
+
+enum class IoOp { kRead, kWrite, kTruncate, kSync, kCreate, kRemove, kSyncFolder };
+
+struct IoEvent {
+  IoOp op;
+  const std::string& path;
+  uint64_t offset;                // kRead, kWrite: where; kTruncate: the new size
+  std::span<const uint8_t> data;  // kWrite: the bytes about to be written
+};
+
+// Called before each operation: 0 lets it go ahead, an errno value makes it
+// fail with that error, doing nothing.
+using IoHook = std::function<int(const IoEvent&)>;
+
+// Installs `hook` for every file of this process; an empty hook removes it.
+// Not thread-safe: for tests that run one operation at a time.
+void SetIoHook(IoHook hook);
 
 }  // namespace jet
 

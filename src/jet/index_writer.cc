@@ -1,6 +1,8 @@
 #include "index_writer.h"
 
 #include <algorithm>
+#include <memory>
+#include <unordered_map>
 
 #include "index_key.h"
 #include "index_page.h"
@@ -10,21 +12,62 @@ namespace jet {
 
 namespace {
 
-// One entry as it sits in a B-tree page: its full bytes (key, then the row
-// pointer in big-endian order) and, on intermediate pages, the child page.
-struct Entry {
-  std::vector<uint8_t> bytes;
-  uint32_t child = 0;
-};
+bool Less(ByteView a, ByteView b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+}
+bool Same(ByteView a, ByteView b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+ByteView View(const std::vector<uint8_t>& v) { return ByteView(v.data(), v.size()); }
 
-// A page of the tree, loaded whole. Intermediate pages follow Jet's rule:
-// with two or more children the last child is the "tail", named in the page
-// header instead of by an entry; with one child it has an entry and no tail.
+// A page of the tree, loaded whole, its entries kept back to back in one
+// buffer (each entry: key, then the row pointer in big-endian order).
+// Intermediate pages follow Jet's rule: with two or more children the last
+// child is the "tail", named in the page header instead of by an entry;
+// with one child it has an entry and no tail.
 struct Node {
   uint32_t number = 0;
   bool leaf = true;
   uint32_t prev = 0, next = 0, tail = 0;
-  std::vector<Entry> entries;
+  std::vector<uint8_t> data;
+  std::vector<uint32_t> ends;      // where each entry ends in `data`
+  std::vector<uint32_t> children;  // intermediate pages: each entry's child
+
+  size_t count() const { return ends.size(); }
+  bool empty() const { return ends.empty(); }
+  size_t begin_of(size_t i) const { return i ? ends[i - 1] : 0; }
+  ByteView entry(size_t i) const {
+    return ByteView(data.data() + begin_of(i), ends[i] - begin_of(i));
+  }
+  ByteView back() const { return entry(count() - 1); }
+
+  void Insert(size_t i, ByteView e, uint32_t child) {
+    const size_t at = begin_of(i);
+    data.insert(data.begin() + std::ptrdiff_t(at), e.begin(), e.end());
+    ends.insert(ends.begin() + std::ptrdiff_t(i), uint32_t(at));
+    for (size_t k = i; k < ends.size(); ++k) ends[k] += uint32_t(e.size());
+    if (!leaf) children.insert(children.begin() + std::ptrdiff_t(i), child);
+  }
+  void Erase(size_t i) {
+    const size_t at = begin_of(i), len = ends[i] - at;
+    data.erase(data.begin() + std::ptrdiff_t(at), data.begin() + std::ptrdiff_t(at + len));
+    ends.erase(ends.begin() + std::ptrdiff_t(i));
+    for (size_t k = i; k < ends.size(); ++k) ends[k] -= uint32_t(len);
+    if (!leaf) children.erase(children.begin() + std::ptrdiff_t(i));
+  }
+  void Set(size_t i, ByteView e) {
+    uint32_t child = leaf ? 0 : children[i];
+    Erase(i);
+    Insert(i, e, child);
+  }
+  void PushBack(ByteView e, uint32_t child) { Insert(count(), e, child); }
+  // Moves entries [from, count) to the end of `to`.
+  void MoveTail(size_t from, Node* to) {
+    for (size_t i = from; i < count(); ++i) to->PushBack(entry(i), leaf ? 0 : children[i]);
+    data.resize(begin_of(from));
+    ends.resize(from);
+    if (!leaf) children.resize(from);
+  }
 };
 
 constexpr uint32_t kIndexFreeSpace = 2;
@@ -40,10 +83,14 @@ std::vector<uint8_t> EntryBytes(const std::vector<uint8_t>& key, RowPointer at) 
   return e;
 }
 
+}  // namespace
+
 // One physical index: find, add and remove entries, splitting and freeing
 // pages as needed. Pages are rewritten whole, storing the prefix that all
-// keys on the page share once, as Jet does.
-class BTree {
+// keys on the page share once, as Jet does. Pages it has read or written
+// stay parsed for as long as the writer lives (one write operation), since
+// every change to them goes through it.
+class IndexWriter::BTree {
  public:
   BTree(Pager& pager, const TableDef& table, const PhysicalIndex& index)
       : pager_(pager), table_(table), index_(index) {}
@@ -52,38 +99,36 @@ class BTree {
     // Descend towards the smallest entry with this key, then walk right.
     std::vector<uint8_t> probe = key;
     probe.insert(probe.end(), 4, 0);
-    JET_ASSIGN_OR_RETURN(Node node, Load(index_.root_page));
-    for (uint32_t depth = 0; !node.leaf; ++depth) {
-      if (depth > kMaxDepth) return Corrupt(node.number, "is impossibly deep");
-      JET_ASSIGN_OR_RETURN(uint32_t child, ChildFor(node, probe, nullptr));
+    const std::vector<uint8_t> except_bytes = EntryBytes(key, except);
+    JET_ASSIGN_OR_RETURN(const Node* node, Load(index_.root_page));
+    for (uint32_t depth = 0; !node->leaf; ++depth) {
+      if (depth > kMaxDepth) return Corrupt(node->number, "is impossibly deep");
+      JET_ASSIGN_OR_RETURN(uint32_t child, ChildFor(*node, View(probe), nullptr));
       JET_ASSIGN_OR_RETURN(node, Load(child));
     }
-    const std::vector<uint8_t> except_bytes = EntryBytes(key, except);
     for (uint32_t pages = 0;; ++pages) {
-      for (const Entry& e : node.entries) {
-        if (e.bytes < probe) continue;
-        if (e.bytes.size() != key.size() + 4 || !std::equal(key.begin(), key.end(), e.bytes.begin())) {
-          if (e.bytes > probe) return false;
-          continue;
+      size_t i = LowerBound(*node, View(probe));
+      for (; i < node->count(); ++i) {
+        ByteView e = node->entry(i);
+        if (e.size() != key.size() + 4 || !std::equal(key.begin(), key.end(), e.begin())) {
+          return false;
         }
-        if (e.bytes != except_bytes) return true;
+        if (!Same(e, View(except_bytes))) return true;
       }
-      if (node.next == 0) return false;
-      if (pages > pager_.page_count()) return Corrupt(node.number, "has leaves that loop");
-      JET_ASSIGN_OR_RETURN(node, Load(node.next));
+      if (node->next == 0) return false;
+      if (pages > pager_.page_count()) return Corrupt(node->number, "has leaves that loop");
+      JET_ASSIGN_OR_RETURN(node, Load(node->next));
     }
   }
 
   Status Insert(const std::vector<uint8_t>& entry) {
-    JET_ASSIGN_OR_RETURN(Outcome out, InsertAt(index_.root_page, entry, 0));
+    JET_ASSIGN_OR_RETURN(Outcome out, InsertAt(index_.root_page, View(entry), 0));
     if (out.split) JET_RETURN_IF_ERROR(GrowRoot());
     return Status::Ok();
   }
 
   Status Remove(const std::vector<uint8_t>& entry) {
-    JET_ASSIGN_OR_RETURN(Outcome out, RemoveAt(index_.root_page, entry, 0));
-    (void)out;
-    return Status::Ok();
+    return RemoveAt(index_.root_page, View(entry), 0).status();
   }
 
  private:
@@ -104,14 +149,27 @@ class BTree {
 
   uint32_t Capacity() const { return pager_.page_size() - pager_.format().index_first_entry; }
 
+  static size_t LowerBound(const Node& n, ByteView e) {
+    size_t lo = 0, hi = n.count();
+    while (lo < hi) {
+      size_t mid = (lo + hi) / 2;
+      if (Less(n.entry(mid), e)) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  }
+
   // The bytes every entry's key shares with the first one, which the page
   // stores once (never reaching into the row pointers).
   static size_t SharedPrefix(const Node& n) {
-    if (n.entries.size() < 2) return 0;
-    const std::vector<uint8_t>& first = n.entries.front().bytes;
+    if (n.count() < 2) return 0;
+    ByteView first = n.entry(0);
     size_t prefix = first.size() - 4;
-    for (size_t i = 1; i < n.entries.size() && prefix > 0; ++i) {
-      const std::vector<uint8_t>& e = n.entries[i].bytes;
+    for (size_t i = 1; i < n.count() && prefix > 0; ++i) {
+      ByteView e = n.entry(i);
       size_t limit = std::min(prefix, e.size() - 4);
       size_t k = 0;
       while (k < limit && e[k] == first[k]) ++k;
@@ -122,29 +180,60 @@ class BTree {
 
   static size_t Size(const Node& n) {
     const size_t prefix = SharedPrefix(n);
-    size_t total = 0;
-    for (size_t i = 0; i < n.entries.size(); ++i) {
-      total += n.entries[i].bytes.size() + (n.leaf ? 0 : 4) - (i ? prefix : 0);
-    }
+    size_t total = n.data.size() + (n.leaf ? 0 : 4 * n.count());
+    if (n.count() > 1) total -= prefix * (n.count() - 1);
     return total;
   }
 
-  Result<Node> Load(uint32_t number) {
-    JET_ASSIGN_OR_RETURN(IndexPage page, ReadIndexPage(pager_, number));
-    if (page.owner != table_.tdef_page) return Corrupt(number, "belongs to another table");
+  Result<const Node*> Load(uint32_t number) {
+    auto it = cache_.find(number);
+    if (it != cache_.end()) return &it->second;
+    JET_ASSIGN_OR_RETURN(PageRef ref, pager_.Read(number));
+    const Page& page = *ref;
+    const Format& f = pager_.format();
+    if (page.type() != kPageIndexLeaf && page.type() != kPageIndexNode) {
+      return Corrupt(number, "is not an index page");
+    }
+    const uint8_t* p = page.bytes.data();
+    if (Le32(p + kIndexOwner) != table_.tdef_page) return Corrupt(number, "belongs to another table");
     Node n;
     n.number = number;
-    n.leaf = page.leaf;
-    n.prev = page.prev;
-    n.next = page.next;
-    n.tail = page.leaf ? 0 : page.tail;
-    for (IndexEntry& e : page.entries) {
-      n.entries.push_back(Entry{EntryBytes(e.key, e.row), e.child});
+    n.leaf = page.type() == kPageIndexLeaf;
+    n.prev = Le32(p + f.index_prev_page);
+    n.next = Le32(p + f.index_next_page);
+    n.tail = n.leaf ? 0 : Le32(p + f.index_tail_page);
+    const size_t prefix = f.index_prefix_length_size == 1 ? p[f.index_prefix_length]
+                                                          : Le16(p + f.index_prefix_length);
+    const size_t pointer = n.leaf ? 4 : 8;
+    const uint8_t* mask = p + f.index_entry_mask;
+    size_t start = f.index_first_entry;
+    for (size_t bit = 0; bit < f.index_entry_mask_size * 8; ++bit) {
+      if (!(mask[bit / 8] & (1u << (bit % 8)))) continue;
+      const size_t end = f.index_first_entry + bit;
+      if (end > f.page_size || end <= start || end - start < pointer) {
+        return Corrupt(number, "has a damaged entry");
+      }
+      const uint8_t* e = p + start;
+      const size_t len = end - start;
+      const size_t at = n.data.size();
+      if (n.empty()) {
+        if (len - pointer < prefix) return Corrupt(number, "has a prefix longer than its first key");
+        n.data.insert(n.data.end(), e, e + len - (n.leaf ? 0 : 4));
+      } else {
+        n.data.insert(n.data.end(), n.data.begin(), n.data.begin() + std::ptrdiff_t(prefix));
+        n.data.insert(n.data.end(), e, e + len - (n.leaf ? 0 : 4));
+      }
+      n.ends.push_back(uint32_t(n.data.size()));
+      if (!n.leaf) n.children.push_back(Be32(e + len - 4));
+      (void)at;
+      start = end;
     }
-    return n;
+    auto [slot, inserted] = cache_.emplace(number, std::move(n));
+    (void)inserted;
+    return &slot->second;
   }
 
-  Status Save(const Node& n) {
+  Status Save(Node n) {
     const Format& f = pager_.format();
     const size_t size = Size(n);
     if (size > Capacity()) return Corrupt(n.number, "would overflow");
@@ -165,18 +254,20 @@ class BTree {
       PutLe16(p + f.index_prefix_length, uint16_t(prefix));
     }
     size_t at = 0;
-    for (size_t i = 0; i < n.entries.size(); ++i) {
-      const Entry& e = n.entries[i];
+    for (size_t i = 0; i < n.count(); ++i) {
+      ByteView e = n.entry(i);
       const size_t skip = i ? prefix : 0;
-      std::copy(e.bytes.begin() + std::ptrdiff_t(skip), e.bytes.end(), p + f.index_first_entry + at);
-      at += e.bytes.size() - skip;
+      std::copy(e.begin() + std::ptrdiff_t(skip), e.end(), p + f.index_first_entry + at);
+      at += e.size() - skip;
       if (!n.leaf) {
-        PutBe32(p + f.index_first_entry + at, e.child);
+        PutBe32(p + f.index_first_entry + at, n.children[i]);
         at += 4;
       }
       // The bit of an entry's end marks where the next one starts.
       p[f.index_entry_mask + at / 8] |= uint8_t(1u << (at % 8));
     }
+    const uint32_t number = n.number;
+    cache_[number] = std::move(n);
     return Status::Ok();
   }
 
@@ -190,6 +281,7 @@ class BTree {
   }
 
   Status FreePage(uint32_t number) {
+    cache_.erase(number);
     JET_RETURN_IF_ERROR(UsageMapRemove(pager_, index_.usage_map, number));
     JET_RETURN_IF_ERROR(UsageMapAdd(pager_, kGlobalUsageMap, number));
     JET_ASSIGN_OR_RETURN(Page * page, pager_.Modify(number));
@@ -197,49 +289,46 @@ class BTree {
     return Status::Ok();
   }
 
-  Status SetPrev(uint32_t number, uint32_t prev) {
+  // Changes a neighbour's link, in the page and in its parsed copy.
+  Status SetLink(uint32_t number, bool prev, uint32_t to) {
     if (number == 0) return Status::Ok();
-    JET_ASSIGN_OR_RETURN(Page * page, pager_.Modify(number));
-    PutLe32(page->bytes.data() + pager_.format().index_prev_page, prev);
-    return Status::Ok();
-  }
-  Status SetNext(uint32_t number, uint32_t next) {
-    if (number == 0) return Status::Ok();
-    JET_ASSIGN_OR_RETURN(Page * page, pager_.Modify(number));
-    PutLe32(page->bytes.data() + pager_.format().index_next_page, next);
-    return Status::Ok();
+    JET_ASSIGN_OR_RETURN(const Node* cached, Load(number));
+    Node n = *cached;
+    (prev ? n.prev : n.next) = to;
+    return Save(std::move(n));
   }
 
   // The child whose subtree holds (or will hold) `e`; *slot gets its entry
-  // index, or entries.size() for the tail.
-  Result<uint32_t> ChildFor(const Node& n, const std::vector<uint8_t>& e, size_t* slot) {
-    for (size_t i = 0; i < n.entries.size(); ++i) {
-      if (e <= n.entries[i].bytes) {
-        if (slot) *slot = i;
-        return n.entries[i].child;
-      }
+  // index, or count() for the tail.
+  Result<uint32_t> ChildFor(const Node& n, ByteView e, size_t* slot) {
+    size_t i = LowerBound(n, e);
+    if (i < n.count()) {
+      if (slot) *slot = i;
+      return n.children[i];
     }
     if (n.tail != 0) {
-      if (slot) *slot = n.entries.size();
+      if (slot) *slot = n.count();
       return n.tail;
     }
-    if (n.entries.empty()) return Corrupt(n.number, "has no children");
-    if (slot) *slot = n.entries.size() - 1;
-    return n.entries.back().child;
+    if (n.empty()) return Corrupt(n.number, "has no children");
+    if (slot) *slot = n.count() - 1;
+    return n.children.back();
   }
 
   // The largest entry under `number`.
   Result<std::vector<uint8_t>> MaxOf(uint32_t number) {
     for (uint32_t depth = 0; depth <= kMaxDepth; ++depth) {
-      JET_ASSIGN_OR_RETURN(Node n, Load(number));
-      if (n.leaf) {
-        if (n.entries.empty()) return Corrupt(number, "is an empty leaf inside the tree");
-        return n.entries.back().bytes;
+      JET_ASSIGN_OR_RETURN(const Node* n, Load(number));
+      if (n->leaf) {
+        if (n->empty()) return Corrupt(number, "is an empty leaf inside the tree");
+        ByteView b = n->back();
+        return std::vector<uint8_t>(b.begin(), b.end());
       }
-      if (n.tail != 0) {
-        number = n.tail;
-      } else if (!n.entries.empty()) {
-        return n.entries.back().bytes;
+      if (n->tail != 0) {
+        number = n->tail;
+      } else if (!n->empty()) {
+        ByteView b = n->back();
+        return std::vector<uint8_t>(b.begin(), b.end());
       } else {
         return Corrupt(number, "has no children");
       }
@@ -248,85 +337,94 @@ class BTree {
   }
 
   Result<std::vector<uint8_t>> MaxOfNode(const Node& n) {
-    if (n.leaf) return n.entries.empty() ? std::vector<uint8_t>() : n.entries.back().bytes;
-    if (n.tail != 0) return MaxOf(n.tail);
-    if (n.entries.empty()) return std::vector<uint8_t>();
-    return n.entries.back().bytes;
+    if (!n.leaf && n.tail != 0) return MaxOf(n.tail);
+    if (n.empty()) return std::vector<uint8_t>();
+    ByteView b = n.back();
+    return std::vector<uint8_t>(b.begin(), b.end());
+  }
+
+  // Gives an intermediate page Jet's tail shape: with two or more children
+  // the last one is the tail.
+  static void PromoteTail(Node& n) {
+    if (!n.leaf && n.tail == 0 && n.count() >= 2) {
+      n.tail = n.children.back();
+      n.Erase(n.count() - 1);
+    }
   }
 
   // Splits an over-full page in two. The lower half stays on `n`, the upper
   // half goes to a new page to its right; both are saved.
   Result<Outcome> Split(Node& n) {
     JET_ASSIGN_OR_RETURN(Node right, NewPage(n.leaf));
-    // Children as a list, the tail last, so that both halves keep Jet's
-    // tail rule.
-    std::vector<Entry> all = n.entries;
+    // The tail becomes an ordinary entry while the children are shared out.
     if (!n.leaf && n.tail != 0) {
       JET_ASSIGN_OR_RETURN(std::vector<uint8_t> tail_max, MaxOf(n.tail));
-      all.push_back(Entry{tail_max, n.tail});
+      n.PushBack(View(tail_max), n.tail);
+      n.tail = 0;
     }
-    size_t half = 0, bytes = 0, total = 0;
-    for (const Entry& e : all) total += e.bytes.size() + (n.leaf ? 0 : 4);
-    while (half + 1 < all.size() && bytes + all[half].bytes.size() <= total / 2) {
-      bytes += all[half].bytes.size() + (n.leaf ? 0 : 4);
+    const size_t per_entry = n.leaf ? 0 : 4;
+    const size_t total = n.data.size() + per_entry * n.count();
+    size_t half = 0, bytes = 0;
+    while (half + 1 < n.count() &&
+           bytes + (n.ends[half] - n.begin_of(half)) + per_entry <= total / 2) {
+      bytes += n.ends[half] - n.begin_of(half) + per_entry;
       ++half;
     }
     if (half == 0) half = 1;
-    std::vector<Entry> lower(all.begin(), all.begin() + std::ptrdiff_t(half));
-    std::vector<Entry> upper(all.begin() + std::ptrdiff_t(half), all.end());
+    n.MoveTail(half, &right);
     Outcome out;
     out.split = true;
     out.right = right.number;
-    out.right_max = upper.back().bytes;
-    out.max = lower.back().bytes;
-    auto place = [&](Node& page, std::vector<Entry> list) {
-      page.entries = std::move(list);
-      page.tail = 0;
-      if (!page.leaf && page.entries.size() >= 2) {
-        page.tail = page.entries.back().child;
-        page.entries.pop_back();
-      }
-    };
-    place(n, std::move(lower));
-    place(right, std::move(upper));
+    ByteView rb = right.back(), lb = n.back();
+    out.right_max.assign(rb.begin(), rb.end());
+    out.max.assign(lb.begin(), lb.end());
+    PromoteTail(n);
+    PromoteTail(right);
     right.prev = n.number;
     right.next = n.next;
-    JET_RETURN_IF_ERROR(SetPrev(n.next, right.number));
+    const uint32_t old_next = n.next;
     n.next = right.number;
+    const uint32_t right_number = right.number;
     JET_RETURN_IF_ERROR(Save(n));
-    JET_RETURN_IF_ERROR(Save(right));
+    JET_RETURN_IF_ERROR(Save(std::move(right)));
+    JET_RETURN_IF_ERROR(SetLink(old_next, /*prev=*/true, right_number));
     return out;
   }
 
-  Result<Outcome> InsertAt(uint32_t number, const std::vector<uint8_t>& e, uint32_t depth) {
+  Result<Outcome> InsertAt(uint32_t number, ByteView e, uint32_t depth) {
     if (depth > kMaxDepth) return Corrupt(number, "is impossibly deep");
-    JET_ASSIGN_OR_RETURN(Node n, Load(number));
-    if (n.leaf) {
-      auto it = std::lower_bound(n.entries.begin(), n.entries.end(), e,
-                                 [](const Entry& a, const std::vector<uint8_t>& b) {
-                                   return a.bytes < b;
-                                 });
-      if (it != n.entries.end() && it->bytes == e) return Corrupt(number, "already holds the entry");
-      n.entries.insert(it, Entry{e, 0});
+    JET_ASSIGN_OR_RETURN(const Node* cached, Load(number));
+    Node n;
+    if (cached->leaf) {
+      size_t i = LowerBound(*cached, e);
+      if (i < cached->count() && Same(cached->entry(i), e)) {
+        return Corrupt(number, "already holds the entry");
+      }
+      n = *cached;
+      n.Insert(i, e, 0);
     } else {
       size_t slot = 0;
-      JET_ASSIGN_OR_RETURN(uint32_t child, ChildFor(n, e, &slot));
+      JET_ASSIGN_OR_RETURN(uint32_t child, ChildFor(*cached, e, &slot));
       JET_ASSIGN_OR_RETURN(Outcome below, InsertAt(child, e, depth + 1));
-      const bool is_tail = slot == n.entries.size();
-      if (!is_tail) n.entries[slot].bytes = below.max;
+      JET_ASSIGN_OR_RETURN(cached, Load(number));  // the cache may have grown meanwhile
+      const bool is_tail = slot == cached->count();
+      if (!below.split && (is_tail || Same(cached->entry(slot), View(below.max)))) {
+        // Nothing this page says has changed.
+        Outcome out;
+        JET_ASSIGN_OR_RETURN(out.max, MaxOfNode(*cached));
+        return out;
+      }
+      n = *cached;
+      if (!is_tail) n.Set(slot, View(below.max));
       if (below.split) {
         if (is_tail) {
           // The old tail becomes an ordinary child; its right half is the
           // new tail.
-          n.entries.push_back(Entry{below.max, child});
+          n.PushBack(View(below.max), child);
           n.tail = below.right;
         } else {
-          n.entries.insert(n.entries.begin() + std::ptrdiff_t(slot) + 1,
-                           Entry{below.right_max, below.right});
-          if (n.tail == 0 && n.entries.size() >= 2) {
-            n.tail = n.entries.back().child;
-            n.entries.pop_back();
-          }
+          n.Insert(slot + 1, View(below.right_max), below.right);
+          PromoteTail(n);
         }
       }
     }
@@ -341,9 +439,9 @@ class BTree {
       }
       return Split(n);
     }
-    JET_RETURN_IF_ERROR(Save(n));
     Outcome out;
     JET_ASSIGN_OR_RETURN(out.max, MaxOfNode(n));
+    JET_RETURN_IF_ERROR(Save(std::move(n)));
     return out;
   }
 
@@ -351,77 +449,85 @@ class BTree {
   Status GrowRoot() {
     Node old = std::move(root_overflow_);
     JET_ASSIGN_OR_RETURN(Node left, NewPage(old.leaf));
-    left.entries = old.entries;
-    left.tail = old.tail;
-    JET_ASSIGN_OR_RETURN(Outcome halves, Split(left));
+    const uint32_t left_number = left.number;
+    old.number = left_number;
+    old.prev = old.next = 0;
+    JET_ASSIGN_OR_RETURN(Outcome halves, Split(old));
     Node root;
     root.number = index_.root_page;
     root.leaf = false;
-    root.entries.push_back(Entry{halves.max, left.number});
+    root.PushBack(View(halves.max), left_number);
     root.tail = halves.right;
-    return Save(root);
+    return Save(std::move(root));
   }
 
-  Result<Outcome> RemoveAt(uint32_t number, const std::vector<uint8_t>& e, uint32_t depth) {
+  Result<Outcome> RemoveAt(uint32_t number, ByteView e, uint32_t depth) {
     if (depth > kMaxDepth) return Corrupt(number, "is impossibly deep");
-    JET_ASSIGN_OR_RETURN(Node n, Load(number));
+    JET_ASSIGN_OR_RETURN(const Node* cached, Load(number));
+    Node n = *cached;
     if (n.leaf) {
-      auto it = std::find_if(n.entries.begin(), n.entries.end(),
-                             [&](const Entry& a) { return a.bytes == e; });
-      if (it == n.entries.end()) {
+      size_t i = LowerBound(n, e);
+      if (i >= n.count() || !Same(n.entry(i), e)) {
         return Corrupt(number, "lacks the entry of a row being changed (the index is damaged)");
       }
-      n.entries.erase(it);
+      n.Erase(i);
     } else {
       size_t slot = 0;
       JET_ASSIGN_OR_RETURN(uint32_t child, ChildFor(n, e, &slot));
       JET_ASSIGN_OR_RETURN(Outcome below, RemoveAt(child, e, depth + 1));
-      const bool is_tail = slot == n.entries.size();
+      const bool is_tail = slot == n.count();
       if (below.empty) {
         // Drop the empty child and keep the tail rule.
         if (is_tail) {
           n.tail = 0;
-          if (!n.entries.empty()) {
-            if (n.entries.size() >= 2) {
-              n.tail = n.entries.back().child;
-              n.entries.pop_back();
-            }
-          }
+          PromoteTail(n);
         } else {
-          n.entries.erase(n.entries.begin() + std::ptrdiff_t(slot));
-          if (n.entries.empty() && n.tail != 0) {
+          n.Erase(slot);
+          if (n.empty() && n.tail != 0) {
             JET_ASSIGN_OR_RETURN(std::vector<uint8_t> tail_max, MaxOf(n.tail));
-            n.entries.push_back(Entry{tail_max, n.tail});
+            n.PushBack(View(tail_max), n.tail);
             n.tail = 0;
           }
         }
       } else if (!is_tail) {
-        n.entries[slot].bytes = below.max;
+        n.Set(slot, View(below.max));
       }
     }
     Outcome out;
-    const bool empty = n.entries.empty() && n.tail == 0;
+    const bool empty = n.empty() && n.tail == 0;
     if (empty && number != index_.root_page) {
       // Unlink the page from its level and give it back.
-      JET_RETURN_IF_ERROR(SetNext(n.prev, n.next));
-      JET_RETURN_IF_ERROR(SetPrev(n.next, n.prev));
+      JET_RETURN_IF_ERROR(SetLink(n.prev, /*prev=*/false, n.next));
+      JET_RETURN_IF_ERROR(SetLink(n.next, /*prev=*/true, n.prev));
       JET_RETURN_IF_ERROR(FreePage(number));
       out.empty = true;
       return out;
     }
     if (empty) n.leaf = true;  // an empty tree is a single empty leaf
-    JET_RETURN_IF_ERROR(Save(n));
     JET_ASSIGN_OR_RETURN(out.max, MaxOfNode(n));
+    JET_RETURN_IF_ERROR(Save(std::move(n)));
     return out;
   }
 
   Pager& pager_;
   const TableDef& table_;
   const PhysicalIndex& index_;
+  std::unordered_map<uint32_t, Node> cache_;
   Node root_overflow_;
 };
 
-}  // namespace
+IndexWriter::IndexWriter(Pager& pager, const DatabaseHeader& header, const TableDef& table)
+    : pager_(pager), header_(header), table_(table) {}
+
+IndexWriter::~IndexWriter() = default;
+
+IndexWriter::BTree& IndexWriter::Tree(size_t index) {
+  if (trees_.size() < table_.physical_indexes.size()) trees_.resize(table_.physical_indexes.size());
+  if (!trees_[index]) {
+    trees_[index] = std::make_unique<BTree>(pager_, table_, table_.physical_indexes[index]);
+  }
+  return *trees_[index];
+}
 
 Status IndexWriter::Keys(const std::vector<Value>& row, std::vector<IndexKeyState>* keys) {
   keys->clear();
@@ -463,7 +569,7 @@ Status IndexWriter::CheckUnique(const std::vector<IndexKeyState>& keys, RowPoint
     const PhysicalIndex& ix = table_.physical_indexes[i];
     // Like Jet, a unique index admits any number of keys with a null part.
     if (!ix.unique() || keys[i].skip || keys[i].any_null) continue;
-    BTree tree(pager_, table_, ix);
+    BTree& tree = Tree(i);
     JET_ASSIGN_OR_RETURN(bool taken, tree.ContainsKey(keys[i].key, except));
     if (taken) {
       return Status::Error(ErrorKind::kConstraint,
@@ -505,8 +611,7 @@ Status IndexWriter::Insert(const std::vector<Value>& row, RowPointer at) {
   JET_RETURN_IF_ERROR(Keys(row, &keys));
   for (size_t i = 0; i < keys.size(); ++i) {
     if (keys[i].skip) continue;
-    const PhysicalIndex& ix = table_.physical_indexes[i];
-    BTree tree(pager_, table_, ix);
+    BTree& tree = Tree(i);
     // The index's count is of distinct keys.
     JET_ASSIGN_OR_RETURN(bool seen, tree.ContainsKey(keys[i].key, RowPointer{0, 0}));
     JET_RETURN_IF_ERROR(tree.Insert(EntryBytes(keys[i].key, at)));
@@ -520,8 +625,7 @@ Status IndexWriter::Delete(const std::vector<Value>& row, RowPointer at) {
   JET_RETURN_IF_ERROR(Keys(row, &keys));
   for (size_t i = 0; i < keys.size(); ++i) {
     if (keys[i].skip) continue;
-    const PhysicalIndex& ix = table_.physical_indexes[i];
-    BTree tree(pager_, table_, ix);
+    BTree& tree = Tree(i);
     JET_RETURN_IF_ERROR(tree.Remove(EntryBytes(keys[i].key, at)));
     JET_ASSIGN_OR_RETURN(bool still, tree.ContainsKey(keys[i].key, RowPointer{0, 0}));
     if (!still) JET_RETURN_IF_ERROR(AdjustCount(i, -1));
@@ -536,8 +640,7 @@ Status IndexWriter::Update(const std::vector<Value>& old_row, const std::vector<
   JET_RETURN_IF_ERROR(Keys(new_row, &new_keys));
   for (size_t i = 0; i < old_keys.size(); ++i) {
     if (old_keys[i].skip == new_keys[i].skip && old_keys[i].key == new_keys[i].key) continue;
-    const PhysicalIndex& ix = table_.physical_indexes[i];
-    BTree tree(pager_, table_, ix);
+    BTree& tree = Tree(i);
     if (!old_keys[i].skip) {
       JET_RETURN_IF_ERROR(tree.Remove(EntryBytes(old_keys[i].key, at)));
       JET_ASSIGN_OR_RETURN(bool still, tree.ContainsKey(old_keys[i].key, RowPointer{0, 0}));

@@ -8,6 +8,7 @@
 #ifndef JET_INDEX_WRITER_H_
 #define JET_INDEX_WRITER_H_
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,12 @@ namespace jet {
 
 class IndexWriter {
  public:
-  IndexWriter(Pager& pager, const DatabaseHeader& header, const TableDef& table)
-      : pager_(pager), header_(header), table_(table) {}
+  // One writer serves one write operation: it keeps the index pages it has
+  // parsed until it goes, so it must not outlive the operation's batch.
+  IndexWriter(Pager& pager, const DatabaseHeader& header, const TableDef& table);
+  ~IndexWriter();
+  IndexWriter(const IndexWriter&) = delete;
+  IndexWriter& operator=(const IndexWriter&) = delete;
 
   // Refuses a row that an index would reject (duplicate key in a unique
   // index, null in a required one) or whose key cannot be built exactly.
@@ -37,6 +42,9 @@ class IndexWriter {
   Status Delete(const std::vector<Value>& row, RowPointer at);
 
  private:
+  class BTree;
+  BTree& Tree(size_t index);
+
   struct IndexKeyState {
     std::vector<uint8_t> key;
     bool any_null = false;
@@ -54,6 +62,7 @@ class IndexWriter {
   Pager& pager_;
   const DatabaseHeader& header_;
   const TableDef& table_;
+  std::vector<std::unique_ptr<BTree>> trees_;  // by physical index, made when first needed
 };
 
 }  // namespace jet

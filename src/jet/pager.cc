@@ -1,6 +1,19 @@
 #include "pager.h"
 
+#include "journal.h"
+
 namespace jet {
+
+namespace {
+
+Status BrokenStatus(const std::string& path) {
+  return Status::IoError(
+             "An earlier write to the database failed and could not be undone; close and "
+             "reopen the database to roll it back")
+      .AtFile(path);
+}
+
+}  // namespace
 
 Pager::Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count,
              size_t capacity)
@@ -14,6 +27,7 @@ Status Pager::CorruptAt(uint32_t page, const std::string& message) const {
 }
 
 Result<PageRef> Pager::Read(uint32_t number) {
+  if (broken_) return BrokenStatus(path());
   if (number >= page_count_) {
     return CorruptAt(number, "A pointer leads to page " + std::to_string(number) +
                                  ", past the end of the file (" + std::to_string(page_count_) +
@@ -84,11 +98,19 @@ Result<Page*> Pager::Append() {
 }
 
 Status Pager::Commit() {
-  for (const auto& [number, page] : dirty_) {
-    Status s = file_->WriteAt(uint64_t(number) * format_.page_size, page->bytes);
-    if (!s.ok()) return s.AtPage(number);
+  if (broken_) return BrokenStatus(path());
+  if (dirty_.empty()) return Status::Ok();
+  std::vector<PageWrite> writes;
+  writes.reserve(dirty_.size());
+  for (const auto& [number, page] : dirty_) writes.push_back(PageWrite{number, page->bytes});
+  bool damaged = false;
+  Status s = WritePagesJournaled(*file_, format_.page_size,
+                                 uint64_t(committed_page_count_) * format_.page_size, writes,
+                                 &damaged);
+  if (!s.ok()) {
+    broken_ = damaged;
+    return s;
   }
-  JET_RETURN_IF_ERROR(file_->Sync());
   for (auto& [number, page] : dirty_) CachePut(PageRef(page));
   dirty_.clear();
   committed_page_count_ = page_count_;

@@ -11,6 +11,10 @@
 // Those copies live in the batch, and every Read sees them, but the file is
 // untouched until Commit writes the whole batch in one step. Rollback, or
 // an operation that fails before Commit, leaves the file exactly as it was.
+// Commit goes through the rollback journal (journal.h), so a crash or an I/O
+// error during Commit leaves the file as it was too, or, if even undoing
+// fails, as the next open will roll it back to; the pager then refuses
+// further use.
 
 #ifndef JET_PAGER_H_
 #define JET_PAGER_H_
@@ -80,9 +84,15 @@ class Pager {
   bool HasChanges() const { return !dirty_.empty(); }
   size_t changed_pages() const { return dirty_.size(); }
 
-  // Writes every page of the batch and syncs the file. On failure the batch
-  // is kept, so the caller can decide; the file may hold part of it.
+  // Writes every page of the batch through the journal and syncs the file.
+  // On failure the file is as it was before (see journal.h) and the batch
+  // is kept, so the caller can decide; it normally rolls back.
   Status Commit();
+
+  // True after a failed Commit whose undo failed too: the file may hold part
+  // of a change until it is reopened (and rolled back), so every read and
+  // write is refused.
+  bool broken() const { return broken_; }
 
   // Forgets the batch: the file and the pages seen by Read are as before.
   void Rollback();
@@ -99,6 +109,7 @@ class Pager {
   std::unordered_map<uint32_t, std::list<PageRef>::iterator> index_;
   std::map<uint32_t, std::shared_ptr<Page>> dirty_;  // the batch, by page number
   uint32_t committed_page_count_;
+  bool broken_ = false;
 };
 
 }  // namespace jet

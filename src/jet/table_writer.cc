@@ -4,60 +4,30 @@
 #include <random>
 
 #include "index_writer.h"
+#include "relationships.h"
 #include "usage_map.h"
 
 namespace jet {
 
 namespace {
 
-constexpr uint32_t kMaxRowsPerPage = 255;
 constexpr uint32_t kLongValueChainLink = 4;
 
-// Sets up an empty data page: its header and an empty row table.
-void InitDataPage(Page* page, const Format& f, uint32_t owner) {
-  std::fill(page->bytes.begin(), page->bytes.end(), 0);
-  page->bytes[0] = kPageData;
-  page->bytes[1] = 0x01;
-  PutLe16(&page->bytes[f.data_free_space], uint16_t(f.page_size - f.data_first_row_slot));
-  PutLe32(&page->bytes[f.data_owner], owner);
-}
-
-bool RowFits(const Page& page, const Format& f, size_t row_size) {
-  return Le16(page.bytes.data() + f.data_free_space) >= row_size + 2 &&
-         RowSlotCount(page, f) < kMaxRowsPerPage;
-}
-
-// Appends a row to a data page that has room for it; returns its number.
-uint8_t AddRowToPage(Page* page, const Format& f, const std::string& row, uint16_t flags) {
-  uint8_t* p = page->bytes.data();
-  const uint16_t count = RowSlotCount(*page, f);
-  const uint32_t end =
-      count == 0 ? f.page_size : (Le16(p + f.data_first_row_slot + 2 * (count - 1)) & kRowOffsetMask);
-  const uint32_t start = end - uint32_t(row.size());
-  std::copy(row.begin(), row.end(), page->bytes.begin() + start);
-  PutLe16(p + f.data_first_row_slot + 2 * count, uint16_t(start | flags));
-  PutLe16(p + f.data_row_count, uint16_t(count + 1));
-  PutLe16(p + f.data_free_space,
-          uint16_t(Le16(p + f.data_free_space) - row.size() - 2));
-  return uint8_t(count);
-}
-
-// Finds a page of `owner` with room for `row_size` bytes among the pages of
-// the free-space map (the last one first, as new rows go to the end), or
-// starts a new page and enters it in both maps.
+// Finds a page of `owner` with room for `row_size` bytes: the last page of
+// the free-space map, or else a new page entered in both maps.
 Result<Page*> PageWithRoom(Pager& pager, RowPointer owned_map, RowPointer free_map,
                            uint32_t owner, size_t row_size) {
   const Format& f = pager.format();
-  JET_ASSIGN_OR_RETURN(UsageMap free, ReadUsageMap(pager, free_map));
-  for (auto it = free.pages.rbegin(); it != free.pages.rend(); ++it) {
-    JET_ASSIGN_OR_RETURN(PageRef candidate, pager.Read(*it));
-    if (candidate->type() != kPageData || Le32(candidate->bytes.data() + f.data_owner) != owner) {
-      continue;
+  // Like Jet, only the last page with free space is tried; one that is too
+  // full for this row stops being a candidate.
+  JET_ASSIGN_OR_RETURN(uint32_t last, UsageMapLast(pager, free_map));
+  if (last != 0) {
+    JET_ASSIGN_OR_RETURN(PageRef candidate, pager.Read(last));
+    if (candidate->type() == kPageData && Le32(candidate->bytes.data() + f.data_owner) == owner &&
+        RowFits(*candidate, f, row_size)) {
+      return pager.Modify(last);
     }
-    if (RowFits(*candidate, f, row_size)) return pager.Modify(*it);
-    // Full for this row: it stops being a candidate, as Jet does.
-    JET_RETURN_IF_ERROR(UsageMapRemove(pager, free_map, *it));
-    break;
+    JET_RETURN_IF_ERROR(UsageMapRemove(pager, free_map, last));
   }
   JET_ASSIGN_OR_RETURN(Page * page, AllocatePage(pager));
   InitDataPage(page, f, owner);
@@ -176,6 +146,7 @@ Result<std::unique_ptr<TableWriter>> TableWriter::Open(Database& db, const std::
 }
 
 Status TableWriter::CheckWritable() const {
+  if (within_change_) return Status::Ok();  // relationships: joins the open change
   if (db_.pager().HasChanges()) {
     return Status::InvalidArgument("Another change to the database is still open");
   }
@@ -183,6 +154,7 @@ Status TableWriter::CheckWritable() const {
 }
 
 Status TableWriter::Finish(Status status) {
+  if (within_change_) return status;  // relationships: the outer writer commits
   Pager& pager = db_.pager();
   if (status.ok()) status = pager.Commit();
   if (!status.ok()) {
@@ -274,13 +246,18 @@ Status TableWriter::LocateRow(RowId id, RowPointer* header, RowPointer* body,
   return decoder.Decode(bytes, body->page, values);
 }
 
-Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* last_autonumber) {
+Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
+                                          IndexWriter* shared_indexes) {
   if (values.size() != table_->columns.size()) {
     return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
                                    std::to_string(table_->columns.size()) + " values");
   }
   JET_RETURN_IF_ERROR(FillAutonumbers(&values, last_autonumber));
-  IndexWriter indexes(db_.pager(), db_.header(), *table_);
+  std::unique_ptr<IndexWriter> own_indexes;
+  if (!shared_indexes) {
+    own_indexes = std::make_unique<IndexWriter>(db_.pager(), db_.header(), *table_);
+  }
+  IndexWriter& indexes = shared_indexes ? *shared_indexes : *own_indexes;
   JET_RETURN_IF_ERROR(indexes.CheckInsert(values));
   PageLongValueStore long_values(db_.pager(), *table_);
   RowEncoder encoder(db_.format(), db_.header(), *table_);
@@ -288,6 +265,8 @@ Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* l
   JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
   JET_ASSIGN_OR_RETURN(RowPointer at, PlaceRow(row, 0));
   JET_RETURN_IF_ERROR(indexes.Insert(values, at));
+  // Relationships: the row must refer to rows that exist.
+  JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterInsert(values));
   return at;
 }
 
@@ -303,14 +282,26 @@ Result<RowId> TableWriter::Insert(std::vector<Value> values) {
   return RowId{at.page, at.row};
 }
 
+Status TableWriter::InsertWithoutCommit(std::vector<Value> values) {
+  // The definition in the batch may already count earlier rows of the same
+  // operation; continue from what it says.
+  JET_ASSIGN_OR_RETURN(PageRef tdef, db_.pager().Read(table_->tdef_page));
+  uint32_t last = Le32(tdef->bytes.data() + db_.format().tdef_autonumber);
+  JET_ASSIGN_OR_RETURN(RowPointer at, InsertOne(std::move(values), &last));
+  (void)at;
+  return WriteTableCounts(+1, last);
+}
+
 Status TableWriter::InsertBatch(std::vector<std::vector<Value>> rows, std::vector<RowId>* ids) {
   JET_RETURN_IF_ERROR(CheckWritable());
   if (ids) ids->clear();
   Status s = [&]() -> Status {
     // The counters advance row by row, so each row sees the ones before it.
+    // One index writer serves the whole batch, keeping the pages it parsed.
     uint32_t last = table_->last_autonumber;
+    IndexWriter indexes(db_.pager(), db_.header(), *table_);
     for (size_t i = 0; i < rows.size(); ++i) {
-      auto at = InsertOne(std::move(rows[i]), &last);
+      auto at = InsertOne(std::move(rows[i]), &last, &indexes);
       if (!at.ok()) {
         Status err = at.TakeStatus();
         return Status::Error(err.kind(), "Row " + std::to_string(i + 1) + ": " + err.message());
@@ -384,6 +375,8 @@ Status TableWriter::Update(RowId id, std::vector<Value> values) {
       PutLe16(p + at, uint16_t(Le16(p + at) | kRowOverflowFlag));
     }
     JET_RETURN_IF_ERROR(indexes.Update(old, values, home));
+    // Relationships: check the new foreign keys, cascade a changed key.
+    JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterUpdate(old, values));
     return WriteTableCounts(0, table_->last_autonumber);
   }();
   return Finish(s);
@@ -404,6 +397,8 @@ Status TableWriter::Delete(RowId id) {
     // Jet marks a deleted row with both flags; its bytes stay until the
     // database is compacted.
     PutLe16(p + at, uint16_t(Le16(p + at) | kRowDeletedFlag | kRowOverflowFlag));
+    // Relationships: refuse, or cascade to the rows that refer to this one.
+    JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterDelete(old));
     return WriteTableCounts(-1, table_->last_autonumber);
   }();
   return Finish(s);

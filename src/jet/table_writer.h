@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "database.h"
+#include "index_writer.h"
 #include "row_encoder.h"
 
 namespace jet {
@@ -34,6 +35,11 @@ class TableWriter {
   // insert a few thousand rows at a time.
   Status InsertBatch(std::vector<std::vector<Value>> rows, std::vector<RowId>* ids = nullptr);
 
+  // Adds a row to the pager's current batch without committing it, for
+  // operations that change several tables in one step (the caller commits
+  // or rolls back the batch).
+  Status InsertWithoutCommit(std::vector<Value> values);
+
   // Replaces the values of the row at `id` (as TableScanner reports it).
   Status Update(RowId id, std::vector<Value> values);
 
@@ -43,12 +49,19 @@ class TableWriter {
   const TableDef& table() const { return *table_; }
 
  private:
+  // Relationships: cascades change other rows through writers that work
+  // inside the change already open (within_change_), leaving the commit to
+  // the writer that opened it.
+  friend class RelationshipEnforcer;
+
   TableWriter(Database& db, std::shared_ptr<const TableDef> table)
       : db_(db), table_(std::move(table)) {}
 
   Status CheckWritable() const;
   // Adds one row to the batch; the caller commits.
-  Result<RowPointer> InsertOne(std::vector<Value> values, uint32_t* last_autonumber);
+  // `indexes`, if given, is shared by the rows of one batch.
+  Result<RowPointer> InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
+                               IndexWriter* indexes = nullptr);
   Status Finish(Status status);
   Status FillAutonumbers(std::vector<Value>* values, uint32_t* last_autonumber) const;
   Result<RowPointer> PlaceRow(const std::string& row, uint16_t flags);
@@ -58,6 +71,7 @@ class TableWriter {
 
   Database& db_;
   std::shared_ptr<const TableDef> table_;
+  bool within_change_ = false;  // relationships: a cascade's nested writer
 };
 
 }  // namespace jet

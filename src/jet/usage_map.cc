@@ -123,6 +123,43 @@ Status ReferenceSet(Pager& pager, RowPointer where, uint32_t page, bool set) {
 
 }  // namespace
 
+Result<uint32_t> UsageMapLast(Pager& pager, RowPointer where) {
+  PageRef holder;
+  JET_ASSIGN_OR_RETURN(ByteView row, ReadRowBytes(pager, where, &holder));
+  auto highest_bit = [](ByteView bitmap) -> int64_t {
+    for (size_t i = bitmap.size(); i-- > 0;) {
+      if (bitmap[i] == 0) continue;
+      for (int bit = 7; bit >= 0; --bit) {
+        if (bitmap[i] & (1 << bit)) return int64_t(i * 8 + size_t(bit));
+      }
+    }
+    return -1;
+  };
+  if (row.size() >= 5 && row[0] == kInlineMap) {
+    int64_t bit = highest_bit(row.subspan(5));
+    return bit < 0 ? 0u : uint32_t(Le32(row.data() + 1) + uint64_t(bit));
+  }
+  if (row.size() >= 1 && row[0] == kReferenceMap) {
+    const uint64_t per = PagesPerBitmapPage(pager);
+    for (size_t slot = (row.size() - 1) / 4; slot-- > 0;) {
+      uint32_t map_page = Le32(row.data() + 1 + 4 * slot);
+      if (map_page == 0) continue;
+      JET_ASSIGN_OR_RETURN(PageRef bitmap, pager.ReadTyped(map_page, kPageUsageMap,
+                                                           "a usage bitmap page"));
+      int64_t bit = highest_bit(bitmap->view().subspan(4));
+      if (bit >= 0) {
+        uint64_t page = slot * per + uint64_t(bit);
+        if (page >= pager.page_count()) {
+          return pager.CorruptAt(map_page, "A usage map claims a page past the end of the file");
+        }
+        return uint32_t(page);
+      }
+    }
+    return 0u;
+  }
+  return pager.CorruptAt(where.page, "Unknown usage map type");
+}
+
 Status UsageMapAdd(Pager& pager, RowPointer where, uint32_t page) {
   std::vector<uint32_t> pages;
   uint32_t first;

@@ -1,0 +1,565 @@
+#include "create.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <set>
+
+#include "index_key.h"
+#include "table_writer.h"
+#include "text.h"
+#include "usage_map.h"
+
+namespace jet {
+
+namespace {
+
+#include "empty_database_data.inc"
+
+// Constants Jet writes into every definition it makes (seen in every Jet 4
+// definition of the fixtures).
+constexpr uint32_t kTdefMagic = 0x0659;         // TDEF offset 12, each column and logical index
+constexpr uint32_t kPhysicalIndexMagic = 1923;  // first 4 bytes of a physical index block
+constexpr uint8_t kIndexAlwaysSet = 0x80;       // set in the flags of every Jet 4 index
+constexpr uint8_t kUserTable = 0x4E;
+constexpr uint32_t kTablesContainer = 0x0F000001;  // catalog id of the "Tables" folder
+constexpr int16_t kCatalogTypeTable = 1;
+constexpr uint32_t kFullAccess = 0xFFFFF;          // access mask of a new object's owner
+constexpr size_t kMaxIndexes = 32;
+constexpr size_t kMaxNameLength = 64;
+constexpr uint32_t kMaxMapRowsPerPage = 50;
+
+std::vector<uint8_t> ExpandTemplate() {
+  std::vector<uint8_t> out;
+  out.reserve(kEmptyJet4Size);
+  for (size_t i = 0; i < sizeof kEmptyJet4Runs; ++i) {
+    if (kEmptyJet4Runs[i] == 0 && i + 1 < sizeof kEmptyJet4Runs) {
+      out.insert(out.end(), size_t(kEmptyJet4Runs[i + 1]) + 1, 0);
+      ++i;
+    } else {
+      out.push_back(kEmptyJet4Runs[i]);
+    }
+  }
+  return out;
+}
+
+// Access refuses names with these characters, a leading space, or control
+// characters.
+Status CheckName(const std::string& what, const std::string& name) {
+  std::u16string units;
+  if (name.empty() || !Utf8ToUtf16(name, &units)) {
+    return Status::InvalidArgument(what + " needs a name");
+  }
+  if (units.size() > kMaxNameLength) {
+    return Status::InvalidArgument(what + " '" + name + "' is longer than 64 characters");
+  }
+  if (units[0] == u' ') return Status::InvalidArgument(what + " '" + name + "' starts with a space");
+  for (char16_t c : units) {
+    if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']') {
+      return Status::InvalidArgument(what + " '" + name +
+                                     "' contains a character Access does not allow in names");
+    }
+  }
+  return Status::Ok();
+}
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s) c = char(std::tolower(uint8_t(c)));
+  return s;
+}
+
+double JetNow() {
+  using namespace std::chrono;
+  std::time_t t = system_clock::to_time_t(system_clock::now());
+  std::tm local{};
+  localtime_r(&t, &local);
+  DateTimeParts p{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour,        local.tm_min,     local.tm_sec, 0};
+  double days = 0;
+  DateTimeToJet(p, &days);
+  return days;
+}
+
+Value MakeLong(int64_t v) {
+  Value out;
+  out.type = ColumnType::kLong;
+  out.null = false;
+  out.integer = v;
+  return out;
+}
+
+void Append16(std::vector<uint8_t>& b, uint16_t v) {
+  b.push_back(uint8_t(v));
+  b.push_back(uint8_t(v >> 8));
+}
+void Append32(std::vector<uint8_t>& b, uint32_t v) {
+  Append16(b, uint16_t(v));
+  Append16(b, uint16_t(v >> 16));
+}
+void AppendName(std::vector<uint8_t>& b, const std::string& utf8) {
+  std::u16string units;
+  Utf8ToUtf16(utf8, &units);
+  Append16(b, uint16_t(units.size() * 2));
+  for (char16_t u : units) Append16(b, uint16_t(u));
+}
+
+// One column's definition, resolved from its spec.
+struct Planned {
+  ColumnSpec spec;
+  uint16_t number = 0;
+  uint16_t var_index = 0;
+  uint16_t fixed_offset = 0;
+  uint16_t length = 0;
+  uint8_t flags = 0;
+  uint8_t ext_flags = 0;
+  bool variable = false;
+};
+
+Status PlanColumns(const TableSpec& spec, std::vector<Planned>* out) {
+  if (spec.columns.empty()) return Status::InvalidArgument("A table needs at least one column");
+  if (spec.columns.size() > 255) {
+    return Status::InvalidArgument("A table holds at most 255 columns");
+  }
+  std::set<std::string> names;
+  uint16_t var_count = 0, fixed_at = 0;
+  int autonumbers = 0;
+  for (size_t i = 0; i < spec.columns.size(); ++i) {
+    const ColumnSpec& c = spec.columns[i];
+    JET_RETURN_IF_ERROR(CheckName("A column", c.name));
+    if (!names.insert(LowerAscii(c.name)).second) {
+      return Status::InvalidArgument("Two columns are named '" + c.name + "'");
+    }
+    Planned p;
+    p.spec = c;
+    p.number = uint16_t(i);
+    p.flags = kColumnNullable;
+    const std::string where = "Column '" + c.name + "': ";
+    switch (c.type) {
+      case ColumnType::kText:
+        p.length = c.length ? c.length : 510;
+        if (p.length % 2 != 0 || p.length > 510) {
+          return Status::InvalidArgument(where + "text holds 1 to 255 characters (2 bytes each)");
+        }
+        if (c.compressed_unicode) p.ext_flags = kColumnExtCompressed;
+        break;
+      case ColumnType::kBinary:
+        p.length = c.length ? c.length : 255;
+        if (p.length > 255) return Status::InvalidArgument(where + "binary holds 1 to 255 bytes");
+        break;
+      case ColumnType::kMemo:
+        if (c.compressed_unicode) p.ext_flags = kColumnExtCompressed;
+        if (c.hyperlink) p.flags |= kColumnHyperlink;
+        break;
+      case ColumnType::kOle: break;
+      case ColumnType::kNumeric:
+        if (c.precision < 1 || c.precision > 28 || c.scale > c.precision) {
+          return Status::InvalidArgument(where + "a decimal needs a precision of 1 to 28 and a "
+                                                 "scale no larger than it");
+        }
+        p.length = 17;
+        break;
+      case ColumnType::kUnknown0D:
+      case ColumnType::kUnknown11:
+        return Status::Unsupported(where + "this type is not one a table can be given");
+      default: p.length = uint16_t(FixedSizeOf(c.type)); break;
+    }
+    if (c.type == ColumnType::kBoolean) p.length = 1;
+    if (c.autonumber) {
+      if (c.type != ColumnType::kLong) return Status::InvalidArgument(where + "only a Long can be an autonumber");
+      p.flags |= kColumnAutoLong;
+      ++autonumbers;
+    }
+    if (c.guid_autonumber) {
+      if (c.type != ColumnType::kGuid) {
+        return Status::InvalidArgument(where + "only a GUID can be a GUID autonumber");
+      }
+      p.flags |= kColumnAutoGuid;
+    }
+    if (c.hyperlink && c.type != ColumnType::kMemo) {
+      return Status::InvalidArgument(where + "only a memo can be a hyperlink");
+    }
+    const bool fixed_text = c.fixed && (c.type == ColumnType::kText || c.type == ColumnType::kBinary);
+    p.variable = !fixed_text && (c.type == ColumnType::kText || c.type == ColumnType::kBinary ||
+                                 IsLongValue(c.type));
+    if (!p.variable) {
+      p.flags |= kColumnFixed;
+      if (c.type != ColumnType::kBoolean) {
+        p.fixed_offset = fixed_at;
+        if (uint32_t(fixed_at) + p.length > 4000) {
+          return Status::InvalidArgument("The fixed-length columns of table '" + spec.name +
+                                         "' need more room than a row has");
+        }
+        fixed_at = uint16_t(fixed_at + p.length);
+      }
+      p.var_index = var_count;
+    } else {
+      p.var_index = var_count++;
+    }
+    out->push_back(p);
+  }
+  if (autonumbers > 1) return Status::InvalidArgument("A table can have only one autonumber column");
+  return Status::Ok();
+}
+
+struct PlannedIndex {
+  IndexSpec spec;
+  std::vector<std::pair<uint16_t, bool>> columns;  // column number, ascending
+  uint8_t flags = 0;
+};
+
+Status PlanIndexes(const TableSpec& spec, const std::vector<Planned>& columns,
+                   const DatabaseHeader& header, std::vector<PlannedIndex>* out) {
+  if (spec.indexes.size() > kMaxIndexes) {
+    return Status::InvalidArgument("A table holds at most 32 indexes");
+  }
+  std::set<std::string> names;
+  int primaries = 0;
+  for (const IndexSpec& ix : spec.indexes) {
+    JET_RETURN_IF_ERROR(CheckName("An index", ix.name));
+    if (!names.insert(LowerAscii(ix.name)).second) {
+      return Status::InvalidArgument("Two indexes are named '" + ix.name + "'");
+    }
+    if (ix.columns.empty() || ix.columns.size() > 10) {
+      return Status::InvalidArgument("Index '" + ix.name + "' needs 1 to 10 columns");
+    }
+    PlannedIndex p;
+    p.spec = ix;
+    for (const IndexColumnSpec& ic : ix.columns) {
+      const Planned* col = nullptr;
+      for (const Planned& c : columns) {
+        if (NamesEqual(c.spec.name, ic.name)) col = &c;
+      }
+      if (!col) {
+        return Status::InvalidArgument("Index '" + ix.name + "' names column '" + ic.name +
+                                       "', which the table does not have");
+      }
+      if (IsLongValue(col->spec.type)) {
+        return Status::Unsupported("Index '" + ix.name + "': memo and OLE columns are not indexed");
+      }
+      if (IsTextual(col->spec.type)) {
+        // A text key must be buildable exactly in the database's sort order.
+        JET_RETURN_IF_ERROR(
+            TextCollationOf(header.sort_order, header.format->version).status());
+      }
+      p.columns.emplace_back(col->number, ic.ascending);
+    }
+    if (ix.primary) ++primaries;
+    if (ix.primary || ix.unique) p.flags |= kIndexUnique;
+    if (ix.ignore_nulls) p.flags |= kIndexIgnoreNulls;
+    if (ix.primary || ix.required) p.flags |= kIndexRequired;
+    p.flags |= kIndexAlwaysSet;
+    out->push_back(p);
+  }
+  if (primaries > 1) return Status::InvalidArgument("A table can have only one primary key");
+  return Status::Ok();
+}
+
+// A fresh inline usage map row: type, first page, and an empty bitmap.
+std::string EmptyMapRow(const Format& f) {
+  const size_t bitmap = f.version == JetVersion::kJet4 ? 64 : 128;
+  return std::string(5 + bitmap, '\0');
+}
+
+}  // namespace
+
+Status CreateDatabase(const std::string& path, JetVersion version) {
+  if (version != JetVersion::kJet4) {
+    return Status::Unsupported(
+        "Creating Access 97 (Jet 3) databases is not supported; create an Access 2000 one");
+  }
+  const std::vector<uint8_t> bytes = ExpandTemplate();
+  if (bytes.size() != kEmptyJet4Size) return Status::Corrupt("The built-in empty database is damaged");
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == EEXIST) {
+      return Status::InvalidArgument("A file of that name exists already; it was left alone")
+          .AtFile(path);
+    }
+    return Status::IoError(std::string("Cannot create the file: ") + std::strerror(err))
+        .AtFile(path);
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = errno;
+      ::close(fd);
+      ::unlink(path.c_str());
+      return Status::IoError(std::string("Cannot write the new database: ") + std::strerror(err))
+          .AtFile(path);
+    }
+    done += size_t(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    ::unlink(path.c_str());
+    return Status::IoError("Cannot write the new database").AtFile(path);
+  }
+  return Status::Ok();
+}
+
+Status CreateTable(Database& db, const TableSpec& spec) {
+  if (!db.writable()) return Status::InvalidArgument("The database was opened read-only").AtFile(db.path());
+  const Format& f = db.format();
+  if (f.version != JetVersion::kJet4) {
+    return Status::Unsupported("Tables can be created only in Access 2000-2003 databases")
+        .AtFile(db.path());
+  }
+  Pager& pager = db.pager();
+  if (pager.HasChanges()) return Status::InvalidArgument("Another change to the database is still open");
+
+  JET_RETURN_IF_ERROR(CheckName("A table", spec.name));
+  {
+    JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> tables, db.ListTables(true));
+    for (const CatalogEntry& t : tables) {
+      if (NamesEqual(t.name, spec.name)) {
+        return Status::InvalidArgument("A table named '" + t.name + "' exists already")
+            .AtFile(db.path());
+      }
+    }
+  }
+  std::vector<Planned> columns;
+  JET_RETURN_IF_ERROR(PlanColumns(spec, &columns));
+  std::vector<PlannedIndex> indexes;
+  JET_RETURN_IF_ERROR(PlanIndexes(spec, columns, db.header(), &indexes));
+  std::vector<size_t> long_columns;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (IsLongValue(columns[i].spec.type)) long_columns.push_back(i);
+  }
+  const size_t map_rows = 2 + indexes.size() + 2 * long_columns.size();
+  if (map_rows > kMaxMapRowsPerPage) {
+    return Status::Unsupported("Table '" + spec.name + "' needs more page maps than one page holds");
+  }
+
+  Status s = [&]() -> Status {
+    // Pages: the definition, one page of usage-map rows, an empty root leaf
+    // per index.
+    JET_ASSIGN_OR_RETURN(Page * tdef_page, AllocatePage(pager));
+    const uint32_t tdef = tdef_page->number;
+    JET_ASSIGN_OR_RETURN(Page * maps, AllocatePage(pager));
+    const uint32_t maps_page = maps->number;
+    InitDataPage(maps, f, 0);
+    std::vector<RowPointer> map_at;
+    for (size_t i = 0; i < map_rows; ++i) {
+      JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(maps_page));
+      map_at.push_back(RowPointer{maps_page, AddRowToPage(page, f, EmptyMapRow(f), 0)});
+    }
+    std::vector<uint32_t> roots;
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      JET_ASSIGN_OR_RETURN(Page * root, AllocatePage(pager));
+      uint8_t* p = root->bytes.data();
+      p[0] = kPageIndexLeaf;
+      p[1] = 0x01;
+      PutLe16(p + 2, uint16_t(f.page_size - f.index_first_entry));
+      PutLe32(p + 4, tdef);
+      roots.push_back(root->number);
+      JET_RETURN_IF_ERROR(UsageMapAdd(pager, map_at[2 + i], root->number));
+    }
+
+    // The definition itself.
+    std::vector<uint8_t> b(f.tdef_header_size, 0);
+    b[0] = kPageTableDef;
+    b[1] = 0x01;
+    PutLe32(&b[12], kTdefMagic);
+    b[24] = 0x01;  // autonumbers in use
+    PutLe32(&b[36], 0xFFFFFFFF);
+    b[f.tdef_table_type] = kUserTable;
+    uint16_t var_columns = 0;
+    for (const Planned& c : columns) var_columns = uint16_t(var_columns + (c.variable ? 1 : 0));
+    PutLe16(&b[f.tdef_max_cols], uint16_t(columns.size()));
+    PutLe16(&b[f.tdef_var_cols], var_columns);
+    PutLe16(&b[f.tdef_num_cols], uint16_t(columns.size()));
+    PutLe32(&b[f.tdef_num_logical_idx], uint32_t(indexes.size()));
+    PutLe32(&b[f.tdef_num_real_idx], uint32_t(indexes.size()));
+    PutLe32(&b[f.tdef_owned_pages], map_at[0].raw());
+    PutLe32(&b[f.tdef_free_pages], map_at[1].raw());
+    for (size_t i = 0; i < indexes.size(); ++i) Append32(b, 0), Append32(b, 0), Append32(b, 0);
+    for (const Planned& c : columns) {
+      std::vector<uint8_t> col(f.column_block_size, 0);
+      col[f.col_type] = uint8_t(c.spec.type);
+      PutLe32(&col[1], kTdefMagic);
+      PutLe16(&col[f.col_number], c.number);
+      PutLe16(&col[f.col_var_index], c.var_index);
+      PutLe16(&col[f.col_index], c.number);
+      if (c.spec.type == ColumnType::kNumeric) {
+        col[f.col_precision] = c.spec.precision;
+        col[f.col_scale] = c.spec.scale;
+      } else {
+        PutLe16(&col[f.col_sort_order], db.header().sort_order.lcid);
+        if (IsTextual(c.spec.type) && db.header().sort_order.version > 0) {
+          col[uint32_t(f.col_sort_version)] = uint8_t(db.header().sort_order.version);
+        }
+      }
+      col[f.col_flags] = c.flags;
+      col[uint32_t(f.col_ext_flags)] = c.ext_flags;
+      PutLe16(&col[f.col_fixed_offset], c.fixed_offset);
+      PutLe16(&col[f.col_length], c.length);
+      b.insert(b.end(), col.begin(), col.end());
+    }
+    for (const Planned& c : columns) AppendName(b, c.spec.name);
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      Append32(b, kPhysicalIndexMagic);
+      for (size_t k = 0; k < 10; ++k) {
+        if (k < indexes[i].columns.size()) {
+          Append16(b, indexes[i].columns[k].first);
+          b.push_back(indexes[i].columns[k].second ? 0x01 : 0x00);
+        } else {
+          Append16(b, 0xFFFF);
+          b.push_back(0x00);
+        }
+      }
+      Append32(b, map_at[2 + i].raw());
+      Append32(b, roots[i]);
+      Append32(b, 0);
+      b.push_back(indexes[i].flags);
+      b.insert(b.end(), 5, 0);
+    }
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      Append32(b, kTdefMagic);
+      Append32(b, uint32_t(i));  // index number
+      Append32(b, uint32_t(i));  // its physical index
+      b.push_back(0);
+      Append32(b, 0xFFFFFFFF);   // no related index
+      Append32(b, 0);
+      b.push_back(0x04);
+      b.push_back(0x04);
+      b.push_back(indexes[i].spec.primary ? 0x01 : 0x00);
+      Append32(b, 0);
+    }
+    for (const PlannedIndex& ix : indexes) AppendName(b, ix.spec.name);
+    for (size_t k = 0; k < long_columns.size(); ++k) {
+      Append16(b, columns[long_columns[k]].number);
+      Append32(b, map_at[2 + indexes.size() + 2 * k].raw());
+      Append32(b, map_at[2 + indexes.size() + 2 * k + 1].raw());
+    }
+    Append16(b, 0xFFFF);
+    PutLe32(&b[8], uint32_t(b.size()));
+
+    // Spread it over as many pages as it needs; each continuation page has
+    // an 8-byte header of its own.
+    std::vector<Page*> pages{tdef_page};
+    const size_t first_room = f.page_size, more_room = f.page_size - 8;
+    size_t remaining = b.size() > first_room ? b.size() - first_room : 0;
+    while (remaining > 0) {
+      JET_ASSIGN_OR_RETURN(Page * next, AllocatePage(pager));
+      pages.push_back(next);
+      remaining = remaining > more_room ? remaining - more_room : 0;
+    }
+    size_t at = 0;
+    for (size_t i = 0; i < pages.size(); ++i) {
+      JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(pages[i]->number));
+      uint8_t* p = page->bytes.data();
+      size_t start = i == 0 ? 0 : 8;
+      size_t take = std::min(b.size() - at, f.page_size - start);
+      std::memcpy(p + start, b.data() + at, take);
+      at += take;
+      p[0] = kPageTableDef;
+      p[1] = 0x01;
+      PutLe32(p + 4, i + 1 < pages.size() ? pages[i + 1]->number : 0);
+      PutLe16(p + 2, uint16_t(f.page_size - (start + take) - (i == 0 ? 8 : 0)));
+    }
+
+    // The catalog row, and the access control entries of the new object,
+    // written through the ordinary row writer so that the catalog's indexes
+    // stay exact.
+    JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> catalog, db.GetTable("MSysObjects"));
+    std::vector<Value> row(catalog->columns.size());
+    std::vector<uint8_t> owner;
+    {
+      TableScanner scan(db, catalog);
+      std::vector<Value> values;
+      const ColumnDef* id = catalog->FindColumn("Id");
+      const ColumnDef* owner_col = catalog->FindColumn("Owner");
+      if (!id || !owner_col) return pager.CorruptAt(2, "The catalog lacks its Id or Owner column");
+      while (true) {
+        JET_ASSIGN_OR_RETURN(bool more, scan.Next(&values));
+        if (!more) break;
+        if (uint32_t(values[size_t(id - catalog->columns.data())].integer) == kTablesContainer) {
+          const Value& o = values[size_t(owner_col - catalog->columns.data())];
+          owner.assign(o.bytes.begin(), o.bytes.end());
+        }
+      }
+    }
+    const double now = JetNow();
+    for (size_t i = 0; i < catalog->columns.size(); ++i) {
+      const ColumnDef& c = catalog->columns[i];
+      row[i].type = c.type;
+      row[i].null = true;
+      if (NamesEqual(c.name, "Id")) {
+        row[i] = MakeLong(int64_t(tdef));
+      } else if (NamesEqual(c.name, "ParentId")) {
+        row[i] = MakeLong(int64_t(kTablesContainer));
+      } else if (NamesEqual(c.name, "Name")) {
+        row[i].null = false;
+        row[i].bytes = spec.name;
+      } else if (NamesEqual(c.name, "Type")) {
+        row[i].null = false;
+        row[i].integer = kCatalogTypeTable;
+      } else if (NamesEqual(c.name, "Flags")) {
+        row[i] = MakeLong(0);
+      } else if (NamesEqual(c.name, "DateCreate") || NamesEqual(c.name, "DateUpdate")) {
+        row[i].null = false;
+        row[i].real = now;
+      } else if (NamesEqual(c.name, "Owner") && !owner.empty()) {
+        row[i].null = false;
+        row[i].bytes.assign(owner.begin(), owner.end());
+      }
+    }
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<TableWriter> objects, TableWriter::Open(db, "MSysObjects"));
+    JET_RETURN_IF_ERROR(objects->InsertWithoutCommit(std::move(row)));
+
+    // The new table inherits the SIDs that hold rights on the Tables folder.
+    JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> aces, db.GetTable("MSysACEs"));
+    const ColumnDef* object_id = aces->FindColumn("ObjectId");
+    const ColumnDef* sid = aces->FindColumn("SID");
+    const ColumnDef* acm = aces->FindColumn("ACM");
+    const ColumnDef* inherit = aces->FindColumn("FInheritable");
+    if (!object_id || !sid || !acm || !inherit) {
+      return pager.CorruptAt(aces->tdef_page, "The access control table lacks a column");
+    }
+    std::vector<std::string> sids;
+    {
+      TableScanner scan(db, aces);
+      std::vector<Value> values;
+      while (true) {
+        JET_ASSIGN_OR_RETURN(bool more, scan.Next(&values));
+        if (!more) break;
+        if (uint32_t(values[size_t(object_id - aces->columns.data())].integer) != kTablesContainer) {
+          continue;
+        }
+        const std::string& s = values[size_t(sid - aces->columns.data())].bytes;
+        if (std::find(sids.begin(), sids.end(), s) == sids.end()) sids.push_back(s);
+      }
+    }
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<TableWriter> ace_writer, TableWriter::Open(db, "MSysACEs"));
+    for (const std::string& s : sids) {
+      std::vector<Value> ace(aces->columns.size());
+      for (size_t i = 0; i < aces->columns.size(); ++i) ace[i].type = aces->columns[i].type;
+      ace[size_t(object_id - aces->columns.data())] = MakeLong(int64_t(tdef));
+      Value& sv = ace[size_t(sid - aces->columns.data())];
+      sv.null = false;
+      sv.bytes = s;
+      ace[size_t(acm - aces->columns.data())] = MakeLong(kFullAccess);
+      Value& iv = ace[size_t(inherit - aces->columns.data())];
+      iv.null = false;
+      iv.boolean = false;
+      JET_RETURN_IF_ERROR(ace_writer->InsertWithoutCommit(std::move(ace)));
+    }
+    return Status::Ok();
+  }();
+  if (s.ok()) s = pager.Commit();
+  if (!s.ok()) {
+    pager.Rollback();
+    s.AtFile(db.path());
+  }
+  db.ForgetCatalog();
+  return s;
+}
+
+}  // namespace jet

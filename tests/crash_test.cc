@@ -1,0 +1,341 @@
+// Crashes, full disks and failing devices during a write. For each kind of
+// operation the test stops the writer (a child process) at every single
+// change it makes to the disk, in turn, with torn writes too; then reopens.
+// The database must be byte for byte the old file or the new one, and the
+// checker must find nothing wrong. Injected errors must fail the operation
+// with a clear message and leave the old file.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "data_page.h"
+#include "journal.h"
+#include "safe_write_util.h"
+
+namespace {
+
+using testutil::OpenForWriting;
+
+using Operation = std::function<jet::Status(jet::Database&)>;
+
+struct Scenario {
+  std::string name;
+  std::string before;  // the file the operation starts from
+  std::string after;   // the file a complete operation leaves
+  Operation op;
+  std::vector<bool> is_write;  // per change to the disk, in order
+};
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+jet::Status InsertRow(jet::Database& db, const std::string& tracking) {
+  auto writer = jet::TableWriter::Open(db, "Shipments");
+  if (!writer.ok()) return writer.status();
+  return (*writer)->Insert(testutil::ShipmentRow(tracking)).status();
+}
+
+Scenario MakeScenario(std::string name, std::string before, Operation op) {
+  Scenario s;
+  s.name = std::move(name);
+  s.before = std::move(before);
+  s.op = std::move(op);
+  return s;
+}
+
+class CrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("Tallowin.mdb");
+    base_ = testutil::ReadFile(testutil::Fixture("hosts/tallowin-v2000.mdb"));
+  }
+
+  void Reset(const std::string& bytes) {
+    std::remove(jet::JournalPath(path_).c_str());
+    std::remove(dir_.File("Tallowin.ldb").c_str());
+    testutil::WriteFile(path_, bytes);
+  }
+
+  // Runs the operation once, recording its changes to the disk, and fills
+  // in what it leaves.
+  void Prepare(Scenario* s) {
+    Reset(s->before);
+    auto db = OpenForWriting(path_);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    s->is_write.clear();
+    jet::SetIoHook([&](const jet::IoEvent& e) {
+      if (testutil::Mutates(e.op)) s->is_write.push_back(e.op == jet::IoOp::kWrite);
+      return 0;
+    });
+    jet::Status status = s->op(**db);
+    jet::SetIoHook(nullptr);
+    ASSERT_TRUE(status.ok()) << status.ToString();
+    db = jet::Status::NotFound("closed");
+    s->after = testutil::ReadFile(path_);
+    ASSERT_NE(s->after, s->before);
+  }
+
+  void ExpectConsistent() {
+    auto db = jet::Database::Open(path_);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    auto report = jet::CheckDatabase(**db);
+    ASSERT_TRUE(report.ok()) << report.status().ToString();
+    for (const auto& p : report->problems) ADD_FAILURE() << p;
+  }
+
+  // Stops the operation at every change to the disk (and halfway through
+  // every write), reopens, and checks what is left.
+  // Returns the new file.
+  std::string CrashEverywhere(Scenario s) {
+    Prepare(&s);
+    if (HasFatalFailure()) return "";
+    int stops = 0, torn = 0, old_file = 0, new_file = 0, rolled_back = 0;
+    for (size_t k = 1; k <= s.is_write.size(); ++k) {
+      for (bool tear : {false, true}) {
+        if (tear && !s.is_write[k - 1]) continue;
+        SCOPED_TRACE(s.name + ": stopped at change " + std::to_string(k) + (tear ? " (torn)" : ""));
+        Reset(s.before);
+        int status = testutil::RunInChild([&] {
+          auto db = OpenForWriting(path_);
+          if (!db.ok()) return 1;
+          jet::SetIoHook(testutil::StopAt(int(k), tear));
+          (void)s.op(**db);
+          return 0;
+        });
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == testutil::kStoppedExit)
+            << "the child did not stop where it was told: " << status;
+        ++(tear ? torn : stops);
+        {
+          auto db = OpenForWriting(path_);
+          EXPECT_TRUE(db.ok()) << db.status().ToString();
+          if (db.ok() && (*db)->recovery_message().rfind("Rolled back", 0) == 0) ++rolled_back;
+        }
+        const std::string now = testutil::ReadFile(path_);
+        EXPECT_TRUE(now == s.before || now == s.after) << "the file is neither the old nor the new";
+        ++(now == s.before ? old_file : new_file);
+        EXPECT_FALSE(Exists(jet::JournalPath(path_)));
+        ExpectConsistent();
+      }
+    }
+    std::printf("[ crash    ] %s: %zu changes to the disk, %d crash points (%d stops + %d torn "
+                "writes): %d left the old file (%d by rolling back), %d the new\n",
+                s.name.c_str(), s.is_write.size(), stops + torn, stops, torn, old_file,
+                rolled_back, new_file);
+    EXPECT_GT(old_file, 0);
+    EXPECT_GT(new_file, 0);
+    return s.after;
+  }
+
+  testutil::TempDir dir_;
+  std::string path_, base_;
+};
+
+TEST_F(CrashTest, InsertSurvivesACrashAtEveryWriteAndSync) {
+  CrashEverywhere(
+      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "CRASH-1"); }));
+}
+
+TEST_F(CrashTest, UpdateThatMovesARowSurvivesACrashAtEveryWriteAndSync) {
+  // A row that grows does not fit its place: it moves, leaving a pointer.
+  auto moved = std::make_shared<jet::RowId>();
+  std::string after = CrashEverywhere(MakeScenario(
+      "update moving a row", base_, [moved](jet::Database& db) -> jet::Status {
+        auto writer = jet::TableWriter::Open(db, "Shipments");
+        if (!writer.ok()) return writer.status();
+        jet::TableScanner scan(db, *db.GetTable("Shipments"));
+        std::vector<jet::Value> row;
+        if (!*scan.Next(&row, moved.get())) return jet::Status::NotFound("no row");
+        row[1] = testutil::TextValue(row[1].ToText() + "-GREW");
+        row[2] = testutil::TextValue("A LONGER SERVICE");
+        return (*writer)->Update(*moved, row);
+      }));
+  // It did move: its slot now holds a forwarding pointer.
+  testutil::WriteFile(path_, after);
+  auto db = jet::Database::Open(path_);
+  ASSERT_TRUE(db.ok());
+  auto page = (*db)->pager().Read(moved->page);
+  ASSERT_TRUE(page.ok());
+  auto slot = jet::GetRowSlot(**page, (*db)->format(), moved->row, path_);
+  ASSERT_TRUE(slot.ok());
+  EXPECT_TRUE(slot->overflow);
+}
+
+TEST_F(CrashTest, InsertThatSplitsAnIndexPageSurvivesACrashAtEveryWriteAndSync) {
+  // Insert rows one at a time until one of them adds an index page; that
+  // insert, from the file just before it, is the scenario.
+  Reset(base_);
+  std::string before;
+  std::string tracking;
+  {
+    auto db = OpenForWriting(path_);
+    ASSERT_TRUE(db.ok());
+    for (int i = 0; i < 2000 && tracking.empty(); ++i) {
+      before = testutil::ReadFile(path_);
+      const uint32_t pages = (*db)->pager().page_count();
+      const std::string t = "SPLIT-" + std::to_string(100000 + i);
+      ASSERT_TRUE(InsertRow(**db, t).ok());
+      for (uint32_t p = pages; p < (*db)->pager().page_count(); ++p) {
+        auto page = (*db)->pager().Read(p);
+        ASSERT_TRUE(page.ok());
+        if ((*page)->type() == 0x03 || (*page)->type() == 0x04) tracking = t;
+      }
+    }
+  }
+  ASSERT_FALSE(tracking.empty()) << "no insert split an index page";
+  CrashEverywhere(MakeScenario("insert splitting an index page", before,
+                               [tracking](jet::Database& db) { return InsertRow(db, tracking); }));
+}
+
+TEST_F(CrashTest, CrashWhileRollingBackIsFollowedByAnotherRollback) {
+  Scenario s = MakeScenario("insert", base_,
+                            [](jet::Database& db) { return InsertRow(db, "CRASH-2"); });
+  Prepare(&s);
+  // Leave a hot journal with the database half written: stop after the
+  // second page of the database went down.
+  int writes = 0;
+  size_t stop = 0;
+  for (size_t k = 0; k < s.is_write.size() && !stop; ++k) {
+    if (s.is_write[k] && ++writes == 3) stop = k + 1;  // journal, page, page
+  }
+  ASSERT_GT(stop, 0u);
+  int points = 0;
+  for (int j = 1;; ++j) {
+    SCOPED_TRACE("rollback stopped at change " + std::to_string(j));
+    Reset(s.before);
+    int status = testutil::RunInChild([&] {
+      auto db = OpenForWriting(path_);
+      jet::SetIoHook(testutil::StopAt(int(stop), false));
+      (void)s.op(**db);
+      return 0;
+    });
+    ASSERT_EQ(WEXITSTATUS(status), testutil::kStoppedExit);
+    ASSERT_NE(testutil::ReadFile(path_), s.before);
+    // The opening that rolls back stops at its j-th change.
+    status = testutil::RunInChild([&] {
+      jet::SetIoHook(testutil::StopAt(j, /*torn=*/true));
+      auto db = OpenForWriting(path_);
+      return 0;
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 0) break;  // the rollback has fewer changes than j
+    ++points;
+    {
+      auto db = OpenForWriting(path_);
+      ASSERT_TRUE(db.ok()) << db.status().ToString();
+    }
+    ASSERT_EQ(testutil::ReadFile(path_), s.before);
+    ExpectConsistent();
+  }
+  std::printf("[ crash    ] rollback: %d crash points, each followed by a complete rollback\n",
+              points);
+  EXPECT_GT(points, 3);
+}
+
+// Disk and device failures, injected at each change to the disk in turn.
+class IoFailureTest : public CrashTest {
+ protected:
+  // Runs the insert with `hook` installed; checks that it either worked or
+  // failed cleanly, and that the database still works afterwards.
+  // Returns whether it failed.
+  bool InsertWithHook(const Scenario& s, jet::IoHook hook, const char* expected_error) {
+    Reset(s.before);
+    auto db = OpenForWriting(path_);
+    EXPECT_TRUE(db.ok());
+    jet::SetIoHook(std::move(hook));
+    jet::Status status = s.op(**db);
+    jet::SetIoHook(nullptr);
+    const std::string now = testutil::ReadFile(path_);
+    if (status.ok()) {
+      EXPECT_EQ(now, s.after);
+    } else {
+      EXPECT_EQ(status.kind(), jet::ErrorKind::kIoError) << status.ToString();
+      EXPECT_NE(status.message().find(expected_error), std::string::npos) << status.ToString();
+      EXPECT_NE(status.message().find("the change was not made"), std::string::npos)
+          << status.ToString();
+      EXPECT_EQ(now, s.before) << status.ToString();
+      EXPECT_FALSE(Exists(jet::JournalPath(path_)));
+      // The same open database goes on working.
+      EXPECT_TRUE(InsertRow(**db, "AFTER-FAILURE").ok());
+    }
+    db = jet::Status::NotFound("closed");
+    ExpectConsistent();
+    return !status.ok();
+  }
+};
+
+TEST_F(IoFailureTest, FullDiskAtAnyPointLeavesTheDatabaseAsItWasWithAClearError) {
+  Scenario s = MakeScenario("insert", base_,
+                            [](jet::Database& db) { return InsertRow(db, "FULL-1"); });
+  Prepare(&s);
+  int failed = 0;
+  for (size_t k = 1; k <= s.is_write.size(); ++k) {
+    SCOPED_TRACE("disk full from change " + std::to_string(k));
+    // From change k on, nothing that needs new space can be written.
+    auto count = std::make_shared<size_t>(0);
+    jet::IoHook full = [count, k](const jet::IoEvent& e) -> int {
+      if (!testutil::Mutates(e.op) || ++*count < k || e.op != jet::IoOp::kWrite) return 0;
+      struct stat st;
+      const bool grows = ::stat(e.path.c_str(), &st) != 0 ||
+                         e.offset + e.data.size() > uint64_t(st.st_size);
+      return grows || *count == k ? ENOSPC : 0;
+    };
+    failed += InsertWithHook(s, full, "No space left on device");
+  }
+  std::printf("[ disk     ] full disk from each of %zu changes: %d failed cleanly, %zu completed\n",
+              s.is_write.size(), failed, s.is_write.size() - failed);
+  EXPECT_GT(failed, 0);
+}
+
+TEST_F(IoFailureTest, AnyFailedWriteSyncCreateOrRemoveIsUndone) {
+  Scenario s = MakeScenario("insert", base_,
+                            [](jet::Database& db) { return InsertRow(db, "EIO-1"); });
+  Prepare(&s);
+  int failed = 0;
+  for (size_t k = 1; k <= s.is_write.size(); ++k) {
+    SCOPED_TRACE("change " + std::to_string(k) + " fails");
+    auto count = std::make_shared<size_t>(0);
+    jet::IoHook fail_once = [count, k](const jet::IoEvent& e) -> int {
+      return testutil::Mutates(e.op) && ++*count == k ? EIO : 0;
+    };
+    failed += InsertWithHook(s, fail_once, "Input/output error");
+  }
+  EXPECT_EQ(failed, int(s.is_write.size()));
+}
+
+TEST_F(IoFailureTest, UndoThatFailsTooLeavesTheJournalAndTheNextOpenRollsBack) {
+  Scenario s = MakeScenario("insert", base_,
+                            [](jet::Database& db) { return InsertRow(db, "EIO-2"); });
+  Prepare(&s);
+  Reset(s.before);
+  {
+    auto db = OpenForWriting(path_);
+    ASSERT_TRUE(db.ok());
+    // The device dies after the journal and one database page went down.
+    int writes = 0;
+    jet::SetIoHook([&](const jet::IoEvent& e) {
+      return e.op == jet::IoOp::kWrite && ++writes > 2 ? EIO : 0;
+    });
+    jet::Status status = InsertRow(**db, "EIO-2");
+    EXPECT_FALSE(status.ok());
+    EXPECT_NE(status.message().find("rolled back"), std::string::npos) << status.ToString();
+    EXPECT_TRUE((*db)->pager().broken());
+    jet::Status again = InsertRow(**db, "EIO-3");
+    EXPECT_NE(again.message().find("close and reopen"), std::string::npos) << again.ToString();
+    jet::SetIoHook(nullptr);
+    EXPECT_TRUE(Exists(jet::JournalPath(path_)));
+  }
+  {
+    auto db = OpenForWriting(path_);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    EXPECT_FALSE((*db)->recovery_message().empty());
+  }
+  EXPECT_EQ(testutil::ReadFile(path_), s.before);
+  ExpectConsistent();
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+// The rollback journal: the order in which a change reaches the disk, and
+// what opening a database does with a journal left by a writer that stopped.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "journal.h"
+#include "safe_write_util.h"
+
+namespace {
+
+using testutil::OpenForWriting;
+
+struct Logged {
+  jet::IoOp op;
+  std::string path;
+};
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+class JournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("Tallowin.mdb");
+    journal_ = jet::JournalPath(path_);
+    testutil::CopyFile(testutil::Fixture("hosts/tallowin-v2000.mdb"), path_);
+    original_ = testutil::ReadFile(path_);
+  }
+
+  // The changes to the disk one insert makes, in order.
+  std::vector<Logged> LogInsert(const std::string& path) {
+    std::vector<Logged> log;
+    auto db = OpenForWriting(path);
+    EXPECT_TRUE(db.ok());
+    auto writer = jet::TableWriter::Open(**db, "Shipments");
+    jet::SetIoHook([&](const jet::IoEvent& e) {
+      if (testutil::Mutates(e.op)) log.push_back({e.op, e.path});
+      return 0;
+    });
+    EXPECT_TRUE((*writer)->Insert(testutil::ShipmentRow("LOGGED")).ok());
+    jet::SetIoHook(nullptr);
+    return log;
+  }
+
+  // Inserts a row in a child that stops at its `stop`-th change to the disk.
+  void InsertAndStopAt(int stop, bool torn) {
+    int status = testutil::RunInChild([&] {
+      auto db = OpenForWriting(path_);
+      if (!db.ok()) return 1;
+      auto writer = jet::TableWriter::Open(**db, "Shipments");
+      jet::SetIoHook(testutil::StopAt(stop, torn));
+      (void)(*writer)->Insert(testutil::ShipmentRow("STOPPED"));
+      return 0;
+    });
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == testutil::kStoppedExit) << status;
+    // The lock file it leaves behind is the lock tests' business.
+    std::remove(dir_.File("Tallowin.ldb").c_str());
+  }
+
+  // The number of the change that first writes the database.
+  int FirstDatabaseWrite() {
+    testutil::TempDir scratch;
+    const std::string copy = scratch.File("Tallowin.mdb");
+    testutil::CopyFile(path_, copy);
+    std::vector<Logged> log = LogInsert(copy);
+    for (size_t i = 0; i < log.size(); ++i) {
+      if (log[i].op == jet::IoOp::kWrite && log[i].path == copy) return int(i + 1);
+    }
+    return 0;
+  }
+
+  testutil::TempDir dir_;
+  std::string path_, journal_, original_;
+};
+
+TEST_F(JournalTest, ChangeReachesTheJournalFirstAndTheJournalGoesLast) {
+  std::vector<Logged> log = LogInsert(path_);
+  ASSERT_FALSE(log.empty());
+  auto at = [&](jet::IoOp op, const std::string& path) {
+    for (size_t i = 0; i < log.size(); ++i) {
+      if (log[i].op == op && log[i].path == path) return int(i);
+    }
+    return -1;
+  };
+  auto last = [&](jet::IoOp op, const std::string& path) {
+    for (size_t i = log.size(); i-- > 0;) {
+      if (log[i].op == op && log[i].path == path) return int(i);
+    }
+    return -1;
+  };
+  const int journal_synced = at(jet::IoOp::kSync, journal_);
+  const int first_db_write = at(jet::IoOp::kWrite, path_);
+  const int db_synced = at(jet::IoOp::kSync, path_);
+  const int removed = at(jet::IoOp::kRemove, journal_);
+  ASSERT_GE(journal_synced, 0);
+  ASSERT_GE(first_db_write, 0);
+  // The journal and its folder entry are durable before the database changes.
+  EXPECT_LT(at(jet::IoOp::kWrite, journal_), journal_synced);
+  EXPECT_LT(journal_synced, at(jet::IoOp::kSyncFolder, dir_.path()));
+  EXPECT_LT(at(jet::IoOp::kSyncFolder, dir_.path()), first_db_write);
+  // Every page is written and synced before the journal goes.
+  EXPECT_LT(last(jet::IoOp::kWrite, path_), db_synced);
+  EXPECT_LT(db_synced, removed);
+  EXPECT_EQ(last(jet::IoOp::kSyncFolder, dir_.path()), int(log.size()) - 1);
+  EXPECT_FALSE(Exists(journal_));
+}
+
+TEST_F(JournalTest, HotJournalIsRolledBackWhenTheDatabaseIsOpenedAndSaysSo) {
+  const int first = FirstDatabaseWrite();
+  ASSERT_GT(first, 0);
+  for (bool writable : {true, false}) {
+    SCOPED_TRACE(writable ? "writable open" : "read-only open");
+    testutil::WriteFile(path_, original_);
+    InsertAndStopAt(first + 1, /*torn=*/false);  // one page written, not the rest
+    ASSERT_TRUE(Exists(journal_));
+    ASSERT_NE(testutil::ReadFile(path_), original_);
+    auto state = jet::InspectJournal(path_);
+    ASSERT_TRUE(state.ok());
+    EXPECT_EQ(*state, jet::JournalState::kHot);
+
+    jet::Database::Options options;
+    options.writable = writable;
+    {
+      auto db = jet::Database::Open(path_, options);
+      ASSERT_TRUE(db.ok()) << db.status().ToString();
+      EXPECT_EQ((*db)->recovery_message().rfind("Rolled back an unfinished change", 0), 0u)
+          << (*db)->recovery_message();
+      auto report = jet::CheckDatabase(**db);
+      ASSERT_TRUE(report.ok());
+      EXPECT_TRUE(report->ok());
+    }
+    EXPECT_EQ(testutil::ReadFile(path_), original_);
+    EXPECT_EQ(testutil::FolderNames(dir_.path()), std::vector<std::string>{"Tallowin.mdb"});
+  }
+
+  // jetdb tells the user on stderr and goes on.
+  InsertAndStopAt(first + 1, /*torn=*/false);
+  auto r = testutil::RunProcess({testutil::JetdbPath(), "tables", path_});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "Master\nPanel\nShipments\n");
+  EXPECT_NE(r.err.find("Rolled back an unfinished change"), std::string::npos) << r.err;
+  EXPECT_EQ(testutil::ReadFile(path_), original_);
+}
+
+TEST_F(JournalTest, IncompleteJournalMeansTheDatabaseWasNeverTouched) {
+  // A writer stopped halfway through writing its journal.
+  InsertAndStopAt(2, /*torn=*/true);  // 1: create the journal, 2: write it
+  ASSERT_TRUE(Exists(journal_));
+  ASSERT_EQ(testutil::ReadFile(path_), original_);
+  EXPECT_EQ(*jet::InspectJournal(path_), jet::JournalState::kIncomplete);
+
+  // Readers read the database as it is and leave the journal alone.
+  {
+    auto db = jet::Database::Open(path_);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    EXPECT_EQ((*db)->recovery_message(), "");
+  }
+  EXPECT_TRUE(Exists(journal_));
+
+  // A writer removes it, and so it does with a file that is no journal.
+  for (const char* what : {"torn", "garbage"}) {
+    SCOPED_TRACE(what);
+    if (std::string(what) == "garbage") testutil::WriteFile(journal_, "JETJRNL1 but not really");
+    {
+      auto db = OpenForWriting(path_);
+      ASSERT_TRUE(db.ok()) << db.status().ToString();
+      EXPECT_EQ((*db)->recovery_message().rfind("Removed an incomplete journal", 0), 0u)
+          << (*db)->recovery_message();
+    }
+    EXPECT_FALSE(Exists(journal_));
+    EXPECT_EQ(testutil::ReadFile(path_), original_);
+  }
+}
+
+TEST_F(JournalTest, ReaderWithoutWriteAccessRefusesAHotJournalAndWritesNothing) {
+  const int first = FirstDatabaseWrite();
+  InsertAndStopAt(first + 1, /*torn=*/false);
+  const std::string half_written = testutil::ReadFile(path_);
+  const std::string journal = testutil::ReadFile(journal_);
+  ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0555), 0);
+  int status = testutil::RunInChild([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 10;
+    auto db = jet::Database::Open(path_);
+    if (db.ok()) return 11;
+    const std::string& m = db.status().message();
+    if (m.find("unfinished change") == std::string::npos) return 12;
+    if (m.find("write access") == std::string::npos) return 13;
+    return 0;
+  });
+  ::chmod(dir_.path().c_str(), 0755);
+  ::chmod(path_.c_str(), 0644);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(testutil::ReadFile(path_), half_written);
+  EXPECT_EQ(testutil::ReadFile(journal_), journal);
+  EXPECT_EQ(testutil::FolderNames(dir_.path()),
+            (std::vector<std::string>{"Tallowin.mdb", "Tallowin.mdb-journal"}));
+
+  // Someone who may write rolls it back.
+  auto db = jet::Database::Open(path_);
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  EXPECT_EQ(testutil::ReadFile(path_), original_);
+}
+
+}  // namespace

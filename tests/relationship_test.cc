@@ -1,0 +1,286 @@
+// Referential integrity on copies of Access-made databases. In the indexTest
+// files Table1.otherfk1 refers to Table2.id (deletes cascade) and
+// Table1.otherfk2 to Table3.id (updates cascade); in two others the
+// navigation-pane tables form a chain whose deletes cascade. Every accepted
+// change must leave a database that our checker and mdbtools read as
+// expected; every refused one must leave the file byte for byte as it was.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "checker.h"
+#include "jet/jet.h"
+#include "relationships.h"
+#include "table_writer.h"
+#include "test_util.h"
+
+namespace {
+
+using jet::ColumnType;
+using jet::ErrorKind;
+using jet::Value;
+
+Value Long(int64_t n) {
+  Value v;
+  v.type = ColumnType::kLong;
+  v.null = false;
+  v.integer = n;
+  return v;
+}
+Value Text(const std::string& s) {
+  Value v;
+  v.type = ColumnType::kText;
+  v.null = false;
+  v.bytes = s;
+  return v;
+}
+
+using Changes = std::vector<std::pair<std::string, Value>>;
+using Rows = std::set<std::string>;
+
+// A copy of a fixture, changed the way a program would change it: each
+// change opens the database, changes one row (found by the text of one of
+// its columns, "id" unless told) and closes it again.
+class Scratch {
+ public:
+  explicit Scratch(const std::string& fixture) : path_(dir_.File("db.mdb")) {
+    testutil::CopyFile(testutil::Fixture("access/" + fixture), path_);
+  }
+  const std::string& path() const { return path_; }
+
+  jet::Status Insert(const std::string& table, std::vector<std::vector<Value>> rows) {
+    return Change(table, "", "",
+                  [&](jet::TableWriter& w, jet::RowId) { return w.InsertBatch(std::move(rows)); });
+  }
+  jet::Status Update(const std::string& table, int64_t id, const Changes& changes,
+                     const std::string& column = "id") {
+    return Change(table, column, std::to_string(id), [&](jet::TableWriter& w, jet::RowId at) {
+      std::vector<Value> row = found_;
+      for (const auto& [name, value] : changes) row[Column(w.table(), name)] = value;
+      return w.Update(at, row);
+    });
+  }
+  jet::Status Delete(const std::string& table, int64_t id) {
+    return Change(table, "id", std::to_string(id),
+                  [&](jet::TableWriter& w, jet::RowId at) { return w.Delete(at); });
+  }
+
+  // Every row as "a:b:c", the values of `columns` (all of them if none).
+  Rows Read(const std::string& table, std::vector<std::string> columns = {}) const {
+    Rows out;
+    auto db = jet::Database::Open(path_);
+    auto def = *(*db)->GetTable(table);
+    if (columns.empty()) {
+      for (const auto& c : def->columns) columns.push_back(c.name);
+    }
+    jet::TableScanner scan(**db, def);
+    std::vector<Value> row;
+    while (*scan.Next(&row)) {
+      std::string line;
+      for (size_t i = 0; i < columns.size(); ++i) {
+        line += (i ? ":" : "") + row[Column(*def, columns[i])].ToText();
+      }
+      out.insert(line);
+    }
+    return out;
+  }
+
+  // Our checker finds nothing wrong, and mdbtools reads `table` as we do.
+  void ExpectSound(const std::string& table) const {
+    auto db = jet::Database::Open(path_);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    auto report = jet::CheckDatabase(**db);
+    ASSERT_TRUE(report.ok()) << report.status().ToString();
+    for (const std::string& p : report->problems) ADD_FAILURE() << p;
+    if (!testutil::HaveProgram("mdb-export")) return;
+    auto r = testutil::RunProcess({"mdb-export", "-Q", "-d", ":", path_, table});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);  // the header names the columns in mdbtools' order
+    std::vector<std::string> columns(1);
+    for (char ch : line) {
+      if (ch == ':') {
+        columns.emplace_back();
+      } else {
+        columns.back().push_back(ch);
+      }
+    }
+    Rows mdb;
+    while (std::getline(lines, line)) mdb.insert(line);
+    EXPECT_EQ(mdb, Read(table, columns)) << "mdb-export disagrees on " << table;
+  }
+
+ private:
+  static size_t Column(const jet::TableDef& t, const std::string& name) {
+    const jet::ColumnDef* c = t.FindColumn(name);
+    EXPECT_NE(c, nullptr) << name;
+    return c ? size_t(c - t.columns.data()) : 0;
+  }
+
+  jet::Status Change(const std::string& table, const std::string& column, const std::string& text,
+                     const std::function<jet::Status(jet::TableWriter&, jet::RowId)>& f) {
+    jet::Database::Options options;
+    options.writable = true;
+    auto db = jet::Database::Open(path_, options);
+    if (!db.ok()) return db.status();
+    auto writer = jet::TableWriter::Open(**db, table);
+    if (!writer.ok()) return writer.status();
+    jet::RowId at;
+    if (!column.empty()) {
+      jet::TableScanner scan(**db, *(*db)->GetTable(table));
+      const size_t c = Column((*writer)->table(), column);
+      bool found = false;
+      while (!found && *scan.Next(&found_, &at)) found = found_[c].ToText() == text;
+      if (!found) return jet::Status::NotFound("no row with " + column + " = " + text);
+    }
+    return f(**writer, at);
+  }
+
+  testutil::TempDir dir_;
+  std::string path_;
+  std::vector<Value> found_;
+};
+
+// Refused with kConstraint, saying `what`, and the file untouched.
+void ExpectRefused(const Scratch& db, const std::string& before, const jet::Status& s,
+                   const std::string& what) {
+  EXPECT_EQ(s.kind(), ErrorKind::kConstraint) << s.ToString();
+  EXPECT_NE(s.message().find(what), std::string::npos) << s.message();
+  EXPECT_TRUE(testutil::ReadFile(db.path()) == before) << "a refused change wrote to the file";
+}
+
+const std::vector<std::string> kKeys = {"id", "otherfk1", "otherfk2"};
+
+std::vector<Value> Table1Row(int64_t id, Value fk1, Value fk2) {
+  return {Long(id), fk1, fk2, Text("row " + std::to_string(id)), Long(0)};
+}
+
+class RelationshipTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(RelationshipTest, ReferencingRowsMustMatchAReferencedRow) {
+  Scratch db(GetParam());
+  const std::string before = testutil::ReadFile(db.path());
+  Value null = Long(0);
+  null.null = true;
+  ExpectRefused(db, before, db.Insert("Table1", {Table1Row(10, Long(7), Long(10))}),
+                "The change would break the relationship 'Table2Table1': no row of 'Table2' "
+                "has id = 7");
+  // One orphan spoils the whole batch.
+  ExpectRefused(
+      db, before,
+      db.Insert("Table1", {Table1Row(10, Long(0), Long(10)), Table1Row(11, Long(2), Long(99))}),
+      "Row 2: The change would break the relationship 'Table3Table1': no row of "
+      "'Table3' has id = 99");
+  ExpectRefused(db, before, db.Update("Table1", 3, {{"otherfk1", Long(3)}}),
+                "no row of 'Table2' has id = 3");
+
+  // A null foreign key refers to nothing; matching ones are accepted.
+  ASSERT_TRUE(
+      db.Insert("Table1", {Table1Row(10, null, Long(12)), Table1Row(11, Long(2), null)}).ok());
+  ASSERT_TRUE(db.Update("Table1", 3, {{"otherfk1", Long(0)}}).ok());
+  ASSERT_TRUE(db.Insert("Table3", {{Long(14), Text("bar14")}}).ok());
+  ASSERT_TRUE(db.Insert("Table1", {Table1Row(12, Long(1), Long(14))}).ok());
+  EXPECT_EQ(db.Read("Table1", kKeys),
+            (Rows{"0:0:10", "1:1:11", "2:1:11", "3:0:13", "10::12", "11:2:", "12:1:14"}));
+  db.ExpectSound("Table1");
+}
+
+TEST_P(RelationshipTest, DeletingAReferencedRowCascadesOnlyWhereTheRelationshipSaysSo) {
+  Scratch db(GetParam());
+  const std::string before = testutil::ReadFile(db.path());
+  ExpectRefused(db, before, db.Delete("Table3", 13),
+                "'Table3Table1': a row of 'Table1' refers to the row of 'Table3' with id = 13, "
+                "and the relationship does not cascade deletes");
+  ASSERT_TRUE(db.Delete("Table3", 12).ok());  // nothing refers to it
+  db.ExpectSound("Table3");
+
+  ASSERT_TRUE(db.Delete("Table2", 1).ok());
+  EXPECT_EQ(db.Read("Table2", {"id"}), (Rows{"0", "2"}));
+  EXPECT_EQ(db.Read("Table1", kKeys), (Rows{"0:0:10", "3:2:13"}));
+  db.ExpectSound("Table1");
+  db.ExpectSound("Table2");
+}
+
+// The foreign-key index only says that deletes cascade; a relationship
+// whose catalog flags say "set null" keeps the referencing rows.
+TEST_P(RelationshipTest, DeletesThatSetNullKeepTheReferencingRows) {
+  Scratch db(GetParam());
+  ASSERT_TRUE(db.Update("MSysRelationships", 4096,
+                        {{"grbit", Long(jet::kRelationshipCascadeNulls)}}, "grbit")
+                  .ok());
+  ASSERT_TRUE(db.Delete("Table2", 1).ok());
+  EXPECT_EQ(db.Read("Table1", kKeys), (Rows{"0:0:10", "1::11", "2::11", "3:2:13"}));
+  db.ExpectSound("Table1");
+}
+
+TEST_P(RelationshipTest, ChangingAReferencedKeyCascadesOnlyWhereTheRelationshipSaysSo) {
+  Scratch db(GetParam());
+  const std::string before = testutil::ReadFile(db.path());
+  ExpectRefused(db, before, db.Update("Table2", 1, {{"id", Long(5)}}),
+                "'Table2Table1': 2 rows of 'Table1' refer to the row of 'Table2' with id = 1, "
+                "and the relationship does not cascade updates");
+  // Other columns of a referenced row are free to change.
+  ASSERT_TRUE(db.Update("Table2", 1, {{"data", Text("renamed")}}).ok());
+
+  ASSERT_TRUE(db.Update("Table3", 11, {{"id", Long(21)}}).ok());
+  EXPECT_EQ(db.Read("Table3", {"id"}), (Rows{"10", "12", "13", "21"}));
+  EXPECT_EQ(db.Read("Table1", kKeys), (Rows{"0:0:10", "1:1:21", "2:1:21", "3:2:13"}));
+  db.ExpectSound("Table1");
+  db.ExpectSound("Table3");
+}
+
+TEST_P(RelationshipTest, ACascadeThatFailsPartWayWritesNothing) {
+  Scratch db(GetParam());
+  // Deleting Table2's row 1 cascades to Table1's rows 1 and 2, in that
+  // order. Damage row 2's slot, so that the cascade fails after it has
+  // already deleted row 1.
+  size_t slot = 0;
+  {
+    auto open = jet::Database::Open(db.path());
+    jet::TableScanner scan(**open, *(*open)->GetTable("Table1"));
+    std::vector<Value> row;
+    jet::RowId id;
+    while (*scan.Next(&row, &id) && row[0].integer != 2) {
+    }
+    ASSERT_EQ(row[0].integer, 2);
+    const jet::Format& f = (*open)->format();
+    slot = size_t(id.page) * f.page_size + f.data_first_row_slot + 2 * id.row;
+  }
+  std::string bytes = testutil::ReadFile(db.path());
+  bytes[slot] = char(0xFF);
+  bytes[slot + 1] = 0x1F;
+  testutil::WriteFile(db.path(), bytes);
+
+  jet::Status s = db.Delete("Table2", 1);
+  EXPECT_EQ(s.kind(), ErrorKind::kCorrupt) << s.ToString();
+  EXPECT_TRUE(testutil::ReadFile(db.path()) == bytes) << "a failed cascade wrote to the file";
+}
+
+INSTANTIATE_TEST_SUITE_P(Relationships, RelationshipTest,
+                         ::testing::Values("indexTestV1997.mdb", "indexTestV2000.mdb",
+                                           "indexTestV2003.mdb"),
+                         [](const auto& info) { return info.param.substr(9, 5); });
+
+// Categories -> groups -> links of groups to objects: category 2 holds
+// groups 1 to 7, and group 1 holds every link.
+TEST(RelationshipCascadeTest, DeletesCascadeThroughAChainOfTables) {
+  for (const char* fixture : {"indexTestV2000.mdb", "testUnicodeCompV2003.mdb"}) {
+    SCOPED_TRACE(fixture);
+    Scratch db(fixture);
+    ASSERT_GE(db.Read("MSysNavPaneGroupToObjects").size(), 9u);
+    jet::Status s = db.Delete("MSysNavPaneGroupCategories", 2);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    for (const std::string& g : db.Read("MSysNavPaneGroups", {"GroupCategoryID"})) {
+      EXPECT_NE(g, "2");
+    }
+    EXPECT_GE(db.Read("MSysNavPaneGroups").size(), 2u);
+    EXPECT_TRUE(db.Read("MSysNavPaneGroupToObjects").empty());
+    db.ExpectSound("MSysNavPaneGroups");
+  }
+}
+
+}  // namespace
