@@ -13,7 +13,6 @@ namespace {
 
 constexpr size_t kMaxProblemsPerIndex = 5;
 constexpr uint32_t kMaxDepth = 32;
-constexpr uint8_t kSystemTableType = 0x53;
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
   static const char* digits = "0123456789abcdef";
@@ -47,7 +46,7 @@ class Checker {
         Problem("table '" + t.name + "': " + def.status().ToString());
         continue;
       }
-      CheckTable(**def);
+      CheckTable(**def, t.is_system());
     }
     return Status::Ok();
   }
@@ -90,12 +89,15 @@ class Checker {
     return Status::Ok();
   }
 
-  void CheckTable(const TableDef& t) {
+  void CheckTable(const TableDef& t, bool system) {
     ++report_->tables;
     const std::string where = "table '" + t.name + "'";
-    // Rows, with where each lives.
-    std::vector<std::vector<Value>> rows;
-    std::vector<RowPointer> homes;
+    // Rows, read once: for each index, the entry each row must have. Only
+    // the entries are kept, never the rows, so memory follows the keys.
+    const size_t n_indexes = t.physical_indexes.size();
+    std::vector<std::vector<std::vector<uint8_t>>> expected(n_indexes);
+    std::vector<std::string> key_problem(n_indexes);
+    size_t row_count = 0;
     TableScanner scan(db_, std::make_shared<const TableDef>(t));
     std::vector<Value> values;
     RowId id;
@@ -106,15 +108,34 @@ class Checker {
         return;
       }
       if (!*more) break;
-      rows.push_back(values);
-      homes.push_back(RowPointer{id.page, uint8_t(id.row)});
+      ++row_count;
+      for (size_t i = 0; i < n_indexes; ++i) {
+        if (!key_problem[i].empty()) continue;
+        const PhysicalIndex& ix = t.physical_indexes[i];
+        bool all_null = true;
+        for (const IndexColumn& ic : ix.columns) {
+          const ColumnDef* c = t.FindColumnByNumber(ic.column_number);
+          const Value& v = values[size_t(c - t.columns.data())];
+          if (!v.null || c->type == ColumnType::kBoolean) all_null = false;
+        }
+        if (ix.ignore_nulls() && all_null) continue;
+        IndexEntry e;
+        Status s = EncodeIndexKey(t, ix, values, db_.header(), &e.key);
+        if (!s.ok()) {
+          key_problem[i] = "cannot rebuild the key of a row: " + s.message();
+          expected[i].clear();
+          continue;
+        }
+        e.row = RowPointer{id.page, uint8_t(id.row)};
+        expected[i].push_back(EntryOf(e));
+      }
     }
-    report_->rows += rows.size();
+    report_->rows += row_count;
     // Access keeps the row counts of user tables exact, but not always those
     // of its own system tables (MSysACEs and MSysQueries of several of its
     // Access 2000 databases count fewer rows than they hold).
-    if (rows.size() != t.row_count && t.table_type != kSystemTableType) {
-      Problem(where + ": holds " + std::to_string(rows.size()) +
+    if (row_count != t.row_count && !system) {
+      Problem(where + ": holds " + std::to_string(row_count) +
               " rows, its definition says " + std::to_string(t.row_count));
     }
 
@@ -131,7 +152,7 @@ class Checker {
       // Access 2000 databases keeps a page of MSysNavPaneObjectIDs rows
       // outside that table's map.
       for (uint32_t p : pages_with_rows_[t.tdef_page]) {
-        if (!in_map.count(p) && t.table_type != kSystemTableType) {
+        if (!in_map.count(p) && !system) {
           Problem(where + ": data page " + std::to_string(p) +
                   " holds rows but is missing from the table's page map");
         }
@@ -144,12 +165,13 @@ class Checker {
       }
     }
 
-    for (const PhysicalIndex& ix : t.physical_indexes) CheckIndex(t, ix, rows, homes);
+    for (size_t i = 0; i < n_indexes; ++i) {
+      CheckIndex(t, t.physical_indexes[i], std::move(expected[i]), key_problem[i]);
+    }
   }
 
   void CheckIndex(const TableDef& t, const PhysicalIndex& ix,
-                  const std::vector<std::vector<Value>>& rows,
-                  const std::vector<RowPointer>& homes) {
+                  std::vector<std::vector<uint8_t>> expected, const std::string& key_problem) {
     ++report_->indexes;
     std::string name = "#" + std::to_string(ix.number);
     for (const LogicalIndex& li : t.logical_indexes) {
@@ -163,30 +185,8 @@ class Checker {
     auto problem = [&](const std::string& p) {
       if (reported++ < kMaxProblemsPerIndex) Problem(where + ": " + p);
     };
-
-    // What the rows say the index must hold.
-    std::vector<std::vector<uint8_t>> expected;
-    bool can_encode = true;
-    for (size_t r = 0; r < rows.size(); ++r) {
-      bool all_null = true;
-      for (const IndexColumn& ic : ix.columns) {
-        const ColumnDef* c = t.FindColumnByNumber(ic.column_number);
-        const Value& v = rows[r][size_t(c - t.columns.data())];
-        if (!v.null || c->type == ColumnType::kBoolean) all_null = false;
-      }
-      if (ix.ignore_nulls() && all_null) continue;
-      std::vector<uint8_t> key;
-      Status s = EncodeIndexKey(t, ix, rows[r], db_.header(), &key);
-      if (!s.ok()) {
-        problem("cannot rebuild the key of a row: " + s.message());
-        can_encode = false;
-        break;
-      }
-      IndexEntry e;
-      e.key = std::move(key);
-      e.row = homes[r];
-      expected.push_back(EntryOf(e));
-    }
+    const bool can_encode = key_problem.empty();
+    if (!can_encode) problem(key_problem);
     std::sort(expected.begin(), expected.end());
 
     // What the tree holds, and whether its shape is sound.

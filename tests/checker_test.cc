@@ -1,0 +1,119 @@
+// The checker passes what Access wrote and catches each kind of damage that
+// would make Access call a database corrupt.
+
+#include <gtest/gtest.h>
+
+#include "checker.h"
+#include "jet/jet.h"
+#include "test_util.h"
+
+namespace {
+
+jet::CheckReport Check(const std::string& path) {
+  auto db = jet::Database::Open(path);
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  if (!db.ok()) return {};
+  auto report = jet::CheckDatabase(**db);
+  EXPECT_TRUE(report.ok()) << report.status().ToString();
+  return report.ok() ? *report : jet::CheckReport{};
+}
+
+bool Mentions(const jet::CheckReport& r, const std::string& text) {
+  for (const auto& p : r.problems) {
+    if (p.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A copy of the host fixture, with a hook to change its bytes.
+class DamagedCopy {
+ public:
+  DamagedCopy() : path_(dir_.File("db.mdb")) {
+    testutil::CopyFile(testutil::Fixture("hosts/tallowin-v2000.mdb"), path_);
+    bytes_ = testutil::ReadFile(path_);
+    auto db = jet::Database::Open(path_);
+    shipments_ = *(*db)->GetTable("Shipments");
+    auto page = jet::ReadIndexPage((*db)->pager(), shipments_->physical_indexes[1].root_page);
+    while (!page->leaf) page = jet::ReadIndexPage((*db)->pager(), page->entries.front().child);
+    first_leaf_ = page->number;
+  }
+  uint8_t& At(uint32_t page, uint32_t offset) { return reinterpret_cast<uint8_t&>(bytes_[page * 4096 + offset]); }
+  jet::CheckReport Check() {
+    testutil::WriteFile(path_, bytes_);
+    return ::Check(path_);
+  }
+  const jet::TableDef& shipments() const { return *shipments_; }
+  uint32_t first_leaf() const { return first_leaf_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  testutil::TempDir dir_;
+  std::string path_;
+  std::string bytes_;
+  std::shared_ptr<const jet::TableDef> shipments_;
+  uint32_t first_leaf_ = 0;
+};
+
+}  // namespace
+
+TEST(CheckerTest, EveryFixturePasses) {
+  size_t files = 0, entries = 0;
+  for (const char* folder : {"access", "hosts"}) {
+    for (const std::string& path : testutil::FixtureFiles(folder)) {
+      jet::CheckReport r = Check(path);
+      for (const auto& p : r.problems) ADD_FAILURE() << path << ": " << p;
+      ++files;
+      entries += r.index_entries;
+    }
+  }
+  EXPECT_EQ(files, 45u);
+  EXPECT_GT(entries, 20000u);
+}
+
+TEST(CheckerTest, WrongRowCountIsReported) {
+  DamagedCopy copy;
+  copy.At(copy.shipments().tdef_page, 16) ^= 0x01;  // Jet 4 row count, low byte
+  EXPECT_TRUE(Mentions(copy.Check(), "holds 2000 rows, its definition says"));
+}
+
+TEST(CheckerTest, IndexEntryThatMatchesNoRowIsReported) {
+  DamagedCopy copy;
+  // The first entry of the TRACKING index: change one byte of its key.
+  copy.At(copy.first_leaf(), 480 + 3) ^= 0x01;
+  jet::CheckReport r = copy.Check();
+  EXPECT_TRUE(Mentions(r, "index 'TRACKING': entry matches no row"));
+  EXPECT_TRUE(Mentions(r, "index 'TRACKING': no entry for a row"));
+}
+
+TEST(CheckerTest, DataPageMissingFromThePageMapIsReported) {
+  DamagedCopy copy;
+  auto db = jet::Database::Open(copy.path());
+  auto map = jet::ReadUsageMap((*db)->pager(), copy.shipments().owned_pages);
+  ASSERT_TRUE(map.ok());
+  // This map is a reference map: clear the page's bit in its bitmap page.
+  ASSERT_EQ(map->kind, jet::UsageMap::Kind::kReference);
+  const uint32_t page = map->pages.back();
+  ASSERT_LT(page, (4096u - 4) * 8);
+  copy.At(map->map_pages.front(), 4 + page / 8) &= uint8_t(~(1u << (page % 8)));
+  jet::CheckReport r = copy.Check();
+  EXPECT_TRUE(Mentions(r, "data page " + std::to_string(page) + " holds rows but is missing"));
+  EXPECT_TRUE(Mentions(r, "its definition says 2000"));  // its rows vanish from scans
+}
+
+TEST(CheckerTest, WrongFreeSpaceAndJetdbExitCode) {
+  DamagedCopy copy;
+  auto db = jet::Database::Open(copy.path());
+  auto map = jet::ReadUsageMap((*db)->pager(), copy.shipments().owned_pages);
+  const uint32_t page = map->pages.front();
+  copy.At(page, 2) ^= 0x10;
+  EXPECT_TRUE(Mentions(copy.Check(), "page " + std::to_string(page) + ": free space says"));
+
+  auto r = testutil::RunProcess({testutil::JetdbPath(), "check", copy.path()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("problem: page " + std::to_string(page)), std::string::npos);
+  EXPECT_NE(r.out.find("1 problems"), std::string::npos);
+
+  r = testutil::RunProcess({testutil::JetdbPath(), "check", testutil::Fixture("hosts/tallowin-v2003.mdb")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find(": ok"), std::string::npos);
+}
