@@ -171,7 +171,19 @@ Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header,
         return Invalid(c, "text of " + std::to_string(chars) + " characters is longer than " +
                               std::to_string(max_chars));
       }
-      if (c.fixed()) out->resize(c.length, format.version == JetVersion::kJet4 ? 0 : ' ');
+      if (c.fixed()) {
+        // Fixed-length text is padded with spaces to the column's length, as
+        // Jet pads it: one byte each in Jet 3 and compressed Jet 4 text, a
+        // UTF-16 space otherwise.
+        const bool units = format.version == JetVersion::kJet4 &&
+                           !(out->size() >= 2 && uint8_t((*out)[0]) == 0xFF &&
+                             uint8_t((*out)[1]) == 0xFE);
+        while (out->size() + (units ? 2 : 1) <= c.length) {
+          out->push_back(' ');
+          if (units) out->push_back('\0');
+        }
+        out->resize(c.length, '\0');
+      }
       return Status::Ok();
     }
     case ColumnType::kMemo: {
