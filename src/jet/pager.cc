@@ -112,6 +112,7 @@ Status Pager::Commit() {
     return s;
   }
   for (auto& [number, page] : dirty_) CachePut(PageRef(page));
+  last_commit_pages_ = dirty_.size();
   dirty_.clear();
   committed_page_count_ = page_count_;
   return Status::Ok();

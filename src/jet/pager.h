@@ -83,6 +83,8 @@ class Pager {
 
   bool HasChanges() const { return !dirty_.empty(); }
   size_t changed_pages() const { return dirty_.size(); }
+  // Pages the last successful Commit wrote.
+  size_t last_commit_pages() const { return last_commit_pages_; }
 
   // Writes every page of the batch through the journal and syncs the file.
   // On failure the file is as it was before (see journal.h) and the batch
@@ -105,6 +107,7 @@ class Pager {
   uint32_t page_count_;
   size_t capacity_;
   PagerStats stats_;
+  size_t last_commit_pages_ = 0;
   std::list<PageRef> lru_;  // front = most recent
   std::unordered_map<uint32_t, std::list<PageRef>::iterator> index_;
   std::map<uint32_t, std::shared_ptr<Page>> dirty_;  // the batch, by page number
