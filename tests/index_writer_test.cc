@@ -12,44 +12,19 @@
 #include "jet/jet.h"
 #include "table_writer.h"
 #include "test_util.h"
+#include "values.h"
 
 namespace {
 
 using jet::ColumnType;
 using jet::Value;
 
-Value Text(const std::string& s) {
-  Value v;
-  v.type = ColumnType::kText;
-  v.null = false;
-  v.bytes = s;
-  return v;
-}
-Value Double(double d) {
-  Value v;
-  v.type = ColumnType::kDouble;
-  v.null = false;
-  v.real = d;
-  return v;
-}
-Value Date(double d) {
-  Value v = Double(d);
-  v.type = ColumnType::kDateTime;
-  return v;
-}
-Value Null(ColumnType t) {
-  Value v;
-  v.type = t;
-  return v;
-}
+using testutil::OpenWritable;
 
-std::unique_ptr<jet::Database> OpenWritable(const std::string& path) {
-  jet::Database::Options options;
-  options.writable = true;
-  auto db = jet::Database::Open(path, options);
-  EXPECT_TRUE(db.ok()) << db.status().ToString();
-  return db.ok() ? std::move(db).value() : nullptr;
-}
+Value Text(const std::string& s) { return testutil::TextValue(s); }
+Value Double(double d) { return testutil::DoubleValue(d); }
+Value Date(double d) { return testutil::DoubleValue(d, ColumnType::kDateTime); }
+Value Null(ColumnType t) { return testutil::NullValue(t); }
 
 void ExpectConsistent(const std::string& path) {
   auto db = jet::Database::Open(path);

@@ -6,25 +6,15 @@
 #include "jet/jet.h"
 #include "table_writer.h"
 #include "test_util.h"
+#include "values.h"
 
 namespace {
 
 using jet::ColumnType;
 using jet::Value;
 
-Value Text(const std::string& s) {
-  Value v;
-  v.type = ColumnType::kText;
-  v.null = false;
-  v.bytes = s;
-  return v;
-}
-
-Value Null(ColumnType t) {
-  Value v;
-  v.type = t;
-  return v;
-}
+Value Text(const std::string& s) { return testutil::TextValue(s); }
+Value Null(ColumnType t) { return testutil::NullValue(t); }
 
 std::vector<std::vector<std::string>> ReadTexts(const std::string& path, const std::string& table) {
   std::vector<std::vector<std::string>> out;
@@ -46,13 +36,7 @@ std::vector<std::vector<std::string>> ReadTexts(const std::string& path, const s
   return out;
 }
 
-std::unique_ptr<jet::Database> OpenWritable(const std::string& path) {
-  jet::Database::Options options;
-  options.writable = true;
-  auto db = jet::Database::Open(path, options);
-  EXPECT_TRUE(db.ok()) << db.status().ToString();
-  return db.ok() ? std::move(db).value() : nullptr;
-}
+using testutil::OpenWritable;
 
 class TableWriterTest : public ::testing::TestWithParam<std::string> {};
 
