@@ -55,17 +55,17 @@ int main(int argc, char** argv) {
   options.writable = true;
   auto db = jet::Database::Open(path, options);
   if (!db.ok()) return Fail(db.status());
-  jet::TableSpec spec;
-  spec.name = "Shipments";
-  spec.columns.resize(4);
-  spec.columns[0] = {"ID", jet::ColumnType::kLong, 0, 18, 0, true, false, false, true, false};
-  spec.columns[1] = {"TRACKING", jet::ColumnType::kText, 60, 18, 0, false, false, false, true, false};
-  spec.columns[2] = {"SERVICE", jet::ColumnType::kText, 40, 18, 0, false, false, false, true, false};
-  spec.columns[3] = {"NOTE", jet::ColumnType::kMemo, 0, 18, 0, false, false, false, true, false};
-  spec.indexes = {{"PrimaryKey", {{"ID", true}}, true, true, false, true},
+  jet::TableSpec design;
+  design.name = "Shipments";
+  design.columns.resize(4);
+  design.columns[0] = {"ID", jet::ColumnType::kLong, 0, 18, 0, true, false, false, true, false};
+  design.columns[1] = {"TRACKING", jet::ColumnType::kText, 60, 18, 0, false, false, false, true, false};
+  design.columns[2] = {"SERVICE", jet::ColumnType::kText, 40, 18, 0, false, false, false, true, false};
+  design.columns[3] = {"NOTE", jet::ColumnType::kMemo, 0, 18, 0, false, false, false, true, false};
+  design.indexes = {{"PrimaryKey", {{"ID", true}}, true, true, false, true},
                   {"TRACKING", {{"TRACKING", true}}, false, true, false, false},
                   {"SERVICE", {{"SERVICE", true}}, false, false, false, false}};
-  if (auto s = jet::CreateTable(**db, spec); !s.ok()) return Fail(s);
+  if (auto s = jet::CreateTable(**db, design); !s.ok()) return Fail(s);
   auto writer = jet::TableWriter::Open(**db, "Shipments");
   if (!writer.ok()) return Fail(writer.status());
 

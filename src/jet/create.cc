@@ -108,9 +108,9 @@ void AppendName(std::vector<uint8_t>& b, const std::string& utf8) {
   for (char16_t u : units) Append16(b, uint16_t(u));
 }
 
-// One column's definition, resolved from its spec.
+// One column's definition, resolved from what was asked for.
 struct Planned {
-  ColumnSpec spec;
+  ColumnSpec design;
   uint16_t number = 0;
   uint16_t var_index = 0;
   uint16_t fixed_offset = 0;
@@ -120,22 +120,22 @@ struct Planned {
   bool variable = false;
 };
 
-Status PlanColumns(const TableSpec& spec, std::vector<Planned>* out) {
-  if (spec.columns.empty()) return Status::InvalidArgument("A table needs at least one column");
-  if (spec.columns.size() > 255) {
+Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
+  if (design.columns.empty()) return Status::InvalidArgument("A table needs at least one column");
+  if (design.columns.size() > 255) {
     return Status::InvalidArgument("A table holds at most 255 columns");
   }
   std::set<std::string> names;
   uint16_t var_count = 0, fixed_at = 0;
   int autonumbers = 0;
-  for (size_t i = 0; i < spec.columns.size(); ++i) {
-    const ColumnSpec& c = spec.columns[i];
+  for (size_t i = 0; i < design.columns.size(); ++i) {
+    const ColumnSpec& c = design.columns[i];
     JET_RETURN_IF_ERROR(CheckName("A column", c.name));
     if (!names.insert(LowerAscii(c.name)).second) {
       return Status::InvalidArgument("Two columns are named '" + c.name + "'");
     }
     Planned p;
-    p.spec = c;
+    p.design = c;
     p.number = uint16_t(i);
     p.flags = kColumnNullable;
     const std::string where = "Column '" + c.name + "': ";
@@ -191,7 +191,7 @@ Status PlanColumns(const TableSpec& spec, std::vector<Planned>* out) {
       if (c.type != ColumnType::kBoolean) {
         p.fixed_offset = fixed_at;
         if (uint32_t(fixed_at) + p.length > 4000) {
-          return Status::InvalidArgument("The fixed-length columns of table '" + spec.name +
+          return Status::InvalidArgument("The fixed-length columns of table '" + design.name +
                                          "' need more room than a row has");
         }
         fixed_at = uint16_t(fixed_at + p.length);
@@ -207,19 +207,19 @@ Status PlanColumns(const TableSpec& spec, std::vector<Planned>* out) {
 }
 
 struct PlannedIndex {
-  IndexSpec spec;
+  IndexSpec design;
   std::vector<std::pair<uint16_t, bool>> columns;  // column number, ascending
   uint8_t flags = 0;
 };
 
-Status PlanIndexes(const TableSpec& spec, const std::vector<Planned>& columns,
+Status PlanIndexes(const TableSpec& design, const std::vector<Planned>& columns,
                    const DatabaseHeader& header, std::vector<PlannedIndex>* out) {
-  if (spec.indexes.size() > kMaxIndexes) {
+  if (design.indexes.size() > kMaxIndexes) {
     return Status::InvalidArgument("A table holds at most 32 indexes");
   }
   std::set<std::string> names;
   int primaries = 0;
-  for (const IndexSpec& ix : spec.indexes) {
+  for (const IndexSpec& ix : design.indexes) {
     JET_RETURN_IF_ERROR(CheckName("An index", ix.name));
     if (!names.insert(LowerAscii(ix.name)).second) {
       return Status::InvalidArgument("Two indexes are named '" + ix.name + "'");
@@ -228,20 +228,20 @@ Status PlanIndexes(const TableSpec& spec, const std::vector<Planned>& columns,
       return Status::InvalidArgument("Index '" + ix.name + "' needs 1 to 10 columns");
     }
     PlannedIndex p;
-    p.spec = ix;
+    p.design = ix;
     for (const IndexColumnSpec& ic : ix.columns) {
       const Planned* col = nullptr;
       for (const Planned& c : columns) {
-        if (NamesEqual(c.spec.name, ic.name)) col = &c;
+        if (NamesEqual(c.design.name, ic.name)) col = &c;
       }
       if (!col) {
         return Status::InvalidArgument("Index '" + ix.name + "' names column '" + ic.name +
                                        "', which the table does not have");
       }
-      if (IsLongValue(col->spec.type)) {
+      if (IsLongValue(col->design.type)) {
         return Status::Unsupported("Index '" + ix.name + "': memo and OLE columns are not indexed");
       }
-      if (IsTextual(col->spec.type)) {
+      if (IsTextual(col->design.type)) {
         // A text key must be buildable exactly in the database's sort order.
         JET_RETURN_IF_ERROR(
             TextCollationOf(header.sort_order, header.format->version).status());
@@ -304,7 +304,7 @@ Status CreateDatabase(const std::string& path, JetVersion version) {
   return Status::Ok();
 }
 
-Status CreateTable(Database& db, const TableSpec& spec) {
+Status CreateTable(Database& db, const TableSpec& design) {
   if (!db.writable()) return Status::InvalidArgument("The database was opened read-only").AtFile(db.path());
   const Format& f = db.format();
   if (f.version != JetVersion::kJet4) {
@@ -314,27 +314,27 @@ Status CreateTable(Database& db, const TableSpec& spec) {
   Pager& pager = db.pager();
   if (pager.HasChanges()) return Status::InvalidArgument("Another change to the database is still open");
 
-  JET_RETURN_IF_ERROR(CheckName("A table", spec.name));
+  JET_RETURN_IF_ERROR(CheckName("A table", design.name));
   {
     JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> tables, db.ListTables(true));
     for (const CatalogEntry& t : tables) {
-      if (NamesEqual(t.name, spec.name)) {
+      if (NamesEqual(t.name, design.name)) {
         return Status::InvalidArgument("A table named '" + t.name + "' exists already")
             .AtFile(db.path());
       }
     }
   }
   std::vector<Planned> columns;
-  JET_RETURN_IF_ERROR(PlanColumns(spec, &columns));
+  JET_RETURN_IF_ERROR(PlanColumns(design, &columns));
   std::vector<PlannedIndex> indexes;
-  JET_RETURN_IF_ERROR(PlanIndexes(spec, columns, db.header(), &indexes));
+  JET_RETURN_IF_ERROR(PlanIndexes(design, columns, db.header(), &indexes));
   std::vector<size_t> long_columns;
   for (size_t i = 0; i < columns.size(); ++i) {
-    if (IsLongValue(columns[i].spec.type)) long_columns.push_back(i);
+    if (IsLongValue(columns[i].design.type)) long_columns.push_back(i);
   }
   const size_t map_rows = 2 + indexes.size() + 2 * long_columns.size();
   if (map_rows > kMaxMapRowsPerPage) {
-    return Status::Unsupported("Table '" + spec.name + "' needs more page maps than one page holds");
+    return Status::Unsupported("Table '" + design.name + "' needs more page maps than one page holds");
   }
 
   Status s = [&]() -> Status {
@@ -382,17 +382,17 @@ Status CreateTable(Database& db, const TableSpec& spec) {
     for (size_t i = 0; i < indexes.size(); ++i) Append32(b, 0), Append32(b, 0), Append32(b, 0);
     for (const Planned& c : columns) {
       std::vector<uint8_t> col(f.column_block_size, 0);
-      col[f.col_type] = uint8_t(c.spec.type);
+      col[f.col_type] = uint8_t(c.design.type);
       PutLe32(&col[1], kTdefMagic);
       PutLe16(&col[f.col_number], c.number);
       PutLe16(&col[f.col_var_index], c.var_index);
       PutLe16(&col[f.col_index], c.number);
-      if (c.spec.type == ColumnType::kNumeric) {
-        col[f.col_precision] = c.spec.precision;
-        col[f.col_scale] = c.spec.scale;
+      if (c.design.type == ColumnType::kNumeric) {
+        col[f.col_precision] = c.design.precision;
+        col[f.col_scale] = c.design.scale;
       } else {
         PutLe16(&col[f.col_sort_order], db.header().sort_order.lcid);
-        if (IsTextual(c.spec.type) && db.header().sort_order.version > 0) {
+        if (IsTextual(c.design.type) && db.header().sort_order.version > 0) {
           col[uint32_t(f.col_sort_version)] = uint8_t(db.header().sort_order.version);
         }
       }
@@ -402,7 +402,7 @@ Status CreateTable(Database& db, const TableSpec& spec) {
       PutLe16(&col[f.col_length], c.length);
       b.insert(b.end(), col.begin(), col.end());
     }
-    for (const Planned& c : columns) AppendName(b, c.spec.name);
+    for (const Planned& c : columns) AppendName(b, c.design.name);
     for (size_t i = 0; i < indexes.size(); ++i) {
       Append32(b, kPhysicalIndexMagic);
       for (size_t k = 0; k < 10; ++k) {
@@ -429,10 +429,10 @@ Status CreateTable(Database& db, const TableSpec& spec) {
       Append32(b, 0);
       b.push_back(0x04);
       b.push_back(0x04);
-      b.push_back(indexes[i].spec.primary ? 0x01 : 0x00);
+      b.push_back(indexes[i].design.primary ? 0x01 : 0x00);
       Append32(b, 0);
     }
-    for (const PlannedIndex& ix : indexes) AppendName(b, ix.spec.name);
+    for (const PlannedIndex& ix : indexes) AppendName(b, ix.design.name);
     for (size_t k = 0; k < long_columns.size(); ++k) {
       Append16(b, columns[long_columns[k]].number);
       Append32(b, map_at[2 + indexes.size() + 2 * k].raw());
@@ -497,7 +497,7 @@ Status CreateTable(Database& db, const TableSpec& spec) {
         row[i] = MakeLong(int64_t(kTablesContainer));
       } else if (NamesEqual(c.name, "Name")) {
         row[i].null = false;
-        row[i].bytes = spec.name;
+        row[i].bytes = design.name;
       } else if (NamesEqual(c.name, "Type")) {
         row[i].null = false;
         row[i].integer = kCatalogTypeTable;

@@ -61,7 +61,7 @@ Status CreateDatabase(const std::string& path, JetVersion version);
 // Adds a table to a database opened for writing. Checks names, types,
 // sizes and indexes, and refuses anything Access would not accept, before
 // writing anything; all of it is written in one step.
-Status CreateTable(Database& db, const TableSpec& spec);
+Status CreateTable(Database& db, const TableSpec& design);
 
 }  // namespace jet
 
