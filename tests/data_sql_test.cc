@@ -1,0 +1,159 @@
+// The installer's SQL reader and the connection string: what it accepts,
+// how Jet's text equality behaves, and the errors for what it refuses.
+
+#include <gtest/gtest.h>
+
+#include "ado.h"
+#include "database.h"
+#include "index_key.h"
+#include "sql.h"
+#include "test_util.h"
+
+namespace {
+
+using afc::DataError;
+using afc::sql::Condition;
+using afc::sql::Parse;
+using afc::sql::Select;
+
+TEST(SqlParseTest, AcceptsTheInstallerForms) {
+  Select s;
+  ASSERT_TRUE(Parse("Select [Service] From [Master] Where [Service] = 'FirstClass'", &s).ok());
+  EXPECT_EQ(s.table, "Master");
+  ASSERT_EQ(s.items.size(), 1u);
+  EXPECT_EQ(s.items[0].column.name, "Service");
+  ASSERT_TRUE(s.where);
+  EXPECT_EQ(s.where->literal.text, "FirstClass");
+
+  ASSERT_TRUE(Parse("select master.*, SERVICE from MASTER;", &s).ok());
+  EXPECT_TRUE(s.items[0].all);
+  EXPECT_EQ(s.items[0].column.qualifier, "master");
+  EXPECT_FALSE(s.items[1].all);
+
+  // Or binds looser than And; parentheses regroup.
+  ASSERT_TRUE(Parse("SELECT * FROM t WHERE a = '1' OR b = '2' AND c = '3'", &s).ok());
+  EXPECT_EQ(s.where->kind, Condition::Kind::kOr);
+  EXPECT_EQ(s.where->right->kind, Condition::Kind::kAnd);
+  ASSERT_TRUE(Parse("SELECT * FROM t WHERE (a = '1' OR b = '2') AND [t].[c] = 3", &s).ok());
+  EXPECT_EQ(s.where->kind, Condition::Kind::kAnd);
+  EXPECT_FALSE(s.where->right->literal.is_text);
+  EXPECT_EQ(s.where->right->column.qualifier, "t");
+
+  ASSERT_TRUE(Parse("Select * From [Panel] Where [SV1] = 'O''Brien'''", &s).ok());
+  EXPECT_EQ(s.where->literal.text, "O'Brien'");
+}
+
+TEST(SqlParseTest, RefusesWhatItDoesNotReadWithAClearError) {
+  struct Case {
+    const char* sql;
+    int32_t number;
+    const char* mentions;
+  };
+  const Case cases[] = {
+      {"DELETE FROM Master", afc::kErrUnsupportedQuery, "DELETE"},
+      {"Master", afc::kErrNotSelect, "SELECT"},
+      {"SELECT * FROM Master ORDER BY SERVICE", afc::kErrUnsupportedQuery, "ORDER"},
+      {"SELECT * FROM Master WHERE SERVICE LIKE 'U*'", afc::kErrUnsupportedQuery, "LIKE"},
+      {"SELECT * FROM Master WHERE RATE > 1", afc::kErrUnsupportedQuery, "'>'"},
+      {"SELECT * FROM Master, Panel", afc::kErrUnsupportedQuery, "more than one table"},
+      {"SELECT * FROM Master WHERE SERVICE = \"X\"", afc::kErrUnsupportedQuery, "double"},
+      {"SELECT * FROM Master WHERE SERVICE = 'X", afc::kErrWhereSyntax, "closing quote"},
+      {"SELECT * FROM Master WHERE (SERVICE = 'X'", afc::kErrWhereSyntax, "')'"},
+      {"SELECT * FROM Master WHERE SERVICE = 'X' Or", afc::kErrWhereSyntax, "end"},
+      {"SELECT * FROM Master WHERE", afc::kErrWhereSyntax, "column name"},
+      {"SELECT FROM Master", afc::kErrSelectSyntax, "column name"},
+      {"SELECT * Master", afc::kErrSelectSyntax, "FROM"},
+      {"SELECT * FROM", afc::kErrFromSyntax, "table name"},
+      {"SELECT [SERVICE FROM Master", afc::kErrSelectSyntax, "']'"},
+  };
+  for (const Case& c : cases) {
+    Select s;
+    DataError e = Parse(c.sql, &s);
+    EXPECT_EQ(e.number, c.number) << c.sql << ": " << e.description;
+    EXPECT_NE(e.description.find(c.mentions), std::string::npos) << c.sql << ": " << e.description;
+  }
+}
+
+TEST(SqlParseTest, DoubleQuotesLeavesPlainKeysAlone) {
+  EXPECT_EQ(afc::sql::DoubleQuotes("FirstClass"), "FirstClass");
+  EXPECT_EQ(afc::sql::DoubleQuotes("O'Brien''s"), "O''Brien''''s");
+}
+
+// Text equality as Jet's `=` has it: the column's sort order decides.
+TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
+  for (const std::string& path : testutil::FixtureFiles("hosts")) {
+    auto db = jet::Database::Open(path);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    auto master = (*db)->GetTable("Master");
+    ASSERT_TRUE(master.ok());
+    const jet::ColumnDef& service = *(*master)->FindColumn("SERVICE");
+    const jet::ColumnDef& notes = *(*master)->FindColumn("NOTES");  // a memo
+    // The comparison goes through the sort order's keys, not a fallback.
+    jet::Value probe;
+    probe.type = jet::ColumnType::kText;
+    probe.null = false;
+    probe.bytes =
+        "Colis \xC3\x89"
+        "conomique";
+    std::vector<uint8_t> key;
+    ASSERT_TRUE(jet::AppendIndexKeyColumn(service, true, probe, (*db)->header(), &key).ok());
+    for (const jet::ColumnDef* column : {&service, &notes}) {
+      auto eq = [&](const std::string& a, const std::string& b) {
+        return afc::sql::TextEquals(*column, (*db)->header(), a, b);
+      };
+      EXPECT_TRUE(eq("FirstClass", "FIRSTCLASS"));
+      EXPECT_TRUE(eq("firstclass", "FirstClass  "));
+      EXPECT_TRUE(eq(" ", ""));
+      EXPECT_FALSE(eq(" FirstClass", "FirstClass"));  // leading spaces count
+      EXPECT_FALSE(eq("First Class", "FirstClass"));
+      EXPECT_FALSE(eq("USPS-PRI", "USPSPRI"));  // hyphens count
+      EXPECT_FALSE(eq("O'Brien", "OBrien"));
+      EXPECT_FALSE(
+          eq("Colis \xC3\x89"
+             "conomique",
+             "Colis Economique"));  // accents count
+      EXPECT_TRUE(
+          eq("Colis \xC3\xA9"
+             "conomique",
+             "COLIS \xC3\x89"
+             "CONOMIQUE"));
+    }
+    // Past the 255 characters a key covers, the whole text still counts.
+    std::string a(300, 'x'), b(300, 'x');
+    b[290] = 'y';
+    EXPECT_FALSE(afc::sql::TextEquals(notes, (*db)->header(), a, b));
+    EXPECT_TRUE(afc::sql::TextEquals(notes, (*db)->header(), a + "  ", std::string(300, 'X')));
+  }
+}
+
+TEST(ConnectionStringTest, ReadsTheJetFormAndRefusesOthers) {
+  afc::ado::ConnectionString cs;
+  ASSERT_TRUE(afc::ado::ParseConnectionString(
+                  "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Tallowin\\My Tallowin.mdb", &cs)
+                  .ok());
+  EXPECT_EQ(cs.data_source, "C:\\Tallowin\\My Tallowin.mdb");
+  ASSERT_TRUE(afc::ado::ParseConnectionString(
+                  "provider = microsoft.jet.oledb.4.0 ; data source=\"/tmp/a;b.mdb\";", &cs)
+                  .ok());
+  EXPECT_EQ(cs.data_source, "/tmp/a;b.mdb");
+
+  struct Case {
+    const char* text;
+    int32_t number;
+  };
+  const Case bad[] = {
+      {"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/tmp/x.mdb", afc::kErrProvider},
+      {"Data Source=/tmp/x.mdb", afc::kErrProvider},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=", afc::kErrBadArgument},
+      {"Provider=Microsoft.Jet.OLEDB.4.0", afc::kErrBadArgument},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/x.mdb;Mode=Read", afc::kErrBadArgument},
+      {"/tmp/x.mdb", afc::kErrBadArgument},
+  };
+  for (const Case& c : bad) {
+    DataError e = afc::ado::ParseConnectionString(c.text, &cs);
+    EXPECT_EQ(e.number, c.number) << c.text;
+    EXPECT_FALSE(e.description.empty());
+  }
+}
+
+}  // namespace

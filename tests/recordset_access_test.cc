@@ -1,0 +1,373 @@
+// Recordset access and the field value reader on real .mdb files: opening
+// and failing, detached reading, storing through an updatable recordset
+// (checked by the engine's checker, a fresh open and mdbtools), and the null
+// substitutes and trimming of GetFieldValue.
+
+#include "recordset_access.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "checker.h"
+#include "database.h"
+#include "field_value.h"
+#include "test_util.h"
+
+namespace {
+
+using afc::Boolean;
+using afc::Variant;
+using afc::VariantKind;
+using afc::ado::Field;
+using afc::ado::Recordset;
+
+std::string HostCopy(const testutil::TempDir& dir, const std::string& name = "tallowin-v2000.mdb") {
+  std::string path = dir.File("Tallowin.mdb");
+  testutil::CopyFile(testutil::Fixture("hosts/" + name), path);
+  return path;
+}
+
+void ExpectConsistent(const std::string& path) {
+  auto db = jet::Database::Open(path);
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  auto report = jet::CheckDatabase(**db);
+  ASSERT_TRUE(report.ok()) << report.status().ToString();
+  for (const auto& p : report->problems) ADD_FAILURE() << p;
+}
+
+std::string Export(const std::string& path, const std::string& table) {
+  auto r = testutil::RunProcess({"mdb-export", path, table});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return r.out;
+}
+
+Variant Read(Recordset& rs, const std::string& column) {
+  Field f;
+  afc::DataError e = rs.Fields().Item(column, &f);
+  EXPECT_TRUE(e.ok()) << e.description;
+  Variant v;
+  e = f.Value(&v);
+  EXPECT_TRUE(e.ok()) << e.description;
+  return v;
+}
+
+void Write(Recordset& rs, const std::string& column, const Variant& value) {
+  Field f;
+  ASSERT_TRUE(rs.Fields().Item(column, &f).ok());
+  afc::DataError e = f.SetValue(value);
+  ASSERT_TRUE(e.ok()) << e.description;
+}
+
+struct Opened {
+  std::unique_ptr<Recordset> rs = std::make_unique<Recordset>();
+  std::string description = "stale";
+  int32_t number = -7;
+  Boolean ok = afc::kFalse;
+};
+
+Opened Open(const std::string& path, const std::string& sql, bool read_only = true) {
+  Opened o;
+  o.ok = afc::OpenRecordset(path, sql, o.rs, o.description, o.number,
+                            read_only ? afc::kTrue : afc::kFalse);
+  return o;
+}
+
+TEST(RecordsetAccessTest, QueryWithoutRowsIsOpenAtEof) {
+  std::string path = testutil::Fixture("hosts/tallowin-v2003.mdb");
+  Opened o = Open(path, "Select [Service] From [Master] Where [Service] = 'FirstClass'");
+  EXPECT_EQ(o.ok, afc::kTrue);
+  EXPECT_EQ(o.number, 0);
+  EXPECT_EQ(o.description, "");
+  EXPECT_EQ(o.rs->State(), afc::ado::kAdStateOpen);
+  EXPECT_TRUE(o.rs->Eof());
+  Field f;
+  ASSERT_TRUE(o.rs->Fields().Item("SERVICE", &f).ok());
+  Variant v;
+  EXPECT_EQ(f.Value(&v).number, afc::kErrNoCurrentRow);
+  EXPECT_EQ(afc::CloseRecordset(o.rs), afc::kTrue);
+  EXPECT_EQ(o.rs, nullptr);
+
+  Boolean had_error = afc::kTrue;
+  EXPECT_EQ(afc::RecordsExist(path, "SELECT * FROM Master WHERE SERVICE = 'none'", had_error),
+            afc::kFalse);
+  EXPECT_EQ(had_error, afc::kFalse);
+}
+
+TEST(RecordsetAccessTest, FailuresComeBackAsAPairAndDoNotLeak) {
+  testutil::TempDir dir;
+  std::string host = testutil::Fixture("hosts/tallowin-v2000.mdb");
+  std::string not_db = dir.File("notes.mdb");
+  testutil::WriteFile(not_db, std::string(8192, 'x'));
+  struct Case {
+    std::string path, sql;
+    int32_t number;
+    std::string mentions;
+  };
+  const Case cases[] = {
+      {dir.File("missing.mdb"), "SELECT * FROM Master", afc::kErrFileNotFound, "missing.mdb"},
+      {not_db, "SELECT * FROM Master", afc::kErrNotADatabase, "notes.mdb"},
+      {dir.path(), "SELECT * FROM Master", 0, ""},  // a folder: any clear failure
+      {"", "SELECT * FROM Master", afc::kErrBadArgument, "Data Source"},
+      {host, "SELECT * FROM Masters", afc::kErrUnknownTable, "Masters"},
+      {host, "SELECT [Servce] FROM Master", afc::kErrUnknownColumn, "Servce"},
+      {host, "SELECT * FROM Panel WHERE SV9 = 'x'", afc::kErrUnknownColumn, "SV9"},
+      {host, "SELECT * FROM Panel WHERE PANELID = 'x'", afc::kErrTypeMismatch, "PANELID"},
+      {host, "SELECT * FROM Master WHERE", afc::kErrWhereSyntax, "WHERE"},
+      {host, "SELECT * FROM Panel AS p", afc::kErrUnsupportedQuery, "AS"},
+  };
+  for (const Case& c : cases) {
+    Opened o = Open(c.path, c.sql);
+    EXPECT_EQ(o.ok, afc::kFalse) << c.path << " " << c.sql;
+    EXPECT_NE(o.number, 0);
+    if (c.number != 0) {
+      EXPECT_EQ(o.number, c.number) << o.description;
+    }
+    EXPECT_NE(o.description.find(c.mentions), std::string::npos) << o.description;
+    EXPECT_NE(o.rs->State(), afc::ado::kAdStateOpen);
+    // Closing a recordset that never opened still releases it.
+    EXPECT_EQ(afc::CloseRecordset(o.rs), afc::kTrue);
+    EXPECT_EQ(o.rs, nullptr);
+
+    Boolean had_error = afc::kFalse;
+    EXPECT_EQ(afc::RecordsExist(c.path, c.sql, had_error), afc::kFalse);
+    EXPECT_EQ(had_error, afc::kTrue);
+
+    // The next successful call reports nothing of the failure before it.
+    Opened good = Open(host, "SELECT * FROM Panel");
+    EXPECT_EQ(good.ok, afc::kTrue);
+    EXPECT_EQ(good.number, 0);
+    EXPECT_EQ(good.description, "");
+  }
+  std::unique_ptr<Recordset> nothing;
+  std::string description;
+  int32_t number = 0;
+  EXPECT_EQ(
+      afc::OpenRecordset(host, "SELECT * FROM Panel", nothing, description, number, afc::kTrue),
+      afc::kFalse);
+  EXPECT_EQ(number, afc::kErrNoObject);
+  EXPECT_EQ(afc::CloseRecordset(nothing), afc::kTrue);
+}
+
+TEST(RecordsetAccessTest, ReadOnlyRecordsetIsDetachedAndLetsTheFileGo) {
+  testutil::TempDir dir;
+  std::string path = HostCopy(dir);
+  Opened o = Open(path,
+                  "select PANELID, [PanelName], SV2 from panel where sv2 = 'usps-pri' "
+                  "or (SV1 = 'DHL-INTL' and BD1 = 'dhl worldwide')");
+  ASSERT_EQ(o.ok, afc::kTrue) << o.description;
+  EXPECT_EQ(o.rs->ActiveConnection(), nullptr);
+  // Nothing holds the file: a writer gets it while the rows are still read.
+  {
+    jet::Database::Options options;
+    options.writable = true;
+    auto writer = jet::Database::Open(path, options);
+    EXPECT_TRUE(writer.ok()) << writer.status().ToString();
+  }
+  std::remove(path.c_str());
+  EXPECT_EQ(o.rs->Fields().Count(), 3u);
+  Field f;
+  ASSERT_TRUE(o.rs->Fields().Item(2, &f).ok());
+  std::string name;
+  ASSERT_TRUE(f.Name(&name).ok());
+  EXPECT_EQ(name, "SV2");
+  EXPECT_EQ(Read(*o.rs, "PANELNAME").text(), "Domestic");
+  EXPECT_EQ(Read(*o.rs, "sv2").text(), "USPS-PRI");
+  ASSERT_TRUE(o.rs->MoveNext().ok());
+  EXPECT_EQ(Read(*o.rs, "PANELNAME").text(), "International");
+  ASSERT_TRUE(o.rs->MoveNext().ok());
+  EXPECT_TRUE(o.rs->Eof());
+  // It cannot write.
+  ASSERT_TRUE(o.rs->Fields().Item(0, &f).ok());
+  EXPECT_EQ(o.rs->AddNew().number, afc::kErrReadOnly);
+  EXPECT_EQ(afc::CloseRecordset(o.rs), afc::kTrue);
+}
+
+TEST(RecordsetAccessTest, UpdatableRecordsetStoresNewAndChangedRows) {
+  testutil::TempDir dir;
+  std::string path = HostCopy(dir, "tallowin-v2003.mdb");
+  {
+    Opened o = Open(path, "Select * From [Master] Where [Service] = 'USPS-PRI'", false);
+    ASSERT_EQ(o.ok, afc::kTrue) << o.description;
+    ASSERT_NE(o.rs->ActiveConnection(), nullptr);
+    // The open recordset keeps the file for itself.
+    EXPECT_EQ(Open(path, "SELECT * FROM Panel", false).number, afc::kErrFileInUse);
+
+    // Copy the template row column by column, as the installer does.
+    std::vector<Variant> template_row;
+    size_t count = o.rs->Fields().Count();
+    for (size_t i = 0; i < count; ++i) {
+      Field f;
+      ASSERT_TRUE(o.rs->Fields().Item(i, &f).ok());
+      Variant v;
+      ASSERT_TRUE(f.Value(&v).ok());
+      template_row.push_back(v);
+    }
+    ASSERT_TRUE(o.rs->AddNew().ok());
+    for (size_t i = 0; i < count; ++i) {
+      Field f;
+      ASSERT_TRUE(o.rs->Fields().Item(i, &f).ok());
+      ASSERT_TRUE(f.SetValue(template_row[i]).ok());
+    }
+    Write(*o.rs, "SERVICE", Variant::Text("FirstClass"));
+    Write(*o.rs, "DESCRIPTION", Variant::Text("USPS First-Class Mail"));
+    Write(*o.rs, "POSDEPT", Variant::Text("METER"));
+    Write(*o.rs, "ACK-S", Variant::Integer(2));
+    Write(*o.rs, "UID", Variant());  // a fresh row must not share the template's ID
+    afc::DataError e = o.rs->Update();
+    ASSERT_TRUE(e.ok()) << e.description;
+    EXPECT_EQ(Read(*o.rs, "SERVICE").text(), "FirstClass");
+    EXPECT_EQ(afc::CloseRecordset(o.rs), afc::kTrue);
+  }
+  ExpectConsistent(path);
+  Opened fresh = Open(path, "SELECT * FROM Master WHERE SERVICE = 'firstclass'");
+  ASSERT_EQ(fresh.ok, afc::kTrue) << fresh.description;
+  ASSERT_FALSE(fresh.rs->Eof());
+  EXPECT_EQ(Read(*fresh.rs, "POSDEPT").text(), "METER");
+  EXPECT_EQ(Read(*fresh.rs, "ACK-S").TextForm(), "2");
+  Opened original = Open(path, "SELECT * FROM Master WHERE SERVICE = 'USPS-PRI'");
+  ASSERT_EQ(original.ok, afc::kTrue);
+  // The memo and the OLE value came over whole.
+  EXPECT_EQ(Read(*fresh.rs, "NOTES").text(), Read(*original.rs, "NOTES").text());
+  EXPECT_EQ(Read(*fresh.rs, "LOGO").value().bytes, Read(*original.rs, "LOGO").value().bytes);
+  EXPECT_EQ(Read(*fresh.rs, "RATE").TextForm(), Read(*original.rs, "RATE").TextForm());
+  EXPECT_NE(Export(path, "Master").find("\"FirstClass\",\"USPS First-Class Mail\",\"METER\""),
+            std::string::npos);
+
+  // A change to an existing row, in place.
+  {
+    Opened o = Open(path, "SELECT * FROM Panel WHERE SV2 = 'USPS-PRI'", false);
+    ASSERT_EQ(o.ok, afc::kTrue) << o.description;
+    Write(*o.rs, "SV4", Variant::Text("FirstClass"));
+    Write(*o.rs, "BD4", Variant::Text("First-Class Mail"));
+    afc::DataError e = o.rs->Update();
+    ASSERT_TRUE(e.ok()) << e.description;
+    afc::CloseRecordset(o.rs);
+  }
+  ExpectConsistent(path);
+  std::string panel = Export(path, "Panel");
+  EXPECT_NE(panel.find("\"USPS-PRI\",\"USPS-EXP\",\"FirstClass\""), std::string::npos) << panel;
+  EXPECT_NE(panel.find("\"First-Class Mail\""), std::string::npos);
+  EXPECT_EQ(panel.find("\"Old\""), std::string::npos);
+  Boolean had_error = afc::kFalse;
+  EXPECT_EQ(afc::RecordsExist(path, "SELECT * FROM Panel WHERE SV4 = 'FIRSTCLASS'", had_error),
+            afc::kTrue);
+}
+
+TEST(RecordsetAccessTest, RefusedChangeIsReportedAndWritesNothing) {
+  testutil::TempDir dir;
+  std::string path = HostCopy(dir);
+  std::string before = testutil::ReadFile(path);
+  Opened o = Open(path, "SELECT * FROM Master WHERE SERVICE = 'USPS-PRI'", false);
+  ASSERT_EQ(o.ok, afc::kTrue) << o.description;
+  ASSERT_TRUE(o.rs->AddNew().ok());
+  Write(*o.rs, "SERVICE", Variant::Text("UPS-GND"));  // the primary key is taken
+  Write(*o.rs, "ACK", Variant::Bool(false));
+  Write(*o.rs, "ACTIVE", Variant::Bool(true));
+  afc::DataError e = o.rs->Update();
+  EXPECT_EQ(e.number, afc::kErrChangeRefused);
+  EXPECT_FALSE(e.description.empty());
+  Field f;
+  ASSERT_TRUE(o.rs->Fields().Item("MAXPIECES", &f).ok());
+  EXPECT_EQ(f.SetValue(Variant::Text("many")).number, afc::kErrConversion);
+  afc::CloseRecordset(o.rs);
+  ExpectConsistent(path);
+  Boolean had_error = afc::kFalse;
+  EXPECT_EQ(afc::RecordsExist(path,
+                              "SELECT * FROM Master WHERE SERVICE = 'UPS-GND' AND "
+                              "DESCRIPTION = 'USPS Priority Mail'",
+                              had_error),
+            afc::kFalse);
+}
+
+TEST(RecordsetAccessTest, BuildConnectionStringAppendsThePathAsGiven) {
+  EXPECT_EQ(afc::BuildConnectionString("C:\\Tallowin\\Tallowin.mdb"),
+            "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Tallowin\\Tallowin.mdb");
+  EXPECT_EQ(afc::BuildConnectionString("D:\\My Data\\T.mdb"),
+            "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=D:\\My Data\\T.mdb");
+  EXPECT_EQ(afc::BuildConnectionString("").size(), 45u);
+}
+
+// GetFieldValue on a row whose every column but the key and the required
+// booleans is null, and on one with padded text.
+TEST(GetFieldValueTest, NullSubstitutesByTypeClassAndTrimming) {
+  testutil::TempDir dir;
+  std::string path = HostCopy(dir);
+  {
+    Opened o = Open(path, "SELECT * FROM Master WHERE SERVICE = 'nothing'", false);
+    ASSERT_EQ(o.ok, afc::kTrue) << o.description;
+    ASSERT_TRUE(o.rs->AddNew().ok());
+    Write(*o.rs, "SERVICE", Variant::Text("  Padded  Key "));
+    Write(*o.rs, "DESCRIPTION", Variant::Text("   "));
+    Write(*o.rs, "POSDEPT", Variant::Text("\tTab\t"));
+    Write(*o.rs, "ACK", Variant::Bool(true));
+    Write(*o.rs, "ACTIVE", Variant::Bool(false));
+    afc::DataError e = o.rs->Update();
+    ASSERT_TRUE(e.ok()) << e.description;
+    afc::CloseRecordset(o.rs);
+  }
+  ExpectConsistent(path);
+  EXPECT_NE(Export(path, "Master").find("\"  Padded  Key \""), std::string::npos);
+
+  Opened o = Open(path, "SELECT * FROM Master WHERE SERVICE = '  PADDED  KEY'");
+  ASSERT_EQ(o.ok, afc::kTrue) << o.description;
+  ASSERT_FALSE(o.rs->Eof());
+  auto get = [&](const std::string& column, const Variant& def = Variant::Text("")) {
+    Field f;
+    EXPECT_TRUE(o.rs->Fields().Item(column, &f).ok());
+    return afc::GetFieldValue(f, def, afc::kTrue);
+  };
+  EXPECT_EQ(get("SERVICE"), Variant::Text("Padded  Key"));
+  EXPECT_EQ(get("DESCRIPTION"), Variant::Text(""));
+  EXPECT_EQ(get("POSDEPT"), Variant::Text("\tTab\t"));
+  {
+    Field f;
+    ASSERT_TRUE(o.rs->Fields().Item("SERVICE", &f).ok());
+    EXPECT_EQ(afc::GetFieldValue(f, Variant::Text(""), afc::kFalse),
+              Variant::Text("  Padded  Key "));
+  }
+  // Null text-like (Text, Memo, GUID): the empty text, never a null.
+  for (const char* column : {"ACTDELC", "NOTES", "UID"}) {
+    EXPECT_EQ(get(column), Variant::Text("")) << column;
+  }
+  // Null numbers and bytes: the 16-bit integer 0.
+  for (const char* column :
+       {"ACK-S", "RATE", "MAXWEIGHT", "SURCHARGE", "SORTNO", "ZONEBYTE", "PRECISE", "LOGO"}) {
+    Variant v = get(column);
+    EXPECT_EQ(v, Variant::Integer(0)) << column;
+    EXPECT_EQ(v.value().type, jet::ColumnType::kInteger) << column;
+  }
+  // A null date: now, taken at the call.
+  double before = get("CREATED").value().real;
+  EXPECT_EQ(get("CREATED").kind(), VariantKind::kDate);
+  jet::DateTimeParts now = jet::DateTimeFromJet(before);
+  EXPECT_GE(now.year, 2024);
+  // A default that is not empty wins for every null, whatever the type.
+  for (const char* column : {"ACTDELC", "ACK-S", "CREATED", "LOGO"}) {
+    EXPECT_EQ(get(column, Variant::Text("dflt")), Variant::Text("dflt")) << column;
+    EXPECT_EQ(get(column, Variant::Integer(0)), Variant::Integer(0)) << column;
+  }
+  // Present values other than text come back unchanged, default or not.
+  EXPECT_EQ(get("ACK", Variant::Text("dflt")), Variant::Bool(true));
+  EXPECT_EQ(get("ACTIVE"), Variant::Bool(false));
+  // An unreadable field gives the default.
+  EXPECT_EQ(afc::GetFieldValue(Field(), Variant::Text("d"), afc::kTrue), Variant::Text("d"));
+  ASSERT_TRUE(o.rs->MoveNext().ok());
+  EXPECT_EQ(get("SERVICE", Variant::Text("eof")), Variant::Text("eof"));
+
+  // A null boolean cannot be stored in the host's NOT NULL columns; the class
+  // table itself decides it.
+  EXPECT_EQ(afc::TypeClassOf(11), afc::TypeClass::kBoolean);
+  for (int32_t code : {72, 0, 8, 12, 129, 130, 200, 201, 202, 203}) {
+    EXPECT_EQ(afc::TypeClassOf(code), afc::TypeClass::kTextLike) << code;
+  }
+  for (int32_t code : {7, 133, 134, 135})
+    EXPECT_EQ(afc::TypeClassOf(code), afc::TypeClass::kDateLike);
+  for (int32_t code : {2, 3, 6, 9, 13, 128, 131, 204, 205, 999}) {
+    EXPECT_EQ(afc::TypeClassOf(code), afc::TypeClass::kOther) << code;
+  }
+}
+
+}  // namespace
