@@ -54,20 +54,6 @@ bool IsTextLike(jet::ColumnType t) {
   return t == jet::ColumnType::kText || t == jet::ColumnType::kMemo;
 }
 
-bool IsNumber(jet::ColumnType t) {
-  switch (t) {
-    case jet::ColumnType::kByte:
-    case jet::ColumnType::kInteger:
-    case jet::ColumnType::kLong:
-    case jet::ColumnType::kCurrency:
-    case jet::ColumnType::kSingle:
-    case jet::ColumnType::kDouble:
-    case jet::ColumnType::kNumeric:
-      return true;
-    default:
-      return false;
-  }
-}
 
 }  // namespace
 
@@ -232,7 +218,7 @@ DataError ValueForColumn(const jet::ColumnDef& column, const Variant& value, jet
     case VariantKind::kBoolean:
       if (column.type == jet::ColumnType::kBoolean) {
         text = v.boolean ? "true" : "false";
-      } else if (IsNumber(column.type)) {
+      } else if (jet::IsNumeric(column.type)) {
         text = v.boolean ? "-1" : "0";
       } else if (IsTextLike(column.type)) {
         text = value.TextForm();

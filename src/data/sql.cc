@@ -359,21 +359,9 @@ std::string WithoutTrailingSpaces(const std::string& s) {
   return end == std::string::npos ? std::string() : s.substr(0, end + 1);
 }
 
+// Types a number literal can be compared with.
 bool IsNumericType(jet::ColumnType t) {
-  switch (t) {
-    case jet::ColumnType::kByte:
-    case jet::ColumnType::kInteger:
-    case jet::ColumnType::kLong:
-    case jet::ColumnType::kCurrency:
-    case jet::ColumnType::kSingle:
-    case jet::ColumnType::kDouble:
-    case jet::ColumnType::kNumeric:
-    case jet::ColumnType::kBoolean:
-    case jet::ColumnType::kDateTime:
-      return true;
-    default:
-      return false;
-  }
+  return jet::IsNumeric(t) || t == jet::ColumnType::kBoolean || t == jet::ColumnType::kDateTime;
 }
 
 double NumberOf(const jet::Value& v) {

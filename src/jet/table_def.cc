@@ -119,6 +119,19 @@ uint32_t FixedSizeOf(ColumnType type) {
 bool IsLongValue(ColumnType type) { return type == ColumnType::kMemo || type == ColumnType::kOle; }
 bool IsTextual(ColumnType type) { return type == ColumnType::kText || type == ColumnType::kMemo; }
 
+bool IsNumeric(ColumnType type) {
+  switch (type) {
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kNumeric: return true;
+    default: return false;
+  }
+}
+
 bool NamesEqual(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

@@ -74,6 +74,8 @@ bool ColumnTypeFromName(const std::string& name, ColumnType* type);
 uint32_t FixedSizeOf(ColumnType type);
 bool IsLongValue(ColumnType type);
 bool IsTextual(ColumnType type);
+// Byte, Integer, Long, Currency, Single, Double and Decimal.
+bool IsNumeric(ColumnType type);
 
 constexpr uint8_t kColumnFixed = 0x01;
 constexpr uint8_t kColumnNullable = 0x02;
