@@ -50,11 +50,6 @@ DataError FromStatus(const jet::Status& status, const std::string& path) {
   return MakeError(kErrDamaged, m);
 }
 
-bool IsTextLike(jet::ColumnType t) {
-  return t == jet::ColumnType::kText || t == jet::ColumnType::kMemo;
-}
-
-
 }  // namespace
 
 int32_t AdoTypeOf(jet::ColumnType type) {
@@ -208,7 +203,7 @@ DataError ValueForColumn(const jet::ColumnDef& column, const Variant& value, jet
                                          "' cannot be stored in the column '" + column.name +
                                          "' (" + jet::ColumnTypeName(column.type) + ").");
   };
-  if (v.type == column.type || (IsTextLike(v.type) && IsTextLike(column.type))) {
+  if (v.type == column.type || (jet::IsTextual(v.type) && jet::IsTextual(column.type))) {
     *out = v;
     out->type = column.type;
     return DataError::None();
@@ -220,7 +215,7 @@ DataError ValueForColumn(const jet::ColumnDef& column, const Variant& value, jet
         text = v.boolean ? "true" : "false";
       } else if (jet::IsNumeric(column.type)) {
         text = v.boolean ? "-1" : "0";
-      } else if (IsTextLike(column.type)) {
+      } else if (jet::IsTextual(column.type)) {
         text = value.TextForm();
       } else {
         return failed();
