@@ -3,13 +3,10 @@
 
 #include <cstdint>
 
+#include "fuzz_ops.h"
 #include "fuzz_util.h"
-#include "jet/jet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string& path = fuzz::WriteScratch(data, size);
-  auto db = jet::Database::Open(path);
-  if (!db.ok()) return 0;
-  (void)jet::CheckDatabase(**db);
+  fuzz::Check(fuzz::WriteScratch(data, size));
   return 0;
 }

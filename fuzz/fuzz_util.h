@@ -2,8 +2,7 @@
 //
 // The engine opens databases by path, so each input is written to a file in
 // memory-backed /dev/shm (one per process, reused for every run) and opened
-// from there. Loops over rows and index entries are capped, so an engine
-// that goes round in circles shows up as a timeout, not a hang of the run.
+// from there.
 
 #ifndef FUZZ_FUZZ_UTIL_H_
 #define FUZZ_FUZZ_UTIL_H_

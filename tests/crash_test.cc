@@ -122,10 +122,11 @@ class CrashTest : public ::testing::Test {
         ExpectConsistent();
       }
     }
-    std::printf("[ crash    ] %s: %zu changes to the disk, %d crash points (%d stops + %d torn "
-                "writes): %d left the old file (%d by rolling back), %d the new\n",
-                s.name.c_str(), s.is_write.size(), stops + torn, stops, torn, old_file,
-                rolled_back, new_file);
+    std::printf(
+        "[ crash    ] %s: %zu changes to the disk, %d crash points (%d stops + %d torn "
+        "writes): %d left the old file (%d by rolling back), %d the new\n",
+        s.name.c_str(), s.is_write.size(), stops + torn, stops, torn, old_file, rolled_back,
+        new_file);
     EXPECT_GT(old_file, 0);
     EXPECT_GT(new_file, 0);
     return s.after;
@@ -143,8 +144,8 @@ TEST_F(CrashTest, InsertSurvivesACrashAtEveryWriteAndSync) {
 TEST_F(CrashTest, UpdateThatMovesARowSurvivesACrashAtEveryWriteAndSync) {
   // A row that grows does not fit its place: it moves, leaving a pointer.
   auto moved = std::make_shared<jet::RowId>();
-  std::string after = CrashEverywhere(MakeScenario(
-      "update moving a row", base_, [moved](jet::Database& db) -> jet::Status {
+  std::string after = CrashEverywhere(
+      MakeScenario("update moving a row", base_, [moved](jet::Database& db) -> jet::Status {
         auto writer = jet::TableWriter::Open(db, "Shipments");
         if (!writer.ok()) return writer.status();
         jet::TableScanner scan(db, *db.GetTable("Shipments"));
@@ -192,8 +193,8 @@ TEST_F(CrashTest, InsertThatSplitsAnIndexPageSurvivesACrashAtEveryWriteAndSync) 
 }
 
 TEST_F(CrashTest, CrashWhileRollingBackIsFollowedByAnotherRollback) {
-  Scenario s = MakeScenario("insert", base_,
-                            [](jet::Database& db) { return InsertRow(db, "CRASH-2"); });
+  Scenario s =
+      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "CRASH-2"); });
   Prepare(&s);
   // Leave a hot journal with the database half written: stop after the
   // second page of the database went down.
@@ -269,8 +270,8 @@ class IoFailureTest : public CrashTest {
 };
 
 TEST_F(IoFailureTest, FullDiskAtAnyPointLeavesTheDatabaseAsItWasWithAClearError) {
-  Scenario s = MakeScenario("insert", base_,
-                            [](jet::Database& db) { return InsertRow(db, "FULL-1"); });
+  Scenario s =
+      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "FULL-1"); });
   Prepare(&s);
   int failed = 0;
   for (size_t k = 1; k <= s.is_write.size(); ++k) {
@@ -280,8 +281,8 @@ TEST_F(IoFailureTest, FullDiskAtAnyPointLeavesTheDatabaseAsItWasWithAClearError)
     jet::IoHook full = [count, k](const jet::IoEvent& e) -> int {
       if (!testutil::Mutates(e.op) || ++*count < k || e.op != jet::IoOp::kWrite) return 0;
       struct stat st;
-      const bool grows = ::stat(e.path.c_str(), &st) != 0 ||
-                         e.offset + e.data.size() > uint64_t(st.st_size);
+      const bool grows =
+          ::stat(e.path.c_str(), &st) != 0 || e.offset + e.data.size() > uint64_t(st.st_size);
       return grows || *count == k ? ENOSPC : 0;
     };
     failed += InsertWithHook(s, full, "No space left on device");
@@ -292,8 +293,8 @@ TEST_F(IoFailureTest, FullDiskAtAnyPointLeavesTheDatabaseAsItWasWithAClearError)
 }
 
 TEST_F(IoFailureTest, AnyFailedWriteSyncCreateOrRemoveIsUndone) {
-  Scenario s = MakeScenario("insert", base_,
-                            [](jet::Database& db) { return InsertRow(db, "EIO-1"); });
+  Scenario s =
+      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "EIO-1"); });
   Prepare(&s);
   int failed = 0;
   for (size_t k = 1; k <= s.is_write.size(); ++k) {
@@ -308,8 +309,8 @@ TEST_F(IoFailureTest, AnyFailedWriteSyncCreateOrRemoveIsUndone) {
 }
 
 TEST_F(IoFailureTest, UndoThatFailsTooLeavesTheJournalAndTheNextOpenRollsBack) {
-  Scenario s = MakeScenario("insert", base_,
-                            [](jet::Database& db) { return InsertRow(db, "EIO-2"); });
+  Scenario s =
+      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "EIO-2"); });
   Prepare(&s);
   Reset(s.before);
   {
@@ -317,9 +318,8 @@ TEST_F(IoFailureTest, UndoThatFailsTooLeavesTheJournalAndTheNextOpenRollsBack) {
     ASSERT_TRUE(db.ok());
     // The device dies after the journal and one database page went down.
     int writes = 0;
-    jet::SetIoHook([&](const jet::IoEvent& e) {
-      return e.op == jet::IoOp::kWrite && ++writes > 2 ? EIO : 0;
-    });
+    jet::SetIoHook(
+        [&](const jet::IoEvent& e) { return e.op == jet::IoOp::kWrite && ++writes > 2 ? EIO : 0; });
     jet::Status status = InsertRow(**db, "EIO-2");
     EXPECT_FALSE(status.ok());
     EXPECT_NE(status.message().find("rolled back"), std::string::npos) << status.ToString();

@@ -1,12 +1,13 @@
 // The rollback journal: the order in which a change reaches the disk, and
 // what opening a database does with a journal left by a writer that stopped.
 
+#include "journal.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 
-#include "journal.h"
 #include "safe_write_util.h"
 
 namespace {
@@ -79,6 +80,20 @@ class JournalTest : public ::testing::Test {
 };
 
 TEST_F(JournalTest, ChangeReachesTheJournalFirstAndTheJournalGoesLast) {
+  // A private database gets a private journal: it holds the same bytes.
+  ASSERT_EQ(::chmod(path_.c_str(), 0600), 0);
+  mode_t journal_mode = 0;
+  jet::SetIoHook([&](const jet::IoEvent& e) {
+    struct stat st;
+    if (e.op == jet::IoOp::kSync && e.path == journal_ && ::stat(journal_.c_str(), &st) == 0) {
+      journal_mode = st.st_mode & 0777;
+    }
+    return 0;
+  });
+  ASSERT_TRUE(testutil::InsertShipment(path_, "PRIVATE").ok());
+  jet::SetIoHook(nullptr);
+  EXPECT_EQ(journal_mode, mode_t(0600));
+
   std::vector<Logged> log = LogInsert(path_);
   ASSERT_FALSE(log.empty());
   auto at = [&](jet::IoOp op, const std::string& path) {

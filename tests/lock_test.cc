@@ -206,7 +206,8 @@ TEST_F(LockTest, OurLockFileNamesThisMachineWhileOpenAndGoesOnClose) {
     ASSERT_EQ(entry.size(), 64u);
     char host[256] = {};
     gethostname(host, sizeof host - 1);
-    EXPECT_EQ(entry.substr(0, 32), LockFileEntry(std::string(host).substr(0, 31), "").substr(0, 32));
+    EXPECT_EQ(entry.substr(0, 32),
+              LockFileEntry(std::string(host).substr(0, 31), "").substr(0, 32));
     EXPECT_EQ(entry.substr(32), LockFileEntry("", "Admin").substr(32));
   }
   EXPECT_EQ(testutil::FolderNames(dir_.path()), std::vector<std::string>{"Tallowin.mdb"});

@@ -63,8 +63,17 @@ void InitDataPage(Page* page, const Format& f, uint32_t owner) {
 }
 
 bool RowFits(const Page& page, const Format& f, size_t row_size) {
-  return Le16(page.bytes.data() + f.data_free_space) >= row_size + 2 &&
-         RowSlotCount(page, f) < kMaxRowsPerPage;
+  const uint16_t count = RowSlotCount(page, f);
+  if (Le16(page.bytes.data() + f.data_free_space) < row_size + 2 || count >= kMaxRowsPerPage) {
+    return false;
+  }
+  // The free-space figure alone is not trusted: on a damaged page it may
+  // promise room the row table and the last row do not leave, and the row
+  // would be written outside its place (or outside the page).
+  const uint8_t* p = page.bytes.data();
+  const uint32_t end =
+      count == 0 ? f.page_size : (Le16(p + f.data_first_row_slot + 2 * (count - 1)) & kRowOffsetMask);
+  return end <= f.page_size && end >= f.data_first_row_slot + 2 * (count + 1u) + row_size;
 }
 
 // Appends a row to a data page that has room for it; returns its number.

@@ -17,9 +17,9 @@ constexpr int kMaxOverflowHops = 8;
 // needs write access for a moment; without it, the database is not read.
 Status RecoverForReader(const std::string& path) {
   const std::string journal = JournalPath(path);
-  const std::string why = "The database holds an unfinished change from a program that stopped "
-                          "while writing (" + journal + "). Rolling it back needs write access "
-                          "to the database and its folder";
+  const std::string why = "The database holds an unfinished change from a program that " +
+                          std::string("stopped while writing (") + journal +
+                          "). Rolling it back needs write access to the database and its folder";
   const size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   if (::access(folder.c_str(), W_OK) != 0 || ::access(path.c_str(), W_OK) != 0) {

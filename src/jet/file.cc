@@ -78,10 +78,11 @@ Result<std::unique_ptr<File>> File::Open(const std::string& path, Mode mode) {
   return std::unique_ptr<File>(new File(path, fd, mode));
 }
 
-Result<std::unique_ptr<File>> File::Create(const std::string& path, bool truncate,
-                                           bool* created) {
+Result<std::unique_ptr<File>> File::Create(const std::string& path, bool truncate, bool* created) {
   if (created) *created = false;
-  if (int err = Intercept(IoOp::kCreate, path)) return ErrnoStatus("Cannot create the file", path, err);
+  if (int err = Intercept(IoOp::kCreate, path)) {
+    return ErrnoStatus("Cannot create the file", path, err);
+  }
   int fd;
   bool made = true;
   do {
@@ -114,7 +115,9 @@ Result<uint64_t> File::Size() const {
 }
 
 Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
-  if (int err = Intercept(IoOp::kRead, path_, offset)) return ErrnoStatus("Read failed", path_, err);
+  if (int err = Intercept(IoOp::kRead, path_, offset)) {
+    return ErrnoStatus("Read failed", path_, err);
+  }
   size_t done = 0;
   while (done < out.size()) {
     ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, off_t(offset + done));
@@ -159,7 +162,9 @@ Status File::Sync() {
 }
 
 Status RemoveFile(const std::string& path) {
-  if (int err = Intercept(IoOp::kRemove, path)) return ErrnoStatus("Cannot remove the file", path, err);
+  if (int err = Intercept(IoOp::kRemove, path)) {
+    return ErrnoStatus("Cannot remove the file", path, err);
+  }
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
     return ErrnoStatus("Cannot remove the file", path, errno);
   }

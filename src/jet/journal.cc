@@ -3,6 +3,8 @@
 
 #include "journal.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <random>
 
@@ -60,8 +62,7 @@ std::vector<uint8_t> Encode(uint32_t page_size, uint64_t old_size,
   for (const Original& o : pages) {
     PutLe32(p + at, o.number);
     std::memcpy(p + at + 4, o.bytes.data(), page_size);
-    PutLe64(p + at + 4 + page_size,
-            Checksum(nonce, std::span<const uint8_t>(p + at, 4), o.bytes));
+    PutLe64(p + at + 4 + page_size, Checksum(nonce, std::span<const uint8_t>(p + at, 4), o.bytes));
     at += kRecordExtra + page_size;
   }
   return out;
@@ -106,15 +107,20 @@ Status ReadJournal(const std::string& path, bool* exists, std::vector<uint8_t>* 
   *exists = true;
   JET_ASSIGN_OR_RETURN(uint64_t size, (*file)->Size());
   if (size > (uint64_t(1) << 34)) {
-    return Status::Corrupt("The journal is larger than any journal this engine writes").AtFile(path);
+    return Status::Corrupt("The journal is larger than any journal this engine writes")
+        .AtFile(path);
   }
   bytes->resize(size);
   return (*file)->ReadAt(0, *bytes);
 }
 
 // Writes the journal and makes it durable, name included: invariant (1).
-Status WriteJournal(const std::string& path, const std::vector<uint8_t>& image) {
+// It holds the database's bytes, so only those who may read the database
+// may read it.
+Status WriteJournal(const File& db, const std::string& path, const std::vector<uint8_t>& image) {
   JET_ASSIGN_OR_RETURN(std::unique_ptr<File> journal, File::Create(path, /*truncate=*/true));
+  struct stat st;
+  if (::fstat(db.fd(), &st) == 0) (void)::fchmod(journal->fd(), st.st_mode & 0666);
   JET_RETURN_IF_ERROR(journal->WriteAt(0, image));
   JET_RETURN_IF_ERROR(journal->Sync());
   return SyncFolderOf(path);
@@ -166,7 +172,7 @@ Status WritePagesJournaled(File& db, uint32_t page_size, uint64_t old_size,
 
   // (1): the journal first. Failing here, the database is untouched; the
   // journal, whole or not, only restores what is there.
-  Status s = WriteJournal(journal_path, image);
+  Status s = WriteJournal(db, journal_path, image);
   if (!s.ok()) {
     (void)RemoveFile(journal_path);
     return NotMade(s);
@@ -186,7 +192,7 @@ Status WritePagesJournaled(File& db, uint32_t page_size, uint64_t old_size,
 
   // (5): undo at once. If the journal went already, it is put back first so
   // that a crash during the undo still rolls back.
-  Status undo = FileExists(journal_path) ? Status::Ok() : WriteJournal(journal_path, image);
+  Status undo = FileExists(journal_path) ? Status::Ok() : WriteJournal(db, journal_path, image);
   if (undo.ok()) undo = WriteBack(db, page_size, old_size, originals);
   if (undo.ok()) {
     (void)RemoveJournal(journal_path);  // if it stays, it restores this same state

@@ -63,9 +63,8 @@ bool HeldByOther(int fd, short type, off_t start, off_t len, pid_t* pid) {
 bool Held(int err) { return err == EAGAIN || err == EACCES; }
 
 Status Busy(const std::string& path, const std::string& detail) {
-  return Status::Error(ErrorKind::kBusy,
-                       "The database is opened by another user or program" +
-                           (detail.empty() ? std::string() : " (" + detail + ")"))
+  return Status::Error(ErrorKind::kBusy, "The database is opened by another user or program" +
+                                             (detail.empty() ? std::string() : " (" + detail + ")"))
       .AtFile(path);
 }
 
@@ -78,7 +77,8 @@ std::string FirstUser(int fd) {
   uint8_t entry[kEntrySize];
   for (off_t at = 0; at < kUserSlots * off_t(kEntrySize); at += kEntrySize) {
     if (::pread(fd, entry, kEntrySize, at) != ssize_t(kEntrySize)) break;
-    std::string machine(reinterpret_cast<char*>(entry), strnlen(reinterpret_cast<char*>(entry), 32));
+    std::string machine(reinterpret_cast<char*>(entry),
+                        strnlen(reinterpret_cast<char*>(entry), 32));
     std::string account(reinterpret_cast<char*>(entry + 32),
                         strnlen(reinterpret_cast<char*>(entry + 32), 32));
     for (char& c : machine) c = std::isprint(static_cast<unsigned char>(c)) ? c : '?';
@@ -151,7 +151,8 @@ std::string LockFilePath(const std::string& db_path) {
 Result<std::unique_ptr<DatabaseLock>> DatabaseLock::Acquire(const File& db, Mode mode) {
   const std::string& path = db.path();
   int fd = ::fcntl(db.fd(), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return Status::IoError(std::string("Cannot lock: ") + std::strerror(errno)).AtFile(path);
+  if (fd < 0)
+    return Status::IoError(std::string("Cannot lock: ") + std::strerror(errno)).AtFile(path);
   std::unique_ptr<DatabaseLock> lock(new DatabaseLock(mode, fd));
 
   if (mode == Mode::kShared) {
@@ -184,8 +185,8 @@ Result<std::unique_ptr<DatabaseLock>> DatabaseLock::Acquire(const File& db, Mode
   const std::string lock_path = LockFilePath(path);
   for (const std::string& candidate : {lock_path, OtherCase(lock_path)}) {
     std::string who;
-    if (LockFileLive(candidate, &who)) return Busy(path, candidate + " is in use" +
-                                                             (who.empty() ? "" : ": " + who));
+    if (LockFileLive(candidate, &who))
+      return Busy(path, candidate + " is in use" + (who.empty() ? "" : ": " + who));
   }
 
   bool created = false;

@@ -217,17 +217,23 @@ Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header,
 
 RowEncoder::RowEncoder(const Format& format, const DatabaseHeader& header, const TableDef& table)
     : format_(format), header_(header), table_(table) {
-  column_count_ = table.max_columns;
+  // Counted wide: a damaged definition (column number or slot 0xFFFF) must
+  // not wrap round to a small row.
+  uint32_t columns = table.max_columns, slots = 0;
   for (const ColumnDef& c : table.columns) {
-    column_count_ = std::max<uint16_t>(column_count_, uint16_t(c.number + 1));
+    columns = std::max<uint32_t>(columns, uint32_t(c.number) + 1);
     if (c.type == ColumnType::kBoolean) continue;
     if (c.fixed()) {
       uint32_t size = FixedSizeOf(c.type) ? FixedSizeOf(c.type) : c.length;
       fixed_size_ = std::max<uint32_t>(fixed_size_, uint32_t(c.fixed_offset) + size);
     } else {
-      var_slots_ = std::max<uint16_t>(var_slots_, uint16_t(c.var_index + 1));
+      slots = std::max<uint32_t>(slots, uint32_t(c.var_index) + 1);
     }
   }
+  const uint32_t limit = format.version == JetVersion::kJet4 ? 0xFFFF : 0xFF;
+  layout_fits_ = columns <= limit && slots <= limit && fixed_size_ <= MaxRowSize(format);
+  column_count_ = uint16_t(std::min(columns, limit));
+  var_slots_ = uint16_t(std::min(slots, limit));
 }
 
 Status RowEncoder::Encode(const std::vector<Value>& values, LongValueStore* long_values,
@@ -235,6 +241,10 @@ Status RowEncoder::Encode(const std::vector<Value>& values, LongValueStore* long
   if (values.size() != table_.columns.size()) {
     return Status::InvalidArgument("A row of table '" + table_.name + "' needs " +
                                    std::to_string(table_.columns.size()) + " values");
+  }
+  if (!layout_fits_) {
+    return Status::Corrupt("The definition of table '" + table_.name +
+                           "' places columns where no row can hold them");
   }
   const bool jet4 = format_.version == JetVersion::kJet4;
   const size_t nm = (size_t(column_count_) + 7) / 8;
@@ -264,6 +274,9 @@ Status RowEncoder::Encode(const std::vector<Value>& values, LongValueStore* long
     }
     if (!c.fixed() || v.null) continue;
     JET_RETURN_IF_ERROR(EncodeFieldBytes(format_, header_, c, v, &bytes));
+    if (c.fixed_offset + bytes.size() > fixed_size_) {
+      return Status::Corrupt("Column '" + c.name + "' does not fit the fixed part of its row");
+    }
     std::memcpy(row->data() + fixed_start + c.fixed_offset, bytes.data(), bytes.size());
     mark(c);
   }

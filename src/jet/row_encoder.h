@@ -59,6 +59,7 @@ class RowEncoder {
   uint16_t column_count_ = 0;  // columns every row is written with
   uint16_t var_slots_ = 0;     // entries in every row's offset table
   uint32_t fixed_size_ = 0;    // bytes of the fixed area
+  bool layout_fits_ = true;    // false: the definition places columns no row can hold
 };
 
 // Text in Jet's storage form: Jet 4 compressed Unicode when the column asks
