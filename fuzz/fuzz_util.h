@@ -17,12 +17,15 @@
 
 namespace fuzz {
 
-// A scratch database path private to this process.
+// A scratch database path private to this process, removed when it exits.
 inline const std::string& ScratchPath() {
   static const std::string path = [] {
     const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     return std::string(dir) + "/jetfuzz-" + std::to_string(getpid()) + ".mdb";
   }();
+  // Registered after `path` is made, so it runs before `path` goes.
+  static const bool cleanup = std::atexit([] { std::remove(ScratchPath().c_str()); }) == 0;
+  (void)cleanup;
   return path;
 }
 
