@@ -24,14 +24,6 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
-std::vector<uint8_t> EntryOf(const IndexEntry& e) {
-  std::vector<uint8_t> bytes = e.key;
-  uint8_t ptr[4];
-  PutBe24(ptr, e.row.page);
-  ptr[3] = e.row.row;
-  bytes.insert(bytes.end(), ptr, ptr + 4);
-  return bytes;
-}
 
 class Checker {
  public:
@@ -127,7 +119,7 @@ class Checker {
           continue;
         }
         e.row = RowPointer{id.page, uint8_t(id.row)};
-        expected[i].push_back(EntryOf(e));
+        expected[i].push_back(EntryBytes(e));
       }
     }
     report_->rows += row_count;
@@ -258,14 +250,14 @@ class Checker {
     }
     max->clear();
     if (page.leaf) {
-      for (const IndexEntry& e : page.entries) found->push_back(EntryOf(e));
-      if (!page.entries.empty()) *max = EntryOf(page.entries.back());
+      for (const IndexEntry& e : page.entries) found->push_back(EntryBytes(e));
+      if (!page.entries.empty()) *max = EntryBytes(page.entries.back());
       return Status::Ok();
     }
     std::vector<uint8_t> child_max;
     for (const IndexEntry& e : page.entries) {
       JET_RETURN_IF_ERROR(Visit(t, e.child, depth + 1, found, pages, levels, &child_max, problem));
-      if (child_max != EntryOf(e)) {
+      if (child_max != EntryBytes(e)) {
         problem("intermediate page " + std::to_string(number) + " names child " +
                 std::to_string(e.child) + " by an entry that is not the child's largest");
       }

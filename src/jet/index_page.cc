@@ -10,6 +10,15 @@ constexpr uint32_t kMaxDepth = 32;
 
 }  // namespace
 
+std::vector<uint8_t> EntryBytes(const std::vector<uint8_t>& key, RowPointer row) {
+  std::vector<uint8_t> bytes = key;
+  uint8_t ptr[4];
+  PutBe24(ptr, row.page);
+  ptr[3] = row.row;
+  bytes.insert(bytes.end(), ptr, ptr + 4);
+  return bytes;
+}
+
 Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t number) {
   const Format& f = pager.format();
   JET_ASSIGN_OR_RETURN(PageRef ref, pager.Read(number));

@@ -57,6 +57,11 @@ struct IndexPage {
   std::vector<IndexEntry> entries;
 };
 
+// An entry's full bytes as they sort: its key, then the row pointer in
+// big-endian order (3-byte page, 1-byte row).
+std::vector<uint8_t> EntryBytes(const std::vector<uint8_t>& key, RowPointer row);
+inline std::vector<uint8_t> EntryBytes(const IndexEntry& e) { return EntryBytes(e.key, e.row); }
+
 // Parses one index page. A damaged page is Corrupt.
 Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t number);
 

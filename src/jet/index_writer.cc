@@ -74,14 +74,6 @@ constexpr uint32_t kIndexFreeSpace = 2;
 constexpr uint32_t kIndexOwner = 4;
 constexpr uint32_t kMaxDepth = 32;
 
-std::vector<uint8_t> EntryBytes(const std::vector<uint8_t>& key, RowPointer at) {
-  std::vector<uint8_t> e = key;
-  uint8_t ptr[4];
-  PutBe24(ptr, at.page);
-  ptr[3] = at.row;
-  e.insert(e.end(), ptr, ptr + 4);
-  return e;
-}
 
 }  // namespace
 

@@ -27,14 +27,6 @@ class CascadeLevel {
   CascadeLevel& operator=(const CascadeLevel&) = delete;
 };
 
-std::vector<uint8_t> EntryBytes(const IndexEntry& e) {
-  std::vector<uint8_t> bytes = e.key;
-  uint8_t ptr[4];
-  PutBe24(ptr, e.row.page);
-  ptr[3] = e.row.row;
-  bytes.insert(bytes.end(), ptr, ptr + 4);
-  return bytes;
-}
 
 // Up to `limit` rows whose entries in `index` carry exactly `key`: descends
 // to the first entry at or after the key, then walks right along the leaves.
