@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "create.h"
 #include "jet/jet.h"
 #include "table_writer.h"
 #include "test_util.h"
@@ -128,6 +129,35 @@ TEST(TableWriterRefusalTest, OversizedTextIsRefusedAndFileUnchanged) {
     EXPECT_NE(at.status().message().find("data1"), std::string::npos);
   }
   EXPECT_EQ(testutil::ReadFile(path), original);
+}
+
+// Fixed-length text in a column flagged for compression keeps every
+// character, is padded to the column's length in characters, and reads the
+// same in mdbtools.
+TEST(TableWriterFixedTextTest, FixedTextKeepsItsCharacters) {
+  testutil::TempDir dir;
+  const std::string path = dir.File("db.mdb");
+  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
+  {
+    auto db = OpenWritable(path);
+    jet::TableSpec design{"Codes", {}, {}};
+    for (auto [name, chars] : {std::pair{"CUR", 3}, std::pair{"FLAG", 1}}) {
+      jet::ColumnSpec c{name, ColumnType::kText, uint16_t(chars * 2)};
+      c.fixed = true;
+      design.columns.push_back(c);
+    }
+    ASSERT_TRUE(jet::CreateTable(*db, design).ok());
+    auto writer = jet::TableWriter::Open(*db, "Codes");
+    ASSERT_TRUE(writer.ok());
+    ASSERT_TRUE((*writer)->Insert({Text("USD"), Text("N")}).ok());
+    ASSERT_TRUE((*writer)->Insert({Text("CA"), Text("")}).ok());
+  }
+  EXPECT_EQ(ReadTexts(path, "Codes"),
+            (std::vector<std::vector<std::string>>{{"USD", "N"}, {"CA ", " "}}));
+  if (testutil::HaveProgram("mdb-export")) {
+    auto r = testutil::RunProcess({"mdb-export", path, "Codes"});
+    EXPECT_EQ(r.out, "CUR,FLAG\n\"USD\",\"N\"\n\"CA \",\" \"\n");
+  }
 }
 
 }  // namespace

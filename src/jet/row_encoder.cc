@@ -74,7 +74,11 @@ bool EncodeText(const Format& format, const DatabaseHeader& header, const Column
     }
     return true;
   }
-  bool compress = column.compressed_unicode() && units.size() <= kCompressedTextMax;
+  // Fixed-length text is never compressed: its length is counted in UTF-16
+  // units, and a compressed value padded to the column's byte length would
+  // read back one character too long, or (one character) as nothing at all.
+  bool compress =
+      column.compressed_unicode() && !column.fixed() && units.size() <= kCompressedTextMax;
   for (char16_t u : units) {
     if (u == 0 || u > 0xFF) {
       compress = false;
