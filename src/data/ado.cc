@@ -50,6 +50,16 @@ DataError FromStatus(const jet::Status& status, const std::string& path) {
   return MakeError(kErrDamaged, m);
 }
 
+// Whether two rows hold the same values, column by column.
+bool SameRow(const std::vector<jet::Value>& a, const std::vector<jet::Value>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].null != b[i].null) return false;
+    if (!a[i].null && a[i].ToText() != b[i].ToText()) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t AdoTypeOf(jet::ColumnType type) {
@@ -380,9 +390,14 @@ DataError Recordset::Open(const std::string& source, std::shared_ptr<Connection>
   sql::Select select;
   if (DataError e = sql::Parse(source, &select); !e.ok()) return e;
 
+  // An updatable recordset reads under a shared lock like any other, so
+  // that other readers (the installer looks up reference values while its
+  // new row is pending) are not shut out. The file is taken for writing
+  // only by the first Update, which checks that an edited row is still as
+  // it was read (optimistic locking).
   bool updatable = lock_type == kAdLockOptimistic;
   jet::Database* db = nullptr;
-  if (DataError e = connection->Database(updatable, &db); !e.ok()) return e;
+  if (DataError e = connection->Database(false, &db); !e.ok()) return e;
   auto table = db->GetTable(select.table);
   if (!table.ok()) {
     if (table.status().kind() == jet::ErrorKind::kNotFound) {
@@ -467,6 +482,14 @@ DataError Recordset::Update() {
     rows_.push_back(std::move(edit_));
     position_ = rows_.size() - 1;
   } else {
+    std::vector<jet::Value> stored;
+    jet::Status read = (*writer)->Read(*edit_.id, &stored);
+    if (read.kind() == jet::ErrorKind::kNotFound || (read.ok() && !SameRow(stored, rows_[position_].values))) {
+      return MakeError(kErrWriteConflict,
+                       "The row was changed or deleted by another user after it was read; "
+                       "the change was not stored.");
+    }
+    if (!read.ok()) return FromStatus(read, connection_->path());
     jet::Status s = (*writer)->Update(*edit_.id, edit_.values);
     if (!s.ok()) return FromStatus(s, connection_->path());
     rows_[position_] = std::move(edit_);

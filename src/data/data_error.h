@@ -20,6 +20,7 @@
 //   3129  a statement that is not a SELECT
 //   3131  a syntax error in the FROM clause
 //   3141  a syntax error in the column list
+//   3197  the row was changed or deleted by someone else since it was read
 //   3251  a query construct this program does not handle
 //   3265  a field name or index that the recordset does not have
 //   3343  the file is not a Jet database
@@ -54,6 +55,7 @@ enum ErrorNumber : int32_t {
   kErrNotSelect = 3129,
   kErrFromSyntax = 3131,
   kErrSelectSyntax = 3141,
+  kErrWriteConflict = 3197,
   kErrUnsupportedQuery = 3251,
   kErrNoSuchField = 3265,
   kErrNotADatabase = 3343,

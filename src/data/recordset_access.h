@@ -3,8 +3,9 @@
 //
 // Every OpenRecordset opens a connection of its own. A read-only recordset
 // comes back detached, its rows in memory and the file already let go; an
-// updatable one stays attached to its connection (and so keeps the file
-// open for writing) until CloseRecordset. None of these procedures lets a
+// updatable one stays attached to its connection, and so keeps the file
+// open (for reading, and for writing from its first Update on) until
+// CloseRecordset. None of these procedures lets a
 // failure escape: each ends with its result and out-arguments set.
 
 #ifndef DATA_RECORDSET_ACCESS_H_

@@ -246,6 +246,11 @@ Status TableWriter::LocateRow(RowId id, RowPointer* header, RowPointer* body,
   return decoder.Decode(bytes, body->page, values);
 }
 
+Status TableWriter::Read(RowId id, std::vector<Value>* values) {
+  RowPointer header, body;
+  return LocateRow(id, &header, &body, values);
+}
+
 Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
                                           IndexWriter* shared_indexes) {
   if (values.size() != table_->columns.size()) {

@@ -46,6 +46,9 @@ class TableWriter {
   // Deletes the row at `id`.
   Status Delete(RowId id);
 
+  // The values of the row at `id` as stored now; NotFound when it is gone.
+  Status Read(RowId id, std::vector<Value>* values);
+
   const TableDef& table() const { return *table_; }
 
  private:
