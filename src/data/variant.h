@@ -1,6 +1,5 @@
 // Variant: a dynamically typed value as the installer handles it — empty,
-// null, text, number, date and time, boolean, or raw bytes — and the
-// installer's 16-bit booleans.
+// null, text, number, date and time, boolean, or raw bytes.
 //
 // A variant read from a field keeps the engine value it came from, so that
 // writing it back into a column of the same type stores exactly what was
@@ -12,16 +11,10 @@
 #include <cstdint>
 #include <string>
 
+#include "boolean.h"
 #include "jet/value.h"
 
 namespace afc {
-
-// Booleans are 16-bit: true is -1, false is 0, and results combine with a
-// bitwise And.
-using Boolean = int16_t;
-constexpr Boolean kTrue = -1;
-constexpr Boolean kFalse = 0;
-inline Boolean ToBoolean(bool b) { return b ? kTrue : kFalse; }
 
 enum class VariantKind { kEmpty, kNull, kText, kNumber, kDate, kBoolean, kBytes };
 

@@ -1,0 +1,128 @@
+// add-firstclass: adds the shipping service "USPS First-Class Mail" to a
+// Tallowin database, in a window or from the command line.
+//
+//   add-firstclass [PATH]                    the window; PATH presets its path box
+//   add-firstclass --install [--dry-run] PATH
+//   add-firstclass --help | --version
+//
+// Exit codes of --install: 0 success, 1 failure, 2 bad usage.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "console_ui.h"
+#include "dry_run.h"
+#include "installer.h"
+#include "main_window.h"
+#include "paths.h"
+
+#ifndef AFC_VERSION
+#define AFC_VERSION "0"
+#endif
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: add-firstclass [PATH]\n"
+    "       add-firstclass --install [--dry-run] PATH\n"
+    "       add-firstclass --help | --version\n"
+    "\n"
+    "Adds the shipping service \"USPS First-Class Mail\" (key FirstClass) to a\n"
+    "Tallowin database: a copy of the USPS-PRI row in Master, and a button\n"
+    "beside USPS-PRI's in Panel. A service already present is left alone.\n"
+    "\n"
+    "Without --install, opens the window, its path box preset to PATH or to\n"
+    "Tallowin's usual database:\n"
+    "  %s\n"
+    "\n"
+    "Options:\n"
+    "  --install PATH  install into the database at PATH without a window;\n"
+    "                  progress on standard output, failures on standard error\n"
+    "  --dry-run       with --install: open the database read-only and tell\n"
+    "                  what an installation would do; writes nothing\n"
+    "  --help          show this help and exit\n"
+    "  --version       show the version and exit\n"
+    "\n"
+    "Exit status: 0 success, 1 the installation failed (or would fail),\n"
+    "2 bad usage.\n";
+
+int Usage(const char* problem) {
+  std::fprintf(stderr, "add-firstclass: %s\n", problem);
+  std::fprintf(stderr, "Try 'add-firstclass --help' for more information.\n");
+  return 2;
+}
+
+int Install(const std::string& path) {
+  afc::ConsoleUi ui(stdout, stderr, isatty(STDOUT_FILENO) != 0);
+  if (afc::InstallFirstClass(ui, path)) {
+    ui.ShowMessageBox(afc::kSuccessBoxText, afc::kVbInformation, afc::kSuccessBoxTitle);
+    ui.SetStatusText(afc::kFinishedStatus);
+    return 0;
+  }
+  ui.SetStatusText(afc::kFailedStatus);
+  return 1;
+}
+
+int DryRun(const std::string& path) {
+  afc::InstallPlan plan = afc::PlanInstallation(path);
+  std::FILE* to = plan.failure.ok() ? stdout : stderr;
+  for (const std::string& line : afc::DescribePlan(plan)) std::fprintf(to, "%s\n", line.c_str());
+  return plan.WouldSucceed() ? 0 : 1;
+}
+
+// Whether a window can be shown: a display server to talk to, or a Qt
+// platform chosen by hand (offscreen, for instance).
+bool HaveDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool install = false;
+  bool dry_run = false;
+  bool options_done = false;
+  std::vector<std::string> paths;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
+      paths.push_back(arg);
+    } else if (arg == "--") {
+      options_done = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::printf(kUsage, afc::DefaultDatabasePath().c_str());
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("add-firstclass %s\n", AFC_VERSION);
+      return 0;
+    } else if (arg == "--install") {
+      install = true;
+    } else if (arg == "--dry-run") {
+      dry_run = true;
+    } else {
+      return Usage(("unknown option '" + arg + "'").c_str());
+    }
+  }
+  if (paths.size() > 1) return Usage("give one database path");
+  if (dry_run && !install) return Usage("--dry-run goes with --install");
+  if (install) {
+    if (paths.empty()) return Usage("--install needs the path of the database");
+    return dry_run ? DryRun(paths[0]) : Install(paths[0]);
+  }
+  if (!HaveDisplay()) {
+    std::fprintf(stderr,
+                 "add-firstclass: no display to show the window on; to install without one, "
+                 "run: add-firstclass --install PATH\n");
+    return 2;
+  }
+  return afc::RunMainWindow(argc, argv, paths.empty() ? afc::DefaultDatabasePath() : paths[0]);
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the sample Tallowin database from the text in this folder:
+#
+#   build-sample.sh JETDB OUT.mdb
+#
+# JETDB is the jetdb program. The database is written to a temporary file
+# beside OUT.mdb, checked, and only then moved over OUT.mdb, so a failed
+# build never leaves a half-made database behind.
+set -euo pipefail
+
+if [[ $# -ne 2 ]]; then
+  echo "usage: $0 JETDB OUT.mdb" >&2
+  exit 2
+fi
+jetdb=$1
+out=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# Catalog order of the tables.
+tables=(Master Panel Shipments Settings)
+
+mkdir -p "$(dirname "$out")"
+# A scratch folder beside OUT.mdb, so that the final move is a rename on
+# the same file system; jetdb's lock file, if one is left, goes with it.
+work=$(mktemp -d "$(dirname "$out")/.sample.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+tmp=$work/Tallowin.mdb
+
+"$jetdb" new "$tmp" >/dev/null
+for t in "${tables[@]}"; do
+  "$jetdb" create-table "$tmp" "$here/schema/$t.json" >/dev/null
+  "$jetdb" import "$tmp" "$t" "$here/rows/$t.jsonl" >/dev/null
+done
+"$jetdb" check "$tmp" >/dev/null
+
+mv -f "$tmp" "$out"
+"$jetdb" check "$out"

@@ -1,0 +1,11 @@
+#include "app_icon.h"
+
+#include <QPixmap>
+
+#include "app_icon.xpm"
+
+namespace afc {
+
+QIcon AppIcon() { return QIcon(QPixmap(kIcon)); }
+
+}  // namespace afc

@@ -1,0 +1,21 @@
+#include "main_window.h"
+
+#include <QApplication>
+#include <QString>
+
+#include "app_icon.h"
+#include "frm_main.h"
+#include "paths.h"
+
+namespace afc {
+
+int RunMainWindow(int& argc, char** argv, const std::string& initial_path) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(kApplicationTitle);
+  QApplication::setWindowIcon(AppIcon());
+  frmMain form(QString::fromStdString(initial_path));
+  form.show();
+  return QApplication::exec();
+}
+
+}  // namespace afc

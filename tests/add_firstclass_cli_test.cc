@@ -1,0 +1,156 @@
+// add-firstclass without a window: --install, --dry-run, --help and
+// --version, run as a real process on copies of the sample database.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "console_ui.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::RunProcess;
+
+std::string App() { return AFC_APP_PATH; }
+
+struct SampleCopy {
+  testutil::TempDir dir;
+  std::string path = dir.File("Tallowin.mdb");
+  SampleCopy() { testutil::CopyFile(AFC_SAMPLE_DB, path); }
+  size_t FilesInDir() const {
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) n += e.exists() ? 1 : 0;
+    return n;
+  }
+};
+
+TEST(AddFirstClassCliTest, InstallReportsProgressAndOutcome) {
+  SampleCopy copy;
+  auto run = RunProcess({App(), "--install", copy.path});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  // Not a terminal: every status text on a line of its own, in order.
+  EXPECT_EQ(run.out.rfind("Adding service settings 0 of ", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("\nFinished adding service successfully!\n"
+                         "Add Service\n"
+                         "USPS First-Class Mail service was added successfully !\n"
+                         "Finished successfully !\n"),
+            std::string::npos)
+      << run.out;
+
+  // A second run changes no byte and still succeeds, without progress.
+  const std::string bytes = testutil::ReadFile(copy.path);
+  auto again = RunProcess({App(), "--install", copy.path});
+  EXPECT_EQ(again.exit_code, 0);
+  EXPECT_EQ(again.out,
+            "Add Service\nUSPS First-Class Mail service was added successfully !\n"
+            "Finished successfully !\n");
+  EXPECT_EQ(testutil::ReadFile(copy.path), bytes);
+  EXPECT_EQ(copy.FilesInDir(), 1u);
+
+  auto check = RunProcess({testutil::JetdbPath(), "check", copy.path});
+  EXPECT_EQ(check.exit_code, 0) << check.out;
+}
+
+TEST(AddFirstClassCliTest, FailuresGoToStandardErrorWithExitCodeOne) {
+  testutil::TempDir dir;
+  const std::string not_db = dir.File("Tallowin.mdb");
+  testutil::WriteFile(not_db, "not a database");
+  auto run = RunProcess({App(), "--install", not_db});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "Failed to add USPS First-Class Mail service...\n");
+  EXPECT_EQ(run.err.rfind("Warning: Process has failed !\n"
+                          "Failed to add USPS 'FirstClass' service to Master table...\n"
+                          "\n"
+                          "The following error has occurred:\n"
+                          "The file '" + not_db + "' is not a Microsoft Access database",
+                          0),
+            0u)
+      << run.err;
+  EXPECT_EQ(testutil::ReadFile(not_db), "not a database");
+
+  auto missing = RunProcess({App(), "--install", dir.File("nothing.mdb")});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.err.find("Could not find the database file"), std::string::npos);
+}
+
+TEST(AddFirstClassCliTest, DryRunTellsWhatWouldHappenAndWritesNothing) {
+  SampleCopy copy;
+  const std::string bytes = testutil::ReadFile(copy.path);
+  auto plan = RunProcess({App(), "--install", "--dry-run", copy.path});
+  EXPECT_EQ(plan.exit_code, 0) << plan.err;
+  EXPECT_NE(plan.out.find("Master: 'FirstClass' is missing; a copy of 'USPS-PRI' would be added"),
+            std::string::npos)
+      << plan.out;
+  EXPECT_NE(plan.out.find("from USPS-4TH-NOSC, ACTDELC: "), std::string::npos) << plan.out;
+  EXPECT_NE(plan.out.find("would go into slot 5 (SV5, BD5) of the first row that shows "
+                          "'USPS-PRI' (PANELID = 1)"),
+            std::string::npos)
+      << plan.out;
+  EXPECT_NE(plan.out.find("Nothing was written."), std::string::npos);
+  EXPECT_EQ(testutil::ReadFile(copy.path), bytes);
+  EXPECT_EQ(copy.FilesInDir(), 1u);
+
+  ASSERT_EQ(RunProcess({App(), "--install", copy.path}).exit_code, 0);
+  auto after = RunProcess({App(), "--dry-run", "--install", copy.path});
+  EXPECT_EQ(after.exit_code, 0);
+  EXPECT_NE(after.out.find("Master: 'FirstClass' is already present"), std::string::npos);
+  EXPECT_NE(after.out.find("Panel: 'FirstClass' already has a button"), std::string::npos);
+
+  auto bad = RunProcess({App(), "--install", "--dry-run", copy.dir.File("missing.mdb")});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.err.find("cannot be read (error 3024)"), std::string::npos) << bad.err;
+}
+
+TEST(AddFirstClassCliTest, UsageHelpAndVersion) {
+  auto help = RunProcess({App(), "--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.out.rfind("Usage: add-firstclass [PATH]\n", 0), 0u);
+  EXPECT_NE(help.out.find("drive_c/Tallowin/Tallowin.mdb"), std::string::npos);
+  auto version = RunProcess({App(), "--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out.rfind("add-firstclass ", 0), 0u);
+
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--install"}, {"--bogus"}, {"--install", "a.mdb", "b.mdb"}, {"--dry-run", "a.mdb"}}) {
+    std::vector<std::string> argv{App()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto r = RunProcess(argv);
+    EXPECT_EQ(r.exit_code, 2) << args[0];
+    EXPECT_NE(r.err.find("Try 'add-firstclass --help'"), std::string::npos);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+// On a terminal the progress texts rewrite one line; everything else still
+// gets a line of its own.
+TEST(AddFirstClassCliTest, ProgressRewritesOneLineOnATerminal) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  ASSERT_TRUE(out && err);
+  {
+    afc::ConsoleUi ui(out, err, true);
+    ui.SetStatusText("Adding service settings 0 of 2");
+    ui.SetStatusText("Adding service settings 1 of 2");
+    ui.SetStatusText("Finished adding service successfully!");
+    ui.SetStatusText("Adding service settings 0 of 1");
+    ui.ShowMessageBox("A\rB\r\nC", afc::kVbExclamation, "T");
+  }
+  auto contents = [](std::FILE* f) {
+    std::rewind(f);
+    std::string s;
+    for (int c; (c = std::fgetc(f)) != EOF;) s += char(c);
+    std::fclose(f);
+    return s;
+  };
+  EXPECT_EQ(contents(out),
+            "\r\033[KAdding service settings 0 of 2\r\033[KAdding service settings 1 of 2"
+            "\r\033[KFinished adding service successfully!\n"
+            "\r\033[KAdding service settings 0 of 1\n");
+  EXPECT_EQ(contents(err), "Warning: T\nA\nB\nC\n");
+}
+
+}  // namespace

@@ -1,0 +1,595 @@
+// The installation end to end on real files: the host fixtures, the sample
+// database, and variants of them made with our own writer. After every run
+// that writes, the checker and mdbtools must agree that the file is sound.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "checker.h"
+#include "create.h"
+#include "error_message.h"
+#include "installer.h"
+#include "jet/jet.h"
+#include "recordset_access.h"
+#include "table_writer.h"
+#include "test_util.h"
+#include "values.h"
+
+namespace {
+
+using afc::kTrue;
+using jet::ColumnType;
+using jet::Value;
+
+// What the installation showed, in order: status texts and message boxes.
+struct Shown {
+  bool box = false;
+  std::string text;  // the status text, or the box's prompt
+  int style = 0;
+  std::string title;
+};
+
+class RecordingUi : public afc::UserInterface {
+ public:
+  void SetStatusText(const std::string& text) override { shown.push_back({false, text, 0, ""}); }
+  void ShowMessageBox(const std::string& prompt, int style, const std::string& title) override {
+    shown.push_back({true, prompt, style, title});
+  }
+  std::vector<Shown> Boxes() const {
+    std::vector<Shown> boxes;
+    for (const Shown& s : shown) {
+      if (s.box) boxes.push_back(s);
+    }
+    return boxes;
+  }
+  std::vector<std::string> Statuses() const {
+    std::vector<std::string> texts;
+    for (const Shown& s : shown) {
+      if (!s.box) texts.push_back(s.text);
+    }
+    return texts;
+  }
+  std::vector<Shown> shown;
+};
+
+std::string SampleDb() { return AFC_SAMPLE_DB; }
+
+std::string WarningPrompt(const std::string& table, const std::string& description) {
+  return "Failed to add USPS 'FirstClass' service to " + table +
+         " table...\r\rThe following error has occurred:\r" + description;
+}
+
+// A table's rows, each as column name -> value.
+using Row = std::map<std::string, Value>;
+
+std::vector<Row> ReadTable(const std::string& path, const std::string& table) {
+  std::vector<Row> rows;
+  auto db = jet::Database::Open(path);
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  if (!db.ok()) return rows;
+  auto def = (*db)->GetTable(table);
+  EXPECT_TRUE(def.ok()) << def.status().ToString();
+  if (!def.ok()) return rows;
+  jet::TableScanner scanner(**db, *def);
+  std::vector<Value> values;
+  while (true) {
+    auto more = scanner.Next(&values);
+    EXPECT_TRUE(more.ok()) << more.status().ToString();
+    if (!more.ok() || !*more) break;
+    Row row;
+    for (size_t i = 0; i < values.size(); ++i) row[(*def)->columns[i].name] = values[i];
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+// The row whose column `key_column` has the text `key`; fails the test when
+// there is none.
+Row FindRow(const std::vector<Row>& rows, const std::string& key_column, const std::string& key) {
+  for (const Row& row : rows) {
+    auto it = row.find(key_column);
+    if (it != row.end() && !it->second.null && it->second.bytes == key) return row;
+  }
+  ADD_FAILURE() << "no row with " << key_column << " = " << key;
+  return {};
+}
+
+std::string Text(const Value& v) { return v.null ? "<null>" : v.ToText(); }
+
+// Changes rows of `table` in place: for every row where `key_column` is
+// `key`, sets the given columns.
+void SetColumns(const std::string& path, const std::string& table, const std::string& key_column,
+                const std::string& key, const std::map<std::string, Value>& changes) {
+  auto db = testutil::OpenWritable(path);
+  ASSERT_TRUE(db);
+  auto def = db->GetTable(table);
+  ASSERT_TRUE(def.ok());
+  std::vector<std::pair<jet::RowId, std::vector<Value>>> targets;
+  jet::TableScanner scanner(*db, *def);
+  std::vector<Value> values;
+  jet::RowId id;
+  while (*scanner.Next(&values, &id)) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      if ((*def)->columns[i].name == key_column && !values[i].null && values[i].ToText() == key) {
+        targets.push_back({id, values});
+      }
+    }
+  }
+  ASSERT_FALSE(targets.empty()) << "no " << table << " row with " << key_column << " = " << key;
+  auto writer = jet::TableWriter::Open(*db, table);
+  ASSERT_TRUE(writer.ok());
+  for (auto& [row_id, row] : targets) {
+    for (const auto& [name, value] : changes) {
+      for (size_t i = 0; i < row.size(); ++i) {
+        if ((*def)->columns[i].name == name) row[i] = value;
+      }
+    }
+    jet::Status s = (*writer)->Update(row_id, row);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+  }
+}
+
+void DeleteRow(const std::string& path, const std::string& table, const std::string& key_column,
+               const std::string& key) {
+  auto db = testutil::OpenWritable(path);
+  ASSERT_TRUE(db);
+  auto def = db->GetTable(table);
+  ASSERT_TRUE(def.ok());
+  jet::TableScanner scanner(*db, *def);
+  std::vector<Value> values;
+  jet::RowId id;
+  std::vector<jet::RowId> doomed;
+  while (*scanner.Next(&values, &id)) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      if ((*def)->columns[i].name == key_column && !values[i].null && values[i].bytes == key) {
+        doomed.push_back(id);
+      }
+    }
+  }
+  auto writer = jet::TableWriter::Open(*db, table);
+  ASSERT_TRUE(writer.ok());
+  for (jet::RowId d : doomed) ASSERT_TRUE((*writer)->Delete(d).ok());
+}
+
+void ExpectSound(const std::string& path) {
+  auto db = jet::Database::Open(path);
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  auto report = jet::CheckDatabase(**db);
+  ASSERT_TRUE(report.ok()) << report.status().ToString();
+  for (const auto& p : report->problems) ADD_FAILURE() << path << ": " << p;
+  auto check = testutil::RunProcess({testutil::JetdbPath(), "check", path});
+  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+}
+
+// mdbtools, a reader we did not write, sees the new row and the button.
+void ExpectMdbtoolsSeesInstallation(const std::string& path) {
+  if (!testutil::HaveProgram("mdb-export")) GTEST_SKIP() << "mdbtools is not installed";
+  auto master = testutil::RunProcess({"mdb-export", path, "Master"});
+  ASSERT_EQ(master.exit_code, 0) << master.err;
+  EXPECT_NE(master.out.find("\"FirstClass\",\"USPS First-Class Mail\",\"METER\""),
+            std::string::npos)
+      << master.out.substr(0, 400);
+  auto panel = testutil::RunProcess({"mdb-export", path, "Panel"});
+  ASSERT_EQ(panel.exit_code, 0) << panel.err;
+  EXPECT_NE(panel.out.find("\"FirstClass\""), std::string::npos) << panel.out;
+  EXPECT_NE(panel.out.find("\"First-Class Mail\""), std::string::npos) << panel.out;
+}
+
+// Checks the new Master row against the template and the reference row:
+// the overrides, the reference values where the reference had one (as the
+// field reader gives them: trimmed text, 0 or false for a null number or
+// boolean), and every other column exactly as the template holds it.
+void ExpectClonedRow(const std::vector<Row>& before, const std::vector<Row>& after) {
+  Row templ = FindRow(before, "SERVICE", "USPS-PRI");
+  Row reference = FindRow(before, "SERVICE", "USPS-4TH-NOSC");
+  Row added = FindRow(after, "SERVICE", "FirstClass");
+  ASSERT_EQ(added.size(), templ.size());
+  for (const auto& [name, value] : added) {
+    SCOPED_TRACE("column " + name);
+    if (name == "DESCRIPTION") {
+      EXPECT_EQ(Text(value), "USPS First-Class Mail");
+    } else if (name == "POSDEPT") {
+      EXPECT_EQ(Text(value), "METER");
+    } else if (name == "ACTDELC" || name == "ACK" || name == "ACTDELSIG" || name == "ACK-S") {
+      const Value& ref = reference[name];
+      if (jet::IsTextual(ref.type)) {
+        // Text is trimmed; a null or blank reference leaves the default.
+        std::string t = ref.null ? "" : ref.bytes;
+        t.erase(0, t.find_first_not_of(' '));
+        t.erase(t.find_last_not_of(' ') + 1);
+        EXPECT_EQ(Text(value), t.empty() ? "<null>" : t);
+      } else if (ref.null) {
+        EXPECT_TRUE(value.ToText() == "0" || value.ToText() == "false") << Text(value);
+      } else {
+        EXPECT_EQ(Text(value), Text(ref));
+      }
+    } else if (name != "SERVICE") {
+      EXPECT_EQ(Text(value), Text(templ[name]));
+    }
+  }
+  EXPECT_EQ(after.size(), before.size() + 1);
+}
+
+struct Copy {
+  testutil::TempDir dir;
+  std::string path;
+  explicit Copy(const std::string& from, const std::string& name = "Tallowin.mdb")
+      : path(dir.File(name)) {
+    testutil::CopyFile(from, path);
+  }
+};
+
+std::vector<std::string> HostDatabases() {
+  std::vector<std::string> all = testutil::FixtureFiles("hosts");
+  all.push_back(SampleDb());
+  return all;
+}
+
+TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
+  for (const std::string& source : HostDatabases()) {
+    SCOPED_TRACE(source);
+    Copy copy(source);
+    const auto master_before = ReadTable(copy.path, "Master");
+    const auto panel_before = ReadTable(copy.path, "Panel");
+
+    RecordingUi ui;
+    EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
+    EXPECT_TRUE(ui.Boxes().empty());
+
+    // One progress text per column, counted from 0, then the end text.
+    const size_t columns = master_before.front().size();
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < columns; ++i) {
+      expected.push_back("Adding service settings " + std::to_string(i) + " of " +
+                         std::to_string(columns));
+    }
+    expected.push_back("Finished adding service successfully!");
+    EXPECT_EQ(ui.Statuses(), expected);
+
+    const auto master_after = ReadTable(copy.path, "Master");
+    ExpectClonedRow(master_before, master_after);
+
+    // The memo and the OLE value came over byte for byte, and the memo does
+    // not fit on one page.
+    Row templ = FindRow(master_after, "SERVICE", "USPS-PRI");
+    Row added = FindRow(master_after, "SERVICE", "FirstClass");
+    if (source == SampleDb()) EXPECT_GT(templ["NOTES"].bytes.size(), 4096u);
+    EXPECT_EQ(added["NOTES"].bytes, templ["NOTES"].bytes);
+    EXPECT_EQ(added["LOGO"].bytes, templ["LOGO"].bytes);
+
+    // The button went into the first free slot of the first row showing the
+    // template, caption first; no other row changed.
+    const auto panel_after = ReadTable(copy.path, "Panel");
+    ASSERT_EQ(panel_after.size(), panel_before.size());
+    bool placed = false;
+    for (size_t r = 0; r < panel_after.size(); ++r) {
+      bool shows_template = false;
+      int free_slot = 0;
+      for (int n = 1; n <= 7; ++n) {
+        const Value& sv = panel_before[r].at("SV" + std::to_string(n));
+        std::string key = sv.null ? "" : sv.bytes;
+        if (key == "USPS-PRI") shows_template = true;
+        if (free_slot == 0 && key.find_first_not_of(' ') == std::string::npos) free_slot = n;
+      }
+      Row want = panel_before[r];
+      if (shows_template && !placed) {
+        ASSERT_NE(free_slot, 0);
+        want["SV" + std::to_string(free_slot)] = testutil::TextValue("FirstClass");
+        want["BD" + std::to_string(free_slot)] = testutil::TextValue("First-Class Mail");
+        placed = true;
+      }
+      for (const auto& [name, value] : want) {
+        EXPECT_EQ(Text(panel_after[r].at(name)), Text(value)) << "Panel row " << r << " " << name;
+      }
+    }
+    EXPECT_TRUE(placed);
+    ExpectSound(copy.path);
+    ExpectMdbtoolsSeesInstallation(copy.path);
+  }
+}
+
+TEST(InstallTest, SecondRunWritesNothingAndSucceeds) {
+  Copy copy(SampleDb());
+  RecordingUi first;
+  ASSERT_EQ(afc::InstallFirstClass(first, copy.path), kTrue);
+  const std::string bytes = testutil::ReadFile(copy.path);
+
+  RecordingUi second;
+  EXPECT_EQ(afc::InstallFirstClass(second, copy.path), kTrue);
+  EXPECT_TRUE(second.shown.empty());
+  EXPECT_EQ(testutil::ReadFile(copy.path), bytes);
+  // Nothing is left beside the database: no lock file, no journal.
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(copy.dir.path())) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1u);
+}
+
+TEST(InstallTest, OnlyTheMissingHalfIsAdded) {
+  {
+    SCOPED_TRACE("present in Master only");
+    Copy copy(SampleDb());
+    RecordingUi setup;
+    afc::gDatabasePath = copy.path;
+    ASSERT_EQ(afc::CloneMasterRow(setup, afc::kServiceDescription, afc::kServiceCode,
+                                  afc::kCarrier, afc::kTemplateService, copy.path),
+              kTrue);
+    const auto master = ReadTable(copy.path, "Master");
+    RecordingUi ui;
+    EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
+    EXPECT_TRUE(ui.shown.empty());  // no Master progress: it was not cloned again
+    EXPECT_EQ(ReadTable(copy.path, "Master").size(), master.size());
+    ExpectMdbtoolsSeesInstallation(copy.path);
+  }
+  {
+    SCOPED_TRACE("present in Panel only");
+    Copy copy(SampleDb());
+    RecordingUi setup;
+    ASSERT_EQ(afc::AssignPanelSlot(setup, afc::kButtonCaption, afc::kServiceCode, afc::kCarrier,
+                                   afc::kTemplateService, copy.path),
+              kTrue);
+    const auto panel = ReadTable(copy.path, "Panel");
+    RecordingUi ui;
+    EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
+    EXPECT_EQ(ui.Statuses().back(), "Finished adding service successfully!");
+    auto after = ReadTable(copy.path, "Panel");
+    ASSERT_EQ(after.size(), panel.size());
+    for (size_t r = 0; r < after.size(); ++r) {
+      for (const auto& [name, value] : after[r]) EXPECT_EQ(Text(value), Text(panel[r].at(name)));
+    }
+    ExpectSound(copy.path);
+    ExpectMdbtoolsSeesInstallation(copy.path);
+  }
+}
+
+// The first row that shows the template is the only one looked at: with no
+// free slot there, nothing goes into Panel, even though a later row that
+// shows the template has room; the Master half still runs.
+TEST(InstallTest, FirstTemplateRowWithoutFreeSlotFailsQuietly) {
+  Copy copy(testutil::Fixture("hosts/tallowin-v2003.mdb"));
+  // Row 1 shows USPS-PRI in SV2; fill every free slot. Row 3 also shows it
+  // and keeps a free SV2.
+  std::map<std::string, Value> full;
+  for (int n = 4; n <= 7; ++n) full["SV" + std::to_string(n)] = testutil::TextValue("X" + std::to_string(n));
+  SetColumns(copy.path, "Panel", "PANELNAME", "Domestic", full);
+  SetColumns(copy.path, "Panel", "PANELNAME", "Freight", {{"SV4", testutil::TextValue("USPS-PRI")}});
+  const auto panel = ReadTable(copy.path, "Panel");
+
+  RecordingUi ui;
+  EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), afc::kFalse);
+  EXPECT_TRUE(ui.Boxes().empty());
+  EXPECT_EQ(ui.Statuses().back(), "Finished adding service successfully!");
+  auto after = ReadTable(copy.path, "Panel");
+  for (size_t r = 0; r < after.size(); ++r) {
+    for (const auto& [name, value] : after[r]) EXPECT_EQ(Text(value), Text(panel[r].at(name)));
+  }
+  FindRow(ReadTable(copy.path, "Master"), "SERVICE", "FirstClass");
+
+  // With a free slot in the first row again, the button goes there and
+  // not into the later row.
+  SetColumns(copy.path, "Panel", "PANELNAME", "Domestic", {{"SV6", testutil::TextValue("   ")}});
+  RecordingUi again;
+  EXPECT_EQ(afc::InstallFirstClass(again, copy.path), kTrue);
+  Row domestic = FindRow(ReadTable(copy.path, "Panel"), "PANELNAME", "Domestic");
+  Row freight = FindRow(ReadTable(copy.path, "Panel"), "PANELNAME", "Freight");
+  EXPECT_EQ(Text(domestic["SV6"]), "FirstClass");
+  EXPECT_EQ(Text(domestic["BD6"]), "First-Class Mail");
+  EXPECT_EQ(Text(freight["SV2"]), Text(FindRow(panel, "PANELNAME", "Freight")["SV2"]));
+  ExpectSound(copy.path);
+}
+
+// The reference service's columns: a missing row, or text that is null,
+// empty or blank, leaves the new row's default rather than the template's
+// value; a null number is written as the field reader's 0.
+TEST(InstallTest, ReferenceValuesThatAreMissingOrBlank) {
+  {
+    SCOPED_TRACE("no reference row");
+    Copy copy(SampleDb());
+    DeleteRow(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC");
+    RecordingUi ui;
+    EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
+    Row added = FindRow(ReadTable(copy.path, "Master"), "SERVICE", "FirstClass");
+    // A Boolean has no null: the new row's default is false.
+    for (const char* column : afc::kReferenceColumns) {
+      EXPECT_TRUE(added[column].null || Text(added[column]) == "false")
+          << column << " = " << Text(added[column]);
+    }
+    ExpectSound(copy.path);
+  }
+  {
+    SCOPED_TRACE("null, empty and blank reference values");
+    Copy copy(testutil::Fixture("hosts/tallowin-v2003.mdb"));
+    SetColumns(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC",
+               {{"ACTDELC", testutil::TextValue("   ")},
+                {"ACTDELSIG", testutil::TextValue("")},
+                {"ACK-S", testutil::NullValue(ColumnType::kLong)}});
+    const auto before = ReadTable(copy.path, "Master");
+    RecordingUi ui;
+    EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
+    const auto after = ReadTable(copy.path, "Master");
+    ExpectClonedRow(before, after);
+    Row added = FindRow(after, "SERVICE", "FirstClass");
+    EXPECT_TRUE(added["ACTDELC"].null);
+    EXPECT_TRUE(added["ACTDELSIG"].null);
+    EXPECT_EQ(Text(added["ACK-S"]), "0");
+    ExpectSound(copy.path);
+  }
+}
+
+TEST(InstallTest, NoTemplateRowLeavesMasterAsItWas) {
+  Copy copy(SampleDb());
+  DeleteRow(copy.path, "Master", "SERVICE", "USPS-PRI");
+  const auto master = ReadTable(copy.path, "Master");
+
+  RecordingUi ui;
+  EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), afc::kFalse);
+  auto boxes = ui.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  // Reading the first copied column from the empty template fails.
+  const std::string description = "There is no current row: the recordset is at its end.";
+  EXPECT_EQ(boxes[0].text, WarningPrompt("Master", description));
+  EXPECT_EQ(boxes[0].style, 48);
+  EXPECT_EQ(boxes[0].title, "Process has failed !");
+  // The description stays in the status text, after the box.
+  auto statuses = ui.Statuses();
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back(), description);
+  EXPECT_TRUE(ui.shown.back().text == description && !ui.shown.back().box);
+  EXPECT_EQ(ReadTable(copy.path, "Master").size(), master.size());
+  ExpectSound(copy.path);
+}
+
+// A database of our own making, with the columns named in other letter
+// cases and a unique index that a copy of the template breaks.
+class OwnDatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("Tallowin.mdb");
+    ASSERT_TRUE(jet::CreateDatabase(path_, jet::JetVersion::kJet4).ok());
+    auto db = testutil::OpenWritable(path_);
+    ASSERT_TRUE(db);
+    auto text = [](const char* name, uint16_t chars) {
+      jet::ColumnSpec c;
+      c.name = name;
+      c.length = uint16_t(chars * 2);
+      return c;
+    };
+    jet::ColumnSpec ack_s;
+    ack_s.name = "Ack-S";
+    ack_s.type = ColumnType::kLong;
+    jet::TableSpec master{"Master",
+                          {text("Service", 20), text("description", 50), text("PosDept", 10),
+                           text("actdelc", 10), text("Ack", 10), text("ActDelSig", 10), ack_s,
+                           text("StationCode", 10)},
+                          {}};
+    master.indexes.push_back({"PrimaryKey", {{"Service"}}, true});
+    master.indexes.push_back({"StationCode", {{"StationCode"}}, false, true});
+    ASSERT_TRUE(jet::CreateTable(*db, master).ok());
+    jet::TableSpec panel{"Panel", {text("PanelName", 30)}, {}};
+    for (int n = 1; n <= 7; ++n) panel.columns.push_back(text(("sv" + std::to_string(n)).c_str(), 20));
+    for (int n = 1; n <= 7; ++n) panel.columns.push_back(text(("bd" + std::to_string(n)).c_str(), 30));
+    ASSERT_TRUE(jet::CreateTable(*db, panel).ok());
+
+    auto t = testutil::TextValue;
+    auto m = jet::TableWriter::Open(*db, "Master");
+    ASSERT_TRUE(m.ok());
+    ASSERT_TRUE((*m)->Insert({t("USPS-PRI"), t("Priority"), t("SHIP"), t("N"), t("N"), t("N"),
+                              testutil::LongValue(1), t("ST-1")})
+                    .ok());
+    ASSERT_TRUE((*m)->Insert({t("USPS-4TH-NOSC"), t("Fourth class"), t("SHIP"), t("Y"), t("Y"),
+                              t("S"), testutil::LongValue(7), t("ST-2")})
+                    .ok());
+    auto p = jet::TableWriter::Open(*db, "Panel");
+    ASSERT_TRUE(p.ok());
+    std::vector<Value> row(15, testutil::NullValue(ColumnType::kText));
+    row[0] = t("Domestic");
+    row[1] = t("USPS-PRI");
+    ASSERT_TRUE((*p)->Insert(row).ok());
+  }
+
+  testutil::TempDir dir_;
+  std::string path_;
+};
+
+TEST_F(OwnDatabaseTest, UniqueIndexViolationIsReportedAndNothingIsWritten) {
+  const std::string before = testutil::ReadFile(path_);
+  RecordingUi ui;
+  afc::gDatabasePath = path_;
+  EXPECT_EQ(afc::CloneMasterRow(ui, afc::kServiceDescription, afc::kServiceCode, afc::kCarrier,
+                                afc::kTemplateService, path_),
+            afc::kFalse);
+  auto boxes = ui.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text.rfind(WarningPrompt("Master", "The database refused the change"), 0),
+            0u)
+      << boxes[0].text;
+  EXPECT_NE(boxes[0].text.find("StationCode"), std::string::npos) << boxes[0].text;
+  EXPECT_EQ("\r" + ui.Statuses().back(),
+            boxes[0].text.substr(boxes[0].text.rfind('\r')));
+  EXPECT_EQ(testutil::ReadFile(path_), before);
+}
+
+TEST_F(OwnDatabaseTest, ColumnNamesInOtherLetterCasesGetTheOverrides) {
+  // Without the unique code in the way.
+  SetColumns(path_, "Master", "Service", "USPS-PRI",
+             {{"StationCode", testutil::NullValue(ColumnType::kText)}});
+  // A null text in the reference row leaves the default, not the template's.
+  SetColumns(path_, "Master", "Service", "USPS-4TH-NOSC",
+             {{"Ack", testutil::NullValue(ColumnType::kText)}});
+  RecordingUi ui;
+  EXPECT_EQ(afc::InstallFirstClass(ui, path_), kTrue) << (ui.Boxes().empty() ? "" : ui.Boxes()[0].text);
+  Row added = FindRow(ReadTable(path_, "Master"), "Service", "FirstClass");
+  EXPECT_EQ(Text(added["description"]), "USPS First-Class Mail");
+  EXPECT_EQ(Text(added["PosDept"]), "METER");
+  EXPECT_EQ(Text(added["actdelc"]), "Y");
+  EXPECT_TRUE(added["Ack"].null);
+  EXPECT_EQ(Text(added["ActDelSig"]), "S");
+  EXPECT_EQ(Text(added["Ack-S"]), "7");
+  Row panel = FindRow(ReadTable(path_, "Panel"), "PanelName", "Domestic");
+  EXPECT_EQ(Text(panel["sv2"]), "FirstClass");
+  EXPECT_EQ(Text(panel["bd2"]), "First-Class Mail");
+  ExpectSound(path_);
+  ExpectMdbtoolsSeesInstallation(path_);
+}
+
+TEST_F(OwnDatabaseTest, CaptionTooLongForItsColumnIsReported) {
+  RecordingUi ui;
+  const std::string caption(40, 'C');  // bd columns hold 30 characters
+  EXPECT_EQ(afc::AssignPanelSlot(ui, caption, afc::kServiceCode, afc::kCarrier,
+                                 afc::kTemplateService, path_),
+            afc::kFalse);
+  auto boxes = ui.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text.rfind("Failed to add USPS 'FirstClass' service to Panel table...\r\r", 0),
+            0u);
+  EXPECT_EQ(ui.shown.back().box, false);
+  Row panel = FindRow(ReadTable(path_, "Panel"), "PanelName", "Domestic");
+  EXPECT_TRUE(panel["sv2"].null);
+}
+
+// A file that is no database, or no file at all, must not end in success:
+// the failed presence check is shown once and nothing is written.
+TEST(InstallTest, UnreadableDatabaseIsAFailureNotASuccess) {
+  testutil::TempDir dir;
+  struct Case {
+    std::string path;
+    std::string description_start;
+  };
+  const std::string not_db = dir.File("Tallowin.mdb");
+  testutil::WriteFile(not_db, std::string(4096, 'x'));
+  const std::string missing = dir.File("gone/Tallowin.mdb");
+  for (const Case& c : {Case{not_db, "The file '" + not_db + "' is not a Microsoft Access database"},
+                        Case{missing, "Could not find the database file '" + missing + "'."}}) {
+    SCOPED_TRACE(c.path);
+    RecordingUi ui;
+    EXPECT_EQ(afc::InstallFirstClass(ui, c.path), afc::kFalse);
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_TRUE(ui.shown[0].box);
+    EXPECT_EQ(ui.shown[0].text.rfind(WarningPrompt("Master", c.description_start), 0), 0u)
+        << ui.shown[0].text;
+    EXPECT_EQ(ui.shown[0].style, 48);
+    EXPECT_EQ(ui.shown[0].title, "Process has failed !");
+  }
+  EXPECT_EQ(testutil::ReadFile(not_db), std::string(4096, 'x'));
+  EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST(InstallTest, ErrorMessageLayout) {
+  RecordingUi ui;
+  afc::ShowErrorMessage(ui, "", "", "");
+  afc::ShowErrorMessage(ui, "line 1\rline 2", "Doing\rthings", "My title");
+  ASSERT_EQ(ui.shown.size(), 2u);
+  EXPECT_EQ(ui.shown[0].text, "Process has failed !\r\rThe following error has occurred:\r");
+  EXPECT_EQ(ui.shown[0].title, "Process has failed !");
+  EXPECT_EQ(ui.shown[1].text, "Doing\rthings\r\rThe following error has occurred:\rline 1\rline 2");
+  EXPECT_EQ(ui.shown[1].title, "My title");
+  EXPECT_EQ(ui.shown[1].style, 48);
+}
+
+}  // namespace

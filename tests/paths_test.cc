@@ -1,0 +1,196 @@
+// The path helpers: splitting a path into folder and file name under both
+// platforms' separator rules, the file test (literal names only, ordinary
+// files only, never an exception) and where the database is looked for by
+// default.
+
+#include "paths.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "paths_internal.h"
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using afc::internal::kPosixSeparators;
+using afc::internal::kWindowsSeparators;
+
+struct SplitCase {
+  std::string path;
+  std::string name;
+  std::string folder;
+};
+
+const std::vector<SplitCase> kWindowsCases = {
+    {R"(C:\Tallowin\Tallowin.mdb)", "Tallowin.mdb", R"(C:\Tallowin)"},
+    {"Tallowin.mdb", "", "Tallowin.mdb"},
+    {R"(C:\Tallowin\)", "", R"(C:\Tallowin)"},
+    // Only the last component goes, even when the same name occurs earlier.
+    {R"(C:\data\x\data)", "data", R"(C:\data\x)"},
+    {R"(C:\ab\a)", "a", R"(C:\ab)"},
+    {R"(C:\A\a)", "a", R"(C:\A)"},
+    {"C:/Tallowin/Tallowin.mdb", "Tallowin.mdb", "C:/Tallowin"},
+    {R"(C:\Tallowin/sub\Tallowin.mdb)", "Tallowin.mdb", R"(C:\Tallowin/sub)"},
+    {R"(\\server\share\Tallowin.mdb)", "Tallowin.mdb", R"(\\server\share)"},
+    {"", "", ""},
+};
+
+const std::vector<SplitCase> kPosixCases = {
+    {"/home/u/Tallowin/Tallowin.mdb", "Tallowin.mdb", "/home/u/Tallowin"},
+    {"/home/u/Tallowin/", "", "/home/u/Tallowin"},
+    {"/data/x/data", "data", "/data/x"},
+    {"/Tallowin.mdb", "Tallowin.mdb", ""},
+    // A backslash is part of a name here.
+    {R"(C:\Tallowin\Tallowin.mdb)", "", R"(C:\Tallowin\Tallowin.mdb)"},
+    {R"(/home/u/a\b.mdb)", R"(a\b.mdb)", "/home/u"},
+    {"", "", ""},
+};
+
+TEST(PathsTest, SplitsAtTheLastSeparatorOfEachPlatform) {
+  for (const SplitCase& c : kWindowsCases) {
+    EXPECT_EQ(afc::internal::FileNameOf(c.path, kWindowsSeparators), c.name) << c.path;
+    EXPECT_EQ(afc::internal::FolderOf(c.path, kWindowsSeparators), c.folder) << c.path;
+  }
+  for (const SplitCase& c : kPosixCases) {
+    EXPECT_EQ(afc::internal::FileNameOf(c.path, kPosixSeparators), c.name) << c.path;
+    EXPECT_EQ(afc::internal::FolderOf(c.path, kPosixSeparators), c.folder) << c.path;
+  }
+#ifdef _WIN32
+  const std::vector<SplitCase>& native = kWindowsCases;
+#else
+  const std::vector<SplitCase>& native = kPosixCases;
+#endif
+  for (const SplitCase& c : native) {
+    EXPECT_EQ(afc::GetFileName(c.path), c.name) << c.path;
+    EXPECT_EQ(afc::GetFolderPath(c.path), c.folder) << c.path;
+  }
+}
+
+// Remembers the boxes it was asked to show.
+class RecordingUi : public afc::UserInterface {
+ public:
+  struct Box {
+    std::string prompt;
+    int style;
+    std::string title;
+  };
+  void SetStatusText(const std::string& text) override { status = text; }
+  void ShowMessageBox(const std::string& prompt, int style, const std::string& title) override {
+    boxes.push_back({prompt, style, title});
+  }
+  std::string status;
+  std::vector<Box> boxes;
+};
+
+TEST(PathsTest, FileExistsOnlyForAnOrdinaryFileNamedLiterally) {
+  testutil::TempDir dir;
+  const std::string file = dir.File("Tallowin.mdb");
+  testutil::WriteFile(file, "x");
+  testutil::WriteFile(dir.File("a*b.mdb"), "x");
+  testutil::WriteFile(dir.File("a?b.mdb"), "x");
+  testutil::WriteFile(dir.File(".hidden.mdb"), "x");
+  const std::string read_only = dir.File("read-only.mdb");
+  testutil::WriteFile(read_only, "x");
+  fs::permissions(read_only, fs::perms::owner_read | fs::perms::group_read);
+  fs::create_directory(dir.File("folder.mdb"));
+  fs::create_symlink(file, dir.File("link.mdb"));
+  fs::create_symlink(dir.File("gone.mdb"), dir.File("dangling.mdb"));
+  ASSERT_EQ(mkfifo(dir.File("pipe.mdb").c_str(), 0600), 0);
+
+  const struct {
+    std::string path;
+    bool exists;
+  } cases[] = {
+      {file, true},
+      {dir.File("a*b.mdb"), true},
+      {dir.File("a?b.mdb"), true},
+      {dir.File(".hidden.mdb"), true},
+      {read_only, true},
+      {dir.File("link.mdb"), true},
+      {dir.File("missing.mdb"), false},
+      {"", false},
+      {dir.path(), false},
+      {dir.File("folder.mdb"), false},
+      {dir.File("dangling.mdb"), false},
+      {dir.File("pipe.mdb"), false},
+      // Patterns that match files above are still just names.
+      {dir.File("*.mdb"), false},
+      {dir.File("Tallowin.md?"), false},
+      {dir.File("*"), false},
+      // A file inside a file, and a name cut short by a NUL.
+      {file + "/x.mdb", false},
+      {file + std::string(1, '\0') + "junk", false},
+  };
+  for (const auto& c : cases) {
+    RecordingUi ui;
+    EXPECT_EQ(afc::FileExists(c.path, afc::kFalse, &ui), c.exists ? afc::kTrue : afc::kFalse)
+        << c.path;
+    EXPECT_EQ(afc::FileExists(c.path, afc::kTrue, &ui), c.exists ? afc::kTrue : afc::kFalse);
+    // One box from the second call, for a missing file only.
+    EXPECT_EQ(ui.boxes.size(), c.exists ? 0u : 1u) << c.path;
+  }
+}
+
+TEST(PathsTest, FileExistsTellsTheUserWhichFileIsMissing) {
+  testutil::TempDir dir;
+  const std::string missing = dir.File("Tallowin.mdb");
+  RecordingUi ui;
+  EXPECT_EQ(afc::FileExists(missing, afc::kTrue, &ui), afc::kFalse);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].prompt,
+            "add-firstclass has failed to locate the '" + missing + "' file...");
+  EXPECT_EQ(ui.boxes[0].style, afc::kVbExclamation);
+  EXPECT_EQ(ui.boxes[0].title, afc::kApplicationTitle);
+  EXPECT_EQ(ui.status, "");
+  // Without a UserInterface there is no one to tell.
+  EXPECT_EQ(afc::FileExists(missing, afc::kTrue), afc::kFalse);
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(PathsTest, DefaultDatabaseIsInTheWinePrefix) {
+  ScopedEnv home("HOME", "/home/u");
+  {
+    ScopedEnv prefix("WINEPREFIX", "/opt/wine/tallowin/");
+    EXPECT_EQ(afc::DefaultDatabasePath(), "/opt/wine/tallowin/drive_c/Tallowin/Tallowin.mdb");
+  }
+  {
+    ScopedEnv prefix("WINEPREFIX", "");
+    EXPECT_EQ(afc::DefaultDatabasePath(), "/home/u/.wine/drive_c/Tallowin/Tallowin.mdb");
+  }
+  ScopedEnv prefix("WINEPREFIX", nullptr);
+  EXPECT_EQ(afc::DefaultDatabasePath(), "/home/u/.wine/drive_c/Tallowin/Tallowin.mdb");
+  EXPECT_EQ(afc::GetFileName(afc::DefaultDatabasePath()), "Tallowin.mdb");
+}
+
+}  // namespace
