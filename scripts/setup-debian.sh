@@ -16,6 +16,13 @@ set -euo pipefail
 #   time                   /usr/bin/time, for peak memory in the benchmark
 #   clang                  for the fuzzing targets to come
 #   gzip                   unpacks the large benchmark database
+#   qt6-base-dev, libgl-dev
+#                          Qt 6 Widgets and Qt Test for the window (Qt's Gui
+#                          module wants the OpenGL headers at configure time)
+#   qt6-qpa-plugins        Qt's X11 platform plugin, to show the window
+#   xvfb, xauth            a virtual display: the run command shows the
+#                          window there when no display is set
+#   fonts-dejavu-core      a font for the window under a bare X server
 PACKAGES=(
   build-essential
   g++
@@ -27,6 +34,12 @@ PACKAGES=(
   time
   clang
   gzip
+  qt6-base-dev
+  libgl-dev
+  qt6-qpa-plugins
+  xvfb
+  xauth
+  fonts-dejavu-core
 )
 
 installed() {

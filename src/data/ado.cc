@@ -29,6 +29,11 @@ DataError FromStatus(const jet::Status& status, const std::string& path) {
     case jet::ErrorKind::kNotFound:
       return MakeError(kErrFileNotFound, "Could not find the database file '" + path + "'.");
     case jet::ErrorKind::kNotADatabase:
+      // The engine's message may only say the same again.
+      if (m.find("not a Microsoft Access database") != std::string::npos) {
+        return MakeError(kErrNotADatabase,
+                         "The file '" + path + "' is not a Microsoft Access database.");
+      }
       return MakeError(kErrNotADatabase,
                        "The file '" + path + "' is not a Microsoft Access database (" + m + ").");
     case jet::ErrorKind::kBusy:
