@@ -61,7 +61,8 @@ jet::Status ReadAll(const std::string& path) {
 // and changed in memory before being written out as a damaged copy.
 class Damaged {
  public:
-  explicit Damaged(const std::string& fixture) : bytes_(testutil::ReadFile(Fixture(fixture))) {
+  explicit Damaged(const std::string& fixture)
+      : fixture_(fixture), bytes_(testutil::ReadFile(Fixture(fixture))) {
     auto db = jet::Database::Open(Fixture(fixture));
     EXPECT_TRUE(db.ok()) << db.status().ToString();
     db_ = std::move(db).value();
@@ -82,6 +83,9 @@ class Damaged {
     EXPECT_TRUE(t.ok()) << t.status().ToString();
     return *t;
   }
+  bool jet3() const { return fixture_ == kJet3; }
+  // A small user table with an index, a page map and variable-length rows.
+  std::shared_ptr<const jet::TableDef> UserTable() { return Table(jet3() ? "Table1" : "Master"); }
 
   // The bytes of row `row` on data page `page`, in the copy.
   uint8_t* Row(uint32_t page, uint32_t row, size_t* length = nullptr) {
@@ -108,6 +112,7 @@ class Damaged {
 
  private:
   TempDir dir_;
+  std::string fixture_;
   std::string bytes_;
   std::unique_ptr<jet::Database> db_;
 };
@@ -119,31 +124,28 @@ uint8_t* Jet4VarOffset(uint8_t* row, size_t length, uint32_t i) {
   return row + length - mask - 4 - 2 * i;
 }
 
+// Header fields in the masked region: unmask page 0, change it, mask again.
+void EditHeader(Damaged& d, const std::function<void(uint8_t*)>& edit) {
+  uint8_t* page = d.Page(0);
+  jet::ApplyHeaderMask(page, d.format());
+  edit(page);
+  jet::ApplyHeaderMask(page, d.format());
+}
+
 // ---------------------------------------------------------------------------
 // Files that are not databases, or not databases this engine opens.
 
-TEST(BadInputTest, MissingFileIsNotFound) {
+TEST(BadInputTest, MissingFolderEmptyAndForeignFilesAreRefusedByKind) {
   TempDir dir;
-  const std::string path = dir.File("no-such.mdb");
-  ExpectFailure(ReadAll(path), ErrorKind::kNotFound, "does not exist", path);
-  ExpectFailure(jet::Database::ReadInfo(path).status(), ErrorKind::kNotFound, "does not exist",
-                path);
-}
-
-TEST(BadInputTest, DirectoryIsRejectedAsNotAFile) {
-  TempDir dir;
+  const std::string missing = dir.File("no-such.mdb");
+  ExpectFailure(ReadAll(missing), ErrorKind::kNotFound, "does not exist", missing);
+  ExpectFailure(jet::Database::ReadInfo(missing).status(), ErrorKind::kNotFound, "does not exist",
+                missing);
   ExpectFailure(ReadAll(dir.path()), ErrorKind::kInvalidArgument, "folder", dir.path());
-}
+  testutil::WriteFile(dir.File("empty.mdb"), "");
+  ExpectFailure(ReadAll(dir.File("empty.mdb")), ErrorKind::kNotADatabase, "empty",
+                dir.File("empty.mdb"));
 
-TEST(BadInputTest, EmptyFileIsNotADatabase) {
-  TempDir dir;
-  const std::string path = dir.File("empty.mdb");
-  testutil::WriteFile(path, "");
-  ExpectFailure(ReadAll(path), ErrorKind::kNotADatabase, "empty", path);
-}
-
-TEST(BadInputTest, ForeignFilesAreNotADatabase) {
-  TempDir dir;
   std::mt19937 rng(7);
   std::string random(8192, '\0');
   for (char& c : random) c = char(rng());
@@ -169,7 +171,7 @@ TEST(BadInputTest, ForeignFilesAreNotADatabase) {
   }
 }
 
-TEST(BadInputTest, TruncatedFileIsCorruptNotACrash) {
+TEST(BadInputTest, TruncatedFileIsCorruptAndNamesTheMissingPage) {
   for (const char* fixture : {kJet3, kJet4}) {
     SCOPED_TRACE(fixture);
     Damaged d(fixture);
@@ -191,30 +193,19 @@ TEST(BadInputTest, TruncatedFileIsCorruptNotACrash) {
     d.bytes() = whole.substr(0, ps * 2);
     path = d.Write("no-catalog.mdb");
     ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "no catalog", path);
+    if (d.jet3()) {
+      // Cut just after the catalog's definition: its rows are gone.
+      d.bytes() = whole.substr(0, ps * 3);
+      path = d.Write("no-catalog-rows.mdb");
+      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path);
+    }
   }
-}
-
-TEST(BadInputTest, FileCutAtPageBoundaryNamesTheMissingPage) {
-  Damaged d(kJet4);
   // The catalog survives; the last table's definition does not.
+  Damaged d(kJet4);
   const uint32_t cut = d.Table("Shipments")->tdef_page;
   d.bytes().resize(size_t(cut) * d.page_size());
-  std::string path = d.Write();
+  const std::string path = d.Write();
   ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path, cut);
-
-  // Cut just after the catalog's definition: its rows are gone.
-  Damaged j3(kJet3);
-  j3.bytes().resize(3 * j3.page_size());
-  path = j3.Write();
-  ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path);
-}
-
-// Header fields in the masked region: unmask page 0, change it, mask again.
-void EditHeader(Damaged& d, const std::function<void(uint8_t*)>& edit) {
-  uint8_t* page = d.Page(0);
-  jet::ApplyHeaderMask(page, d.format());
-  edit(page);
-  jet::ApplyHeaderMask(page, d.format());
 }
 
 TEST(BadInputTest, AccdbFromAccess2007OnIsUnsupported) {
@@ -235,7 +226,7 @@ TEST(BadInputTest, AccdbFromAccess2007OnIsUnsupported) {
   }
 }
 
-TEST(BadInputTest, PasswordProtectedDatabaseIsRefused) {
+TEST(BadInputTest, PasswordProtectedOrEncodedDatabaseIsRefused) {
   const std::string secret = "tallowin";
   for (const char* fixture : {kJet3, kJet4}) {
     SCOPED_TRACE(fixture);
@@ -252,11 +243,19 @@ TEST(BadInputTest, PasswordProtectedDatabaseIsRefused) {
         page[f.header_password + i] = uint8_t(secret[i]) ^ date_mask[i % 4];
       }
     });
-    const std::string path = d.Write();
+    std::string path = d.Write();
     ExpectFailure(ReadAll(path), ErrorKind::kPasswordProtected, "password", path);
     auto info = jet::Database::ReadInfo(path);
     ASSERT_TRUE(info.ok()) << info.status().ToString();
     EXPECT_TRUE(info->has_password);
+
+    Damaged e(fixture);
+    EditHeader(e, [&](uint8_t* page) { jet::PutLe32(page + f.header_encoding_key, 0x6B39DAC7); });
+    path = e.Write();
+    ExpectFailure(ReadAll(path), ErrorKind::kEncrypted, "encoded", path);
+    info = jet::Database::ReadInfo(path);
+    ASSERT_TRUE(info.ok()) << info.status().ToString();
+    EXPECT_TRUE(info->encoded);
   }
 }
 
@@ -276,186 +275,112 @@ TEST(BadInputTest, Jet4PasswordIsReadThroughTheCreationDateMask) {
   EXPECT_TRUE(s.ok()) << s.ToString();
 }
 
-TEST(BadInputTest, EncodedDatabaseIsRefused) {
-  for (const char* fixture : {kJet3, kJet4}) {
-    SCOPED_TRACE(fixture);
-    Damaged d(fixture);
-    EditHeader(
-        d, [&](uint8_t* page) { jet::PutLe32(page + d.format().header_encoding_key, 0x6B39DAC7); });
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kEncrypted, "encoded", path);
-    auto info = jet::Database::ReadInfo(path);
-    ASSERT_TRUE(info.ok()) << info.status().ToString();
-    EXPECT_TRUE(info->encoded);
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Damaged pages and pointers inside a real database.
 
-TEST(CorruptPageTest, DamagedCatalogIsCorrupt) {
-  for (const char* fixture : {kJet3, kJet4}) {
-    SCOPED_TRACE(fixture);
-    {
+// One structure damaged in a copy of each of `fixtures`: `edit` changes the
+// bytes and returns the page the failure must name.
+struct Damage {
+  const char* what;
+  std::vector<const char*> fixtures;
+  std::function<uint32_t(Damaged&)> edit;
+  const char* words;
+};
+
+void ExpectEachIsCorrupt(const std::vector<Damage>& cases) {
+  for (const Damage& c : cases) {
+    for (const char* fixture : c.fixtures) {
+      SCOPED_TRACE(std::string(fixture) + ": " + c.what);
       Damaged d(fixture);
-      d.Page(2)[0] = jet::kPageData;
+      const uint32_t page = c.edit(d);
       const std::string path = d.Write();
-      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "Expected a table definition", path, 2);
-    }
-    {
-      // The catalog's data page claims more row slots than the page holds.
-      Damaged d(fixture);
-      auto catalog = d.pristine().GetTable("MSysObjects");
-      ASSERT_TRUE(catalog.ok());
-      const uint32_t data = d.FirstDataPage(**catalog);
-      jet::PutLe16(d.Page(data) + d.format().data_row_count, 0xFFFF);
-      const std::string path = d.Write();
-      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "row table runs past", path, data);
+      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, c.words, path, page);
     }
   }
 }
 
-TEST(CorruptPageTest, AbsurdColumnOrIndexCountIsCorrupt) {
-  for (const char* fixture : {kJet3, kJet4}) {
-    SCOPED_TRACE(fixture);
-    auto damage = [&](const std::function<void(Damaged&, uint8_t*)>& edit,
-                      const std::string& words) {
-      Damaged d(fixture);
-      const std::string name = std::string(fixture) == kJet3 ? "Table1" : "Master";
-      const uint32_t tdef = d.Table(name)->tdef_page;
-      edit(d, d.Page(tdef));
-      const std::string path = d.Write();
-      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, words, path, tdef);
+const std::vector<const char*> kBoth = {kJet3, kJet4};
+
+TEST(CorruptPageTest, DamagedCatalogDefinitionsAndPageMapsAreCorrupt) {
+  // `edit` sets a 16- or 32-bit field of the user table's definition page.
+  auto tdef_field = [](uint32_t jet::Format::*field, uint32_t value, bool wide) {
+    return [=](Damaged& d) {
+      const uint32_t tdef = d.UserTable()->tdef_page;
+      uint8_t* at = d.Page(tdef) + d.format().*field;
+      wide ? jet::PutLe32(at, value) : jet::PutLe16(at, uint16_t(value));
+      return tdef;
     };
-    damage([](Damaged& d, uint8_t* p) { jet::PutLe16(p + d.format().tdef_num_cols, 0xFFFF); },
-           "impossible number of columns");
-    damage([](Damaged& d, uint8_t* p) { jet::PutLe32(p + d.format().tdef_num_real_idx, 1u << 30); },
-           "impossible number of indexes");
-    // A column numbered past the table's column count.
-    damage([](Damaged& d, uint8_t* p) { jet::PutLe16(p + d.format().tdef_max_cols, 1); },
-           "beyond the column count");
-  }
-}
-
-TEST(CorruptPageTest, DefinitionChainThatLoopsIsCorrupt) {
-  {
-    // One page pointing at itself.
-    Damaged d(kJet4);
-    const uint32_t tdef = d.Table("Master")->tdef_page;
-    jet::PutLe32(d.Page(tdef) + 4, tdef);
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "loops over its pages", path, tdef);
-  }
-  {
-    // The second page of a two-page definition pointing back at the first.
-    Damaged d(kJet3);
-    auto table = d.Table("Table2");
-    ASSERT_EQ(table->tdef_pages.size(), 2u);
-    jet::PutLe32(d.Page(table->tdef_pages[1]) + 4, table->tdef_pages[0]);
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "loops over its pages", path,
-                  table->tdef_pages[0]);
-  }
-}
-
-TEST(CorruptPageTest, UsageMapLeadingPastTheFileIsCorrupt) {
-  for (const char* fixture : {kJet3, kJet4}) {
-    SCOPED_TRACE(fixture);
-    const std::string name = std::string(fixture) == kJet3 ? "Table1" : "Master";
-    {
-      // The definition's pointer to the map.
-      Damaged d(fixture);
-      const uint32_t tdef = d.Table(name)->tdef_page;
-      jet::PutLe32(d.Page(tdef) + d.format().tdef_owned_pages, 0xFFFFFF00);
-      const std::string path = d.Write();
-      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path, 0xFFFFFF);
-    }
-    {
-      // The map itself, rewritten as an inline map that starts past the last
-      // page.
-      Damaged d(fixture);
-      const jet::RowPointer where = d.Table(name)->owned_pages;
-      size_t len = 0;
-      uint8_t* map = d.Row(where.page, where.row, &len);
-      ASSERT_GT(len, 5u);
-      map[0] = 0x00;
-      jet::PutLe32(map + 1, 0x00FFFF00);
-      map[5] |= 0x01;
-      const std::string path = d.Write();
-      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "usage map claims page", path, where.page);
-    }
-  }
-  {
-    // A reference map naming a bitmap page that does not exist.
-    Damaged d(kJet4);
-    const jet::RowPointer where = d.Table("Master")->owned_pages;
-    uint8_t* map = d.Row(where.page, where.row);
-    ASSERT_EQ(map[0], 0x01) << "expected a reference map";
-    jet::PutLe32(map + 1, 0x00FFFFFF);
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path, 0xFFFFFF);
-  }
-}
-
-TEST(CorruptPageTest, RowOffsetPastThePageEndIsCorrupt) {
-  for (const char* fixture : {kJet3, kJet4}) {
-    SCOPED_TRACE(fixture);
-    // Row 0 ends at the page end, so a start past it is impossible. Row 1
-    // ends where row 0 starts: flag row 0 deleted so that only row 1 is read.
-    for (uint16_t raw : {uint16_t(0x1FFF), uint16_t(0x1FFF | jet::kRowDeletedFlag)}) {
-      Damaged d(fixture);
-      const uint32_t page =
-          d.FirstDataPage(*d.Table(std::string(fixture) == kJet3 ? "Table1" : "Master"));
-      jet::PutLe16(d.Page(page) + d.format().data_first_row_slot, raw);
-      const std::string path = d.Write();
-      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "impossible bounds", path, page);
-    }
-  }
-}
-
-TEST(CorruptPageTest, VariableOffsetsOutOfOrderOrOutsideTheRowAreCorrupt) {
-  {
-    Damaged d(kJet4);
-    const uint32_t page = d.FirstDataPage(*d.Table("Master"));
-    size_t len = 0;
-    uint8_t* row = d.Row(page, 0, &len);
-    // The first text value now ends before it starts.
-    uint8_t* second = Jet4VarOffset(row, len, 1);
-    jet::PutLe16(second, uint16_t(jet::Le16(Jet4VarOffset(row, len, 0)) - 1));
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "out of order", path, page);
-  }
-  {
-    // The end of the variable area moved into the offset table: the last
-    // value would be the row's own offsets.
-    Damaged d(kJet4);
-    const uint32_t page = d.FirstDataPage(*d.Table("Master"));
-    size_t len = 0;
-    uint8_t* row = d.Row(page, 0, &len);
-    const size_t mask = (size_t(jet::Le16(row)) + 7) / 8;
-    const uint16_t n = jet::Le16(row + len - mask - 2);
-    jet::PutLe16(Jet4VarOffset(row, len, n), uint16_t(len - mask - 2));
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "outside the row", path, page);
-  }
-  {
-    // Jet 3: one-byte offsets; a short row has no jump table.
-    Damaged d(kJet3);
-    const uint32_t page = d.FirstDataPage(*d.Table("Table1"));
-    size_t len = 0;
-    uint8_t* row = d.Row(page, 0, &len);
-    ASSERT_LT(len, 256u);
-    const size_t mask = (size_t(row[0]) + 7) / 8;
-    uint8_t* first = row + len - 2 - mask;
-    ASSERT_GE(row[len - 1 - mask], 2) << "expected two variable-length values";
-    first[-1] = uint8_t(first[0] - 1);
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "out of order", path, page);
-  }
+  };
+  ExpectEachIsCorrupt({
+      {"catalog definition retyped as data", kBoth,
+       [](Damaged& d) {
+         d.Page(2)[0] = jet::kPageData;
+         return 2u;
+       },
+       "Expected a table definition"},
+      {"catalog page claims more row slots than it holds", kBoth,
+       [](Damaged& d) {
+         const uint32_t data = d.FirstDataPage(*d.Table("MSysObjects"));
+         jet::PutLe16(d.Page(data) + d.format().data_row_count, 0xFFFF);
+         return data;
+       },
+       "row table runs past"},
+      {"column count", kBoth, tdef_field(&jet::Format::tdef_num_cols, 0xFFFF, false),
+       "impossible number of columns"},
+      {"index count", kBoth, tdef_field(&jet::Format::tdef_num_real_idx, 1u << 30, true),
+       "impossible number of indexes"},
+      {"column numbered past the column count", kBoth,
+       tdef_field(&jet::Format::tdef_max_cols, 1, false), "beyond the column count"},
+      {"page map pointer past the file", kBoth,
+       [=](Damaged& d) {
+         tdef_field(&jet::Format::tdef_owned_pages, 0xFFFFFF00, true)(d);
+         return 0xFFFFFFu;
+       },
+       "past the end of the file"},
+      {"definition page pointing at itself",
+       {kJet4},
+       [](Damaged& d) {
+         const uint32_t tdef = d.UserTable()->tdef_page;
+         jet::PutLe32(d.Page(tdef) + 4, tdef);
+         return tdef;
+       },
+       "loops over its pages"},
+      {"second definition page pointing back at the first",
+       {kJet3},
+       [](Damaged& d) {
+         auto table = d.Table("Table2");
+         EXPECT_EQ(table->tdef_pages.size(), 2u);
+         jet::PutLe32(d.Page(table->tdef_pages.back()) + 4, table->tdef_pages[0]);
+         return table->tdef_pages[0];
+       },
+       "loops over its pages"},
+      {"inline page map starting past the last page", kBoth,
+       [](Damaged& d) {
+         const jet::RowPointer where = d.UserTable()->owned_pages;
+         size_t len = 0;
+         uint8_t* map = d.Row(where.page, where.row, &len);
+         EXPECT_GT(len, 5u);
+         map[0] = 0x00;
+         jet::PutLe32(map + 1, 0x00FFFF00);
+         map[5] |= 0x01;
+         return where.page;
+       },
+       "usage map claims page"},
+      {"reference page map naming a missing bitmap page",
+       {kJet4},
+       [](Damaged& d) {
+         const jet::RowPointer where = d.UserTable()->owned_pages;
+         uint8_t* map = d.Row(where.page, where.row);
+         EXPECT_EQ(map[0], 0x01) << "expected a reference map";
+         jet::PutLe32(map + 1, 0x00FFFFFF);
+         return 0xFFFFFFu;
+       },
+       "past the end of the file"},
+  });
 }
 
 // The Master row of the fixture whose memo and OLE values are chains of
-// long-value rows, and its variable-length field for `column`.
+// long-value rows: its data page and the variable-length field for `column`.
 struct LongValueField {
   uint32_t page;
   uint8_t* field;
@@ -473,86 +398,127 @@ LongValueField ChainedLongValue(Damaged& d, const std::string& column) {
     if (end - start >= 12 && (row[start + 3] & 0xC0) == 0) return {page, row + start};
   }
   ADD_FAILURE() << "no chained " << column << " value in Master";
-  return {page, nullptr};
+  static uint8_t scratch[16];
+  return {page, scratch};
 }
 
-TEST(CorruptPageTest, MemoPointingAtMissingOrWrongPageIsCorrupt) {
-  {
-    Damaged d(kJet4);
-    LongValueField lv = ChainedLongValue(d, "NOTES");
-    ASSERT_NE(lv.field, nullptr);
-    jet::PutLe32(lv.field + 4, 0xFFFFFF00);
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path, 0xFFFFFF);
-  }
-  {
-    Damaged d(kJet4);
-    const uint32_t tdef = d.Table("Master")->tdef_page;
-    LongValueField lv = ChainedLongValue(d, "LOGO");
-    ASSERT_NE(lv.field, nullptr);
-    jet::PutLe32(lv.field + 4, tdef << 8);
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "Expected a data page", path, tdef);
-  }
-}
-
-TEST(CorruptPageTest, LongValueChainThatLoopsIsCorrupt) {
-  Damaged d(kJet4);
-  LongValueField lv = ChainedLongValue(d, "NOTES");
-  ASSERT_NE(lv.field, nullptr);
-  const jet::RowPointer first = jet::RowPointer::FromRaw(jet::Le32(lv.field + 4));
-  // The first piece names itself as the next one. Read again, its text
-  // would fill the rest of the value's length and the read would succeed.
-  uint8_t* piece = d.Row(first.page, first.row);
-  jet::PutLe32(piece, first.raw());
-  const std::string path = d.Write();
-  ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "loops", path, first.page);
-}
-
-TEST(CorruptPageTest, MovedRowThatLoopsIsCorrupt) {
-  for (const char* fixture : {kJet3, kJet4}) {
-    SCOPED_TRACE(fixture);
-    Damaged d(fixture);
-    const uint32_t page =
-        d.FirstDataPage(*d.Table(std::string(fixture) == kJet3 ? "Table1" : "Panel"));
-    // Rows 0 and 1 each say they moved to the other.
-    uint8_t* slots = d.Page(page) + d.format().data_first_row_slot;
-    for (uint32_t r : {0u, 1u}) {
-      jet::PutLe32(d.Row(page, r), jet::RowPointer{page, uint8_t(1 - r)}.raw());
-      jet::PutLe16(slots + 2 * r, uint16_t(jet::Le16(slots + 2 * r) | jet::kRowOverflowFlag));
-    }
-    const std::string path = d.Write();
-    ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "forwarding pointer", path, page);
-  }
+TEST(CorruptPageTest, DamagedRowsAndLongValuesAreCorrupt) {
+  // Row 0 ends at the page end, so a start past it is impossible. Row 1 ends
+  // where row 0 starts: flag row 0 deleted so that only row 1 is read.
+  auto first_slot = [](uint16_t raw) {
+    return [=](Damaged& d) {
+      const uint32_t page = d.FirstDataPage(*d.UserTable());
+      jet::PutLe16(d.Page(page) + d.format().data_first_row_slot, raw);
+      return page;
+    };
+  };
+  ExpectEachIsCorrupt({
+      {"row 0 starting past the page end", kBoth, first_slot(0x1FFF), "impossible bounds"},
+      {"row 1 ending past the page end", kBoth, first_slot(0x1FFF | jet::kRowDeletedFlag),
+       "impossible bounds"},
+      {"text value ending before it starts",
+       {kJet4},
+       [](Damaged& d) {
+         const uint32_t page = d.FirstDataPage(*d.UserTable());
+         size_t len = 0;
+         uint8_t* row = d.Row(page, 0, &len);
+         jet::PutLe16(Jet4VarOffset(row, len, 1),
+                      uint16_t(jet::Le16(Jet4VarOffset(row, len, 0)) - 1));
+         return page;
+       },
+       "out of order"},
+      // The end of the variable area moved into the offset table: the last
+      // value would be the row's own offsets.
+      {"variable area ending inside the offset table",
+       {kJet4},
+       [](Damaged& d) {
+         const uint32_t page = d.FirstDataPage(*d.UserTable());
+         size_t len = 0;
+         uint8_t* row = d.Row(page, 0, &len);
+         const size_t mask = (size_t(jet::Le16(row)) + 7) / 8;
+         const uint16_t n = jet::Le16(row + len - mask - 2);
+         jet::PutLe16(Jet4VarOffset(row, len, n), uint16_t(len - mask - 2));
+         return page;
+       },
+       "outside the row"},
+      // One-byte offsets; a short row has no jump table.
+      {"Jet 3 variable offsets out of order",
+       {kJet3},
+       [](Damaged& d) {
+         const uint32_t page = d.FirstDataPage(*d.UserTable());
+         size_t len = 0;
+         uint8_t* row = d.Row(page, 0, &len);
+         EXPECT_LT(len, 256u);
+         const size_t mask = (size_t(row[0]) + 7) / 8;
+         uint8_t* first = row + len - 2 - mask;
+         EXPECT_GE(row[len - 1 - mask], 2) << "expected two variable-length values";
+         first[-1] = uint8_t(first[0] - 1);
+         return page;
+       },
+       "out of order"},
+      {"memo pointing past the file",
+       {kJet4},
+       [](Damaged& d) {
+         jet::PutLe32(ChainedLongValue(d, "NOTES").field + 4, 0xFFFFFF00);
+         return 0xFFFFFFu;
+       },
+       "past the end of the file"},
+      {"OLE value pointing at a definition page",
+       {kJet4},
+       [](Damaged& d) {
+         const uint32_t tdef = d.Table("Master")->tdef_page;
+         jet::PutLe32(ChainedLongValue(d, "LOGO").field + 4, tdef << 8);
+         return tdef;
+       },
+       "Expected a data page"},
+      // Read again, the piece's text would fill the rest of the value's
+      // length and the read would succeed.
+      {"long-value piece naming itself as the next one",
+       {kJet4},
+       [](Damaged& d) {
+         const jet::RowPointer first =
+             jet::RowPointer::FromRaw(jet::Le32(ChainedLongValue(d, "NOTES").field + 4));
+         jet::PutLe32(d.Row(first.page, first.row), first.raw());
+         return first.page;
+       },
+       "loops"},
+      {"rows 0 and 1 each moved to the other", kBoth,
+       [](Damaged& d) {
+         const uint32_t page = d.FirstDataPage(*d.Table(d.jet3() ? "Table1" : "Panel"));
+         uint8_t* slots = d.Page(page) + d.format().data_first_row_slot;
+         for (uint32_t r : {0u, 1u}) {
+           jet::PutLe32(d.Row(page, r), jet::RowPointer{page, uint8_t(1 - r)}.raw());
+           jet::PutLe16(slots + 2 * r, uint16_t(jet::Le16(slots + 2 * r) | jet::kRowOverflowFlag));
+         }
+         return page;
+       },
+       "forwarding pointer"},
+  });
 }
 
 TEST(CorruptPageTest, DamagedIndexPageIsCorrupt) {
-  for (const char* fixture : {kJet3, kJet4}) {
-    SCOPED_TRACE(fixture);
-    auto damage = [&](const std::function<void(Damaged&, uint8_t*)>& edit,
-                      const std::string& words) {
-      Damaged d(fixture);
-      auto table = d.Table(std::string(fixture) == kJet3 ? "Table1" : "Master");
-      const uint32_t root = table->physical_indexes.at(0).root_page;
-      ASSERT_EQ(d.Page(root)[0], jet::kPageIndexLeaf);
-      edit(d, d.Page(root));
-      const std::string path = d.Write();
-      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, words, path, root);
+  auto leaf_root = [](const std::function<void(const jet::Format&, uint8_t*)>& edit) {
+    return [=](Damaged& d) {
+      const uint32_t root = d.UserTable()->physical_indexes.at(0).root_page;
+      EXPECT_EQ(d.Page(root)[0], jet::kPageIndexLeaf);
+      edit(d.format(), d.Page(root));
+      return root;
     };
-    // A shared prefix longer than the first key.
-    damage([](Damaged& d, uint8_t* p) { p[d.format().index_prefix_length] = 0xFF; },
-           "prefix is longer than its first key");
-    // The last bit of the entry bitmap: an entry that ends past the page.
-    damage(
-        [](Damaged& d, uint8_t* p) {
-          const jet::Format& f = d.format();
-          p[f.index_entry_mask + f.index_entry_mask_size - 1] |= 0x80;
-        },
-        "runs past the end of its page");
-    // A bit right after the first entry's start: an entry too short to hold
-    // its row pointer.
-    damage([](Damaged& d, uint8_t* p) { p[d.format().index_entry_mask] |= 0x02; }, "too short");
-  }
+  };
+  ExpectEachIsCorrupt({
+      {"shared prefix longer than the first key", kBoth,
+       leaf_root([](const jet::Format& f, uint8_t* p) { p[f.index_prefix_length] = 0xFF; }),
+       "prefix is longer than its first key"},
+      // The last bit of the entry bitmap.
+      {"entry ending past the page", kBoth, leaf_root([](const jet::Format& f, uint8_t* p) {
+         p[f.index_entry_mask + f.index_entry_mask_size - 1] |= 0x80;
+       }),
+       "runs past the end of its page"},
+      // A bit right after the first entry's start.
+      {"entry too short for its row pointer", kBoth,
+       leaf_root([](const jet::Format& f, uint8_t* p) { p[f.index_entry_mask] |= 0x02; }),
+       "too short"},
+  });
 }
 
 TEST(CorruptPageTest, IndexPagesThatLoopAreCorrupt) {

@@ -305,7 +305,9 @@ jet::TableDef ThreeColumns() {
   return t;
 }
 
-TEST(RowFromJsonTest, MatchesKeysWithoutCaseAndLeavesMissingOnesNull) {
+// Unknown keys, non-object rows and bad values are pinned, with their line
+// numbers, by the import tests of jetdb_write_cli_test.
+TEST(RowFromJsonTest, MatchesKeysWithoutCaseAndRefusesAColumnGivenTwice) {
   const jet::TableDef t = ThreeColumns();
   std::vector<Value> row;
   auto obj = jet::ParseJson(R"({"name": "x", "ID": 7})");
@@ -316,17 +318,9 @@ TEST(RowFromJsonTest, MatchesKeysWithoutCaseAndLeavesMissingOnesNull) {
   EXPECT_TRUE(row[2].null);
   EXPECT_EQ(row[2].type, ColumnType::kDateTime);
 
-  obj = jet::ParseJson(R"({"ID": 1, "Colour": "red"})");
-  jet::Status s = jet::RowFromJson(t, *obj, &row);
-  EXPECT_NE(s.message().find("no column \"Colour\""), std::string::npos) << s.message();
   obj = jet::ParseJson(R"({"ID": 1, "id": 2})");
-  s = jet::RowFromJson(t, *obj, &row);
+  jet::Status s = jet::RowFromJson(t, *obj, &row);
   EXPECT_NE(s.message().find("given twice"), std::string::npos) << s.message();
-  obj = jet::ParseJson(R"([1, "x", null])");
-  EXPECT_FALSE(jet::RowFromJson(t, *obj, &row).ok());
-  obj = jet::ParseJson(R"({"When": "yesterday"})");
-  s = jet::RowFromJson(t, *obj, &row);
-  EXPECT_NE(s.message().find("Column 'When'"), std::string::npos) << s.message();
 }
 
 TEST(ValueMatchesTest, ComparesAsJetDoes) {
