@@ -66,7 +66,8 @@ TEST(AddFirstClassCliTest, FailuresGoToStandardErrorWithExitCodeOne) {
                           "Failed to add USPS 'FirstClass' service to Master table...\n"
                           "\n"
                           "The following error has occurred:\n"
-                          "The file '" + not_db + "' is not a Microsoft Access database",
+                          "The file '" +
+                              not_db + "' is not a Microsoft Access database",
                           0),
             0u)
       << run.err;

@@ -319,8 +319,8 @@ TEST(InstallTest, OnlyTheMissingHalfIsAdded) {
     Copy copy(SampleDb());
     RecordingUi setup;
     afc::gDatabasePath = copy.path;
-    ASSERT_EQ(afc::CloneMasterRow(setup, afc::kServiceDescription, afc::kServiceCode,
-                                  afc::kCarrier, afc::kTemplateService, copy.path),
+    ASSERT_EQ(afc::CloneMasterRow(setup, afc::kServiceDescription, afc::kServiceCode, afc::kCarrier,
+                                  afc::kTemplateService, copy.path),
               kTrue);
     const auto master = ReadTable(copy.path, "Master");
     RecordingUi ui;
@@ -358,9 +358,11 @@ TEST(InstallTest, FirstTemplateRowWithoutFreeSlotFailsQuietly) {
   // Row 1 shows USPS-PRI in SV2; fill every free slot. Row 3 also shows it
   // and keeps a free SV2.
   std::map<std::string, Value> full;
-  for (int n = 4; n <= 7; ++n) full["SV" + std::to_string(n)] = testutil::TextValue("X" + std::to_string(n));
+  for (int n = 4; n <= 7; ++n)
+    full["SV" + std::to_string(n)] = testutil::TextValue("X" + std::to_string(n));
   SetColumns(copy.path, "Panel", "PANELNAME", "Domestic", full);
-  SetColumns(copy.path, "Panel", "PANELNAME", "Freight", {{"SV4", testutil::TextValue("USPS-PRI")}});
+  SetColumns(copy.path, "Panel", "PANELNAME", "Freight",
+             {{"SV4", testutil::TextValue("USPS-PRI")}});
   const auto panel = ReadTable(copy.path, "Panel");
 
   RecordingUi ui;
@@ -465,17 +467,19 @@ class OwnDatabaseTest : public ::testing::Test {
     jet::ColumnSpec ack_s;
     ack_s.name = "Ack-S";
     ack_s.type = ColumnType::kLong;
-    jet::TableSpec master{"Master",
-                          {text("Service", 20), text("description", 50), text("PosDept", 10),
-                           text("actdelc", 10), text("Ack", 10), text("ActDelSig", 10), ack_s,
-                           text("StationCode", 10)},
-                          {}};
+    jet::TableSpec master{
+        "Master",
+        {text("Service", 20), text("description", 50), text("PosDept", 10), text("actdelc", 10),
+         text("Ack", 10), text("ActDelSig", 10), ack_s, text("StationCode", 10)},
+        {}};
     master.indexes.push_back({"PrimaryKey", {{"Service"}}, true});
     master.indexes.push_back({"StationCode", {{"StationCode"}}, false, true});
     ASSERT_TRUE(jet::CreateTable(*db, master).ok());
     jet::TableSpec panel{"Panel", {text("PanelName", 30)}, {}};
-    for (int n = 1; n <= 7; ++n) panel.columns.push_back(text(("sv" + std::to_string(n)).c_str(), 20));
-    for (int n = 1; n <= 7; ++n) panel.columns.push_back(text(("bd" + std::to_string(n)).c_str(), 30));
+    for (int n = 1; n <= 7; ++n)
+      panel.columns.push_back(text(("sv" + std::to_string(n)).c_str(), 20));
+    for (int n = 1; n <= 7; ++n)
+      panel.columns.push_back(text(("bd" + std::to_string(n)).c_str(), 30));
     ASSERT_TRUE(jet::CreateTable(*db, panel).ok());
 
     auto t = testutil::TextValue;
@@ -508,12 +512,10 @@ TEST_F(OwnDatabaseTest, UniqueIndexViolationIsReportedAndNothingIsWritten) {
             afc::kFalse);
   auto boxes = ui.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text.rfind(WarningPrompt("Master", "The database refused the change"), 0),
-            0u)
+  EXPECT_EQ(boxes[0].text.rfind(WarningPrompt("Master", "The database refused the change"), 0), 0u)
       << boxes[0].text;
   EXPECT_NE(boxes[0].text.find("StationCode"), std::string::npos) << boxes[0].text;
-  EXPECT_EQ("\r" + ui.Statuses().back(),
-            boxes[0].text.substr(boxes[0].text.rfind('\r')));
+  EXPECT_EQ("\r" + ui.Statuses().back(), boxes[0].text.substr(boxes[0].text.rfind('\r')));
   EXPECT_EQ(testutil::ReadFile(path_), before);
 }
 
@@ -525,7 +527,8 @@ TEST_F(OwnDatabaseTest, ColumnNamesInOtherLetterCasesGetTheOverrides) {
   SetColumns(path_, "Master", "Service", "USPS-4TH-NOSC",
              {{"Ack", testutil::NullValue(ColumnType::kText)}});
   RecordingUi ui;
-  EXPECT_EQ(afc::InstallFirstClass(ui, path_), kTrue) << (ui.Boxes().empty() ? "" : ui.Boxes()[0].text);
+  EXPECT_EQ(afc::InstallFirstClass(ui, path_), kTrue)
+      << (ui.Boxes().empty() ? "" : ui.Boxes()[0].text);
   Row added = FindRow(ReadTable(path_, "Master"), "Service", "FirstClass");
   EXPECT_EQ(Text(added["description"]), "USPS First-Class Mail");
   EXPECT_EQ(Text(added["PosDept"]), "METER");
@@ -566,8 +569,9 @@ TEST(InstallTest, UnreadableDatabaseIsAFailureNotASuccess) {
   const std::string not_db = dir.File("Tallowin.mdb");
   testutil::WriteFile(not_db, std::string(4096, 'x'));
   const std::string missing = dir.File("gone/Tallowin.mdb");
-  for (const Case& c : {Case{not_db, "The file '" + not_db + "' is not a Microsoft Access database"},
-                        Case{missing, "Could not find the database file '" + missing + "'."}}) {
+  for (const Case& c :
+       {Case{not_db, "The file '" + not_db + "' is not a Microsoft Access database"},
+        Case{missing, "Could not find the database file '" + missing + "'."}}) {
     SCOPED_TRACE(c.path);
     RecordingUi ui;
     EXPECT_EQ(afc::InstallFirstClass(ui, c.path), afc::kFalse);

@@ -489,7 +489,8 @@ DataError Recordset::Update() {
   } else {
     std::vector<jet::Value> stored;
     jet::Status read = (*writer)->Read(*edit_.id, &stored);
-    if (read.kind() == jet::ErrorKind::kNotFound || (read.ok() && !SameRow(stored, rows_[position_].values))) {
+    if (read.kind() == jet::ErrorKind::kNotFound ||
+        (read.ok() && !SameRow(stored, rows_[position_].values))) {
       return MakeError(kErrWriteConflict,
                        "The row was changed or deleted by another user after it was read; "
                        "the change was not stored.");

@@ -133,9 +133,9 @@ std::vector<std::string> DescribePlan(const InstallPlan& plan) {
                     ") has no free slot: the installation would fail.");
   } else {
     const std::string n = std::to_string(plan.slot);
-    lines.push_back("Panel: the button '" + std::string(kButtonCaption) +
-                    "' would go into slot " + n + " (SV" + n + ", BD" + n +
-                    ") of the first row that shows " + tmpl + " (" + plan.panel_row + ").");
+    lines.push_back("Panel: the button '" + std::string(kButtonCaption) + "' would go into slot " +
+                    n + " (SV" + n + ", BD" + n + ") of the first row that shows " + tmpl + " (" +
+                    plan.panel_row + ").");
   }
   lines.push_back(plan.WouldSucceed() ? "The installation would succeed. Nothing was written."
                                       : "The installation would fail. Nothing was written.");

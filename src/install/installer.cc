@@ -53,11 +53,11 @@ void ReportTrapped(UserInterface& ui, const DataError& error, const std::string&
 }
 
 // Returns the error of `step` from the enclosing function when it failed.
-#define RETURN_IF_FAILED(step)              \
-  do {                                      \
-    if (DataError e_ = (step); !e_.ok()) {  \
-      return e_;                            \
-    }                                       \
+#define RETURN_IF_FAILED(step)             \
+  do {                                     \
+    if (DataError e_ = (step); !e_.ok()) { \
+      return e_;                           \
+    }                                      \
   } while (0)
 
 // Fills the new row of `target` (AddNew) from the template row of `source`,
@@ -239,14 +239,13 @@ Boolean InstallService(UserInterface& ui, const std::string& ServiceDescription,
     return kFalse;
   }
   if (!master) {
-    master = CloneMasterRow(ui, ServiceDescription, ServiceCode, Carrier, TemplateService,
-                            DatabasePath);
+    master =
+        CloneMasterRow(ui, ServiceDescription, ServiceCode, Carrier, TemplateService, DatabasePath);
   }
   // A failed Master addition does not stop the Panel half.
   Boolean panel = ServiceExistsInPanel(ServiceCode, DatabasePath, &error);
   if (error.failed()) {
-    ShowErrorMessage(ui, error.ErrorDescription, FailureMessage(Carrier, ServiceCode, "Panel"),
-                     "");
+    ShowErrorMessage(ui, error.ErrorDescription, FailureMessage(Carrier, ServiceCode, "Panel"), "");
     return kFalse;
   }
   if (!panel) {

@@ -4,9 +4,7 @@ namespace afc {
 
 namespace {
 
-bool IsProgress(const std::string& text) {
-  return text.rfind("Adding service settings ", 0) == 0;
-}
+bool IsProgress(const std::string& text) { return text.rfind("Adding service settings ", 0) == 0; }
 
 std::string WithNewlines(std::string text) {
   for (size_t i = 0; i < text.size(); ++i) {
