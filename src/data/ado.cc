@@ -3,6 +3,8 @@
 #include "ado.h"
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "table_writer.h"
@@ -281,6 +283,106 @@ DataError ValueForColumn(const jet::ColumnDef& column, const Variant& value, jet
   return DataError::None();
 }
 
+namespace {
+
+// A #date# literal's inside: yyyy-mm-dd or m/d/yyyy, then an optional time.
+bool ParseDateLiteral(const std::string& text, double* days) {
+  jet::DateTimeParts p;
+  int used = 0;
+  const char* s = text.c_str();
+  if (std::sscanf(s, "%4d-%2d-%2d%n", &p.year, &p.month, &p.day, &used) != 3 &&
+      std::sscanf(s, "%2d/%2d/%4d%n", &p.month, &p.day, &p.year, &used) != 3) {
+    return false;
+  }
+  std::string rest = Trim(text.substr(size_t(used)));
+  if (!rest.empty()) {
+    int more = 0;
+    if (std::sscanf(rest.c_str(), "%2d:%2d:%2d%n", &p.hour, &p.minute, &p.second, &more) != 3 &&
+        std::sscanf(rest.c_str(), "%2d:%2d%n", &p.hour, &p.minute, &more) != 2) {
+      return false;
+    }
+    if (size_t(more) != rest.size()) return false;
+  }
+  return jet::DateTimeToJet(p, days);
+}
+
+// A number as Access writes one in a default: digits with an optional sign,
+// point and exponent; no hex, no thousands separators, no currency sign.
+bool ParseNumberLiteral(const std::string& text, double* out) {
+  if (text.empty() || text.find_first_not_of("+-.0123456789eE") != std::string::npos ||
+      text.find_first_of("0123456789") == std::string::npos ||
+      !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-' || text[0] == '+' ||
+        text[0] == '.')) {
+    return false;
+  }
+  char* end = nullptr;
+  *out = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size();
+}
+
+// A quoted string literal; `quote` is ' or ", doubled inside for itself.
+bool ParseStringLiteral(const std::string& text, std::string* out) {
+  if (text.size() < 2 || (text[0] != '"' && text[0] != '\'')) return false;
+  const char quote = text[0];
+  out->clear();
+  for (size_t i = 1; i < text.size(); ++i) {
+    if (text[i] != quote) {
+      *out += text[i];
+    } else if (i + 1 < text.size() && text[i + 1] == quote) {
+      *out += quote;
+      ++i;
+    } else {
+      return i + 1 == text.size();
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+DataError DefaultForColumn(const jet::ColumnDef& column, const std::string& default_value,
+                           jet::Value* out) {
+  *out = jet::Value();
+  out->type = column.type;
+  std::string text = Trim(default_value);
+  if (!text.empty() && text[0] == '=') text = Trim(text.substr(1));
+  Variant literal;
+  std::string str;
+  double number = 0;
+  if (ParseStringLiteral(text, &str)) {
+    if (jet::IsTextual(column.type)) {
+      // Kept as written, "" included (a field write would store "" as null).
+      out->null = false;
+      out->bytes = std::move(str);
+      return DataError::None();
+    }
+    literal = Variant::Text(std::move(str));
+  } else if (jet::NamesEqual(text, "Yes") || jet::NamesEqual(text, "True") ||
+             jet::NamesEqual(text, "On")) {
+    literal = Variant::Bool(true);
+  } else if (jet::NamesEqual(text, "No") || jet::NamesEqual(text, "False") ||
+             jet::NamesEqual(text, "Off")) {
+    literal = Variant::Bool(false);
+  } else if (jet::NamesEqual(text, "Null")) {
+    return DataError::None();
+  } else if (ParseNumberLiteral(text, &number)) {
+    literal = Variant::Number(number);
+  } else if (text.size() >= 2 && text.front() == '#' && text.back() == '#' &&
+             ParseDateLiteral(Trim(text.substr(1, text.size() - 2)), &number)) {
+    literal = Variant::Date(number);
+  } else {
+    return MakeError(kErrUnsupportedDefault,
+                     "The column '" + column.name + "' has the default value " + default_value +
+                         ", which this program cannot compute; give the field a value. Nothing "
+                         "was written.");
+  }
+  if (DataError e = ValueForColumn(column, literal, out); !e.ok()) {
+    return MakeError(e.number, "The default value " + default_value + " of the column '" +
+                                   column.name + "' cannot be stored in it: " + e.description);
+  }
+  return DataError::None();
+}
+
 DataError Field::Name(std::string* out) const {
   out->clear();
   if (recordset_ == nullptr) return MakeError(kErrNoObject, "The field refers to no recordset.");
@@ -328,6 +430,7 @@ DataError Field::SetValue(const Variant& value) {
     recordset_->editing_ = true;
   }
   recordset_->edit_.values[recordset_->columns_[index_]] = std::move(converted);
+  if (recordset_->adding_) recordset_->assigned_[recordset_->columns_[index_]] = true;
   return DataError::None();
 }
 
@@ -463,6 +566,7 @@ DataError Recordset::AddNew() {
   edit_.values.resize(table_->columns.size());
   for (size_t i = 0; i < table_->columns.size(); ++i)
     edit_.values[i].type = table_->columns[i].type;
+  assigned_.assign(table_->columns.size(), false);
   adding_ = true;
   return DataError::None();
 }
@@ -481,8 +585,20 @@ DataError Recordset::Update() {
   auto writer = jet::TableWriter::Open(*db, table_->name);
   if (!writer.ok()) return FromStatus(writer.status(), connection_->path());
   if (adding_) {
-    auto id = (*writer)->Insert(edit_.values);
+    // Columns no field write set take their DefaultValue, as in Access;
+    // a default this program cannot compute refuses the row.
+    auto props = (*writer)->Properties();
+    if (!props.ok()) return FromStatus(props.status(), connection_->path());
+    std::vector<jet::Value> values = edit_.values;
+    for (size_t i = 0; i < values.size() && i < (*props)->columns.size(); ++i) {
+      const jet::ColumnDef& column = table_->columns[i];
+      const auto& rule = (*props)->columns[i].default_value;
+      if (assigned_[i] || !rule || column.autonumber()) continue;
+      if (DataError e = DefaultForColumn(column, *rule, &values[i]); !e.ok()) return e;
+    }
+    auto id = (*writer)->Insert(values);
     if (!id.ok()) return FromStatus(id.status(), connection_->path());
+    edit_.values = std::move(values);
     edit_.id = *id;
     rows_.push_back(std::move(edit_));
     position_ = rows_.size() - 1;

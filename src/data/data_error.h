@@ -21,7 +21,8 @@
 //   3131  a syntax error in the FROM clause
 //   3141  a syntax error in the column list
 //   3197  the row was changed or deleted by someone else since it was read
-//   3251  a query construct this program does not handle
+//   3251  a query construct, or a column's default value, this program does
+//         not handle
 //   3265  a field name or index that the recordset does not have
 //   3343  the file is not a Jet database
 //   3421  a value that cannot be converted to the column's type
@@ -57,6 +58,7 @@ enum ErrorNumber : int32_t {
   kErrSelectSyntax = 3141,
   kErrWriteConflict = 3197,
   kErrUnsupportedQuery = 3251,
+  kErrUnsupportedDefault = 3251,
   kErrNoSuchField = 3265,
   kErrNotADatabase = 3343,
   kErrConversion = 3421,

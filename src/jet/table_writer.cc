@@ -15,8 +15,8 @@ constexpr uint32_t kLongValueChainLink = 4;
 
 // Finds a page of `owner` with room for `row_size` bytes: the last page of
 // the free-space map, or else a new page entered in both maps.
-Result<Page*> PageWithRoom(Pager& pager, RowPointer owned_map, RowPointer free_map,
-                           uint32_t owner, size_t row_size) {
+Result<Page*> PageWithRoom(Pager& pager, RowPointer owned_map, RowPointer free_map, uint32_t owner,
+                           size_t row_size) {
   const Format& f = pager.format();
   // Like Jet, only the last page with free space is tried; one that is too
   // full for this row stops being a candidate.
@@ -81,7 +81,8 @@ class PageLongValueStore : public LongValueStore {
     const Format& f = pager_.format();
     const size_t room = f.page_size - f.data_first_row_slot - 2;
     if (!chained) {
-      if (data.size() > room) return Status::InvalidArgument("A long value is too large for one row");
+      if (data.size() > room)
+        return Status::InvalidArgument("A long value is too large for one row");
       return Put(*maps, data);
     }
     // A chain, written from its last piece back to its first so that each
@@ -103,7 +104,7 @@ class PageLongValueStore : public LongValueStore {
 
   Result<RowPointer> Put(const LongValueMaps& maps, const std::string& row) {
     JET_ASSIGN_OR_RETURN(Page * page, PageWithRoom(pager_, maps.used_pages, maps.free_pages,
-                                                    kLongValueOwner, row.size()));
+                                                   kLongValueOwner, row.size()));
     uint8_t number = AddRowToPage(page, pager_.format(), row, 0);
     return RowPointer{page->number, number};
   }
@@ -149,6 +150,59 @@ Status TableWriter::CheckWritable() const {
   if (within_change_) return Status::Ok();  // relationships: joins the open change
   if (db_.pager().HasChanges()) {
     return Status::InvalidArgument("Another change to the database is still open");
+  }
+  return Status::Ok();
+}
+
+Result<const ColumnProperties*> TableWriter::Properties() {
+  if (!properties_) {
+    JET_ASSIGN_OR_RETURN(ColumnProperties p, ReadColumnProperties(db_, *table_));
+    properties_ = std::move(p);
+  }
+  return &*properties_;
+}
+
+Status TableWriter::CheckProperties(const std::vector<Value>& values,
+                                    const std::vector<Value>* old) {
+  JET_ASSIGN_OR_RETURN(const ColumnProperties* props, Properties());
+  const TableDef& t = *table_;
+  auto changed = [&](size_t i) {
+    if (!old) return true;
+    const Value& a = (*old)[i];
+    const Value& b = values[i];
+    return a.null != b.null || (!a.null && a.ToText() != b.ToText());
+  };
+  bool any_changed = false;
+  for (size_t i = 0; i < t.columns.size() && i < props->columns.size(); ++i) {
+    const ColumnDef& c = t.columns[i];
+    const ColumnRules& r = props->columns[i];
+    const Value& v = values[i];
+    // Jet checks these on every row it stores, changed columns or not.
+    if (r.required && v.null && c.type != ColumnType::kBoolean) {
+      return Status::Error(ErrorKind::kConstraint,
+                           "The field '" + t.name + "." + c.name +
+                               "' cannot contain a Null value because the Required property "
+                               "for this field is set to True. Enter a value in this field.");
+    }
+    if (!r.allow_zero_length && !v.null && v.bytes.empty() &&
+        (c.type == ColumnType::kText || c.type == ColumnType::kMemo)) {
+      return Status::Error(ErrorKind::kConstraint,
+                           "Field '" + t.name + "." + c.name + "' cannot be a zero-length string.");
+    }
+    const bool change = changed(i);
+    any_changed = any_changed || change;
+    if (r.validation_rule && change) {
+      return Status::Error(ErrorKind::kConstraint,
+                           "The column '" + c.name + "' of table '" + t.name +
+                               "' has a validation rule, which this program cannot check; "
+                               "nothing was written.");
+    }
+  }
+  if (props->table_validation_rule && any_changed) {
+    return Status::Error(ErrorKind::kConstraint,
+                         "The table '" + t.name +
+                             "' has a validation rule, which this program cannot check; "
+                             "nothing was written.");
   }
   return Status::Ok();
 }
@@ -202,9 +256,9 @@ Status TableWriter::FillAutonumbers(std::vector<Value>* values, uint32_t* last) 
 
 Result<RowPointer> TableWriter::PlaceRow(const std::string& row, uint16_t flags) {
   Pager& pager = db_.pager();
-  JET_ASSIGN_OR_RETURN(Page * page, PageWithRoom(pager, table_->owned_pages,
-                                                  table_->free_space_pages, table_->tdef_page,
-                                                  row.size()));
+  JET_ASSIGN_OR_RETURN(Page * page,
+                       PageWithRoom(pager, table_->owned_pages, table_->free_space_pages,
+                                    table_->tdef_page, row.size()));
   uint8_t number = AddRowToPage(page, pager.format(), row, flags);
   return RowPointer{page->number, number};
 }
@@ -258,6 +312,7 @@ Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* l
                                    std::to_string(table_->columns.size()) + " values");
   }
   JET_RETURN_IF_ERROR(FillAutonumbers(&values, last_autonumber));
+  JET_RETURN_IF_ERROR(CheckProperties(values, nullptr));
   std::unique_ptr<IndexWriter> own_indexes;
   if (!shared_indexes) {
     own_indexes = std::make_unique<IndexWriter>(db_.pager(), db_.header(), *table_);
@@ -333,9 +388,11 @@ Status TableWriter::Update(RowId id, std::vector<Value> values) {
       const ColumnDef& c = table_->columns[i];
       if ((c.flags & kColumnAutoLong) && !old[i].null &&
           (values[i].null || values[i].integer != old[i].integer)) {
-        return Status::InvalidArgument("Column '" + c.name + "' is an autonumber and cannot be changed");
+        return Status::InvalidArgument("Column '" + c.name +
+                                       "' is an autonumber and cannot be changed");
       }
     }
+    JET_RETURN_IF_ERROR(CheckProperties(values, &old));
     IndexWriter indexes(db_.pager(), db_.header(), *table_);
     const RowPointer home{id.page, uint8_t(id.row)};
     JET_RETURN_IF_ERROR(indexes.CheckUpdate(old, values, home));

@@ -6,17 +6,23 @@
 // one step. An operation that fails leaves the file as it was.
 //
 // The writer refuses, before anything is written, what it cannot keep
-// exactly as Access keeps it.
+// exactly as Access keeps it, and what Access itself would refuse by the
+// table's properties (properties.h): a Null in a Required column, "" in a
+// text or memo column that does not AllowZeroLength, and any value that a
+// ValidationRule would have to check, since this engine does not evaluate
+// rules.
 
 #ifndef JET_TABLE_WRITER_H_
 #define JET_TABLE_WRITER_H_
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "database.h"
 #include "index_writer.h"
+#include "properties.h"
 #include "row_encoder.h"
 
 namespace jet {
@@ -51,6 +57,9 @@ class TableWriter {
 
   const TableDef& table() const { return *table_; }
 
+  // The table's column properties, read once per writer.
+  Result<const ColumnProperties*> Properties();
+
  private:
   // Relationships: cascades change other rows through writers that work
   // inside the change already open (within_change_), leaving the commit to
@@ -61,6 +70,9 @@ class TableWriter {
       : db_(db), table_(std::move(table)) {}
 
   Status CheckWritable() const;
+  // Refuses what the table's properties forbid in the row `values`; `old` is
+  // the row it replaces, or null for a new row.
+  Status CheckProperties(const std::vector<Value>& values, const std::vector<Value>* old);
   // Adds one row to the batch; the caller commits.
   // `indexes`, if given, is shared by the rows of one batch.
   Result<RowPointer> InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
@@ -75,6 +87,7 @@ class TableWriter {
   Database& db_;
   std::shared_ptr<const TableDef> table_;
   bool within_change_ = false;  // relationships: a cascade's nested writer
+  std::optional<ColumnProperties> properties_;
 };
 
 }  // namespace jet
