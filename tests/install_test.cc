@@ -64,27 +64,10 @@ std::string WarningPrompt(const std::string& table, const std::string& descripti
 }
 
 // A table's rows, each as column name -> value.
-using Row = std::map<std::string, Value>;
+using Row = testutil::NamedRow;
 
 std::vector<Row> ReadTable(const std::string& path, const std::string& table) {
-  std::vector<Row> rows;
-  auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok()) << db.status().ToString();
-  if (!db.ok()) return rows;
-  auto def = (*db)->GetTable(table);
-  EXPECT_TRUE(def.ok()) << def.status().ToString();
-  if (!def.ok()) return rows;
-  jet::TableScanner scanner(**db, *def);
-  std::vector<Value> values;
-  while (true) {
-    auto more = scanner.Next(&values);
-    EXPECT_TRUE(more.ok()) << more.status().ToString();
-    if (!more.ok() || !*more) break;
-    Row row;
-    for (size_t i = 0; i < values.size(); ++i) row[(*def)->columns[i].name] = values[i];
-    rows.push_back(std::move(row));
-  }
-  return rows;
+  return testutil::ReadRows(path, table);
 }
 
 // The row whose column `key_column` has the text `key`; fails the test when
@@ -100,6 +83,25 @@ Row FindRow(const std::vector<Row>& rows, const std::string& key_column, const s
 
 std::string Text(const Value& v) { return v.null ? "<null>" : v.ToText(); }
 
+// The rows of `table` whose column `key_column` reads as `key`: where they
+// are, and their values.
+std::vector<std::pair<jet::RowId, std::vector<Value>>> RowsWhere(
+    jet::Database& db, const std::shared_ptr<const jet::TableDef>& def,
+    const std::string& key_column, const std::string& key) {
+  std::vector<std::pair<jet::RowId, std::vector<Value>>> found;
+  jet::TableScanner scanner(db, def);
+  std::vector<Value> values;
+  jet::RowId id;
+  while (*scanner.Next(&values, &id)) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (def->columns[i].name == key_column && !values[i].null && values[i].ToText() == key) {
+        found.push_back({id, values});
+      }
+    }
+  }
+  return found;
+}
+
 // Changes rows of `table` in place: for every row where `key_column` is
 // `key`, sets the given columns.
 void SetColumns(const std::string& path, const std::string& table, const std::string& key_column,
@@ -108,17 +110,7 @@ void SetColumns(const std::string& path, const std::string& table, const std::st
   ASSERT_TRUE(db);
   auto def = db->GetTable(table);
   ASSERT_TRUE(def.ok());
-  std::vector<std::pair<jet::RowId, std::vector<Value>>> targets;
-  jet::TableScanner scanner(*db, *def);
-  std::vector<Value> values;
-  jet::RowId id;
-  while (*scanner.Next(&values, &id)) {
-    for (size_t i = 0; i < values.size(); ++i) {
-      if ((*def)->columns[i].name == key_column && !values[i].null && values[i].ToText() == key) {
-        targets.push_back({id, values});
-      }
-    }
-  }
+  auto targets = RowsWhere(*db, *def, key_column, key);
   ASSERT_FALSE(targets.empty()) << "no " << table << " row with " << key_column << " = " << key;
   auto writer = jet::TableWriter::Open(*db, table);
   ASSERT_TRUE(writer.ok());
@@ -139,20 +131,10 @@ void DeleteRow(const std::string& path, const std::string& table, const std::str
   ASSERT_TRUE(db);
   auto def = db->GetTable(table);
   ASSERT_TRUE(def.ok());
-  jet::TableScanner scanner(*db, *def);
-  std::vector<Value> values;
-  jet::RowId id;
-  std::vector<jet::RowId> doomed;
-  while (*scanner.Next(&values, &id)) {
-    for (size_t i = 0; i < values.size(); ++i) {
-      if ((*def)->columns[i].name == key_column && !values[i].null && values[i].bytes == key) {
-        doomed.push_back(id);
-      }
-    }
-  }
+  auto doomed = RowsWhere(*db, *def, key_column, key);
   auto writer = jet::TableWriter::Open(*db, table);
   ASSERT_TRUE(writer.ok());
-  for (jet::RowId d : doomed) ASSERT_TRUE((*writer)->Delete(d).ok());
+  for (const auto& row : doomed) ASSERT_TRUE((*writer)->Delete(row.first).ok());
 }
 
 void ExpectSound(const std::string& path) {

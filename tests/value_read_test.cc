@@ -9,30 +9,14 @@
 #include "jet/jet.h"
 #include "test_util.h"
 #include "text.h"
+#include "values.h"
 
 namespace {
 
-using Row = std::map<std::string, jet::Value>;
+using Row = testutil::NamedRow;
 
 std::vector<Row> ReadAll(const std::string& fixture, const std::string& table) {
-  std::vector<Row> rows;
-  auto db = jet::Database::Open(testutil::Fixture(fixture));
-  EXPECT_TRUE(db.ok()) << db.status().ToString();
-  if (!db.ok()) return rows;
-  auto def = (*db)->GetTable(table);
-  EXPECT_TRUE(def.ok()) << def.status().ToString();
-  if (!def.ok()) return rows;
-  jet::TableScanner scan(**db, *def);
-  std::vector<jet::Value> values;
-  while (true) {
-    auto more = scan.Next(&values);
-    EXPECT_TRUE(more.ok()) << more.status().ToString();
-    if (!more.ok() || !*more) break;
-    Row row;
-    for (size_t i = 0; i < values.size(); ++i) row[(*def)->columns[i].name] = values[i];
-    rows.push_back(std::move(row));
-  }
-  return rows;
+  return testutil::ReadRows(testutil::Fixture(fixture), table);
 }
 
 const Row* FindRow(const std::vector<Row>& rows, const std::string& column,

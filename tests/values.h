@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "jet/jet.h"
 
@@ -47,6 +49,30 @@ inline std::unique_ptr<jet::Database> OpenWritable(const std::string& path) {
   auto db = jet::Database::Open(path, options);
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(db).value() : nullptr;
+}
+
+// A table's rows in scan order, each as column name -> value; a failure
+// fails the test and ends the list.
+using NamedRow = std::map<std::string, jet::Value>;
+inline std::vector<NamedRow> ReadRows(const std::string& path, const std::string& table) {
+  std::vector<NamedRow> rows;
+  auto db = jet::Database::Open(path);
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  if (!db.ok()) return rows;
+  auto def = (*db)->GetTable(table);
+  EXPECT_TRUE(def.ok()) << def.status().ToString();
+  if (!def.ok()) return rows;
+  jet::TableScanner scan(**db, *def);
+  std::vector<jet::Value> values;
+  while (true) {
+    auto more = scan.Next(&values);
+    EXPECT_TRUE(more.ok()) << more.status().ToString();
+    if (!more.ok() || !*more) break;
+    NamedRow row;
+    for (size_t i = 0; i < values.size(); ++i) row[(*def)->columns[i].name] = values[i];
+    rows.push_back(std::move(row));
+  }
+  return rows;
 }
 
 }  // namespace testutil

@@ -38,10 +38,7 @@ QMessageBox::Icon IconForStyle(int style) {
 }
 
 QString PromptText(const std::string& prompt) {
-  QString text = QString::fromStdString(prompt);
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return text;
+  return QString::fromStdString(PromptWithNewlines(prompt));
 }
 
 }  // namespace afc

@@ -34,9 +34,7 @@ std::vector<std::string> ReferenceColumnsOf(ado::Recordset& master) {
     ado::Field field;
     std::string name;
     if (!master.Fields().Item(i, &field).ok() || !field.Name(&name).ok()) continue;
-    for (const char* column : kReferenceColumns) {
-      if (UpperCase(name) == column) found.push_back(column);
-    }
+    if (const char* column = ReferenceColumn(UpperCase(name))) found.push_back(column);
   }
   return found;
 }

@@ -31,15 +31,6 @@ constexpr char kPathSeparator = '\\';
 constexpr char kPathSeparator = '/';
 #endif
 
-// The column among those whose values come from the reference service
-// that `upper_name` names, or null.
-const char* ReferenceColumn(const std::string& upper_name) {
-  for (const char* column : kReferenceColumns) {
-    if (upper_name == column) return column;
-  }
-  return nullptr;
-}
-
 std::string FailureMessage(const std::string& Carrier, const std::string& ServiceCode,
                            const char* table) {
   return "Failed to add " + Carrier + " '" + ServiceCode + "' service to " + table + " table...";
@@ -131,6 +122,13 @@ std::string UpperCase(std::string text) {
     if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
   }
   return text;
+}
+
+const char* ReferenceColumn(const std::string& upper_name) {
+  for (const char* column : kReferenceColumns) {
+    if (upper_name == column) return column;
+  }
+  return nullptr;
 }
 
 std::string MasterTemplateSql(const std::string& TemplateService) {

@@ -68,6 +68,10 @@ std::string PanelTemplateSql(const std::string& TemplateService);
 // The four Master columns that the new row takes from kReferenceService.
 inline constexpr const char* kReferenceColumns[] = {"ACTDELC", "ACK", "ACTDELSIG", "ACK-S"};
 
+// The reference column that the upper-cased column name `upper_name` is,
+// or null.
+const char* ReferenceColumn(const std::string& upper_name);
+
 // Column names are compared after upper-casing. Only ASCII letters change:
 // every name they are compared with is ASCII, so that is exact.
 std::string UpperCase(std::string text);

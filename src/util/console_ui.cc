@@ -6,18 +6,6 @@ namespace {
 
 bool IsProgress(const std::string& text) { return text.rfind("Adding service settings ", 0) == 0; }
 
-std::string WithNewlines(std::string text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') continue;
-    if (i + 1 < text.size() && text[i + 1] == '\n') {
-      text.erase(i, 1);  // CR LF: one line break
-    } else {
-      text[i] = '\n';
-    }
-  }
-  return text;
-}
-
 }  // namespace
 
 void ConsoleUi::EndLine() {
@@ -47,7 +35,7 @@ void ConsoleUi::ShowMessageBox(const std::string& prompt, int style, const std::
   EndLine();
   std::FILE* to = style == kVbInformation ? out_ : err_;
   std::fprintf(to, "%s%s\n%s\n", style == kVbExclamation ? "Warning: " : "", title.c_str(),
-               WithNewlines(prompt).c_str());
+               PromptWithNewlines(prompt).c_str());
   std::fflush(to);
 }
 

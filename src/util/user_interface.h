@@ -17,6 +17,10 @@ namespace afc {
 constexpr int kVbExclamation = 48;
 constexpr int kVbInformation = 64;
 
+// `prompt` with its line breaks as newlines: a lone CR, or CR LF, becomes
+// one "\n".
+std::string PromptWithNewlines(const std::string& prompt);
+
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
