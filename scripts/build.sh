@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Configures and builds one configuration with Ninja.
 #
-#   scripts/build.sh [release]   build/       RelWithDebInfo
-#   scripts/build.sh asan        build-asan/  Debug with ASan and UBSan
+#   scripts/build.sh [release] [TARGET...]   build/       RelWithDebInfo
+#   scripts/build.sh asan [TARGET...]        build-asan/  Debug with ASan and UBSan
 #
+# With TARGETs, only those are built (and what they need); without, all.
 # JOBS sets the parallel job count (default: the number of CPUs).
-# AFC_FIXTURES_DIR points the tests at another fixtures folder
-# (default: ../shared/fixtures beside the checkout).
+# AFC_FIXTURES_DIR points the tests at another test data folder
+# (default: tests/data in the checkout).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 config="${1:-release}"
+(($#)) && shift
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
 
 case "$config" in
   release)
@@ -22,7 +26,7 @@ case "$config" in
     args=(-DCMAKE_BUILD_TYPE=Debug -DAFC_SANITIZE=ON)
     ;;
   -h | --help)
-    sed -n '2,9s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+    sed -n '2,10s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
     exit 0
     ;;
   *)
@@ -47,4 +51,4 @@ jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 echo "build: $config in ${dir#"$ROOT"/}/"
 cmake -S "$ROOT" -B "$dir" -G Ninja "${args[@]}"
-cmake --build "$dir" -j "$jobs"
+cmake --build "$dir" -j "$jobs" "${targets[@]}"

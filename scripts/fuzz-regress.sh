@@ -15,7 +15,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 SECONDS_EACH="${FUZZ_SECONDS:-30}"
-FIXTURES="${AFC_FIXTURES_DIR:-$ROOT/../shared/fixtures}"
+FIXTURES="${AFC_FIXTURES_DIR:-$ROOT/tests/data}"
 TARGETS=(fuzz_read fuzz_check fuzz_insert)
 
 if ! command -v clang++ >/dev/null; then

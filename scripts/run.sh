@@ -15,7 +15,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
 scripts/setup-debian.sh
-scripts/build.sh release
+# Only what the main job needs: the application, jetdb and the sample.
+scripts/build.sh release add-firstclass jetdb sample_db
 
 source="${1:-$ROOT/build/sample/Tallowin.mdb}"
 if [[ ! -f "$source" ]]; then

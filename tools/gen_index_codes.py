@@ -19,7 +19,7 @@ one the same fields with its first hex field one greater (as a big-endian
 number of the same width).
 
 Usage: tools/gen_index_codes.py [SOURCE_DIR] [OUTPUT]
-  SOURCE_DIR defaults to ../shared/jet-format beside the checkout.
+  SOURCE_DIR defaults to tests/data/jet-format in the checkout.
 """
 
 import os
@@ -127,7 +127,7 @@ def c_string(name, token_list, out):
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     root = os.path.dirname(here)
-    src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "..", "shared", "jet-format")
+    src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "tests", "data", "jet-format")
     dst = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, "src", "jet",
                                                              "index_codes_data.inc")
     tables = [
