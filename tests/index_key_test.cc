@@ -183,7 +183,7 @@ TEST(IndexKeyTest, GeneratedCodeTablesMatchTheSourceTables) {
       out.push_back(uint8_t(std::stoi(s.substr(i, 2), nullptr, 16)));
     return out;
   };
-  const std::string dir = testutil::Fixture("../jet-format/");
+  const std::string dir = testutil::Fixture("jet-format/");
   for (const Source& src : sources) {
     SCOPED_TRACE(jet::TextCollationName(src.collation));
     uint32_t cp = 0;

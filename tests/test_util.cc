@@ -15,6 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 extern char** environ;
 
 namespace testutil {
@@ -27,7 +29,10 @@ std::string Fixture(const std::string& relative) {
 
 std::vector<std::string> FixtureFiles(const std::string& folder) {
   std::vector<std::string> out;
-  for (const auto& e : fs::directory_iterator(Fixture(folder))) {
+  std::error_code ec;
+  // A missing folder lists nothing; TestDataCheck below fails every test
+  // with the reason instead of the program failing before it runs any.
+  for (const auto& e : fs::directory_iterator(Fixture(folder), ec)) {
     if (e.path().extension() == ".mdb") out.push_back(e.path().string());
   }
   std::sort(out.begin(), out.end());
@@ -154,3 +159,35 @@ bool HaveProgram(const std::string& program) {
 }
 
 }  // namespace testutil
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Fails every test, with the reason, when the test databases are not where
+// the build was told they are. Tests that loop over a folder would
+// otherwise pass on nothing.
+class TestDataCheck : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    for (const char* folder : {"access", "hosts", "jet-format"}) {
+      const std::string dir = testutil::Fixture(folder);
+      std::error_code ec;
+      bool any = false;
+      for (const auto& e : fs::directory_iterator(dir, ec)) {
+        (void)e;
+        any = true;
+        break;
+      }
+      if (!any) {
+        GTEST_FAIL() << "test data folder missing or empty: " << dir
+                     << " (configure with -DAFC_FIXTURES_DIR=... to use another place)";
+      }
+    }
+  }
+};
+
+[[maybe_unused]] ::testing::Environment* const kTestDataCheck =
+    ::testing::AddGlobalTestEnvironment(new TestDataCheck);
+
+}  // namespace
