@@ -1,8 +1,5 @@
 #include "create.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -77,7 +74,11 @@ double JetNow() {
   using namespace std::chrono;
   std::time_t t = system_clock::to_time_t(system_clock::now());
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &t);
+#else
   localtime_r(&t, &local);
+#endif
   DateTimeParts p{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                   local.tm_hour,        local.tm_min,     local.tm_sec, 0};
   double days = 0;
@@ -274,32 +275,13 @@ Status CreateDatabase(const std::string& path, JetVersion version) {
   }
   const std::vector<uint8_t> bytes = ExpandTemplate();
   if (bytes.size() != kEmptyJet4Size) return Status::Corrupt("The built-in empty database is damaged");
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    const int err = errno;
-    if (err == EEXIST) {
-      return Status::InvalidArgument("A file of that name exists already; it was left alone")
-          .AtFile(path);
-    }
-    return Status::IoError(std::string("Cannot create the file: ") + std::strerror(err))
-        .AtFile(path);
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = errno;
-      ::close(fd);
-      ::unlink(path.c_str());
-      return Status::IoError(std::string("Cannot write the new database: ") + std::strerror(err))
-          .AtFile(path);
-    }
-    done += size_t(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    ::unlink(path.c_str());
-    return Status::IoError("Cannot write the new database").AtFile(path);
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<File> file, File::CreateNew(path));
+  Status written = file->WriteAt(0, bytes);
+  if (written.ok()) written = file->Sync();
+  if (!written.ok()) {
+    file.reset();
+    (void)RemoveFile(path);
+    return Status::IoError("Cannot write the new database: " + written.message()).AtFile(path);
   }
   return Status::Ok();
 }

@@ -1,7 +1,5 @@
 #include "database.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "journal.h"
@@ -20,9 +18,7 @@ Status RecoverForReader(const std::string& path) {
   const std::string why = "The database holds an unfinished change from a program that " +
                           std::string("stopped while writing (") + journal +
                           "). Rolling it back needs write access to the database and its folder";
-  const size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  if (::access(folder.c_str(), W_OK) != 0 || ::access(path.c_str(), W_OK) != 0) {
+  if (!CanWriteFileAndFolder(path)) {
     return Status::IoError(why + ", which this user does not have; open it once with write "
                                  "access to roll it back")
         .AtFile(path);

@@ -1,10 +1,8 @@
+// What both platforms' files share: the fault-injection hook, error texts
+// and path splitting.
+
 #include "file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace jet {
@@ -16,20 +14,14 @@ IoHook& Hook() {
   return hook;
 }
 
-// Asks the installed hook about an operation: 0, or the errno to fail with.
-int Intercept(IoOp op, const std::string& path, uint64_t offset = 0,
-              std::span<const uint8_t> data = {}) {
+}  // namespace
+
+namespace internal {
+
+int InterceptIo(IoOp op, const std::string& path, uint64_t offset, std::span<const uint8_t> data) {
   IoHook& hook = Hook();
   if (!hook) return 0;
   return hook(IoEvent{op, path, offset, data});
-}
-
-// The folder that holds `path` ("." for a bare name).
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 Status ErrnoStatus(const std::string& what, const std::string& path, int err) {
@@ -38,161 +30,22 @@ Status ErrnoStatus(const std::string& what, const std::string& path, int err) {
   return s;
 }
 
-}  // namespace
+}  // namespace internal
 
-Result<std::unique_ptr<File>> File::Open(const std::string& path, Mode mode) {
-  int flags = (mode == Mode::kReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    int err = errno;
-    if (err == ENOENT || err == ENOTDIR) {
-      return Status::NotFound("The file does not exist").AtFile(path);
-    }
-    if (err == EISDIR) {
-      return Status::InvalidArgument("The path names a folder, not a database file").AtFile(path);
-    }
-    if (err == EACCES || err == EPERM) {
-      return Status::IoError(mode == Mode::kReadOnly ? "The file cannot be read: permission denied"
-                                                     : "The file cannot be written: permission denied")
-          .AtFile(path);
-    }
-    return ErrnoStatus("Cannot open the file", path, err);
+std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+  const size_t slash = path.find_last_of("/\\");
+  // "C:name" is relative to drive C's current folder.
+  if (slash == std::string::npos) {
+    return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : ".";
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    int err = errno;
-    ::close(fd);
-    return ErrnoStatus("Cannot examine the file", path, err);
-  }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return Status::InvalidArgument("The path names a folder, not a database file").AtFile(path);
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return Status::InvalidArgument("The path does not name a regular file").AtFile(path);
-  }
-  return std::unique_ptr<File>(new File(path, fd, mode));
-}
-
-Result<std::unique_ptr<File>> File::Create(const std::string& path, bool truncate, bool* created) {
-  if (created) *created = false;
-  if (int err = Intercept(IoOp::kCreate, path)) {
-    return ErrnoStatus("Cannot create the file", path, err);
-  }
-  int fd;
-  bool made = true;
-  do {
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0 && errno == EEXIST) {
-    made = false;
-    do {
-      fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (truncate ? O_TRUNC : 0));
-    } while (fd < 0 && errno == EINTR);
-  }
-  if (fd < 0) return ErrnoStatus("Cannot create the file", path, errno);
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return Status::InvalidArgument("The path does not name a regular file").AtFile(path);
-  }
-  if (created) *created = made;
-  return std::unique_ptr<File>(new File(path, fd, Mode::kReadWrite));
-}
-
-File::~File() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-Result<uint64_t> File::Size() const {
-  struct stat st;
-  if (::fstat(fd_, &st) != 0) return ErrnoStatus("Cannot examine the file", path_, errno);
-  return uint64_t(st.st_size);
-}
-
-Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
-  if (int err = Intercept(IoOp::kRead, path_, offset)) {
-    return ErrnoStatus("Read failed", path_, err);
-  }
-  size_t done = 0;
-  while (done < out.size()) {
-    ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, off_t(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrnoStatus("Read failed", path_, errno);
-    }
-    if (n == 0) return Status::Corrupt("The file ends in the middle of a page").AtFile(path_);
-    done += size_t(n);
-  }
-  return Status::Ok();
-}
-
-Status File::WriteAt(uint64_t offset, std::span<const uint8_t> data) {
-  if (int err = Intercept(IoOp::kWrite, path_, offset, data)) {
-    return ErrnoStatus("Write failed", path_, err);
-  }
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, off_t(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrnoStatus("Write failed", path_, errno);
-    }
-    done += size_t(n);
-  }
-  return Status::Ok();
-}
-
-Status File::Truncate(uint64_t size) {
-  if (int err = Intercept(IoOp::kTruncate, path_, size)) {
-    return ErrnoStatus("Truncate failed", path_, err);
-  }
-  if (::ftruncate(fd_, off_t(size)) != 0) return ErrnoStatus("Truncate failed", path_, errno);
-  return Status::Ok();
-}
-
-Status File::Sync() {
-  if (int err = Intercept(IoOp::kSync, path_)) return ErrnoStatus("Sync failed", path_, err);
-  if (::fsync(fd_) != 0) return ErrnoStatus("Sync failed", path_, errno);
-  return Status::Ok();
-}
-
-Status RemoveFile(const std::string& path) {
-  if (int err = Intercept(IoOp::kRemove, path)) {
-    return ErrnoStatus("Cannot remove the file", path, err);
-  }
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    return ErrnoStatus("Cannot remove the file", path, errno);
-  }
-  return Status::Ok();
-}
-
-Status SyncFolderOf(const std::string& path) {
-  const std::string folder = FolderOf(path);
-  if (int err = Intercept(IoOp::kSyncFolder, folder)) {
-    return ErrnoStatus("Cannot sync the folder", folder, err);
-  }
-  int fd;
-  do {
-    fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return ErrnoStatus("Cannot open the folder", folder, errno);
-  // Some file systems cannot sync a folder (EINVAL); their entries are
-  // written through, so there is nothing to wait for.
-  int rc = ::fsync(fd);
-  int err = errno;
-  ::close(fd);
-  if (rc != 0 && err != EINVAL) return ErrnoStatus("Cannot sync the folder", folder, err);
-  return Status::Ok();
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);
+#else
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+#endif
+  return path.substr(0, slash);
 }
 
 void SetIoHook(IoHook hook) { Hook() = std::move(hook); }

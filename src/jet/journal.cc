@@ -3,8 +3,6 @@
 
 #include "journal.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 #include <random>
 
@@ -119,8 +117,7 @@ Status ReadJournal(const std::string& path, bool* exists, std::vector<uint8_t>* 
 // may read it.
 Status WriteJournal(const File& db, const std::string& path, const std::vector<uint8_t>& image) {
   JET_ASSIGN_OR_RETURN(std::unique_ptr<File> journal, File::Create(path, /*truncate=*/true));
-  struct stat st;
-  if (::fstat(db.fd(), &st) == 0) (void)::fchmod(journal->fd(), st.st_mode & 0666);
+  journal->CopyPermissionsFrom(db);
   JET_RETURN_IF_ERROR(journal->WriteAt(0, image));
   JET_RETURN_IF_ERROR(journal->Sync());
   return SyncFolderOf(path);

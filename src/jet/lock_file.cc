@@ -1,107 +1,24 @@
-// Database locks and the Jet lock file. The rules are in lock_file.h.
+// The Jet lock file's names and entries, for both platforms. The rules are
+// in lock_file.h.
 
 #include "lock_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cstring>
-#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace jet {
 
 namespace {
 
-constexpr off_t kExclusiveByte = 0x10000000;  // Jet: held by an exclusive open
-constexpr off_t kUserSlots = 255;             // user k locks kExclusiveByte + k
-constexpr size_t kEntrySize = 64;             // computer name, then account name
+constexpr size_t kUserSlots = 255;
+constexpr size_t kEntrySize = 64;  // computer name, then account name
 constexpr char kAccountName[] = "Admin";
-
-// F_OFD_* where the kernel has them (per open file, as we want); classic
-// per-process locks otherwise.
-bool g_use_ofd = true;
-
-struct flock Range(short type, off_t start, off_t len) {
-  struct flock fl;
-  std::memset(&fl, 0, sizeof fl);
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = start;
-  fl.l_len = len;
-  return fl;
-}
-
-// Takes a lock without waiting: 0, or the errno (EAGAIN/EACCES: held).
-int SetLock(int fd, short type, off_t start, off_t len) {
-  struct flock fl = Range(type, start, len);
-#ifdef F_OFD_SETLK
-  if (g_use_ofd) {
-    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return 0;
-    if (errno != EINVAL) return errno;
-    g_use_ofd = false;
-  }
-#endif
-  return ::fcntl(fd, F_SETLK, &fl) == 0 ? 0 : errno;
-}
-
-// Whether someone else holds a lock that conflicts with a `type` lock on the
-// range; *pid is its process when the system can tell (0 otherwise).
-bool HeldByOther(int fd, short type, off_t start, off_t len, pid_t* pid) {
-  struct flock fl = Range(type, start, len);
-  int rc = -1;
-#ifdef F_OFD_GETLK
-  if (g_use_ofd) rc = ::fcntl(fd, F_OFD_GETLK, &fl);
-#endif
-  if (rc != 0) rc = ::fcntl(fd, F_GETLK, &fl);
-  if (rc != 0) return false;
-  if (pid) *pid = fl.l_pid > 0 ? fl.l_pid : 0;
-  return fl.l_type != F_UNLCK;
-}
-
-bool Held(int err) { return err == EAGAIN || err == EACCES; }
-
-Status Busy(const std::string& path, const std::string& detail) {
-  return Status::Error(ErrorKind::kBusy, "The database is opened by another user or program" +
-                                             (detail.empty() ? std::string() : " (" + detail + ")"))
-      .AtFile(path);
-}
-
-std::string Who(pid_t pid) {
-  return pid > 0 ? "process " + std::to_string(pid) + " holds it" : std::string();
-}
-
-// "COMPUTER/Account" for the first non-empty entry of a lock file.
-std::string FirstUser(int fd) {
-  uint8_t entry[kEntrySize];
-  for (off_t at = 0; at < kUserSlots * off_t(kEntrySize); at += kEntrySize) {
-    if (::pread(fd, entry, kEntrySize, at) != ssize_t(kEntrySize)) break;
-    std::string machine(reinterpret_cast<char*>(entry),
-                        strnlen(reinterpret_cast<char*>(entry), 32));
-    std::string account(reinterpret_cast<char*>(entry + 32),
-                        strnlen(reinterpret_cast<char*>(entry + 32), 32));
-    for (char& c : machine) c = std::isprint(static_cast<unsigned char>(c)) ? c : '?';
-    for (char& c : account) c = std::isprint(static_cast<unsigned char>(c)) ? c : '?';
-    if (!machine.empty() || !account.empty()) return machine + "/" + account;
-  }
-  return "";
-}
-
-// Is the lock file at `path` held by a live user? Missing or unreadable
-// files are not.
-bool LockFileLive(const std::string& path, std::string* who) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  pid_t pid = 0;
-  const bool live = HeldByOther(fd, F_WRLCK, 0, 0, &pid);
-  if (live) {
-    *who = FirstUser(fd);
-    if (who->empty()) *who = Who(pid);
-  }
-  ::close(fd);
-  return live;
-}
 
 bool AllUpper(const std::string& s) {
   for (char c : s) {
@@ -110,9 +27,53 @@ bool AllUpper(const std::string& s) {
   return true;
 }
 
+std::string ThisMachine() {
+#ifdef _WIN32
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size) || size == 0) return "LOCALHOST";
+  return Utf8FromWide(std::wstring(name, size));
+#else
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "LOCALHOST";
+  return name;
+#endif
+}
+
+std::string Printable(const uint8_t* p, size_t max) {
+  std::string s(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), max));
+  for (char& c : s) c = std::isprint(static_cast<unsigned char>(c)) ? c : '?';
+  return s;
+}
+
+}  // namespace
+
+namespace internal {
+
+std::string FirstLockFileUser(const File& lock_file) {
+  uint8_t entry[kEntrySize];
+  for (uint64_t at = 0; at < kUserSlots * kEntrySize; at += kEntrySize) {
+    if (!lock_file.ReadAt(at, entry).ok()) break;
+    const std::string machine = Printable(entry, 32);
+    const std::string account = Printable(entry + 32, 32);
+    if (!machine.empty() || !account.empty()) return machine + "/" + account;
+  }
+  return "";
+}
+
+void WriteLockFileEntry(File& lock_file) {
+  // Slot 1 is ours. The entry is for people looking at the file: our
+  // safety rests on the locks, so a failure to write it changes nothing.
+  uint8_t entry[kEntrySize] = {};
+  const std::string machine = ThisMachine().substr(0, 31);
+  std::memcpy(entry, machine.data(), machine.size());
+  std::memcpy(entry + 32, kAccountName, sizeof kAccountName - 1);
+  (void)lock_file.WriteAt(0, entry);
+}
+
 // The other-case spelling of a lock file name, which a program on a
 // case-insensitive system may have made.
-std::string OtherCase(const std::string& lock_path) {
+std::string OtherCaseLockFile(const std::string& lock_path) {
   const size_t dot = lock_path.find_last_of('.');
   std::string out = lock_path;
   const bool upper = AllUpper(lock_path.substr(dot + 1));
@@ -123,16 +84,20 @@ std::string OtherCase(const std::string& lock_path) {
   return out;
 }
 
-std::string ThisMachine() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "LOCALHOST";
-  return name;
+Status BusyStatus(const std::string& path, const std::string& detail) {
+  return Status::Error(ErrorKind::kBusy, "The database is opened by another user or program" +
+                                             (detail.empty() ? std::string() : " (" + detail + ")"))
+      .AtFile(path);
 }
 
-}  // namespace
+}  // namespace internal
 
 std::string LockFilePath(const std::string& db_path) {
+#ifdef _WIN32
+  const size_t slash = db_path.find_last_of("/\\");
+#else
   const size_t slash = db_path.find_last_of('/');
+#endif
   const size_t dot = db_path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
       dot + 1 == db_path.size()) {
@@ -146,85 +111,6 @@ std::string LockFilePath(const std::string& db_path) {
     for (char& c : lock) c = char(std::toupper(static_cast<unsigned char>(c)));
   }
   return db_path.substr(0, dot + 1) + lock;
-}
-
-Result<std::unique_ptr<DatabaseLock>> DatabaseLock::Acquire(const File& db, Mode mode) {
-  const std::string& path = db.path();
-  int fd = ::fcntl(db.fd(), F_DUPFD_CLOEXEC, 0);
-  if (fd < 0)
-    return Status::IoError(std::string("Cannot lock: ") + std::strerror(errno)).AtFile(path);
-  std::unique_ptr<DatabaseLock> lock(new DatabaseLock(mode, fd));
-
-  if (mode == Mode::kShared) {
-    int err = SetLock(fd, F_RDLCK, kExclusiveByte, 1);
-    if (Held(err)) {
-      pid_t pid = 0;
-      HeldByOther(fd, F_RDLCK, kExclusiveByte, 1, &pid);
-      return Busy(path, Who(pid));
-    }
-    // err != 0 otherwise: no locks on this file system; reading goes ahead.
-    return lock;
-  }
-
-  if (!db.writable()) return Status::InvalidArgument("Locking for writing needs a writable file");
-  int err = SetLock(fd, F_WRLCK, 0, 0);
-  if (Held(err)) {
-    pid_t pid = 0;
-    HeldByOther(fd, F_WRLCK, 0, 0, &pid);
-    return Busy(path, Who(pid));
-  }
-  if (err != 0) {
-    return Status::Unsupported(std::string("This file system cannot lock the database (") +
-                               std::strerror(err) +
-                               "), so another program could write it at the same time; copy "
-                               "the database to a local disk to change it")
-        .AtFile(path);
-  }
-
-  // A live user of the lock file, under either spelling, has the database.
-  const std::string lock_path = LockFilePath(path);
-  for (const std::string& candidate : {lock_path, OtherCase(lock_path)}) {
-    std::string who;
-    if (LockFileLive(candidate, &who))
-      return Busy(path, candidate + " is in use" + (who.empty() ? "" : ": " + who));
-  }
-
-  bool created = false;
-  auto file = File::Create(lock_path, /*truncate=*/false, &created);
-  if (!file.ok()) {
-    return Status::IoError("A writable open needs to create the lock file " + lock_path +
-                           " beside the database: " + file.status().message())
-        .AtFile(path);
-  }
-  lock->lock_file_ = std::move(file).value();
-  lock->created_lock_file_ = created;
-  lock->lock_file_path_ = lock_path;
-  const int lfd = lock->lock_file_->fd();
-  err = SetLock(lfd, F_WRLCK, kExclusiveByte, kUserSlots + 1);
-  if (Held(err)) return Busy(path, lock_path + " is in use");  // came alive just now
-  // Our entry in slot 1. It is for people looking at the file: our safety
-  // rests on the locks, so a failure to write it changes nothing.
-  uint8_t entry[kEntrySize] = {};
-  const std::string machine = ThisMachine().substr(0, 31);
-  std::memcpy(entry, machine.data(), machine.size());
-  std::memcpy(entry + 32, kAccountName, sizeof kAccountName - 1);
-  (void)lock->lock_file_->WriteAt(0, entry);
-  return lock;
-}
-
-DatabaseLock::~DatabaseLock() {
-  if (lock_file_) {
-    // As Jet does: the last user removes the lock file. Only one we made,
-    // and only while no one else holds a lock on it.
-    if (created_lock_file_ && !HeldByOther(lock_file_->fd(), F_WRLCK, 0, 0, nullptr)) {
-      (void)RemoveFile(lock_file_path_);
-    }
-    lock_file_.reset();
-  }
-  if (fd_ >= 0) {
-    SetLock(fd_, F_UNLCK, 0, 0);
-    ::close(fd_);
-  }
 }
 
 }  // namespace jet

@@ -31,6 +31,25 @@
 //     ends, so a crash never leaves a lock that blocks us. On kernels without
 //     them we fall back to classic per-process fcntl locks.
 //
+// On Windows (lock_file_win32.cc) the share modes of file.h do most of it:
+//   - A writable open of the .mdb shares reading only. Access opens a
+//     database for reading and writing even to look at it, so while either
+//     of us holds it the other's open fails with a sharing violation, and we
+//     report kBusy. Share modes hold on network shares too (SMB enforces them
+//     at the server), where byte-range locks may not be forwarded.
+//   - Our own readers and writers also lock bytes of the .mdb with
+//     LockFileEx: a writer the range kLockBase..+255 exclusively, a reader
+//     kLockBase shared, which keeps them apart as the POSIX locks do.
+//     Windows byte-range locks are mandatory (they block reads and writes
+//     of the range through other handles), so they are placed at 4 GiB,
+//     past the end of any Jet file (2 GiB at most), where they cover no
+//     byte of the database.
+//   - The .ldb is opened sharing reading and deleting only: while Access
+//     (or anyone) has it open for writing, that fails, and the database is
+//     busy. One that opens is stale, and we take it over as on POSIX.
+//   - A read-only open shares everything, so it never blocks Access, and
+//     Access never blocks it.
+//
 // What we cannot detect:
 //   - Windows programs using the file through a network share while we use
 //     it from Linux (or the other way round): our fcntl locks and Windows'
@@ -57,6 +76,15 @@
 
 namespace jet {
 
+namespace internal {
+// "COMPUTER/Account" of the first non-empty entry of an open lock file, or "".
+std::string FirstLockFileUser(const File& lock_file);
+// Our entry: this machine's name and Jet's default account.
+void WriteLockFileEntry(File& lock_file);
+std::string OtherCaseLockFile(const std::string& lock_path);
+Status BusyStatus(const std::string& path, const std::string& detail);
+}  // namespace internal
+
 // NAME.mdb -> NAME.ldb, NAME.MDB -> NAME.LDB, NAME.accdb -> NAME.laccdb;
 // a name without an extension gets ".ldb" added.
 std::string LockFilePath(const std::string& db_path);
@@ -78,10 +106,10 @@ class DatabaseLock {
   const std::string& lock_file() const { return lock_file_path_; }
 
  private:
-  DatabaseLock(Mode mode, int fd) : mode_(mode), fd_(fd) {}
+  DatabaseLock(Mode mode, File::NativeHandle handle) : mode_(mode), handle_(handle) {}
 
   Mode mode_;
-  int fd_;  // our own descriptor of the database file, holding its lock
+  File::NativeHandle handle_;  // our own handle of the database file, holding its lock
   std::string lock_file_path_;
   std::unique_ptr<File> lock_file_;
   bool created_lock_file_ = false;
