@@ -1,40 +1,46 @@
 #!/usr/bin/env bash
-# Import speed and memory: the 300,000 rows of the large fixture's Shipments
-# table (a primary key and two more indexes, a memo in each row) imported
-# into a new database with jetdb, ten slices of 30,000 rows one after the
-# other, then `jetdb check` over the result.
+# Import speed and memory: the rows of the generated benchmark database's
+# Shipments table (bench/bench_db.sh: a primary key and two more indexes,
+# a memo column) imported into a new database with jetdb, ten slices one
+# after the other, then `jetdb check` over the result.
 #
-#   bench/import_bench.sh [--no-build]
+#   bench/import_bench.sh [--rows N] [--no-build]
+#
+#   --rows N     rows in Shipments (default 300000: ten slices of 30,000)
+#   --no-build   use build/bin/jetdb as it is instead of building it first
 #
 # Per slice it prints rows/s and peak memory: the rate staying flat as the
-# table grows from 0 to 300,000 rows shows that the cost of an insert does
-# not grow with the size of the table (only, slowly, with index depth).
+# table grows from 0 to N rows shows that the cost of an insert does not
+# grow with the size of the table (only, slowly, with index depth).
+# AFC_BUILD_DIR names another build folder than build/.
 set -euo pipefail
 
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-FIXTURES="${AFC_FIXTURES_DIR:-$ROOT/../shared/fixtures}"
-ARCHIVE="$FIXTURES/large/large-v2000.mdb.gz"
-JETDB="$ROOT/build/bin/jetdb"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_db.sh"
+JETDB="$BENCH_JETDB"
 SLICES=10
 
+rows=300000
 build=1
-case "${1:-}" in
-  --no-build) build=0 ;;
-  "") ;;
-  -h | --help) sed -n '2,11s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
-  *) echo "import_bench: unknown argument '$1'" >&2; exit 2 ;;
-esac
-for tool in /usr/bin/time gzip split; do
+while (($#)); do
+  case "$1" in
+    --rows) rows="${2:?--rows needs a number}"; shift 2 ;;
+    --no-build) build=0; shift ;;
+    -h | --help) sed -n '2,15s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+    *) echo "import_bench: unknown argument '$1'" >&2; exit 2 ;;
+  esac
+done
+[[ "$rows" =~ ^[1-9][0-9]*$ ]] || { echo "import_bench: --rows wants a positive number" >&2; exit 2; }
+for tool in /usr/bin/time split; do
   command -v "$tool" >/dev/null || { echo "import_bench: $tool not found" >&2; exit 1; }
 done
-((build)) && "$ROOT/scripts/build.sh" release >/dev/null
+((build)) && bench_build jetdb make_bench_db
 [[ -x "$JETDB" ]] || { echo "import_bench: $JETDB not built" >&2; exit 1; }
+source_db="$(bench_db "$rows")"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-gzip -dc "$ARCHIVE" >"$work/source.mdb"
-"$JETDB" schema "$work/source.mdb" Shipments --json >"$work/schema.json"
-"$JETDB" export "$work/source.mdb" Shipments --format jsonl >"$work/rows.jsonl"
+"$JETDB" schema "$source_db" Shipments --json >"$work/schema.json"
+"$JETDB" export "$source_db" Shipments --format jsonl >"$work/rows.jsonl"
 rows=$(wc -l <"$work/rows.jsonl")
 split -d -l $(((rows + SLICES - 1) / SLICES)) "$work/rows.jsonl" "$work/slice."
 "$JETDB" new "$work/target.mdb"
