@@ -17,6 +17,7 @@
 
 namespace {
 
+using testutil::Exists;
 using testutil::OpenForWriting;
 
 using Operation = std::function<jet::Status(jet::Database&)>;
@@ -29,23 +30,10 @@ struct Scenario {
   std::vector<bool> is_write;  // per change to the disk, in order
 };
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
 jet::Status InsertRow(jet::Database& db, const std::string& tracking) {
   auto writer = jet::TableWriter::Open(db, "Shipments");
   if (!writer.ok()) return writer.status();
   return (*writer)->Insert(testutil::ShipmentRow(tracking)).status();
-}
-
-Scenario MakeScenario(std::string name, std::string before, Operation op) {
-  Scenario s;
-  s.name = std::move(name);
-  s.before = std::move(before);
-  s.op = std::move(op);
-  return s;
 }
 
 class CrashTest : public ::testing::Test {
@@ -80,13 +68,13 @@ class CrashTest : public ::testing::Test {
     ASSERT_NE(s->after, s->before);
   }
 
-  void ExpectConsistent() {
-    auto db = jet::Database::Open(path_);
-    ASSERT_TRUE(db.ok()) << db.status().ToString();
-    auto report = jet::CheckDatabase(**db);
-    ASSERT_TRUE(report.ok()) << report.status().ToString();
-    for (const auto& p : report->problems) ADD_FAILURE() << p;
+  // An insert of one Shipments row into the fixture.
+  Scenario Insert(const std::string& tracking) {
+    return {
+        "insert", base_, "", [tracking](jet::Database& db) { return InsertRow(db, tracking); }, {}};
   }
+
+  void ExpectConsistent() { testutil::ExpectConsistent(path_); }
 
   // Stops the operation at every change to the disk (and halfway through
   // every write), reopens, and checks what is left.
@@ -136,25 +124,26 @@ class CrashTest : public ::testing::Test {
   std::string path_, base_;
 };
 
-TEST_F(CrashTest, InsertSurvivesACrashAtEveryWriteAndSync) {
-  CrashEverywhere(
-      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "CRASH-1"); }));
-}
+TEST_F(CrashTest, InsertSurvivesACrashAtEveryWriteAndSync) { CrashEverywhere(Insert("CRASH-1")); }
 
 TEST_F(CrashTest, UpdateThatMovesARowSurvivesACrashAtEveryWriteAndSync) {
   // A row that grows does not fit its place: it moves, leaving a pointer.
   auto moved = std::make_shared<jet::RowId>();
-  std::string after = CrashEverywhere(
-      MakeScenario("update moving a row", base_, [moved](jet::Database& db) -> jet::Status {
-        auto writer = jet::TableWriter::Open(db, "Shipments");
-        if (!writer.ok()) return writer.status();
-        jet::TableScanner scan(db, *db.GetTable("Shipments"));
-        std::vector<jet::Value> row;
-        if (!*scan.Next(&row, moved.get())) return jet::Status::NotFound("no row");
-        row[1] = testutil::TextValue(row[1].ToText() + "-GREW");
-        row[2] = testutil::TextValue("A LONGER SERVICE");
-        return (*writer)->Update(*moved, row);
-      }));
+  std::string after = CrashEverywhere({"update moving a row",
+                                       base_,
+                                       "",
+                                       [moved](jet::Database& db) -> jet::Status {
+                                         auto writer = jet::TableWriter::Open(db, "Shipments");
+                                         if (!writer.ok()) return writer.status();
+                                         jet::TableScanner scan(db, *db.GetTable("Shipments"));
+                                         std::vector<jet::Value> row;
+                                         if (!*scan.Next(&row, moved.get()))
+                                           return jet::Status::NotFound("no row");
+                                         row[1] = testutil::TextValue(row[1].ToText() + "-GREW");
+                                         row[2] = testutil::TextValue("A LONGER SERVICE");
+                                         return (*writer)->Update(*moved, row);
+                                       },
+                                       {}});
   // It did move: its slot now holds a forwarding pointer.
   testutil::WriteFile(path_, after);
   auto db = jet::Database::Open(path_);
@@ -188,13 +177,14 @@ TEST_F(CrashTest, InsertThatSplitsAnIndexPageSurvivesACrashAtEveryWriteAndSync) 
     }
   }
   ASSERT_FALSE(tracking.empty()) << "no insert split an index page";
-  CrashEverywhere(MakeScenario("insert splitting an index page", before,
-                               [tracking](jet::Database& db) { return InsertRow(db, tracking); }));
+  Scenario s = Insert(tracking);
+  s.name = "insert splitting an index page";
+  s.before = before;
+  CrashEverywhere(s);
 }
 
 TEST_F(CrashTest, CrashWhileRollingBackIsFollowedByAnotherRollback) {
-  Scenario s =
-      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "CRASH-2"); });
+  Scenario s = Insert("CRASH-2");
   Prepare(&s);
   // Leave a hot journal with the database half written: stop after the
   // second page of the database went down.
@@ -270,8 +260,7 @@ class IoFailureTest : public CrashTest {
 };
 
 TEST_F(IoFailureTest, FullDiskAtAnyPointLeavesTheDatabaseAsItWasWithAClearError) {
-  Scenario s =
-      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "FULL-1"); });
+  Scenario s = Insert("FULL-1");
   Prepare(&s);
   int failed = 0;
   for (size_t k = 1; k <= s.is_write.size(); ++k) {
@@ -293,8 +282,7 @@ TEST_F(IoFailureTest, FullDiskAtAnyPointLeavesTheDatabaseAsItWasWithAClearError)
 }
 
 TEST_F(IoFailureTest, AnyFailedWriteSyncCreateOrRemoveIsUndone) {
-  Scenario s =
-      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "EIO-1"); });
+  Scenario s = Insert("EIO-1");
   Prepare(&s);
   int failed = 0;
   for (size_t k = 1; k <= s.is_write.size(); ++k) {
@@ -309,8 +297,7 @@ TEST_F(IoFailureTest, AnyFailedWriteSyncCreateOrRemoveIsUndone) {
 }
 
 TEST_F(IoFailureTest, UndoThatFailsTooLeavesTheJournalAndTheNextOpenRollsBack) {
-  Scenario s =
-      MakeScenario("insert", base_, [](jet::Database& db) { return InsertRow(db, "EIO-2"); });
+  Scenario s = Insert("EIO-2");
   Prepare(&s);
   Reset(s.before);
   {

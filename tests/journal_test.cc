@@ -12,6 +12,7 @@
 
 namespace {
 
+using testutil::Exists;
 using testutil::OpenForWriting;
 
 struct Logged {
@@ -19,19 +20,9 @@ struct Logged {
   std::string path;
 };
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
 class JournalTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = dir_.File("Tallowin.mdb");
-    journal_ = jet::JournalPath(path_);
-    testutil::CopyFile(testutil::Fixture("hosts/tallowin-v2000.mdb"), path_);
-    original_ = testutil::ReadFile(path_);
-  }
+  void SetUp() override { original_ = testutil::ReadFile(path_); }
 
   // The changes to the disk one insert makes, in order.
   std::vector<Logged> LogInsert(const std::string& path) {
@@ -66,8 +57,7 @@ class JournalTest : public ::testing::Test {
   // The number of the change that first writes the database.
   int FirstDatabaseWrite() {
     testutil::TempDir scratch;
-    const std::string copy = scratch.File("Tallowin.mdb");
-    testutil::CopyFile(path_, copy);
+    const std::string copy = testutil::CopyOf(scratch, path_);
     std::vector<Logged> log = LogInsert(copy);
     for (size_t i = 0; i < log.size(); ++i) {
       if (log[i].op == jet::IoOp::kWrite && log[i].path == copy) return int(i + 1);
@@ -76,7 +66,9 @@ class JournalTest : public ::testing::Test {
   }
 
   testutil::TempDir dir_;
-  std::string path_, journal_, original_;
+  const std::string path_ = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb");
+  const std::string journal_ = jet::JournalPath(path_);
+  std::string original_;
 };
 
 TEST_F(JournalTest, ChangeReachesTheJournalFirstAndTheJournalGoesLast) {

@@ -3,11 +3,16 @@
 //   jet_lock_holder hold read|write PATH
 //       Opens the database, prints "ready" (or "busy: ..." / "error: ...")
 //       on its own line, and keeps it open until its standard input ends.
+//   jet_lock_holder lock read|write PATH BYTE
+//       As another program (Jet, say) would: takes a plain fcntl lock on one
+//       byte of the file, prints "ready" (or "failed"), and keeps it until
+//       its standard input ends.
 //   jet_lock_holder insert PATH COUNT TAG
 //       COUNT times: opens the database for writing (waiting while another
 //       program has it), inserts one row into Shipments, closes it. Prints
 //       how often it had to wait.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,20 +23,21 @@
 
 namespace {
 
-jet::Value Text(const std::string& s) {
-  jet::Value v;
-  v.type = jet::ColumnType::kText;
-  v.null = false;
-  v.bytes = s;
-  return v;
-}
-
-jet::Value Number(jet::ColumnType type, double d) {
+jet::Value Make(jet::ColumnType type, const std::string& text, double number) {
   jet::Value v;
   v.type = type;
   v.null = false;
-  v.real = d;
+  v.bytes = text;
+  v.real = number;
   return v;
+}
+
+// Waits for the end of standard input.
+int WaitForEndOfInput() {
+  char buf[64];
+  while (::read(0, buf, sizeof buf) > 0) {
+  }
+  return 0;
 }
 
 int Hold(const std::string& mode, const std::string& path) {
@@ -45,41 +51,48 @@ int Hold(const std::string& mode, const std::string& path) {
   }
   std::printf("ready\n");
   std::fflush(stdout);
-  char buf[64];
-  while (::read(0, buf, sizeof buf) > 0) {
-  }
-  return 0;
+  return WaitForEndOfInput();
+}
+
+int Lock(const std::string& mode, const std::string& path, off_t byte) {
+  const bool write = mode == "write";
+  const int fd = ::open(path.c_str(), write ? O_RDWR : O_RDONLY);
+  struct flock fl = {};
+  fl.l_type = write ? F_WRLCK : F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = byte;
+  fl.l_len = 1;
+  std::printf(fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0 ? "ready\n" : "failed\n");
+  std::fflush(stdout);
+  return WaitForEndOfInput();
+}
+
+int Fail(const jet::Status& s) {
+  std::printf("error: %s\n", s.ToString().c_str());
+  return 1;
 }
 
 int Insert(const std::string& path, int count, const std::string& tag) {
   int waits = 0;
+  jet::Database::Options options;
+  options.writable = true;
   for (int i = 0; i < count; ++i) {
-    jet::Database::Options options;
-    options.writable = true;
     auto db = jet::Database::Open(path, options);
     while (!db.ok() && db.status().kind() == jet::ErrorKind::kBusy) {
       ++waits;
       ::usleep(2000);
       db = jet::Database::Open(path, options);
     }
-    if (!db.ok()) {
-      std::printf("error: %s\n", db.status().ToString().c_str());
-      return 1;
-    }
+    if (!db.ok()) return Fail(db.status());
     auto writer = jet::TableWriter::Open(**db, "Shipments");
-    if (!writer.ok()) {
-      std::printf("error: %s\n", writer.status().ToString().c_str());
-      return 1;
-    }
+    if (!writer.ok()) return Fail(writer.status());
     jet::Value id;
     id.type = jet::ColumnType::kLong;
-    auto at = (*writer)->Insert({id, Text(tag + "-" + std::to_string(i)), Text("UPS-GND"),
-                                 Number(jet::ColumnType::kDouble, i),
-                                 Number(jet::ColumnType::kDateTime, 45000)});
-    if (!at.ok()) {
-      std::printf("error: %s\n", at.status().ToString().c_str());
-      return 1;
-    }
+    auto at = (*writer)->Insert({id, Make(jet::ColumnType::kText, tag + "-" + std::to_string(i), 0),
+                                 Make(jet::ColumnType::kText, "UPS-GND", 0),
+                                 Make(jet::ColumnType::kDouble, "", i),
+                                 Make(jet::ColumnType::kDateTime, "", 45000)});
+    if (!at.ok()) return Fail(at.status());
   }
   std::printf("done, waited %d times\n", waits);
   return 0;
@@ -90,7 +103,10 @@ int Insert(const std::string& path, int count, const std::string& tag) {
 int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
   if (cmd == "hold" && argc == 4) return Hold(argv[2], argv[3]);
+  if (cmd == "lock" && argc == 5) return Lock(argv[2], argv[3], std::stol(argv[4]));
   if (cmd == "insert" && argc == 5) return Insert(argv[2], std::stoi(argv[3]), argv[4]);
-  std::fprintf(stderr, "usage: jet_lock_holder hold read|write PATH | insert PATH COUNT TAG\n");
+  std::fprintf(stderr,
+               "usage: jet_lock_holder hold read|write PATH | lock read|write PATH BYTE | "
+               "insert PATH COUNT TAG\n");
   return 2;
 }

@@ -6,69 +6,24 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstring>
-
 #include "lock_file.h"
 #include "safe_write_util.h"
 
 namespace {
 
 using testutil::Child;
+using testutil::Exists;
 using testutil::LockHolderPath;
 using testutil::OpenForWriting;
 
 constexpr off_t kJetUserSlot1 = 0x10000001;
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-// A foreign program (as Jet would): takes a classic fcntl lock of `type` on
-// one byte of `path` and keeps it until Release.
-class ForeignLock {
- public:
-  ForeignLock(const std::string& path, short type, off_t byte) {
-    int ready[2], done[2];
-    if (pipe(ready) != 0 || pipe(done) != 0) return;
-    std::fflush(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      close(done[1]);  // so that the parent closing its end is seen here
-      int fd = ::open(path.c_str(), type == F_WRLCK ? O_RDWR : O_RDONLY);
-      struct flock fl = {};
-      fl.l_type = type;
-      fl.l_whence = SEEK_SET;
-      fl.l_start = byte;
-      fl.l_len = 1;
-      char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? 'y' : 'n';
-      (void)!::write(ready[1], &ok, 1);
-      char c;
-      (void)!::read(done[0], &c, 1);
-      _exit(0);
-    }
-    close(ready[1]);
-    close(done[0]);
-    done_ = done[1];
-    char ok = 'n';
-    (void)!::read(ready[0], &ok, 1);
-    close(ready[0]);
-    held_ = ok == 'y';
-  }
-  ~ForeignLock() { Release(); }
-  bool held() const { return held_; }
-  void Release() {
-    if (pid_ <= 0) return;
-    close(done_);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int done_ = -1;
-  bool held_ = false;
+// A foreign program (as Jet would) holding a plain fcntl lock of one byte of
+// `path` until it is finished.
+struct ForeignLock : Child {
+  ForeignLock(const std::string& path, const char* mode, off_t byte)
+      : Child({LockHolderPath(), "lock", mode, path, std::to_string(byte)}) {}
+  bool held() { return ReadLine() == "ready"; }
 };
 
 // A lock file as Jet writes it: one 64-byte entry per user.
@@ -81,12 +36,7 @@ std::string LockFileEntry(const std::string& machine, const std::string& account
 
 class LockTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = dir_.File("Tallowin.mdb");
-    testutil::CopyFile(testutil::Fixture("hosts/tallowin-v2000.mdb"), path_);
-    original_ = testutil::ReadFile(path_);
-    ldb_ = dir_.File("Tallowin.ldb");
-  }
+  void SetUp() override { original_ = testutil::ReadFile(path_); }
 
   void ExpectBusy(const jet::Status& s) {
     EXPECT_EQ(s.kind(), jet::ErrorKind::kBusy) << s.ToString();
@@ -100,7 +50,9 @@ class LockTest : public ::testing::Test {
   }
 
   testutil::TempDir dir_;
-  std::string path_, original_, ldb_;
+  const std::string path_ = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb");
+  const std::string ldb_ = dir_.File("Tallowin.ldb");
+  std::string original_;
 };
 
 TEST(LockFileNameTest, FollowsJetsNamingBesideTheDatabase) {
@@ -155,7 +107,7 @@ TEST_F(LockTest, JetUserHoldingTheLockFileOrALockOnTheDatabaseKeepsWritersOut) {
   const std::string entries = LockFileEntry("OFFICE-PC", "Admin");
   testutil::WriteFile(ldb_, entries);
   {
-    ForeignLock jet_user(ldb_, F_WRLCK, kJetUserSlot1);
+    ForeignLock jet_user(ldb_, "write", kJetUserSlot1);
     ASSERT_TRUE(jet_user.held());
     auto writer = OpenForWriting(path_);
     ASSERT_FALSE(writer.ok());
@@ -167,7 +119,7 @@ TEST_F(LockTest, JetUserHoldingTheLockFileOrALockOnTheDatabaseKeepsWritersOut) {
   }
   // A lock on the database itself, e.g. a page lock far past its end.
   {
-    ForeignLock page_lock(path_, F_RDLCK, 0x10000000 + 300);
+    ForeignLock page_lock(path_, "read", 0x10000000 + 300);
     ASSERT_TRUE(page_lock.held());
     auto writer = OpenForWriting(path_);
     ASSERT_FALSE(writer.ok());
@@ -275,21 +227,14 @@ TEST_F(LockTest, TwoWritingProcessesTakeTurnsAndLoseNothing) {
   EXPECT_EQ(a.Finish(), 0);
   EXPECT_EQ(b.Finish(), 0);
 
-  auto db = jet::Database::Open(path_);
-  ASSERT_TRUE(db.ok());
-  auto report = jet::CheckDatabase(**db);
-  ASSERT_TRUE(report.ok());
-  for (const auto& p : report->problems) ADD_FAILURE() << p;
-  jet::TableScanner scan(**db, *(*db)->GetTable("Shipments"));
-  std::vector<jet::Value> row;
+  testutil::ExpectConsistent(path_);
+  const auto rows = testutil::ReadRows(path_, "Shipments");
   std::set<std::string> ours;
-  int rows = 0;
-  while (*scan.Next(&row)) {
-    ++rows;
-    const std::string t = row[1].ToText();
+  for (const auto& row : rows) {
+    const std::string t = row.at("TRACKING").ToText();
     if (t.size() > 2 && (t[0] == 'A' || t[0] == 'B') && t[1] == '-') ours.insert(t);
   }
-  EXPECT_EQ(rows, 2000 + 2 * kEach);
+  EXPECT_EQ(rows.size(), size_t(2000 + 2 * kEach));
   EXPECT_EQ(ours.size(), size_t(2 * kEach));
 }
 

@@ -10,11 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -22,32 +19,15 @@
 #include "jet/jet.h"
 #include "table_writer.h"
 #include "test_util.h"
+#include "values.h"
 
 namespace testutil {
-
-inline jet::Value TextValue(const std::string& s) {
-  jet::Value v;
-  v.type = jet::ColumnType::kText;
-  v.null = false;
-  v.bytes = s;
-  return v;
-}
-
-inline jet::Value RealValue(jet::ColumnType type, double d) {
-  jet::Value v;
-  v.type = type;
-  v.null = false;
-  v.real = d;
-  return v;
-}
 
 // A Shipments row (autonumber id, tracking, service, weight, date).
 inline std::vector<jet::Value> ShipmentRow(const std::string& tracking,
                                            const std::string& service = "UPS-GND") {
-  jet::Value id;
-  id.type = jet::ColumnType::kLong;
-  return {id, TextValue(tracking), TextValue(service), RealValue(jet::ColumnType::kDouble, 12.5),
-          RealValue(jet::ColumnType::kDateTime, 45000.5)};
+  return {NullValue(jet::ColumnType::kLong), TextValue(tracking), TextValue(service),
+          DoubleValue(12.5), DoubleValue(45000.5, jet::ColumnType::kDateTime)};
 }
 
 inline jet::Result<std::unique_ptr<jet::Database>> OpenForWriting(const std::string& path) {
@@ -62,16 +42,6 @@ inline jet::Status InsertShipment(const std::string& path, const std::string& tr
   auto writer = jet::TableWriter::Open(**db, "Shipments");
   if (!writer.ok()) return writer.status();
   return (*writer)->Insert(ShipmentRow(tracking)).status();
-}
-
-// The names in a folder, sorted.
-inline std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<std::string> out;
-  for (const auto& e : std::filesystem::directory_iterator(folder)) {
-    out.push_back(e.path().filename().string());
-  }
-  std::sort(out.begin(), out.end());
-  return out;
 }
 
 // Whether an operation changes something on disk (all but reads).

@@ -1,8 +1,7 @@
 #include "test_util.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +13,6 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 extern char** environ;
 
@@ -57,9 +54,7 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-void CopyFile(const std::string& from, const std::string& to) {
-  WriteFile(to, ReadFile(from));
-}
+void CopyFile(const std::string& from, const std::string& to) { WriteFile(to, ReadFile(from)); }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -76,73 +71,53 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string CopyOf(const TempDir& dir, const std::string& fixture, const std::string& name) {
+  const std::string path = dir.File(name);
+  CopyFile(fixture[0] == '/' ? fixture : Fixture(fixture), path);
+  return path;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) out += {kDigits[c >> 4], kDigits[c & 15]};
+  return out;
+}
+
+// Standard input comes from a file and the two outputs go to files, so that
+// no pipe can fill up and stall the program.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdin_data) {
-  int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) || pipe(out_pipe) || pipe(err_pipe)) throw std::runtime_error("pipe");
+  TempDir io;
+  const std::string in = io.File("in"), out = io.File("out"), err = io.File("err");
+  WriteFile(in, stdin_data);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
-    posix_spawn_file_actions_addclose(&actions, fd);
-  }
+  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(in_pipe[0]);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  if (rc != 0) {
-    close(in_pipe[1]);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    throw std::runtime_error("cannot start " + argv[0]);
-  }
-  // Feed stdin and drain both outputs without deadlocking.
-  signal(SIGPIPE, SIG_IGN);
-  size_t written = 0;
-  if (stdin_data.empty()) {
-    close(in_pipe[1]);
-    in_pipe[1] = -1;
-  }
-  ProcessResult result;
-  bool out_open = true, err_open = true;
-  char buf[65536];
-  while (out_open || err_open || in_pipe[1] >= 0) {
-    struct pollfd fds[3];
-    int n = 0;
-    int out_i = -1, err_i = -1, in_i = -1;
-    if (out_open) { fds[n] = {out_pipe[0], POLLIN, 0}; out_i = n++; }
-    if (err_open) { fds[n] = {err_pipe[0], POLLIN, 0}; err_i = n++; }
-    if (in_pipe[1] >= 0) { fds[n] = {in_pipe[1], POLLOUT, 0}; in_i = n++; }
-    if (poll(fds, nfds_t(n), -1) < 0) continue;
-    if (out_i >= 0 && fds[out_i].revents) {
-      ssize_t r = read(out_pipe[0], buf, sizeof buf);
-      if (r > 0) result.out.append(buf, size_t(r)); else out_open = false;
-    }
-    if (err_i >= 0 && fds[err_i].revents) {
-      ssize_t r = read(err_pipe[0], buf, sizeof buf);
-      if (r > 0) result.err.append(buf, size_t(r)); else err_open = false;
-    }
-    if (in_i >= 0 && fds[in_i].revents) {
-      ssize_t w = write(in_pipe[1], stdin_data.data() + written, stdin_data.size() - written);
-      if (w > 0) written += size_t(w);
-      if (w <= 0 || written == stdin_data.size()) {
-        close(in_pipe[1]);
-        in_pipe[1] = -1;
-      }
-    }
-  }
-  close(out_pipe[0]);
-  close(err_pipe[0]);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out),
+          ReadFile(err)};
 }
 
 std::string JetdbPath() { return AFC_JETDB_PATH; }

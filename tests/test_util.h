@@ -33,6 +33,17 @@ class TempDir {
 void CopyFile(const std::string& from, const std::string& to);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string& folder);
+
+// A writable copy of a fixture (a path relative to the fixtures, or an
+// absolute one) in `dir`, under `name`; returns its path.
+std::string CopyOf(const TempDir& dir, const std::string& fixture,
+                   const std::string& name = "Tallowin.mdb");
+
+// Upper-case hex of the bytes, two digits each.
+std::string Hex(const std::string& bytes);
 
 struct ProcessResult {
   int exit_code = -1;

@@ -1,5 +1,5 @@
-// Small builders for engine values and writable databases, shared by the
-// tests that write rows.
+// Small builders for engine values and writable databases, and the readers
+// and checks that the tests which write rows share.
 
 #ifndef TESTS_VALUES_H_
 #define TESTS_VALUES_H_
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "checker.h"
 #include "jet/jet.h"
 
 namespace testutil {
@@ -41,6 +42,9 @@ inline jet::Value DoubleValue(double d, jet::ColumnType type = jet::ColumnType::
   v.real = d;
   return v;
 }
+
+// A value as the tests compare it: its text, or "<null>".
+inline std::string Text(const jet::Value& v) { return v.null ? "<null>" : v.ToText(); }
 
 // Opens a database for writing; a failure fails the test and gives null.
 inline std::unique_ptr<jet::Database> OpenWritable(const std::string& path) {
@@ -73,6 +77,27 @@ inline std::vector<NamedRow> ReadRows(const std::string& path, const std::string
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+// The first row whose `column` reads as `text`; fails the test when there is
+// none.
+inline NamedRow FindRow(const std::vector<NamedRow>& rows, const std::string& column,
+                        const std::string& text) {
+  for (const NamedRow& row : rows) {
+    auto it = row.find(column);
+    if (it != row.end() && Text(it->second) == text) return row;
+  }
+  ADD_FAILURE() << "no row with " << column << " = " << text;
+  return {};
+}
+
+// The checker finds nothing wrong with the database.
+inline void ExpectConsistent(const std::string& path) {
+  auto db = jet::Database::Open(path);
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  auto report = jet::CheckDatabase(**db);
+  ASSERT_TRUE(report.ok()) << report.status().ToString();
+  for (const auto& p : report->problems) ADD_FAILURE() << path << ": " << p;
 }
 
 }  // namespace testutil
