@@ -21,21 +21,23 @@ void QtMessageBoxPresenter::Show(QWidget* parent, QMessageBox::Icon icon, const 
   box.exec();
 }
 
-QMessageBox::Icon IconForStyle(int style) {
-  // The icon bits of the Windows message box flags.
-  switch (style & 0x70) {
-    case 16:
+QMessageBox::Icon QtIcon(BoxIcon icon) {
+  switch (icon) {
+    case BoxIcon::kCritical:
       return QMessageBox::Critical;
-    case 32:
+    case BoxIcon::kQuestion:
       return QMessageBox::Question;
-    case kVbExclamation:
+    case BoxIcon::kWarning:
       return QMessageBox::Warning;
-    case kVbInformation:
+    case BoxIcon::kInformation:
       return QMessageBox::Information;
-    default:
-      return QMessageBox::NoIcon;
+    case BoxIcon::kNone:
+      break;
   }
+  return QMessageBox::NoIcon;
 }
+
+QMessageBox::Icon IconForStyle(int style) { return QtIcon(BoxIconForStyle(style)); }
 
 QString PromptText(const std::string& prompt) {
   return QString::fromStdString(PromptWithNewlines(prompt));

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "main_presenter.h"
+
 class QWidget;
 
 namespace afc {
@@ -47,6 +49,8 @@ class QtMessageBoxPresenter : public MessageBoxPresenter {
   void Show(QWidget* parent, QMessageBox::Icon icon, const QString& title,
             const QString& text) override;
 };
+
+QMessageBox::Icon QtIcon(BoxIcon icon);
 
 // The icon of a message box style (kVbExclamation, kVbInformation, ...).
 QMessageBox::Icon IconForStyle(int style);

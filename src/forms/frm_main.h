@@ -1,11 +1,11 @@
-// frmMain: the program's one window. A path box for the Tallowin database,
-// a "..." button that browses for it, the action button that adds the
-// service, and a status bar for the progress and the outcome.
+// frmMain: the program's one window in Qt. A path box for the Tallowin
+// database, a "..." button that browses for it, the action button that
+// adds the service, and a status bar for the progress and the outcome.
 //
-// Positions and sizes keep the classic layout in twips (15 to a pixel at
-// 96 dpi); Qt's high-DPI scaling takes care of other screens. The handlers
-// only connect the controls to the installation; the modal dialogs go
-// through FileDialog and MessageBoxPresenter, which tests replace.
+// A thin view: MainPresenter (main_presenter.h) decides everything, and
+// this class draws the controls from its twip layout (Qt's high-DPI scaling
+// takes care of other screens) and forwards their events. The modal dialogs
+// go through FileDialog and MessageBoxPresenter, which tests replace.
 
 #ifndef FORMS_FRM_MAIN_H_
 #define FORMS_FRM_MAIN_H_
@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "dialogs.h"
+#include "main_presenter.h"
 
 class QGroupBox;
 class QLabel;
@@ -24,11 +25,7 @@ class QStatusBar;
 
 namespace afc {
 
-// What the "..." button asks for.
-inline constexpr char kLocateTitle[] = "Locate Tallowin.mdb";
-inline constexpr char kLocateFilter[] = "Tallowin Database (Tallowin.mdb)";
-
-class frmMain : public QWidget {
+class frmMain : public QWidget, private MainView {
   Q_OBJECT
 
  public:
@@ -41,13 +38,16 @@ class frmMain : public QWidget {
   void SetMessageBoxPresenter(std::unique_ptr<MessageBoxPresenter> presenter);
 
  private:
-  class WindowUserInterface;
-
-  void Form_Load();
-  // Enables the action button exactly while the path names an existing file.
-  void txtPath_Change();
-  void cmdTremlock_Click();
-  void cmdCD_Click();
+  // MainView
+  std::string PathText() override;
+  void SetPathText(const std::string& text) override;
+  void SetActionEnabled(bool enabled) override;
+  void SetStatusText(const std::string& text) override;
+  void ShowMessageBox(BoxIcon icon, const std::string& title, const std::string& text) override;
+  std::optional<std::string> AskForFile(const std::string& title, const std::string& filter,
+                                        const std::string& pattern) override;
+  void PushCursor(Cursor cursor) override;
+  void PopCursor() override;
 
   QPushButton* cmdTremlock_ = nullptr;
   QGroupBox* Frame1_ = nullptr;
@@ -58,7 +58,7 @@ class frmMain : public QWidget {
 
   std::unique_ptr<FileDialog> file_dialog_;
   std::unique_ptr<MessageBoxPresenter> message_box_;
-  std::unique_ptr<WindowUserInterface> ui_;
+  MainPresenter presenter_;
 };
 
 }  // namespace afc
