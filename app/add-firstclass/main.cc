@@ -7,8 +7,6 @@
 //
 // Exit codes of --install: 0 success, 1 failure, 2 bad usage.
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +18,7 @@
 #include "installer.h"
 #include "main_window.h"
 #include "paths.h"
+#include "program_start.h"
 
 #ifndef AFC_VERSION
 #define AFC_VERSION "0"
@@ -58,7 +57,7 @@ int Usage(const char* problem) {
 }
 
 int Install(const std::string& path) {
-  afc::ConsoleUi ui(stdout, stderr, isatty(STDOUT_FILENO) != 0);
+  afc::ConsoleUi ui(stdout, stderr, afc::IsTerminal(stdout));
   if (afc::InstallFirstClass(ui, path)) {
     ui.ShowMessageBox(afc::kSuccessBoxText, afc::kVbInformation, afc::kSuccessBoxTitle);
     ui.SetStatusText(afc::kFinishedStatus);
@@ -76,24 +75,37 @@ int DryRun(const std::string& path) {
 }
 
 // Whether a window can be shown: a display server to talk to, or a Qt
-// platform chosen by hand (offscreen, for instance).
+// platform chosen by hand (offscreen, for instance). Windows always has one.
 bool HaveDisplay() {
+#ifdef _WIN32
+  return true;
+#else
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     const char* value = std::getenv(name);
     if (value != nullptr && *value != '\0') return true;
   }
   return false;
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args = afc::StartProgram(argc, argv);
   bool install = false;
   bool dry_run = false;
   bool options_done = false;
   std::vector<std::string> paths;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+  // On Windows this is a GUI program: anything but the window writes to
+  // the console it was started from.
+  for (const std::string& arg : args) {
+    if (arg == "--install" || arg == "--help" || arg == "-h" || arg == "--version" ||
+        (!arg.empty() && arg[0] == '-' && arg != "-")) {
+      afc::AttachParentConsole();
+      break;
+    }
+  }
+  for (const std::string& arg : args) {
     if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
       paths.push_back(arg);
     } else if (arg == "--") {

@@ -15,6 +15,7 @@
 #include "create.h"
 #include "jet/jet.h"
 #include "json.h"
+#include "program_start.h"
 #include "row_encoder.h"
 #include "table_writer.h"
 #include "value_json.h"
@@ -194,7 +195,7 @@ jet::Result<std::string> ReadInput(const std::string& path) {
   if (path == "-") {
     ss << std::cin.rdbuf();
   } else {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(afc::NativePath(path), std::ios::binary);
     if (!in) return jet::Status::IoError("Cannot open " + path + ": " + std::strerror(errno));
     ss << in.rdbuf();
     if (in.bad()) return jet::Status::IoError("Cannot read " + path);
@@ -326,7 +327,7 @@ int CmdImport(const std::string& path, const std::string& table, const std::stri
   std::ifstream file;
   std::istream* in = &std::cin;
   if (input != "-") {
-    file.open(input, std::ios::binary);
+    file.open(afc::NativePath(input), std::ios::binary);
     if (!file) {
       return Fail(jet::Status::IoError("Cannot open " + input + ": " + std::strerror(errno)));
     }
@@ -444,7 +445,7 @@ int CmdChange(const std::string& path, const std::string& table,
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = afc::StartProgram(argc, argv);
   for (const std::string& a : args) {
     if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);

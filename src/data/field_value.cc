@@ -2,8 +2,6 @@
 
 #include "field_value.h"
 
-#include <chrono>
-#include <ctime>
 #include <string>
 
 namespace afc {
@@ -12,19 +10,7 @@ namespace {
 
 // The local date and time now, as a Jet day count.
 Variant Now() {
-  auto now = std::chrono::system_clock::now();
-  std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&t, &local);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  jet::DateTimeParts parts;
-  parts.year = local.tm_year + 1900;
-  parts.month = local.tm_mon + 1;
-  parts.day = local.tm_mday;
-  parts.hour = local.tm_hour;
-  parts.minute = local.tm_min;
-  parts.second = local.tm_sec;
-  parts.millisecond = static_cast<int>(ms.count());
+  const jet::DateTimeParts parts = jet::LocalNow();
   double days = 0;
   jet::DateTimeToJet(parts, &days);
   return Variant::Date(days);

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <set>
 
 #include "index_key.h"
@@ -71,16 +69,9 @@ std::string LowerAscii(std::string s) {
 }
 
 double JetNow() {
-  using namespace std::chrono;
-  std::time_t t = system_clock::to_time_t(system_clock::now());
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &t);
-#else
-  localtime_r(&t, &local);
-#endif
-  DateTimeParts p{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                  local.tm_hour,        local.tm_min,     local.tm_sec, 0};
+  // The catalog's dates are kept to the whole second.
+  DateTimeParts p = LocalNow();
+  p.millisecond = 0;
   double days = 0;
   DateTimeToJet(p, &days);
   return days;

@@ -1,8 +1,10 @@
 #include "jet/value.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 #include "table_def.h"
 
@@ -133,6 +135,21 @@ DateTimeParts DateTimeFromJet(double days) {
   p.second = int(ms / 1000 % 60);
   p.millisecond = int(ms % 1000);
   return p;
+}
+
+DateTimeParts LocalNow() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &t);
+#else
+  localtime_r(&t, &local);
+#endif
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+  return DateTimeParts{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                       local.tm_min,         local.tm_sec,     int(ms.count())};
 }
 
 bool DateTimeToJet(const DateTimeParts& p, double* days) {

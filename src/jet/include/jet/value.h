@@ -57,6 +57,8 @@ struct DateTimeParts {
 DateTimeParts DateTimeFromJet(double days);
 // The inverse; false if the parts do not name a real date and time.
 bool DateTimeToJet(const DateTimeParts& parts, double* days);
+// This computer's local date and time now, to the millisecond.
+DateTimeParts LocalNow();
 // "YYYY-MM-DDTHH:MM:SS" with ".mmm" when the milliseconds are not 0.
 std::string FormatDateTime(double days);
 
