@@ -50,7 +50,9 @@ class Win32MainWindow : public MainView {
     if (screen) ReleaseDC(nullptr, screen);
 
     // A fixed-size window: no maximise box, no sizing border.
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    // No WS_CLIPCHILDREN: the group box paints only its frame, and the window
+    // must paint what lies inside it.
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame = {0, 0, Px(layout::kClientWidth), Px(layout::kClientHeight)};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     hwnd_ = CreateWindowExW(0, kClassName, Wide(kWindowTitle).c_str(), style, CW_USEDEFAULT,
@@ -67,14 +69,16 @@ class Win32MainWindow : public MainView {
     // Created in tab order.
     action_ = Control(L"BUTTON", kActionCaption, BS_PUSHBUTTON | WS_TABSTOP, 0, kIdAction,
                       layout::kAction);
-    Control(L"BUTTON", kFrameCaption, BS_GROUPBOX, 0, kIdFrame, layout::kFrame);
     // The path box and the browse button sit in the frame's area, but as
-    // siblings: a Win32 group box is only drawn, it holds nothing.
+    // siblings: a Win32 group box is only drawn, it holds nothing. It goes
+    // below them in the z-order, so that it never paints over them.
     path_ = Control(L"EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, kIdPath,
                     InFrame(layout::kPath));
     SendMessageW(path_, EM_SETLIMITTEXT, 0, 0);  // no limit but memory
     Control(L"BUTTON", kBrowseCaption, BS_PUSHBUTTON | WS_TABSTOP, 0, kIdBrowse,
             InFrame(layout::kBrowse));
+    HWND frame_box = Control(L"BUTTON", kFrameCaption, BS_GROUPBOX, 0, kIdFrame, layout::kFrame);
+    SetWindowPos(frame_box, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     status_bar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
                                   hwnd_, reinterpret_cast<HMENU>(INT_PTR(kIdStatusBar)), instance_,
@@ -193,7 +197,8 @@ class Win32MainWindow : public MainView {
 
   HWND Control(const wchar_t* cls, const std::string& text, DWORD style, DWORD ex_style, int id,
                const TwipRect& r) {
-    HWND h = CreateWindowExW(ex_style, cls, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style,
+    HWND h = CreateWindowExW(ex_style, cls, Wide(text).c_str(),
+                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style,
                              Px(r.left), Px(r.top), Px(r.width), Px(r.height), hwnd_,
                              reinterpret_cast<HMENU>(INT_PTR(id)), instance_, nullptr);
     if (h && font_) SendMessageW(h, WM_SETFONT, WPARAM(font_), TRUE);
@@ -217,10 +222,6 @@ class Win32MainWindow : public MainView {
           return TRUE;
         }
         break;
-      case WM_CTLCOLORSTATIC:
-        // The group box's caption on the window's own background.
-        SetBkMode(HDC(w), TRANSPARENT);
-        return LRESULT(GetSysColorBrush(COLOR_BTNFACE));
       case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
