@@ -32,13 +32,11 @@ TEST(JsonNumberTest, KeepsSourceTextSoLargeIntegersAndFloatsAreExact) {
   ASSERT_TRUE(v.AsInt64(&n));
   EXPECT_EQ(n, 9007199254740993);
   EXPECT_EQ(v.text(), "9007199254740993");
-
   ASSERT_TRUE(Parse("-9223372036854775808").AsInt64(&n));
   EXPECT_EQ(n, INT64_MIN);
-  EXPECT_FALSE(Parse("9223372036854775808").AsInt64(&n));  // one past the top
-  EXPECT_FALSE(Parse("1.0").AsInt64(&n));
-  EXPECT_FALSE(Parse("1e2").AsInt64(&n));
-
+  for (const char* not_int64 : {"9223372036854775808", "1.0", "1e2"}) {
+    EXPECT_FALSE(Parse(not_int64).AsInt64(&n)) << not_int64;  // one past the top; not whole
+  }
   double d = 0;
   ASSERT_TRUE(Parse("0.1").AsDouble(&d));
   EXPECT_EQ(d, 0.1);
@@ -48,18 +46,10 @@ TEST(JsonNumberTest, KeepsSourceTextSoLargeIntegersAndFloatsAreExact) {
   ASSERT_TRUE(Parse("-0").AsDouble(&d));
   EXPECT_TRUE(std::signbit(d));
   EXPECT_FALSE(Parse("1e999").AsDouble(&d));
-
   float f = 0;
   ASSERT_TRUE(Parse("0.1").AsFloat(&f));
   EXPECT_EQ(f, 0.1f);
   EXPECT_FALSE(Parse("1e39").AsFloat(&f));
-}
-
-TEST(JsonNumberTest, RejectsWhatJsonDoesNotAllow) {
-  for (const char* bad : {"01", "-01", "1.", ".5", "+1", "-", "1e", "1e+", "0x10", "NaN",
-                          "Infinity", "-Infinity", "1.5.2", "--1"}) {
-    ErrorOf(bad);
-  }
   EXPECT_TRUE(jet::IsJsonNumber("-12.5e-3"));
   EXPECT_FALSE(jet::IsJsonNumber(""));
   EXPECT_FALSE(jet::IsJsonNumber("12 "));
@@ -74,97 +64,70 @@ TEST(JsonStringTest, DecodesEscapesAndSurrogatePairsToUtf8) {
   EXPECT_EQ(Parse("\"\xE6\x97\xA5\xF0\x9F\x98\x80\"").text(), "\xE6\x97\xA5\xF0\x9F\x98\x80");
 }
 
-TEST(JsonStringTest, RejectsBrokenEscapesControlCharactersAndBadUtf8) {
-  EXPECT_NE(ErrorOf(R"("\ud83d")").find("high surrogate"), std::string::npos);
-  EXPECT_NE(ErrorOf(R"("\ud83dx")").find("high surrogate"), std::string::npos);
-  EXPECT_NE(ErrorOf(R"("\ud83d\u0041")").find("high surrogate"), std::string::npos);
-  EXPECT_NE(ErrorOf(R"("\ude00")").find("low surrogate"), std::string::npos);
-  EXPECT_NE(ErrorOf(R"("\x")").find("unknown escape"), std::string::npos);
-  ErrorOf(R"("\u12")");
-  ErrorOf(R"("\u12G4")");
-  EXPECT_NE(ErrorOf("\"a\nb\"").find("control character"), std::string::npos);
-  EXPECT_NE(ErrorOf("\"a\tb\"").find("control character"), std::string::npos);
-  EXPECT_NE(ErrorOf("\"abc").find("unterminated"), std::string::npos);
-  EXPECT_NE(ErrorOf("\"abc\\").find("unterminated"), std::string::npos);
-  for (const char* bad : {"\"\xC0\x80\"",          // overlong NUL
-                          "\"\xE0\x80\xAF\"",      // overlong '/'
-                          "\"\xED\xA0\x80\"",      // an encoded surrogate
-                          "\"\xF4\x90\x80\x80\"",  // past U+10FFFF
-                          "\"\xF5\x80\x80\x80\"",  // no such lead byte
-                          "\"\xC3\"",              // truncated
-                          "\"\xE2\x82\"",          // truncated
-                          "\"\x80\""}) {           // a lone continuation byte
-    EXPECT_NE(ErrorOf(bad).find("UTF-8"), std::string::npos) << bad;
-  }
-}
-
 TEST(JsonStructureTest, ObjectsKeepKeyOrderAndRefuseRepeatedKeys) {
   JsonValue v = Parse(R"({"z": 1, "a": [true, false, null], "m": {}})");
   ASSERT_TRUE(v.is_object());
   ASSERT_EQ(v.members().size(), 3u);
-  EXPECT_EQ(v.members()[0].first, "z");
-  EXPECT_EQ(v.members()[1].first, "a");
-  EXPECT_EQ(v.members()[2].first, "m");
+  EXPECT_EQ(v.members()[0].first + v.members()[1].first + v.members()[2].first, "zam");
   ASSERT_NE(v.Find("a"), nullptr);
   ASSERT_EQ(v.Find("a")->items().size(), 3u);
   EXPECT_TRUE(v.Find("a")->items()[0].boolean());
   EXPECT_TRUE(v.Find("a")->items()[2].is_null());
   EXPECT_EQ(v.Find("A"), nullptr);  // keys are exact
   EXPECT_TRUE(v.Find("m")->is_object());
-
-  EXPECT_NE(ErrorOf(R"({"a": 1, "a": 2})").find("appears twice"), std::string::npos);
   // Past the size where repeated keys are looked up in a set.
   std::string many = "{";
   for (int i = 0; i < 40; ++i) many += "\"k" + std::to_string(i) + "\": " + std::to_string(i) + ",";
   EXPECT_TRUE(ParseJson(many + "\"last\": 0}").ok());
   EXPECT_NE(ErrorOf(many + "\"k3\": 0}").find("\"k3\" appears twice"), std::string::npos);
-  // Keys differing only by case, or by an escape that spells the same key.
+  // Keys differing only by case are two keys.
   EXPECT_TRUE(ParseJson(R"({"a": 1, "A": 2})").ok());
-  ErrorOf(R"({"a": 1, "\u0061": 2})");
-}
-
-TEST(JsonStructureTest, IsStrictAboutSyntax) {
-  for (const char* bad : {"",
-                          "   ",
-                          "[1,]",
-                          "{\"a\":1,}",
-                          "[1 2]",
-                          "{\"a\" 1}",
-                          "{a: 1}",
-                          "{'a': 1}",
-                          "['a']",
-                          "[1,,2]",
-                          "{\"a\":}",
-                          "[",
-                          "{",
-                          "]",
-                          "tru",
-                          "nul",
-                          "True",
-                          "1 2",
-                          "{} {}",
-                          "// c\n1",
-                          "/* c */ 1",
-                          "[1] x",
-                          "\f1",
-                          "\xEF\xBB\xBF"
-                          "1"}) {
-    ErrorOf(bad);
-  }
   // Space, tab, CR and LF around values are fine.
   EXPECT_TRUE(Parse(" \t\r\n[ 1 , { \"a\" : null } ]\r\n ").is_array());
 }
 
-TEST(JsonErrorTest, ReportsLineAndCharacterColumn) {
-  EXPECT_EQ(ErrorOf("{\n  \"a\": 1,\n  \"b\": x\n}"),
-            "line 3, column 8: expected a value, found 'x'");
-  // Columns count characters, not bytes: "é" and "€" are one each.
-  EXPECT_EQ(ErrorOf("{\"\xC3\xA9\xE2\x82\xAC\": ]"),
-            "line 1, column 8: expected a value, found ']'");
-  EXPECT_EQ(ErrorOf("[1, 2"), "line 1, column 6: expected ',' or ']', found end of input");
-  EXPECT_EQ(ErrorOf("[1, 2,]"), "line 1, column 7: a trailing comma before ']'");
-  EXPECT_EQ(ErrorOf("{\"a\": 1}\n,"), "line 2, column 1: unexpected ',' after the value");
-  EXPECT_EQ(ErrorOf("[\x01]"), "line 1, column 2: expected a value, found byte 0x01");
+// Refused texts, grouped by the words their message must hold ("" for any).
+TEST(JsonErrorTest, RefusesWhatJsonDoesNotAllowAndSaysWhere) {
+  const struct {
+    const char* words;
+    std::vector<std::string> texts;
+  } refused[] = {
+      // Numbers; escapes; structure (a repeated key spelt with an escape too).
+      {"",
+       {"01", "-01", "1.", ".5", "+1", "-", "1e", "1e+", "0x10", "NaN", "Infinity", "-Infinity",
+        "1.5.2", "--1"}},
+      {"", {R"("\u12")",  R"("\u12G4")", R"({"a": 1, "\u0061": 2})",
+            "",           "   ",         "[1,]",
+            "{\"a\":1,}", "[1 2]",       "{\"a\" 1}",
+            "{a: 1}",     "{'a': 1}",    "['a']",
+            "[1,,2]",     "{\"a\":}",    "[",
+            "{",          "]",           "tru",
+            "nul",        "True",        "1 2",
+            "{} {}",      "// c\n1",     "/* c */ 1",
+            "[1] x",      "\f1",         "\357\273\2771"}},  // after a byte order mark
+      {"high surrogate", {R"("\ud83d")", R"("\ud83dx")", R"("\ud83d\u0041")"}},
+      {"low surrogate", {R"("\ude00")"}},
+      {"unknown escape", {R"("\x")"}},
+      {"control character", {"\"a\nb\"", "\"a\tb\""}},
+      {"unterminated", {"\"abc", "\"abc\\"}},
+      {"appears twice", {R"({"a": 1, "a": 2})"}},
+      // Overlong NUL and '/', an encoded surrogate, past U+10FFFF, no such
+      // lead byte, truncated twice, a lone continuation byte.
+      {"UTF-8",
+       {"\"\xC0\x80\"", "\"\xE0\x80\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"",
+        "\"\xF5\x80\x80\x80\"", "\"\xC3\"", "\"\xE2\x82\"", "\"\x80\""}},
+      // Where: line and character column ("é" and "€" are one each).
+      {"line 3, column 8: expected a value, found 'x'", {"{\n  \"a\": 1,\n  \"b\": x\n}"}},
+      {"line 1, column 8: expected a value, found ']'", {"{\"\xC3\xA9\xE2\x82\xAC\": ]"}},
+      {"line 1, column 6: expected ',' or ']', found end of input", {"[1, 2"}},
+      {"line 1, column 7: a trailing comma before ']'", {"[1, 2,]"}},
+      {"line 2, column 1: unexpected ',' after the value", {"{\"a\": 1}\n,"}},
+      {"line 1, column 2: expected a value, found byte 0x01", {"[\x01]"}}};
+  for (const auto& group : refused) {
+    for (const std::string& text : group.texts) {
+      EXPECT_NE(ErrorOf(text).find(group.words), std::string::npos) << text;
+    }
+  }
 }
 
 TEST(JsonDepthTest, LimitsNestingWithoutExhaustingTheStack) {
@@ -175,10 +138,8 @@ TEST(JsonDepthTest, LimitsNestingWithoutExhaustingTheStack) {
   ASSERT_FALSE(deep.ok());
   EXPECT_NE(deep.status().message().find("deeper than 5"), std::string::npos);
   EXPECT_FALSE(ParseJson(R"({"a":{"b":{"c":{"d":{"e":{"f":1}}}}}})", options).ok());
-
   // Far deeper than any stack would take: refused at the default limit.
-  std::string bomb(1000000, '[');
-  auto r = ParseJson(bomb);
+  auto r = ParseJson(std::string(1000000, '['));
   ASSERT_FALSE(r.ok());
   EXPECT_NE(r.status().message().find("deeper than 64"), std::string::npos);
   EXPECT_EQ(r.status().kind(), jet::ErrorKind::kInvalidArgument);
