@@ -5,7 +5,7 @@
 #     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #
 # Programs are linked statically: each .exe runs on a bare Windows with
-# nothing to install. Tests run under wine64 when it is installed.
+# nothing to install. Tests run under wine64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -22,7 +22,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-find_program(AFC_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-if(AFC_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${AFC_WINE})
-endif()
+# Programs built here (tests included) run through scripts/wine.sh, which
+# keeps a Wine prefix of its own in build-mingw/.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh)

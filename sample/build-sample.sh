@@ -3,7 +3,8 @@
 #
 #   build-sample.sh JETDB OUT.mdb
 #
-# JETDB is the jetdb program. The database is written to a temporary file
+# JETDB is the jetdb program; JETDB_RUNNER, if set, runs it (Wine, for the
+# Windows build's jetdb.exe). The database is written to a temporary file
 # beside OUT.mdb, checked, and only then moved over OUT.mdb, so a failed
 # build never leaves a half-made database behind.
 set -euo pipefail
@@ -26,12 +27,20 @@ work=$(mktemp -d "$(dirname "$out")/.sample.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 tmp=$work/Tallowin.mdb
 
-"$jetdb" new "$tmp" >/dev/null
+run_jetdb() {
+  if [[ -n "${JETDB_RUNNER:-}" ]]; then
+    "$JETDB_RUNNER" "$jetdb" "$@"
+  else
+    "$jetdb" "$@"
+  fi
+}
+
+run_jetdb new "$tmp" >/dev/null
 for t in "${tables[@]}"; do
-  "$jetdb" create-table "$tmp" "$here/schema/$t.json" >/dev/null
-  "$jetdb" import "$tmp" "$t" "$here/rows/$t.jsonl" >/dev/null
+  run_jetdb create-table "$tmp" "$here/schema/$t.json" >/dev/null
+  run_jetdb import "$tmp" "$t" "$here/rows/$t.jsonl" >/dev/null
 done
-"$jetdb" check "$tmp" >/dev/null
+run_jetdb check "$tmp" >/dev/null
 
 mv -f "$tmp" "$out"
-"$jetdb" check "$out"
+run_jetdb check "$out"

@@ -3,6 +3,8 @@
 #
 #   scripts/build.sh [release] [TARGET...]   build/       RelWithDebInfo
 #   scripts/build.sh asan [TARGET...]        build-asan/  Debug with ASan and UBSan
+#   scripts/build.sh mingw [TARGET...]       build-mingw/ Release for 64-bit Windows
+#                                            (mingw-w64; tests run under Wine)
 #
 # With TARGETs, only those are built (and what they need); without, all.
 # JOBS sets the parallel job count (default: the number of CPUs).
@@ -25,12 +27,17 @@ case "$config" in
     dir="$ROOT/build-asan"
     args=(-DCMAKE_BUILD_TYPE=Debug -DAFC_SANITIZE=ON)
     ;;
+  mingw)
+    dir="$ROOT/build-mingw"
+    args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake"
+          -DAFC_BUILD_BENCH=OFF)
+    ;;
   -h | --help)
-    sed -n '2,10s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+    sed -n '2,12s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
     exit 0
     ;;
   *)
-    echo "build: unknown configuration '$config' (use release or asan)" >&2
+    echo "build: unknown configuration '$config' (use release, asan or mingw)" >&2
     exit 2
     ;;
 esac

@@ -14,7 +14,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
-scripts/setup-debian.sh
+scripts/setup-debian.sh run
 # Only what the main job needs: the application, jetdb and the sample.
 scripts/build.sh release add-firstclass jetdb sample_db
 

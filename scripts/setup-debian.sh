@@ -1,5 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building and testing need.
+# Installs the Debian 12 packages that building, testing and packaging need.
+#
+#   scripts/setup-debian.sh [run|test|package]    (default: test)
+#
+#   run       what the main job needs: the compiler, CMake and Qt
+#   test      that, and what the tests need: GoogleTest, mdbtools, the
+#             Windows cross compiler and Wine, a virtual display
+#   package   that, and what the release packages need
 #
 # Safe to run again and again: packages already installed are skipped, and
 # apt-get is only touched (update first, then install) when something is
@@ -9,13 +16,6 @@ set -euo pipefail
 # What each package is for:
 #   build-essential, g++   the compiler and the usual build tools
 #   cmake, ninja-build     configure and build
-#   libgtest-dev,
-#   googletest             GoogleTest, used by the test binary
-#   mdbtools               mdb-export etc., an independent reader used as a
-#                          cross-check and by the export benchmark
-#   time                   /usr/bin/time, for peak memory in the benchmark
-#   clang                  for the fuzzing targets to come
-#   gzip                   unpacks the large benchmark database
 #   qt6-base-dev, libgl-dev
 #                          Qt 6 Widgets and Qt Test for the window (Qt's Gui
 #                          module wants the OpenGL headers at configure time)
@@ -23,17 +23,11 @@ set -euo pipefail
 #   xvfb, xauth            a virtual display: the run command shows the
 #                          window there when no display is set
 #   fonts-dejavu-core      a font for the window under a bare X server
-PACKAGES=(
+RUN_PACKAGES=(
   build-essential
   g++
   cmake
   ninja-build
-  libgtest-dev
-  googletest
-  mdbtools
-  time
-  clang
-  gzip
   qt6-base-dev
   libgl-dev
   qt6-qpa-plugins
@@ -41,6 +35,48 @@ PACKAGES=(
   xauth
   fonts-dejavu-core
 )
+#   libgtest-dev,
+#   googletest             GoogleTest, used by the test binary (its sources
+#                          also build the Windows test programs)
+#   mdbtools               mdb-export etc., an independent reader used as a
+#                          cross-check and by the benchmarks
+#   time                   /usr/bin/time, for peak memory in the benchmarks
+#   clang                  the fuzzing targets
+#   gzip                   the benchmarks' temporary files
+#   g++-mingw-w64-x86-64-posix
+#                          the Windows (64-bit) cross compiler, with POSIX
+#                          threads for std::thread and std::mutex
+#   wine64                 runs the Windows build's tests and window
+#   openbox, xdotool,
+#   imagemagick            a window manager, key presses and screenshots for
+#                          the window smoke tests and the README's pictures
+TEST_PACKAGES=(
+  libgtest-dev
+  googletest
+  mdbtools
+  time
+  clang
+  gzip
+  g++-mingw-w64-x86-64-posix
+  wine64
+  openbox
+  xdotool
+  imagemagick
+)
+#   zip                    the Windows release archive
+#   dpkg-dev               dpkg-shlibdeps, for the .deb's dependencies
+PACKAGE_PACKAGES=(
+  zip
+  dpkg-dev
+)
+
+case "${1:-test}" in
+  run) PACKAGES=("${RUN_PACKAGES[@]}") ;;
+  test) PACKAGES=("${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
+  package) PACKAGES=("${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}") ;;
+  -h | --help) sed -n '2,13s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+  *) echo "setup: unknown group '$1' (use run, test or package)" >&2; exit 2 ;;
+esac
 
 installed() {
   [[ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" == installed ]]

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds the release packages into dist/:
+#
+#   dist/add-firstclass-VERSION-windows-x64.zip   add-firstclass.exe and
+#       jetdb.exe (64-bit, statically linked: nothing else to install),
+#       README, NOTICE and the licence
+#   dist/add-firstclass_VERSION_amd64.deb          the Linux build: both
+#       programs in /usr/bin, a desktop entry and the icon
+#
+#   scripts/package.sh [--check]
+#
+# --check also unpacks both and runs each program's --version (the .exe
+# under Wine). Installs what is missing first.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+check=0
+case "${1:-}" in
+  --check) check=1 ;;
+  "") ;;
+  -h | --help) sed -n '2,13s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+  *) echo "package: unknown argument '$1'" >&2; exit 2 ;;
+esac
+
+scripts/setup-debian.sh package
+version="$(sed -n 's/^project(add_firstclass VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+mkdir -p dist
+
+# The Linux package, from a build of its own so that no test or sanitizer
+# setting leaks into it.
+cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DAFC_BUILD_TESTS=OFF \
+  -DAFC_BUILD_BENCH=OFF >/dev/null
+cmake --build build-package -j "${JOBS:-$(nproc)}" --target add-firstclass jetdb
+rm -f dist/add-firstclass_*.deb
+(cd build-package && cpack -G DEB >/dev/null)
+deb="$(ls dist/add-firstclass_*.deb)"
+echo "package: $deb"
+
+# The Windows zip.
+scripts/build.sh mingw add-firstclass jetdb
+stage="$(mktemp -d)"
+trap 'rm -rf "$stage"' EXIT
+name="add-firstclass-$version-windows-x64"
+mkdir -p "$stage/$name/LICENSES"
+for exe in add-firstclass jetdb; do
+  x86_64-w64-mingw32-strip -o "$stage/$name/$exe.exe" "build-mingw/bin/$exe.exe"
+done
+# Windows line breaks for the texts, so that Notepad shows them right.
+for f in README.md NOTICE LICENSES/Apache-2.0.txt; do
+  sed 's/$/\r/' "$f" >"$stage/$name/$f"
+done
+zip="$ROOT/dist/$name.zip"
+rm -f "$zip"
+(cd "$stage" && zip -qr -X "$zip" "$name")
+echo "package: dist/$name.zip"
+
+if ((check)); then
+  dpkg-deb --info "$deb" | sed -n '/Package:/,/Description:/p'
+  dpkg-deb --contents "$deb" | awk '{print $NF}'
+  unzip -l "$zip"
+  mkdir -p "$stage/deb"
+  dpkg-deb -x "$deb" "$stage/deb"
+  "$stage/deb/usr/bin/add-firstclass" --version
+  "$stage/deb/usr/bin/jetdb" --help | head -n 1
+  mkdir -p "$stage/unzipped"
+  (cd "$stage/unzipped" && unzip -q "$zip")
+  WINEDEBUG=-all "$(scripts/wine.sh --path)" "$stage/unzipped/$name/add-firstclass.exe" --version
+fi
