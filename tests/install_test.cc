@@ -4,18 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <map>
-#include <string>
-#include <vector>
+#include <algorithm>
 
-#include "checker.h"
 #include "create.h"
 #include "error_message.h"
 #include "installer.h"
 #include "jet/jet.h"
 #include "recordset_access.h"
-#include "table_writer.h"
 #include "test_util.h"
 #include "values.h"
 
@@ -41,16 +36,13 @@ class RecordingUi : public afc::UserInterface {
   }
   std::vector<Shown> Boxes() const {
     std::vector<Shown> boxes;
-    for (const Shown& s : shown) {
-      if (s.box) boxes.push_back(s);
-    }
+    std::copy_if(shown.begin(), shown.end(), std::back_inserter(boxes),
+                 [](auto& s) { return s.box; });
     return boxes;
   }
   std::vector<std::string> Statuses() const {
     std::vector<std::string> texts;
-    for (const Shown& s : shown) {
-      if (!s.box) texts.push_back(s.text);
-    }
+    for (const Shown& s : shown) texts.insert(texts.end(), s.box ? 0 : 1, s.text);
     return texts;
   }
   std::vector<Shown> shown;
@@ -63,86 +55,14 @@ std::string WarningPrompt(const std::string& table, const std::string& descripti
          " table...\r\rThe following error has occurred:\r" + description;
 }
 
-// A table's rows, each as column name -> value.
 using Row = testutil::NamedRow;
+using testutil::FindRow;
+using testutil::ReadRows;
+using testutil::Text;
 
-std::vector<Row> ReadTable(const std::string& path, const std::string& table) {
-  return testutil::ReadRows(path, table);
-}
-
-// The row whose column `key_column` has the text `key`; fails the test when
-// there is none.
-Row FindRow(const std::vector<Row>& rows, const std::string& key_column, const std::string& key) {
-  for (const Row& row : rows) {
-    auto it = row.find(key_column);
-    if (it != row.end() && !it->second.null && it->second.bytes == key) return row;
-  }
-  ADD_FAILURE() << "no row with " << key_column << " = " << key;
-  return {};
-}
-
-std::string Text(const Value& v) { return v.null ? "<null>" : v.ToText(); }
-
-// The rows of `table` whose column `key_column` reads as `key`: where they
-// are, and their values.
-std::vector<std::pair<jet::RowId, std::vector<Value>>> RowsWhere(
-    jet::Database& db, const std::shared_ptr<const jet::TableDef>& def,
-    const std::string& key_column, const std::string& key) {
-  std::vector<std::pair<jet::RowId, std::vector<Value>>> found;
-  jet::TableScanner scanner(db, def);
-  std::vector<Value> values;
-  jet::RowId id;
-  while (*scanner.Next(&values, &id)) {
-    for (size_t i = 0; i < values.size(); ++i) {
-      if (def->columns[i].name == key_column && !values[i].null && values[i].ToText() == key) {
-        found.push_back({id, values});
-      }
-    }
-  }
-  return found;
-}
-
-// Changes rows of `table` in place: for every row where `key_column` is
-// `key`, sets the given columns.
-void SetColumns(const std::string& path, const std::string& table, const std::string& key_column,
-                const std::string& key, const std::map<std::string, Value>& changes) {
-  auto db = testutil::OpenWritable(path);
-  ASSERT_TRUE(db);
-  auto def = db->GetTable(table);
-  ASSERT_TRUE(def.ok());
-  auto targets = RowsWhere(*db, *def, key_column, key);
-  ASSERT_FALSE(targets.empty()) << "no " << table << " row with " << key_column << " = " << key;
-  auto writer = jet::TableWriter::Open(*db, table);
-  ASSERT_TRUE(writer.ok());
-  for (auto& [row_id, row] : targets) {
-    for (const auto& [name, value] : changes) {
-      for (size_t i = 0; i < row.size(); ++i) {
-        if ((*def)->columns[i].name == name) row[i] = value;
-      }
-    }
-    jet::Status s = (*writer)->Update(row_id, row);
-    ASSERT_TRUE(s.ok()) << s.ToString();
-  }
-}
-
-void DeleteRow(const std::string& path, const std::string& table, const std::string& key_column,
-               const std::string& key) {
-  auto db = testutil::OpenWritable(path);
-  ASSERT_TRUE(db);
-  auto def = db->GetTable(table);
-  ASSERT_TRUE(def.ok());
-  auto doomed = RowsWhere(*db, *def, key_column, key);
-  auto writer = jet::TableWriter::Open(*db, table);
-  ASSERT_TRUE(writer.ok());
-  for (const auto& row : doomed) ASSERT_TRUE((*writer)->Delete(row.first).ok());
-}
-
+// Our checker, and jetdb's, find nothing wrong.
 void ExpectSound(const std::string& path) {
-  auto db = jet::Database::Open(path);
-  ASSERT_TRUE(db.ok()) << db.status().ToString();
-  auto report = jet::CheckDatabase(**db);
-  ASSERT_TRUE(report.ok()) << report.status().ToString();
-  for (const auto& p : report->problems) ADD_FAILURE() << path << ": " << p;
+  testutil::ExpectConsistent(path);
   auto check = testutil::RunProcess({testutil::JetdbPath(), "check", path});
   EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
 }
@@ -197,12 +117,9 @@ void ExpectClonedRow(const std::vector<Row>& before, const std::vector<Row>& aft
 }
 
 struct Copy {
+  explicit Copy(const std::string& from) : path(testutil::CopyOf(dir, from)) {}
   testutil::TempDir dir;
-  std::string path;
-  explicit Copy(const std::string& from, const std::string& name = "Tallowin.mdb")
-      : path(dir.File(name)) {
-    testutil::CopyFile(from, path);
-  }
+  const std::string path;
 };
 
 std::vector<std::string> HostDatabases() {
@@ -215,8 +132,8 @@ TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
   for (const std::string& source : HostDatabases()) {
     SCOPED_TRACE(source);
     Copy copy(source);
-    const auto master_before = ReadTable(copy.path, "Master");
-    const auto panel_before = ReadTable(copy.path, "Panel");
+    const auto master_before = ReadRows(copy.path, "Master");
+    const auto panel_before = ReadRows(copy.path, "Panel");
 
     RecordingUi ui;
     EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
@@ -232,7 +149,7 @@ TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
     expected.push_back("Finished adding service successfully!");
     EXPECT_EQ(ui.Statuses(), expected);
 
-    const auto master_after = ReadTable(copy.path, "Master");
+    const auto master_after = ReadRows(copy.path, "Master");
     ExpectClonedRow(master_before, master_after);
 
     // The memo and the OLE value came over byte for byte, and the memo does
@@ -245,32 +162,26 @@ TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
     EXPECT_EQ(added["NOTES"].bytes, templ["NOTES"].bytes);
     EXPECT_EQ(added["LOGO"].bytes, templ["LOGO"].bytes);
 
-    // The button went into the first free slot of the first row showing the
-    // template, caption first; no other row changed.
-    const auto panel_after = ReadTable(copy.path, "Panel");
-    ASSERT_EQ(panel_after.size(), panel_before.size());
-    bool placed = false;
-    for (size_t r = 0; r < panel_after.size(); ++r) {
-      bool shows_template = false;
-      int free_slot = 0;
+    // The button went into the first free slot (null or blank) of the first
+    // row showing the template, caption first; no other row changed.
+    auto want = testutil::Texts(panel_before);
+    auto shows = [](auto& row) {
       for (int n = 1; n <= 7; ++n) {
-        const Value& sv = panel_before[r].at("SV" + std::to_string(n));
-        std::string key = sv.null ? "" : sv.bytes;
-        if (key == "USPS-PRI") shows_template = true;
-        if (free_slot == 0 && key.find_first_not_of(' ') == std::string::npos) free_slot = n;
+        if (row["SV" + std::to_string(n)] == "USPS-PRI") return true;
       }
-      Row want = panel_before[r];
-      if (shows_template && !placed) {
-        ASSERT_NE(free_slot, 0);
-        want["SV" + std::to_string(free_slot)] = testutil::TextValue("FirstClass");
-        want["BD" + std::to_string(free_slot)] = testutil::TextValue("First-Class Mail");
-        placed = true;
-      }
-      for (const auto& [name, value] : want) {
-        EXPECT_EQ(Text(panel_after[r].at(name)), Text(value)) << "Panel row " << r << " " << name;
-      }
+      return false;
+    };
+    auto row = std::find_if(want.begin(), want.end(), shows);
+    ASSERT_NE(row, want.end());
+    int n = 1;
+    for (std::string sv; n <= 7; ++n) {
+      sv = (*row)["SV" + std::to_string(n)];
+      if (sv == "<null>" || sv.find_first_not_of(' ') == std::string::npos) break;
     }
-    EXPECT_TRUE(placed);
+    ASSERT_LE(n, 7);
+    (*row)["SV" + std::to_string(n)] = "FirstClass";
+    (*row)["BD" + std::to_string(n)] = "First-Class Mail";
+    EXPECT_EQ(testutil::Texts(ReadRows(copy.path, "Panel")), want);
     ExpectSound(copy.path);
     ExpectMdbtoolsSeesInstallation(copy.path);
   }
@@ -287,12 +198,7 @@ TEST(InstallTest, SecondRunWritesNothingAndSucceeds) {
   EXPECT_TRUE(second.shown.empty());
   EXPECT_EQ(testutil::ReadFile(copy.path), bytes);
   // Nothing is left beside the database: no lock file, no journal.
-  size_t files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(copy.dir.path())) {
-    (void)entry;
-    ++files;
-  }
-  EXPECT_EQ(files, 1u);
+  EXPECT_EQ(testutil::FolderNames(copy.dir.path()), std::vector<std::string>{"Tallowin.mdb"});
 }
 
 TEST(InstallTest, OnlyTheMissingHalfIsAdded) {
@@ -304,11 +210,11 @@ TEST(InstallTest, OnlyTheMissingHalfIsAdded) {
     ASSERT_EQ(afc::CloneMasterRow(setup, afc::kServiceDescription, afc::kServiceCode, afc::kCarrier,
                                   afc::kTemplateService, copy.path),
               kTrue);
-    const auto master = ReadTable(copy.path, "Master");
+    const auto master = ReadRows(copy.path, "Master");
     RecordingUi ui;
     EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
     EXPECT_TRUE(ui.shown.empty());  // no Master progress: it was not cloned again
-    EXPECT_EQ(ReadTable(copy.path, "Master").size(), master.size());
+    EXPECT_EQ(ReadRows(copy.path, "Master").size(), master.size());
     ExpectMdbtoolsSeesInstallation(copy.path);
   }
   {
@@ -318,15 +224,11 @@ TEST(InstallTest, OnlyTheMissingHalfIsAdded) {
     ASSERT_EQ(afc::AssignPanelSlot(setup, afc::kButtonCaption, afc::kServiceCode, afc::kCarrier,
                                    afc::kTemplateService, copy.path),
               kTrue);
-    const auto panel = ReadTable(copy.path, "Panel");
+    const auto panel = ReadRows(copy.path, "Panel");
     RecordingUi ui;
     EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
     EXPECT_EQ(ui.Statuses().back(), "Finished adding service successfully!");
-    auto after = ReadTable(copy.path, "Panel");
-    ASSERT_EQ(after.size(), panel.size());
-    for (size_t r = 0; r < after.size(); ++r) {
-      for (const auto& [name, value] : after[r]) EXPECT_EQ(Text(value), Text(panel[r].at(name)));
-    }
+    EXPECT_EQ(testutil::Texts(ReadRows(copy.path, "Panel")), testutil::Texts(panel));
     ExpectSound(copy.path);
     ExpectMdbtoolsSeesInstallation(copy.path);
   }
@@ -342,28 +244,28 @@ TEST(InstallTest, FirstTemplateRowWithoutFreeSlotFailsQuietly) {
   std::map<std::string, Value> full;
   for (int n = 4; n <= 7; ++n)
     full["SV" + std::to_string(n)] = testutil::TextValue("X" + std::to_string(n));
-  SetColumns(copy.path, "Panel", "PANELNAME", "Domestic", full);
-  SetColumns(copy.path, "Panel", "PANELNAME", "Freight",
-             {{"SV4", testutil::TextValue("USPS-PRI")}});
-  const auto panel = ReadTable(copy.path, "Panel");
+  ASSERT_TRUE(testutil::SetColumns(copy.path, "Panel", "PANELNAME", "Domestic", full).ok());
+  ASSERT_TRUE(testutil::SetColumns(copy.path, "Panel", "PANELNAME", "Freight",
+                                   {{"SV4", testutil::TextValue("USPS-PRI")}})
+                  .ok());
+  const auto panel = ReadRows(copy.path, "Panel");
 
   RecordingUi ui;
   EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), afc::kFalse);
   EXPECT_TRUE(ui.Boxes().empty());
   EXPECT_EQ(ui.Statuses().back(), "Finished adding service successfully!");
-  auto after = ReadTable(copy.path, "Panel");
-  for (size_t r = 0; r < after.size(); ++r) {
-    for (const auto& [name, value] : after[r]) EXPECT_EQ(Text(value), Text(panel[r].at(name)));
-  }
-  FindRow(ReadTable(copy.path, "Master"), "SERVICE", "FirstClass");
+  EXPECT_EQ(testutil::Texts(ReadRows(copy.path, "Panel")), testutil::Texts(panel));
+  FindRow(ReadRows(copy.path, "Master"), "SERVICE", "FirstClass");
 
   // With a free slot in the first row again, the button goes there and
   // not into the later row.
-  SetColumns(copy.path, "Panel", "PANELNAME", "Domestic", {{"SV6", testutil::TextValue("   ")}});
+  ASSERT_TRUE(testutil::SetColumns(copy.path, "Panel", "PANELNAME", "Domestic",
+                                   {{"SV6", testutil::TextValue("   ")}})
+                  .ok());
   RecordingUi again;
   EXPECT_EQ(afc::InstallFirstClass(again, copy.path), kTrue);
-  Row domestic = FindRow(ReadTable(copy.path, "Panel"), "PANELNAME", "Domestic");
-  Row freight = FindRow(ReadTable(copy.path, "Panel"), "PANELNAME", "Freight");
+  Row domestic = FindRow(ReadRows(copy.path, "Panel"), "PANELNAME", "Domestic");
+  Row freight = FindRow(ReadRows(copy.path, "Panel"), "PANELNAME", "Freight");
   EXPECT_EQ(Text(domestic["SV6"]), "FirstClass");
   EXPECT_EQ(Text(domestic["BD6"]), "First-Class Mail");
   EXPECT_EQ(Text(freight["SV2"]), Text(FindRow(panel, "PANELNAME", "Freight")["SV2"]));
@@ -377,10 +279,10 @@ TEST(InstallTest, ReferenceValuesThatAreMissingOrBlank) {
   {
     SCOPED_TRACE("no reference row");
     Copy copy(SampleDb());
-    DeleteRow(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC");
+    ASSERT_TRUE(testutil::DeleteRows(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC").ok());
     RecordingUi ui;
     EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
-    Row added = FindRow(ReadTable(copy.path, "Master"), "SERVICE", "FirstClass");
+    Row added = FindRow(ReadRows(copy.path, "Master"), "SERVICE", "FirstClass");
     // A Boolean has no null: the new row's default is false.
     for (const char* column : afc::kReferenceColumns) {
       EXPECT_TRUE(added[column].null || Text(added[column]) == "false")
@@ -391,14 +293,15 @@ TEST(InstallTest, ReferenceValuesThatAreMissingOrBlank) {
   {
     SCOPED_TRACE("null, empty and blank reference values");
     Copy copy(testutil::Fixture("hosts/tallowin-v2003.mdb"));
-    SetColumns(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC",
-               {{"ACTDELC", testutil::TextValue("   ")},
-                {"ACTDELSIG", testutil::TextValue("")},
-                {"ACK-S", testutil::NullValue(ColumnType::kLong)}});
-    const auto before = ReadTable(copy.path, "Master");
+    ASSERT_TRUE(testutil::SetColumns(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC",
+                                     {{"ACTDELC", testutil::TextValue("   ")},
+                                      {"ACTDELSIG", testutil::TextValue("")},
+                                      {"ACK-S", testutil::NullValue(ColumnType::kLong)}})
+                    .ok());
+    const auto before = ReadRows(copy.path, "Master");
     RecordingUi ui;
     EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
-    const auto after = ReadTable(copy.path, "Master");
+    const auto after = ReadRows(copy.path, "Master");
     ExpectClonedRow(before, after);
     Row added = FindRow(after, "SERVICE", "FirstClass");
     EXPECT_TRUE(added["ACTDELC"].null);
@@ -410,8 +313,8 @@ TEST(InstallTest, ReferenceValuesThatAreMissingOrBlank) {
 
 TEST(InstallTest, NoTemplateRowLeavesMasterAsItWas) {
   Copy copy(SampleDb());
-  DeleteRow(copy.path, "Master", "SERVICE", "USPS-PRI");
-  const auto master = ReadTable(copy.path, "Master");
+  ASSERT_TRUE(testutil::DeleteRows(copy.path, "Master", "SERVICE", "USPS-PRI").ok());
+  const auto master = ReadRows(copy.path, "Master");
 
   RecordingUi ui;
   EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), afc::kFalse);
@@ -427,7 +330,7 @@ TEST(InstallTest, NoTemplateRowLeavesMasterAsItWas) {
   ASSERT_FALSE(statuses.empty());
   EXPECT_EQ(statuses.back(), description);
   EXPECT_TRUE(ui.shown.back().text == description && !ui.shown.back().box);
-  EXPECT_EQ(ReadTable(copy.path, "Master").size(), master.size());
+  EXPECT_EQ(ReadRows(copy.path, "Master").size(), master.size());
   ExpectSound(copy.path);
 }
 
@@ -503,22 +406,24 @@ TEST_F(OwnDatabaseTest, UniqueIndexViolationIsReportedAndNothingIsWritten) {
 
 TEST_F(OwnDatabaseTest, ColumnNamesInOtherLetterCasesGetTheOverrides) {
   // Without the unique code in the way.
-  SetColumns(path_, "Master", "Service", "USPS-PRI",
-             {{"StationCode", testutil::NullValue(ColumnType::kText)}});
+  ASSERT_TRUE(testutil::SetColumns(path_, "Master", "Service", "USPS-PRI",
+                                   {{"StationCode", testutil::NullValue(ColumnType::kText)}})
+                  .ok());
   // A null text in the reference row leaves the default, not the template's.
-  SetColumns(path_, "Master", "Service", "USPS-4TH-NOSC",
-             {{"Ack", testutil::NullValue(ColumnType::kText)}});
+  ASSERT_TRUE(testutil::SetColumns(path_, "Master", "Service", "USPS-4TH-NOSC",
+                                   {{"Ack", testutil::NullValue(ColumnType::kText)}})
+                  .ok());
   RecordingUi ui;
   EXPECT_EQ(afc::InstallFirstClass(ui, path_), kTrue)
       << (ui.Boxes().empty() ? "" : ui.Boxes()[0].text);
-  Row added = FindRow(ReadTable(path_, "Master"), "Service", "FirstClass");
+  Row added = FindRow(ReadRows(path_, "Master"), "Service", "FirstClass");
   EXPECT_EQ(Text(added["description"]), "USPS First-Class Mail");
   EXPECT_EQ(Text(added["PosDept"]), "METER");
   EXPECT_EQ(Text(added["actdelc"]), "Y");
   EXPECT_TRUE(added["Ack"].null);
   EXPECT_EQ(Text(added["ActDelSig"]), "S");
   EXPECT_EQ(Text(added["Ack-S"]), "7");
-  Row panel = FindRow(ReadTable(path_, "Panel"), "PanelName", "Domestic");
+  Row panel = FindRow(ReadRows(path_, "Panel"), "PanelName", "Domestic");
   EXPECT_EQ(Text(panel["sv2"]), "FirstClass");
   EXPECT_EQ(Text(panel["bd2"]), "First-Class Mail");
   ExpectSound(path_);
@@ -536,7 +441,7 @@ TEST_F(OwnDatabaseTest, CaptionTooLongForItsColumnIsReported) {
   EXPECT_EQ(boxes[0].text.rfind("Failed to add USPS 'FirstClass' service to Panel table...\r\r", 0),
             0u);
   EXPECT_EQ(ui.shown.back().box, false);
-  Row panel = FindRow(ReadTable(path_, "Panel"), "PanelName", "Domestic");
+  Row panel = FindRow(ReadRows(path_, "Panel"), "PanelName", "Domestic");
   EXPECT_TRUE(panel["sv2"].null);
 }
 
@@ -565,7 +470,7 @@ TEST(InstallTest, UnreadableDatabaseIsAFailureNotASuccess) {
     EXPECT_EQ(ui.shown[0].title, "Process has failed !");
   }
   EXPECT_EQ(testutil::ReadFile(not_db), std::string(4096, 'x'));
-  EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_FALSE(testutil::Exists(missing));
 }
 
 TEST(InstallTest, ErrorMessageLayout) {

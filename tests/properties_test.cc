@@ -47,16 +47,6 @@ Printed ParseMdbProp(const std::string& out) {
   return blocks;
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char buf[3];
-  for (unsigned char c : bytes) {
-    std::snprintf(buf, sizeof buf, "%02X", c);
-    out += buf;
-  }
-  return out;
-}
-
 // A property as mdb-prop shows it. GUIDs are compared by their digits only:
 // mdb-prop leaves out the dash between the 4th and 5th group.
 std::string AsMdbPropShows(const jet::Format& f, uint16_t cp, const jet::Property& p) {
@@ -77,7 +67,7 @@ std::string AsMdbPropShows(const jet::Format& f, uint16_t cp, const jet::Propert
     case ColumnType::kBinary:
       if (p.data.size() == 16 && jet::NamesEqual(p.name, "GUID")) {
         // Data1..3 little-endian, the rest as stored.
-        std::string g = Hex(p.data);
+        std::string g = testutil::Hex(p.data);
         return g.substr(6, 2) + g.substr(4, 2) + g.substr(2, 2) + g.substr(0, 2) + g.substr(10, 2) +
                g.substr(8, 2) + g.substr(14, 2) + g.substr(12, 2) + g.substr(16);
       }
@@ -90,11 +80,8 @@ std::string AsMdbPropShows(const jet::Format& f, uint16_t cp, const jet::Propert
 }
 
 std::string Digits(std::string s) {
-  std::string out;
-  for (char c : s) {
-    if (c != '{' && c != '}' && c != '-') out += c;
-  }
-  return out;
+  std::erase_if(s, [](char c) { return c == '{' || c == '}' || c == '-'; });
+  return s;
 }
 
 // The name of the last catalog row, in scan order, before the row `id` whose
@@ -199,27 +186,26 @@ TEST(PropertiesTest, EveryFixtureMatchesMdbProp) {
 // --- what the writer refuses ------------------------------------------------
 
 std::string Copy(const testutil::TempDir& dir, const std::string& fixture) {
-  const std::string path = dir.File("t.mdb");
-  testutil::CopyFile(Fixture("access/" + fixture), path);
-  return path;
-}
-
-// The first row of a table, and where it is.
-std::vector<jet::Value> FirstRow(jet::Database& db, const std::string& table, jet::RowId* id) {
-  auto def = db.GetTable(table);
-  EXPECT_TRUE(def.ok());
-  jet::TableScanner scan(db, *def);
-  std::vector<jet::Value> row;
-  auto more = scan.Next(&row, id);
-  EXPECT_TRUE(more.ok() && *more);
-  return row;
+  return testutil::CopyOf(dir, "access/" + fixture);
 }
 
 size_t Pos(const jet::TableWriter& w, const std::string& column) {
-  const jet::ColumnDef* c = w.table().FindColumn(column);
-  EXPECT_NE(c, nullptr) << column;
-  return c ? size_t(c - w.table().columns.data()) : 0;
+  return testutil::ColumnIndex(w.table(), column);
 }
+
+// A table opened for writing, with its first row and where that is.
+struct Writable {
+  Writable(const std::string& path, const std::string& table) : db(testutil::OpenWritable(path)) {
+    jet::TableScanner scan(*db, *db->GetTable(table));
+    EXPECT_TRUE(*scan.Next(&row, &id));
+    w = std::move(jet::TableWriter::Open(*db, table).value());
+  }
+  size_t Pos(const std::string& column) const { return ::Pos(*w, column); }
+  std::unique_ptr<jet::Database> db;
+  std::vector<jet::Value> row;
+  jet::RowId id;
+  std::unique_ptr<jet::TableWriter> w;
+};
 
 void ExpectRefused(const jet::Status& s, const std::string& words) {
   EXPECT_EQ(s.kind(), jet::ErrorKind::kConstraint) << s.ToString();
@@ -228,49 +214,35 @@ void ExpectRefused(const jet::Status& s, const std::string& words) {
 
 TEST(PropertiesTest, RequiredAndZeroLengthAreRefusedBeforeAnyByteIsWritten) {
   testutil::TempDir dir;
+  // users: every column Required.
+  std::string path = Copy(dir, "fixedTextTestV2000.mdb");
+  std::string before = testutil::ReadFile(path);
   {
-    // users: every column Required.
-    const std::string path = Copy(dir, "fixedTextTestV2000.mdb");
-    const std::string before = testutil::ReadFile(path);
-    {
-      auto db = testutil::OpenWritable(path);
-      ASSERT_NE(db, nullptr);
-      jet::RowId id;
-      std::vector<jet::Value> row = FirstRow(*db, "users", &id);
-      auto w = jet::TableWriter::Open(*db, "users");
-      ASSERT_TRUE(w.ok());
-      std::vector<jet::Value> insert = row;
-      insert[Pos(**w, "c_user_name")] = testutil::NullValue(jet::ColumnType::kText);
-      auto inserted = (*w)->Insert(insert);
-      ExpectRefused(inserted.status(), "The field 'users.c_user_name' cannot contain a Null value");
-      ExpectRefused((*w)->InsertBatch({insert}), "Row 1: The field 'users.c_user_name'");
-      std::vector<jet::Value> update = row;
-      update[Pos(**w, "d_stamp_")] = testutil::NullValue(jet::ColumnType::kDateTime);
-      ExpectRefused((*w)->Update(id, update), "Required property");
-      // "" is a value: Required does not refuse it where zero length is allowed.
-      update = row;
-      update[Pos(**w, "c_user_session")] = testutil::TextValue("");
-      EXPECT_TRUE((*w)->Update(id, update).ok());
-    }
-    EXPECT_TRUE(testutil::ReadFile(path) != before);  // the last update was stored
+    Writable t(path, "users");
+    std::vector<jet::Value> insert = t.row;
+    insert[t.Pos("c_user_name")] = testutil::NullValue(jet::ColumnType::kText);
+    ExpectRefused(t.w->Insert(insert).status(),
+                  "The field 'users.c_user_name' cannot contain a Null value");
+    ExpectRefused(t.w->InsertBatch({insert}), "Row 1: The field 'users.c_user_name'");
+    std::vector<jet::Value> update = t.row;
+    update[t.Pos("d_stamp_")] = testutil::NullValue(jet::ColumnType::kDateTime);
+    ExpectRefused(t.w->Update(t.id, update), "Required property");
+    // "" is a value: Required does not refuse it where zero length is allowed.
+    update = t.row;
+    update[t.Pos("c_user_session")] = testutil::TextValue("");
+    EXPECT_TRUE(t.w->Update(t.id, update).ok());
   }
+  EXPECT_TRUE(testutil::ReadFile(path) != before);  // the last update was stored
+  // Table1: A and B do not allow zero-length strings.
+  path = Copy(dir, "testV2000.mdb");
+  before = testutil::ReadFile(path);
   {
-    // Table1: A and B do not allow zero-length strings.
-    const std::string path = Copy(dir, "testV2000.mdb");
-    const std::string before = testutil::ReadFile(path);
-    {
-      auto db = testutil::OpenWritable(path);
-      ASSERT_NE(db, nullptr);
-      jet::RowId id;
-      std::vector<jet::Value> row = FirstRow(*db, "Table1", &id);
-      auto w = jet::TableWriter::Open(*db, "Table1");
-      ASSERT_TRUE(w.ok());
-      row[Pos(**w, "B")] = testutil::TextValue("");
-      ExpectRefused((*w)->Insert(row).status(), "Field 'Table1.B' cannot be a zero-length string.");
-      ExpectRefused((*w)->Update(id, row), "zero-length");
-    }
-    EXPECT_TRUE(testutil::ReadFile(path) == before);
+    Writable t(path, "Table1");
+    t.row[t.Pos("B")] = testutil::TextValue("");
+    ExpectRefused(t.w->Insert(t.row).status(), "Field 'Table1.B' cannot be a zero-length string.");
+    ExpectRefused(t.w->Update(t.id, t.row), "zero-length");
   }
+  EXPECT_TRUE(testutil::ReadFile(path) == before);
 }
 
 // A Jet 4 property value with a name pool and one block per object ("" for
@@ -329,28 +301,19 @@ std::string BuildBlob(const std::vector<std::pair<std::string, std::vector<Prop>
 
 // Replaces the table's LvProp in the copy at `path`, through the engine.
 void StoreBlob(const std::string& path, const std::string& table, const std::string& blob) {
-  auto db = testutil::OpenWritable(path);
-  ASSERT_NE(db, nullptr);
-  auto list = db->ListTables();
-  ASSERT_TRUE(list.ok());
   int32_t object = 0;
-  for (const jet::CatalogEntry& e : *list) {
+  for (const jet::CatalogEntry& e : *jet::Database::Open(path).value()->ListTables()) {
     if (e.name == table) object = e.id;
   }
-  auto w = jet::TableWriter::Open(*db, "MSysObjects");
-  ASSERT_TRUE(w.ok()) << w.status().ToString();
-  jet::TableScanner scan(*db, db->GetTable("MSysObjects").value());
-  std::vector<jet::Value> row;
-  jet::RowId id;
-  while (scan.Next(&row, &id).value()) {
-    if (row[Pos(**w, "Id")].integer != object) continue;
-    jet::Value& lv = row[Pos(**w, "LvProp")];
-    lv.null = false;
-    lv.bytes = blob;
-    ASSERT_TRUE((*w)->Update(id, row).ok());
-    return;
-  }
-  FAIL() << "no catalog row for " << table;
+  jet::Status s =
+      testutil::ChangeRows(path, "MSysObjects", "Id", std::to_string(object),
+                           [&](jet::TableWriter& w, jet::RowId at, std::vector<jet::Value>& row) {
+                             jet::Value& lv = row[Pos(w, "LvProp")];
+                             lv.null = false;
+                             lv.bytes = blob;
+                             return w.Update(at, row);
+                           });
+  ASSERT_TRUE(s.ok()) << s.ToString();
 }
 
 TEST(PropertiesTest, ValidationRulesRefuseWhatTheyWouldHaveToCheck) {
@@ -359,35 +322,25 @@ TEST(PropertiesTest, ValidationRulesRefuseWhatTheyWouldHaveToCheck) {
   const std::string rule = Utf16(">0");
   StoreBlob(path, "Table1", BuildBlob({{"E", {{"ValidationRule", jet::ColumnType::kText, rule}}}}));
   {
-    auto db = testutil::OpenWritable(path);
-    ASSERT_NE(db, nullptr);
-    jet::RowId id;
-    std::vector<jet::Value> row = FirstRow(*db, "Table1", &id);
-    auto w = jet::TableWriter::Open(*db, "Table1");
-    ASSERT_TRUE(w.ok());
+    Writable t(path, "Table1");
     const std::string before = testutil::ReadFile(path);
-    ExpectRefused((*w)->Insert(row).status(),
+    ExpectRefused(t.w->Insert(t.row).status(),
                   "The column 'E' of table 'Table1' has a validation rule");
-    std::vector<jet::Value> changed = row;
-    changed[Pos(**w, "E")] = testutil::LongValue(7);
-    ExpectRefused((*w)->Update(id, changed), "cannot check; nothing was written");
+    std::vector<jet::Value> changed = t.row;
+    changed[t.Pos("E")] = testutil::LongValue(7);
+    ExpectRefused(t.w->Update(t.id, changed), "cannot check; nothing was written");
     EXPECT_TRUE(testutil::ReadFile(path) == before);
     // An update that leaves E alone needs no rule checked.
-    changed = row;
-    changed[Pos(**w, "D")].integer = 5;
-    EXPECT_TRUE((*w)->Update(id, changed).ok());
+    changed = t.row;
+    changed[t.Pos("D")].integer = 5;
+    EXPECT_TRUE(t.w->Update(t.id, changed).ok());
   }
   // A table-level rule covers every column.
   StoreBlob(path, "Table1", BuildBlob({{"", {{"ValidationRule", jet::ColumnType::kMemo, rule}}}}));
-  auto db = testutil::OpenWritable(path);
-  ASSERT_NE(db, nullptr);
-  jet::RowId id;
-  std::vector<jet::Value> row = FirstRow(*db, "Table1", &id);
-  auto w = jet::TableWriter::Open(*db, "Table1");
-  ASSERT_TRUE(w.ok());
-  EXPECT_TRUE((*w)->Update(id, row).ok());  // nothing changes
-  row[Pos(**w, "D")].integer = 6;
-  ExpectRefused((*w)->Update(id, row), "The table 'Table1' has a validation rule");
+  Writable t(path, "Table1");
+  EXPECT_TRUE(t.w->Update(t.id, t.row).ok());  // nothing changes
+  t.row[t.Pos("D")].integer = 6;
+  ExpectRefused(t.w->Update(t.id, t.row), "The table 'Table1' has a validation rule");
 }
 
 TEST(PropertiesTest, DamagedPropertiesAreCorruptNeverACrash) {
@@ -427,16 +380,12 @@ TEST(PropertiesTest, DamagedPropertiesAreCorruptNeverACrash) {
   const std::string path = Copy(dir, "testV2000.mdb");
   StoreBlob(path, "Table1", good.substr(0, good.size() - 3));
   const std::string before = testutil::ReadFile(path);
-  auto rw = testutil::OpenWritable(path);
-  ASSERT_NE(rw, nullptr);
-  jet::RowId id;
-  std::vector<jet::Value> row = FirstRow(*rw, "Table1", &id);
-  auto w = jet::TableWriter::Open(*rw, "Table1");
-  ASSERT_TRUE(w.ok());
-  jet::Status s = (*w)->Update(id, row);
-  EXPECT_EQ(s.kind(), jet::ErrorKind::kCorrupt) << s.ToString();
-  EXPECT_NE(s.message().find("Table1"), std::string::npos) << s.message();
-  rw.reset();
+  {
+    Writable t(path, "Table1");
+    jet::Status s = t.w->Update(t.id, t.row);
+    EXPECT_EQ(s.kind(), jet::ErrorKind::kCorrupt) << s.ToString();
+    EXPECT_NE(s.message().find("Table1"), std::string::npos) << s.message();
+  }
   EXPECT_TRUE(testutil::ReadFile(path) == before);
 }
 
@@ -453,25 +402,23 @@ TEST(PropertiesTest, DefaultLiteralsAndWhatIsNotOne) {
     const jet::ColumnDef* column;
     const char* default_value;
     const char* stored;  // ToText, "<null>", or "" for error 3251
-  } cases[] = {
-      {&text, "\"N\"", "N"},
-      {&text, "='it''s'", "it's"},
-      {&text, "\"\"", ""},
-      {&text, "0", "0"},
-      {&lng, " = -12 ", "-12"},
-      {&dbl, "-1.5", "-1.5"},
-      {&lng, "Null", "<null>"},
-      {&boolean, "Yes", "true"},
-      {&boolean, "off", "false"},
-      {&lng, "True", "-1"},
-      {&date, "#2024-01-31#", "2024-01-31T00:00:00"},
-      {&date, "#1/31/2024 13:05#", "2024-01-31T13:05:00"},
-      {&date, "Date()", nullptr},
-      {&text, "GenGUID()", nullptr},
-      {&lng, "1+2", nullptr},
-      {&text, "\"a\" & \"b\"", nullptr},
-      {&lng, "&H10", nullptr},
-  };
+  } cases[] = {{&text, "\"N\"", "N"},
+               {&text, "='it''s'", "it's"},
+               {&text, "\"\"", ""},
+               {&text, "0", "0"},
+               {&lng, " = -12 ", "-12"},
+               {&dbl, "-1.5", "-1.5"},
+               {&lng, "Null", "<null>"},
+               {&boolean, "Yes", "true"},
+               {&boolean, "off", "false"},
+               {&lng, "True", "-1"},
+               {&date, "#2024-01-31#", "2024-01-31T00:00:00"},
+               {&date, "#1/31/2024 13:05#", "2024-01-31T13:05:00"},
+               {&date, "Date()", nullptr},
+               {&text, "GenGUID()", nullptr},
+               {&lng, "1+2", nullptr},
+               {&text, "\"a\" & \"b\"", nullptr},
+               {&lng, "&H10", nullptr}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.default_value);
     jet::Value v;

@@ -7,15 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 
-#include "checker.h"
 #include "jet/jet.h"
 #include "relationships.h"
 #include "table_writer.h"
 #include "test_util.h"
+#include "values.h"
 
 namespace {
 
@@ -23,49 +23,31 @@ using jet::ColumnType;
 using jet::ErrorKind;
 using jet::Value;
 
-Value Long(int64_t n) {
-  Value v;
-  v.type = ColumnType::kLong;
-  v.null = false;
-  v.integer = n;
-  return v;
-}
-Value Text(const std::string& s) {
-  Value v;
-  v.type = ColumnType::kText;
-  v.null = false;
-  v.bytes = s;
-  return v;
-}
+Value Long(int64_t n) { return testutil::LongValue(n); }
+Value Text(const std::string& s) { return testutil::TextValue(s); }
 
-using Changes = std::vector<std::pair<std::string, Value>>;
+using Changes = std::map<std::string, Value>;
 using Rows = std::set<std::string>;
 
 // A copy of a fixture, changed the way a program would change it: each
-// change opens the database, changes one row (found by the text of one of
-// its columns, "id" unless told) and closes it again.
+// change opens the database, changes one row (found by its id) and closes
+// it again.
 class Scratch {
  public:
-  explicit Scratch(const std::string& fixture) : path_(dir_.File("db.mdb")) {
-    testutil::CopyFile(testutil::Fixture("access/" + fixture), path_);
-  }
+  explicit Scratch(const std::string& fixture)
+      : path_(testutil::CopyOf(dir_, "access/" + fixture)) {}
   const std::string& path() const { return path_; }
 
   jet::Status Insert(const std::string& table, std::vector<std::vector<Value>> rows) {
-    return Change(table, "", "",
-                  [&](jet::TableWriter& w, jet::RowId) { return w.InsertBatch(std::move(rows)); });
+    auto db = testutil::OpenWritable(path_);
+    auto writer = jet::TableWriter::Open(*db, table);
+    return writer.ok() ? (*writer)->InsertBatch(std::move(rows)) : writer.status();
   }
-  jet::Status Update(const std::string& table, int64_t id, const Changes& changes,
-                     const std::string& column = "id") {
-    return Change(table, column, std::to_string(id), [&](jet::TableWriter& w, jet::RowId at) {
-      std::vector<Value> row = found_;
-      for (const auto& [name, value] : changes) row[Column(w.table(), name)] = value;
-      return w.Update(at, row);
-    });
+  jet::Status Update(const std::string& table, int64_t id, const Changes& changes) {
+    return testutil::SetColumns(path_, table, "id", std::to_string(id), changes);
   }
   jet::Status Delete(const std::string& table, int64_t id) {
-    return Change(table, "id", std::to_string(id),
-                  [&](jet::TableWriter& w, jet::RowId at) { return w.Delete(at); });
+    return testutil::DeleteRows(path_, table, "id", std::to_string(id));
   }
 
   // Every row as "a:b:c", the values of `columns` (all of them if none).
@@ -81,7 +63,7 @@ class Scratch {
     while (*scan.Next(&row)) {
       std::string line;
       for (size_t i = 0; i < columns.size(); ++i) {
-        line += (i ? ":" : "") + row[Column(*def, columns[i])].ToText();
+        line += (i ? ":" : "") + row[testutil::ColumnIndex(*def, columns[i])].ToText();
       }
       out.insert(line);
     }
@@ -90,11 +72,7 @@ class Scratch {
 
   // Our checker finds nothing wrong, and mdbtools reads `table` as we do.
   void ExpectSound(const std::string& table) const {
-    auto db = jet::Database::Open(path_);
-    ASSERT_TRUE(db.ok()) << db.status().ToString();
-    auto report = jet::CheckDatabase(**db);
-    ASSERT_TRUE(report.ok()) << report.status().ToString();
-    for (const std::string& p : report->problems) ADD_FAILURE() << p;
+    testutil::ExpectConsistent(path_);
     if (!testutil::HaveProgram("mdb-export")) return;
     auto r = testutil::RunProcess({"mdb-export", "-Q", "-d", ":", path_, table});
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -115,34 +93,8 @@ class Scratch {
   }
 
  private:
-  static size_t Column(const jet::TableDef& t, const std::string& name) {
-    const jet::ColumnDef* c = t.FindColumn(name);
-    EXPECT_NE(c, nullptr) << name;
-    return c ? size_t(c - t.columns.data()) : 0;
-  }
-
-  jet::Status Change(const std::string& table, const std::string& column, const std::string& text,
-                     const std::function<jet::Status(jet::TableWriter&, jet::RowId)>& f) {
-    jet::Database::Options options;
-    options.writable = true;
-    auto db = jet::Database::Open(path_, options);
-    if (!db.ok()) return db.status();
-    auto writer = jet::TableWriter::Open(**db, table);
-    if (!writer.ok()) return writer.status();
-    jet::RowId at;
-    if (!column.empty()) {
-      jet::TableScanner scan(**db, *(*db)->GetTable(table));
-      const size_t c = Column((*writer)->table(), column);
-      bool found = false;
-      while (!found && *scan.Next(&found_, &at)) found = found_[c].ToText() == text;
-      if (!found) return jet::Status::NotFound("no row with " + column + " = " + text);
-    }
-    return f(**writer, at);
-  }
-
   testutil::TempDir dir_;
   std::string path_;
-  std::vector<Value> found_;
 };
 
 // Refused with kConstraint, saying `what`, and the file untouched.
@@ -209,8 +161,8 @@ TEST_P(RelationshipTest, DeletingAReferencedRowCascadesOnlyWhereTheRelationshipS
 // whose catalog flags say "set null" keeps the referencing rows.
 TEST_P(RelationshipTest, DeletesThatSetNullKeepTheReferencingRows) {
   Scratch db(GetParam());
-  ASSERT_TRUE(db.Update("MSysRelationships", 4096,
-                        {{"grbit", Long(jet::kRelationshipCascadeNulls)}}, "grbit")
+  ASSERT_TRUE(testutil::SetColumns(db.path(), "MSysRelationships", "szRelationship", "Table2Table1",
+                                   {{"grbit", Long(jet::kRelationshipCascadeNulls)}})
                   .ok());
   ASSERT_TRUE(db.Delete("Table2", 1).ok());
   EXPECT_EQ(db.Read("Table1", kKeys), (Rows{"0:0:10", "1::11", "2::11", "3:2:13"}));

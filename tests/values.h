@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "checker.h"
 #include "jet/jet.h"
+#include "table_writer.h"
 
 namespace testutil {
 
@@ -79,6 +81,16 @@ inline std::vector<NamedRow> ReadRows(const std::string& path, const std::string
   return rows;
 }
 
+// Every row as column name -> text, to compare whole tables.
+inline std::vector<std::map<std::string, std::string>> Texts(const std::vector<NamedRow>& rows) {
+  std::vector<std::map<std::string, std::string>> out;
+  for (const NamedRow& row : rows) {
+    auto& texts = out.emplace_back();
+    for (const auto& [name, value] : row) texts[name] = Text(value);
+  }
+  return out;
+}
+
 // The first row whose `column` reads as `text`; fails the test when there is
 // none.
 inline NamedRow FindRow(const std::vector<NamedRow>& rows, const std::string& column,
@@ -89,6 +101,62 @@ inline NamedRow FindRow(const std::vector<NamedRow>& rows, const std::string& co
   }
   ADD_FAILURE() << "no row with " << column << " = " << text;
   return {};
+}
+
+// Where a column is in the table's rows; fails the test when it has none.
+inline size_t ColumnIndex(const jet::TableDef& table, const std::string& name) {
+  const jet::ColumnDef* c = table.FindColumn(name);
+  EXPECT_NE(c, nullptr) << "no column " << name << " in " << table.name;
+  return c ? size_t(c - table.columns.data()) : 0;
+}
+
+// Opens the database for writing and hands each row of `table` whose
+// `column` reads as `text` to `change`, with the writer and where the row
+// is; returns the first failure, or kNotFound when no row matches.
+using RowChange =
+    std::function<jet::Status(jet::TableWriter&, jet::RowId, std::vector<jet::Value>&)>;
+inline jet::Status ChangeRows(const std::string& path, const std::string& table,
+                              const std::string& column, const std::string& text,
+                              const RowChange& change) {
+  jet::Database::Options options;
+  options.writable = true;
+  auto db = jet::Database::Open(path, options);
+  if (!db.ok()) return db.status();
+  auto writer = jet::TableWriter::Open(**db, table);
+  if (!writer.ok()) return writer.status();
+  const size_t c = ColumnIndex((*writer)->table(), column);
+  std::vector<std::pair<jet::RowId, std::vector<jet::Value>>> found;
+  jet::TableScanner scan(**db, *(*db)->GetTable(table));
+  std::vector<jet::Value> row;
+  jet::RowId id;
+  while (*scan.Next(&row, &id)) {
+    if (Text(row[c]) == text) found.emplace_back(id, row);
+  }
+  if (found.empty())
+    return jet::Status::NotFound("no row of " + table + " with " + column + " = " + text);
+  for (auto& [at, values] : found) {
+    jet::Status s = change(**writer, at, values);
+    if (!s.ok()) return s;
+  }
+  return jet::Status::Ok();
+}
+
+// Sets the named columns of those rows.
+inline jet::Status SetColumns(const std::string& path, const std::string& table,
+                              const std::string& column, const std::string& text,
+                              const std::map<std::string, jet::Value>& values) {
+  return ChangeRows(path, table, column, text,
+                    [&](jet::TableWriter& w, jet::RowId at, std::vector<jet::Value>& row) {
+                      for (const auto& [name, v] : values) row[ColumnIndex(w.table(), name)] = v;
+                      return w.Update(at, row);
+                    });
+}
+
+inline jet::Status DeleteRows(const std::string& path, const std::string& table,
+                              const std::string& column, const std::string& text) {
+  return ChangeRows(
+      path, table, column, text,
+      [](jet::TableWriter& w, jet::RowId at, std::vector<jet::Value>&) { return w.Delete(at); });
 }
 
 // The checker finds nothing wrong with the database.
