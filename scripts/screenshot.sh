@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Takes the README's screenshot: the window as a user sees it, with its
+# Takes the README's screenshots: each window as a user sees it, with its
 # title bar, on a virtual display with a window manager, just after a
 # successful installation into a copy of the sample database (the success
-# box answered, the status panel showing the outcome).
+# box answered, the status panel showing the outcome). The Qt window for
+# Linux, and the Win32 window for Windows, run under Wine.
 #
-#   scripts/screenshot.sh [OUT.png]     (default docs/screenshot.png)
+#   scripts/screenshot.sh [OUT.png [OUT-WIN32.png]]
+#       (default docs/screenshot.png and docs/screenshot-win32.png)
 #
-# Needs a release build (scripts/build.sh) and Xvfb, openbox and ImageMagick
+# Needs the release and mingw builds (scripts/build.sh release, and
+# scripts/build.sh mingw), and Xvfb, openbox, xdotool and ImageMagick
 # (installed here with apt-get when missing).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="${1:-$ROOT/docs/screenshot.png}"
+out_win32="${2:-$ROOT/docs/screenshot-win32.png}"
 APP="${AFC_APP:-$ROOT/build/bin/add-firstclass}"
 [[ -x "$APP" ]] || { echo "screenshot: build first (scripts/build.sh)" >&2; exit 1; }
 
@@ -54,3 +58,11 @@ INNER
 APP="$APP" OUT="$out" WINEPREFIX="$work/.wine" \
   xvfb-run -a -s "-screen 0 640x360x24" bash "$work/shoot.sh"
 echo "screenshot: $out"
+
+# The Win32 window, under Wine, on Tallowin's usual path.
+APP_EXE="${AFC_APP_EXE:-$ROOT/build-mingw/bin/add-firstclass.exe}"
+JETDB_EXE="${AFC_JETDB_EXE:-$ROOT/build-mingw/bin/jetdb.exe}"
+[[ -f "$APP_EXE" ]] || { echo "screenshot: build the Windows programs first (scripts/build.sh mingw)" >&2; exit 1; }
+"$ROOT/tests/win32/window_smoke.sh" --default-path "$APP_EXE" "$JETDB_EXE" \
+  "${AFC_SAMPLE:-$ROOT/build/sample/Tallowin.mdb}" "$out_win32" >/dev/null
+echo "screenshot: $out_win32"

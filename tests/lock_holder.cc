@@ -6,19 +6,28 @@
 //   jet_lock_holder lock read|write PATH BYTE
 //       As another program (Jet, say) would: takes a plain fcntl lock on one
 //       byte of the file, prints "ready" (or "failed"), and keeps it until
-//       its standard input ends.
+//       its standard input ends. On Windows it opens the file as Access
+//       does instead, for reading (and writing) and sharing both, and locks
+//       the byte with LockFileEx.
 //   jet_lock_holder insert PATH COUNT TAG
 //       COUNT times: opens the database for writing (waiting while another
 //       program has it), inserts one row into Shipments, closes it. Prints
 //       how often it had to wait.
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "jet/jet.h"
+#include "file.h"
 #include "table_writer.h"
 
 namespace {
@@ -35,7 +44,7 @@ jet::Value Make(jet::ColumnType type, const std::string& text, double number) {
 // Waits for the end of standard input.
 int WaitForEndOfInput() {
   char buf[64];
-  while (::read(0, buf, sizeof buf) > 0) {
+  while (std::fread(buf, 1, sizeof buf, stdin) > 0) {
   }
   return 0;
 }
@@ -54,15 +63,28 @@ int Hold(const std::string& mode, const std::string& path) {
   return WaitForEndOfInput();
 }
 
-int Lock(const std::string& mode, const std::string& path, off_t byte) {
+int Lock(const std::string& mode, const std::string& path, long long byte) {
   const bool write = mode == "write";
+#ifdef _WIN32
+  HANDLE h = CreateFileW(jet::WidePath(path).c_str(), GENERIC_READ | (write ? GENERIC_WRITE : 0),
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  OVERLAPPED where = {};
+  where.Offset = DWORD(byte);
+  where.OffsetHigh = DWORD(uint64_t(byte) >> 32);
+  const bool ok = h != INVALID_HANDLE_VALUE &&
+                  LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | (write ? LOCKFILE_EXCLUSIVE_LOCK : 0), 0,
+                             1, 0, &where);
+#else
   const int fd = ::open(path.c_str(), write ? O_RDWR : O_RDONLY);
   struct flock fl = {};
   fl.l_type = write ? F_WRLCK : F_RDLCK;
   fl.l_whence = SEEK_SET;
-  fl.l_start = byte;
+  fl.l_start = off_t(byte);
   fl.l_len = 1;
-  std::printf(fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0 ? "ready\n" : "failed\n");
+  const bool ok = fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0;
+#endif
+  std::printf(ok ? "ready\n" : "failed\n");
   std::fflush(stdout);
   return WaitForEndOfInput();
 }
@@ -80,7 +102,7 @@ int Insert(const std::string& path, int count, const std::string& tag) {
     auto db = jet::Database::Open(path, options);
     while (!db.ok() && db.status().kind() == jet::ErrorKind::kBusy) {
       ++waits;
-      ::usleep(2000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
       db = jet::Database::Open(path, options);
     }
     if (!db.ok()) return Fail(db.status());
@@ -103,7 +125,7 @@ int Insert(const std::string& path, int count, const std::string& tag) {
 int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
   if (cmd == "hold" && argc == 4) return Hold(argv[2], argv[3]);
-  if (cmd == "lock" && argc == 5) return Lock(argv[2], argv[3], std::stol(argv[4]));
+  if (cmd == "lock" && argc == 5) return Lock(argv[2], argv[3], std::stoll(argv[4]));
   if (cmd == "insert" && argc == 5) return Insert(argv[2], std::stoi(argv[3]), argv[4]);
   std::fprintf(stderr,
                "usage: jet_lock_holder hold read|write PATH | lock read|write PATH BYTE | "

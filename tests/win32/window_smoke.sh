@@ -5,15 +5,22 @@
 # success box, closes the window, and checks with jetdb.exe that the
 # database has the new Master row and Panel button and checks clean.
 #
-#   window_smoke.sh APP.exe JETDB.exe SAMPLE.mdb [SCREENSHOT.png]
+#   window_smoke.sh [--default-path] APP.exe JETDB.exe SAMPLE.mdb [SCREENSHOT.png]
 #
 # With SCREENSHOT, the window is photographed after the installation (the
-# box answered, the status bar showing the outcome). Needs xvfb-run,
-# openbox, xdotool and, for the screenshot, ImageMagick.
+# box answered, the status bar showing the outcome). With --default-path,
+# the copy goes where Tallowin keeps its database, C:\Tallowin\Tallowin.mdb
+# in the Wine prefix, and the program starts with no argument. Needs
+# xvfb-run, openbox, xdotool and, for the screenshot, ImageMagick.
 set -euo pipefail
 
+default_path=0
+if [[ "${1:-}" == --default-path ]]; then
+  default_path=1
+  shift
+fi
 if [[ $# -lt 3 ]]; then
-  sed -n '2,12s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2
+  sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2
   exit 2
 fi
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -23,9 +30,28 @@ for tool in xvfb-run openbox xdotool; do
 done
 
 work="$(mktemp -d /tmp/afc-window.XXXXXX)"
-trap 'rm -rf "$work"' EXIT
-cp "$sample" "$work/Tallowin.mdb"
-chmod u+w "$work/Tallowin.mdb"
+cleanup() {
+  # A prefix of our own: stop its Wine server before removing it.
+  if [[ "${WINEPREFIX:-}" == "$work"/* ]]; then
+    "$(dirname "$("$ROOT/scripts/wine.sh" --path)")/wineserver" -k 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+if ((default_path)); then
+  # Drive C: of the prefix that scripts/wine.sh uses.
+  export WINEPREFIX="$work/prefix"
+  "$ROOT/scripts/wine.sh" --init
+  db="$WINEPREFIX/drive_c/Tallowin/Tallowin.mdb"
+  windows_path=""
+else
+  db="$work/Tallowin.mdb"
+  # As a Windows path: Wine's drive Z: is the root of the Unix file system.
+  windows_path="Z:${work//\//\\}\\Tallowin.mdb"
+fi
+mkdir -p "$(dirname "$db")"
+cp "$sample" "$db"
+chmod u+w "$db"
 
 cat >"$work/session.sh" <<'INNER'
 set -euo pipefail
@@ -41,7 +67,7 @@ find_window() {  # NAME: waits up to 30 s for a window of that exact title
   echo "window_smoke: no window named '$1'" >&2
   return 1
 }
-"$wine" "$APP" "$DB" &
+if [[ -n "$DB" ]]; then "$wine" "$APP" "$DB" & else "$wine" "$APP" & fi
 app_pid=$!
 main="$(find_window 'Add USPS First-Class Mail')"
 xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
@@ -73,18 +99,16 @@ if kill -0 "$app_pid" 2>/dev/null; then
   exit 1
 fi
 INNER
-# As a Windows path: Wine's drive Z: is the root of the Unix file system.
-windows_path="Z:${work//\//\\}\\Tallowin.mdb"
 ROOT="$ROOT" APP="$app" DB="$windows_path" SHOT="$shot" \
   timeout 120 xvfb-run -a -s "-screen 0 640x360x24" bash "$work/session.sh"
 
 wine="$ROOT/scripts/wine.sh"
-master="$("$wine" "$jetdb" export "$work/Tallowin.mdb" Master --format jsonl)"
-panel="$("$wine" "$jetdb" export "$work/Tallowin.mdb" Panel --format jsonl)"
+master="$("$wine" "$jetdb" export "$db" Master --format jsonl)"
+panel="$("$wine" "$jetdb" export "$db" Panel --format jsonl)"
 grep -q '"SERVICE":"FirstClass","DESCRIPTION":"USPS First-Class Mail","POSDEPT":"METER"' \
   <<<"$master" || { echo "window_smoke: no FirstClass row in Master" >&2; exit 1; }
 grep -q '"SV[1-7]":"FirstClass"' <<<"$panel" && grep -q '"BD[1-7]":"First-Class Mail"' <<<"$panel" ||
   { echo "window_smoke: no FirstClass button in Panel" >&2; exit 1; }
-"$wine" "$jetdb" check "$work/Tallowin.mdb"
-[[ ! -e "$work/Tallowin.ldb" ]] || { echo "window_smoke: the lock file was left behind" >&2; exit 1; }
+"$wine" "$jetdb" check "$db"
+[[ ! -e "${db%.mdb}.ldb" ]] || { echo "window_smoke: the lock file was left behind" >&2; exit 1; }
 echo "window_smoke: the window added the service"
