@@ -1,8 +1,10 @@
-// The main window driven as a person would: the path box at start, typed
-// keystroke by keystroke and filled by the "..." button; the action button
-// on a real database, twice, and on a file that is not one; what the boxes
-// say, in which order, and that the hourglass never outlives the click.
-// Dialogs are answered by the test.
+// The Qt window driven as a person would: what it draws and what it
+// forwards. What the window decides (which path enables the button, the
+// texts of the boxes, their order against the status bar, a failure of the
+// click itself, the second run) is the presenter's, pinned down in
+// main_presenter_test for the Qt and the Win32 window alike; here, that Qt
+// keystrokes, clicks, tab order, the file dialog, the cursor and the real
+// message box carry it through. Dialogs are answered by the test.
 
 #include <QApplication>
 #include <QDir>
@@ -17,7 +19,6 @@
 #include <QtTest>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
 #include "dialogs.h"
@@ -44,13 +45,9 @@ class RecordingMessageBox : public afc::MessageBoxPresenter {
     const QCursor* cursor = QApplication::overrideCursor();
     boxes.push_back({icon, title, text, parent->findChild<QLabel*>("SBarStatus")->text(),
                      cursor != nullptr && cursor->shape() == Qt::ArrowCursor});
-    if (throw_on_success && title == afc::kSuccessBoxTitle) {
-      throw std::runtime_error("the box could not be shown");
-    }
   }
 
   std::vector<Box> boxes;
-  bool throw_on_success = false;
 };
 
 // Answers the file dialog with `answer` and remembers how it was asked.
@@ -122,7 +119,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 
-  void KeepsAnExistingStartingPathAndClearsAMissingOne() {
+  void ShowsTheStartingPathAndForwardsKeystrokes() {
     const QString file = dir_->filePath("Tallowin.mdb");
     WriteFile(file, "x");
     {
@@ -133,43 +130,20 @@ class MainWindowTest : public QObject {
       QCOMPARE(w.form.findChild<QLabel*>("SBarCaption")->text(), QString("Status:"));
       QVERIFY(w.form.windowIcon().availableSizes().contains(QSize(32, 32)));
     }
-    for (const QString& start : {dir_->filePath("missing.mdb"), dir_->path(), QString()}) {
-      Window w(start);
-      QCOMPARE(w.path_box->text(), QString());
-      QVERIFY(!w.action->isEnabled());
-      QVERIFY(w.boxes->boxes.empty());
-    }
-  }
-
-  void EnablesTheButtonExactlyWhileTheTypedTextNamesAFile() {
-    const QString file = dir_->filePath("Tallowin.mdb");
-    WriteFile(file, "x");
-    WriteFile(dir_->filePath("Tallowin.md"), "x");
-    Window w{QString()};
+    Window w(dir_->filePath("missing.mdb"));
+    QCOMPARE(w.path_box->text(), QString());
+    QVERIFY(!w.action->isEnabled());
     w.form.show();
-    for (int i = 0; i < file.size(); ++i) {
-      QTest::keyClicks(w.path_box, file.mid(i, 1));
-      const QString typed = file.left(i + 1);
-      QCOMPARE(w.path_box->text(), typed);
-      const bool names_a_file = typed == file || typed == dir_->filePath("Tallowin.md");
-      QVERIFY2(w.action->isEnabled() == names_a_file, qPrintable(typed));
-    }
-    QTest::keyClick(w.path_box, Qt::Key_Backspace);
-    QVERIFY(w.action->isEnabled());  // Tallowin.md
+    QTest::keyClicks(w.path_box, file);
+    QVERIFY(w.action->isEnabled());
     QTest::keyClick(w.path_box, Qt::Key_Backspace);
     QVERIFY(!w.action->isEnabled());
     // Enter in the path box does not press the action button.
-    QTest::keyClicks(w.path_box, "db");
+    QTest::keyClicks(w.path_box, "b");
     QVERIFY(w.action->isEnabled());
     QTest::keyClick(w.path_box, Qt::Key_Return);
     QVERIFY(w.boxes->boxes.empty());
     QCOMPARE(w.status->text(), QString());
-    // Patterns that match the files are not file names.
-    for (const QString& pattern : {dir_->filePath("*.mdb"), dir_->filePath("Tallowin.md?"),
-                                   dir_->filePath("*"), dir_->path()}) {
-      w.path_box->setText(pattern);
-      QVERIFY2(!w.action->isEnabled(), qPrintable(pattern));
-    }
   }
 
   void TabMovesFromTheActionButtonToThePathAndTheBrowseButton() {
@@ -185,7 +159,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), w.browse);
   }
 
-  void BrowseFillsThePathOnlyWhenConfirmed() {
+  void BrowseAsksOverTheWindowAndFillsThePath() {
     const QString file = dir_->filePath("Tallowin.mdb");
     WriteFile(file, "x");
     Window w{QString()};
@@ -197,80 +171,25 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.file_dialog->asked_filter, QString("Tallowin Database (Tallowin.mdb)"));
     QCOMPARE(w.path_box->text(), QDir::toNativeSeparators(file));
     QVERIFY(w.action->isEnabled());
-
-    w.file_dialog->answer.reset();
-    QTest::mouseClick(w.browse, Qt::LeftButton);
-    QCOMPARE(w.file_dialog->calls, 2);
-    QCOMPARE(w.path_box->text(), QDir::toNativeSeparators(file));
-    QVERIFY(w.action->isEnabled());
   }
 
-  void AddsTheServiceAndSucceedsAgainOnASecondRun() {
+  // A click on a real database: the box comes up under the arrow, the
+  // finished text after it, and no cursor is left behind (see cleanup).
+  void AddsTheServiceWithTheBoxUnderTheArrow() {
     const QString path = dir_->filePath("Tallowin.mdb");
     QVERIFY(QFile::copy(SourceDatabase(), path));
     QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
     Window w(path);
-    QVERIFY(w.action->isEnabled());
-    for (int run = 0; run < 2; ++run) {
-      w.boxes->boxes.clear();
-      QTest::mouseClick(w.action, Qt::LeftButton);
-      QCOMPARE(w.boxes->boxes.size(), size_t{1});
-      const RecordingMessageBox::Box& box = w.boxes->boxes[0];
-      QCOMPARE(box.text, QString(afc::kSuccessBoxText));
-      QCOMPARE(box.title, QString(afc::kSuccessBoxTitle));
-      QCOMPARE(box.icon, QMessageBox::Information);
-      QVERIFY(box.arrow);
-      // The finished text comes only once the box has been closed (a second
-      // run writes nothing and leaves the first one's text up meanwhile).
-      if (run == 0) QVERIFY(box.status != QString(afc::kFinishedStatus));
-      QCOMPARE(w.status->text(), QString(afc::kFinishedStatus));
-      QCOMPARE(QApplication::overrideCursor(), nullptr);
-    }
-    const std::string db = path.toStdString();
-    QCOMPARE(afc::ServiceExistsInMaster(afc::kServiceCode, db), afc::kTrue);
-    QCOMPARE(afc::ServiceExistsInPanel(afc::kServiceCode, db), afc::kTrue);
-  }
-
-  void ReportsAFileThatIsNotADatabase() {
-    const QString path = dir_->filePath("Tallowin.mdb");
-    const QByteArray junk(8192, 'x');
-    WriteFile(path, junk);
-    Window w(path);
-    QVERIFY(w.action->isEnabled());
     QTest::mouseClick(w.action, Qt::LeftButton);
-    QVERIFY(!w.boxes->boxes.empty());
+    QCOMPARE(w.boxes->boxes.size(), size_t{1});
     const RecordingMessageBox::Box& box = w.boxes->boxes[0];
-    QVERIFY2(box.text.startsWith("Failed to add USPS 'FirstClass' service to Master table...\n\n"
-                                 "The following error has occurred:\n"),
-             qPrintable(box.text));
-    QVERIFY(!box.text.contains('\r'));
-    QCOMPARE(box.title, QString(afc::kProcessFailed));
-    QCOMPARE(box.icon, QMessageBox::Warning);
+    QCOMPARE(box.text, QString(afc::kSuccessBoxText));
+    QCOMPARE(box.title, QString(afc::kSuccessBoxTitle));
+    QCOMPARE(box.icon, QMessageBox::Information);
     QVERIFY(box.arrow);
-    for (const RecordingMessageBox::Box& b : w.boxes->boxes) {
-      QVERIFY(b.title != QString(afc::kSuccessBoxTitle));
-    }
-    QCOMPARE(w.status->text(), QString(afc::kFailedStatus));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), junk);
-  }
-
-  void ReportsAFailureOfTheClickItself() {
-    const QString path = dir_->filePath("Tallowin.mdb");
-    QVERIFY(QFile::copy(SourceDatabase(), path));
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
-    Window w(path);
-    w.boxes->throw_on_success = true;
-    QTest::mouseClick(w.action, Qt::LeftButton);
-    QCOMPARE(w.boxes->boxes.size(), size_t{2});
-    const RecordingMessageBox::Box& box = w.boxes->boxes[1];
-    QCOMPARE(box.text, QString(afc::kFailedToAddService) +
-                           "\n\nThe following error has occurred:\nthe box could not be shown");
-    QCOMPARE(box.title, QString(afc::kProcessFailed));
-    QCOMPARE(box.icon, QMessageBox::Warning);
-    QVERIFY(box.arrow);
-    QVERIFY(w.status->text() != QString(afc::kFinishedStatus));
+    QVERIFY(box.status != QString(afc::kFinishedStatus));
+    QCOMPARE(w.status->text(), QString(afc::kFinishedStatus));
+    QCOMPARE(afc::ServiceExistsInMaster(afc::kServiceCode, path.toStdString()), afc::kTrue);
   }
 
   // The real box, answered by a timer: OK only, and text that is never
