@@ -1,10 +1,15 @@
 #include "test_util.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,7 +19,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace testutil {
 
@@ -98,6 +105,72 @@ std::string Hex(const std::string& bytes) {
 
 // Standard input comes from a file and the two outputs go to files, so that
 // no pipe can fill up and stall the program.
+#ifdef _WIN32
+
+namespace {
+
+std::wstring Wide(const std::string& s) {
+  std::wstring w(s.size(), L'\0');
+  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), int(w.size()));
+  w.resize(size_t(n > 0 ? n : 0));
+  return w;
+}
+
+// One argument as the C runtime splits a command line again.
+std::wstring Quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, L'\\');
+  out.push_back(L'"');
+  return out;
+}
+
+HANDLE Inheritable(const std::string& path, bool write) {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  return CreateFileW(Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdin_data) {
+  TempDir io;
+  const std::string in = io.File("in"), out = io.File("out"), err = io.File("err");
+  WriteFile(in, stdin_data);
+  std::wstring command;
+  for (const std::string& a : argv) command += (command.empty() ? L"" : L" ") + Quote(Wide(a));
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = Inheritable(in, false);
+  si.hStdOutput = Inheritable(out, true);
+  si.hStdError = Inheritable(err, true);
+  PROCESS_INFORMATION pi = {};
+  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+  for (HANDLE h : {si.hStdInput, si.hStdOutput, si.hStdError}) CloseHandle(h);
+  if (!started) throw std::runtime_error("cannot start " + argv[0]);
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return {int(code), ReadFile(out), ReadFile(err)};
+}
+
+#else
+
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdin_data) {
   TempDir io;
   const std::string in = io.File("in"), out = io.File("out"), err = io.File("err");
@@ -120,9 +193,16 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
           ReadFile(err)};
 }
 
+#endif
+
 std::string JetdbPath() { return AFC_JETDB_PATH; }
 
 bool HaveProgram(const std::string& program) {
+#ifdef _WIN32
+  // The Linux tools the tests compare with are not there to run.
+  (void)program;
+  return false;
+#else
   const char* path = std::getenv("PATH");
   if (!path) return false;
   std::stringstream ss(path);
@@ -131,6 +211,7 @@ bool HaveProgram(const std::string& program) {
     if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
   }
   return false;
+#endif
 }
 
 }  // namespace testutil
