@@ -1,7 +1,10 @@
-// Recordset access and the field value reader on real .mdb files: opening
-// and failing, detached reading, storing through an updatable recordset
-// (checked by the engine's checker, a fresh open and mdbtools), and the null
-// substitutes and trimming of GetFieldValue.
+// Recordset access, the field value reader and the presence checks on real
+// .mdb files: opening and failing, detached reading, storing through an
+// updatable recordset (checked by the engine's checker, a fresh open and
+// mdbtools), the null substitutes and trimming of GetFieldValue, and the
+// presence of a key in Master and in each Panel slot, with Jet's text
+// equality, quotes, and databases the checks cannot read (which they report
+// instead of counting the key as present).
 
 #include "recordset_access.h"
 
@@ -11,32 +14,26 @@
 #include <memory>
 #include <string>
 
-#include "checker.h"
 #include "database.h"
 #include "field_value.h"
+#include "presence.h"
 #include "test_util.h"
+#include "values.h"
 
 namespace {
 
 using afc::Boolean;
+using afc::PresenceError;
 using afc::Variant;
 using afc::VariantKind;
 using afc::ado::Field;
 using afc::ado::Recordset;
 
 std::string HostCopy(const testutil::TempDir& dir, const std::string& name = "tallowin-v2000.mdb") {
-  std::string path = dir.File("Tallowin.mdb");
-  testutil::CopyFile(testutil::Fixture("hosts/" + name), path);
-  return path;
+  return testutil::CopyOf(dir, "hosts/" + name);
 }
 
-void ExpectConsistent(const std::string& path) {
-  auto db = jet::Database::Open(path);
-  ASSERT_TRUE(db.ok()) << db.status().ToString();
-  auto report = jet::CheckDatabase(**db);
-  ASSERT_TRUE(report.ok()) << report.status().ToString();
-  for (const auto& p : report->problems) ADD_FAILURE() << p;
-}
+using testutil::ExpectConsistent;
 
 std::string Export(const std::string& path, const std::string& table) {
   auto r = testutil::RunProcess({"mdb-export", path, table});
@@ -185,11 +182,6 @@ TEST(RecordsetAccessTest, ReadOnlyRecordsetIsDetachedAndLetsTheFileGo) {
   EXPECT_EQ(afc::CloseRecordset(o.rs), afc::kTrue);
 }
 
-TEST(RecordsetAccessTest, BuildConnectionStringAppendsThePathAsGiven) {
-  EXPECT_EQ(afc::BuildConnectionString("D:\\My Data\\T.mdb"),
-            "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=D:\\My Data\\T.mdb");
-}
-
 // Opens an updatable recordset on `sql`, adds a row with the given values and
 // stores it; returns what Update said.
 afc::DataError AddRow(const std::string& path, const std::string& sql,
@@ -313,18 +305,112 @@ TEST(GetFieldValueTest, NullSubstitutesByTypeClassAndTrimming) {
   EXPECT_EQ(afc::GetFieldValue(Field(), Variant::Text("d"), afc::kTrue), Variant::Text("d"));
   ASSERT_TRUE(o.rs->MoveNext().ok());
   EXPECT_EQ(get("SERVICE", Variant::Text("eof")), Variant::Text("eof"));
-
-  // A null boolean cannot be stored in the host's NOT NULL columns; the class
-  // table itself decides it.
+  // The host's booleans are NOT NULL, so only the class table decides what a
+  // null boolean gives.
   EXPECT_EQ(afc::TypeClassOf(11), afc::TypeClass::kBoolean);
-  for (int32_t code : {72, 0, 8, 12, 129, 130, 200, 201, 202, 203}) {
-    EXPECT_EQ(afc::TypeClassOf(code), afc::TypeClass::kTextLike) << code;
+}
+
+TEST(PresenceTest, StatementsForTheFixedKeyAreUnchanged) {
+  EXPECT_EQ(afc::MasterPresenceSql("FirstClass"),
+            "Select [Service] From [Master] Where [Service] = 'FirstClass'");
+  EXPECT_EQ(afc::PanelPresenceSql("FirstClass"),
+            "Select * From [Panel] Where [SV1] = 'FirstClass' Or [SV2] = 'FirstClass' Or "
+            "[SV3] = 'FirstClass' Or [SV4] = 'FirstClass' Or [SV5] = 'FirstClass' Or "
+            "[SV6] = 'FirstClass' Or [SV7] = 'FirstClass'");
+  EXPECT_EQ(afc::MasterPresenceSql("O'Brien"),
+            "Select [Service] From [Master] Where [Service] = 'O''Brien'");
+}
+
+TEST(PresenceTest, AnswersForTheHostFiles) {
+  for (const std::string& path : testutil::FixtureFiles("hosts")) {
+    PresenceError error;
+    error.ErrorNumber = 99;
+    EXPECT_EQ(afc::ServiceExistsInMaster("FirstClass", path, &error), afc::kFalse) << path;
+    EXPECT_FALSE(error.failed());
+    EXPECT_EQ(afc::ServiceExistsInPanel("FirstClass", path, &error), afc::kFalse);
+    EXPECT_FALSE(error.failed());
+    EXPECT_EQ(afc::ServiceExistsInMaster("USPS-PRI", path), afc::kTrue);
+    EXPECT_EQ(afc::ServiceExistsInMaster("usps-pri", path), afc::kTrue);
+    EXPECT_EQ(afc::ServiceExistsInMaster("USPS-PRI  ", path), afc::kTrue);
+    EXPECT_EQ(afc::ServiceExistsInMaster(" USPS-PRI", path), afc::kFalse);
+    EXPECT_EQ(afc::ServiceExistsInMaster("USPS PRI", path), afc::kFalse);
+    EXPECT_EQ(afc::ServiceExistsInPanel("usps-pri", path), afc::kTrue);
+    EXPECT_EQ(afc::ServiceExistsInPanel("FR-COLIS", path), afc::kTrue);  // slot 3, row 2
   }
-  for (int32_t code : {7, 133, 134, 135})
-    EXPECT_EQ(afc::TypeClassOf(code), afc::TypeClass::kDateLike);
-  for (int32_t code : {2, 3, 6, 9, 13, 128, 131, 204, 205, 999}) {
-    EXPECT_EQ(afc::TypeClassOf(code), afc::TypeClass::kOther) << code;
+}
+
+TEST(PresenceTest, FindsTheKeyInAnyPanelSlot) {
+  for (int slot = 1; slot <= 7; ++slot) {
+    testutil::TempDir dir;
+    const std::string path = HostCopy(dir, "tallowin-v2003.mdb");
+    const std::string column = "SV" + std::to_string(slot);
+    ASSERT_TRUE(testutil::SetColumns(path, "Panel", "PANELNAME", "International",
+                                     {{column, testutil::TextValue("FirstClass")}})
+                    .ok());
+    EXPECT_EQ(afc::ServiceExistsInPanel("FIRSTCLASS", path), afc::kTrue) << column;
+    EXPECT_EQ(afc::ServiceExistsInPanel("FirstClas", path), afc::kFalse) << column;
+    EXPECT_EQ(afc::ServiceExistsInMaster("FirstClass", path), afc::kFalse) << column;
+    auto out = testutil::RunProcess({"mdb-export", path, "Panel"});
+    EXPECT_NE(out.out.find("\"FirstClass\""), std::string::npos) << column;
   }
+}
+
+TEST(PresenceTest, KeysWithQuotesAreFoundNotMisread) {
+  testutil::TempDir dir;
+  const std::string path = HostCopy(dir);
+  ASSERT_TRUE(AddRow(path, "SELECT * FROM Master WHERE SERVICE = 'x'",
+                     {{"SERVICE", Variant::Text("O'Brien's")},
+                      {"ACK", Variant::Bool(false)},
+                      {"ACTIVE", Variant::Bool(true)}})
+                  .ok());
+  ASSERT_TRUE(
+      testutil::SetColumns(path, "Panel", "PANELID", "1", {{"SV6", testutil::TextValue("it's")}})
+          .ok());
+  PresenceError error;
+  EXPECT_EQ(afc::ServiceExistsInMaster("o'brien's", path, &error), afc::kTrue);
+  EXPECT_FALSE(error.failed()) << error.ErrorDescription;
+  EXPECT_EQ(afc::ServiceExistsInMaster("O'Brien", path, &error), afc::kFalse);
+  EXPECT_FALSE(error.failed()) << error.ErrorDescription;
+  EXPECT_EQ(afc::ServiceExistsInPanel("IT'S", path, &error), afc::kTrue);
+  // A key built to widen the query stays one literal.
+  EXPECT_EQ(afc::ServiceExistsInMaster("x' Or [Service] = 'USPS-PRI", path, &error), afc::kFalse);
+  EXPECT_FALSE(error.failed()) << error.ErrorDescription;
+  auto out = testutil::RunProcess({"mdb-export", path, "Master"});
+  EXPECT_NE(out.out.find("\"O'Brien's\""), std::string::npos);
+}
+
+// A check that cannot run its query says so, with the number and the
+// description; it does not claim the key is there.
+TEST(PresenceTest, ReportsADatabaseItCannotRead) {
+  testutil::TempDir dir;
+  std::string not_db = dir.File("Tallowin.mdb");
+  testutil::WriteFile(not_db, "Tallowin settings\n");
+  struct Case {
+    std::string path;
+    int32_t number;
+  };
+  const Case cases[] = {
+      {dir.File("deleted.mdb"), afc::kErrFileNotFound},
+      {not_db, afc::kErrNotADatabase},
+      {testutil::Fixture("access/testV2000.mdb"), afc::kErrUnknownTable},  // no Master, no Panel
+  };
+  for (const Case& c : cases) {
+    PresenceError error;
+    EXPECT_EQ(afc::ServiceExistsInMaster("FirstClass", c.path, &error), afc::kTrue) << c.path;
+    EXPECT_EQ(error.ErrorNumber, c.number) << error.ErrorDescription;
+    EXPECT_FALSE(error.ErrorDescription.empty());
+    error = PresenceError();
+    EXPECT_EQ(afc::ServiceExistsInPanel("FirstClass", c.path, &error), afc::kTrue);
+    EXPECT_EQ(error.ErrorNumber, c.number) << error.ErrorDescription;
+  }
+  // A database that another writer holds is a failure too.
+  testutil::TempDir other;
+  const std::string path = HostCopy(other);
+  auto writer = testutil::OpenWritable(path);
+  ASSERT_TRUE(writer);
+  PresenceError error;
+  EXPECT_EQ(afc::ServiceExistsInMaster("FirstClass", path, &error), afc::kTrue);
+  EXPECT_EQ(error.ErrorNumber, afc::kErrFileInUse) << error.ErrorDescription;
 }
 
 }  // namespace
