@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,20 +75,15 @@ TEST(PathsTest, SplitsAtTheLastSeparatorOfEachPlatform) {
   }
 }
 
-// Remembers the boxes it was asked to show.
-class RecordingUi : public afc::UserInterface {
- public:
-  struct Box {
-    std::string prompt;
-    int style;
-    std::string title;
-  };
+// Remembers the status text and the boxes (prompt, style, title) it was
+// asked to show.
+struct RecordingUi : afc::UserInterface {
   void SetStatusText(const std::string& text) override { status = text; }
   void ShowMessageBox(const std::string& prompt, int style, const std::string& title) override {
-    boxes.push_back({prompt, style, title});
+    boxes.push_back({prompt, std::to_string(style), title});
   }
   std::string status;
-  std::vector<Box> boxes;
+  std::vector<std::vector<std::string>> boxes;
 };
 
 TEST(PathsTest, FileExistsOnlyForAnOrdinaryFileNamedLiterally) {
@@ -145,52 +141,32 @@ TEST(PathsTest, FileExistsTellsTheUserWhichFileIsMissing) {
   RecordingUi ui;
   EXPECT_EQ(afc::FileExists(missing, afc::kTrue, &ui), afc::kFalse);
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].prompt,
-            "add-firstclass has failed to locate the '" + missing + "' file...");
-  EXPECT_EQ(ui.boxes[0].style, afc::kVbExclamation);
-  EXPECT_EQ(ui.boxes[0].title, afc::kApplicationTitle);
+  EXPECT_EQ(ui.boxes[0], (std::vector<std::string>{
+                             "add-firstclass has failed to locate the '" + missing + "' file...",
+                             std::to_string(afc::kVbExclamation), afc::kApplicationTitle}));
   EXPECT_EQ(ui.status, "");
   // Without a UserInterface there is no one to tell.
   EXPECT_EQ(afc::FileExists(missing, afc::kTrue), afc::kFalse);
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 TEST(PathsTest, DefaultDatabaseIsInTheWinePrefix) {
-  ScopedEnv home("HOME", "/home/u");
-  {
-    ScopedEnv prefix("WINEPREFIX", "/opt/wine/tallowin/");
-    EXPECT_EQ(afc::DefaultDatabasePath(), "/opt/wine/tallowin/drive_c/Tallowin/Tallowin.mdb");
-  }
-  {
-    ScopedEnv prefix("WINEPREFIX", "");
-    EXPECT_EQ(afc::DefaultDatabasePath(), "/home/u/.wine/drive_c/Tallowin/Tallowin.mdb");
-  }
-  ScopedEnv prefix("WINEPREFIX", nullptr);
+  std::map<std::string, std::optional<std::string>> saved;
+  auto set = [&saved](const char* name, const char* value) {
+    if (!saved.count(name)) {
+      const char* old = std::getenv(name);
+      saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    value ? setenv(name, value, 1) : unsetenv(name);
+  };
+  set("HOME", "/home/u");
+  set("WINEPREFIX", "/opt/wine/tallowin/");
+  EXPECT_EQ(afc::DefaultDatabasePath(), "/opt/wine/tallowin/drive_c/Tallowin/Tallowin.mdb");
+  set("WINEPREFIX", "");
+  EXPECT_EQ(afc::DefaultDatabasePath(), "/home/u/.wine/drive_c/Tallowin/Tallowin.mdb");
+  set("WINEPREFIX", nullptr);
   EXPECT_EQ(afc::DefaultDatabasePath(), "/home/u/.wine/drive_c/Tallowin/Tallowin.mdb");
   EXPECT_EQ(afc::GetFileName(afc::DefaultDatabasePath()), "Tallowin.mdb");
+  for (const auto& [name, value] : saved) set(name.c_str(), value ? value->c_str() : nullptr);
 }
 
 }  // namespace
