@@ -53,6 +53,19 @@ inline FullRead ReadWholeDatabase(const std::string& path, bool include_system =
   const uint64_t row_limit = pages * database.pager().page_size();
   const uint64_t entry_limit = pages * database.pager().page_size() / 4;
 
+  // Calls `next` until it ends or fails; counts what it gave.
+  auto drain = [&](uint64_t limit, uint64_t* count, auto next) {
+    for (uint64_t n = 0;; ++n) {
+      if (n > limit) {
+        out.runaway = true;
+        return;
+      }
+      auto more = next();
+      if (!more.ok()) return note(more.status());
+      if (!*more) return;
+      ++*count;
+    }
+  };
   for (const jet::CatalogEntry& entry : *tables) {
     auto table = database.GetTable(entry.name);
     if (!table.ok()) {
@@ -62,35 +75,11 @@ inline FullRead ReadWholeDatabase(const std::string& path, bool include_system =
     ++out.tables;
     jet::TableScanner scan(database, *table);
     std::vector<jet::Value> row;
-    for (uint64_t n = 0;; ++n) {
-      if (n > row_limit) {
-        out.runaway = true;
-        break;
-      }
-      auto more = scan.Next(&row);
-      if (!more.ok()) {
-        note(more.status());
-        break;
-      }
-      if (!*more) break;
-      ++out.rows;
-    }
+    drain(row_limit, &out.rows, [&] { return scan.Next(&row); });
     for (const jet::PhysicalIndex& index : (*table)->physical_indexes) {
       jet::IndexLeafWalker walker(database.pager(), index);
       jet::IndexEntry e;
-      for (uint64_t n = 0;; ++n) {
-        if (n > entry_limit) {
-          out.runaway = true;
-          break;
-        }
-        auto more = walker.Next(&e);
-        if (!more.ok()) {
-          note(more.status());
-          break;
-        }
-        if (!*more) break;
-        ++out.index_entries;
-      }
+      drain(entry_limit, &out.index_entries, [&] { return walker.Next(&e); });
     }
   }
   return out;
