@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "ado.h"
 #include "database.h"
 #include "index_key.h"
@@ -64,8 +66,7 @@ TEST(SqlParseTest, RefusesWhatItDoesNotReadWithAClearError) {
       {"SELECT FROM Master", afc::kErrSelectSyntax, "column name"},
       {"SELECT * Master", afc::kErrSelectSyntax, "FROM"},
       {"SELECT * FROM", afc::kErrFromSyntax, "table name"},
-      {"SELECT [SERVICE FROM Master", afc::kErrSelectSyntax, "']'"},
-  };
+      {"SELECT [SERVICE FROM Master", afc::kErrSelectSyntax, "']'"}};
   for (const Case& c : cases) {
     Select s;
     DataError e = Parse(c.sql, &s);
@@ -97,26 +98,24 @@ TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
         "conomique";
     std::vector<uint8_t> key;
     ASSERT_TRUE(jet::AppendIndexKeyColumn(service, true, probe, (*db)->header(), &key).ok());
+    // Case and trailing spaces do not count; leading spaces, inner spaces,
+    // hyphens, quotes and accents do.
+    const std::string e_acute = "\xC3\xA9", e_acute_upper = "\xC3\x89";
+    const std::tuple<std::string, std::string, bool> pairs[] = {
+        {"FirstClass", "FIRSTCLASS", true},
+        {"firstclass", "FirstClass  ", true},
+        {" ", "", true},
+        {" FirstClass", "FirstClass", false},
+        {"First Class", "FirstClass", false},
+        {"USPS-PRI", "USPSPRI", false},
+        {"O'Brien", "OBrien", false},
+        {"Colis " + e_acute_upper + "conomique", "Colis Economique", false},
+        {"Colis " + e_acute + "conomique", "COLIS " + e_acute_upper + "CONOMIQUE", true}};
     for (const jet::ColumnDef* column : {&service, &notes}) {
-      auto eq = [&](const std::string& a, const std::string& b) {
-        return afc::sql::TextEquals(*column, (*db)->header(), a, b);
-      };
-      EXPECT_TRUE(eq("FirstClass", "FIRSTCLASS"));
-      EXPECT_TRUE(eq("firstclass", "FirstClass  "));
-      EXPECT_TRUE(eq(" ", ""));
-      EXPECT_FALSE(eq(" FirstClass", "FirstClass"));  // leading spaces count
-      EXPECT_FALSE(eq("First Class", "FirstClass"));
-      EXPECT_FALSE(eq("USPS-PRI", "USPSPRI"));  // hyphens count
-      EXPECT_FALSE(eq("O'Brien", "OBrien"));
-      EXPECT_FALSE(
-          eq("Colis \xC3\x89"
-             "conomique",
-             "Colis Economique"));  // accents count
-      EXPECT_TRUE(
-          eq("Colis \xC3\xA9"
-             "conomique",
-             "COLIS \xC3\x89"
-             "CONOMIQUE"));
+      for (const auto& [a, b, equal] : pairs) {
+        EXPECT_EQ(afc::sql::TextEquals(*column, (*db)->header(), a, b), equal)
+            << column->name << ": " << a << " / " << b;
+      }
     }
     // Past the 255 characters a key covers, the whole text still counts.
     std::string a(300, 'x'), b(300, 'x');
@@ -147,8 +146,7 @@ TEST(ConnectionStringTest, ReadsTheJetFormAndRefusesOthers) {
       {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=", afc::kErrBadArgument},
       {"Provider=Microsoft.Jet.OLEDB.4.0", afc::kErrBadArgument},
       {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/x.mdb;Mode=Read", afc::kErrBadArgument},
-      {"/tmp/x.mdb", afc::kErrBadArgument},
-  };
+      {"/tmp/x.mdb", afc::kErrBadArgument}};
   for (const Case& c : bad) {
     DataError e = afc::ado::ParseConnectionString(c.text, &cs);
     EXPECT_EQ(e.number, c.number) << c.text;
