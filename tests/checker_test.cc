@@ -27,35 +27,30 @@ bool Mentions(const jet::CheckReport& r, const std::string& text) {
   return false;
 }
 
-// A copy of the host fixture, with a hook to change its bytes.
-class DamagedCopy {
- public:
-  DamagedCopy() : path_(dir_.File("db.mdb")) {
-    testutil::CopyFile(testutil::Fixture("hosts/tallowin-v2000.mdb"), path_);
-    bytes_ = testutil::ReadFile(path_);
-    auto db = jet::Database::Open(path_);
-    shipments_ = *(*db)->GetTable("Shipments");
-    auto page = jet::ReadIndexPage((*db)->pager(), shipments_->physical_indexes[1].root_page);
+// A copy of the host fixture, its bytes to change, and where Shipments keeps
+// its rows (a reference page map) and its TRACKING index's first leaf.
+struct DamagedCopy {
+  DamagedCopy() {
+    auto db = jet::Database::Open(path);
+    shipments = *(*db)->GetTable("Shipments");
+    auto page = jet::ReadIndexPage((*db)->pager(), shipments->physical_indexes[1].root_page);
     while (!page->leaf) page = jet::ReadIndexPage((*db)->pager(), page->entries.front().child);
-    first_leaf_ = page->number;
+    first_leaf = page->number;
+    map = jet::ReadUsageMap((*db)->pager(), shipments->owned_pages).value();
   }
   uint8_t& At(uint32_t page, uint32_t offset) {
-    return reinterpret_cast<uint8_t&>(bytes_[page * 4096 + offset]);
+    return reinterpret_cast<uint8_t&>(bytes[page * 4096 + offset]);
   }
   jet::CheckReport Check() {
-    testutil::WriteFile(path_, bytes_);
-    return ::Check(path_);
+    testutil::WriteFile(path, bytes);
+    return ::Check(path);
   }
-  const jet::TableDef& shipments() const { return *shipments_; }
-  uint32_t first_leaf() const { return first_leaf_; }
-  const std::string& path() const { return path_; }
-
- private:
-  testutil::TempDir dir_;
-  std::string path_;
-  std::string bytes_;
-  std::shared_ptr<const jet::TableDef> shipments_;
-  uint32_t first_leaf_ = 0;
+  testutil::TempDir dir;
+  const std::string path = testutil::CopyOf(dir, "hosts/tallowin-v2000.mdb");
+  std::string bytes = testutil::ReadFile(path);
+  std::shared_ptr<const jet::TableDef> shipments;
+  uint32_t first_leaf = 0;
+  jet::UsageMap map;
 };
 
 }  // namespace
@@ -88,14 +83,14 @@ TEST(CheckerTest, EveryFixturePassesAndEveryIndexEntryIsAccountedFor) {
 
 TEST(CheckerTest, WrongRowCountIsReported) {
   DamagedCopy copy;
-  copy.At(copy.shipments().tdef_page, 16) ^= 0x01;  // Jet 4 row count, low byte
+  copy.At(copy.shipments->tdef_page, 16) ^= 0x01;  // Jet 4 row count, low byte
   EXPECT_TRUE(Mentions(copy.Check(), "holds 2000 rows, its definition says"));
 }
 
 TEST(CheckerTest, IndexEntryThatMatchesNoRowIsReported) {
   DamagedCopy copy;
   // The first entry of the TRACKING index: change one byte of its key.
-  copy.At(copy.first_leaf(), 480 + 3) ^= 0x01;
+  copy.At(copy.first_leaf, 480 + 3) ^= 0x01;
   jet::CheckReport r = copy.Check();
   EXPECT_TRUE(Mentions(r, "index 'TRACKING': entry matches no row"));
   EXPECT_TRUE(Mentions(r, "index 'TRACKING': no entry for a row"));
@@ -103,14 +98,11 @@ TEST(CheckerTest, IndexEntryThatMatchesNoRowIsReported) {
 
 TEST(CheckerTest, DataPageMissingFromThePageMapIsReported) {
   DamagedCopy copy;
-  auto db = jet::Database::Open(copy.path());
-  auto map = jet::ReadUsageMap((*db)->pager(), copy.shipments().owned_pages);
-  ASSERT_TRUE(map.ok());
   // This map is a reference map: clear the page's bit in its bitmap page.
-  ASSERT_EQ(map->kind, jet::UsageMap::Kind::kReference);
-  const uint32_t page = map->pages.back();
+  ASSERT_EQ(copy.map.kind, jet::UsageMap::Kind::kReference);
+  const uint32_t page = copy.map.pages.back();
   ASSERT_LT(page, (4096u - 4) * 8);
-  copy.At(map->map_pages.front(), 4 + page / 8) &= uint8_t(~(1u << (page % 8)));
+  copy.At(copy.map.map_pages.front(), 4 + page / 8) &= uint8_t(~(1u << (page % 8)));
   jet::CheckReport r = copy.Check();
   EXPECT_TRUE(Mentions(r, "data page " + std::to_string(page) + " holds rows but is missing"));
   EXPECT_TRUE(Mentions(r, "its definition says 2000"));  // its rows vanish from scans
@@ -118,13 +110,11 @@ TEST(CheckerTest, DataPageMissingFromThePageMapIsReported) {
 
 TEST(CheckerTest, WrongFreeSpaceAndJetdbExitCode) {
   DamagedCopy copy;
-  auto db = jet::Database::Open(copy.path());
-  auto map = jet::ReadUsageMap((*db)->pager(), copy.shipments().owned_pages);
-  const uint32_t page = map->pages.front();
+  const uint32_t page = copy.map.pages.front();
   copy.At(page, 2) ^= 0x10;
   EXPECT_TRUE(Mentions(copy.Check(), "page " + std::to_string(page) + ": free space says"));
 
-  auto r = testutil::RunProcess({testutil::JetdbPath(), "check", copy.path()});
+  auto r = testutil::RunProcess({testutil::JetdbPath(), "check", copy.path});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("problem: page " + std::to_string(page)), std::string::npos);
   EXPECT_NE(r.out.find("1 problems"), std::string::npos);
