@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "console_ui.h"
@@ -18,13 +17,8 @@ std::string App() { return AFC_APP_PATH; }
 
 struct SampleCopy {
   testutil::TempDir dir;
-  std::string path = dir.File("Tallowin.mdb");
-  SampleCopy() { testutil::CopyFile(AFC_SAMPLE_DB, path); }
-  size_t FilesInDir() const {
-    size_t n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) n += e.exists() ? 1 : 0;
-    return n;
-  }
+  const std::string path = testutil::CopyOf(dir, AFC_SAMPLE_DB);
+  size_t FilesInDir() const { return testutil::FolderNames(dir.path()).size(); }
 };
 
 TEST(AddFirstClassCliTest, InstallReportsProgressAndOutcome) {
