@@ -67,9 +67,13 @@ TEST(AddFirstClassCliTest, FailuresGoToStandardErrorWithExitCodeOne) {
       << run.err;
   EXPECT_EQ(testutil::ReadFile(not_db), "not a database");
 
-  auto missing = RunProcess({App(), "--install", dir.File("nothing.mdb")});
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_NE(missing.err.find("Could not find the database file"), std::string::npos);
+  // A missing file (in a missing folder) is reported, and not made.
+  const std::string missing = dir.File("gone/Tallowin.mdb");
+  run = RunProcess({App(), "--install", missing});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("Could not find the database file '" + missing + "'."), std::string::npos)
+      << run.err;
+  EXPECT_FALSE(testutil::Exists(missing));
 }
 
 TEST(AddFirstClassCliTest, DryRunTellsWhatWouldHappenAndWritesNothing) {

@@ -187,20 +187,6 @@ TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
   }
 }
 
-TEST(InstallTest, SecondRunWritesNothingAndSucceeds) {
-  Copy copy(SampleDb());
-  RecordingUi first;
-  ASSERT_EQ(afc::InstallFirstClass(first, copy.path), kTrue);
-  const std::string bytes = testutil::ReadFile(copy.path);
-
-  RecordingUi second;
-  EXPECT_EQ(afc::InstallFirstClass(second, copy.path), kTrue);
-  EXPECT_TRUE(second.shown.empty());
-  EXPECT_EQ(testutil::ReadFile(copy.path), bytes);
-  // Nothing is left beside the database: no lock file, no journal.
-  EXPECT_EQ(testutil::FolderNames(copy.dir.path()), std::vector<std::string>{"Tallowin.mdb"});
-}
-
 TEST(InstallTest, OnlyTheMissingHalfIsAdded) {
   {
     SCOPED_TRACE("present in Master only");
@@ -443,34 +429,6 @@ TEST_F(OwnDatabaseTest, CaptionTooLongForItsColumnIsReported) {
   EXPECT_EQ(ui.shown.back().box, false);
   Row panel = FindRow(ReadRows(path_, "Panel"), "PanelName", "Domestic");
   EXPECT_TRUE(panel["sv2"].null);
-}
-
-// A file that is no database, or no file at all, must not end in success:
-// the failed presence check is shown once and nothing is written.
-TEST(InstallTest, UnreadableDatabaseIsAFailureNotASuccess) {
-  testutil::TempDir dir;
-  struct Case {
-    std::string path;
-    std::string description_start;
-  };
-  const std::string not_db = dir.File("Tallowin.mdb");
-  testutil::WriteFile(not_db, std::string(4096, 'x'));
-  const std::string missing = dir.File("gone/Tallowin.mdb");
-  for (const Case& c :
-       {Case{not_db, "The file '" + not_db + "' is not a Microsoft Access database"},
-        Case{missing, "Could not find the database file '" + missing + "'."}}) {
-    SCOPED_TRACE(c.path);
-    RecordingUi ui;
-    EXPECT_EQ(afc::InstallFirstClass(ui, c.path), afc::kFalse);
-    ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_TRUE(ui.shown[0].box);
-    EXPECT_EQ(ui.shown[0].text.rfind(WarningPrompt("Master", c.description_start), 0), 0u)
-        << ui.shown[0].text;
-    EXPECT_EQ(ui.shown[0].style, 48);
-    EXPECT_EQ(ui.shown[0].title, "Process has failed !");
-  }
-  EXPECT_EQ(testutil::ReadFile(not_db), std::string(4096, 'x'));
-  EXPECT_FALSE(testutil::Exists(missing));
 }
 
 TEST(InstallTest, ErrorMessageLayout) {
