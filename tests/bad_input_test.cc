@@ -59,37 +59,34 @@ jet::Status ReadAll(const std::string& path) {
 
 // A fixture's bytes, opened pristine through the engine to find structures,
 // and changed in memory before being written out as a damaged copy.
-class Damaged {
- public:
+struct Damaged {
   explicit Damaged(const std::string& fixture)
-      : fixture_(fixture), bytes_(testutil::ReadFile(Fixture(fixture))) {
-    auto db = jet::Database::Open(Fixture(fixture));
-    EXPECT_TRUE(db.ok()) << db.status().ToString();
-    db_ = std::move(db).value();
+      : fixture(fixture), bytes(testutil::ReadFile(Fixture(fixture))) {
+    auto pristine = jet::Database::Open(Fixture(fixture));
+    EXPECT_TRUE(pristine.ok()) << pristine.status().ToString();
+    db = std::move(pristine).value();
   }
 
-  jet::Database& pristine() { return *db_; }
-  const jet::Format& format() const { return db_->format(); }
+  const jet::Format& format() const { return db->format(); }
   uint32_t page_size() const { return format().page_size; }
 
   uint8_t* Page(uint32_t n) {
-    EXPECT_LE(size_t(n + 1) * page_size(), bytes_.size());
-    return reinterpret_cast<uint8_t*>(bytes_.data()) + size_t(n) * page_size();
+    EXPECT_LE(size_t(n + 1) * page_size(), bytes.size());
+    return reinterpret_cast<uint8_t*>(bytes.data()) + size_t(n) * page_size();
   }
-  std::string& bytes() { return bytes_; }
 
   std::shared_ptr<const jet::TableDef> Table(const std::string& name) {
-    auto t = db_->GetTable(name);
+    auto t = db->GetTable(name);
     EXPECT_TRUE(t.ok()) << t.status().ToString();
     return *t;
   }
-  bool jet3() const { return fixture_ == kJet3; }
+  bool jet3() const { return fixture == kJet3; }
   // A small user table with an index, a page map and variable-length rows.
   std::shared_ptr<const jet::TableDef> UserTable() { return Table(jet3() ? "Table1" : "Master"); }
 
   // The bytes of row `row` on data page `page`, in the copy.
   uint8_t* Row(uint32_t page, uint32_t row, size_t* length = nullptr) {
-    auto ref = db_->pager().Read(page);
+    auto ref = db->pager().Read(page);
     EXPECT_TRUE(ref.ok());
     auto slot = jet::GetRowSlot(**ref, format(), row, "");
     EXPECT_TRUE(slot.ok()) << slot.status().ToString();
@@ -99,22 +96,20 @@ class Damaged {
 
   // The first data page of a table, from its usage map.
   uint32_t FirstDataPage(const jet::TableDef& table) {
-    auto map = jet::ReadUsageMap(db_->pager(), table.owned_pages);
+    auto map = jet::ReadUsageMap(db->pager(), table.owned_pages);
     EXPECT_TRUE(map.ok() && !map->pages.empty());
     return map->pages.front();
   }
 
   std::string Write(const std::string& name = "damaged.mdb") {
-    std::string path = dir_.File(name);
-    testutil::WriteFile(path, bytes_);
-    return path;
+    testutil::WriteFile(dir.File(name), bytes);
+    return dir.File(name);
   }
 
- private:
-  TempDir dir_;
-  std::string fixture_;
-  std::string bytes_;
-  std::unique_ptr<jet::Database> db_;
+  TempDir dir;
+  std::string fixture;
+  std::string bytes;
+  std::unique_ptr<jet::Database> db;
 };
 
 // The Jet 4 variable-offset table of a row: offset i is stored 2 bytes wide,
@@ -176,26 +171,26 @@ TEST(BadInputTest, TruncatedFileIsCorruptAndNamesTheMissingPage) {
     SCOPED_TRACE(fixture);
     Damaged d(fixture);
     const size_t ps = d.page_size();
-    const std::string whole = d.bytes();
+    const std::string whole = d.bytes;
 
     // Cut in the middle of a page: the size alone gives it away.
-    d.bytes() = whole.substr(0, ps * 10 + ps / 2);
+    d.bytes = whole.substr(0, ps * 10 + ps / 2);
     std::string path = d.Write("mid-page.mdb");
     ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "truncated", path);
     ExpectFailure(jet::Database::ReadInfo(path).status(), ErrorKind::kCorrupt, "truncated", path);
 
     // Cut inside the header page.
-    d.bytes() = whole.substr(0, ps / 2);
+    d.bytes = whole.substr(0, ps / 2);
     path = d.Write("half-header.mdb");
     ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "shorter than one database page", path, 0);
 
     // Cut at a page boundary before the catalog.
-    d.bytes() = whole.substr(0, ps * 2);
+    d.bytes = whole.substr(0, ps * 2);
     path = d.Write("no-catalog.mdb");
     ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "no catalog", path);
     if (d.jet3()) {
       // Cut just after the catalog's definition: its rows are gone.
-      d.bytes() = whole.substr(0, ps * 3);
+      d.bytes = whole.substr(0, ps * 3);
       path = d.Write("no-catalog-rows.mdb");
       ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path);
     }
@@ -203,7 +198,7 @@ TEST(BadInputTest, TruncatedFileIsCorruptAndNamesTheMissingPage) {
   // The catalog survives; the last table's definition does not.
   Damaged d(kJet4);
   const uint32_t cut = d.Table("Shipments")->tdef_page;
-  d.bytes().resize(size_t(cut) * d.page_size());
+  d.bytes.resize(size_t(cut) * d.page_size());
   const std::string path = d.Write();
   ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, "past the end of the file", path, cut);
 }
@@ -529,7 +524,7 @@ TEST(CorruptPageTest, IndexPagesThatLoopAreCorrupt) {
     Damaged d(kJet4);
     auto table = d.Table("Shipments");
     const uint32_t root = table->physical_indexes.at(0).root_page;
-    auto page = jet::ReadIndexPage(d.pristine().pager(), root);
+    auto page = jet::ReadIndexPage(d.db->pager(), root);
     ASSERT_TRUE(page.ok());
     ASSERT_FALSE(page->leaf) << "expected a two-level index";
     const uint32_t at = edit(d, *page);
