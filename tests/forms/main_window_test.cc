@@ -9,11 +9,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -29,79 +27,49 @@
 
 namespace {
 
-// Records every box, with what the window showed while it was open.
-class RecordingMessageBox : public afc::MessageBoxPresenter {
- public:
-  struct Box {
-    QMessageBox::Icon icon;
-    QString title;
-    QString text;
-    QString status;  // the status panel while the box was open
-    bool arrow;      // the override cursor was the arrow
-  };
-
+// Records every box, with the status panel's text while it was open and
+// whether the override cursor was the arrow; answers the file dialog with
+// `answer` and remembers how it was asked.
+struct Recorder : afc::MessageBoxPresenter, afc::FileDialog {
   void Show(QWidget* parent, QMessageBox::Icon icon, const QString& title,
             const QString& text) override {
     const QCursor* cursor = QApplication::overrideCursor();
     boxes.push_back({icon, title, text, parent->findChild<QLabel*>("SBarStatus")->text(),
                      cursor != nullptr && cursor->shape() == Qt::ArrowCursor});
   }
-
-  std::vector<Box> boxes;
-};
-
-// Answers the file dialog with `answer` and remembers how it was asked.
-class ScriptedFileDialog : public afc::FileDialog {
- public:
   std::optional<QString> GetOpenFileName(QWidget* parent, const QString& title,
                                          const QString& filter) override {
-    ++calls;
-    asked_parent = parent;
-    asked_title = title;
-    asked_filter = filter;
+    asked.push_back({parent, title + "|" + filter});
     return answer;
   }
-
+  struct Box {
+    QMessageBox::Icon icon;
+    QString title, text, status;
+    bool arrow;
+  };
+  std::vector<Box> boxes;
+  std::vector<std::pair<QWidget*, QString>> asked;
   std::optional<QString> answer;
-  int calls = 0;
-  QWidget* asked_parent = nullptr;
-  QString asked_title;
-  QString asked_filter;
 };
 
 // A window with the test's dialogs, and its controls.
 struct Window {
   explicit Window(const QString& path) : form(path) {
-    auto box = std::make_unique<RecordingMessageBox>();
-    boxes = box.get();
-    form.SetMessageBoxPresenter(std::move(box));
-    auto dialog = std::make_unique<ScriptedFileDialog>();
+    auto boxes = std::make_unique<Recorder>();
+    auto dialog = std::make_unique<Recorder>();
+    box = boxes.get();
     file_dialog = dialog.get();
+    form.SetMessageBoxPresenter(std::move(boxes));
     form.SetFileDialog(std::move(dialog));
-    action = form.findChild<QPushButton*>("cmdTremlock");
-    path_box = form.findChild<QLineEdit*>("txtPath");
-    browse = form.findChild<QPushButton*>("cmdCD");
-    status = form.findChild<QLabel*>("SBarStatus");
   }
-
   afc::frmMain form;
-  RecordingMessageBox* boxes;
-  ScriptedFileDialog* file_dialog;
-  QPushButton* action;
-  QLineEdit* path_box;
-  QPushButton* browse;
-  QLabel* status;
+  Recorder* box;
+  Recorder* file_dialog;
+  QPushButton* action = form.findChild<QPushButton*>("cmdTremlock");
+  QLineEdit* path_box = form.findChild<QLineEdit*>("txtPath");
+  QPushButton* browse = form.findChild<QPushButton*>("cmdCD");
+  QLabel* status = form.findChild<QLabel*>("SBarStatus");
 };
-
-QString SourceDatabase() {
-  return QFile::exists(AFC_SAMPLE_DB) ? QString(AFC_SAMPLE_DB) : QString(AFC_HOST_DB);
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly));
-  QCOMPARE(f.write(bytes), bytes.size());
-}
 
 }  // namespace
 
@@ -112,6 +80,9 @@ class MainWindowTest : public QObject {
   void init() {
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
+    file_ = dir_->filePath("Tallowin.mdb");
+    QFile f(file_);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
   }
 
   void cleanup() {
@@ -119,22 +90,28 @@ class MainWindowTest : public QObject {
     QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 
-  void ShowsTheStartingPathAndForwardsKeystrokes() {
-    const QString file = dir_->filePath("Tallowin.mdb");
-    WriteFile(file, "x");
+  void ShowsTheStartingPathAndForwardsKeystrokesAndTab() {
     {
-      Window w(file);
-      QCOMPARE(w.path_box->text(), file);
+      Window w(file_);
+      QCOMPARE(w.path_box->text(), file_);
       QVERIFY(w.action->isEnabled());
       QCOMPARE(w.status->text(), QString());
       QCOMPARE(w.form.findChild<QLabel*>("SBarCaption")->text(), QString("Status:"));
       QVERIFY(w.form.windowIcon().availableSizes().contains(QSize(32, 32)));
+      // Tab moves from the action button to the path and the browse button.
+      w.form.show();
+      QVERIFY(QTest::qWaitForWindowActive(&w.form));
+      w.action->setFocus();
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QCOMPARE(QApplication::focusWidget(), w.path_box);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QCOMPARE(QApplication::focusWidget(), w.browse);
     }
     Window w(dir_->filePath("missing.mdb"));
     QCOMPARE(w.path_box->text(), QString());
     QVERIFY(!w.action->isEnabled());
     w.form.show();
-    QTest::keyClicks(w.path_box, file);
+    QTest::keyClicks(w.path_box, file_);
     QVERIFY(w.action->isEnabled());
     QTest::keyClick(w.path_box, Qt::Key_Backspace);
     QVERIFY(!w.action->isEnabled());
@@ -142,93 +119,74 @@ class MainWindowTest : public QObject {
     QTest::keyClicks(w.path_box, "b");
     QVERIFY(w.action->isEnabled());
     QTest::keyClick(w.path_box, Qt::Key_Return);
-    QVERIFY(w.boxes->boxes.empty());
+    QVERIFY(w.box->boxes.empty());
     QCOMPARE(w.status->text(), QString());
   }
 
-  void TabMovesFromTheActionButtonToThePathAndTheBrowseButton() {
-    const QString file = dir_->filePath("Tallowin.mdb");
-    WriteFile(file, "x");
-    Window w(file);
-    w.form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&w.form));
-    w.action->setFocus();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), w.path_box);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), w.browse);
-  }
-
   void BrowseAsksOverTheWindowAndFillsThePath() {
-    const QString file = dir_->filePath("Tallowin.mdb");
-    WriteFile(file, "x");
     Window w{QString()};
-    w.file_dialog->answer = file;
+    w.file_dialog->answer = file_;
     QTest::mouseClick(w.browse, Qt::LeftButton);
-    QCOMPARE(w.file_dialog->calls, 1);
-    QCOMPARE(w.file_dialog->asked_parent, &w.form);
-    QCOMPARE(w.file_dialog->asked_title, QString("Locate Tallowin.mdb"));
-    QCOMPARE(w.file_dialog->asked_filter, QString("Tallowin Database (Tallowin.mdb)"));
-    QCOMPARE(w.path_box->text(), QDir::toNativeSeparators(file));
+    QCOMPARE(w.file_dialog->asked.size(), size_t{1});
+    QCOMPARE(w.file_dialog->asked[0].first, &w.form);
+    QCOMPARE(w.file_dialog->asked[0].second,
+             QString("Locate Tallowin.mdb|Tallowin Database (Tallowin.mdb)"));
+    QCOMPARE(w.path_box->text(), QDir::toNativeSeparators(file_));
     QVERIFY(w.action->isEnabled());
   }
 
   // A click on a real database: the box comes up under the arrow, the
   // finished text after it, and no cursor is left behind (see cleanup).
   void AddsTheServiceWithTheBoxUnderTheArrow() {
-    const QString path = dir_->filePath("Tallowin.mdb");
-    QVERIFY(QFile::copy(SourceDatabase(), path));
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
-    Window w(path);
+    QVERIFY(QFile::remove(file_));
+    QVERIFY(QFile::copy(QFile::exists(AFC_SAMPLE_DB) ? AFC_SAMPLE_DB : AFC_HOST_DB, file_));
+    QVERIFY(QFile::setPermissions(file_, QFile::ReadOwner | QFile::WriteOwner));
+    Window w(file_);
     QTest::mouseClick(w.action, Qt::LeftButton);
-    QCOMPARE(w.boxes->boxes.size(), size_t{1});
-    const RecordingMessageBox::Box& box = w.boxes->boxes[0];
+    QCOMPARE(w.box->boxes.size(), size_t{1});
+    const Recorder::Box& box = w.box->boxes[0];
     QCOMPARE(box.text, QString(afc::kSuccessBoxText));
     QCOMPARE(box.title, QString(afc::kSuccessBoxTitle));
     QCOMPARE(box.icon, QMessageBox::Information);
     QVERIFY(box.arrow);
     QVERIFY(box.status != QString(afc::kFinishedStatus));
     QCOMPARE(w.status->text(), QString(afc::kFinishedStatus));
-    QCOMPARE(afc::ServiceExistsInMaster(afc::kServiceCode, path.toStdString()), afc::kTrue);
+    QCOMPARE(afc::ServiceExistsInMaster(afc::kServiceCode, file_.toStdString()), afc::kTrue);
   }
 
   // The real box, answered by a timer: OK only, and text that is never
   // taken for markup.
   void ShowsPlainTextInAWarningBoxWithOnlyOk() {
     QWidget parent;
-    // What the open box showed; read by the timer, which always closes it.
-    struct Seen {
-      Qt::TextFormat format;
-      QString text;
-      QString title;
-      QMessageBox::Icon icon;
-      QMessageBox::StandardButtons buttons;
-    };
-    std::optional<Seen> seen;
+    std::optional<Recorder::Box> seen;  // what the open box showed
+    QMessageBox::StandardButtons buttons;
+    Qt::TextFormat format = Qt::RichText;
     QTimer answer;
     answer.setInterval(20);
     connect(&answer, &QTimer::timeout, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (box == nullptr) return;
-      seen = Seen{box->textFormat(), box->text(), box->windowTitle(), box->icon(),
-                  box->standardButtons()};
+      seen = Recorder::Box{box->icon(), box->windowTitle(), box->text(), "", false};
+      buttons = box->standardButtons();
+      format = box->textFormat();
       box->button(QMessageBox::Ok)->click();
     });
     answer.start();
     afc::QtMessageBoxPresenter().Show(&parent, afc::IconForStyle(afc::kVbExclamation), "Title",
                                       afc::PromptText("<b>C:\\a</b>\rnext"));
     QVERIFY(seen.has_value());
-    QCOMPARE(seen->format, Qt::PlainText);
+    QCOMPARE(format, Qt::PlainText);
     QCOMPARE(seen->text, QString("<b>C:\\a</b>\nnext"));
     QCOMPARE(seen->title, QString("Title"));
     QCOMPARE(seen->icon, QMessageBox::Warning);
-    QCOMPARE(seen->buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(afc::IconForStyle(afc::kVbInformation), QMessageBox::Information);
     QCOMPARE(afc::PromptText("a\r\rb\r\nc\n"), QString("a\n\nb\nc\n"));
   }
 
  private:
   std::unique_ptr<QTemporaryDir> dir_;
+  QString file_;
 };
 
 QTEST_MAIN(MainWindowTest)
