@@ -2,17 +2,16 @@
 // ToJson -> ValueFromJson and ToText -> ValueFromText, bad input is refused
 // with the column named, and rows and matching behave as the CLI needs.
 
-#include "value_json.h"
-
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include "value_json.h"
 
 namespace {
 
 using jet::ColumnDef;
 using jet::ColumnType;
 using jet::Value;
+using T = ColumnType;
 
 ColumnDef Column(ColumnType type, uint8_t precision = 18, uint8_t scale = 0) {
   ColumnDef c;
@@ -32,69 +31,123 @@ Value FromText(ColumnType type, const std::string& text, uint8_t precision = 18,
   return v;
 }
 
-// Each case is a value's text form, which must read back as exactly itself;
-// then both readers give back a value that writes out the same. The
-// shortest form of a float or double names exactly one value, so equal text
-// is equal bits (-0 and NaN included).
-TEST(ValueRoundTripTest, EveryTypeAtItsLimits) {
-  using T = ColumnType;
+// Refused text and JSON: the message always names the column, and where
+// given holds the words.
+void ExpectRefused(const ColumnDef& c, const std::string& input, bool json, const char* words) {
+  SCOPED_TRACE(input);
+  Value v;
+  jet::Status s;
+  if (json) {
+    auto parsed = jet::ParseJson(input);
+    ASSERT_TRUE(parsed.ok());
+    s = jet::ValueFromJson(c, *parsed, &v);
+  } else {
+    s = jet::ValueFromText(c, input, &v);
+    EXPECT_EQ(s.kind(), jet::ErrorKind::kInvalidArgument);
+  }
+  EXPECT_FALSE(s.ok()) << "read as " << v.ToText();
+  EXPECT_NE(s.message().find("Column 'Col'"), std::string::npos) << s.message();
+  EXPECT_NE(s.message().find(words), std::string::npos) << s.message();
+}
+
+// Each text form in `good` must read back as exactly itself; then both
+// readers give back a value that writes out the same. The shortest form of a
+// float or double names exactly one value, so equal text is equal bits (-0
+// and NaN included). Each form in `bad` is refused, as text or (`json`) as
+// JSON, with the column named.
+TEST(ValueRoundTripTest, EveryTypeAtItsLimitsAndWhatItRefuses) {
   const struct {
-    ColumnType type;
-    std::vector<std::string> texts;
-    uint8_t precision = 18, scale = 0;
+    ColumnDef column;
+    std::vector<std::string> good, bad = {};
+    bool json = false;
   } cases[] = {
-      {T::kByte, {"0", "1", "255"}},
-      {T::kInteger, {"-32768", "-1", "0", "32767"}},
-      {T::kLong, {"-2147483648", "-1", "2147483647"}},
+      {Column(T::kByte), {"0", "1", "255"}, {"-1"}},
+      {Column(T::kInteger), {"-32768", "-1", "0", "32767"}, {"32768", "-32769"}},
+      {Column(T::kLong),
+       {"-2147483648", "-1", "2147483647", ""},  // "" is null, and JSON null
+       {"2147483648", "99999999999999999999999", "12a", " 12", "+12", "0x1F", "1e3", "--1", "-"}},
       // Currency keeps every ten-thousandth of its 64 bits.
-      {T::kCurrency,
+      {Column(T::kCurrency),
        {"-922337203685477.5808", "-922337203685477.5807", "-0.0001", "0.0000", "0.0001", "123.4500",
-        "922337203685477.5807"}},
+        "922337203685477.5807"},
+       {"-922337203685477.5809", "99999999999999999999", "1,000.00", ".5"}},
       // Floating point, bit for bit, special values too.
-      {T::kSingle,
+      {Column(T::kSingle),
        {"0", "-0", "0.1", "0.33333334", "1.1754944e-38", "3.4028235e+38", "-3.4028235e+38", "1e-45",
-        "16777216", "Infinity", "-Infinity", "NaN"}},
-      {T::kDouble,
+        "16777216", "Infinity", "-Infinity", "NaN"},
+       {"3.5e38"}},
+      {Column(T::kDouble),
        {"0", "-0", "0.1", "1e+20", "1e-07", "123456789012345680", "2.2250738585072014e-308",
-        "1.7976931348623157e+308", "5e-324", "Infinity", "-Infinity", "NaN"}},
+        "1.7976931348623157e+308", "5e-324", "Infinity", "-Infinity", "NaN"},
+       {"1e309", "nan", "inf", "1.5f", "0x1p3", " 1"}},
       // Dates to the millisecond on both sides of the epoch.
-      {T::kDateTime,
+      {Column(T::kDateTime),
        {"1899-12-30T00:00:00", "1899-12-29T06:00:00", "1900-01-01T00:00:00.001",
         "0100-01-01T00:00:00", "9999-12-31T23:59:59.999", "2024-02-29T13:45:07.250",
-        "1752-09-03T12:00:00"}},
+        "1752-09-03T12:00:00", ""},
+       {"2023-02-29T00:00:00", "2024-13-01T00:00:00", "2024-01-01T24:00:00", "2024-1-01",
+        "24-01-01", "2024-01-01T10:00", "2024-01-01T10:00:00.5", "2024-01-01T10:00:00Z",
+        "2024-01-01X10:00:00"}},
       // Decimals keep sign, scale and all 128 bits (precision 0: no limit).
-      {T::kNumeric, {"0.0000", "-0.0000", "-123.4500", "999999999999999999999999.9999"}, 28, 4},
-      {T::kNumeric, {"340282366920938463463374607431768211455"}, 0, 0},
-      {T::kGuid, {"{00112233-4455-6677-8899-AABBCCDDEEFF}"}},
-      {T::kBinary, {"0001ff"}},
-      {T::kOle, {std::string(10000, 'a')}},
-      {T::kBoolean, {"true", "false"}},
-      {T::kText,
+      {Column(T::kNumeric, 28, 4),
+       {"0.0000", "-0.0000", "-123.4500", "999999999999999999999999.9999", ""}},
+      {Column(T::kNumeric, 0, 0), {"340282366920938463463374607431768211455"}},
+      {Column(T::kNumeric, 5, 2), {}, {"1234.5"}},  // 6 digits once scaled
+      {Column(T::kGuid),
+       {"{00112233-4455-6677-8899-AABBCCDDEEFF}", ""},
+       {"{00112233-4455-6677-8899-AABBCCDDEEF}", "00112233445566778899AABBCCDDEEFF",
+        "{00112233-4455-6677-8899-AABBCCDDEEFG}", "(00112233-4455-6677-8899-AABBCCDDEEFF)"}},
+      {Column(T::kBinary), {"0001ff"}},
+      {Column(T::kOle), {std::string(10000, 'a')}, {"zz"}},
+      {Column(T::kBoolean), {"true", "false"}, {"yes", "1"}},
+      {Column(T::kText),
        {"plain", "quote \" back\\slash", "line\nbreak\ttab", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC",
-        "\xF0\x9F\x98\x80"}},
-      {T::kMemo, {"quote \" back\\slash", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC"}},
-      // Null is JSON null and empty text.
-      {T::kLong, {""}},
-      {T::kText, {""}},
-      {T::kDateTime, {""}},
-      {T::kNumeric, {""}, 10, 2},
-      {T::kGuid, {""}}};
+        "\xF0\x9F\x98\x80", ""}},
+      // JSON of the wrong kind; a Double takes a string only for the
+      // non-finite values.
+      {Column(T::kLong), {}, {"12.0", "1e2"}, true},
+      {Column(T::kByte), {}, {"true"}, true},
+      {Column(T::kText), {}, {"12", "[\"a\"]"}, true},
+      {Column(T::kBoolean), {}, {"\"true\"", "1"}, true},
+      {Column(T::kDouble), {}, {"\"1.5\""}, true},
+      {Column(T::kDateTime), {}, {"45000"}, true},
+      {Column(T::kCurrency), {}, {"1e3"}, true}};
   for (const auto& c : cases) {
-    const ColumnDef col = Column(c.type, c.precision, c.scale);
-    for (const std::string& text : c.texts) {
-      SCOPED_TRACE(std::string(jet::ColumnTypeName(c.type)) + " " + text);
-      const Value v = FromText(c.type, text, c.precision, c.scale);
+    for (const std::string& text : c.good) {
+      SCOPED_TRACE(std::string(jet::ColumnTypeName(c.column.type)) + " " + text);
+      Value v;
+      ASSERT_TRUE(jet::ValueFromText(c.column, text, &v).ok());
       EXPECT_EQ(v.ToText(), text);
       EXPECT_EQ(v.null, text.empty());
       auto json = jet::ParseJson(v.ToJson());
       ASSERT_TRUE(json.ok()) << json.status().message();
       Value from_json;
-      jet::Status s = jet::ValueFromJson(col, *json, &from_json);
+      jet::Status s = jet::ValueFromJson(c.column, *json, &from_json);
       ASSERT_TRUE(s.ok()) << s.message();
       EXPECT_EQ(from_json.type, v.type);
       EXPECT_EQ(from_json.null, v.null);
       EXPECT_EQ(from_json.ToJson(), v.ToJson());
     }
+    for (const std::string& input : c.bad) ExpectRefused(c.column, input, c.json, "");
+  }
+  // Refusals whose message says what is wrong.
+  const struct {
+    ColumnDef column;
+    const char* input;
+    const char* words;
+    bool json = false;
+  } worded[] = {{Column(T::kByte), "256", "out of range (0 to 255)"},
+                {Column(T::kCurrency), "922337203685477.5808", "out of range"},
+                {Column(T::kNumeric, 5, 0), "123456", "precision 5"},
+                // Past 128 bits, whatever the precision.
+                {Column(T::kNumeric, 0, 0), "340282366920938463463374607431768211456", "too large"},
+                {Column(T::kLong), "1.5", "not a whole number"},
+                {Column(T::kCurrency), "1.23456", "more than four decimals"},
+                {Column(T::kNumeric, 10, 2), "1.239", "scale 2"},
+                {Column(T::kBinary), "abc", "odd number"},
+                {Column(T::kLong), "\"12\"", "expected a number", true}};
+  for (const auto& c : worded) {
+    ExpectRefused(c.column, c.input, c.json, c.words);
   }
 }
 
@@ -127,85 +180,6 @@ TEST(ValueRoundTripTest, StoredFormsAndTheFormsPeopleType) {
   EXPECT_EQ(v.ToText(), "12.2500");
 }
 
-// Refused text and JSON: the message always names the column, and where
-// given holds the words.
-void ExpectRefused(const ColumnDef& c, const std::string& input, bool json, const char* words) {
-  SCOPED_TRACE(input);
-  Value v;
-  jet::Status s;
-  if (json) {
-    auto parsed = jet::ParseJson(input);
-    ASSERT_TRUE(parsed.ok());
-    s = jet::ValueFromJson(c, *parsed, &v);
-  } else {
-    s = jet::ValueFromText(c, input, &v);
-    EXPECT_EQ(s.kind(), jet::ErrorKind::kInvalidArgument);
-  }
-  EXPECT_FALSE(s.ok()) << "read as " << v.ToText();
-  EXPECT_NE(s.message().find("Column 'Col'"), std::string::npos) << s.message();
-  EXPECT_NE(s.message().find(words), std::string::npos) << s.message();
-}
-
-TEST(ValueRefusalTest, OutOfRangeMalformedAndOfTheWrongKind) {
-  using T = ColumnType;
-  const struct {
-    ColumnType type;
-    const char* input;
-    const char* words;
-    bool json = false;
-    uint8_t precision = 18, scale = 0;
-  } worded[] = {{T::kByte, "256", "out of range (0 to 255)"},
-                {T::kCurrency, "922337203685477.5808", "out of range"},
-                {T::kNumeric, "123456", "precision 5", false, 5, 0},
-                // Past 128 bits, whatever the precision.
-                {T::kNumeric, "340282366920938463463374607431768211456", "too large", false, 0, 0},
-                {T::kLong, "1.5", "not a whole number"},
-                {T::kCurrency, "1.23456", "more than four decimals"},
-                {T::kNumeric, "1.239", "scale 2", false, 10, 2},
-                {T::kBinary, "abc", "odd number"},
-                {T::kLong, "\"12\"", "expected a number", true}};
-  for (const auto& c : worded) {
-    ExpectRefused(Column(c.type, c.precision, c.scale), c.input, c.json, c.words);
-  }
-  const struct {
-    ColumnType type;
-    std::vector<std::string> inputs;
-    bool json = false;
-    uint8_t precision = 18, scale = 0;
-  } plain[] = {
-      {T::kByte, {"-1"}},
-      {T::kInteger, {"32768", "-32769"}},
-      {T::kLong,
-       {"2147483648", "99999999999999999999999", "12a", " 12", "+12", "0x1F", "1e3", "--1", "-"}},
-      {T::kCurrency, {"-922337203685477.5809", "99999999999999999999", "1,000.00", ".5"}},
-      {T::kSingle, {"3.5e38"}},
-      {T::kDouble, {"1e309", "nan", "inf", "1.5f", "0x1p3", " 1"}},
-      {T::kNumeric, {"1234.5"}, false, 5, 2},  // 6 digits once scaled
-      {T::kDateTime,
-       {"2023-02-29T00:00:00", "2024-13-01T00:00:00", "2024-01-01T24:00:00", "2024-1-01",
-        "24-01-01", "2024-01-01T10:00", "2024-01-01T10:00:00.5", "2024-01-01T10:00:00Z",
-        "2024-01-01X10:00:00"}},
-      {T::kGuid,
-       {"{00112233-4455-6677-8899-AABBCCDDEEF}", "00112233445566778899AABBCCDDEEFF",
-        "{00112233-4455-6677-8899-AABBCCDDEEFG}", "(00112233-4455-6677-8899-AABBCCDDEEFF)"}},
-      {T::kOle, {"zz"}},
-      {T::kBoolean, {"yes", "1"}},
-      // JSON of the wrong kind; a Double takes a string only for the
-      // non-finite values.
-      {T::kLong, {"12.0", "1e2"}, true},
-      {T::kByte, {"true"}, true},
-      {T::kText, {"12", "[\"a\"]"}, true},
-      {T::kBoolean, {"\"true\"", "1"}, true},
-      {T::kDouble, {"\"1.5\""}, true},
-      {T::kDateTime, {"45000"}, true},
-      {T::kCurrency, {"1e3"}, true}};
-  for (const auto& c : plain) {
-    for (const std::string& input : c.inputs) {
-      ExpectRefused(Column(c.type, c.precision, c.scale), input, c.json, "");
-    }
-  }
-}
-
 // Unknown keys, non-object rows and bad values are pinned, with their line
 // numbers, by the import tests of jetdb_write_cli_test.
 TEST(RowFromJsonTest, MatchesKeysWithoutCaseAndRefusesAColumnGivenTwice) {
@@ -229,7 +203,6 @@ TEST(RowFromJsonTest, MatchesKeysWithoutCaseAndRefusesAColumnGivenTwice) {
 }
 
 TEST(ValueMatchesTest, ComparesAsJetDoes) {
-  using T = ColumnType;
   Value null_text;
   null_text.type = T::kText;
   // A stored date with a stray fraction of a millisecond still matches the
