@@ -18,29 +18,27 @@
 
 namespace testutil {
 
-inline jet::Value NullValue(jet::ColumnType type) {
+inline jet::Value NullValue(jet::ColumnType type, bool null = true) {
   jet::Value v;
   v.type = type;
+  v.null = null;
   return v;
 }
 
 inline jet::Value TextValue(const std::string& s) {
-  jet::Value v = NullValue(jet::ColumnType::kText);
-  v.null = false;
+  jet::Value v = NullValue(jet::ColumnType::kText, false);
   v.bytes = s;
   return v;
 }
 
 inline jet::Value LongValue(int64_t n) {
-  jet::Value v = NullValue(jet::ColumnType::kLong);
-  v.null = false;
+  jet::Value v = NullValue(jet::ColumnType::kLong, false);
   v.integer = n;
   return v;
 }
 
 inline jet::Value DoubleValue(double d, jet::ColumnType type = jet::ColumnType::kDouble) {
-  jet::Value v = NullValue(type);
-  v.null = false;
+  jet::Value v = NullValue(type, false);
   v.real = d;
   return v;
 }
@@ -50,9 +48,7 @@ inline std::string Text(const jet::Value& v) { return v.null ? "<null>" : v.ToTe
 
 // Opens a database for writing; a failure fails the test and gives null.
 inline std::unique_ptr<jet::Database> OpenWritable(const std::string& path) {
-  jet::Database::Options options;
-  options.writable = true;
-  auto db = jet::Database::Open(path, options);
+  auto db = jet::Database::Open(path, {.writable = true});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(db).value() : nullptr;
 }
@@ -63,21 +59,17 @@ using NamedRow = std::map<std::string, jet::Value>;
 inline std::vector<NamedRow> ReadRows(const std::string& path, const std::string& table) {
   std::vector<NamedRow> rows;
   auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok()) << db.status().ToString();
-  if (!db.ok()) return rows;
-  auto def = (*db)->GetTable(table);
+  auto def = db.ok() ? (*db)->GetTable(table) : db.status();
   EXPECT_TRUE(def.ok()) << def.status().ToString();
   if (!def.ok()) return rows;
   jet::TableScanner scan(**db, *def);
   std::vector<jet::Value> values;
-  while (true) {
-    auto more = scan.Next(&values);
-    EXPECT_TRUE(more.ok()) << more.status().ToString();
-    if (!more.ok() || !*more) break;
-    NamedRow row;
+  auto more = scan.Next(&values);
+  for (; more.ok() && *more; more = scan.Next(&values)) {
+    NamedRow& row = rows.emplace_back();
     for (size_t i = 0; i < values.size(); ++i) row[(*def)->columns[i].name] = values[i];
-    rows.push_back(std::move(row));
   }
+  EXPECT_TRUE(more.ok()) << more.status().ToString();
   return rows;
 }
 
@@ -118,9 +110,7 @@ using RowChange =
 inline jet::Status ChangeRows(const std::string& path, const std::string& table,
                               const std::string& column, const std::string& text,
                               const RowChange& change) {
-  jet::Database::Options options;
-  options.writable = true;
-  auto db = jet::Database::Open(path, options);
+  auto db = jet::Database::Open(path, {.writable = true});
   if (!db.ok()) return db.status();
   auto writer = jet::TableWriter::Open(**db, table);
   if (!writer.ok()) return writer.status();
