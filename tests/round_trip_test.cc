@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -24,27 +24,24 @@
 
 namespace {
 
-using testutil::JetdbPath;
-using testutil::RunProcess;
-
 std::vector<std::string> AllFixtures() {
   std::vector<std::string> out = testutil::FixtureFiles("access");
   for (const std::string& f : testutil::FixtureFiles("hosts")) out.push_back(f);
   return out;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) out.push_back(line);
-  return out;
+size_t CountLines(const std::string& text) {
+  return size_t(std::count(text.begin(), text.end(), '\n'));
 }
 
-size_t CountLines(const std::string& text) {
-  size_t n = 0;
-  for (char c : text) n += c == '\n';
-  return n;
+// Runs jetdb (or, with `program`, that program), which must succeed; returns
+// its output.
+std::string Succeed(std::vector<std::string> args,
+                    const std::string& program = testutil::JetdbPath()) {
+  args.insert(args.begin(), program);
+  const testutil::ProcessResult r = testutil::RunProcess(args);
+  EXPECT_EQ(r.exit_code, 0) << args[1] << ": " << r.err;
+  return r.out;
 }
 
 // What create-table is given for a table (read back from `schema --json`):
@@ -71,14 +68,7 @@ std::vector<std::string> Definition(const std::string& json) {
   return out;
 }
 
-class RoundTripTest : public ::testing::TestWithParam<std::string> {
- protected:
-  static void TearDownTestSuite() {
-    std::printf("Round trip: %zu files, %zu tables, %zu rows\n", files_, tables_, rows_);
-  }
-
-  static inline size_t files_ = 0, tables_ = 0, rows_ = 0;
-};
+class RoundTripTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(RoundTripTest, EveryTableComesBackExactly) {
   const std::string source = GetParam();
@@ -86,64 +76,37 @@ TEST_P(RoundTripTest, EveryTableComesBackExactly) {
   const std::string target = dir.File("new.mdb");
   const std::string schema_path = dir.File("schema.json");
   const std::string rows_path = dir.File("rows.jsonl");
-
-  auto r = RunProcess({JetdbPath(), "new", target});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  r = RunProcess({JetdbPath(), "tables", source});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  const std::vector<std::string> tables = Lines(r.out);
-
-  for (const std::string& table : tables) {
+  Succeed({"new", target});
+  std::istringstream tables(Succeed({"tables", source}));
+  for (std::string table; std::getline(tables, table);) {
     SCOPED_TRACE("table " + table);
-    r = RunProcess({JetdbPath(), "schema", source, table, "--json"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    const std::string old_schema = r.out;
+    const std::string old_schema = Succeed({"schema", source, table, "--json"});
     testutil::WriteFile(schema_path, old_schema);
-    r = RunProcess({JetdbPath(), "export", source, table, "--format", "jsonl"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    const std::string original = r.out;
+    const std::string original = Succeed({"export", source, table, "--format", "jsonl"});
     testutil::WriteFile(rows_path, original);
-
-    r = RunProcess({JetdbPath(), "create-table", target, schema_path});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    r = RunProcess({JetdbPath(), "import", target, table, rows_path});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    Succeed({"create-table", target, schema_path});
     const size_t rows = CountLines(original);
-    EXPECT_EQ(r.out, "Imported " + std::to_string(rows) + " rows into " + table + "\n");
-
-    r = RunProcess({JetdbPath(), "export", target, table, "--format", "jsonl"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_TRUE(r.out == original) << "the export differs after the round trip";
-
-    r = RunProcess({JetdbPath(), "schema", target, table, "--json"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(Definition(r.out), Definition(old_schema));
-
+    EXPECT_EQ(Succeed({"import", target, table, rows_path}),
+              "Imported " + std::to_string(rows) + " rows into " + table + "\n");
+    EXPECT_TRUE(Succeed({"export", target, table, "--format", "jsonl"}) == original)
+        << "the export differs after the round trip";
+    EXPECT_EQ(Definition(Succeed({"schema", target, table, "--json"})), Definition(old_schema));
     if (testutil::HaveProgram("mdb-export")) {
       // -e keeps line breaks inside values escaped: one line per row.
-      r = RunProcess({"mdb-export", "-H", "-e", "-b", "hex", target, table});
-      ASSERT_EQ(r.exit_code, 0) << r.err;
-      EXPECT_EQ(CountLines(r.out), rows) << "mdb-export reads a different number of rows";
+      EXPECT_EQ(CountLines(Succeed({"-H", "-e", "-b", "hex", target, table}, "mdb-export")), rows)
+          << "mdb-export reads a different number of rows";
     }
-    ++tables_;
-    rows_ += rows;
   }
-
-  r = RunProcess({JetdbPath(), "check", target});
-  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
-  EXPECT_NE(r.out.find(": ok"), std::string::npos) << r.out;
-  ++files_;
+  EXPECT_NE(Succeed({"check", target}).find(": ok"), std::string::npos);
 }
 
-std::string ParamName(const ::testing::TestParamInfo<std::string>& info) {
-  const std::filesystem::path p(info.param);
-  std::string name = p.parent_path().filename().string() + "_" + p.stem().string();
-  for (char& c : name) {
-    if (!std::isalnum(uint8_t(c))) c = '_';
-  }
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, RoundTripTest, ::testing::ValuesIn(AllFixtures()), ParamName);
+INSTANTIATE_TEST_SUITE_P(Fixtures, RoundTripTest, ::testing::ValuesIn(AllFixtures()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           const std::filesystem::path p(info.param);
+                           std::string name =
+                               p.parent_path().filename().string() + "_" + p.stem().string();
+                           for (char& c : name) c = std::isalnum(uint8_t(c)) ? c : '_';
+                           return name;
+                         });
 
 }  // namespace
