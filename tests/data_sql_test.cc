@@ -10,6 +10,7 @@
 #include "index_key.h"
 #include "sql.h"
 #include "test_util.h"
+#include "values.h"
 
 namespace {
 
@@ -43,41 +44,37 @@ TEST(SqlParseTest, AcceptsTheInstallerForms) {
 
   ASSERT_TRUE(Parse("Select * From [Panel] Where [SV1] = 'O''Brien'''", &s).ok());
   EXPECT_EQ(s.where->literal.text, "O'Brien'");
+  // The way back: a key goes into a literal with its quotes doubled.
+  EXPECT_EQ(afc::sql::DoubleQuotes("FirstClass"), "FirstClass");
+  EXPECT_EQ(afc::sql::DoubleQuotes("O'Brien''s"), "O''Brien''''s");
 }
 
 TEST(SqlParseTest, RefusesWhatItDoesNotReadWithAClearError) {
-  struct Case {
+  const struct {
     const char* sql;
     int32_t number;
     const char* mentions;
-  };
-  const Case cases[] = {
-      {"DELETE FROM Master", afc::kErrUnsupportedQuery, "DELETE"},
-      {"Master", afc::kErrNotSelect, "SELECT"},
-      {"SELECT * FROM Master ORDER BY SERVICE", afc::kErrUnsupportedQuery, "ORDER"},
-      {"SELECT * FROM Master WHERE SERVICE LIKE 'U*'", afc::kErrUnsupportedQuery, "LIKE"},
-      {"SELECT * FROM Master WHERE RATE > 1", afc::kErrUnsupportedQuery, "'>'"},
-      {"SELECT * FROM Master, Panel", afc::kErrUnsupportedQuery, "more than one table"},
-      {"SELECT * FROM Master WHERE SERVICE = \"X\"", afc::kErrUnsupportedQuery, "double"},
-      {"SELECT * FROM Master WHERE SERVICE = 'X", afc::kErrWhereSyntax, "closing quote"},
-      {"SELECT * FROM Master WHERE (SERVICE = 'X'", afc::kErrWhereSyntax, "')'"},
-      {"SELECT * FROM Master WHERE SERVICE = 'X' Or", afc::kErrWhereSyntax, "end"},
-      {"SELECT * FROM Master WHERE", afc::kErrWhereSyntax, "column name"},
-      {"SELECT FROM Master", afc::kErrSelectSyntax, "column name"},
-      {"SELECT * Master", afc::kErrSelectSyntax, "FROM"},
-      {"SELECT * FROM", afc::kErrFromSyntax, "table name"},
-      {"SELECT [SERVICE FROM Master", afc::kErrSelectSyntax, "']'"}};
-  for (const Case& c : cases) {
+  } cases[] = {{"DELETE FROM Master", afc::kErrUnsupportedQuery, "DELETE"},
+               {"Master", afc::kErrNotSelect, "SELECT"},
+               {"SELECT * FROM Master ORDER BY SERVICE", afc::kErrUnsupportedQuery, "ORDER"},
+               {"SELECT * FROM Master WHERE SERVICE LIKE 'U*'", afc::kErrUnsupportedQuery, "LIKE"},
+               {"SELECT * FROM Master WHERE RATE > 1", afc::kErrUnsupportedQuery, "'>'"},
+               {"SELECT * FROM Master, Panel", afc::kErrUnsupportedQuery, "more than one table"},
+               {"SELECT * FROM Master WHERE SERVICE = \"X\"", afc::kErrUnsupportedQuery, "double"},
+               {"SELECT * FROM Master WHERE SERVICE = 'X", afc::kErrWhereSyntax, "closing quote"},
+               {"SELECT * FROM Master WHERE (SERVICE = 'X'", afc::kErrWhereSyntax, "')'"},
+               {"SELECT * FROM Master WHERE SERVICE = 'X' Or", afc::kErrWhereSyntax, "end"},
+               {"SELECT * FROM Master WHERE", afc::kErrWhereSyntax, "column name"},
+               {"SELECT FROM Master", afc::kErrSelectSyntax, "column name"},
+               {"SELECT * Master", afc::kErrSelectSyntax, "FROM"},
+               {"SELECT * FROM", afc::kErrFromSyntax, "table name"},
+               {"SELECT [SERVICE FROM Master", afc::kErrSelectSyntax, "']'"}};
+  for (const auto& c : cases) {
     Select s;
     DataError e = Parse(c.sql, &s);
     EXPECT_EQ(e.number, c.number) << c.sql << ": " << e.description;
     EXPECT_NE(e.description.find(c.mentions), std::string::npos) << c.sql << ": " << e.description;
   }
-}
-
-TEST(SqlParseTest, DoubleQuotesLeavesPlainKeysAlone) {
-  EXPECT_EQ(afc::sql::DoubleQuotes("FirstClass"), "FirstClass");
-  EXPECT_EQ(afc::sql::DoubleQuotes("O'Brien''s"), "O''Brien''''s");
 }
 
 // Text equality as Jet's `=` has it: the column's sort order decides.
@@ -90,14 +87,12 @@ TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
     const jet::ColumnDef& service = *(*master)->FindColumn("SERVICE");
     const jet::ColumnDef& notes = *(*master)->FindColumn("NOTES");  // a memo
     // The comparison goes through the sort order's keys, not a fallback.
-    jet::Value probe;
-    probe.type = jet::ColumnType::kText;
-    probe.null = false;
-    probe.bytes =
-        "Colis \xC3\x89"
-        "conomique";
     std::vector<uint8_t> key;
-    ASSERT_TRUE(jet::AppendIndexKeyColumn(service, true, probe, (*db)->header(), &key).ok());
+    ASSERT_TRUE(jet::AppendIndexKeyColumn(service, true,
+                                          testutil::TextValue("Colis \xC3\x89"
+                                                              "conomique"),
+                                          (*db)->header(), &key)
+                    .ok());
     // Case and trailing spaces do not count; leading spaces, inner spaces,
     // hyphens, quotes and accents do.
     const std::string e_acute = "\xC3\xA9", e_acute_upper = "\xC3\x89";
@@ -136,20 +131,16 @@ TEST(ConnectionStringTest, ReadsTheJetFormAndRefusesOthers) {
                   .ok());
   EXPECT_EQ(cs.data_source, "/tmp/a;b.mdb");
 
-  struct Case {
-    const char* text;
-    int32_t number;
-  };
-  const Case bad[] = {
+  const std::pair<const char*, int32_t> bad[] = {
       {"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/tmp/x.mdb", afc::kErrProvider},
       {"Data Source=/tmp/x.mdb", afc::kErrProvider},
       {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=", afc::kErrBadArgument},
       {"Provider=Microsoft.Jet.OLEDB.4.0", afc::kErrBadArgument},
       {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/x.mdb;Mode=Read", afc::kErrBadArgument},
       {"/tmp/x.mdb", afc::kErrBadArgument}};
-  for (const Case& c : bad) {
-    DataError e = afc::ado::ParseConnectionString(c.text, &cs);
-    EXPECT_EQ(e.number, c.number) << c.text;
+  for (const auto& [text, number] : bad) {
+    DataError e = afc::ado::ParseConnectionString(text, &cs);
+    EXPECT_EQ(e.number, number) << text;
     EXPECT_FALSE(e.description.empty());
   }
 }
