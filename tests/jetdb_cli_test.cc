@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -61,31 +63,21 @@ TEST(JetdbCliTest, BadUsageExitsTwoWithMessageOnStderrAndTouchesNothing) {
   const std::string db = dir.File("x.mdb");
   Jetdb(0, {"new", db});
   const std::string before = testutil::ReadFile(db);
-  const std::string v2000 = Fixture("access/testV2000.mdb");
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{},
-                                             {"--json"},
-                                             {"--format", "csv"},
-                                             {"frobnicate", "x.mdb"},
-                                             {"info"},
-                                             {"export", v2000},
-                                             {"export", v2000, "Table1", "--format", "xml"},
-                                             {"tables", v2000, "--bogus"},
-                                             {"new"},
-                                             {"new", dir.File("y.mdb"), "--json"},
-                                             {"new", dir.File("y.mdb"), "--jet3", "--jet4"},
-                                             {"tables", db, "--jet4"},
-                                             {"create-table", db},
-                                             {"import", db},
-                                             {"import", db, "T", "a.jsonl", "b.jsonl"},
-                                             {"update", db, "T", "--set", "A=1"},
-                                             {"update", db, "T", "--where", "A=1"},
-                                             {"update", db, "T", "--where", "A", "--set", "B=2"},
-                                             {"update", db, "T", "--where", "A=1", "--set", "=2"},
-                                             {"delete", db, "T"},
-                                             {"delete", db, "T", "--where", "A=1", "--set", "B=2"},
-                                             {"export", db, "T", "--where", "A=1"}}) {
-    SCOPED_TRACE(args.empty() ? "(none)" : args[0] + " " + std::to_string(args.size()));
+  // Argument lists between bars: DB is the new database, V an Access one, Y
+  // a file that must not be made.
+  std::map<std::string, std::string> names = {
+      {"DB", db}, {"V", Fixture("access/testV2000.mdb")}, {"Y", dir.File("y.mdb")}};
+  std::istringstream lines(
+      "|--json|--format csv|frobnicate x.mdb|info|export V|export V Table1 --format xml|"
+      "tables V --bogus|new|new Y --json|new Y --jet3 --jet4|tables DB --jet4|create-table DB|"
+      "import DB|import DB T a.jsonl b.jsonl|update DB T --set A=1|update DB T --where A=1|"
+      "update DB T --where A --set B=2|update DB T --where A=1 --set =2|delete DB T|"
+      "delete DB T --where A=1 --set B=2|export DB T --where A=1");
+  for (std::string line; std::getline(lines, line, '|');) {
+    SCOPED_TRACE(line);
+    std::vector<std::string> args;
+    std::istringstream words(line);
+    for (std::string w; words >> w;) args.push_back(names.count(w) ? names[w] : w);
     Jetdb(2, args);
   }
   EXPECT_EQ(testutil::ReadFile(db), before);
@@ -225,7 +217,8 @@ TEST_F(WriteCliTest, ImportNamesTheLineOfABadRowAndImportsNothingOfItsBatch) {
            {R"({"Amount":"1.23456"})", "Line 3: Column 'Amount' (Currency)"},
            {R"({"Code":"ABCDEFGHIJK"})", "Line 3: Column 'Code'"},  // 11 characters, room for 10
            {R"({"ID":1})", "Line 3: "},                             // the key exists already
-           {R"(["Name"])", "Line 3: A row must be a JSON object"}}) {
+           {R"(["Name"])", "Line 3: A row must be a JSON object"},
+           {R"({"Name":"x","name":"y"})", "Line 3: Column 'Name' is given twice (as \"name\")"}}) {
     const std::string err =
         ImportLines(1, 4, [&](int i) {
           return i == 3 ? bad_line : R"({"Name":"row)" + std::to_string(i) + "\"}";
