@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "create.h"
-#include "error_message.h"
 #include "installer.h"
 #include "jet/jet.h"
 #include "recordset_access.h"
@@ -384,18 +383,6 @@ TEST_F(OwnDatabaseTest, CaptionTooLongForItsColumnIsReported) {
             0u);
   EXPECT_EQ(ui.shown.back().box, false);
   EXPECT_TRUE(FindRow(ReadRows(path_, "Panel"), "PanelName", "Domestic")["sv2"].null);
-}
-
-TEST(InstallTest, ErrorMessageLayout) {
-  RecordingUi ui;
-  afc::ShowErrorMessage(ui, "", "", "");
-  afc::ShowErrorMessage(ui, "line 1\rline 2", "Doing\rthings", "My title");
-  ASSERT_EQ(ui.shown.size(), 2u);
-  EXPECT_EQ(ui.shown[0].text, "Process has failed !\r\rThe following error has occurred:\r");
-  EXPECT_EQ(ui.shown[0].title, "Process has failed !");
-  EXPECT_EQ(ui.shown[1].text, "Doing\rthings\r\rThe following error has occurred:\rline 1\rline 2");
-  EXPECT_EQ(ui.shown[1].title, "My title");
-  EXPECT_EQ(ui.shown[1].style, 48);
 }
 
 }  // namespace

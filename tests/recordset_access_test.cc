@@ -6,6 +6,8 @@
 // equality, quotes, and databases the checks cannot read (which they report
 // instead of counting the key as present).
 
+#include "recordset_access.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,7 +17,6 @@
 #include "database.h"
 #include "field_value.h"
 #include "presence.h"
-#include "recordset_access.h"
 #include "test_util.h"
 #include "values.h"
 
@@ -77,23 +78,6 @@ afc::DataError AddRow(const std::string& path, const std::string& sql,
 
 std::string Export(const std::string& path, const std::string& table) {
   return testutil::RunProcess({"mdb-export", path, table}).out;
-}
-
-TEST(RecordsetAccessTest, QueryWithoutRowsIsOpenAtEof) {
-  Opened o = Open(kV2003, "Select [Service] From [Master] Where [Service] = 'FirstClass'");
-  EXPECT_EQ(o.ok, kTrue);
-  EXPECT_EQ(o.number, 0);
-  EXPECT_EQ(o.description, "");
-  EXPECT_EQ(o.rs->State(), afc::ado::kAdStateOpen);
-  EXPECT_TRUE(o.rs->Eof());
-  Variant v;
-  EXPECT_EQ(Item(*o.rs, "SERVICE").Value(&v).number, afc::kErrNoCurrentRow);
-  EXPECT_EQ(afc::CloseRecordset(o.rs), kTrue);
-  EXPECT_EQ(o.rs, nullptr);
-  Boolean had_error = kTrue;
-  EXPECT_EQ(afc::RecordsExist(kV2003, "SELECT * FROM Master WHERE SERVICE = 'none'", had_error),
-            kFalse);
-  EXPECT_EQ(had_error, kFalse);
 }
 
 TEST(RecordsetAccessTest, FailuresComeBackAsAPairAndDoNotLeak) {
@@ -282,17 +266,6 @@ TEST(GetFieldValueTest, NullSubstitutesByTypeClassAndTrimming) {
   // The host's booleans are NOT NULL, so only the class table decides what a
   // null boolean gives.
   EXPECT_EQ(afc::TypeClassOf(11), afc::TypeClass::kBoolean);
-}
-
-TEST(PresenceTest, StatementsForTheFixedKeyAreUnchanged) {
-  EXPECT_EQ(afc::MasterPresenceSql("FirstClass"),
-            "Select [Service] From [Master] Where [Service] = 'FirstClass'");
-  EXPECT_EQ(afc::PanelPresenceSql("FirstClass"),
-            "Select * From [Panel] Where [SV1] = 'FirstClass' Or [SV2] = 'FirstClass' Or "
-            "[SV3] = 'FirstClass' Or [SV4] = 'FirstClass' Or [SV5] = 'FirstClass' Or "
-            "[SV6] = 'FirstClass' Or [SV7] = 'FirstClass'");
-  EXPECT_EQ(afc::MasterPresenceSql("O'Brien"),
-            "Select [Service] From [Master] Where [Service] = 'O''Brien'");
 }
 
 TEST(PresenceTest, AnswersForTheHostFiles) {
