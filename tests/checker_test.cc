@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "full_read.h"
 #include "jet/jet.h"
 #include "test_util.h"
@@ -12,19 +14,14 @@
 namespace {
 
 jet::CheckReport Check(const std::string& path) {
-  auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok()) << db.status().ToString();
-  if (!db.ok()) return {};
-  auto report = jet::CheckDatabase(**db);
+  auto report = jet::CheckDatabase(*jet::Database::Open(path).value());
   EXPECT_TRUE(report.ok()) << report.status().ToString();
   return report.ok() ? *report : jet::CheckReport{};
 }
 
 bool Mentions(const jet::CheckReport& r, const std::string& text) {
-  for (const auto& p : r.problems) {
-    if (p.find(text) != std::string::npos) return true;
-  }
-  return false;
+  return std::any_of(r.problems.begin(), r.problems.end(),
+                     [&](const std::string& p) { return p.find(text) != std::string::npos; });
 }
 
 // A copy of the host fixture, its bytes to change, and where Shipments keeps

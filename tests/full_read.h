@@ -37,16 +37,10 @@ inline FullRead ReadWholeDatabase(const std::string& path, bool include_system =
     if (out.status.ok() && !s.ok()) out.status = s;
   };
   auto db = jet::Database::Open(path);
-  if (!db.ok()) {
-    out.status = db.status();
-    return out;
-  }
+  if (!db.ok()) return {db.status()};
   jet::Database& database = **db;
   auto tables = database.ListTables(include_system);
-  if (!tables.ok()) {
-    out.status = tables.status();
-    return out;
-  }
+  if (!tables.ok()) return {tables.status()};
   // A data page holds fewer rows than it has bytes, and an index entry takes
   // at least a row pointer; anything past these limits is a loop.
   const uint64_t pages = database.pager().page_count();
