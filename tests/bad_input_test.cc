@@ -269,7 +269,7 @@ void ExpectEachIsCorrupt(const std::vector<Damage>& cases) {
   }
 }
 
-const std::vector<const char*> kBoth = {kJet3, kJet4};
+const std::vector<const char*> kBoth = {kJet3, kJet4}, kOnly3 = {kJet3}, kOnly4 = {kJet4};
 
 TEST(CorruptPageTest, DamagedCatalogDefinitionsAndPageMapsAreCorrupt) {
   // `edit` sets a 16- or 32-bit field of the user table's definition page.
@@ -307,16 +307,14 @@ TEST(CorruptPageTest, DamagedCatalogDefinitionsAndPageMapsAreCorrupt) {
          return 0xFFFFFFu;
        },
        "past the end of the file"},
-      {"definition page pointing at itself",
-       {kJet4},
+      {"definition page pointing at itself", kOnly4,
        [](Damaged& d) {
          const uint32_t tdef = d.UserTable()->tdef_page;
          jet::PutLe32(d.Page(tdef) + 4, tdef);
          return tdef;
        },
        "loops over its pages"},
-      {"second definition page pointing back at the first",
-       {kJet3},
+      {"second definition page pointing back at the first", kOnly3,
        [](Damaged& d) {
          auto table = d.Table("Table2");
          EXPECT_EQ(table->tdef_pages.size(), 2u);
@@ -336,8 +334,7 @@ TEST(CorruptPageTest, DamagedCatalogDefinitionsAndPageMapsAreCorrupt) {
          return where.page;
        },
        "usage map claims page"},
-      {"reference page map naming a missing bitmap page",
-       {kJet4},
+      {"reference page map naming a missing bitmap page", kOnly4,
        [](Damaged& d) {
          const jet::RowPointer where = d.UserTable()->owned_pages;
          uint8_t* map = d.Row(where.page, where.row);
@@ -349,13 +346,9 @@ TEST(CorruptPageTest, DamagedCatalogDefinitionsAndPageMapsAreCorrupt) {
   });
 }
 
-// The Master row of the fixture whose memo and OLE values are chains of
-// long-value rows: its data page and the variable-length field for `column`.
-struct LongValueField {
-  uint32_t page;
-  uint8_t* field;
-};
-LongValueField ChainedLongValue(Damaged& d, const std::string& column) {
+// The variable-length field for `column` of a Master row whose memo and OLE
+// values are chains of long-value rows.
+uint8_t* ChainedLongValue(Damaged& d, const std::string& column) {
   auto table = d.Table("Master");
   const uint32_t page = d.FirstDataPage(*table);
   const jet::ColumnDef* col = table->FindColumn(column);
@@ -365,11 +358,11 @@ LongValueField ChainedLongValue(Damaged& d, const std::string& column) {
     uint8_t* row = d.Row(page, r, &len);
     const uint16_t start = jet::Le16(Jet4VarOffset(row, len, col->var_index));
     const uint16_t end = jet::Le16(Jet4VarOffset(row, len, col->var_index + 1u));
-    if (end - start >= 12 && (row[start + 3] & 0xC0) == 0) return {page, row + start};
+    if (end - start >= 12 && (row[start + 3] & 0xC0) == 0) return row + start;
   }
   ADD_FAILURE() << "no chained " << column << " value in Master";
   static uint8_t scratch[16];
-  return {page, scratch};
+  return scratch;
 }
 
 // An edit of the first row of the user table's first data page, which the
@@ -397,17 +390,14 @@ TEST(CorruptPageTest, DamagedRowsAndLongValuesAreCorrupt) {
       {"row 0 starting past the page end", kBoth, first_slot(0x1FFF), "impossible bounds"},
       {"row 1 ending past the page end", kBoth, first_slot(0x1FFF | jet::kRowDeletedFlag),
        "impossible bounds"},
-      {"text value ending before it starts",
-       {kJet4},
-       FirstRow([](uint8_t* row, size_t len) {
+      {"text value ending before it starts", kOnly4, FirstRow([](uint8_t* row, size_t len) {
          jet::PutLe16(Jet4VarOffset(row, len, 1),
                       uint16_t(jet::Le16(Jet4VarOffset(row, len, 0)) - 1));
        }),
        "out of order"},
       // The end of the variable area moved into the offset table: the last
       // value would be the row's own offsets.
-      {"variable area ending inside the offset table",
-       {kJet4},
+      {"variable area ending inside the offset table", kOnly4,
        FirstRow([](uint8_t* row, size_t len) {
          const size_t mask = (size_t(jet::Le16(row)) + 7) / 8;
          const uint16_t n = jet::Le16(row + len - mask - 2);
@@ -415,9 +405,7 @@ TEST(CorruptPageTest, DamagedRowsAndLongValuesAreCorrupt) {
        }),
        "outside the row"},
       // One-byte offsets; a short row has no jump table.
-      {"Jet 3 variable offsets out of order",
-       {kJet3},
-       FirstRow([](uint8_t* row, size_t len) {
+      {"Jet 3 variable offsets out of order", kOnly3, FirstRow([](uint8_t* row, size_t len) {
          EXPECT_LT(len, 256u);
          const size_t mask = (size_t(row[0]) + 7) / 8;
          uint8_t* first = row + len - 2 - mask;
@@ -425,28 +413,25 @@ TEST(CorruptPageTest, DamagedRowsAndLongValuesAreCorrupt) {
          first[-1] = uint8_t(first[0] - 1);
        }),
        "out of order"},
-      {"memo pointing past the file",
-       {kJet4},
+      {"memo pointing past the file", kOnly4,
        [](Damaged& d) {
-         jet::PutLe32(ChainedLongValue(d, "NOTES").field + 4, 0xFFFFFF00);
+         jet::PutLe32(ChainedLongValue(d, "NOTES") + 4, 0xFFFFFF00);
          return 0xFFFFFFu;
        },
        "past the end of the file"},
-      {"OLE value pointing at a definition page",
-       {kJet4},
+      {"OLE value pointing at a definition page", kOnly4,
        [](Damaged& d) {
          const uint32_t tdef = d.Table("Master")->tdef_page;
-         jet::PutLe32(ChainedLongValue(d, "LOGO").field + 4, tdef << 8);
+         jet::PutLe32(ChainedLongValue(d, "LOGO") + 4, tdef << 8);
          return tdef;
        },
        "Expected a data page"},
       // Read again, the piece's text would fill the rest of the value's
       // length and the read would succeed.
-      {"long-value piece naming itself as the next one",
-       {kJet4},
+      {"long-value piece naming itself as the next one", kOnly4,
        [](Damaged& d) {
          const jet::RowPointer first =
-             jet::RowPointer::FromRaw(jet::Le32(ChainedLongValue(d, "NOTES").field + 4));
+             jet::RowPointer::FromRaw(jet::Le32(ChainedLongValue(d, "NOTES") + 4));
          jet::PutLe32(d.Row(first.page, first.row), first.raw());
          return first.page;
        },
