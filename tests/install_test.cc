@@ -23,38 +23,30 @@ using testutil::FindRow;
 using testutil::ReadRows;
 using testutil::Text;
 
-// What the installation showed, in order: status texts and message boxes.
-struct Shown {
-  bool box = false;
-  std::string text;  // the status text, or the box's prompt
-  int style = 0;
-  std::string title;
-};
-
+// What the installation showed, in order: status texts, and message boxes
+// as "BOX style|title|prompt".
 struct RecordingUi : afc::UserInterface {
-  void SetStatusText(const std::string& text) override { shown.push_back({false, text, 0, ""}); }
+  void SetStatusText(const std::string& text) override { shown.push_back(text); }
   void ShowMessageBox(const std::string& prompt, int style, const std::string& title) override {
-    shown.push_back({true, prompt, style, title});
+    shown.push_back("BOX " + std::to_string(style) + "|" + title + "|" + prompt);
   }
-  std::vector<Shown> Boxes() const {
-    std::vector<Shown> boxes;
-    std::copy_if(shown.begin(), shown.end(), std::back_inserter(boxes),
-                 [](auto& s) { return s.box; });
-    return boxes;
+  std::vector<std::string> Only(bool boxes) const {
+    std::vector<std::string> out;
+    std::copy_if(shown.begin(), shown.end(), std::back_inserter(out),
+                 [&](const std::string& s) { return (s.rfind("BOX ", 0) == 0) == boxes; });
+    return out;
   }
-  std::vector<std::string> Statuses() const {
-    std::vector<std::string> texts;
-    for (const Shown& s : shown) texts.insert(texts.end(), s.box ? 0 : 1, s.text);
-    return texts;
-  }
-  std::vector<Shown> shown;
+  std::vector<std::string> Boxes() const { return Only(true); }
+  std::vector<std::string> Statuses() const { return Only(false); }
+  std::vector<std::string> shown;
 };
 
 const std::string kSampleDb = AFC_SAMPLE_DB;
 const std::string kFinished = "Finished adding service successfully!";
 
-std::string WarningPrompt(const std::string& table, const std::string& description) {
-  return "Failed to add USPS 'FirstClass' service to " + table +
+// The warning box of a failed installation step.
+std::string Warning(const std::string& table, const std::string& description) {
+  return "BOX 48|Process has failed !|Failed to add USPS 'FirstClass' service to " + table +
          " table...\r\rThe following error has occurred:\r" + description;
 }
 
@@ -274,15 +266,11 @@ TEST(InstallTest, NoTemplateRowLeavesMasterAsItWas) {
   const auto master = ReadRows(copy.path, "Master");
   RecordingUi ui;
   EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), afc::kFalse);
-  auto boxes = ui.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  // Reading the first copied column from the empty template fails.
+  // Reading the first copied column from the empty template fails; the
+  // description stays in the status text, after the box.
   const std::string description = "There is no current row: the recordset is at its end.";
-  EXPECT_EQ(boxes[0].text, WarningPrompt("Master", description));
-  EXPECT_EQ(boxes[0].style, 48);
-  EXPECT_EQ(boxes[0].title, "Process has failed !");
-  // The description stays in the status text, after the box.
-  EXPECT_TRUE(ui.shown.back().text == description && !ui.shown.back().box);
+  EXPECT_EQ(ui.Boxes(), std::vector<std::string>{Warning("Master", description)});
+  EXPECT_EQ(ui.shown.back(), description);
   EXPECT_EQ(ReadRows(copy.path, "Master").size(), master.size());
   ExpectSound(copy.path);
 }
@@ -337,12 +325,11 @@ TEST_F(OwnDatabaseTest, UniqueIndexViolationIsReportedAndNothingIsWritten) {
   EXPECT_EQ(afc::CloneMasterRow(ui, afc::kServiceDescription, afc::kServiceCode, afc::kCarrier,
                                 afc::kTemplateService, path_),
             afc::kFalse);
-  auto boxes = ui.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text.rfind(WarningPrompt("Master", "The database refused the change"), 0), 0u)
-      << boxes[0].text;
-  EXPECT_NE(boxes[0].text.find("StationCode"), std::string::npos) << boxes[0].text;
-  EXPECT_EQ("\r" + ui.Statuses().back(), boxes[0].text.substr(boxes[0].text.rfind('\r')));
+  ASSERT_EQ(ui.Boxes().size(), 1u);
+  const std::string box = ui.Boxes()[0];
+  EXPECT_EQ(box.rfind(Warning("Master", "The database refused the change"), 0), 0u) << box;
+  EXPECT_NE(box.find("StationCode"), std::string::npos) << box;
+  EXPECT_EQ("\r" + ui.shown.back(), box.substr(box.rfind('\r')));
   EXPECT_EQ(testutil::ReadFile(path_), before);
 }
 
@@ -356,8 +343,7 @@ TEST_F(OwnDatabaseTest, ColumnNamesInOtherLetterCasesGetTheOverrides) {
                                    {{"Ack", testutil::NullValue(ColumnType::kText)}})
                   .ok());
   RecordingUi ui;
-  EXPECT_EQ(afc::InstallFirstClass(ui, path_), kTrue)
-      << (ui.Boxes().empty() ? "" : ui.Boxes()[0].text);
+  EXPECT_EQ(afc::InstallFirstClass(ui, path_), kTrue) << ui.shown.back();
   Row added = FindRow(ReadRows(path_, "Master"), "Service", "FirstClass");
   EXPECT_EQ(Text(added["description"]), "USPS First-Class Mail");
   EXPECT_EQ(Text(added["PosDept"]), "METER");
@@ -377,11 +363,9 @@ TEST_F(OwnDatabaseTest, CaptionTooLongForItsColumnIsReported) {
   EXPECT_EQ(afc::AssignPanelSlot(ui, caption, afc::kServiceCode, afc::kCarrier,
                                  afc::kTemplateService, path_),
             afc::kFalse);
-  auto boxes = ui.Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text.rfind("Failed to add USPS 'FirstClass' service to Panel table...\r\r", 0),
-            0u);
-  EXPECT_EQ(ui.shown.back().box, false);
+  ASSERT_EQ(ui.Boxes().size(), 1u);
+  EXPECT_EQ(ui.Boxes()[0].rfind(Warning("Panel", ""), 0), 0u) << ui.Boxes()[0];
+  EXPECT_EQ(ui.Statuses().back(), ui.shown.back());  // the description, after the box
   EXPECT_TRUE(FindRow(ReadRows(path_, "Panel"), "PanelName", "Domestic")["sv2"].null);
 }
 
