@@ -1,5 +1,7 @@
 #include "data_page.h"
 
+#include <algorithm>
+
 namespace jet {
 
 Result<RowSlot> GetRowSlot(const Page& page, const Format& f, uint32_t row,
@@ -89,6 +91,55 @@ uint8_t AddRowToPage(Page* page, const Format& f, const std::string& row, uint16
   PutLe16(p + f.data_free_space,
           uint16_t(Le16(p + f.data_free_space) - row.size() - 2));
   return uint8_t(count);
+}
+
+Status RemoveRowFromPage(Page* page, const Format& f, uint32_t row, const std::string& file) {
+  uint8_t* p = page->bytes.data();
+  auto corrupt = [&](const std::string& m) {
+    Status s = Status::Corrupt(m);
+    s.AtFile(file).AtPage(page->number);
+    return s;
+  };
+  const uint32_t count = RowSlotCount(*page, f);
+  const uint32_t table_end = f.data_first_row_slot + 2 * count;
+  if (table_end > f.page_size || row >= count) {
+    return corrupt("Row " + std::to_string(row) + " to delete does not exist on page " +
+                   std::to_string(page->number));
+  }
+  auto offset = [&](uint32_t r) { return uint32_t(Le16(p + f.data_first_row_slot + 2 * r)); };
+  // Everything from this row down must lie in order between the row table
+  // and the row's end, or moving the rows up would scramble them.
+  const uint32_t end = row == 0 ? f.page_size : (offset(row - 1) & kRowOffsetMask);
+  if (end > f.page_size) {
+    return corrupt("Row " + std::to_string(row - 1) + " of page " + std::to_string(page->number) +
+                   " starts past the end of the page");
+  }
+  uint32_t previous = end;
+  for (uint32_t r = row; r < count; ++r) {
+    const uint32_t start = offset(r) & kRowOffsetMask;
+    if (start > previous || start < table_end) {
+      return corrupt("The row table of page " + std::to_string(page->number) +
+                     " is out of order; its rows cannot be moved");
+    }
+    previous = start;
+  }
+  const uint32_t start = offset(row) & kRowOffsetMask;
+  const uint32_t length = end - start;
+  const uint32_t free_space = Le16(p + f.data_free_space) + length;
+  if (free_space > f.page_size) {
+    return corrupt("The free space of page " + std::to_string(page->number) + " is impossible");
+  }
+  const uint32_t lowest = previous;
+  std::copy_backward(p + lowest, p + start, p + end);
+  std::fill(p + lowest, p + lowest + length, 0);
+  for (uint32_t r = row + 1; r < count; ++r) {
+    const uint32_t raw = offset(r);
+    PutLe16(p + f.data_first_row_slot + 2 * r,
+            uint16_t((raw & ~uint32_t(kRowOffsetMask)) | ((raw & kRowOffsetMask) + length)));
+  }
+  PutLe16(p + f.data_first_row_slot + 2 * row, uint16_t(end | kRowDeletedFlag | kRowOverflowFlag));
+  PutLe16(p + f.data_free_space, uint16_t(free_space));
+  return Status::Ok();
 }
 
 }  // namespace jet

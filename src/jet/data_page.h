@@ -17,6 +17,22 @@
 // 0x8000 a deleted row. Row n runs from its start to the start of row n-1,
 // row 0 to the end of the page.
 //
+// How Access uses the flags (its own files show it):
+//   - A moved row: the original slot gets 0x4000 and starts with the
+//     pointer; the row itself goes to a new slot flagged 0x8000 alone, so
+//     scans skip it there. overflowTestV2000.mdb, page 27 slot 2 = 0x4F9D,
+//     its bytes 00 1C 00 00 (row 0 of page 28); page 28 slot 0 = 0x8FC6.
+//     The original slot always points straight at the row (one step), and
+//     every 0x8000-only slot on a table's page is the target of exactly one
+//     pointer (true of every Access-made file in tests/data/access).
+//   - A deleted row: 0xC000, and its bytes are gone. The rows stored below
+//     it move up by its length, its slot keeps an empty range (its offset
+//     is where the row ended), and the free space grows by the length; the
+//     slot itself stays, so later rows keep their numbers.
+//     delTestV2000.mdb, page 31: slots 0x0FF1, 0xCFF1, 0x0FE2 (rows 0 and
+//     2 of 15 bytes at 4081 and 4066, row 1 deleted), free space 4046 =
+//     4096 - 14 - 3 * 2 - 30.
+//
 // A row pointer elsewhere in the file is 32 bits: row number in the low byte,
 // page number in the upper 24 bits.
 
@@ -77,6 +93,11 @@ bool RowFits(const Page& page, const Format& f, size_t row_size);
 // Appends a row to a page that has room for it, below the lowest row, and
 // returns its number; the free-space figure drops by the row and its slot.
 uint8_t AddRowToPage(Page* page, const Format& f, const std::string& row, uint16_t flags);
+
+// Deletes row `row` of a data page as Access does (see above). Corrupt,
+// with the page untouched, if the row table is out of order from this row
+// on, so that the rows below could not be moved.
+Status RemoveRowFromPage(Page* page, const Format& f, uint32_t row, const std::string& file);
 
 }  // namespace jet
 

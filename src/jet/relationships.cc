@@ -357,9 +357,8 @@ Status RelationshipEnforcer::Cascade(const Link& link, const std::vector<Value>&
       JET_RETURN_IF_ERROR(writer->Delete(id));
       continue;
     }
-    RowPointer header, body;
     std::vector<Value> values;
-    JET_RETURN_IF_ERROR(writer->LocateRow(id, &header, &body, &values));
+    JET_RETURN_IF_ERROR(writer->Read(id, &values));
     for (size_t i = 0; i < link.foreign_columns.size(); ++i) {
       Value& v = values[link.foreign_columns[i]];
       const ColumnType type = v.type;

@@ -273,7 +273,7 @@ Status TableWriter::WriteTableCounts(int32_t row_delta, uint32_t last_autonumber
   return Status::Ok();
 }
 
-Status TableWriter::LocateRow(RowId id, RowPointer* header, RowPointer* body,
+Status TableWriter::LocateRow(RowId id, bool to_change, RowPointer* header, RowPointer* body,
                               std::vector<Value>* values) {
   Pager& pager = db_.pager();
   const Format& f = pager.format();
@@ -295,6 +295,25 @@ Status TableWriter::LocateRow(RowId id, RowPointer* header, RowPointer* body,
     *body = RowPointer::FromRaw(Le32(bytes.data()));
     JET_ASSIGN_OR_RETURN(bytes, ReadRowBytes(pager, *body, &holder));
     JET_ASSIGN_OR_RETURN(slot, GetRowSlot(*holder, f, body->row, pager.path()));
+    if (!to_change) continue;
+    // Changing the row frees its moved copy, which must be this table's and
+    // nothing else.
+    if (slot.overflow && !slot.deleted) {
+      return Status::Unsupported(
+                 "A row of table '" + table_->name +
+                 "' was moved more than once; Access keeps a moved row one step from its "
+                 "place, and this engine will not change one that is not")
+          .AtFile(pager.path())
+          .AtPage(id.page);
+    }
+    // A moved copy is flagged deleted alone; both flags mark a deleted row.
+    if (!slot.deleted || slot.overflow ||
+        Le32(holder->bytes.data() + f.data_owner) != table_->tdef_page) {
+      return pager.CorruptAt(body->page,
+                             "A moved row's forwarding pointer leads to a slot "
+                             "that is not a moved row of table '" +
+                                 table_->name + "'");
+    }
   }
   RowDecoder decoder(pager, db_.header(), *table_);
   return decoder.Decode(bytes, body->page, values);
@@ -302,7 +321,13 @@ Status TableWriter::LocateRow(RowId id, RowPointer* header, RowPointer* body,
 
 Status TableWriter::Read(RowId id, std::vector<Value>* values) {
   RowPointer header, body;
-  return LocateRow(id, &header, &body, values);
+  return LocateRow(id, false, &header, &body, values);
+}
+
+Status TableWriter::RemoveRow(RowPointer at) {
+  Pager& pager = db_.pager();
+  JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(at.page));
+  return RemoveRowFromPage(page, pager.format(), at.row, pager.path());
 }
 
 Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
@@ -383,7 +408,7 @@ Status TableWriter::Update(RowId id, std::vector<Value> values) {
   Status s = [&]() -> Status {
     RowPointer header, body;
     std::vector<Value> old;
-    JET_RETURN_IF_ERROR(LocateRow(id, &header, &body, &old));
+    JET_RETURN_IF_ERROR(LocateRow(id, true, &header, &body, &old));
     for (size_t i = 0; i < values.size(); ++i) {
       const ColumnDef& c = table_->columns[i];
       if ((c.flags & kColumnAutoLong) && !old[i].null &&
@@ -424,6 +449,12 @@ Status TableWriter::Update(RowId id, std::vector<Value> values) {
     } else {
       // Too big for its place: store it elsewhere, flagged so that scans
       // skip it there, and leave a forwarding pointer in the original slot.
+      // A row that had moved before moves again from where it is: its old
+      // copy is deleted first (so its room can take the new one) and the
+      // original slot points at the new place, one step as ever.
+      if (body.page != header.page || body.row != header.row) {
+        JET_RETURN_IF_ERROR(RemoveRow(body));
+      }
       JET_ASSIGN_OR_RETURN(RowPointer moved, PlaceRow(row, kRowDeletedFlag));
       JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(header.page));
       JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, header.row, pager.path()));
@@ -449,16 +480,16 @@ Status TableWriter::Delete(RowId id) {
   Status s = [&]() -> Status {
     RowPointer header, body;
     std::vector<Value> old;
-    JET_RETURN_IF_ERROR(LocateRow(id, &header, &body, &old));
+    JET_RETURN_IF_ERROR(LocateRow(id, true, &header, &body, &old));
     IndexWriter indexes(db_.pager(), db_.header(), *table_);
     JET_RETURN_IF_ERROR(indexes.Delete(old, header));
-    const Format& f = db_.format();
-    JET_ASSIGN_OR_RETURN(Page * page, db_.pager().Modify(header.page));
-    uint8_t* p = page->bytes.data();
-    const uint32_t at = f.data_first_row_slot + 2 * header.row;
-    // Jet marks a deleted row with both flags; its bytes stay until the
-    // database is compacted.
-    PutLe16(p + at, uint16_t(Le16(p + at) | kRowDeletedFlag | kRowOverflowFlag));
+    // The row goes as Access deletes one (data_page.h), and a moved row's
+    // copy with it: left behind, every reader that does not follow pointers
+    // would still see it, and its room would never be used again.
+    JET_RETURN_IF_ERROR(RemoveRow(header));
+    if (body.page != header.page || body.row != header.row) {
+      JET_RETURN_IF_ERROR(RemoveRow(body));
+    }
     // Relationships: refuse, or cascade to the rows that refer to this one.
     JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterDelete(old));
     return WriteTableCounts(-1, table_->last_autonumber);

@@ -82,7 +82,13 @@ class TableWriter {
   Result<RowPointer> PlaceRow(const std::string& row, uint16_t flags);
   Status WriteTableCounts(int32_t row_delta, uint32_t last_autonumber);
   // The row stored at `id`: where its bytes are (after following a move).
-  Status LocateRow(RowId id, RowPointer* header, RowPointer* body, std::vector<Value>* values);
+  // `to_change`: the row is about to be changed or deleted, so a moved row
+  // must be as Access leaves one (one step away, in a slot flagged as a
+  // moved row, on a page of this table), or nothing is written.
+  Status LocateRow(RowId id, bool to_change, RowPointer* header, RowPointer* body,
+                   std::vector<Value>* values);
+  // Deletes one row slot (a row, a moved row's pointer or its moved copy).
+  Status RemoveRow(RowPointer at);
 
   Database& db_;
   std::shared_ptr<const TableDef> table_;
