@@ -12,8 +12,9 @@
 //   - an intermediate entry holds the largest entry below it, the tail rule
 //     holds, sibling links run both ways, and every page belongs to the
 //     table and to the index's usage map.
-// For data pages it checks the free-space figure against the rows, and that
-// the table's page map holds exactly the table's data pages.
+// For data pages it checks the free-space figure against the rows, that
+// the table's page map holds exactly the table's data pages, and that every
+// moved row's copy is reached by exactly one forwarding pointer.
 
 #ifndef JET_CHECKER_H_
 #define JET_CHECKER_H_
