@@ -512,17 +512,4 @@ TEST(CorruptPageTest, IndexPagesThatLoopAreCorrupt) {
   }
 }
 
-TEST(CorruptPageTest, JetdbReportsDamageWithFileAndPageAndExitsOne) {
-  Damaged d(kJet4);
-  const uint32_t tdef = d.Table("Master")->tdef_page;
-  jet::PutLe32(d.Page(tdef) + 4, tdef);
-  const std::string path = d.Write();
-  auto r = testutil::RunProcess({testutil::JetdbPath(), "export", path, "Master"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_TRUE(r.out.empty());
-  EXPECT_NE(r.err.find("loops"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("page " + std::to_string(tdef)), std::string::npos) << r.err;
-}
-
 }  // namespace
