@@ -69,8 +69,10 @@ struct Damaged {
   const jet::Format& format() const { return db->format(); }
   uint32_t page_size() const { return format().page_size; }
 
+  // Also the page a failure must name, until set otherwise.
   uint8_t* Page(uint32_t n) {
     EXPECT_LE(size_t(n + 1) * page_size(), bytes.size());
+    named = n;
     return reinterpret_cast<uint8_t*>(bytes.data()) + size_t(n) * page_size();
   }
 
@@ -81,14 +83,12 @@ struct Damaged {
   // A small user table with an index, a page map and variable-length rows.
   std::shared_ptr<const jet::TableDef> UserTable() { return Table(jet3() ? "Table1" : "Master"); }
 
-  // The bytes of row `row` on data page `page`, in the copy.
-  uint8_t* Row(uint32_t page, uint32_t row, size_t* length = nullptr) {
-    auto ref = db->pager().Read(page);
-    EXPECT_TRUE(ref.ok());
-    auto slot = jet::GetRowSlot(**ref, format(), row, "");
+  // The bytes of a row, in the copy.
+  uint8_t* Row(jet::RowPointer at, size_t* length = nullptr) {
+    auto slot = jet::GetRowSlot(*db->pager().Read(at.page).value(), format(), at.row, "");
     EXPECT_TRUE(slot.ok()) << slot.status().ToString();
     if (length) *length = slot->end - slot->start;
-    return Page(page) + slot->start;
+    return Page(at.page) + slot->start;
   }
 
   // The first data page of a table, from its usage map.
@@ -106,6 +106,7 @@ struct Damaged {
   std::string fixture;
   std::string bytes;
   std::unique_ptr<jet::Database> db;
+  std::optional<uint32_t> named;
 };
 
 // The Jet 4 variable-offset table of a row: offset i is stored 2 bytes wide,
@@ -248,13 +249,16 @@ TEST(BadInputTest, PasswordProtectedOrEncodedDatabaseIsRefused) {
 // ---------------------------------------------------------------------------
 // Damaged pages and pointers inside a real database.
 
-// One structure damaged in a copy of each of `fixtures`: `edit` changes the
-// bytes and returns the page the failure must name.
+// One structure damaged in a copy of each of `fixtures` by `edit`; the
+// failure must name the last page `edit` changed, or `d.named` where it sets
+// that. An index that `loops` is caught before any entry is handed out a
+// second time.
 struct Damage {
   const char* what;
   std::vector<const char*> fixtures;
-  std::function<uint32_t(Damaged&)> edit;
+  std::function<void(Damaged&)> edit;
   const char* words;
+  bool loops = false;
 };
 
 void ExpectEachIsCorrupt(const std::vector<Damage>& cases) {
@@ -262,9 +266,12 @@ void ExpectEachIsCorrupt(const std::vector<Damage>& cases) {
     for (const char* fixture : c.fixtures) {
       SCOPED_TRACE(std::string(fixture) + ": " + c.what);
       Damaged d(fixture);
-      const uint32_t page = c.edit(d);
+      c.edit(d);
       const std::string path = d.Write();
-      ExpectFailure(ReadAll(path), ErrorKind::kCorrupt, c.words, path, page);
+      FullRead r = ReadWholeDatabase(path);
+      EXPECT_FALSE(r.runaway);
+      ExpectFailure(r.status, ErrorKind::kCorrupt, c.words, path, d.named);
+      EXPECT_TRUE(!c.loops || r.index_entries < ReadWholeDatabase(Fixture(fixture)).index_entries);
     }
   }
 }
@@ -275,24 +282,17 @@ TEST(CorruptPageTest, DamagedCatalogDefinitionsAndPageMapsAreCorrupt) {
   // `edit` sets a 16- or 32-bit field of the user table's definition page.
   auto tdef_field = [](uint32_t jet::Format::*field, uint32_t value, bool wide) {
     return [=](Damaged& d) {
-      const uint32_t tdef = d.UserTable()->tdef_page;
-      uint8_t* at = d.Page(tdef) + d.format().*field;
+      uint8_t* at = d.Page(d.UserTable()->tdef_page) + d.format().*field;
       wide ? jet::PutLe32(at, value) : jet::PutLe16(at, uint16_t(value));
-      return tdef;
     };
   };
   ExpectEachIsCorrupt({
       {"catalog definition retyped as data", kBoth,
-       [](Damaged& d) {
-         d.Page(2)[0] = jet::kPageData;
-         return 2u;
-       },
-       "Expected a table definition"},
+       [](Damaged& d) { d.Page(2)[0] = jet::kPageData; }, "Expected a table definition"},
       {"catalog page claims more row slots than it holds", kBoth,
        [](Damaged& d) {
          const uint32_t data = d.FirstDataPage(*d.Table("MSysObjects"));
          jet::PutLe16(d.Page(data) + d.format().data_row_count, 0xFFFF);
-         return data;
        },
        "row table runs past"},
       {"column count", kBoth, tdef_field(&jet::Format::tdef_num_cols, 0xFFFF, false),
@@ -304,14 +304,13 @@ TEST(CorruptPageTest, DamagedCatalogDefinitionsAndPageMapsAreCorrupt) {
       {"page map pointer past the file", kBoth,
        [=](Damaged& d) {
          tdef_field(&jet::Format::tdef_owned_pages, 0xFFFFFF00, true)(d);
-         return 0xFFFFFFu;
+         d.named = 0xFFFFFF;
        },
        "past the end of the file"},
       {"definition page pointing at itself", kOnly4,
        [](Damaged& d) {
          const uint32_t tdef = d.UserTable()->tdef_page;
          jet::PutLe32(d.Page(tdef) + 4, tdef);
-         return tdef;
        },
        "loops over its pages"},
       {"second definition page pointing back at the first", kOnly3,
@@ -319,28 +318,25 @@ TEST(CorruptPageTest, DamagedCatalogDefinitionsAndPageMapsAreCorrupt) {
          auto table = d.Table("Table2");
          EXPECT_EQ(table->tdef_pages.size(), 2u);
          jet::PutLe32(d.Page(table->tdef_pages.back()) + 4, table->tdef_pages[0]);
-         return table->tdef_pages[0];
+         d.named = table->tdef_pages[0];
        },
        "loops over its pages"},
       {"inline page map starting past the last page", kBoth,
        [](Damaged& d) {
-         const jet::RowPointer where = d.UserTable()->owned_pages;
          size_t len = 0;
-         uint8_t* map = d.Row(where.page, where.row, &len);
+         uint8_t* map = d.Row(d.UserTable()->owned_pages, &len);
          EXPECT_GT(len, 5u);
          map[0] = 0x00;
          jet::PutLe32(map + 1, 0x00FFFF00);
          map[5] |= 0x01;
-         return where.page;
        },
        "usage map claims page"},
       {"reference page map naming a missing bitmap page", kOnly4,
        [](Damaged& d) {
-         const jet::RowPointer where = d.UserTable()->owned_pages;
-         uint8_t* map = d.Row(where.page, where.row);
+         uint8_t* map = d.Row(d.UserTable()->owned_pages);
          EXPECT_EQ(map[0], 0x01) << "expected a reference map";
          jet::PutLe32(map + 1, 0x00FFFFFF);
-         return 0xFFFFFFu;
+         d.named = 0xFFFFFF;
        },
        "past the end of the file"},
   });
@@ -355,7 +351,7 @@ uint8_t* ChainedLongValue(Damaged& d, const std::string& column) {
   const uint32_t rows = jet::Le16(d.Page(page) + d.format().data_row_count);
   for (uint32_t r = 0; col && r < rows; ++r) {
     size_t len = 0;
-    uint8_t* row = d.Row(page, r, &len);
+    uint8_t* row = d.Row({page, uint8_t(r)}, &len);
     const uint16_t start = jet::Le16(Jet4VarOffset(row, len, col->var_index));
     const uint16_t end = jet::Le16(Jet4VarOffset(row, len, col->var_index + 1u));
     if (end - start >= 12 && (row[start + 3] & 0xC0) == 0) return row + start;
@@ -365,14 +361,12 @@ uint8_t* ChainedLongValue(Damaged& d, const std::string& column) {
   return scratch;
 }
 
-// An edit of the first row of the user table's first data page, which the
-// failure must name.
-std::function<uint32_t(Damaged&)> FirstRow(std::function<void(uint8_t* row, size_t length)> edit) {
+// An edit of the first row of the user table's first data page.
+std::function<void(Damaged&)> FirstRow(std::function<void(uint8_t* row, size_t length)> edit) {
   return [=](Damaged& d) {
     size_t len = 0;
-    uint8_t* row = d.Row(d.UserPage(), 0, &len);
+    uint8_t* row = d.Row({d.UserPage(), 0}, &len);
     edit(row, len);
-    return d.UserPage();
   };
 }
 
@@ -381,9 +375,7 @@ TEST(CorruptPageTest, DamagedRowsAndLongValuesAreCorrupt) {
   // where row 0 starts: flag row 0 deleted so that only row 1 is read.
   auto first_slot = [](uint16_t raw) {
     return [=](Damaged& d) {
-      const uint32_t page = d.UserPage();
-      jet::PutLe16(d.Page(page) + d.format().data_first_row_slot, raw);
-      return page;
+      jet::PutLe16(d.Page(d.UserPage()) + d.format().data_first_row_slot, raw);
     };
   };
   ExpectEachIsCorrupt({
@@ -416,48 +408,53 @@ TEST(CorruptPageTest, DamagedRowsAndLongValuesAreCorrupt) {
       {"memo pointing past the file", kOnly4,
        [](Damaged& d) {
          jet::PutLe32(ChainedLongValue(d, "NOTES") + 4, 0xFFFFFF00);
-         return 0xFFFFFFu;
+         d.named = 0xFFFFFF;
        },
        "past the end of the file"},
       {"OLE value pointing at a definition page", kOnly4,
        [](Damaged& d) {
          const uint32_t tdef = d.Table("Master")->tdef_page;
          jet::PutLe32(ChainedLongValue(d, "LOGO") + 4, tdef << 8);
-         return tdef;
+         d.named = tdef;
        },
        "Expected a data page"},
       // Read again, the piece's text would fill the rest of the value's
       // length and the read would succeed.
       {"long-value piece naming itself as the next one", kOnly4,
        [](Damaged& d) {
-         const jet::RowPointer first =
-             jet::RowPointer::FromRaw(jet::Le32(ChainedLongValue(d, "NOTES") + 4));
-         jet::PutLe32(d.Row(first.page, first.row), first.raw());
-         return first.page;
+         const uint32_t first = jet::Le32(ChainedLongValue(d, "NOTES") + 4);
+         jet::PutLe32(d.Row(jet::RowPointer::FromRaw(first)), first);
        },
        "loops"},
       {"rows 0 and 1 each moved to the other", kBoth,
        [](Damaged& d) {
          const uint32_t page = d.FirstDataPage(*d.Table(d.jet3() ? "Table1" : "Panel"));
          uint8_t* slots = d.Page(page) + d.format().data_first_row_slot;
-         for (uint32_t r : {0u, 1u}) {
-           jet::PutLe32(d.Row(page, r), jet::RowPointer{page, uint8_t(1 - r)}.raw());
+         for (uint8_t r : {0, 1}) {
+           jet::PutLe32(d.Row({page, r}), jet::RowPointer{page, uint8_t(1 - r)}.raw());
            jet::PutLe16(slots + 2 * r, uint16_t(jet::Le16(slots + 2 * r) | jet::kRowOverflowFlag));
          }
-         return page;
        },
        "forwarding pointer"},
   });
 }
 
-TEST(CorruptPageTest, DamagedIndexPageIsCorrupt) {
+TEST(CorruptPageTest, DamagedIndexPagesAreCorrupt) {
+  // An edit of the user table's first index, a single leaf page.
   auto leaf_root = [](const std::function<void(const jet::Format&, uint8_t*)>& edit) {
     return [=](Damaged& d) {
-      const uint32_t root = d.UserTable()->physical_indexes.at(0).root_page;
-      EXPECT_EQ(d.Page(root)[0], jet::kPageIndexLeaf);
-      edit(d.format(), d.Page(root));
-      return root;
+      uint8_t* root = d.Page(d.UserTable()->physical_indexes.at(0).root_page);
+      EXPECT_EQ(root[0], jet::kPageIndexLeaf);
+      edit(d.format(), root);
     };
+  };
+  // Shipments' first index spans several pages: an intermediate root over
+  // leaves.
+  auto root = [](Damaged& d) {
+    auto page =
+        jet::ReadIndexPage(d.db->pager(), d.Table("Shipments")->physical_indexes.at(0).root_page);
+    EXPECT_FALSE(page.value().leaf) << "expected a two-level index";
+    return page.value();
   };
   ExpectEachIsCorrupt({
       {"shared prefix longer than the first key", kBoth,
@@ -472,44 +469,24 @@ TEST(CorruptPageTest, DamagedIndexPageIsCorrupt) {
       {"entry too short for its row pointer", kBoth,
        leaf_root([](const jet::Format& f, uint8_t* p) { p[f.index_entry_mask] |= 0x02; }),
        "too short"},
-  });
-}
-
-TEST(CorruptPageTest, IndexPagesThatLoopAreCorrupt) {
-  // Shipments' indexes span several pages: an intermediate root over leaves.
-  // `edit` damages the copy and returns the page the failure should name.
-  const std::pair<std::function<uint32_t(Damaged&, const jet::IndexPage&)>, const char*> cases[] = {
-      // The leftmost leaf's next pointer leads back to itself.
-      {[](Damaged& d, const jet::IndexPage& root) {
-         const uint32_t leaf = root.entries.front().child;
+      {"leftmost leaf whose next pointer leads back to itself", kOnly4,
+       [=](Damaged& d) {
+         const uint32_t leaf = root(d).entries.front().child;
          jet::PutLe32(d.Page(leaf) + d.format().index_next_page, leaf);
-         return leaf;
        },
-       "leaf pages form a loop"},
-      // The root's first child is the root.
-      {[](Damaged& d, const jet::IndexPage& root) {
+       "leaf pages form a loop", true},
+      {"root whose first child is the root", kOnly4,
+       [=](Damaged& d) {
          const jet::Format& f = d.format();
-         uint8_t* p = d.Page(root.number);
+         const uint32_t number = root(d).number;
+         uint8_t* p = d.Page(number);
          // The first entry ends at the first set bit of the entry bitmap.
          size_t bit = 0;
          while (!(p[f.index_entry_mask + bit / 8] & (1u << (bit % 8)))) ++bit;
-         jet::PutBe32(p + f.index_first_entry + bit - 4, root.number);
-         return root.number;
+         jet::PutBe32(p + f.index_first_entry + bit - 4, number);
        },
-       "impossibly deep"}};
-  for (const auto& [edit, words] : cases) {
-    Damaged d(kJet4);
-    auto root =
-        jet::ReadIndexPage(d.db->pager(), d.Table("Shipments")->physical_indexes.at(0).root_page);
-    ASSERT_TRUE(root.ok());
-    ASSERT_FALSE(root->leaf) << "expected a two-level index";
-    const uint32_t at = edit(d, *root);
-    const std::string path = d.Write();
-    FullRead r = ReadWholeDatabase(path);
-    ExpectFailure(r.status, ErrorKind::kCorrupt, words, path, at);
-    // The loop is caught before any entry is handed out a second time.
-    EXPECT_LT(r.index_entries, ReadWholeDatabase(Fixture(kJet4)).index_entries);
-  }
+       "impossibly deep", true},
+  });
 }
 
 }  // namespace
