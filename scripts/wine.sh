@@ -6,8 +6,10 @@
 #   scripts/wine.sh PROGRAM.exe [ARG...]
 #   scripts/wine.sh --path      print the wine64 program's path
 #   scripts/wine.sh --init      make the prefix now (the first start takes
-#                               a while; do it before starting programs in
-#                               parallel)
+#                               a while) and keep its Wine server running
+#                               until --stop: programs started in parallel
+#                               then never race a server that is exiting
+#   scripts/wine.sh --stop      stop the prefix's Wine server
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -28,6 +30,11 @@ case "${1:-}" in
     mkdir -p "$WINEPREFIX"
     "$wine" wineboot --init >/dev/null 2>&1 || true
     "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
+    "$(dirname "$wine")/wineserver" -p 2>/dev/null || true
+    exit 0
+    ;;
+  --stop)
+    "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
     exit 0
     ;;
 esac

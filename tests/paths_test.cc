@@ -6,7 +6,13 @@
 #include "paths.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#undef CopyFile  // a macro of windows.h; ours is testutil::CopyFile
+#else
 #include <sys/stat.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -86,6 +92,57 @@ struct RecordingUi : afc::UserInterface {
   std::vector<std::vector<std::string>> boxes;
 };
 
+struct ExistsCase {
+  std::string path;
+  bool exists;
+};
+
+void ExpectExists(const std::vector<ExistsCase>& cases) {
+  for (const auto& c : cases) {
+    RecordingUi ui;
+    EXPECT_EQ(afc::FileExists(c.path, afc::kFalse, &ui), c.exists ? afc::kTrue : afc::kFalse)
+        << c.path;
+    EXPECT_EQ(afc::FileExists(c.path, afc::kTrue, &ui), c.exists ? afc::kTrue : afc::kFalse);
+    // One box from the second call, for a missing file only.
+    EXPECT_EQ(ui.boxes.size(), c.exists ? 0u : 1u) << c.path;
+  }
+}
+
+#ifdef _WIN32
+
+// Windows has no * or ? in names, and Explorer does not show hidden or
+// system files, so neither is offered.
+TEST(PathsTest, FileExistsOnlyForAVisibleOrdinaryFileNamedLiterally) {
+  testutil::TempDir dir;
+  const std::string file = dir.File("Tallowin.mdb");
+  testutil::WriteFile(file, "x");
+  for (const auto& [name, attribute] :
+       {std::pair<std::string, DWORD>{"hidden.mdb", FILE_ATTRIBUTE_HIDDEN},
+        {"system.mdb", FILE_ATTRIBUTE_SYSTEM},
+        {"read-only.mdb", FILE_ATTRIBUTE_READONLY}}) {
+    testutil::WriteFile(dir.File(name), "x");
+    ASSERT_TRUE(SetFileAttributesW(fs::path(dir.File(name)).c_str(), attribute));
+  }
+  fs::create_directory(dir.File("folder.mdb"));
+  ExpectExists({
+      {file, true},
+      {dir.File("read-only.mdb"), true},
+      {dir.File("hidden.mdb"), false},
+      {dir.File("system.mdb"), false},
+      {dir.File("missing.mdb"), false},
+      {"", false},
+      {dir.path(), false},
+      {dir.File("folder.mdb"), false},
+      {dir.File("*.mdb"), false},
+      {dir.File("Tallowin.md?"), false},
+      {file + "\\x.mdb", false},
+      {file + std::string(1, '\0') + "junk", false},
+  });
+  SetFileAttributesW(fs::path(dir.File("read-only.mdb")).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+#else
+
 TEST(PathsTest, FileExistsOnlyForAnOrdinaryFileNamedLiterally) {
   testutil::TempDir dir;
   const std::string file = dir.File("Tallowin.mdb");
@@ -101,10 +158,7 @@ TEST(PathsTest, FileExistsOnlyForAnOrdinaryFileNamedLiterally) {
   fs::create_symlink(dir.File("gone.mdb"), dir.File("dangling.mdb"));
   ASSERT_EQ(mkfifo(dir.File("pipe.mdb").c_str(), 0600), 0);
 
-  const struct {
-    std::string path;
-    bool exists;
-  } cases[] = {
+  ExpectExists({
       {file, true},
       {dir.File("a*b.mdb"), true},
       {dir.File("a?b.mdb"), true},
@@ -124,16 +178,10 @@ TEST(PathsTest, FileExistsOnlyForAnOrdinaryFileNamedLiterally) {
       // A file inside a file, and a name cut short by a NUL.
       {file + "/x.mdb", false},
       {file + std::string(1, '\0') + "junk", false},
-  };
-  for (const auto& c : cases) {
-    RecordingUi ui;
-    EXPECT_EQ(afc::FileExists(c.path, afc::kFalse, &ui), c.exists ? afc::kTrue : afc::kFalse)
-        << c.path;
-    EXPECT_EQ(afc::FileExists(c.path, afc::kTrue, &ui), c.exists ? afc::kTrue : afc::kFalse);
-    // One box from the second call, for a missing file only.
-    EXPECT_EQ(ui.boxes.size(), c.exists ? 0u : 1u) << c.path;
-  }
+  });
 }
+
+#endif
 
 TEST(PathsTest, FileExistsTellsTheUserWhichFileIsMissing) {
   testutil::TempDir dir;
@@ -148,6 +196,14 @@ TEST(PathsTest, FileExistsTellsTheUserWhichFileIsMissing) {
   // Without a UserInterface there is no one to tell.
   EXPECT_EQ(afc::FileExists(missing, afc::kTrue), afc::kFalse);
 }
+
+#ifdef _WIN32
+
+TEST(PathsTest, DefaultDatabaseIsTallowinsOwn) {
+  EXPECT_EQ(afc::DefaultDatabasePath(), R"(C:\Tallowin\Tallowin.mdb)");
+}
+
+#else
 
 TEST(PathsTest, DefaultDatabaseIsInTheWinePrefix) {
   std::map<std::string, std::optional<std::string>> saved;
@@ -168,5 +224,7 @@ TEST(PathsTest, DefaultDatabaseIsInTheWinePrefix) {
   EXPECT_EQ(afc::GetFileName(afc::DefaultDatabasePath()), "Tallowin.mdb");
   for (const auto& [name, value] : saved) set(name.c_str(), value ? value->c_str() : nullptr);
 }
+
+#endif
 
 }  // namespace

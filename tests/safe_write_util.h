@@ -1,15 +1,30 @@
 // Helpers for the lock, journal and crash tests: writable copies, one
 // Shipments row, child processes that stop at a chosen I/O point, and a
 // program that holds a database open.
+//
+// On POSIX a "child" is a forked process that really dies at the chosen
+// point. Windows cannot fork, so there the body runs in this process and
+// dies on paper: from the chosen point on, every change to the disk fails,
+// so the engine's own clean-up can touch nothing either, and a torn write's
+// first half is put down once the body has let go of its files. What
+// reaches the disk is then what a process killed at that point leaves.
 
 #ifndef TESTS_SAFE_WRITE_UTIL_H_
 #define TESTS_SAFE_WRITE_UTIL_H_
 
+#ifdef _WIN32
+#include <windows.h>
+#undef CopyFile  // a macro of windows.h; ours is testutil::CopyFile
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <cstdio>
+
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,6 +62,68 @@ inline jet::Status InsertShipment(const std::string& path, const std::string& tr
 // Whether an operation changes something on disk (all but reads).
 inline bool Mutates(jet::IoOp op) { return op != jet::IoOp::kRead; }
 
+// Exit code a child uses when it stopped itself at the chosen point.
+constexpr int kStoppedExit = 77;
+
+#ifdef _WIN32
+
+// Where the body's on-paper death stands.
+struct PaperDeath {
+  bool dead = false;
+  std::string torn_path;
+  uint64_t torn_offset = 0;
+  std::string torn_bytes;
+};
+
+inline PaperDeath& Death() {
+  static PaperDeath death;
+  return death;
+}
+
+// Runs `body` here and returns its exit code, or kStoppedExit if it died at
+// the point StopAt chose.
+inline int RunInChild(const std::function<int()>& body) {
+  Death() = PaperDeath{};
+  int code = body();
+  jet::SetIoHook(nullptr);
+  PaperDeath& death = Death();
+  if (!death.dead) return code;
+  if (!death.torn_path.empty()) {
+    std::FILE* f = std::fopen(death.torn_path.c_str(), "r+b");
+    if (f) {
+      _fseeki64(f, int64_t(death.torn_offset), SEEK_SET);
+      std::fwrite(death.torn_bytes.data(), 1, death.torn_bytes.size(), f);
+      std::fclose(f);
+    }
+  }
+  return kStoppedExit;
+}
+
+// The exit code of a finished child, or -1 if it did not exit normally.
+inline int ChildExitCode(int status) { return status; }
+
+// A hook for a body that dies at mutating operation number `stop`
+// (1-based). With `torn`, a write at that point puts down the first half
+// of its bytes, as a power cut in the middle of a write might.
+inline jet::IoHook StopAt(int stop, bool torn) {
+  auto count = std::make_shared<int>(0);
+  return [count, stop, torn](const jet::IoEvent& e) -> int {
+    PaperDeath& death = Death();
+    if (death.dead) return EIO;
+    if (!Mutates(e.op)) return 0;
+    if (++*count != stop) return 0;
+    death.dead = true;
+    if (torn && e.op == jet::IoOp::kWrite && e.data.size() > 1) {
+      death.torn_path = e.path;
+      death.torn_offset = e.offset;
+      death.torn_bytes.assign(reinterpret_cast<const char*>(e.data.data()), e.data.size() / 2);
+    }
+    return EIO;
+  };
+}
+
+#else
+
 // Runs `body` in a forked child and returns its exit status (as waitpid
 // reports it). The child leaves by _exit, so nothing of the test process
 // runs there twice.
@@ -63,8 +140,8 @@ inline int RunInChild(const std::function<int()>& body) {
   return status;
 }
 
-// Exit code a child uses when it stopped itself at the chosen point.
-constexpr int kStoppedExit = 77;
+// The exit code of a finished child, or -1 if it did not exit normally.
+inline int ChildExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
 // A hook for a child that stops dead at mutating operation number `stop`
 // (1-based). With `torn`, a write at that point puts down the first half of
@@ -85,7 +162,86 @@ inline jet::IoHook StopAt(int stop, bool torn) {
   };
 }
 
+#endif
+
 // A program started with pipes to its standard input and output.
+#ifdef _WIN32
+
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& argv) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE in_read, in_write, out_read, out_write;
+    if (!CreatePipe(&in_read, &in_write, &sa, 0)) return;
+    if (!CreatePipe(&out_read, &out_write, &sa, 0)) return;
+    // Our ends stay ours: no other child inherits them.
+    SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+    std::wstring command;
+    for (const std::string& a : argv) {
+      command += (command.empty() ? L"\"" : L" \"") + std::filesystem::path(a).wstring() + L"\"";
+    }
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in_read;
+    si.hStdOutput = out_write;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &si, &pi)) {
+      CloseHandle(pi.hThread);
+      process_ = pi.hProcess;
+    }
+    CloseHandle(in_read);
+    CloseHandle(out_write);
+    stdin_ = in_write;
+    stdout_ = out_read;
+  }
+  ~Child() { Finish(); }
+
+  // The next line the program prints, without its newline.
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    DWORD got = 0;
+    while (::ReadFile(stdout_, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
+      if (c != '\r') line.push_back(c);
+    }
+    return line;
+  }
+
+  // Closes its input and waits for it; returns its exit code.
+  int Finish() {
+    if (stdin_) CloseHandle(stdin_);
+    stdin_ = nullptr;
+    if (process_) {
+      WaitForSingleObject(process_, INFINITE);
+      DWORD code = 0;
+      GetExitCodeProcess(process_, &code);
+      exit_code_ = int(code);
+      CloseHandle(process_);
+      process_ = nullptr;
+    }
+    if (stdout_) CloseHandle(stdout_);
+    stdout_ = nullptr;
+    return exit_code_;
+  }
+
+  void Kill() {
+    if (process_) TerminateProcess(process_, 137);
+    Finish();
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  HANDLE stdin_ = nullptr;
+  HANDLE stdout_ = nullptr;
+  int exit_code_ = -1;
+};
+
+#else
+
 class Child {
  public:
   explicit Child(const std::vector<std::string>& argv) {
@@ -145,6 +301,8 @@ class Child {
   int stdout_ = -1;
   int exit_code_ = -1;
 };
+
+#endif
 
 inline std::string LockHolderPath() { return AFC_LOCK_HOLDER_PATH; }
 

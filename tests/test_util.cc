@@ -4,6 +4,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#undef CopyFile  // a macro of windows.h; ours is testutil::CopyFile
 #else
 #include <fcntl.h>
 #include <spawn.h>
@@ -92,7 +93,8 @@ std::vector<std::string> FolderNames(const std::string& folder) {
 
 std::string CopyOf(const TempDir& dir, const std::string& fixture, const std::string& name) {
   const std::string path = dir.File(name);
-  CopyFile(fixture[0] == '/' ? fixture : Fixture(fixture), path);
+  // "/work/x" has no drive, so Windows does not call it absolute; it is.
+  CopyFile(fs::path(fixture).has_root_directory() ? fixture : Fixture(fixture), path);
   return path;
 }
 

@@ -44,6 +44,10 @@
 //     of the range through other handles), so they are placed at 4 GiB,
 //     past the end of any Jet file (2 GiB at most), where they cover no
 //     byte of the database.
+//   - A writer also asks whether anyone holds a lock in Jet's range
+//     (from 0x10000000 up to 2 GiB): a program that opened the database
+//     for reading only, which the share modes let through, still locks
+//     there as Jet does.
 //   - The .ldb is opened sharing reading and deleting only: while Access
 //     (or anyone) has it open for writing, that fails, and the database is
 //     busy. One that opens is stale, and we take it over as on POSIX.

@@ -13,15 +13,39 @@ namespace {
 // cover a byte of the database.
 constexpr uint64_t kLockBase = uint64_t(1) << 32;
 constexpr DWORD kUserSlots = 255;
+// Where Jet itself locks: its exclusive-open byte, the user slots and the
+// page locks, from 0x10000000 up to the largest size a Jet file can have.
+constexpr uint64_t kJetLockBase = 0x10000000;
+constexpr DWORD kJetLockLength = 0x80000000 - 0x10000000;
+
+OVERLAPPED At(uint64_t offset) {
+  OVERLAPPED where = {};
+  where.Offset = DWORD(offset);
+  where.OffsetHigh = DWORD(offset >> 32);
+  return where;
+}
 
 // Locks `length` bytes at kLockBase without waiting: 0, or the Win32 error
 // (ERROR_LOCK_VIOLATION: someone holds a conflicting lock).
 DWORD LockRange(HANDLE h, bool exclusive, DWORD length) {
-  OVERLAPPED where = {};
-  where.Offset = DWORD(kLockBase);
-  where.OffsetHigh = DWORD(kLockBase >> 32);
+  OVERLAPPED where = At(kLockBase);
   const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
   return LockFileEx(h, flags, 0, length, 0, &where) ? 0 : GetLastError();
+}
+
+// Whether another program (Jet) holds a lock in Jet's own range. Asked by
+// locking the range for an instant: in a database under 256 MiB the range
+// lies past its end, and in a larger one nobody else may write while we
+// hold the database, so the instant blocks no one's writes.
+bool JetRangeLocked(HANDLE h) {
+  OVERLAPPED where = At(kJetLockBase);
+  if (LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | LOCKFILE_EXCLUSIVE_LOCK, 0, kJetLockLength, 0,
+                 &where)) {
+    where = At(kJetLockBase);
+    UnlockFileEx(h, 0, kJetLockLength, 0, &where);
+    return false;
+  }
+  return GetLastError() == ERROR_LOCK_VIOLATION;
 }
 
 bool Held(DWORD err) { return err == ERROR_LOCK_VIOLATION || err == ERROR_SHARING_VIOLATION; }
@@ -65,6 +89,10 @@ Result<std::unique_ptr<DatabaseLock>> DatabaseLock::Acquire(const File& db, Mode
                                "the database to a local disk to change it")
         .AtFile(path);
   }
+
+  // A program that opened the database for reading only still locks in
+  // Jet's range.
+  if (JetRangeLocked(h)) return internal::BusyStatus(path, "");
 
   // Opening the lock file shares only reading and deleting: it fails while
   // a live user (Access) has it open for writing.
