@@ -43,11 +43,9 @@ void ExpectFailure(const jet::Status& s, ErrorKind kind, const std::string& word
   EXPECT_NE(s.message().find(words), std::string::npos) << s.ToString();
   EXPECT_EQ(s.file(), path) << s.ToString();
   EXPECT_NE(s.ToString().find(path), std::string::npos) << s.ToString();
-  if (page) {
-    EXPECT_EQ(s.page(), page) << s.ToString();
-    EXPECT_NE(s.ToString().find("page " + std::to_string(*page)), std::string::npos)
-        << s.ToString();
-  }
+  EXPECT_EQ(s.page(), page ? page : s.page()) << s.ToString();
+  EXPECT_NE(s.ToString().find(page ? "page " + std::to_string(*page) : ""), std::string::npos)
+      << s.ToString();
 }
 
 // Reads the file end to end and returns the first failure. A read that goes

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "database.h"
 #include "field_value.h"
@@ -108,16 +109,13 @@ TEST(RecordsetAccessTest, FailuresComeBackAsAPairAndDoNotLeak) {
     EXPECT_NE(o.description.find(c.mentions), std::string::npos) << o.description;
     EXPECT_NE(o.rs->State(), afc::ado::kAdStateOpen);
     // Closing a recordset that never opened still releases it.
-    EXPECT_EQ(afc::CloseRecordset(o.rs), kTrue);
-    EXPECT_EQ(o.rs, nullptr);
+    EXPECT_TRUE(afc::CloseRecordset(o.rs) == kTrue && o.rs == nullptr);
     Boolean had_error = kFalse;
     EXPECT_EQ(afc::RecordsExist(c.path, c.sql, had_error), kFalse);
     EXPECT_EQ(had_error, kTrue);
     // The next successful call reports nothing of the failure before it.
     Opened good = Open(kV2000, "SELECT * FROM Panel");
-    EXPECT_EQ(good.ok, kTrue);
-    EXPECT_EQ(good.number, 0);
-    EXPECT_EQ(good.description, "");
+    EXPECT_EQ(std::tuple(good.ok, good.number, good.description), std::tuple(kTrue, 0, ""));
   }
   std::unique_ptr<Recordset> nothing;
   std::string description;

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "jet/jet.h"
 #include "json.h"
@@ -214,10 +215,8 @@ TEST(ValueRoundTripTest, StoredFormsAndTheFormsPeopleType) {
   EXPECT_EQ(FromText(ColumnType::kCurrency, "-0.0001").integer, -1);
   // -1.25 is 1899-12-29 06:00: the fraction counts forward before the epoch.
   EXPECT_EQ(FromText(ColumnType::kDateTime, "1899-12-29T06:00:00").real, -1.25);
-  Value d = FromText(ColumnType::kNumeric, "-123.4500", 28, 4);
-  EXPECT_TRUE(d.decimal.negative);
-  EXPECT_EQ(d.decimal.scale, 4);
-  EXPECT_EQ(d.decimal.words[3], 1234500u);
+  const jet::Decimal d = FromText(ColumnType::kNumeric, "-123.4500", 28, 4).decimal;
+  EXPECT_EQ(std::tuple(d.negative, d.scale, d.words[3]), std::tuple(true, 4, 1234500u));
   EXPECT_EQ(FromText(ColumnType::kGuid, "{00112233-4455-6677-8899-aabbccddeeff}").bytes,
             std::string("\x33\x22\x11\x00\x55\x44\x77\x66\x88\x99\xAA\xBB\xCC\xDD\xEE\xFF", 16));
   EXPECT_EQ(FromText(ColumnType::kBinary, "0aFF").bytes, "\x0A\xFF");
