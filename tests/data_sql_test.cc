@@ -122,14 +122,13 @@ TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
 
 TEST(ConnectionStringTest, ReadsTheJetFormAndRefusesOthers) {
   afc::ado::ConnectionString cs;
-  ASSERT_TRUE(afc::ado::ParseConnectionString(
-                  "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Tallowin\\My Tallowin.mdb", &cs)
-                  .ok());
-  EXPECT_EQ(cs.data_source, "C:\\Tallowin\\My Tallowin.mdb");
-  ASSERT_TRUE(afc::ado::ParseConnectionString(
-                  "provider = microsoft.jet.oledb.4.0 ; data source=\"/tmp/a;b.mdb\";", &cs)
-                  .ok());
-  EXPECT_EQ(cs.data_source, "/tmp/a;b.mdb");
+  for (const auto& [text, source] :
+       {std::pair("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Tallowin\\My Tallowin.mdb",
+                  "C:\\Tallowin\\My Tallowin.mdb"),
+        {"provider = microsoft.jet.oledb.4.0 ; data source=\"/tmp/a;b.mdb\";", "/tmp/a;b.mdb"}}) {
+    EXPECT_TRUE(afc::ado::ParseConnectionString(text, &cs).ok() && cs.data_source == source)
+        << text;
+  }
 
   const std::pair<const char*, int32_t> bad[] = {
       {"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/tmp/x.mdb", afc::kErrProvider},
