@@ -89,7 +89,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 
-  void ShowsTheStartingPathAndForwardsKeystrokesAndTab() {
+  void ShowsTheStartingPathAndForwardsKeystrokesTabAndBrowse() {
     {
       Window w(file_);
       QCOMPARE(w.path_box->text(), file_);
@@ -120,10 +120,7 @@ class MainWindowTest : public QObject {
     QTest::keyClick(w.path_box, Qt::Key_Return);
     QVERIFY(w.box->boxes.empty());
     QCOMPARE(w.status->text(), QString());
-  }
-
-  void BrowseAsksOverTheWindowAndFillsThePath() {
-    Window w{QString()};
+    // Browse asks over the window and fills the path.
     w.file_dialog->answer = file_;
     QTest::mouseClick(w.browse, Qt::LeftButton);
     QCOMPARE(w.file_dialog->asked.size(), size_t{1});
