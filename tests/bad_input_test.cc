@@ -139,14 +139,13 @@ TEST(BadInputTest, MissingFolderEmptyAndForeignFilesAreRefusedByKind) {
                 dir.File("empty.mdb"));
 
   std::mt19937 rng(7);
-  std::string random(8192, '\0');
+  std::string random(8192, '\0'), text;
   for (char& c : random) c = char(rng());
-  std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
-  pdf.resize(4096 * 3, ' ');
-  std::string text;
   while (text.size() < 4096 * 3) text += "SERVICE,DESCRIPTION\r\nUSPS-PRI,Priority Mail\r\n";
-  // Jet's magic number followed by some other engine's name.
-  std::string other("\x00\x01\x00\x00Standard XYZ DB\x00", 20);
+  // A PDF, and Jet's magic number followed by some other engine's name.
+  std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n",
+              other("\x00\x01\x00\x00Standard XYZ DB\x00", 20);
+  pdf.resize(4096 * 3, ' ');
   other.resize(4096 * 3, '\0');
   const std::pair<const char*, std::string> files[] = {{"random.mdb", random},
                                                        {"report.pdf", pdf},

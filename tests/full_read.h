@@ -18,7 +18,6 @@ namespace testutil {
 
 struct FullRead {
   jet::Status status;  // the first failure met, or OK
-  size_t tables = 0;   // definitions loaded
   uint64_t rows = 0;
   uint64_t index_entries = 0;
   // Set when a scan or walk returned more than the file could possibly hold:
@@ -50,10 +49,7 @@ inline FullRead ReadWholeDatabase(const std::string& path, bool include_system =
   // Calls `next` until it ends or fails; counts what it gave.
   auto drain = [&](uint64_t limit, uint64_t* count, auto next) {
     for (uint64_t n = 0;; ++n) {
-      if (n > limit) {
-        out.runaway = true;
-        return;
-      }
+      if (n > limit) return void(out.runaway = true);
       auto more = next();
       if (!more.ok()) return note(more.status());
       if (!*more) return;
@@ -66,7 +62,6 @@ inline FullRead ReadWholeDatabase(const std::string& path, bool include_system =
       note(table.status());
       continue;
     }
-    ++out.tables;
     jet::TableScanner scan(database, *table);
     std::vector<jet::Value> row;
     drain(row_limit, &out.rows, [&] { return scan.Next(&row); });
