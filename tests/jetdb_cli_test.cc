@@ -147,13 +147,11 @@ class WriteCliTest : public ::testing::Test {
 TEST_F(WriteCliTest, CreateTableTakesBackWhatSchemaPrints) {
   auto def = jet::TableSpecFromJson(Jetdb(0, {"schema", db_, "Orders", "--json"}).out);
   ASSERT_TRUE(def.ok()) << def.status().message();
+  // The hand-written schema's defaults filled in and its index options kept;
+  // the rest is the round trip's, over every fixture table (below).
   ASSERT_EQ(def->columns.size(), 6u);
-  EXPECT_TRUE(def->columns[0].autonumber);
-  EXPECT_EQ(def->columns[1].length, 20);
   EXPECT_EQ(def->columns[2].length, 510);  // the default: 255 characters
-  EXPECT_EQ(def->columns[5].type, jet::ColumnType::kMemo);
   ASSERT_EQ(def->indexes.size(), 2u);
-  EXPECT_TRUE(def->indexes[0].primary);
   EXPECT_TRUE(def->indexes[1].unique && def->indexes[1].ignore_nulls);
   EXPECT_FALSE(def->indexes[1].columns[0].ascending);
 
