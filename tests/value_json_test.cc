@@ -209,9 +209,7 @@ TEST(ValueRoundTripTest, EveryTypeAtItsLimitsAndWhatItRefuses) {
   for (const auto& c : worded) {
     ExpectRefused(c.column, c.input, c.json, c.words);
   }
-}
-
-TEST(ValueRoundTripTest, StoredFormsAndTheFormsPeopleType) {
+  // What is stored, and the forms people type.
   EXPECT_EQ(FromText(ColumnType::kCurrency, "-0.0001").integer, -1);
   // -1.25 is 1899-12-29 06:00: the fraction counts forward before the epoch.
   EXPECT_EQ(FromText(ColumnType::kDateTime, "1899-12-29T06:00:00").real, -1.25);
@@ -317,8 +315,8 @@ TEST(JsonNumberTest, KeepsSourceTextSoLargeIntegersAndFloatsAreExact) {
 }
 
 TEST(JsonStringTest, DecodesEscapesAndSurrogatePairsToUtf8) {
-  jet::JsonValue v = Parse(R"("a\"b\\c\/d\b\f\n\r\t\u00e9\u20AC\ud83d\ude00")");
-  EXPECT_EQ(v.text(), "a\"b\\c/d\b\f\n\r\t\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  EXPECT_EQ(Parse(R"("a\"b\\c\/d\b\f\n\r\t\u00e9\u20AC\ud83d\ude00")").text(),
+            "a\"b\\c/d\b\f\n\r\t\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
   // An escaped NUL is a character like any other.
   EXPECT_EQ(Parse(R"("x\u0000y")").text(), std::string("x\0y", 3));
   // Raw UTF-8 passes through untouched.
@@ -348,7 +346,7 @@ TEST(JsonStructureTest, ObjectsKeepKeyOrderAndRefuseRepeatedKeys) {
 }
 
 // Refused texts, grouped by the words their message must hold ("" for any).
-TEST(JsonErrorTest, RefusesWhatJsonDoesNotAllowAndSaysWhere) {
+TEST(JsonErrorTest, RefusesWhatJsonDoesNotAllowAndSaysWhereAndHowDeep) {
   const struct {
     const char* words;
     std::vector<std::string> texts;
@@ -389,9 +387,7 @@ TEST(JsonErrorTest, RefusesWhatJsonDoesNotAllowAndSaysWhere) {
       EXPECT_NE(ErrorOf(text).find(group.words), std::string::npos) << text;
     }
   }
-}
-
-TEST(JsonDepthTest, LimitsNestingWithoutExhaustingTheStack) {
+  // Nesting is limited, far below what would exhaust the stack.
   jet::JsonParseOptions options;
   options.max_depth = 5;
   EXPECT_TRUE(jet::ParseJson("[[[[[1]]]]]", options).ok());
