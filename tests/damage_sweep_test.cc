@@ -44,7 +44,6 @@ int EnvOr(const char* name, int fallback) {
 // Writes `bytes` over the file at `offset`, in place.
 void Patch(const std::string& path, size_t offset, const std::string& bytes) {
   std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  ASSERT_TRUE(f) << path;
   f.seekp(std::streamoff(offset));
   f.write(bytes.data(), std::streamsize(bytes.size()));
   ASSERT_TRUE(f) << path;
@@ -113,10 +112,8 @@ void Sweep(const std::string& fixture) {
   ASSERT_TRUE(clean.status.ok()) << clean.status.ToString();
   ASSERT_GT(clean.rows, 0u);
 
-  auto info = jet::Database::ReadInfo(path);
-  ASSERT_TRUE(info.ok());
-  const size_t ps = info->page_size;
-  const uint32_t pages = info->page_count;
+  const size_t ps = jet::Database::ReadInfo(path).value().page_size;
+  const uint32_t pages = uint32_t(original.size() / ps);
   std::mt19937 rng(uint32_t(EnvOr("AFC_SWEEP_SEED", int(kSeed))));
   const int rounds = EnvOr("AFC_SWEEP_ROUNDS", kRoundsPerPage);
 

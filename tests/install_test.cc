@@ -144,20 +144,20 @@ TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
     // The button went into the first free slot (null or blank) of the first
     // row showing the template, caption first; no other row changed.
     auto want = testutil::Texts(panel_before);
-    auto row = std::find_if(want.begin(), want.end(), [](auto& r) {
+    auto sv = [](int n) { return "SV" + std::to_string(n); };
+    auto row = std::find_if(want.begin(), want.end(), [&](auto& r) {
       for (int n = 1; n <= 7; ++n) {
-        if (r["SV" + std::to_string(n)] == "USPS-PRI") return true;
+        if (r[sv(n)] == "USPS-PRI") return true;
       }
       return false;
     });
     ASSERT_NE(row, want.end());
     int n = 1;
-    for (std::string sv; n <= 7; ++n) {
-      sv = (*row)["SV" + std::to_string(n)];
-      if (sv == "<null>" || sv.find_first_not_of(' ') == std::string::npos) break;
-    }
+    while (n <= 7 && (*row)[sv(n)] != "<null>" &&
+           (*row)[sv(n)].find_first_not_of(' ') != std::string::npos)
+      ++n;
     ASSERT_LE(n, 7);
-    (*row)["SV" + std::to_string(n)] = "FirstClass";
+    (*row)[sv(n)] = "FirstClass";
     (*row)["BD" + std::to_string(n)] = "First-Class Mail";
     EXPECT_EQ(testutil::Texts(ReadRows(copy.path, "Panel")), want);
     ExpectSound(copy.path, true);
