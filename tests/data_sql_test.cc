@@ -80,18 +80,16 @@ TEST(SqlParseTest, RefusesWhatItDoesNotReadWithAClearError) {
 // Text equality as Jet's `=` has it: the column's sort order decides.
 TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
   for (const std::string& path : testutil::FixtureFiles("hosts")) {
-    auto db = jet::Database::Open(path);
-    ASSERT_TRUE(db.ok()) << db.status().ToString();
-    auto master = (*db)->GetTable("Master");
-    ASSERT_TRUE(master.ok());
-    const jet::ColumnDef& service = *(*master)->FindColumn("SERVICE");
-    const jet::ColumnDef& notes = *(*master)->FindColumn("NOTES");  // a memo
+    auto db = jet::Database::Open(path).value();
+    auto master = db->GetTable("Master").value();
+    const jet::ColumnDef& service = *master->FindColumn("SERVICE");
+    const jet::ColumnDef& notes = *master->FindColumn("NOTES");  // a memo
     // The comparison goes through the sort order's keys, not a fallback.
     std::vector<uint8_t> key;
     ASSERT_TRUE(jet::AppendIndexKeyColumn(service, true,
                                           testutil::TextValue("Colis \xC3\x89"
                                                               "conomique"),
-                                          (*db)->header(), &key)
+                                          db->header(), &key)
                     .ok());
     // Case and trailing spaces do not count; leading spaces, inner spaces,
     // hyphens, quotes and accents do.
@@ -108,15 +106,15 @@ TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
         {"Colis " + e_acute + "conomique", "COLIS " + e_acute_upper + "CONOMIQUE", true}};
     for (const jet::ColumnDef* column : {&service, &notes}) {
       for (const auto& [a, b, equal] : pairs) {
-        EXPECT_EQ(afc::sql::TextEquals(*column, (*db)->header(), a, b), equal)
+        EXPECT_EQ(afc::sql::TextEquals(*column, db->header(), a, b), equal)
             << column->name << ": " << a << " / " << b;
       }
     }
     // Past the 255 characters a key covers, the whole text still counts.
     std::string a(300, 'x'), b(300, 'x');
     b[290] = 'y';
-    EXPECT_FALSE(afc::sql::TextEquals(notes, (*db)->header(), a, b));
-    EXPECT_TRUE(afc::sql::TextEquals(notes, (*db)->header(), a + "  ", std::string(300, 'X')));
+    EXPECT_FALSE(afc::sql::TextEquals(notes, db->header(), a, b));
+    EXPECT_TRUE(afc::sql::TextEquals(notes, db->header(), a + "  ", std::string(300, 'X')));
   }
 }
 

@@ -34,6 +34,7 @@
 #include "data_page.h"
 #include "jet/jet.h"
 #include "test_util.h"
+#include "values.h"
 
 namespace {
 
@@ -301,12 +302,11 @@ void ScanWithHomes(jet::Database& db, const std::shared_ptr<const jet::TableDef>
 void CompareTable(jet::Database& db, const std::string& file, const std::string& name,
                   size_t* fields) {
   SCOPED_TRACE(file + " table " + name);
-  auto def = db.GetTable(name);
-  ASSERT_TRUE(def.ok()) << def.status().ToString();
-  const std::vector<jet::ColumnDef>& columns = (*def)->columns;
+  auto def = db.GetTable(name).value();
+  const std::vector<jet::ColumnDef>& columns = def->columns;
   std::vector<std::vector<jet::Value>> rows;
   std::vector<jet::RowPointer> homes;
-  ScanWithHomes(db, *def, &rows, &homes);
+  ScanWithHomes(db, def, &rows, &homes);
 
   // mdbtools formats every date with the -T format (its -D one is ignored),
   // but give both.
@@ -362,14 +362,11 @@ void CompareTableList(jet::Database& db, const std::string& file,
   for (const jet::CatalogEntry& t : tables) listed.push_back(t.name);
 
   // The catalog's own rows: user tables, where each row's bytes are.
-  auto catalog = db.GetTable("MSysObjects");
-  ASSERT_TRUE(catalog.ok()) << catalog.status().ToString();
-  auto col = [&](const char* name) {
-    return size_t((*catalog)->FindColumn(name) - (*catalog)->columns.data());
-  };
+  auto catalog = db.GetTable("MSysObjects").value();
+  auto col = [&](const char* name) { return testutil::ColumnIndex(*catalog, name); };
   std::vector<std::vector<jet::Value>> rows;
   std::vector<jet::RowPointer> all_homes, homes;
-  ScanWithHomes(db, *catalog, &rows, &all_homes);
+  ScanWithHomes(db, catalog, &rows, &all_homes);
   for (size_t i = 0; i < rows.size(); ++i) {
     const std::vector<jet::Value>& row = rows[i];
     if (row[col("Type")].integer != 1 || (uint32_t(row[col("Flags")].integer) & 0x80000002u)) {

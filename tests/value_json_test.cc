@@ -98,9 +98,7 @@ void ExpectRefused(const ColumnDef& c, const std::string& input, bool json, cons
   Value v;
   jet::Status s;
   if (json) {
-    auto parsed = jet::ParseJson(input);
-    ASSERT_TRUE(parsed.ok());
-    s = jet::ValueFromJson(c, *parsed, &v);
+    s = jet::ValueFromJson(c, jet::ParseJson(input).value(), &v);
   } else {
     s = jet::ValueFromText(c, input, &v);
     EXPECT_EQ(s.kind(), jet::ErrorKind::kInvalidArgument);
