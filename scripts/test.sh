@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and tests both configurations:
-# release (build/) and ASan+UBSan (build-asan/). Both run even if the first
-# fails; the exit status is non-zero if either build or any test failed.
+# Installs what is missing, then builds and tests three configurations:
+# release (build/), ASan+UBSan (build-asan/), and the Windows build
+# (build-mingw/, mingw-w64), whose tests run under Wine. Each runs even if
+# one before it failed; the exit status is non-zero if any build or any
+# test failed.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,6 +23,16 @@ summaries=()
 # run_config NAME DIR: builds one configuration and runs its tests.
 run_config() {
   local name="$1" dir="$2" log rc
+  local -a before=() after=() retry=()
+  if [[ $name == mingw ]]; then
+    # One Wine server for the whole run, so that test programs started in
+    # parallel never race a server on its way out.
+    before=(scripts/wine.sh --init)
+    after=(scripts/wine.sh --stop)
+    # Wine itself now and then fails to start a program; a test that fails
+    # runs once more, and must pass then.
+    retry=(--repeat until-pass:2)
+  fi
   echo
   echo "==== $name: build"
   if ! scripts/build.sh "$name"; then
@@ -32,7 +44,10 @@ run_config() {
   echo "==== $name: ctest"
   log="$dir/ctest-summary.log"
   rc=0
-  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" </dev/null 2>&1 | tee "$log" || rc=$?
+  ((${#before[@]} == 0)) || "${before[@]}"
+  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" "${retry[@]}" </dev/null 2>&1 |
+    tee "$log" || rc=$?
+  ((${#after[@]} == 0)) || "${after[@]}"
   ((rc == 0)) || failed+=("$name tests")
   # ctest's closing lines: "N% tests passed, ..." and the total time, plus
   # the names of failed tests when there are any.
@@ -44,6 +59,7 @@ run_config() {
 
 run_config release build
 run_config asan build-asan
+run_config mingw build-mingw
 
 echo
 echo "==== summary"

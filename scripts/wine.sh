@@ -29,7 +29,6 @@ case "${1:-}" in
   --init)
     mkdir -p "$WINEPREFIX"
     "$wine" wineboot --init >/dev/null 2>&1 || true
-    "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
     "$(dirname "$wine")/wineserver" -p 2>/dev/null || true
     exit 0
     ;;

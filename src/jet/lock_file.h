@@ -11,7 +11,7 @@
 // exclusive open). The last user to close deletes the lock file. An entry
 // without a lock behind it belongs to a program that is gone.
 //
-// What we do:
+// What we do on POSIX (lock_file_posix.cc):
 //   - A writable open takes an exclusive (write) lock on the whole .mdb, so
 //     it fails while anyone holds any lock on any byte of it: another
 //     writer or reader of ours, or Jet, where Jet's locks reach us. Then it
@@ -31,6 +31,19 @@
 //     ends, so a crash never leaves a lock that blocks us. On kernels without
 //     them we fall back to classic per-process fcntl locks.
 //
+// What Access does, from Microsoft's "Understanding Microsoft Jet Locking"
+// (Jet 3.5) and the Jet Database Engine Programmer's Guide, chapter 6:
+// a database opened shared (the default) gets NAME.ldb, kept open while
+// the database is; Jet's own locks are "extended byte range locks" from
+// 0x10000001 to 0x6FF800FF, past the end of the data (user locks, one byte
+// each, at 0x10000001-0x100000FF, held as long as the user has the
+// database open), present only while users have it open shared or
+// read-only. A database opened exclusively gets no lock file: the open
+// itself denies everyone else. When Access opens a database that another
+// program holds for writing with a share mode that denies writers, its own
+// read-write open fails and it reports the database as in use or opens it
+// read-only.
+//
 // On Windows (lock_file_win32.cc) the share modes of file.h do most of it:
 //   - A writable open of the .mdb shares reading only. Access opens a
 //     database for reading and writing even to look at it, so while either
@@ -44,17 +57,22 @@
 //     of the range through other handles), so they are placed at 4 GiB,
 //     past the end of any Jet file (2 GiB at most), where they cover no
 //     byte of the database.
-//   - A writer also asks whether anyone holds a lock in Jet's range
-//     (from 0x10000000 up to 2 GiB): a program that opened the database
-//     for reading only, which the share modes let through, still locks
-//     there as Jet does.
+//   - A writer also asks whether anyone holds a lock in Jet's range of the
+//     .mdb (from 0x10000000 up to 2 GiB), for a program that opened it for
+//     reading only, which the share modes let through.
 //   - The .ldb is opened sharing reading and deleting only: while Access
 //     (or anyone) has it open for writing, that fails, and the database is
 //     busy. One that opens is stale, and we take it over as on POSIX.
 //   - A read-only open shares everything, so it never blocks Access, and
 //     Access never blocks it.
 //
-// What we cannot detect:
+// What we cannot detect, on Windows:
+//   - A program that opened the .mdb for reading only, sharing writes, and
+//     took no lock and made no lock file (a copy or backup program): we
+//     write while it reads, and it may copy a half-made change. The journal
+//     keeps the database itself whole.
+//
+// What we cannot detect, on POSIX:
 //   - Windows programs using the file through a network share while we use
 //     it from Linux (or the other way round): our fcntl locks and Windows'
 //     byte-range locks meet only where the server maps one onto the other
