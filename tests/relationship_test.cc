@@ -169,18 +169,15 @@ TEST_P(RelationshipTest, ACascadeThatFailsPartWayWritesNothing) {
   // Deleting Table2's row 1 cascades to Table1's rows 1 and 2, in that
   // order. Damage row 2's slot, so that the cascade fails after it has
   // already deleted row 1.
-  size_t slot = 0;
-  {
-    auto open = jet::Database::Open(db.path());
-    jet::TableScanner scan(**open, *(*open)->GetTable("Table1"));
-    std::vector<Value> row;
-    jet::RowId id;
-    while (*scan.Next(&row, &id) && row[0].integer != 2) {
-    }
-    ASSERT_EQ(row[0].integer, 2);
-    const jet::Format& f = (*open)->format();
-    slot = size_t(id.page) * f.page_size + f.data_first_row_slot + 2 * id.row;
-  }
+  auto open = jet::Database::Open(db.path()).value();
+  jet::TableScanner scan(*open, open->GetTable("Table1").value());
+  std::vector<Value> row;
+  jet::RowId id;
+  while (*scan.Next(&row, &id) && row[0].integer != 2) continue;
+  ASSERT_EQ(row[0].integer, 2);
+  const jet::Format& f = open->format();
+  const size_t slot = size_t(id.page) * f.page_size + f.data_first_row_slot + 2 * id.row;
+  open.reset();  // lets the file go
   std::string bytes = testutil::ReadFile(db.path());
   bytes[slot] = char(0xFF);
   bytes[slot + 1] = 0x1F;
