@@ -48,24 +48,21 @@ Variant Read(Recordset& rs, const std::string& column) {
   return v;
 }
 
+// A recordset opened on `sql`, with what OpenRecordset said.
 struct Opened {
+  Opened(const std::string& path, const std::string& sql, bool read_only = true)
+      : ok(afc::OpenRecordset(path, sql, rs, description, number, read_only ? kTrue : kFalse)) {}
   std::unique_ptr<Recordset> rs = std::make_unique<Recordset>();
   std::string description = "stale";
   int32_t number = -7;
-  Boolean ok = kFalse;
+  Boolean ok;  // last: the others are set first
 };
-
-Opened Open(const std::string& path, const std::string& sql, bool read_only = true) {
-  Opened o;
-  o.ok = afc::OpenRecordset(path, sql, o.rs, o.description, o.number, read_only ? kTrue : kFalse);
-  return o;
-}
 
 // Opens an updatable recordset on `sql`, adds a row with the given values and
 // stores it; returns what Update said.
 afc::DataError AddRow(const std::string& path, const std::string& sql,
                       const std::vector<std::pair<std::string, Variant>>& values) {
-  Opened o = Open(path, sql, false);
+  Opened o(path, sql, false);
   EXPECT_EQ(o.ok, kTrue) << o.description;
   if (!o.ok || !o.rs->AddNew().ok()) return {afc::kErrNoObject, "AddNew failed"};
   for (const auto& [column, value] : values) {
@@ -103,7 +100,7 @@ TEST(RecordsetAccessTest, FailuresComeBackAsAPairAndDoNotLeak) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path + " " + c.sql);
-    Opened o = Open(c.path, c.sql);
+    Opened o(c.path, c.sql);
     EXPECT_EQ(o.ok, kFalse);
     EXPECT_EQ(o.number, c.number ? c.number : o.number ? o.number : -1) << o.description;
     EXPECT_NE(o.description.find(c.mentions), std::string::npos) << o.description;
@@ -114,7 +111,7 @@ TEST(RecordsetAccessTest, FailuresComeBackAsAPairAndDoNotLeak) {
     EXPECT_EQ(afc::RecordsExist(c.path, c.sql, had_error), kFalse);
     EXPECT_EQ(had_error, kTrue);
     // The next successful call reports nothing of the failure before it.
-    Opened good = Open(kV2000, "SELECT * FROM Panel");
+    Opened good(kV2000, "SELECT * FROM Panel");
     EXPECT_EQ(std::tuple(good.ok, good.number, good.description), std::tuple(kTrue, 0, ""));
   }
   std::unique_ptr<Recordset> nothing;
@@ -129,9 +126,9 @@ TEST(RecordsetAccessTest, FailuresComeBackAsAPairAndDoNotLeak) {
 TEST(RecordsetAccessTest, ReadOnlyRecordsetIsDetachedAndLetsTheFileGo) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, kV2000);
-  Opened o = Open(path,
-                  "select PANELID, [PanelName], SV2 from panel where sv2 = 'usps-pri' "
-                  "or (SV1 = 'DHL-INTL' and BD1 = 'dhl worldwide')");
+  Opened o(path,
+           "select PANELID, [PanelName], SV2 from panel where sv2 = 'usps-pri' "
+           "or (SV1 = 'DHL-INTL' and BD1 = 'dhl worldwide')");
   ASSERT_EQ(o.ok, kTrue) << o.description;
   EXPECT_EQ(o.rs->ActiveConnection(), nullptr);
   // Nothing holds the file: a writer gets it while the rows are still read.
@@ -159,12 +156,12 @@ TEST(RecordsetAccessTest, ReadOnlyRecordsetIsDetachedAndLetsTheFileGo) {
 TEST(RecordsetAccessTest, UpdatableRecordsetTakesTheFileOnlyAtItsFirstUpdate) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, kV2003);
-  Opened o = Open(path, "Select * From [Master] Where [Service] = 'USPS-PRI'", false);
+  Opened o(path, "Select * From [Master] Where [Service] = 'USPS-PRI'", false);
   ASSERT_EQ(o.ok, kTrue) << o.description;
   ASSERT_NE(o.rs->ActiveConnection(), nullptr);
   // Until its first Update it reads like any other recordset: a reader
   // still gets in, as the installer's look-ups of reference values do.
-  EXPECT_EQ(Open(path, "SELECT * FROM Panel").number, 0);
+  EXPECT_EQ(Opened(path, "SELECT * FROM Panel").number, 0);
   ASSERT_TRUE(o.rs->AddNew().ok());
   for (const auto& [column, value] :
        {std::pair<std::string, Variant>{"SERVICE", Variant::Text("FirstClass")},
@@ -179,11 +176,11 @@ TEST(RecordsetAccessTest, UpdatableRecordsetTakesTheFileOnlyAtItsFirstUpdate) {
   ASSERT_TRUE(e.ok()) << e.description;
   EXPECT_EQ(Read(*o.rs, "SERVICE").text(), "FirstClass");
   // From then on it keeps the file for itself until it is closed.
-  EXPECT_EQ(Open(path, "SELECT * FROM Panel").number, afc::kErrFileInUse);
+  EXPECT_EQ(Opened(path, "SELECT * FROM Panel").number, afc::kErrFileInUse);
   EXPECT_EQ(afc::CloseRecordset(o.rs), kTrue);
 
   testutil::ExpectConsistent(path);
-  Opened fresh = Open(path, "SELECT * FROM Master WHERE SERVICE = 'firstclass'");
+  Opened fresh(path, "SELECT * FROM Master WHERE SERVICE = 'firstclass'");
   ASSERT_EQ(fresh.ok, kTrue) << fresh.description;
   ASSERT_FALSE(fresh.rs->Eof());
   EXPECT_EQ(Read(*fresh.rs, "POSDEPT").text(), "METER");
@@ -205,7 +202,7 @@ TEST(GetFieldValueTest, NullSubstitutesByTypeClassAndTrimming) {
   testutil::ExpectConsistent(path);
   EXPECT_NE(Export(path, "Master").find("\"  Padded  Key \""), std::string::npos);
 
-  Opened o = Open(path, "SELECT * FROM Master WHERE SERVICE = '  PADDED  KEY'");
+  Opened o(path, "SELECT * FROM Master WHERE SERVICE = '  PADDED  KEY'");
   ASSERT_EQ(o.ok, kTrue) << o.description;
   ASSERT_FALSE(o.rs->Eof());
   auto get = [&](const std::string& column, const Variant& def = Variant::Text(""),
