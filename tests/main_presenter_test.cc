@@ -34,10 +34,8 @@ struct RecordingView : afc::MainView {
   }
   void ShowMessageBox(afc::BoxIcon icon, const std::string& title,
                       const std::string& text) override {
-    const char* kind = icon == afc::BoxIcon::kInformation ? "information|"
-                       : icon == afc::BoxIcon::kWarning   ? "warning|"
-                                                          : "other|";
-    boxes.push_back(kind + title + "|" + text);
+    const char* kinds[] = {"none|", "critical|", "question|", "warning|", "information|"};
+    boxes.push_back(kinds[int(icon)] + title + "|" + text);
     log.push_back("box " + title + " over " + (cursors.empty() ? "none" : cursors.back()));
     if (throw_in_box && title == afc::kSuccessBoxTitle) throw std::runtime_error("no box");
   }

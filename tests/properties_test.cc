@@ -249,13 +249,10 @@ std::string BuildBlob(const std::vector<std::pair<std::string, Props>>& objects)
 }
 
 // Replaces the table's LvProp in the copy at `path`, through the engine.
+// (No other catalog row of the fixture has the table's name.)
 void StoreBlob(const std::string& path, const std::string& table, const std::string& blob) {
-  int32_t object = 0;
-  for (const jet::CatalogEntry& e : *jet::Database::Open(path).value()->ListTables()) {
-    if (e.name == table) object = e.id;
-  }
   jet::Status s =
-      testutil::ChangeRows(path, "MSysObjects", "Id", std::to_string(object),
+      testutil::ChangeRows(path, "MSysObjects", "Name", table,
                            [&](jet::TableWriter& w, jet::RowId at, std::vector<jet::Value>& row) {
                              jet::Value& lv = row[ColumnIndex(w.table(), "LvProp")];
                              lv.null = false;
