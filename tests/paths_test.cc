@@ -97,7 +97,23 @@ struct ExistsCase {
   bool exists;
 };
 
-void ExpectExists(const std::vector<ExistsCase>& cases) {
+// `cases`, and what holds on every system for a folder `dir` that has an
+// ordinary file `file` and a folder "folder.mdb".
+void ExpectExists(const std::string& dir, const std::string& file, std::vector<ExistsCase> cases) {
+  const std::string sep(1, fs::path::preferred_separator);
+  cases.insert(cases.end(), {
+                                {file, true},
+                                {dir + sep + "missing.mdb", false},
+                                {"", false},
+                                {dir, false},
+                                {dir + sep + "folder.mdb", false},
+                                // Patterns that match files are still just names.
+                                {dir + sep + "*.mdb", false},
+                                {dir + sep + "Tallowin.md?", false},
+                                // A file inside a file, and a name cut short by a NUL.
+                                {file + sep + "x.mdb", false},
+                                {file + std::string(1, '\0') + "junk", false},
+                            });
   for (const auto& c : cases) {
     RecordingUi ui;
     EXPECT_EQ(afc::FileExists(c.path, afc::kFalse, &ui), c.exists ? afc::kTrue : afc::kFalse)
@@ -124,20 +140,10 @@ TEST(PathsTest, FileExistsOnlyForAVisibleOrdinaryFileNamedLiterally) {
     ASSERT_TRUE(SetFileAttributesW(fs::path(dir.File(name)).c_str(), attribute));
   }
   fs::create_directory(dir.File("folder.mdb"));
-  ExpectExists({
-      {file, true},
-      {dir.File("read-only.mdb"), true},
-      {dir.File("hidden.mdb"), false},
-      {dir.File("system.mdb"), false},
-      {dir.File("missing.mdb"), false},
-      {"", false},
-      {dir.path(), false},
-      {dir.File("folder.mdb"), false},
-      {dir.File("*.mdb"), false},
-      {dir.File("Tallowin.md?"), false},
-      {file + "\\x.mdb", false},
-      {file + std::string(1, '\0') + "junk", false},
-  });
+  ExpectExists(dir.path(), file,
+               {{dir.File("read-only.mdb"), true},
+                {dir.File("hidden.mdb"), false},
+                {dir.File("system.mdb"), false}});
   SetFileAttributesW(fs::path(dir.File("read-only.mdb")).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -158,27 +164,15 @@ TEST(PathsTest, FileExistsOnlyForAnOrdinaryFileNamedLiterally) {
   fs::create_symlink(dir.File("gone.mdb"), dir.File("dangling.mdb"));
   ASSERT_EQ(mkfifo(dir.File("pipe.mdb").c_str(), 0600), 0);
 
-  ExpectExists({
-      {file, true},
-      {dir.File("a*b.mdb"), true},
-      {dir.File("a?b.mdb"), true},
-      {dir.File(".hidden.mdb"), true},
-      {read_only, true},
-      {dir.File("link.mdb"), true},
-      {dir.File("missing.mdb"), false},
-      {"", false},
-      {dir.path(), false},
-      {dir.File("folder.mdb"), false},
-      {dir.File("dangling.mdb"), false},
-      {dir.File("pipe.mdb"), false},
-      // Patterns that match files above are still just names.
-      {dir.File("*.mdb"), false},
-      {dir.File("Tallowin.md?"), false},
-      {dir.File("*"), false},
-      // A file inside a file, and a name cut short by a NUL.
-      {file + "/x.mdb", false},
-      {file + std::string(1, '\0') + "junk", false},
-  });
+  ExpectExists(dir.path(), file,
+               {{dir.File("a*b.mdb"), true},
+                {dir.File("a?b.mdb"), true},
+                {dir.File(".hidden.mdb"), true},
+                {read_only, true},
+                {dir.File("link.mdb"), true},
+                {dir.File("dangling.mdb"), false},
+                {dir.File("pipe.mdb"), false},
+                {dir.File("*"), false}});
 }
 
 #endif

@@ -102,26 +102,6 @@ inline int RunInChild(const std::function<int()>& body) {
 // The exit code of a finished child, or -1 if it did not exit normally.
 inline int ChildExitCode(int status) { return status; }
 
-// A hook for a body that dies at mutating operation number `stop`
-// (1-based). With `torn`, a write at that point puts down the first half
-// of its bytes, as a power cut in the middle of a write might.
-inline jet::IoHook StopAt(int stop, bool torn) {
-  auto count = std::make_shared<int>(0);
-  return [count, stop, torn](const jet::IoEvent& e) -> int {
-    PaperDeath& death = Death();
-    if (death.dead) return EIO;
-    if (!Mutates(e.op)) return 0;
-    if (++*count != stop) return 0;
-    death.dead = true;
-    if (torn && e.op == jet::IoOp::kWrite && e.data.size() > 1) {
-      death.torn_path = e.path;
-      death.torn_offset = e.offset;
-      death.torn_bytes.assign(reinterpret_cast<const char*>(e.data.data()), e.data.size() / 2);
-    }
-    return EIO;
-  };
-}
-
 #else
 
 // Runs `body` in a forked child and returns its exit status (as waitpid
@@ -143,26 +123,35 @@ inline int RunInChild(const std::function<int()>& body) {
 // The exit code of a finished child, or -1 if it did not exit normally.
 inline int ChildExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
+#endif
+
 // A hook for a child that stops dead at mutating operation number `stop`
 // (1-based). With `torn`, a write at that point puts down the first half of
 // its bytes first, as a power cut in the middle of a write might.
 inline jet::IoHook StopAt(int stop, bool torn) {
   auto count = std::make_shared<int>(0);
   return [count, stop, torn](const jet::IoEvent& e) -> int {
-    if (!Mutates(e.op)) return 0;
-    if (++*count != stop) return 0;
-    if (torn && e.op == jet::IoOp::kWrite && e.data.size() > 1) {
-      int fd = ::open(e.path.c_str(), O_WRONLY | O_CLOEXEC);
-      if (fd >= 0) {
-        (void)!::pwrite(fd, e.data.data(), e.data.size() / 2, off_t(e.offset));
-        ::close(fd);
-      }
+#ifdef _WIN32
+    if (Death().dead) return EIO;
+#endif
+    if (!Mutates(e.op) || ++*count != stop) return 0;
+    const bool tear = torn && e.op == jet::IoOp::kWrite && e.data.size() > 1;
+#ifdef _WIN32
+    Death().dead = true;
+    if (tear) {
+      Death() = {true, e.path, e.offset,
+                 std::string(reinterpret_cast<const char*>(e.data.data()), e.data.size() / 2)};
+    }
+    return EIO;
+#else
+    if (int fd = tear ? ::open(e.path.c_str(), O_WRONLY | O_CLOEXEC) : -1; fd >= 0) {
+      (void)!::pwrite(fd, e.data.data(), e.data.size() / 2, off_t(e.offset));
+      ::close(fd);
     }
     _exit(kStoppedExit);
+#endif
   };
 }
-
-#endif
 
 // A program started with pipes to its standard input and output.
 #ifdef _WIN32
