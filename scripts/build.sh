@@ -8,6 +8,8 @@
 #
 # With TARGETs, only those are built (and what they need); without, all.
 # JOBS sets the parallel job count (default: the number of CPUs).
+# AFC_WITH_TESTS=OFF configures without the tests, so that GoogleTest and
+# the test tools need not be installed (the main job's build).
 # AFC_FIXTURES_DIR points the tests at another test data folder
 # (default: tests/data in the checkout).
 set -euo pipefail
@@ -33,7 +35,7 @@ case "$config" in
           -DAFC_BUILD_BENCH=OFF)
     ;;
   -h | --help)
-    sed -n '2,12s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+    sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
     exit 0
     ;;
   *)
@@ -41,6 +43,10 @@ case "$config" in
     exit 2
     ;;
 esac
+
+# Always said, so that a build folder configured once without the tests
+# gets them back.
+args+=("-DAFC_BUILD_TESTS=${AFC_WITH_TESTS:-ON}")
 
 if [[ -n "${AFC_FIXTURES_DIR:-}" ]]; then
   args+=("-DAFC_FIXTURES_DIR=$AFC_FIXTURES_DIR")

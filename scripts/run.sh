@@ -15,8 +15,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
 scripts/setup-debian.sh run
-# Only what the main job needs: the application, jetdb and the sample.
-scripts/build.sh release add-firstclass jetdb sample_db
+# Only what the main job needs: the application, jetdb and the sample,
+# configured without the tests (whose packages it does not install).
+AFC_WITH_TESTS=OFF scripts/build.sh release add-firstclass jetdb sample_db
 
 source="${1:-$ROOT/build/sample/Tallowin.mdb}"
 if [[ ! -f "$source" ]]; then
