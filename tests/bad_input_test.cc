@@ -454,9 +454,9 @@ TEST(CorruptPageTest, DamagedIndexPagesAreCorrupt) {
     return page.value();
   };
   ExpectEachIsCorrupt({
-      {"shared prefix longer than the first key", kBoth,
+      {"shared prefix longer than the first entry", kBoth,
        leaf_root([](const jet::Format& f, uint8_t* p) { p[f.index_prefix_length] = 0xFF; }),
-       "prefix is longer than its first key"},
+       "prefix is longer than its first entry"},
       // The last bit of the entry bitmap.
       {"entry ending past the page", kBoth, leaf_root([](const jet::Format& f, uint8_t* p) {
          p[f.index_entry_mask + f.index_entry_mask_size - 1] |= 0x80;

@@ -36,13 +36,13 @@ Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t number) {
   out.prev = Le32(p + f.index_prev_page);
   out.next = Le32(p + f.index_next_page);
   out.tail = Le32(p + f.index_tail_page);
-  out.prefix_length = f.index_prefix_length_size == 1 ? p[f.index_prefix_length]
-                                                     : Le16(p + f.index_prefix_length);
+  out.prefix_length =
+      f.index_prefix_length_size == 1 ? p[f.index_prefix_length] : Le16(p + f.index_prefix_length);
 
   const size_t pointer_size = out.leaf ? 4 : 8;
   const uint8_t* mask = p + f.index_entry_mask;
   size_t start = f.index_first_entry;
-  std::vector<uint8_t> prefix;
+  std::vector<uint8_t> prefix, whole;
   for (size_t bit = 0; bit < f.index_entry_mask_size * 8; ++bit) {
     if (!(mask[bit / 8] & (1u << (bit % 8)))) continue;
     size_t end = f.index_first_entry + bit;
@@ -50,20 +50,26 @@ Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t number) {
       return pager.CorruptAt(number, "An index entry runs past the end of its page");
     }
     const uint8_t* e = p + start;
-    size_t len = end - start;
-    if (len < pointer_size) return pager.CorruptAt(number, "An index entry is too short");
-    IndexEntry entry;
+    const size_t len = end - start;
+    // The prefix is shared by whole entries, row pointer included: where
+    // every entry has the same key, Access 97 carries it on into the
+    // pointer's bytes (Northwind's Orders.ShippersOrders, page 593: a 5-byte
+    // key, a 6-byte prefix, 3 bytes stored per entry after the first).
     if (out.entries.empty()) {
-      if (len - pointer_size < out.prefix_length) {
-        return pager.CorruptAt(number, "An index page's shared prefix is longer than its first key");
+      if (len < out.prefix_length) {
+        return pager.CorruptAt(number,
+                               "An index page's shared prefix is longer than its first entry");
       }
-      entry.key.assign(e, e + len - pointer_size);
       prefix.assign(e, e + out.prefix_length);
+      whole.assign(e, e + len);
     } else {
-      entry.key = prefix;
-      entry.key.insert(entry.key.end(), e, e + len - pointer_size);
+      whole = prefix;
+      whole.insert(whole.end(), e, e + len);
     }
-    const uint8_t* ptr = e + len - pointer_size;
+    if (whole.size() < pointer_size) return pager.CorruptAt(number, "An index entry is too short");
+    IndexEntry entry;
+    entry.key.assign(whole.begin(), whole.end() - long(pointer_size));
+    const uint8_t* ptr = whole.data() + whole.size() - pointer_size;
     entry.row.page = Be24(ptr);
     entry.row.row = ptr[3];
     if (!out.leaf) entry.child = Be32(ptr + 4);
