@@ -18,6 +18,8 @@
 #   bench_build TARGET...   build targets (scripts/build.sh release, or
 #                           cmake --build in $AFC_BUILD_DIR when it is set)
 #   bench_db ROWS           what this script prints
+#   measure NAME CMD...     one timed run (wall time and peak memory)
+#   median FILE, maximum FILE
 #   BENCH_BUILD, BENCH_JETDB   the build folder and its jetdb
 
 BENCH_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -31,6 +33,27 @@ bench_build() {
     "$BENCH_ROOT/scripts/build.sh" release "$@" >/dev/null
   fi
 }
+
+# measure NAME CMD...: one run with stdout to /dev/null. Appends the wall
+# time in seconds to $work/NAME.wall and the peak RSS in KiB to
+# $work/NAME.rss ($work is the calling script's scratch folder). The clock
+# is read around /usr/bin/time, whose own %e has only 10 ms resolution.
+measure() {
+  local name="$1" start end
+  shift
+  start="$(date +%s%N)"
+  if ! /usr/bin/time -f %M -o "$work/$name.last" "$@" >/dev/null 2>"$work/$name.err"; then
+    echo "$(basename "$0" .sh): $name failed:" >&2
+    cat "$work/$name.err" >&2
+    exit 1
+  fi
+  end="$(date +%s%N)"
+  echo "$(((end - start) / 1000000))" | awk '{ printf "%.3f\n", $1 / 1000 }' >>"$work/$name.wall"
+  tail -n 1 "$work/$name.last" >>"$work/$name.rss"
+}
+
+median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+maximum() { sort -g "$1" | tail -n 1; }
 
 # bench_db_verify FILE ROWS: jetdb check, then mdb-export's read of each table.
 bench_db_verify() {

@@ -50,26 +50,6 @@ db="$(bench_db "$rows")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# measure NAME CMD...: one run with stdout to /dev/null. Appends the wall
-# time in seconds to $work/NAME.wall and the peak RSS in KiB to
-# $work/NAME.rss. The clock is read around /usr/bin/time, whose own %e has
-# only 10 ms resolution.
-measure() {
-  local name="$1" start end
-  shift
-  start="$(date +%s%N)"
-  if ! /usr/bin/time -f %M -o "$work/$name.last" "$@" >/dev/null 2>"$work/$name.err"; then
-    echo "export_bench: $name failed:" >&2
-    cat "$work/$name.err" >&2
-    exit 1
-  fi
-  end="$(date +%s%N)"
-  echo "$(((end - start) / 1000000))" | awk '{ printf "%.3f\n", $1 / 1000 }' >>"$work/$name.wall"
-  tail -n 1 "$work/$name.last" >>"$work/$name.rss"
-}
-
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-maximum() { sort -g "$1" | tail -n 1; }
 
 jet_cmd=("$JETDB" export "$db" "$TABLE" --format csv)
 mdb_cmd=(mdb-export "$db" "$TABLE")
