@@ -1,7 +1,5 @@
 // Files on POSIX systems: open(2), pread/pwrite, fsync.
 
-#include "file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,18 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "file.h"
+
 namespace jet {
 
 using internal::ErrnoStatus;
-
-namespace {
-
-int Intercept(IoOp op, const std::string& path, uint64_t offset = 0,
-              std::span<const uint8_t> data = {}) {
-  return internal::InterceptIo(op, path, offset, data);
-}
-
-}  // namespace
+using internal::InterceptIo;
 
 Result<std::unique_ptr<File>> File::Open(const std::string& path, Mode mode) {
   int flags = (mode == Mode::kReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
@@ -37,8 +29,9 @@ Result<std::unique_ptr<File>> File::Open(const std::string& path, Mode mode) {
       return Status::InvalidArgument("The path names a folder, not a database file").AtFile(path);
     }
     if (err == EACCES || err == EPERM) {
-      return Status::IoError(mode == Mode::kReadOnly ? "The file cannot be read: permission denied"
-                                                     : "The file cannot be written: permission denied")
+      return Status::IoError(mode == Mode::kReadOnly
+                                 ? "The file cannot be read: permission denied"
+                                 : "The file cannot be written: permission denied")
           .AtFile(path);
     }
     return ErrnoStatus("Cannot open the file", path, err);
@@ -61,7 +54,7 @@ Result<std::unique_ptr<File>> File::Open(const std::string& path, Mode mode) {
 }
 
 Result<std::unique_ptr<File>> File::CreateNew(const std::string& path) {
-  if (int err = Intercept(IoOp::kCreate, path)) {
+  if (int err = InterceptIo(IoOp::kCreate, path)) {
     return ErrnoStatus("Cannot create the file", path, err);
   }
   int fd;
@@ -78,7 +71,7 @@ Result<std::unique_ptr<File>> File::CreateNew(const std::string& path) {
 
 Result<std::unique_ptr<File>> File::Create(const std::string& path, bool truncate, bool* created) {
   if (created) *created = false;
-  if (int err = Intercept(IoOp::kCreate, path)) {
+  if (int err = InterceptIo(IoOp::kCreate, path)) {
     return ErrnoStatus("Cannot create the file", path, err);
   }
   int fd;
@@ -113,7 +106,7 @@ Result<uint64_t> File::Size() const {
 }
 
 Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
-  if (int err = Intercept(IoOp::kRead, path_, offset)) {
+  if (int err = InterceptIo(IoOp::kRead, path_, offset)) {
     return ErrnoStatus("Read failed", path_, err);
   }
   size_t done = 0;
@@ -130,7 +123,7 @@ Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
 }
 
 Status File::WriteAt(uint64_t offset, std::span<const uint8_t> data) {
-  if (int err = Intercept(IoOp::kWrite, path_, offset, data)) {
+  if (int err = InterceptIo(IoOp::kWrite, path_, offset, data)) {
     return ErrnoStatus("Write failed", path_, err);
   }
   size_t done = 0;
@@ -146,7 +139,7 @@ Status File::WriteAt(uint64_t offset, std::span<const uint8_t> data) {
 }
 
 Status File::Truncate(uint64_t size) {
-  if (int err = Intercept(IoOp::kTruncate, path_, size)) {
+  if (int err = InterceptIo(IoOp::kTruncate, path_, size)) {
     return ErrnoStatus("Truncate failed", path_, err);
   }
   if (::ftruncate(handle_, off_t(size)) != 0) return ErrnoStatus("Truncate failed", path_, errno);
@@ -154,7 +147,7 @@ Status File::Truncate(uint64_t size) {
 }
 
 Status File::Sync() {
-  if (int err = Intercept(IoOp::kSync, path_)) return ErrnoStatus("Sync failed", path_, err);
+  if (int err = InterceptIo(IoOp::kSync, path_)) return ErrnoStatus("Sync failed", path_, err);
   if (::fsync(handle_) != 0) return ErrnoStatus("Sync failed", path_, errno);
   return Status::Ok();
 }
@@ -165,7 +158,7 @@ void File::CopyPermissionsFrom(const File& other) {
 }
 
 Status RemoveFile(const std::string& path) {
-  if (int err = Intercept(IoOp::kRemove, path)) {
+  if (int err = InterceptIo(IoOp::kRemove, path)) {
     return ErrnoStatus("Cannot remove the file", path, err);
   }
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
@@ -176,7 +169,7 @@ Status RemoveFile(const std::string& path) {
 
 Status SyncFolderOf(const std::string& path) {
   const std::string folder = FolderOf(path);
-  if (int err = Intercept(IoOp::kSyncFolder, folder)) {
+  if (int err = InterceptIo(IoOp::kSyncFolder, folder)) {
     return ErrnoStatus("Cannot sync the folder", folder, err);
   }
   int fd;

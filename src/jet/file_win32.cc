@@ -15,21 +15,17 @@
 namespace jet {
 
 using internal::ErrnoStatus;
+using internal::InterceptIo;
 
 namespace {
-
-int Intercept(IoOp op, const std::string& path, uint64_t offset = 0,
-              std::span<const uint8_t> data = {}) {
-  return internal::InterceptIo(op, path, offset, data);
-}
 
 // The system's text for a Win32 error code, in UTF-8, without the line
 // break FormatMessage ends it with.
 std::string SystemMessage(DWORD code) {
   wchar_t* buffer = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text = n && buffer ? std::wstring(buffer, n) : std::wstring();
   if (buffer) LocalFree(buffer);
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
@@ -133,7 +129,7 @@ Result<std::unique_ptr<File>> File::Open(const std::string& path, Mode mode) {
 }
 
 Result<std::unique_ptr<File>> File::CreateNew(const std::string& path) {
-  if (int err = Intercept(IoOp::kCreate, path)) {
+  if (int err = InterceptIo(IoOp::kCreate, path)) {
     return ErrnoStatus("Cannot create the file", path, err);
   }
   DWORD err = 0;
@@ -150,7 +146,7 @@ Result<std::unique_ptr<File>> File::CreateNew(const std::string& path) {
 
 Result<std::unique_ptr<File>> File::Create(const std::string& path, bool truncate, bool* created) {
   if (created) *created = false;
-  if (int err = Intercept(IoOp::kCreate, path)) {
+  if (int err = InterceptIo(IoOp::kCreate, path)) {
     return ErrnoStatus("Cannot create the file", path, err);
   }
   DWORD err = 0;
@@ -183,12 +179,13 @@ File::~File() {
 
 Result<uint64_t> File::Size() const {
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(handle_, &size)) return Win32Status("Cannot examine the file", path_, GetLastError());
+  if (!GetFileSizeEx(handle_, &size))
+    return Win32Status("Cannot examine the file", path_, GetLastError());
   return uint64_t(size.QuadPart);
 }
 
 Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
-  if (int err = Intercept(IoOp::kRead, path_, offset)) {
+  if (int err = InterceptIo(IoOp::kRead, path_, offset)) {
     return ErrnoStatus("Read failed", path_, err);
   }
   size_t done = 0;
@@ -211,7 +208,7 @@ Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
 }
 
 Status File::WriteAt(uint64_t offset, std::span<const uint8_t> data) {
-  if (int err = Intercept(IoOp::kWrite, path_, offset, data)) {
+  if (int err = InterceptIo(IoOp::kWrite, path_, offset, data)) {
     return ErrnoStatus("Write failed", path_, err);
   }
   size_t done = 0;
@@ -232,7 +229,7 @@ Status File::WriteAt(uint64_t offset, std::span<const uint8_t> data) {
 }
 
 Status File::Truncate(uint64_t size) {
-  if (int err = Intercept(IoOp::kTruncate, path_, size)) {
+  if (int err = InterceptIo(IoOp::kTruncate, path_, size)) {
     return ErrnoStatus("Truncate failed", path_, err);
   }
   FILE_END_OF_FILE_INFO end = {};
@@ -244,7 +241,7 @@ Status File::Truncate(uint64_t size) {
 }
 
 Status File::Sync() {
-  if (int err = Intercept(IoOp::kSync, path_)) return ErrnoStatus("Sync failed", path_, err);
+  if (int err = InterceptIo(IoOp::kSync, path_)) return ErrnoStatus("Sync failed", path_, err);
   if (!FlushFileBuffers(handle_)) return Win32Status("Sync failed", path_, GetLastError());
   return Status::Ok();
 }
@@ -255,7 +252,7 @@ void File::CopyPermissionsFrom(const File&) {
 }
 
 Status RemoveFile(const std::string& path) {
-  if (int err = Intercept(IoOp::kRemove, path)) {
+  if (int err = InterceptIo(IoOp::kRemove, path)) {
     return ErrnoStatus("Cannot remove the file", path, err);
   }
   if (!DeleteFileW(WidePath(path).c_str())) {
@@ -273,7 +270,7 @@ Status RemoveFile(const std::string& path) {
 // crash tests cover the same points as on POSIX.
 Status SyncFolderOf(const std::string& path) {
   const std::string folder = FolderOf(path);
-  if (int err = Intercept(IoOp::kSyncFolder, folder)) {
+  if (int err = InterceptIo(IoOp::kSyncFolder, folder)) {
     return ErrnoStatus("Cannot sync the folder", folder, err);
   }
   return Status::Ok();

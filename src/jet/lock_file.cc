@@ -90,6 +90,12 @@ Status BusyStatus(const std::string& path, const std::string& detail) {
       .AtFile(path);
 }
 
+Status LockFileNotMade(const std::string& path, const std::string& lock_path, const Status& why) {
+  return Status::IoError("A writable open needs to create the lock file " + lock_path +
+                         " beside the database: " + why.message())
+      .AtFile(path);
+}
+
 }  // namespace internal
 
 std::string LockFilePath(const std::string& db_path) {

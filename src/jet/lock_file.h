@@ -105,6 +105,8 @@ std::string FirstLockFileUser(const File& lock_file);
 void WriteLockFileEntry(File& lock_file);
 std::string OtherCaseLockFile(const std::string& lock_path);
 Status BusyStatus(const std::string& path, const std::string& detail);
+// A writable open that could not create or open the lock file beside `path`.
+Status LockFileNotMade(const std::string& path, const std::string& lock_path, const Status& why);
 }  // namespace internal
 
 // NAME.mdb -> NAME.ldb, NAME.MDB -> NAME.LDB, NAME.accdb -> NAME.laccdb;

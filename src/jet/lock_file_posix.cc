@@ -1,8 +1,6 @@
 // Database locks on POSIX systems: fcntl byte-range locks. The rules are
 // in lock_file.h.
 
-#include "lock_file.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "lock_file.h"
 
 namespace jet {
 
@@ -128,9 +128,7 @@ Result<std::unique_ptr<DatabaseLock>> DatabaseLock::Acquire(const File& db, Mode
   bool created = false;
   auto file = File::Create(lock_path, /*truncate=*/false, &created);
   if (!file.ok()) {
-    return Status::IoError("A writable open needs to create the lock file " + lock_path +
-                           " beside the database: " + file.status().message())
-        .AtFile(path);
+    return internal::LockFileNotMade(path, lock_path, file.status());
   }
   lock->lock_file_ = std::move(file).value();
   lock->created_lock_file_ = created;

@@ -104,9 +104,7 @@ Result<std::unique_ptr<DatabaseLock>> DatabaseLock::Acquire(const File& db, Mode
       const std::string who = LockFileUser(lock_path);
       return internal::BusyStatus(path, lock_path + " is in use" + (who.empty() ? "" : ": " + who));
     }
-    return Status::IoError("A writable open needs to create the lock file " + lock_path +
-                           " beside the database: " + file.status().message())
-        .AtFile(path);
+    return internal::LockFileNotMade(path, lock_path, file.status());
   }
   lock->lock_file_ = std::move(file).value();
   lock->created_lock_file_ = created;
