@@ -20,6 +20,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "file.h"
+
 #ifndef _WIN32
 extern char** environ;
 #endif
@@ -111,13 +113,6 @@ std::string Hex(const std::string& bytes) {
 
 namespace {
 
-std::wstring Wide(const std::string& s) {
-  std::wstring w(s.size(), L'\0');
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), int(w.size()));
-  w.resize(size_t(n > 0 ? n : 0));
-  return w;
-}
-
 // One argument as the C runtime splits a command line again.
 std::wstring Quote(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
@@ -139,7 +134,7 @@ std::wstring Quote(const std::wstring& arg) {
 
 HANDLE Inheritable(const std::string& path, bool write) {
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-  return CreateFileW(Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+  return CreateFileW(jet::WidePath(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                      write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -151,7 +146,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   const std::string in = io.File("in"), out = io.File("out"), err = io.File("err");
   WriteFile(in, stdin_data);
   std::wstring command;
-  for (const std::string& a : argv) command += (command.empty() ? L"" : L" ") + Quote(Wide(a));
+  for (const std::string& a : argv) command += (command.empty() ? L"" : L" ") + Quote(jet::WideFromUtf8(a));
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;

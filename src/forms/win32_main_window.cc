@@ -24,7 +24,8 @@ constexpr int kIconResource = 1;
 
 enum ControlId { kIdAction = 101, kIdFrame, kIdPath, kIdBrowse, kIdStatusBar };
 
-std::wstring Wide(const std::string& text) { return jet::WidePath(text); }
+// Texts, not paths: no long-path prefix may be put on a message.
+std::wstring Wide(const std::string& text) { return jet::WideFromUtf8(text); }
 
 // Message box texts keep Windows' line breaks.
 std::wstring WideText(const std::string& text) {

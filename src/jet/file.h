@@ -99,7 +99,10 @@ bool CanWriteFileAndFolder(const std::string& path);
 std::string FolderOf(const std::string& path);
 
 #ifdef _WIN32
-// A UTF-8 path as Win32's W functions want it.
+// UTF-8 text as UTF-16.
+std::wstring WideFromUtf8(const std::string& text);
+// A UTF-8 path as Win32's W functions want it: UTF-16, and long ones with
+// the "\\?\" prefix.
 std::wstring WidePath(const std::string& path);
 std::string Utf8FromWide(const std::wstring& wide);
 #endif

@@ -65,13 +65,18 @@ bool IsDiskFile(HANDLE h) { return GetFileType(h) == FILE_TYPE_DISK; }
 
 }  // namespace
 
-std::wstring WidePath(const std::string& path) {
+std::wstring WideFromUtf8(const std::string& text) {
   std::wstring wide;
-  if (!path.empty()) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), nullptr, 0);
+  if (!text.empty()) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
     wide.resize(size_t(n));
-    MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), wide.data(), n);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), n);
   }
+  return wide;
+}
+
+std::wstring WidePath(const std::string& path) {
+  const std::wstring wide = WideFromUtf8(path);
   // Past MAX_PATH the W functions want an absolute path that starts with
   // "\\?\", which also turns off the parsing of / and of . and .. parts.
   if (wide.size() >= MAX_PATH - 12 && wide.rfind(L"\\\\?\\", 0) != 0) {
