@@ -401,8 +401,8 @@ jet::Value Note(Rng& rng, long row, double shipped) {
 jet::Status CopySampleTable(jet::Database& db, const std::string& dir, const std::string& name,
                             std::vector<std::vector<jet::Value>>* rows) {
   JET_ASSIGN_OR_RETURN(std::string schema, ReadFile(dir + "/schema/" + name + ".json"));
-  JET_ASSIGN_OR_RETURN(jet::TableSpec spec, jet::TableSpecFromJson(schema));
-  JET_RETURN_IF_ERROR(jet::CreateTable(db, spec));
+  JET_ASSIGN_OR_RETURN(jet::TableSpec design, jet::TableSpecFromJson(schema));
+  JET_RETURN_IF_ERROR(jet::CreateTable(db, design));
   JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db, name));
   const std::string path = dir + "/rows/" + name + ".jsonl";
   JET_ASSIGN_OR_RETURN(std::string text, ReadFile(path));

@@ -362,10 +362,10 @@ std::vector<std::string> AllFixtures() {
 // What create-table is given for a table (read back from `schema --json`):
 // a line per column and per index, with every property it keeps.
 std::vector<std::string> Definition(const std::string& json) {
-  auto spec = jet::TableSpecFromJson(json, jet::JetVersion::kJet4);
-  EXPECT_TRUE(spec.ok()) << spec.status().message();
+  auto design = jet::TableSpecFromJson(json, jet::JetVersion::kJet4);
+  EXPECT_TRUE(design.ok()) << design.status().message();
   std::vector<std::string> out;
-  for (const jet::ColumnSpec& c : spec.ok() ? spec->columns : std::vector<jet::ColumnSpec>{}) {
+  for (const jet::ColumnSpec& c : design.ok() ? design->columns : std::vector<jet::ColumnSpec>{}) {
     std::ostringstream s;
     s << "column " << c.name << " type " << int(c.type) << " length " << c.length << " fixed "
       << c.fixed << " precision " << int(c.precision) << " scale " << int(c.scale) << " autonumber "
@@ -373,7 +373,7 @@ std::vector<std::string> Definition(const std::string& json) {
       << c.compressed_unicode;
     out.push_back(s.str());
   }
-  for (const jet::IndexSpec& i : spec.ok() ? spec->indexes : std::vector<jet::IndexSpec>{}) {
+  for (const jet::IndexSpec& i : design.ok() ? design->indexes : std::vector<jet::IndexSpec>{}) {
     std::ostringstream s;
     s << "index " << i.name << " primary " << i.primary << " unique " << i.unique
       << " ignore nulls " << i.ignore_nulls << " required " << i.required;
