@@ -135,8 +135,8 @@ std::wstring Quote(const std::wstring& arg) {
 HANDLE Inheritable(const std::string& path, bool write) {
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
   return CreateFileW(jet::WidePath(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, write ? CREATE_ALWAYS : OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -146,7 +146,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   const std::string in = io.File("in"), out = io.File("out"), err = io.File("err");
   WriteFile(in, stdin_data);
   std::wstring command;
-  for (const std::string& a : argv) command += (command.empty() ? L"" : L" ") + Quote(jet::WideFromUtf8(a));
+  for (const std::string& a : argv)
+    command += (command.empty() ? L"" : L" ") + Quote(jet::WideFromUtf8(a));
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -209,6 +210,12 @@ bool HaveProgram(const std::string& program) {
   }
   return false;
 #endif
+}
+
+std::string ExternalFile(const std::string& name) {
+  const char* dir = std::getenv("AFC_EXTERNAL_DATA");
+  if (dir == nullptr || *dir == '\0') return "";
+  return std::string(dir) + "/" + name;
 }
 
 }  // namespace testutil

@@ -14,6 +14,19 @@ std::string Fixture(const std::string& relative);
 // Every .mdb file in a fixture folder ("access" or "hosts"), sorted.
 std::vector<std::string> FixtureFiles(const std::string& folder);
 
+// Databases the repository cannot carry (their terms are unclear), such as
+// Access 97 Northwind: the folder named by the environment variable
+// AFC_EXTERNAL_DATA, or "" when it is unset. Tests that need one of them
+// call REQUIRE_EXTERNAL(path) and are skipped, saying so, without it.
+std::string ExternalFile(const std::string& name);
+
+#define REQUIRE_EXTERNAL(path)                                                               \
+  do {                                                                                       \
+    if ((path).empty() || !testutil::Exists(path))                                           \
+      GTEST_SKIP()                                                                           \
+          << "needs an external database; set AFC_EXTERNAL_DATA (see tests/data/README.md)"; \
+  } while (0)
+
 // A fresh folder under the system temp folder, removed with everything in
 // it when the object goes.
 class TempDir {
