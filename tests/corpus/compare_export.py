@@ -175,6 +175,10 @@ def agree(kind, ours, field):
         # does; mdbtools' iconv fails on them and puts '?'.
         if re.sub("[" + C1_UNASSIGNED + "]", "?", ours) == text:
             return ""
+        # mdbtools handles text as C strings, so it ends at a NUL character
+        # (MSysModules2 of the Access 97 Northwind has a name "Lock\0").
+        if "\0" in ours and ours.split("\0", 1)[0] == text:
+            return ""
         return "different text"
     if kind in ("Binary", "OLE"):
         b = bytes.fromhex(ours)
