@@ -18,6 +18,7 @@
 #include "program_start.h"
 #include "row_encoder.h"
 #include "table_writer.h"
+#include "text.h"
 #include "value_json.h"
 
 namespace {
@@ -87,7 +88,10 @@ int CmdInfo(const std::string& path) {
               jet3 ? "Access 97" : "Access 2000/2002/2003");
   std::printf("page size: %u\n", info->page_size);
   std::printf("page count: %u\n", info->page_count);
-  std::printf("code page: %s\n", jet::CodePageName(info->code_page).c_str());
+  std::printf(
+      "code page: %s%s%s\n", jet::CodePageName(info->code_page).c_str(),
+      info->code_page != info->stored_code_page ? ", from the sort order" : "",
+      jet3 && !jet::CodePageKnown(info->code_page) ? " (text beyond ASCII cannot be read)" : "");
   std::printf("sort order: %s (%u)\n", jet::SortOrderName(info->sort_order, info->version).c_str(),
               unsigned(info->sort_order.lcid));
   std::printf("password: %s\n", info->has_password ? "yes" : "no");
@@ -157,10 +161,10 @@ int CmdCheck(const std::string& path) {
   auto report = jet::CheckDatabase(**db);
   if (!report.ok()) return Fail(report.status());
   for (const std::string& p : report->problems) std::fprintf(stderr, "problem: %s\n", p.c_str());
-  std::printf("%zu tables, %zu rows, %zu indexes, %zu index entries, %zu pages: %s\n",
-              report->tables, report->rows, report->indexes, report->index_entries,
-              report->pages,
-              report->ok() ? "ok" : (std::to_string(report->problems.size()) + " problems").c_str());
+  std::printf(
+      "%zu tables, %zu rows, %zu indexes, %zu index entries, %zu pages: %s\n", report->tables,
+      report->rows, report->indexes, report->index_entries, report->pages,
+      report->ok() ? "ok" : (std::to_string(report->problems.size()) + " problems").c_str());
   return report->ok() ? kExitOk : kExitError;
 }
 
@@ -494,7 +498,9 @@ int main(int argc, char** argv) {
   }
   if (pos.empty()) return Usage("missing command");
   const std::string cmd = pos[0];
-  auto want = [&](size_t min, size_t max) { return pos.size() >= min + 1 && pos.size() <= max + 1; };
+  auto want = [&](size_t min, size_t max) {
+    return pos.size() >= min + 1 && pos.size() <= max + 1;
+  };
 
   if (cmd != "schema" && json) return Usage("--json applies to 'schema' only");
   if (cmd != "export" && !format_name.empty()) return Usage("--format applies to 'export' only");

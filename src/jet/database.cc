@@ -19,8 +19,9 @@ Status RecoverForReader(const std::string& path) {
                           std::string("stopped while writing (") + journal +
                           "). Rolling it back needs write access to the database and its folder";
   if (!CanWriteFileAndFolder(path)) {
-    return Status::IoError(why + ", which this user does not have; open it once with write "
-                                 "access to roll it back")
+    return Status::IoError(why +
+                           ", which this user does not have; open it once with write "
+                           "access to roll it back")
         .AtFile(path);
   }
   auto file = File::Open(path, File::Mode::kReadWrite);
@@ -28,8 +29,7 @@ Status RecoverForReader(const std::string& path) {
                         : Result<std::unique_ptr<DatabaseLock>>(file.status());
   auto done = lock.ok() ? RecoverJournal(**file) : Result<Recovery>(lock.status());
   if (!done.ok()) {
-    return Status::Error(done.status().kind(), why + ": " + done.status().message())
-        .AtFile(path);
+    return Status::Error(done.status().kind(), why + ": " + done.status().message()).AtFile(path);
   }
   return Status::Ok();
 }
@@ -101,6 +101,7 @@ Result<DatabaseInfo> Database::ReadInfo(const std::string& path) {
   info.page_size = h.format->page_size;
   info.page_count = uint32_t(size / h.format->page_size);
   info.code_page = h.code_page;
+  info.stored_code_page = h.stored_code_page;
   info.sort_order = h.sort_order;
   info.has_password = h.has_password;
   info.encoded = h.encoding_key != 0;
@@ -111,8 +112,7 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Option
   uint64_t size = 0;
   std::unique_ptr<DatabaseLock> lock;
   std::string recovery;
-  JET_ASSIGN_OR_RETURN(auto opened,
-                       OpenAndDecode(path, &size, options.writable, &lock, &recovery));
+  JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size, options.writable, &lock, &recovery));
   DatabaseHeader header = opened.second;
   if (header.encoding_key != 0) {
     return Status::Error(ErrorKind::kEncrypted,
@@ -125,9 +125,9 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Option
                          "Access first")
         .AtFile(path);
   }
-  auto pager = std::make_unique<Pager>(std::move(opened.first), *header.format,
-                                       uint32_t(size / header.format->page_size),
-                                       options.cache_pages);
+  auto pager =
+      std::make_unique<Pager>(std::move(opened.first), *header.format,
+                              uint32_t(size / header.format->page_size), options.cache_pages);
   std::unique_ptr<Database> db(new Database(std::move(pager), header));
   db->lock_ = std::move(lock);
   db->recovery_message_ = std::move(recovery);
@@ -211,7 +211,8 @@ Result<bool> TableScanner::Next(std::vector<Value>* values, RowId* id) {
       page_.reset();
       if (page_pos_ >= pages_.size()) return false;
       JET_ASSIGN_OR_RETURN(PageRef page, pager.Read(pages_[page_pos_++]));
-      if (page->type() != kPageData || Le32(page->bytes.data() + f.data_owner) != table_->tdef_page) {
+      if (page->type() != kPageData ||
+          Le32(page->bytes.data() + f.data_owner) != table_->tdef_page) {
         continue;
       }
       page_ = std::move(page);

@@ -16,8 +16,8 @@
 
 #include "header.h"
 #include "jet/status.h"
-#include "lock_file.h"
 #include "jet/value.h"
+#include "lock_file.h"
 #include "pager.h"
 #include "row.h"
 #include "table_def.h"
@@ -40,7 +40,8 @@ struct DatabaseInfo {
   JetVersion version = JetVersion::kJet4;
   uint32_t page_size = 0;
   uint32_t page_count = 0;
-  uint16_t code_page = 0;
+  uint16_t code_page = 0;         // the one Access 97 text is in
+  uint16_t stored_code_page = 0;  // what the header says (0: the system's)
   SortOrder sort_order;
   bool has_password = false;
   bool encoded = false;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "text.h"
+
 namespace jet {
 
 namespace {
@@ -87,9 +89,14 @@ Result<DatabaseHeader> DecodeHeader(ByteView raw) {
   h.sort_order.version =
       format->header_sort_version >= 0 ? page[uint32_t(format->header_sort_version)] : -1;
   h.encoding_key = Le32(&page[format->header_encoding_key]);
+  h.stored_code_page = h.code_page;
+  if (format->version == JetVersion::kJet3) {
+    h.code_page = Jet3TextCodePage(h.stored_code_page, h.sort_order.lcid);
+  }
 
-  std::vector<uint8_t> password(page.begin() + format->header_password,
-                                page.begin() + format->header_password + format->header_password_size);
+  std::vector<uint8_t> password(
+      page.begin() + format->header_password,
+      page.begin() + format->header_password + format->header_password_size);
   if (format->header_creation_date >= 0) {
     // Jet 4 additionally XORs the password with the integer part of the
     // creation date, as a little-endian 32-bit value.
@@ -123,16 +130,38 @@ std::string SortOrderName(const SortOrder& order, JetVersion version) {
 
 std::string CodePageName(uint16_t code_page) {
   switch (code_page) {
-    case 1250: return "1250 (Central European)";
-    case 1251: return "1251 (Cyrillic)";
-    case 1252: return "1252 (Western European)";
-    case 1253: return "1253 (Greek)";
-    case 1254: return "1254 (Turkish)";
-    case 1255: return "1255 (Hebrew)";
-    case 1256: return "1256 (Arabic)";
-    case 1257: return "1257 (Baltic)";
-    case 0: return "0 (default)";
-    default: return std::to_string(code_page);
+    case 1250:
+      return "1250 (Central European)";
+    case 1251:
+      return "1251 (Cyrillic)";
+    case 1252:
+      return "1252 (Western European)";
+    case 1253:
+      return "1253 (Greek)";
+    case 1254:
+      return "1254 (Turkish)";
+    case 1255:
+      return "1255 (Hebrew)";
+    case 1256:
+      return "1256 (Arabic)";
+    case 1257:
+      return "1257 (Baltic)";
+    case 1258:
+      return "1258 (Vietnamese)";
+    case 874:
+      return "874 (Thai)";
+    case 932:
+      return "932 (Japanese)";
+    case 936:
+      return "936 (Chinese, simplified)";
+    case 949:
+      return "949 (Korean)";
+    case 950:
+      return "950 (Chinese, traditional)";
+    case 0:
+      return "0 (default)";
+    default:
+      return std::to_string(code_page);
   }
 }
 

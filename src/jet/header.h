@@ -37,7 +37,11 @@ struct SortOrder {
 
 struct DatabaseHeader {
   const Format* format = nullptr;
+  // The code page Access 97 text is in. The header may say 0, "the
+  // system's": then the sort order's locale decides (stored_code_page keeps
+  // what the header says).
   uint16_t code_page = 0;
+  uint16_t stored_code_page = 0;
   SortOrder sort_order;
   uint32_t encoding_key = 0;
   bool has_password = false;

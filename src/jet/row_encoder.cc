@@ -28,25 +28,6 @@ void PutLe64(std::string& out, uint64_t v) {
   PutLe32(out, uint32_t(v >> 32));
 }
 
-// Code points of Windows-1252, for encoding Jet 3 text.
-bool EncodeCp1252(uint32_t c, uint8_t* out) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-    *out = uint8_t(c);
-    return true;
-  }
-  static const uint16_t kHigh[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  for (int i = 0; i < 32; ++i) {
-    if (kHigh[i] == c) {
-      *out = uint8_t(0x80 + i);
-      return true;
-    }
-  }
-  return false;
-}
-
 Status Invalid(const ColumnDef& c, const std::string& why) {
   return Status::InvalidArgument("Column '" + c.name + "': " + why);
 }
@@ -64,12 +45,11 @@ bool EncodeText(const Format& format, const DatabaseHeader& header, const Column
   if (!Utf8ToUtf16(utf8, &units)) return false;
   *chars = units.size();
   if (format.version == JetVersion::kJet3) {
-    (void)header;
     for (size_t i = 0; i < units.size(); ++i) {
       uint32_t c = units[i];
       if (c >= 0xD800 && c <= 0xDFFF) return false;
       uint8_t b;
-      if (!EncodeCp1252(c, &b)) return false;
+      if (!EncodeCodePageChar(c, header.code_page, &b)) return false;
       out->push_back(char(b));
     }
     return true;
@@ -97,15 +77,16 @@ bool EncodeText(const Format& format, const DatabaseHeader& header, const Column
   return true;
 }
 
-Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header,
-                        const ColumnDef& c, const Value& v, std::string* out) {
+Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header, const ColumnDef& c,
+                        const Value& v, std::string* out) {
   out->clear();
   if (v.type != c.type) {
     return Invalid(c, std::string("a ") + ColumnTypeName(v.type) + " value does not fit a " +
                           ColumnTypeName(c.type) + " column");
   }
   switch (c.type) {
-    case ColumnType::kBoolean: return Status::Ok();  // lives in the null mask
+    case ColumnType::kBoolean:
+      return Status::Ok();  // lives in the null mask
     case ColumnType::kByte:
       if (v.integer < 0 || v.integer > 255) return Invalid(c, "value out of range for Byte");
       out->push_back(char(v.integer));
@@ -122,7 +103,9 @@ Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header,
       }
       PutLe32(*out, uint32_t(int32_t(v.integer)));
       return Status::Ok();
-    case ColumnType::kCurrency: PutLe64(*out, uint64_t(v.integer)); return Status::Ok();
+    case ColumnType::kCurrency:
+      PutLe64(*out, uint64_t(v.integer));
+      return Status::Ok();
     case ColumnType::kSingle: {
       uint32_t bits;
       std::memcpy(&bits, &v.single, 4);
@@ -156,8 +139,8 @@ Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header,
         ++n;
       }
       if (n > c.precision && c.precision > 0) {
-        return Invalid(c, "value has more digits than the column's precision " +
-                              std::to_string(c.precision));
+        return Invalid(
+            c, "value has more digits than the column's precision " + std::to_string(c.precision));
       }
       out->push_back(v.decimal.negative ? char(0x80) : char(0));
       for (uint32_t w : v.decimal.words) PutLe32(*out, w);
@@ -179,9 +162,9 @@ Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header,
         // Fixed-length text is padded with spaces to the column's length, as
         // Jet pads it: one byte each in Jet 3 and compressed Jet 4 text, a
         // UTF-16 space otherwise.
-        const bool units = format.version == JetVersion::kJet4 &&
-                           !(out->size() >= 2 && uint8_t((*out)[0]) == 0xFF &&
-                             uint8_t((*out)[1]) == 0xFE);
+        const bool units =
+            format.version == JetVersion::kJet4 &&
+            !(out->size() >= 2 && uint8_t((*out)[0]) == 0xFF && uint8_t((*out)[1]) == 0xFE);
         while (out->size() + (units ? 2 : 1) <= c.length) {
           out->push_back(' ');
           if (units) out->push_back('\0');
@@ -308,8 +291,7 @@ Status RowEncoder::Encode(const std::vector<Value>& values, LongValueStore* long
       const uint32_t length = uint32_t(bytes.size());
       std::string header;
       const uint32_t page_room = format_.page_size - format_.data_first_row_slot - 2 - 4;
-      if (length <= kInlineLongValueMax &&
-          row->size() + kLongValueHeader + length + 64 < max_row) {
+      if (length <= kInlineLongValueMax && row->size() + kLongValueHeader + length + 64 < max_row) {
         PutLe32(header, length | 0x80000000u);
         PutLe32(header, 0);
         PutLe32(header, 0);
@@ -380,7 +362,8 @@ Status RowEncoder::Encode(const std::vector<Value>& values, LongValueStore* long
         }
       }
       row->push_back(char(offsets[var_slots_] & 0xFF));
-      for (int i = int(var_slots_) - 1; i >= 0; --i) row->push_back(char(offsets[size_t(i)] & 0xFF));
+      for (int i = int(var_slots_) - 1; i >= 0; --i)
+        row->push_back(char(offsets[size_t(i)] & 0xFF));
       for (size_t j = jumps; j-- > 0;) row->push_back(char(jump[j]));
       row->push_back(char(var_slots_));
     }

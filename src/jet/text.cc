@@ -4,14 +4,22 @@ namespace jet {
 
 namespace {
 
-// Windows-1252 bytes 0x80..0x9F; the rest of the code page is Latin-1. The
-// five bytes Windows assigns no character (0x81, 0x8D, 0x8F, 0x90, 0x9D) map
-// to the C1 controls of the same value, as Windows' own conversion does, so
-// that every byte reads back to the byte that was stored.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+struct CodePageTable {
+  uint16_t code_page;
+  uint16_t upper[128];  // bytes 0x80..0xFF
+};
+
+// Bytes 0x00..0x7F are ASCII in every one of these.
+constexpr CodePageTable kCodePages[] = {
+#include "code_pages_data.inc"
+};
+
+const CodePageTable* FindCodePage(uint16_t code_page) {
+  for (const CodePageTable& t : kCodePages) {
+    if (t.code_page == code_page) return &t;
+  }
+  return nullptr;
+}
 
 // Decodes UTF-16 code units one at a time, pairing surrogates.
 class Utf16Sink {
@@ -128,7 +136,7 @@ void AppendJet4Text(std::string& out, ByteView bytes) {
       i += 2;
     }
     if (i + 1 == n && p[i] != 0) break;  // a dangling half unit
-    ++i;  // the switch back
+    ++i;                                 // the switch back
   }
 }
 
@@ -139,16 +147,33 @@ std::string DecodeJet4Text(ByteView bytes) {
   return out;
 }
 
-void AppendCodePageText(std::string& out, ByteView bytes, uint16_t /*code_page*/) {
+void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page) {
+  const CodePageTable* table = FindCodePage(code_page);
   for (uint8_t b : bytes) {
     if (b < 0x80) {
       out.push_back(char(b));
-    } else if (b < 0xA0) {
-      AppendUtf8(out, kCp1252High[b - 0x80]);
     } else {
-      AppendUtf8(out, b);
+      AppendUtf8(out, table != nullptr ? table->upper[b - 0x80] : 0xFFFD);
     }
   }
+}
+
+bool CodePageKnown(uint16_t code_page) { return FindCodePage(code_page) != nullptr; }
+
+bool EncodeCodePageChar(uint32_t c, uint16_t code_page, uint8_t* out) {
+  if (c < 0x80) {
+    *out = uint8_t(c);
+    return true;
+  }
+  const CodePageTable* table = FindCodePage(code_page);
+  if (table == nullptr || c == 0xFFFD) return false;
+  for (int i = 0; i < 128; ++i) {
+    if (table->upper[i] == c) {
+      *out = uint8_t(0x80 + i);
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string DecodeCodePageText(ByteView bytes, uint16_t code_page) {
@@ -156,6 +181,55 @@ std::string DecodeCodePageText(ByteView bytes, uint16_t code_page) {
   out.reserve(bytes.size());
   AppendCodePageText(out, bytes, code_page);
   return out;
+}
+
+uint16_t Jet3TextCodePage(uint16_t header_code_page, uint16_t sort_lcid) {
+  if (header_code_page != 0) return header_code_page;
+  switch (sort_lcid & 0x3FF) {  // the locale's primary language
+    case 0x01:
+    case 0x20:
+    case 0x29:
+      return 1256;  // Arabic, Urdu, Farsi
+    case 0x02:
+    case 0x19:
+    case 0x22:
+    case 0x23:
+    case 0x2F:
+      return 1251;
+    case 0x04:
+      return (sort_lcid == 0x0804 || sort_lcid == 0x1004) ? 936 : 950;
+    case 0x05:
+    case 0x0E:
+    case 0x15:
+    case 0x18:
+    case 0x1B:
+    case 0x1C:
+    case 0x24:
+      return 1250;
+    case 0x1A:
+      return sort_lcid == 0x0C1A ? 1251 : 1250;  // Serbian Cyrillic, Croatian
+    case 0x08:
+      return 1253;
+    case 0x0D:
+      return 1255;
+    case 0x11:
+      return 932;
+    case 0x12:
+      return 949;
+    case 0x1E:
+      return 874;
+    case 0x1F:
+    case 0x2C:
+      return 1254;  // Turkish, Azeri (Latin)
+    case 0x25:
+    case 0x26:
+    case 0x27:
+      return 1257;
+    case 0x2A:
+      return 1258;
+    default:
+      return 1252;
+  }
 }
 
 bool Utf8ToUtf16(const std::string& s, std::u16string* out) {

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <string>
 
-
 #include "bytes.h"
 
 namespace jet {
@@ -27,10 +26,23 @@ void AppendUtf16Le(std::string& out, ByteView bytes);
 std::string DecodeJet4Text(ByteView bytes);
 void AppendJet4Text(std::string& out, ByteView bytes);
 
-// Jet 3 text in the given Windows code page. Code pages the engine does not
-// know are read as 1252.
+// Jet 3 text in the given Windows code page. The engine knows the
+// single-byte ones (874 and 1250-1258). A byte that a known code page leaves
+// unassigned reads as the C1 control of the same value below 0xA0 (as
+// Windows reads it) and as U+FFFD above; in a code page the engine does not
+// know (the double-byte ones, 932, 936, 949, 950), every byte from 0x80 up
+// reads as U+FFFD, so that nothing reads as a character it is not.
 std::string DecodeCodePageText(ByteView bytes, uint16_t code_page);
 void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page);
+bool CodePageKnown(uint16_t code_page);
+
+// The byte for `c` in the code page; false if it has none (and for U+FFFD,
+// which stands for what could not be read).
+bool EncodeCodePageChar(uint32_t c, uint16_t code_page, uint8_t* out);
+
+// The code page Access 97 text is in: the header's, or when the header says
+// 0, the ANSI code page of the sort order's locale (1252 when unknown).
+uint16_t Jet3TextCodePage(uint16_t header_code_page, uint16_t sort_lcid);
 
 // UTF-8 to UTF-16 code units; false if `utf8` is not valid UTF-8.
 bool Utf8ToUtf16(const std::string& utf8, std::u16string* out);
