@@ -15,10 +15,14 @@ Status BrokenStatus(const std::string& path) {
 
 }  // namespace
 
-Pager::Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count,
-             size_t capacity, PageCodec codec)
-    : file_(std::move(file)), format_(format), codec_(codec), page_count_(page_count),
-      capacity_(capacity < 4 ? 4 : capacity), committed_page_count_(page_count) {}
+Pager::Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count, size_t capacity,
+             PageCodec codec)
+    : file_(std::move(file)),
+      format_(format),
+      codec_(codec),
+      page_count_(page_count),
+      capacity_(capacity < 4 ? 4 : capacity),
+      committed_page_count_(page_count) {}
 
 Status Pager::CorruptAt(uint32_t page, const std::string& message) const {
   Status s = Status::Corrupt(message);

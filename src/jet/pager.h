@@ -35,8 +35,8 @@
 #include "bytes.h"
 #include "file.h"
 #include "format.h"
-#include "page_codec.h"
 #include "jet/status.h"
+#include "page_codec.h"
 
 namespace jet {
 
