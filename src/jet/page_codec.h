@@ -1,5 +1,6 @@
-// Page encoding: what Access's "Encode Database" (Access 97) or "Encrypt
-// Database" (Access 2000-2003) does to a file that has no password.
+// Page encoding: what Access 97 to 2003 do to a database they "encode" (in
+// some versions "encrypt") under Tools > Security. docs/encoding.md has the
+// evidence for what follows.
 //
 // An encoded database keeps a non-zero 32-bit encoding key in its header
 // (page 0, offset 0x3E, inside the masked region: see header.h). Every other
@@ -13,7 +14,7 @@
 // mask applies. A key of 0 means the file is not encoded.
 //
 // A page whose stored bytes are all zero is a blank page, not an encoded one:
-// Access leaves pages it has not filled (free pages) as plain zeros in an
+// Access leaves pages it has not filled as plain zeros in an
 // encoded file. Decoding leaves such a page zero, and encoding writes a page
 // of zeros as zeros, so that for every page p, Decode(Encode(p)) == p and a
 // blank page reads as blank, as in a plain file. (An encoded page is all
