@@ -105,8 +105,8 @@ Result<Page*> Pager::Append() {
 Status Pager::Commit() {
   if (broken_) return BrokenStatus(path());
   if (dirty_.empty()) return Status::Ok();
-  // The pages as they are to be stored. The journal takes the file's bytes
-  // as they are, encoded or not.
+  // The pages as they are to be stored; the journal deals in stored bytes
+  // only. `stored` is reserved in full, so the spans into it stay valid.
   std::vector<std::vector<uint8_t>> stored;
   std::vector<PageWrite> writes;
   writes.reserve(dirty_.size());
