@@ -159,6 +159,20 @@ TEST_F(JournalTest, HotJournalIsRolledBackWhenTheDatabaseIsOpenedAndSaysSo) {
   EXPECT_EQ(testutil::ReadFile(path_), original_);
 }
 
+// In an encoded database the journal keeps the pages as stored, encoded: a
+// rollback, which knows no key, gives back the very bytes.
+TEST_F(JournalTest, EncodedDatabaseIsRolledBackToItsStoredBytes) {
+  testutil::EncodeDatabase(path_, 0x0BADC0DE);
+  original_ = testutil::ReadFile(path_);
+  InsertAndStopAt(FirstDatabaseWrite() + 1, /*torn=*/false);
+  ASSERT_TRUE(Exists(journal_));
+  ASSERT_NE(testutil::ReadFile(path_), original_);
+  auto db = jet::Database::Open(path_);
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  EXPECT_FALSE((*db)->recovery_message().empty());
+  EXPECT_EQ(testutil::ReadFile(path_), original_);
+}
+
 TEST_F(JournalTest, IncompleteJournalMeansTheDatabaseWasNeverTouched) {
   // A writer stopped halfway through writing its journal.
   InsertAndStopAt(2, /*torn=*/true);  // 1: create the journal, 2: write it

@@ -385,16 +385,31 @@ void CompareTableList(jet::Database& db, const std::string& file,
   EXPECT_EQ(run.out, joined);
 }
 
-void CompareFolder(const std::string& folder) {
-  if (!testutil::HaveProgram("mdb-export") || !testutil::HaveProgram("mdb-tables")) {
-    GTEST_SKIP() << "mdbtools is not installed";
-  }
+bool HaveMdbtools() {
+  return testutil::HaveProgram("mdb-export") && testutil::HaveProgram("mdb-tables");
+}
+
+// Compares the table list and every table of one file; counts the fields.
+void CompareFile(const std::string& file, size_t* fields) {
+  auto db = jet::Database::Open(file).value();
+  const std::vector<jet::CatalogEntry> tables = db->ListTables().value();
+  CompareTableList(*db, file, tables);
+  for (const jet::CatalogEntry& t : tables) CompareTable(*db, file, t.name, fields);
+}
+
+// Every fixture of `folder`, as it is or encoded as Access encodes it (which
+// mdbtools decodes on its own).
+void CompareFolder(const std::string& folder, bool encoded = false) {
+  if (!HaveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
   size_t fields = 0;
-  for (const std::string& file : testutil::FixtureFiles(folder)) {
-    auto db = jet::Database::Open(file).value();
-    const std::vector<jet::CatalogEntry> tables = db->ListTables().value();
-    CompareTableList(*db, file, tables);
-    for (const jet::CatalogEntry& t : tables) CompareTable(*db, file, t.name, &fields);
+  for (const std::string& fixture : testutil::FixtureFiles(folder)) {
+    testutil::TempDir dir;
+    std::string file = fixture;
+    if (encoded) {
+      file = testutil::CopyOf(dir, fixture, fixture.substr(fixture.find_last_of("/\\") + 1));
+      testutil::EncodeDatabase(file, 0xC0FFEE42);
+    }
+    CompareFile(file, &fields);
   }
   EXPECT_GT(fields, 0u);
 }
@@ -402,5 +417,22 @@ void CompareFolder(const std::string& folder) {
 TEST(MdbtoolsCompareTest, EveryAccessFixtureTableAndTableListMatches) { CompareFolder("access"); }
 
 TEST(MdbtoolsCompareTest, EveryHostsFixtureTableAndTableListMatches) { CompareFolder("hosts"); }
+
+TEST(MdbtoolsCompareTest, EveryFixtureEncodedMatches) {
+  CompareFolder("access", /*encoded=*/true);
+  CompareFolder("hosts", /*encoded=*/true);
+}
+
+// Databases that Access itself encoded (see tests/data/README.md).
+TEST(MdbtoolsCompareTest, DatabasesEncodedByAccessMatch) {
+  if (!HaveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
+  size_t fields = 0;
+  for (const char* name : {"db97-enc.mdb", "db-enc.mdb"}) {
+    const std::string file = testutil::ExternalFile(name);
+    REQUIRE_EXTERNAL(file);
+    CompareFile(file, &fields);
+  }
+  EXPECT_GT(fields, 0u);
+}
 
 }  // namespace

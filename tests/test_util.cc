@@ -20,7 +20,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "bytes.h"
 #include "file.h"
+#include "header.h"
+#include "page_codec.h"
 
 #ifndef _WIN32
 extern char** environ;
@@ -210,6 +213,21 @@ bool HaveProgram(const std::string& program) {
   }
   return false;
 #endif
+}
+
+void EncodeDatabase(const std::string& path, uint32_t key) {
+  std::string bytes = ReadFile(path);
+  auto* data = reinterpret_cast<uint8_t*>(bytes.data());
+  const jet::Format& f = jet::Le32(data + 0x14) == 0 ? jet::Jet3Format() : jet::Jet4Format();
+  jet::ApplyHeaderMask(data, f);
+  ASSERT_EQ(jet::Le32(data + f.header_encoding_key), 0u) << path << " is encoded already";
+  jet::PutLe32(data + f.header_encoding_key, key);
+  jet::ApplyHeaderMask(data, f);
+  const jet::PageCodec codec(key);
+  for (size_t at = f.page_size; at < bytes.size(); at += f.page_size) {
+    codec.Encode(uint32_t(at / f.page_size), std::span<uint8_t>(data + at, f.page_size));
+  }
+  WriteFile(path, bytes);
 }
 
 std::string ExternalFile(const std::string& name) {

@@ -3,6 +3,7 @@
 #ifndef TESTS_TEST_UTIL_H_
 #define TESTS_TEST_UTIL_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,11 @@ std::vector<std::string> FolderNames(const std::string& folder);
 // absolute one) in `dir`, under `name`; returns its path.
 std::string CopyOf(const TempDir& dir, const std::string& fixture,
                    const std::string& name = "Tallowin.mdb");
+
+// Encodes a plain database in place as Access's "Encode Database" does: the
+// header gets `key` as its encoding key, and every other page that is not
+// blank is stored RC4-encoded under it (see page_codec.h).
+void EncodeDatabase(const std::string& path, uint32_t key);
 
 // Upper-case hex of the bytes, two digits each.
 std::string Hex(const std::string& bytes);

@@ -114,20 +114,15 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Option
   std::string recovery;
   JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size, options.writable, &lock, &recovery));
   DatabaseHeader header = opened.second;
-  if (header.encoding_key != 0) {
-    return Status::Error(ErrorKind::kEncrypted,
-                         "The database is encoded (encrypted); decode it in Access first")
-        .AtFile(path);
-  }
   if (header.has_password) {
     return Status::Error(ErrorKind::kPasswordProtected,
                          "The database is protected by a password; remove the password in "
                          "Access first")
         .AtFile(path);
   }
-  auto pager =
-      std::make_unique<Pager>(std::move(opened.first), *header.format,
-                              uint32_t(size / header.format->page_size), options.cache_pages);
+  auto pager = std::make_unique<Pager>(std::move(opened.first), *header.format,
+                                       uint32_t(size / header.format->page_size),
+                                       options.cache_pages, PageCodec(header.encoding_key));
   std::unique_ptr<Database> db(new Database(std::move(pager), header));
   db->lock_ = std::move(lock);
   db->recovery_message_ = std::move(recovery);

@@ -55,8 +55,9 @@ class Database {
   };
 
   // Opens a database for reading (or, with options.writable, for reading and
-  // writing). Refuses encoded (encrypted) databases and databases with a
-  // password, which Access itself would not open without it.
+  // writing). An encoded database reads and writes like any other, and
+  // stays encoded (page_codec.h). Refuses databases with a password, which
+  // Access itself would not open without it.
   static Result<std::unique_ptr<Database>> Open(const std::string& path, Options options);
   static Result<std::unique_ptr<Database>> Open(const std::string& path) {
     return Open(path, Options{});

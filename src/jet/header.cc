@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "page_codec.h"
 #include "text.h"
 
 namespace jet {
@@ -21,19 +22,8 @@ constexpr uint32_t kVersionOffset = 0x14;
 const std::array<uint8_t, 128>& HeaderMask() {
   static const std::array<uint8_t, 128> mask = [] {
     const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
-    uint8_t s[256];
-    for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-      j = (j + s[i] + key[i % 4]) & 0xFF;
-      std::swap(s[i], s[j]);
-    }
     std::array<uint8_t, 128> out{};
-    for (int n = 0, i = 0, j = 0; n < 128; ++n) {
-      i = (i + 1) & 0xFF;
-      j = (j + s[i]) & 0xFF;
-      std::swap(s[i], s[j]);
-      out[n] = s[(s[i] + s[j]) & 0xFF];
-    }
+    Rc4Apply(key, out);
     return out;
   }();
   return mask;

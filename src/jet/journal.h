@@ -20,6 +20,13 @@
 // and it ends exactly after the last record. A journal whose size, header or
 // any record does not check out is "incomplete".
 //
+// A record holds the page exactly as the file stores it. In an encoded
+// database (page_codec.h) that is the encoded page: the journal sits below
+// the pager's decoding, reads the originals straight from the file and
+// writes them straight back, so a rollback restores the file byte for byte
+// without knowing the key, and a journal never holds a page in plain form
+// that the file holds encoded.
+//
 // Invariants. These are what make the database safe; every change to this
 // code must keep them:
 //
@@ -72,7 +79,8 @@ namespace jet {
 // NAME.mdb -> NAME.mdb-journal
 std::string JournalPath(const std::string& db_path);
 
-// One page of an operation: its number and its new bytes.
+// One page of an operation: its number and its new bytes, as the file is to
+// store them (encoded, in an encoded database).
 struct PageWrite {
   uint32_t number = 0;
   std::span<const uint8_t> bytes;

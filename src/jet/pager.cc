@@ -15,10 +15,14 @@ Status BrokenStatus(const std::string& path) {
 
 }  // namespace
 
-Pager::Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count,
-             size_t capacity)
-    : file_(std::move(file)), format_(format), page_count_(page_count),
-      capacity_(capacity < 4 ? 4 : capacity), committed_page_count_(page_count) {}
+Pager::Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count, size_t capacity,
+             PageCodec codec)
+    : file_(std::move(file)),
+      format_(format),
+      codec_(codec),
+      page_count_(page_count),
+      capacity_(capacity < 4 ? 4 : capacity),
+      committed_page_count_(page_count) {}
 
 Status Pager::CorruptAt(uint32_t page, const std::string& message) const {
   Status s = Status::Corrupt(message);
@@ -48,6 +52,7 @@ Result<PageRef> Pager::Read(uint32_t number) {
   page->bytes.resize(format_.page_size);
   Status s = file_->ReadAt(uint64_t(number) * format_.page_size, page->bytes);
   if (!s.ok()) return s.AtPage(number);
+  codec_.Decode(number, page->bytes);
   ++stats_.reads;
   PageRef ref(std::move(page));
   CachePut(ref);
@@ -100,9 +105,21 @@ Result<Page*> Pager::Append() {
 Status Pager::Commit() {
   if (broken_) return BrokenStatus(path());
   if (dirty_.empty()) return Status::Ok();
+  // The pages as they are to be stored; the journal deals in stored bytes
+  // only. `stored` is reserved in full, so the spans into it stay valid.
+  std::vector<std::vector<uint8_t>> stored;
   std::vector<PageWrite> writes;
   writes.reserve(dirty_.size());
-  for (const auto& [number, page] : dirty_) writes.push_back(PageWrite{number, page->bytes});
+  if (codec_.encoded()) stored.reserve(dirty_.size());
+  for (const auto& [number, page] : dirty_) {
+    std::span<const uint8_t> bytes = page->bytes;
+    if (codec_.encoded()) {
+      stored.push_back(page->bytes);
+      codec_.Encode(number, stored.back());
+      bytes = stored.back();
+    }
+    writes.push_back(PageWrite{number, bytes});
+  }
   bool damaged = false;
   Status s = WritePagesJournaled(*file_, format_.page_size,
                                  uint64_t(committed_page_count_) * format_.page_size, writes,

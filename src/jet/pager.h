@@ -15,6 +15,12 @@
 // error during Commit leaves the file as it was too, or, if even undoing
 // fails, as the next open will roll it back to; the pager then refuses
 // further use.
+//
+// Encoded databases (page_codec.h): the pager is the only place that sees a
+// page as stored. Every Page it hands out, caches or keeps in the batch holds
+// plain bytes; Read decodes what it reads, and Commit encodes what it writes,
+// so no reader or writer above it knows the file is encoded. Page 0 passes
+// through as stored either way.
 
 #ifndef JET_PAGER_H_
 #define JET_PAGER_H_
@@ -30,6 +36,7 @@
 #include "file.h"
 #include "format.h"
 #include "jet/status.h"
+#include "page_codec.h"
 
 namespace jet {
 
@@ -51,7 +58,7 @@ struct PagerStats {
 class Pager {
  public:
   Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count,
-        size_t capacity = 256);
+        size_t capacity = 256, PageCodec codec = PageCodec());
 
   const Format& format() const { return format_; }
   uint32_t page_size() const { return format_.page_size; }
@@ -59,6 +66,8 @@ class Pager {
   const std::string& path() const { return file_->path(); }
   File& file() { return *file_; }
   const PagerStats& stats() const { return stats_; }
+  // Whether pages are stored encoded (the header's encoding key is set).
+  bool encoded() const { return codec_.encoded(); }
 
   // Reads page `number`. Page numbers at or past the page count are Corrupt.
   Result<PageRef> Read(uint32_t number);
@@ -104,6 +113,7 @@ class Pager {
 
   std::unique_ptr<File> file_;
   const Format& format_;
+  PageCodec codec_;
   uint32_t page_count_;
   size_t capacity_;
   PagerStats stats_;
