@@ -135,20 +135,24 @@ TEST(CheckerTest, NorthwindsFreedPagesAreLeftAlone) {
   EXPECT_FALSE(Mentions(r.problems, "Umsätze")) << r.problems.size();
 }
 
-// A page that a table's page map or an index's tree still uses, marked free,
-// would be handed out again and overwritten.
+// A page that a table's definition, page map or index tree still uses,
+// marked free, would be handed out again and overwritten.
 TEST(CheckerTest, PageInUseButMarkedFreeIsReported) {
   DamagedCopy copy;
   const uint32_t data = copy.map.pages.back();
   copy.MarkFree(data);
   copy.MarkFree(copy.first_leaf);
+  copy.MarkFree(copy.shipments->tdef_page);
   jet::CheckReport r = copy.Check();
   EXPECT_TRUE(Mentions(r.problems, "table 'Shipments': its page map lists page " +
                                        std::to_string(data) +
                                        ", which the global usage map marks free"));
   EXPECT_TRUE(Mentions(r.problems, "index 'TRACKING': page " + std::to_string(copy.first_leaf) +
                                        " is in its tree, but the global usage map marks it free"));
-  EXPECT_EQ(r.problems.size(), 2u);
+  EXPECT_TRUE(Mentions(r.problems, "table 'Shipments': page " +
+                                       std::to_string(copy.shipments->tdef_page) +
+                                       ", which holds its definition, is marked free"));
+  EXPECT_EQ(r.problems.size(), 3u);
 }
 
 // Keys in a sort order the engine cannot build are unverified, with their

@@ -51,6 +51,19 @@ class Checker {
   void Problem(const std::string& p) { report_->problems.push_back(p); }
   void Note(const std::string& n) { report_->notes.push_back(n); }
 
+  // The pages that hold a table's definition and its usage maps are in use
+  // for as long as the table is.
+  void ExpectInUse(const std::string& where, const char* what, uint32_t page) {
+    if (free_.count(page)) {
+      Problem(where + ": page " + std::to_string(page) + ", which holds " + what +
+              ", is marked free in the global usage map");
+    }
+  }
+  void ExpectInUse(const std::string& where, const char* what, const UsageMap& map) {
+    ExpectInUse(where, what, map.location.page);
+    for (uint32_t p : map.map_pages) ExpectInUse(where, what, p);
+  }
+
   // The pages the global usage map marks free. Access marks pages past the
   // end of the file too, ready for when the file grows; those are dropped.
   void ReadFreePages() {
@@ -186,6 +199,7 @@ class Checker {
   void CheckTable(const TableDef& t, bool system) {
     ++report_->tables;
     const std::string where = "table '" + t.name + "'";
+    for (uint32_t p : t.tdef_pages) ExpectInUse(where, "its definition", p);
     // Rows, read once: for each index, the entry each row must have. Only
     // the entries are kept, never the rows, so memory follows the keys.
     const size_t n_indexes = t.physical_indexes.size();
@@ -243,6 +257,7 @@ class Checker {
     if (!owned.ok()) {
       Problem(where + ": page map: " + owned.status().ToString());
     } else {
+      ExpectInUse(where, "its page map", *owned);
       std::set<uint32_t> in_map(owned->pages.begin(), owned->pages.end());
       // A page that the map lists is in use whatever it holds: marked free,
       // Access would give it to the next table or index that grows.
@@ -388,6 +403,7 @@ class Checker {
     if (!map.ok()) {
       problem("page map: " + map.status().ToString());
     } else {
+      ExpectInUse(where, "its page map", *map);
       std::set<uint32_t> in_map(map->pages.begin(), map->pages.end());
       for (uint32_t p : pages) {
         if (!in_map.count(p)) {
