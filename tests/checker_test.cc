@@ -28,6 +28,16 @@ bool Mentions(const std::vector<std::string>& lines, const std::string& text) {
                      [&](const std::string& p) { return p.find(text) != std::string::npos; });
 }
 
+// Sets a page's bit in the global usage map of a Jet 4 database whose map
+// is kept inline.
+void MarkFree(std::string* bytes, uint32_t page) {
+  auto* p1 = reinterpret_cast<uint8_t*>(bytes->data()) + 4096;
+  const uint32_t row = jet::Le16(p1 + jet::Jet4Format().data_first_row_slot) & jet::kRowOffsetMask;
+  ASSERT_EQ(p1[row], 0);
+  const uint32_t bit = page - jet::Le32(p1 + row + 1);
+  p1[row + 5 + bit / 8] |= uint8_t(1u << (bit % 8));
+}
+
 // A copy of the host fixture, its bytes to change, and where Shipments keeps
 // its rows (a reference page map) and its TRACKING index's first leaf.
 struct DamagedCopy {
@@ -42,14 +52,7 @@ struct DamagedCopy {
   uint8_t& At(uint32_t page, uint32_t offset) {
     return reinterpret_cast<uint8_t&>(bytes[page * 4096 + offset]);
   }
-  // Sets a page's bit in the global usage map, an inline map here.
-  void MarkFree(uint32_t page) {
-    const uint32_t row =
-        jet::Le16(&At(1, jet::Jet4Format().data_first_row_slot)) & jet::kRowOffsetMask;
-    ASSERT_EQ(At(1, row), 0);
-    const uint32_t bit = page - jet::Le32(&At(1, row + 1));
-    At(1, row + 5 + bit / 8) |= uint8_t(1u << (bit % 8));
-  }
+  void MarkFree(uint32_t page) { ::MarkFree(&bytes, page); }
   jet::CheckReport Check() {
     testutil::WriteFile(path, bytes);
     return ::Check(path);
@@ -153,6 +156,18 @@ TEST(CheckerTest, PageInUseButMarkedFreeIsReported) {
                                        std::to_string(copy.shipments->tdef_page) +
                                        ", which holds its definition, is marked free"));
   EXPECT_EQ(r.problems.size(), 3u);
+
+  // Row 2 of page 27 has moved to page 28.
+  testutil::TempDir dir;
+  const std::string path = testutil::CopyOf(dir, "access/overflowTestV2000.mdb");
+  std::string bytes = testutil::ReadFile(path);
+  const auto* slot = reinterpret_cast<const uint8_t*>(bytes.data()) + 27 * 4096 + 14 + 2 * 2;
+  ASSERT_EQ(jet::Le16(slot) & 0xC000, jet::kRowOverflowFlag);
+  MarkFree(&bytes, 28);
+  testutil::WriteFile(path, bytes);
+  EXPECT_TRUE(Mentions(Check(path).problems,
+                       "page 27 row 2: its row moved to page 28, which is "
+                       "marked free in the global usage map"));
 }
 
 // Keys in a sort order the engine cannot build are unverified, with their

@@ -163,7 +163,14 @@ class Checker {
         const uint32_t end =
             r == 0 ? f.page_size : (Le16(p + f.data_first_row_slot + 2 * (r - 1)) & kRowOffsetMask);
         // A pointer with impossible bounds is the row scan's to report.
-        if (start + 4 <= end && end <= f.page_size) ++pointed_at_[owner][Le32(p + start)];
+        if (start + 4 > end || end > f.page_size) continue;
+        const RowPointer to = RowPointer::FromRaw(Le32(p + start));
+        ++pointed_at_[owner][to.raw()];
+        if (free_.count(to.page)) {
+          Problem("page " + std::to_string(page.number) + " row " + std::to_string(r) +
+                  ": its row moved to page " + std::to_string(to.page) +
+                  ", which is marked free in the global usage map");
+        }
       }
     }
   }
