@@ -19,8 +19,10 @@
 // Pages that the global usage map (page 1, row 0) marks free are not
 // examined: Access leaves whatever they held when it frees them, old rows
 // and old index entries included, until the database is compacted. A page
-// that a table's page map lists or an index's tree reaches, yet is marked
-// free, is damage: Access would hand it out again and overwrite it.
+// still in use yet marked free (a table's definition, one of its usage
+// maps, a page its map lists or a moved row lies on, a page of an index's
+// tree) is damage: Access would hand it out again and overwrite it. No
+// database Access made shows one.
 //
 // What it finds falls into three lists:
 //   problems    damage: Access would call the database corrupt, or rows
