@@ -42,8 +42,11 @@ const char kUsage[] =
     "                                    the JSON is what create-table reads\n"
     "  export FILE TABLE [--format csv|jsonl]\n"
     "                                    rows in table scan order (default csv)\n"
-    "  check FILE                        verify rows, indexes, page maps and counts;\n"
-    "                                    exits 1 and lists the problems if any\n"
+    "  check FILE                        verify rows, indexes and page maps; prints\n"
+    "                                    problems (damage) on stderr, and notes (such\n"
+    "                                    as stale counts, which Access tolerates until\n"
+    "                                    it compacts) and what could not be verified\n"
+    "                                    (keys in an unknown sort order) on stdout\n"
     "\n"
     "Writing:\n"
     "  new FILE [--jet4]                 create an empty Access 2000 database; FILE\n"
@@ -69,7 +72,9 @@ const char kUsage[] =
     "Options:\n"
     "  -h, --help                        show this help\n"
     "\n"
-    "Exit status: 0 on success, 1 on an error, 2 on bad usage.\n";
+    "Exit status: 0 on success, 1 on an error, 2 on bad usage. For check, 0 means\n"
+    "the database is sound (notes and unverified items allowed), 1 that it has\n"
+    "problems or could not be read.\n";
 
 int Usage(const std::string& message) {
   std::fprintf(stderr, "jetdb: %s\nTry 'jetdb --help'.\n", message.c_str());
@@ -156,16 +161,35 @@ int CmdSchema(const std::string& path, const std::string& table, bool json) {
   return kExitOk;
 }
 
+// "1 row", "2 rows".
+std::string Count(size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Problems (damage) go to stderr; notes and unverified items, which leave
+// the database sound, go to stdout with the summary.
 int CmdCheck(const std::string& path) {
   auto db = OpenDb(path);
   if (!db.ok()) return Fail(db.status());
   auto report = jet::CheckDatabase(**db);
   if (!report.ok()) return Fail(report.status());
   for (const std::string& p : report->problems) std::fprintf(stderr, "problem: %s\n", p.c_str());
-  std::printf(
-      "%zu tables, %zu rows, %zu indexes, %zu index entries, %zu pages: %s\n", report->tables,
-      report->rows, report->indexes, report->index_entries, report->pages,
-      report->ok() ? "ok" : (std::to_string(report->problems.size()) + " problems").c_str());
+  for (const std::string& n : report->notes) std::printf("note: %s\n", n.c_str());
+  for (const std::string& u : report->unverified) std::printf("unverified: %s\n", u.c_str());
+  std::string entries = Count(report->index_entries, "index entry", "index entries");
+  if (report->unverified_entries) {
+    entries += " (" + std::to_string(report->unverified_entries) + " not verified)";
+  }
+  std::string verdict = report->ok() ? "ok" : Count(report->problems.size(), "problem", "problems");
+  if (!report->notes.empty()) verdict += ", " + Count(report->notes.size(), "note", "notes");
+  if (!report->unverified.empty()) {
+    verdict += ", " + Count(report->unverified.size(), "index", "indexes") + " not fully verified";
+  }
+  std::printf("%s, %s, %s, %s, %s (%zu free): %s\n",
+              Count(report->tables, "table", "tables").c_str(),
+              Count(report->rows, "row", "rows").c_str(),
+              Count(report->indexes, "index", "indexes").c_str(), entries.c_str(),
+              Count(report->pages, "page", "pages").c_str(), report->free_pages, verdict.c_str());
   return report->ok() ? kExitOk : kExitError;
 }
 
@@ -175,11 +199,6 @@ int CmdExport(const std::string& path, const std::string& table, jet::ExportForm
   jet::Status s = jet::ExportTable(**db, table, format, stdout);
   if (!s.ok()) return Fail(s);
   return kExitOk;
-}
-
-// "1 row", "2 rows".
-std::string Count(size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 int CmdNew(const std::string& path, bool jet3) {

@@ -6,6 +6,7 @@
 
 #include "index_key.h"
 #include "index_page.h"
+#include "usage_map.h"
 
 namespace jet {
 
@@ -24,12 +25,15 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
+// "1 row", "2 rows".
+std::string Rows(size_t n) { return std::to_string(n) + (n == 1 ? " row" : " rows"); }
 
 class Checker {
  public:
   Checker(Database& db, CheckReport* report) : db_(db), pager_(db.pager()), report_(report) {}
 
   Status Run() {
+    ReadFreePages();
     JET_RETURN_IF_ERROR(ScanPages());
     JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> tables, db_.ListTables(true));
     for (const CatalogEntry& t : tables) {
@@ -45,39 +49,100 @@ class Checker {
 
  private:
   void Problem(const std::string& p) { report_->problems.push_back(p); }
+  void Note(const std::string& n) { report_->notes.push_back(n); }
 
-  // One pass over every page: data pages by owner, and their free space.
-  Status ScanPages() {
-    const Format& f = pager_.format();
-    report_->pages = pager_.page_count();
-    for (uint32_t n = 1; n < pager_.page_count(); ++n) {
-      JET_ASSIGN_OR_RETURN(PageRef page, pager_.Read(n));
-      if (page->type() != kPageData) continue;
-      const uint32_t owner = Le32(page->bytes.data() + f.data_owner);
-      data_pages_[owner].insert(n);
-      for (uint32_t r = 0; r < RowSlotCount(*page, f) && f.data_first_row_slot + 2 * r + 2 <= f.page_size; ++r) {
-        if (!(Le16(page->bytes.data() + f.data_first_row_slot + 2 * r) & kRowDeletedFlag)) {
-          pages_with_rows_[owner].insert(n);
-          break;
+  // The pages that hold a table's definition and its usage maps are in use
+  // for as long as the table is.
+  void ExpectInUse(const std::string& where, const char* what, uint32_t page) {
+    if (free_.count(page)) {
+      Problem(where + ": page " + std::to_string(page) + ", which holds " + what +
+              ", is marked free in the global usage map");
+    }
+  }
+  void ExpectInUse(const std::string& where, const char* what, const UsageMap& map) {
+    ExpectInUse(where, what, map.location.page);
+    for (uint32_t p : map.map_pages) ExpectInUse(where, what, p);
+  }
+
+  // The pages the global usage map marks free. Access marks pages past the
+  // end of the file too, ready for when the file grows; those are dropped.
+  void ReadFreePages() {
+    const uint32_t count = pager_.page_count();
+    auto bits = [&](const uint8_t* p, size_t n, uint64_t first) {
+      for (size_t i = 0; i < n; ++i) {
+        for (int bit = 0; bit < 8; ++bit) {
+          const uint64_t page = first + i * 8 + uint64_t(bit);
+          if ((p[i] >> bit & 1) && page < count) free_.insert(uint32_t(page));
         }
       }
-      const uint32_t count = RowSlotCount(*page, f);
-      if (f.data_first_row_slot + 2 * count > f.page_size) {
-        Problem("page " + std::to_string(n) + ": row table runs past the page");
-        continue;
+    };
+    PageRef holder;
+    auto row = ReadRowBytes(pager_, kGlobalUsageMap, &holder);
+    if (!row.ok()) {
+      Problem("the global usage map: " + row.status().ToString());
+    } else if (row->size() >= 5 && (*row)[0] == 0x00) {
+      bits(row->data() + 5, row->size() - 5, Le32(row->data() + 1));
+    } else if (row->size() >= 1 && (*row)[0] == 0x01) {
+      const uint64_t per_page = uint64_t(pager_.page_size() - 4) * 8;
+      for (size_t i = 0; 1 + 4 * i + 4 <= row->size(); ++i) {
+        // Only bitmap pages that describe pages of the file are read: Access
+        // leaves junk in the slots past them (0xFFFFFF80 in one of its Access
+        // 2000 databases).
+        const uint32_t map_page = Le32(row->data() + 1 + 4 * i);
+        if (map_page == 0 || i * per_page >= count) continue;
+        auto bitmap = pager_.ReadTyped(map_page, kPageUsageMap, "a usage bitmap page");
+        if (!bitmap.ok()) {
+          Problem("the global usage map: " + bitmap.status().ToString());
+          continue;
+        }
+        bits((*bitmap)->bytes.data() + 4, pager_.page_size() - 4, i * per_page);
       }
-      if (owner != kLongValueOwner) NoteMovedRows(*page, owner);
-      const uint32_t lowest =
-          count == 0 ? f.page_size
-                     : (Le16(page->bytes.data() + f.data_first_row_slot + 2 * (count - 1)) &
-                        kRowOffsetMask);
-      const int64_t expected =
-          int64_t(f.page_size) - f.data_first_row_slot - 2 * int64_t(count) - (f.page_size - lowest);
-      const uint16_t stored = Le16(page->bytes.data() + f.data_free_space);
-      if (expected != stored) {
-        Problem("page " + std::to_string(n) + ": free space says " + std::to_string(stored) +
-                ", its rows leave " + std::to_string(expected));
+    } else {
+      Problem("the global usage map: page 1 row 0 holds no usage map");
+    }
+    report_->free_pages = free_.size();
+  }
+
+  // One pass over every page in use: data pages by owner, and their free
+  // space.
+  Status ScanPages() {
+    report_->pages = pager_.page_count();
+    for (uint32_t n = 1; n < pager_.page_count(); ++n) {
+      if (free_.count(n)) continue;
+      JET_RETURN_IF_ERROR(ExamineDataPage(n));
+    }
+    return Status::Ok();
+  }
+
+  Status ExamineDataPage(uint32_t n) {
+    const Format& f = pager_.format();
+    JET_ASSIGN_OR_RETURN(PageRef page, pager_.Read(n));
+    if (page->type() != kPageData) return Status::Ok();
+    const uint32_t owner = Le32(page->bytes.data() + f.data_owner);
+    data_pages_[owner].insert(n);
+    for (uint32_t r = 0;
+         r < RowSlotCount(*page, f) && f.data_first_row_slot + 2 * r + 2 <= f.page_size; ++r) {
+      if (!(Le16(page->bytes.data() + f.data_first_row_slot + 2 * r) & kRowDeletedFlag)) {
+        pages_with_rows_[owner].insert(n);
+        break;
       }
+    }
+    const uint32_t count = RowSlotCount(*page, f);
+    if (f.data_first_row_slot + 2 * count > f.page_size) {
+      Problem("page " + std::to_string(n) + ": row table runs past the page");
+      return Status::Ok();
+    }
+    if (owner != kLongValueOwner) NoteMovedRows(*page, owner);
+    const uint32_t lowest =
+        count == 0
+            ? f.page_size
+            : (Le16(page->bytes.data() + f.data_first_row_slot + 2 * (count - 1)) & kRowOffsetMask);
+    const int64_t expected =
+        int64_t(f.page_size) - f.data_first_row_slot - 2 * int64_t(count) - (f.page_size - lowest);
+    const uint16_t stored = Le16(page->bytes.data() + f.data_free_space);
+    if (expected != stored) {
+      Problem("page " + std::to_string(n) + ": free space says " + std::to_string(stored) +
+              ", its rows leave " + std::to_string(expected));
     }
     return Status::Ok();
   }
@@ -98,7 +163,14 @@ class Checker {
         const uint32_t end =
             r == 0 ? f.page_size : (Le16(p + f.data_first_row_slot + 2 * (r - 1)) & kRowOffsetMask);
         // A pointer with impossible bounds is the row scan's to report.
-        if (start + 4 <= end && end <= f.page_size) ++pointed_at_[owner][Le32(p + start)];
+        if (start + 4 > end || end > f.page_size) continue;
+        const RowPointer to = RowPointer::FromRaw(Le32(p + start));
+        ++pointed_at_[owner][to.raw()];
+        if (free_.count(to.page)) {
+          Problem("page " + std::to_string(page.number) + " row " + std::to_string(r) +
+                  ": its row moved to page " + std::to_string(to.page) +
+                  ", which is marked free in the global usage map");
+        }
       }
     }
   }
@@ -121,14 +193,25 @@ class Checker {
     }
   }
 
+  // Rows of one index whose keys could not be rebuilt: each must still have
+  // exactly one entry, but its key bytes are not compared.
+  struct Unrebuilt {
+    std::map<uint32_t, size_t> entries;  // raw row pointer -> entries found
+    size_t unsupported = 0;              // rows the engine cannot encode
+    std::string unsupported_reason;      // the first of them
+    size_t failed = 0;                   // rows whose values give no key
+    std::string failed_reason;
+  };
+
   void CheckTable(const TableDef& t, bool system) {
     ++report_->tables;
     const std::string where = "table '" + t.name + "'";
+    for (uint32_t p : t.tdef_pages) ExpectInUse(where, "its definition", p);
     // Rows, read once: for each index, the entry each row must have. Only
     // the entries are kept, never the rows, so memory follows the keys.
     const size_t n_indexes = t.physical_indexes.size();
     std::vector<std::vector<std::vector<uint8_t>>> expected(n_indexes);
-    std::vector<std::string> key_problem(n_indexes);
+    std::vector<Unrebuilt> unrebuilt(n_indexes);
     size_t row_count = 0;
     TableScanner scan(db_, std::make_shared<const TableDef>(t));
     std::vector<Value> values;
@@ -141,12 +224,13 @@ class Checker {
       }
       if (!*more) break;
       ++row_count;
+      const RowPointer at{id.page, uint8_t(id.row)};
       for (size_t i = 0; i < n_indexes; ++i) {
-        if (!key_problem[i].empty()) continue;
         const PhysicalIndex& ix = t.physical_indexes[i];
         bool all_null = true;
         for (const IndexColumn& ic : ix.columns) {
           const ColumnDef* c = t.FindColumnByNumber(ic.column_number);
+          if (c == nullptr) continue;  // EncodeIndexKey reports it
           const Value& v = values[size_t(c - t.columns.data())];
           if (!v.null || c->type == ColumnType::kBoolean) all_null = false;
         }
@@ -154,22 +238,25 @@ class Checker {
         IndexEntry e;
         Status s = EncodeIndexKey(t, ix, values, db_.header(), &e.key);
         if (!s.ok()) {
-          key_problem[i] = "cannot rebuild the key of a row: " + s.message();
-          expected[i].clear();
+          Unrebuilt& u = unrebuilt[i];
+          u.entries[at.raw()] = 0;
+          const bool unsupported = s.kind() == ErrorKind::kUnsupported;
+          if ((unsupported ? u.unsupported++ : u.failed++) == 0) {
+            (unsupported ? u.unsupported_reason : u.failed_reason) = s.message();
+          }
           continue;
         }
-        e.row = RowPointer{id.page, uint8_t(id.row)};
+        e.row = at;
         expected[i].push_back(EntryBytes(e));
       }
     }
     report_->rows += row_count;
-    CheckMovedRows(t, where);
-    // Access keeps the row counts of user tables exact, but not always those
-    // of its own system tables (MSysACEs and MSysQueries of several of its
-    // Access 2000 databases count fewer rows than they hold).
+    // Access brings a table's row count up to date when it compacts the
+    // database; until then a count that is off is tolerated (as are those
+    // of its own system tables, which it does not keep exact at all).
     if (row_count != t.row_count && !system) {
-      Problem(where + ": holds " + std::to_string(row_count) +
-              " rows, its definition says " + std::to_string(t.row_count));
+      Note(where + ": holds " + std::to_string(row_count) + " rows, its definition says " +
+           std::to_string(t.row_count));
     }
 
     // The table's page map against the pages that say they are its.
@@ -177,7 +264,16 @@ class Checker {
     if (!owned.ok()) {
       Problem(where + ": page map: " + owned.status().ToString());
     } else {
+      ExpectInUse(where, "its page map", *owned);
       std::set<uint32_t> in_map(owned->pages.begin(), owned->pages.end());
+      // A page that the map lists is in use whatever it holds: marked free,
+      // Access would give it to the next table or index that grows.
+      for (uint32_t p : in_map) {
+        if (!free_.count(p)) continue;
+        Problem(where + ": its page map lists page " + std::to_string(p) +
+                ", which the global usage map marks free");
+        if (auto s = ExamineDataPage(p); !s.ok()) Problem(where + ": " + s.ToString());
+      }
       // A page with live rows that the map misses would hide them from every
       // reader. Pages whose rows are all deleted may drop out of the map
       // (Access leaves such pages behind in its own databases), and Access
@@ -197,14 +293,22 @@ class Checker {
         }
       }
     }
+    CheckMovedRows(t, where);
 
     for (size_t i = 0; i < n_indexes; ++i) {
-      CheckIndex(t, t.physical_indexes[i], std::move(expected[i]), key_problem[i]);
+      CheckIndex(t, t.physical_indexes[i], system, std::move(expected[i]), &unrebuilt[i]);
     }
   }
 
-  void CheckIndex(const TableDef& t, const PhysicalIndex& ix,
-                  std::vector<std::vector<uint8_t>> expected, const std::string& key_problem) {
+  // An entry as the tree holds it.
+  struct Found {
+    std::vector<uint8_t> bytes;  // key and row pointer, as the tree orders them
+    size_t key_size = 0;
+    uint32_t row = 0;  // raw row pointer
+  };
+
+  void CheckIndex(const TableDef& t, const PhysicalIndex& ix, bool system,
+                  std::vector<std::vector<uint8_t>> expected, Unrebuilt* unrebuilt) {
     ++report_->indexes;
     std::string name = "#" + std::to_string(ix.number);
     for (const LogicalIndex& li : t.logical_indexes) {
@@ -218,12 +322,14 @@ class Checker {
     auto problem = [&](const std::string& p) {
       if (reported++ < kMaxProblemsPerIndex) Problem(where + ": " + p);
     };
-    const bool can_encode = key_problem.empty();
-    if (!can_encode) problem(key_problem);
+    if (unrebuilt->failed) {
+      problem("cannot rebuild the key of " + Rows(unrebuilt->failed) + ": " +
+              unrebuilt->failed_reason);
+    }
     std::sort(expected.begin(), expected.end());
 
     // What the tree holds, and whether its shape is sound.
-    std::vector<std::vector<uint8_t>> found;
+    std::vector<Found> found;
     std::set<uint32_t> pages;
     std::vector<uint8_t> max;
     std::map<uint32_t, std::vector<uint32_t>> levels;  // depth -> pages, left to right
@@ -233,10 +339,17 @@ class Checker {
       return;
     }
     report_->index_entries += found.size();
-    for (size_t i = 1; i < found.size(); ++i) {
-      if (!(found[i - 1] < found[i])) {
+    size_t distinct = 0;
+    for (size_t i = 0; i < found.size(); ++i) {
+      if (i > 0 && !(found[i - 1].bytes < found[i].bytes)) {
         problem("entries out of order at position " + std::to_string(i));
         break;
+      }
+      const Found* prev = i ? &found[i - 1] : nullptr;
+      if (!prev || prev->key_size != found[i].key_size ||
+          !std::equal(prev->bytes.begin(), prev->bytes.begin() + long(prev->key_size),
+                      found[i].bytes.begin())) {
+        ++distinct;
       }
     }
     // Sibling links on every level.
@@ -252,38 +365,74 @@ class Checker {
         }
       }
     }
-    if (can_encode) {
-      std::vector<std::vector<uint8_t>> sorted = found;
-      std::sort(sorted.begin(), sorted.end());
-      std::vector<std::vector<uint8_t>> missing, extra;
-      std::set_difference(expected.begin(), expected.end(), sorted.begin(), sorted.end(),
-                          std::back_inserter(missing));
-      std::set_difference(sorted.begin(), sorted.end(), expected.begin(), expected.end(),
-                          std::back_inserter(extra));
-      for (const auto& m : missing) problem("no entry for a row: expected " + Hex(m));
-      for (const auto& e : extra) problem("entry matches no row: " + Hex(e));
+    // Entries against rows: by their bytes where the key could be rebuilt,
+    // by their row pointers where it could not.
+    std::vector<std::vector<uint8_t>> sorted;
+    sorted.reserve(found.size());
+    for (Found& f : found) {
+      auto it = unrebuilt->entries.find(f.row);
+      if (it != unrebuilt->entries.end()) {
+        ++it->second;
+      } else {
+        sorted.push_back(std::move(f.bytes));
+      }
+    }
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::vector<uint8_t>> missing, extra;
+    std::set_difference(expected.begin(), expected.end(), sorted.begin(), sorted.end(),
+                        std::back_inserter(missing));
+    std::set_difference(sorted.begin(), sorted.end(), expected.begin(), expected.end(),
+                        std::back_inserter(extra));
+    for (const auto& m : missing) problem("no entry for a row: expected " + Hex(m));
+    for (const auto& e : extra) problem("entry matches no row: " + Hex(e));
+    for (const auto& [raw, n] : unrebuilt->entries) {
+      if (n == 1) continue;
+      const RowPointer row = RowPointer::FromRaw(raw);
+      problem((n == 0 ? std::string("no entry") : std::to_string(n) + " entries") +
+              " for the row at page " + std::to_string(row.page) + " row " +
+              std::to_string(row.row) + ", whose key cannot be rebuilt");
+    }
+    if (unrebuilt->unsupported) {
+      report_->unverified_entries += unrebuilt->unsupported;
+      report_->unverified.push_back(
+          where + ": " + std::to_string(unrebuilt->unsupported) + " of " +
+          std::to_string(found.size()) +
+          " entries not verified (their keys cannot be rebuilt): " + unrebuilt->unsupported_reason);
+    }
+    // Access counts an index's distinct keys, and brings the count up to
+    // date when it compacts the database; as with row counts, it does not
+    // keep those of its own system tables exact at all.
+    if (distinct != ix.row_count && !system) {
+      Note(where + ": holds " + std::to_string(distinct) + " distinct keys, its definition says " +
+           std::to_string(ix.row_count));
     }
     auto map = ReadUsageMap(pager_, ix.usage_map);
     if (!map.ok()) {
       problem("page map: " + map.status().ToString());
     } else {
+      ExpectInUse(where, "its page map", *map);
       std::set<uint32_t> in_map(map->pages.begin(), map->pages.end());
       for (uint32_t p : pages) {
-        if (!in_map.count(p)) problem("page " + std::to_string(p) + " is missing from its page map");
+        if (!in_map.count(p)) {
+          problem("page " + std::to_string(p) + " is missing from its page map");
+        }
       }
     }
   }
 
   template <typename ProblemFn>
-  Status Visit(const TableDef& t, uint32_t number, uint32_t depth,
-               std::vector<std::vector<uint8_t>>* found, std::set<uint32_t>* pages,
-               std::map<uint32_t, std::vector<uint32_t>>* levels, std::vector<uint8_t>* max,
-               ProblemFn& problem) {
+  Status Visit(const TableDef& t, uint32_t number, uint32_t depth, std::vector<Found>* found,
+               std::set<uint32_t>* pages, std::map<uint32_t, std::vector<uint32_t>>* levels,
+               std::vector<uint8_t>* max, ProblemFn& problem) {
     if (depth > kMaxDepth) return pager_.CorruptAt(number, "index tree is impossibly deep");
     if (!pages->insert(number).second) {
       return pager_.CorruptAt(number, "index page " + std::to_string(number) + " is reached twice");
     }
     (*levels)[depth].push_back(number);
+    if (free_.count(number)) {
+      problem("page " + std::to_string(number) +
+              " is in its tree, but the global usage map marks it free");
+    }
     JET_ASSIGN_OR_RETURN(IndexPage page, ReadIndexPage(pager_, number));
     if (page.owner != t.tdef_page) {
       problem("page " + std::to_string(number) + " belongs to table page " +
@@ -291,7 +440,9 @@ class Checker {
     }
     max->clear();
     if (page.leaf) {
-      for (const IndexEntry& e : page.entries) found->push_back(EntryBytes(e));
+      for (const IndexEntry& e : page.entries) {
+        found->push_back(Found{EntryBytes(e), e.key.size(), e.row.raw()});
+      }
       if (!page.entries.empty()) *max = EntryBytes(page.entries.back());
       return Status::Ok();
     }
@@ -305,7 +456,8 @@ class Checker {
       *max = child_max;
     }
     if (page.tail != 0) {
-      JET_RETURN_IF_ERROR(Visit(t, page.tail, depth + 1, found, pages, levels, &child_max, problem));
+      JET_RETURN_IF_ERROR(
+          Visit(t, page.tail, depth + 1, found, pages, levels, &child_max, problem));
       *max = child_max;
     }
     return Status::Ok();
@@ -314,9 +466,10 @@ class Checker {
   Database& db_;
   Pager& pager_;
   CheckReport* report_;
-  std::map<uint32_t, std::set<uint32_t>> data_pages_;       // owner -> data pages
-  std::map<uint32_t, std::set<uint32_t>> pages_with_rows_;  // owner -> pages with live rows
-  std::map<uint32_t, std::set<uint32_t>> moved_copies_;     // owner -> raw row pointers
+  std::set<uint32_t> free_;                                    // as the global usage map says
+  std::map<uint32_t, std::set<uint32_t>> data_pages_;          // owner -> data pages
+  std::map<uint32_t, std::set<uint32_t>> pages_with_rows_;     // owner -> pages with live rows
+  std::map<uint32_t, std::set<uint32_t>> moved_copies_;        // owner -> raw row pointers
   std::map<uint32_t, std::map<uint32_t, size_t>> pointed_at_;  // owner -> target -> pointers
 };
 
