@@ -288,7 +288,9 @@ Status NoCode(const ColumnDef& column, TextCollation collation, char16_t unit) {
 //   main         the main bytes of every character that has them, then 0x01
 //   extra        only if some character has extra bytes: one group per
 //                main-byte position up to the last that has any (0x02 for a
-//                position without), trailing 0x00-0x02 bytes dropped
+//                position without), trailing 0x00-0x02 bytes dropped. A
+//                character that stands for several may take their positions
+//                (see Counting).
 //   marks        only if marks or unprintables exist: 01 01, then the packed
 //                marks and FF 02 80 FF 80 (if any character has a mark)
 //   unprintable  FF (if marks were written) 01, then per unprintable
@@ -400,7 +402,8 @@ Status AppendJet4Text(const ColumnDef& column, TextCollation collation, const st
 //           0, then per international character a 2 for each significant
 //           character since the previous international one and its own
 //           extra nibble, then 0; padded with a 0 nibble to whole bytes.
-//           Otherwise the single byte 0x00.
+//           Otherwise the single byte 0x00. (ß, standing for "ss", is two
+//           significant characters.)
 // Descending inverts all of it.
 Status AppendJet3Text(const ColumnDef& column, const std::u16string& units, bool ascending,
                       Counting* counting, std::vector<uint8_t>* key) {
