@@ -253,8 +253,9 @@ struct Counting {
   bool certain = false;
   // Counts not settled: as letters (else as one character).
   bool letters = false;
-  // Set when a count not settled was used.
+  // Set when a count not settled was used, and the first such character.
   bool unsettled = false;
+  char16_t first = 0;
 };
 
 // Whether an expanding character counts as the characters it expands into.
@@ -275,6 +276,7 @@ bool CountsLetters(TextCollation collation, char16_t unit, Counting* counting) {
         break;
     }
   }
+  if (!counting->unsettled) counting->first = unit;
   counting->unsettled = true;
   return counting->letters;
 }
@@ -648,10 +650,10 @@ Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value
       JET_RETURN_IF_ERROR(append(&counting, &other));
       if (other != *key) {
         return Status::Unsupported(
-            "Column '" + column.name + "': the key of '" + value.bytes +
-            "' depends on how Access counts a character that stands for several (as \u00DF "
-            "stands for \"ss\"), which " +
-            (expansions == Expansions::kKnown ? "is not known" : "Access versions do differently") +
+            "Column '" + column.name + "': character " + CodePointName(counting.first) +
+            " stands for several, and how many positions it takes before what follows it " +
+            (expansions == Expansions::kKnown ? "is not known"
+                                              : "differs between Access versions") +
             " in sort order " + TextCollationName(*collation));
       }
       return Status::Ok();
