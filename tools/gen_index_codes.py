@@ -5,13 +5,20 @@ The tables (one line per UCS-2 code point, see docs/index-keys.md) come from
 the Jackcess project (Apache-2.0; see NOTICE). This script turns them into a
 compact form the engine parses once at run time:
 
-  token   := kind fields [('+' | '*') count]   tokens are separated by spaces
+  token   := kind fields ['/' letters] [('+' | '*') count]
+             tokens are separated by spaces
   kind    := S I U P Z G X   as in the source tables
-           | '-'             code points the table has no line for (the
-                             UTF-16 surrogates D800-DFFF)
+           | '-'             no code: code points the table has no line for
+                             (the UTF-16 surrogates D800-DFFF), and U+0000
+                             in the Jet 4 tables (see OVERRIDES)
   fields  := the line's comma-separated fields, each joined by ':' and hex
              fields padded to whole bytes (S, U, P, G: 1 field; I: 2; Z: 3;
              X, '-': none)
+  letters := for a character that expands into several (ß into "ss", the
+             ligature ﬁ into "fi"): how many. Such a character's main bytes
+             are those of the characters it expands into, one after the
+             other; this script finds them by splitting the main bytes into
+             the main bytes of other characters.
 
 A token with a count stands for that many consecutive code points. With '*'
 they all have the token's fields; with '+' the first has them, and each next
@@ -27,6 +34,16 @@ import sys
 
 FIELDS = {"S": 1, "I": 2, "U": 1, "P": 1, "Z": 3, "G": 1, "X": 0}
 SURROGATES = range(0xD800, 0xE000)
+
+# Where Access's own indexes contradict the source tables, by table file and
+# code point (docs/index-keys.md names the databases that show it). Access 97
+# keys U+0000 like U+0001-0008; for Jet 4 no Access-made index shows it, so
+# it has no code and keys with it are refused.
+OVERRIDES = {
+    "index_codes_gen_97.txt": {0x0000: ("S", ["10"])},
+    "index_codes_genleg.txt": {0x0000: ("-", [])},
+    "index_codes_gen.txt": {0x0000: ("-", [])},
+}
 
 
 def pad_hex(field):
@@ -55,20 +72,48 @@ def read_table(path, first):
                     sys.exit(f"{path}: U+{cp:04X}: expected {FIELDS[kind]} fields: {line!r}")
             # Field 3 of Z is a flag, every other field is hex.
             fields = [f if (kind == "Z" and i == 2) else pad_hex(f) for i, f in enumerate(fields)]
-            entries.append((kind, fields))
+            entries.append(OVERRIDES.get(os.path.basename(path), {}).get(cp, (kind, fields)))
             cp += 1
     return entries
 
 
+def expansions(entries):
+    """Returns {code point: letters} for the characters whose main bytes are
+    those of two or more other characters one after the other."""
+    singles = {f[0] for k, f in entries if k in "SIGZ" and f and f[0]}
+
+    def split(main):  # parts, or None
+        if not main:
+            return []
+        for n in range(2, len(main) + 1, 2):
+            if main[:n] in singles:
+                rest = split(main[n:])
+                if rest is not None:
+                    return [main[:n]] + rest
+        return None
+
+    found = {}
+    for cp, (kind, fields) in enumerate(entries):
+        if kind not in "SIGZ" or not fields or not fields[0]:
+            continue
+        main = fields[0]
+        for n in range(2, len(main), 2):
+            rest = split(main[n:]) if main[:n] in singles else None
+            if rest is not None:
+                found[cp] = 1 + len(rest)
+                break
+    return found
+
+
 def next_of(entry):
-    kind, fields = entry
-    if not fields or not fields[0]:
-        return entry
+    kind, fields, letters = entry
+    if not fields or not fields[0] or letters > 1:
+        return entry if letters == 1 else None
     width = len(fields[0])
     value = int(fields[0], 16) + 1
     if value >= 16 ** width:
         return None
-    return (kind, [f"{value:0{width}X}"] + fields[1:])
+    return (kind, [f"{value:0{width}X}"] + fields[1:], letters)
 
 
 def tokens(entries):
@@ -84,7 +129,7 @@ def tokens(entries):
         while i + rising < len(entries) and entries[i + rising] == expect:
             rising += 1
             expect = next_of(expect)
-        token = start[0] + ":".join(start[1])
+        token = start[0] + ":".join(start[1]) + (f"/{start[2]}" if start[2] > 1 else "")
         count = max(same, rising)
         if count > 1:
             token += f"{'*' if same >= rising else '+'}{count}"
@@ -102,9 +147,12 @@ def expand(token_list):
             if mark in token:
                 body, count = token.split(mark)
                 step = mark
+        letters = 1
+        if "/" in body:
+            body, letters = body.split("/")
         kind = body[0]
         fields = body[1:].split(":") if FIELDS.get(kind, 0) else []
-        entry = (kind, fields)
+        entry = (kind, fields, int(letters))
         for _ in range(int(count)):
             entries.append(entry)
             if step == "+":
@@ -151,6 +199,15 @@ def main():
             entries += read_table(os.path.join(src, files[1]), 256)
             if len(entries) != 0x10000:
                 sys.exit(f"{files[1]}: covers up to {len(entries)}, expected 65536")
+        letters = expansions(entries)
+        if name == "kGeneral97Codes":
+            # Access 97 counts the letters of an expansion among the
+            # significant ones (docs/index-keys.md): all of them must be.
+            significant = {f[0] for k, f in entries if k == "G"}
+            for cp in letters:
+                main = entries[cp][1][0]
+                assert all(main[i:i + 2] in significant for i in range(0, len(main), 2)), cp
+        entries = [(k, f, letters.get(cp, 1)) for cp, (k, f) in enumerate(entries)]
         token_list = tokens(entries)
         assert expand(token_list) == entries, name
         c_string(name, token_list, out)

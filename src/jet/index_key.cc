@@ -40,6 +40,7 @@ struct Code {
   uint8_t main_len = 0;
   uint8_t extra_len = 0;
   uint8_t mark = 0;
+  uint8_t letters = 1;  // more than one: expands into that many characters
   uint8_t main[8] = {};
   uint8_t extra[4] = {};
 };
@@ -108,16 +109,26 @@ class CodeTable {
     return uint8_t(n);
   }
 
-  // kind fields [('+' | '*') count]; fields separated by ':'.
+  static uint32_t Decimal(std::string_view digits) {
+    uint32_t n = 0;
+    for (char c : digits) n = n * 10 + uint32_t(c - '0');
+    return n;
+  }
+
+  // kind fields ['/' letters] [('+' | '*') count]; fields separated by ':'.
   static Run ParseToken(std::string_view token) {
     Run run;
     run.count = 1;
     size_t mark = token.find_first_of("+*");
     if (mark != std::string_view::npos) {
       run.rising = token[mark] == '+';
-      run.count = 0;
-      for (char c : token.substr(mark + 1)) run.count = run.count * 10 + uint32_t(c - '0');
+      run.count = Decimal(token.substr(mark + 1));
       token = token.substr(0, mark);
+    }
+    size_t slash = token.find('/');
+    if (slash != std::string_view::npos) {
+      run.code.letters = uint8_t(Decimal(token.substr(slash + 1)));
+      token = token.substr(0, slash);
     }
     std::string_view fields[3];
     size_t nfields = 0;
@@ -198,16 +209,17 @@ const CodeTable& TableFor(TextCollation collation) {
 }
 
 Code LookupCode(TextCollation collation, char16_t unit) {
-  uint32_t cp = unit;
-  if (collation == TextCollation::kGeneral97 && cp > 0xFF) {
+  if (collation == TextCollation::kGeneral97 && unit > 0xFF) {
     // Above Latin-1, only the characters that Windows-1252 keeps at 0x80-0x9F
     // have codes: theirs. Every other character is ignored.
-    cp = 0;
     for (const auto& m : kGeneral97Mappings) {
-      if (m[0] == unit) cp = m[1];
+      if (m[0] == unit) return TableFor(collation).Lookup(m[1]);
     }
+    Code ignored;
+    ignored.kind = TextCodeKind::kIgnored;
+    return ignored;
   }
-  return TableFor(collation).Lookup(cp);
+  return TableFor(collation).Lookup(unit);
 }
 
 std::string CodePointName(char16_t unit) {
@@ -234,6 +246,41 @@ Status KeyCharacters(const ColumnDef& column, const Value& value, std::u16string
   return Status::Ok();
 }
 
+// How one text key counts the characters that expand into several.
+struct Counting {
+  // Only counts every Access version agrees on are settled (else also those
+  // of Access 2007 and later for General (legacy)).
+  bool certain = false;
+  // Counts not settled: as letters (else as one character).
+  bool letters = false;
+  // Set when a count not settled was used, and the first such character.
+  bool unsettled = false;
+  char16_t first = 0;
+};
+
+// Whether an expanding character counts as the characters it expands into.
+// Access 97 counts ß as two (Northwind, Suppliers). Access 2000 counts ß in
+// General (legacy) as two (its Northwind), Access 2007 and later count it
+// and Æ æ Þ þ as one (testUnicodeCompV2003.mdb). Nothing else is known.
+bool CountsLetters(TextCollation collation, char16_t unit, Counting* counting) {
+  if (collation == TextCollation::kGeneral97 && unit == u'\u00DF') return true;
+  if (!counting->certain && collation == TextCollation::kGeneralLegacy) {
+    switch (unit) {
+      case u'\u00C6':
+      case u'\u00DE':
+      case u'\u00DF':
+      case u'\u00E6':
+      case u'\u00FE':
+        return false;
+      default:
+        break;
+    }
+  }
+  if (!counting->unsettled) counting->first = unit;
+  counting->unsettled = true;
+  return counting->letters;
+}
+
 Status NoCode(const ColumnDef& column, TextCollation collation, char16_t unit) {
   return Status::Unsupported("Column '" + column.name + "': character " + CodePointName(unit) +
                              " has no index code in sort order " + TextCollationName(collation));
@@ -243,7 +290,9 @@ Status NoCode(const ColumnDef& column, TextCollation collation, char16_t unit) {
 //   main         the main bytes of every character that has them, then 0x01
 //   extra        only if some character has extra bytes: one group per
 //                main-byte position up to the last that has any (0x02 for a
-//                position without), trailing 0x00-0x02 bytes dropped
+//                position without), trailing 0x00-0x02 bytes dropped. A
+//                character that stands for several may take their positions
+//                (see Counting).
 //   marks        only if marks or unprintables exist: 01 01, then the packed
 //                marks and FF 02 80 FF 80 (if any character has a mark)
 //   unprintable  FF (if marks were written) 01, then per unprintable
@@ -253,7 +302,7 @@ Status NoCode(const ColumnDef& column, TextCollation collation, char16_t unit) {
 // Descending: the bytes up to and including the end byte are inverted, and
 // another 0x00 follows.
 Status AppendJet4Text(const ColumnDef& column, TextCollation collation, const std::u16string& units,
-                      bool ascending, std::vector<uint8_t>* key) {
+                      bool ascending, Counting* counting, std::vector<uint8_t>* key) {
   const size_t start = key->size();
   std::vector<uint8_t> extra;
   size_t extra_positions = 0;  // main-byte positions the extra bytes cover
@@ -270,8 +319,19 @@ Status AppendJet4Text(const ColumnDef& column, TextCollation collation, const st
     }
     if (code.kind == TextCodeKind::kIgnored) continue;
     const size_t here = position;
+    // A character that expands into several takes their positions, each
+    // with one extra byte if it has any.
+    size_t width = 1;
+    if (code.letters > 1 && CountsLetters(collation, unit, counting)) {
+      if (code.extra_len != 0 && code.extra_len != code.letters) {
+        return Status::Unsupported("Column '" + column.name + "': character " +
+                                   CodePointName(unit) + " cannot be keyed in sort order " +
+                                   TextCollationName(collation));
+      }
+      width = code.letters;
+    }
     key->insert(key->end(), code.main, code.main + code.main_len);
-    if (code.main_len > 0) ++position;
+    if (code.main_len > 0) position += width;
     if (code.kind == TextCodeKind::kSimple) continue;
 
     const bool has_extra = (code.kind == TextCodeKind::kInternational ||
@@ -285,7 +345,7 @@ Status AppendJet4Text(const ColumnDef& column, TextCollation collation, const st
       }
       if (has_extra) {
         extra.insert(extra.end(), code.extra, code.extra + code.extra_len);
-        ++extra_positions;
+        extra_positions += width;
       } else if (!extra.empty()) {
         extra.back() = uint8_t(extra.back() + code.extra[0]);
       } else {
@@ -344,10 +404,11 @@ Status AppendJet4Text(const ColumnDef& column, TextCollation collation, const st
 //           0, then per international character a 2 for each significant
 //           character since the previous international one and its own
 //           extra nibble, then 0; padded with a 0 nibble to whole bytes.
-//           Otherwise the single byte 0x00.
+//           Otherwise the single byte 0x00. (ß, standing for "ss", is two
+//           significant characters.)
 // Descending inverts all of it.
 Status AppendJet3Text(const ColumnDef& column, const std::u16string& units, bool ascending,
-                      std::vector<uint8_t>* key) {
+                      Counting* counting, std::vector<uint8_t>* key) {
   const size_t start = key->size();
   std::vector<uint8_t> nibbles;
   size_t significant = 0;
@@ -357,6 +418,10 @@ Status AppendJet3Text(const ColumnDef& column, const std::u16string& units, bool
       case TextCodeKind::kIgnored:
         continue;
       case TextCodeKind::kSimple:
+        // The letters an expanding character stands for are all significant.
+        if (code.letters > 1 && CountsLetters(TextCollation::kGeneral97, unit, counting)) {
+          significant += code.letters;
+        }
         break;
       case TextCodeKind::kSignificant:
         ++significant;
@@ -471,11 +536,13 @@ TextCode LookupTextCode(TextCollation collation, char16_t unit) {
   out.main.assign(c.main, c.main + c.main_len);
   out.extra.assign(c.extra, c.extra + c.extra_len);
   out.mark = c.mark;
+  out.letters = c.letters;
   return out;
 }
 
 Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value& value,
-                            const DatabaseHeader& header, std::vector<uint8_t>* key) {
+                            const DatabaseHeader& header, std::vector<uint8_t>* key,
+                            Expansions expansions) {
   const JetVersion version = header.format->version;
   if (column.type == ColumnType::kBoolean) {
     // Never null; the flag is always that of a value.
@@ -565,10 +632,31 @@ Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value
       }
       std::u16string units;
       JET_RETURN_IF_ERROR(KeyCharacters(column, value, &units));
-      if (*collation == TextCollation::kGeneral97) {
-        return AppendJet3Text(column, units, ascending, key);
+      auto append = [&](Counting* counting, std::vector<uint8_t>* out) {
+        if (*collation == TextCollation::kGeneral97) {
+          return AppendJet3Text(column, units, ascending, counting, out);
+        }
+        return AppendJet4Text(column, *collation, units, ascending, counting, out);
+      };
+      Counting counting;
+      counting.certain = expansions != Expansions::kKnown;
+      counting.letters = expansions == Expansions::kLetters;
+      JET_RETURN_IF_ERROR(append(&counting, key));
+      const bool both = expansions == Expansions::kKnown || expansions == Expansions::kCertain;
+      if (!both || !counting.unsettled) return Status::Ok();
+      // Both counts must give the same bytes.
+      std::vector<uint8_t> other(key->begin(), key->begin() + ptrdiff_t(start));
+      counting.letters = true;
+      JET_RETURN_IF_ERROR(append(&counting, &other));
+      if (other != *key) {
+        return Status::Unsupported(
+            "Column '" + column.name + "': character " + CodePointName(counting.first) +
+            " stands for several, and how many positions it takes before what follows it " +
+            (expansions == Expansions::kKnown ? "is not known"
+                                              : "differs between Access versions") +
+            " in sort order " + TextCollationName(*collation));
       }
-      return AppendJet4Text(column, *collation, units, ascending, key);
+      return Status::Ok();
     }
     default:
       return Status::Unsupported("Column '" + column.name + "': a " + ColumnTypeName(column.type) +
@@ -580,7 +668,7 @@ Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value
 
 Status EncodeIndexKey(const TableDef& table, const PhysicalIndex& index,
                       const std::vector<Value>& row, const DatabaseHeader& header,
-                      std::vector<uint8_t>* key) {
+                      std::vector<uint8_t>* key, Expansions expansions) {
   key->clear();
   if (row.size() != table.columns.size()) {
     return Status::InvalidArgument("Table '" + table.name + "': a row of " +
@@ -595,8 +683,23 @@ Status EncodeIndexKey(const TableDef& table, const PhysicalIndex& index,
                              ", which does not exist");
     }
     const Value& v = row[size_t(col - table.columns.data())];
-    JET_RETURN_IF_ERROR(AppendIndexKeyColumn(*col, ic.ascending, v, header, key));
+    JET_RETURN_IF_ERROR(AppendIndexKeyColumn(*col, ic.ascending, v, header, key, expansions));
   }
+  return Status::Ok();
+}
+
+Status PossibleIndexKeys(const TableDef& table, const PhysicalIndex& index,
+                         const std::vector<Value>& row, const DatabaseHeader& header,
+                         std::vector<std::vector<uint8_t>>* keys) {
+  keys->assign(1, {});
+  Status known = EncodeIndexKey(table, index, row, header, &keys->front(), Expansions::kCertain);
+  if (known.kind() != ErrorKind::kUnsupported) return known;
+  // Refused: perhaps only because Access versions differ.
+  keys->assign(2, {});
+  JET_RETURN_IF_ERROR(
+      EncodeIndexKey(table, index, row, header, &(*keys)[0], Expansions::kCharacters));
+  JET_RETURN_IF_ERROR(EncodeIndexKey(table, index, row, header, &(*keys)[1], Expansions::kLetters));
+  if ((*keys)[0] == (*keys)[1]) return known;
   return Status::Ok();
 }
 

@@ -27,9 +27,11 @@
 //
 // Text keys depend on the column's sort order. Three are known: Access 97
 // "General" (LCID 1033, Jet 3), "General (legacy)" (1033 version 0, Access
-// 2000-2003) and "General" (1033 version 1). Any other sort order, and any
-// character a table has no code for, is refused with kUnsupported: a key
-// that is merely close would make the index disagree with Access.
+// 2000-2003) and "General" (1033 version 1). Any other sort order, any
+// character a table has no code for, and any text whose key depends on what
+// Access versions do differently (see Expansions), is refused with
+// kUnsupported: a key that is merely close would make the index disagree
+// with Access.
 
 #ifndef JET_INDEX_KEY_H_
 #define JET_INDEX_KEY_H_
@@ -45,15 +47,39 @@
 
 namespace jet {
 
+// How a text key counts a character that expands into several (ß into
+// "ss", æ into "ae", the ligature ﬁ into "fi"): as one position, or as the
+// positions of the characters it stands for. The count shows only when
+// something later in the value depends on positions (an accented letter,
+// a hyphen). Access 97 counts ß as two. In General (legacy), Access 2000
+// counts ß as two, and Access 2007 and later count ß, Æ, æ, Þ and þ as one.
+// Nothing else is known (docs/index-keys.md).
+enum class Expansions {
+  kKnown,       // as known; for General (legacy), as Access 2007 and later
+                // count. A key that depends on a count not known is refused
+                // (kUnsupported).
+  kCertain,     // also refuses a key that Access versions build differently
+  kCharacters,  // where not certain: one position
+  kLetters,     // where not certain: one per character stood for
+};
+
 // The whole key of `index` for one row. `row` holds one value per column of
 // `table`, in the table's column order (as RowDecoder produces them).
 Status EncodeIndexKey(const TableDef& table, const PhysicalIndex& index,
                       const std::vector<Value>& row, const DatabaseHeader& header,
-                      std::vector<uint8_t>* key);
+                      std::vector<uint8_t>* key, Expansions expansions = Expansions::kKnown);
+
+// The keys Access may have stored for one row: the key, or where Access
+// versions may build it differently (see Expansions), the key as each count
+// would make it.
+Status PossibleIndexKeys(const TableDef& table, const PhysicalIndex& index,
+                         const std::vector<Value>& row, const DatabaseHeader& header,
+                         std::vector<std::vector<uint8_t>>* keys);
 
 // Appends one column's part of a key: its flag byte and encoded value.
 Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value& value,
-                            const DatabaseHeader& header, std::vector<uint8_t>* key);
+                            const DatabaseHeader& header, std::vector<uint8_t>* key,
+                            Expansions expansions = Expansions::kKnown);
 
 // The text collations whose keys this engine can build.
 enum class TextCollation { kGeneral97, kGeneralLegacy, kGeneral };
@@ -81,6 +107,8 @@ struct TextCode {
                                // unprintable code (kUnprintable); the amount
                                // added (kModifier, one byte)
   uint8_t mark = 0;            // kInternationalExt: 2 or 3
+  int letters = 1;             // more than 1: the character expands into
+                               // that many, whose main bytes `main` holds
 };
 
 // The code table entry for one code unit (Access 97: after mapping the

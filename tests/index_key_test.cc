@@ -1,0 +1,140 @@
+// Text keys of characters that stand for several (ß for "ss"), and of NUL,
+// against the bytes Access stored for them. (Every key of every fixture is
+// rebuilt from its row by the checker's tests.)
+
+#include "index_key.h"
+
+#include <gtest/gtest.h>
+
+#include "jet/jet.h"
+#include "test_util.h"
+#include "values.h"
+
+namespace {
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  for (uint8_t b : bytes) {
+    s += kDigits[b >> 4];
+    s += kDigits[b & 15];
+  }
+  return s;
+}
+
+struct Collations {
+  Collations() {
+    jet97.format = &jet::Jet3Format();
+    jet97.code_page = 1252;
+    jet97.sort_order = {1033, -1};
+    legacy.format = &jet::Jet4Format();
+    legacy.code_page = 1252;
+    legacy.sort_order = {1033, 0};
+    name97.name = name_legacy.name = "NAME";
+    name97.sort_order = {1033, -1};
+    name_legacy.sort_order = {1033, 0};
+  }
+  jet::DatabaseHeader jet97, legacy;
+  jet::ColumnDef name97, name_legacy;
+};
+
+// Access 97 (nwind.mdb): Suppliers.CompanyName, index page 587, and the
+// text column of MSysModules2's Index1, page 414.
+constexpr char kPlutzer[] = "Plutzer Lebensmittelgro\xC3\x9Fm\xC3\xA4rkte AG";
+constexpr char kPlutzer97[] =
+    "7f736d78777e6675116d66616670766f6a7777666d68757276766f60756c776611606802222222222260";
+constexpr char kLock97[] = "7f6d72626c1000";
+// Access 2000's Northwind, General (legacy) (GabrielLogue copy):
+// Products.ProductName, index page 362, and Suppliers.CompanyName, page 377.
+constexpr char kNuNuCa[] = "NuNuCa Nu\xC3\x9F-Nougat-Creme";
+constexpr char kNuNuCa2000[] =
+    "7f626f626f4d4a07626f6b6b62646f554a6d4d695160510101010180330682804b068200";
+constexpr char kPlutzer2000[] =
+    "7f665e6f6d785169075e514c51626b60596d6d515e5569646b6b604a695c6d51074a5501020202020202020202"
+    "02020202020202020202020202020202021300";
+
+TEST(IndexKeyTest, CharactersThatStandForSeveralAndNulAsAccessKeysThem) {
+  const Collations c;
+  using E = jet::Expansions;
+  const struct {
+    const char* what;
+    bool jet97;
+    std::string text;
+    E expansions;
+    const char* key;  // nullptr: refused
+  } cases[] = {
+      // Access 97 counts ß as the two significant letters "ss", and keys
+      // NUL like U+0001-0008.
+      {"Access 97, ß", true, kPlutzer, E::kKnown, kPlutzer97},
+      {"Access 97, NUL", true, std::string("Lock\0", 5), E::kKnown, kLock97},
+      // Access 2000 counts ß as two positions, before an accent (ä) and
+      // before a hyphen (its unprintable position); Access 2007 and later
+      // as one, so a certain key is refused.
+      {"Access 2000, ß before an accent", false, kPlutzer, E::kLetters, kPlutzer2000},
+      {"Access 2000, ß before a hyphen", false, kNuNuCa, E::kLetters, kNuNuCa2000},
+      {"Access versions differ", false, kNuNuCa, E::kCertain, nullptr},
+      // Where nothing after it depends on positions, the count is moot.
+      {"nothing after ß depends on positions", false, "Nu\xC3\x9F", E::kCertain, "7f626f6b6b0100"},
+      // No Access-made index shows how these count: æ before an accent
+      // (Access 97), the ligature ﬁ before one (General (legacy)); nor NUL
+      // in a Jet 4 key.
+      {"Access 97, æ before an accent", true, "\xC3\xA6\xC3\xA9", E::kKnown, nullptr},
+      {"Access 97, æ after it", true, "\xC3\xA9\xC3\xA6", E::kKnown, "7f6660660400"},
+      {"General (legacy), fi ligature", false, "\xEF\xAC\x81\xC3\xA9", E::kKnown, nullptr},
+      {"Jet 4, NUL", false, std::string("a\0", 2), E::kKnown, nullptr},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    std::vector<uint8_t> key;
+    const jet::Status st = jet::AppendIndexKeyColumn(
+        k.jet97 ? c.name97 : c.name_legacy, true, testutil::TextValue(k.text),
+        k.jet97 ? c.jet97 : c.legacy, &key, k.expansions);
+    if (k.key == nullptr) {
+      EXPECT_EQ(st.kind(), jet::ErrorKind::kUnsupported) << Hex(key);
+      EXPECT_NE(st.message().find("NAME"), std::string::npos) << st.message();
+      EXPECT_NE(st.message().find("U+"), std::string::npos) << st.message();
+    } else {
+      ASSERT_TRUE(st.ok()) << st.ToString();
+      EXPECT_EQ(Hex(key), k.key);
+    }
+  }
+}
+
+// The checker accepts the key of either count where Access versions differ;
+// a key every version agrees on is the only one.
+TEST(IndexKeyTest, PossibleKeysAreThoseOfEachCount) {
+  const Collations c;
+  jet::TableDef table;
+  table.name = "Products";
+  table.columns.push_back(c.name_legacy);
+  jet::PhysicalIndex index;
+  index.columns.push_back({c.name_legacy.number, true});
+
+  std::vector<std::vector<uint8_t>> keys;
+  ASSERT_TRUE(
+      jet::PossibleIndexKeys(table, index, {testutil::TextValue(kNuNuCa)}, c.legacy, &keys).ok());
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(Hex(keys[1]), kNuNuCa2000);
+  std::vector<uint8_t> known;
+  ASSERT_TRUE(
+      jet::EncodeIndexKey(table, index, {testutil::TextValue(kNuNuCa)}, c.legacy, &known).ok());
+  EXPECT_EQ(keys[0], known);  // as Access 2007 and later count
+
+  ASSERT_TRUE(
+      jet::PossibleIndexKeys(table, index, {testutil::TextValue("Nu")}, c.legacy, &keys).ok());
+  EXPECT_EQ(keys.size(), 1u);
+}
+
+// The checker rebuilds every key of the Access 97 Northwind as stored.
+TEST(IndexKeyTest, Access97NorthwindKeysAreRebuiltExactly) {
+  const std::string path = testutil::ExternalFile("nwind.mdb");
+  REQUIRE_EXTERNAL(path);
+  auto report = jet::CheckDatabase(*jet::Database::Open(path).value());
+  ASSERT_TRUE(report.ok()) << report.status().ToString();
+  EXPECT_GT(report->index_entries, 20000u);
+  for (const std::string& p : report->problems) {
+    EXPECT_EQ(p.find("index '"), std::string::npos) << p;
+  }
+}
+
+}  // namespace
