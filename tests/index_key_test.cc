@@ -116,9 +116,14 @@ TEST(IndexKeyTest, PossibleKeysAreThoseOfEachCount) {
   ASSERT_EQ(keys.size(), 2u);
   EXPECT_EQ(Hex(keys[1]), kNuNuCa2000);
   std::vector<uint8_t> known;
-  ASSERT_TRUE(
-      jet::EncodeIndexKey(table, index, {testutil::TextValue(kNuNuCa)}, c.legacy, &known).ok());
+  ASSERT_TRUE(jet::EncodeIndexKey(table, index, {testutil::TextValue(kNuNuCa)}, c.legacy, &known,
+                                  jet::Expansions::kKnown)
+                  .ok());
   EXPECT_EQ(keys[0], known);  // as Access 2007 and later count
+  // Writers take the default: a key Access versions disagree on is refused.
+  EXPECT_EQ(
+      jet::EncodeIndexKey(table, index, {testutil::TextValue(kNuNuCa)}, c.legacy, &known).kind(),
+      jet::ErrorKind::kUnsupported);
 
   ASSERT_TRUE(
       jet::PossibleIndexKeys(table, index, {testutil::TextValue("Nu")}, c.legacy, &keys).ok());

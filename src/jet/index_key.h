@@ -64,10 +64,12 @@ enum class Expansions {
 };
 
 // The whole key of `index` for one row. `row` holds one value per column of
-// `table`, in the table's column order (as RowDecoder produces them).
+// `table`, in the table's column order (as RowDecoder produces them). By
+// default a key Access versions build differently is refused: a row written
+// with either would be out of place for the other.
 Status EncodeIndexKey(const TableDef& table, const PhysicalIndex& index,
                       const std::vector<Value>& row, const DatabaseHeader& header,
-                      std::vector<uint8_t>* key, Expansions expansions = Expansions::kKnown);
+                      std::vector<uint8_t>* key, Expansions expansions = Expansions::kCertain);
 
 // The keys Access may have stored for one row: the key, or where Access
 // versions may build it differently (see Expansions), the key as each count
@@ -79,7 +81,7 @@ Status PossibleIndexKeys(const TableDef& table, const PhysicalIndex& index,
 // Appends one column's part of a key: its flag byte and encoded value.
 Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value& value,
                             const DatabaseHeader& header, std::vector<uint8_t>* key,
-                            Expansions expansions = Expansions::kKnown);
+                            Expansions expansions = Expansions::kCertain);
 
 // The text collations whose keys this engine can build.
 enum class TextCollation { kGeneral97, kGeneralLegacy, kGeneral };
