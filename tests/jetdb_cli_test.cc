@@ -87,7 +87,7 @@ TEST(JetdbCliTest, BadUsageExitsTwoWithMessageOnStderrAndTouchesNothing) {
   EXPECT_FALSE(testutil::Exists(dir.File("y.mdb")));
 }
 
-TEST(JetdbNewTest, CreatesAnEmptyJet4DatabaseAndNeverOverwrites) {
+TEST(JetdbNewTest, CreatesEmptyDatabasesOfBothFormatsAndNeverOverwrites) {
   TempDir dir;
   const std::string path = dir.File("new.mdb");
   EXPECT_EQ(Jetdb(0, {"new", path, "--jet4"}).out, "Created " + path + " (Access 2000, Jet 4)\n");
@@ -96,9 +96,19 @@ TEST(JetdbNewTest, CreatesAnEmptyJet4DatabaseAndNeverOverwrites) {
   Jetdb(0, {"check", path});
   const std::string before = testutil::ReadFile(path);
   EXPECT_TRUE(Contains(Jetdb(1, {"new", path}).err, "exists"));
+  EXPECT_TRUE(Contains(Jetdb(1, {"new", path, "--jet3"}).err, "exists"));
   EXPECT_EQ(testutil::ReadFile(path), before);
-  EXPECT_TRUE(Contains(Jetdb(1, {"new", dir.File("old.mdb"), "--jet3"}).err, "not supported yet"));
-  EXPECT_FALSE(testutil::Exists(dir.File("old.mdb")));
+
+  const std::string old = dir.File("old.mdb");
+  EXPECT_EQ(Jetdb(0, {"new", old, "--jet3"}).out, "Created " + old + " (Access 97, Jet 3)\n");
+  const std::string info = Jetdb(0, {"info", old}).out;
+  for (const char* want :
+       {"format: jet3", "page size: 2048", "code page: 1252", "sort order: General (1033)"}) {
+    EXPECT_TRUE(Contains(info, want)) << want;
+  }
+  EXPECT_EQ(testutil::ReadFile(old)[0x14], 0);  // version byte: Jet 3
+  EXPECT_EQ(Jetdb(0, {"tables", old}).out, "");
+  EXPECT_TRUE(Contains(Jetdb(0, {"check", old}).out, ": ok"));
 }
 
 const char kOrdersSchema[] = R"({

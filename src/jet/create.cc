@@ -15,6 +15,7 @@ namespace jet {
 namespace {
 
 #include "empty_database_data.inc"
+#include "empty_jet3_data.inc"
 
 // Constants Jet writes into every definition it makes (seen in every Jet 4
 // definition of the fixtures).
@@ -29,15 +30,14 @@ constexpr size_t kMaxIndexes = 32;
 constexpr size_t kMaxNameLength = 64;
 constexpr uint32_t kMaxMapRowsPerPage = 50;
 
-std::vector<uint8_t> ExpandTemplate() {
+std::vector<uint8_t> ExpandTemplate(const uint8_t* runs, size_t size) {
   std::vector<uint8_t> out;
-  out.reserve(kEmptyJet4Size);
-  for (size_t i = 0; i < sizeof kEmptyJet4Runs; ++i) {
-    if (kEmptyJet4Runs[i] == 0 && i + 1 < sizeof kEmptyJet4Runs) {
-      out.insert(out.end(), size_t(kEmptyJet4Runs[i + 1]) + 1, 0);
+  for (size_t i = 0; i < size; ++i) {
+    if (runs[i] == 0 && i + 1 < size) {
+      out.insert(out.end(), size_t(runs[i + 1]) + 1, 0);
       ++i;
     } else {
-      out.push_back(kEmptyJet4Runs[i]);
+      out.push_back(runs[i]);
     }
   }
   return out;
@@ -260,12 +260,12 @@ std::string EmptyMapRow(const Format& f) {
 }  // namespace
 
 Status CreateDatabase(const std::string& path, JetVersion version) {
-  if (version != JetVersion::kJet4) {
-    return Status::Unsupported(
-        "Creating Access 97 (Jet 3) databases is not supported; create an Access 2000 one");
+  const bool jet3 = version == JetVersion::kJet3;
+  const std::vector<uint8_t> bytes = jet3 ? ExpandTemplate(kEmptyJet3Runs, sizeof kEmptyJet3Runs)
+                                          : ExpandTemplate(kEmptyJet4Runs, sizeof kEmptyJet4Runs);
+  if (bytes.size() != (jet3 ? kEmptyJet3Size : kEmptyJet4Size)) {
+    return Status::Corrupt("The built-in empty database is damaged");
   }
-  const std::vector<uint8_t> bytes = ExpandTemplate();
-  if (bytes.size() != kEmptyJet4Size) return Status::Corrupt("The built-in empty database is damaged");
   JET_ASSIGN_OR_RETURN(std::unique_ptr<File> file, File::CreateNew(path));
   Status written = file->WriteAt(0, bytes);
   if (written.ok()) written = file->Sync();
