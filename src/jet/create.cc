@@ -18,7 +18,7 @@ namespace {
 #include "empty_jet3_data.inc"
 
 // Constants Jet writes into every definition it makes (seen in every Jet 4
-// definition of the fixtures).
+// definition of the fixtures; Jet 3 has none of them).
 constexpr uint32_t kTdefMagic = 0x0659;         // TDEF offset 12, each column and logical index
 constexpr uint32_t kPhysicalIndexMagic = 1923;  // first 4 bytes of a physical index block
 constexpr uint8_t kIndexAlwaysSet = 0x80;       // set in the flags of every Jet 4 index
@@ -29,6 +29,10 @@ constexpr uint32_t kFullAccess = 0xFFFFF;          // access mask of a new objec
 constexpr size_t kMaxIndexes = 32;
 constexpr size_t kMaxNameLength = 64;
 constexpr uint32_t kMaxMapRowsPerPage = 50;
+// Bytes 2-3 of every Jet 3 definition page, continuation pages included.
+constexpr uint8_t kJet3TdefSignature[2] = {'V', 'C'};
+// Access 97 keeps a record's fixed-length part within 2000 bytes.
+constexpr uint32_t kMaxFixedBytesJet3 = 2000, kMaxFixedBytesJet4 = 4000;
 
 std::vector<uint8_t> ExpandTemplate(const uint8_t* runs, size_t size) {
   std::vector<uint8_t> out;
@@ -45,10 +49,23 @@ std::vector<uint8_t> ExpandTemplate(const uint8_t* runs, size_t size) {
 
 // Access refuses names with these characters, a leading space, or control
 // characters.
-Status CheckName(const std::string& what, const std::string& name) {
+Status CheckName(const std::string& what, const std::string& name, const DatabaseHeader& header) {
   std::u16string units;
   if (name.empty() || !Utf8ToUtf16(name, &units)) {
     return Status::InvalidArgument(what + " needs a name");
+  }
+  if (header.format->version == JetVersion::kJet3) {
+    // Access 97 keeps names in the database's code page.
+    for (char16_t c : units) {
+      uint8_t byte = 0;
+      if (c >= 0xD800 && c <= 0xDFFF ? true
+          : header.code_page == 1252 ? !EncodeCp1252(c, &byte)
+                                     : c >= 0x80) {
+        return Status::InvalidArgument(what + " '" + name + "' has a character that code page " +
+                                       std::to_string(header.code_page) +
+                                       " of this Access 97 database cannot hold");
+      }
+    }
   }
   if (units.size() > kMaxNameLength) {
     return Status::InvalidArgument(what + " '" + name + "' is longer than 64 characters");
@@ -93,9 +110,20 @@ void Append32(std::vector<uint8_t>& b, uint32_t v) {
   Append16(b, uint16_t(v));
   Append16(b, uint16_t(v >> 16));
 }
-void AppendName(std::vector<uint8_t>& b, const std::string& utf8) {
+// Jet 4: 2-byte length, UTF-16LE. Jet 3: 1-byte length, code page bytes
+// (CheckName made sure each character has one).
+void AppendName(std::vector<uint8_t>& b, const std::string& utf8, JetVersion version) {
   std::u16string units;
   Utf8ToUtf16(utf8, &units);
+  if (version == JetVersion::kJet3) {
+    b.push_back(uint8_t(units.size()));
+    for (char16_t u : units) {
+      uint8_t byte = uint8_t(u);
+      EncodeCp1252(u, &byte);
+      b.push_back(byte);
+    }
+    return;
+  }
   Append16(b, uint16_t(units.size() * 2));
   for (char16_t u : units) Append16(b, uint16_t(u));
 }
@@ -112,7 +140,9 @@ struct Planned {
   bool variable = false;
 };
 
-Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
+Status PlanColumns(const TableSpec& design, const DatabaseHeader& header,
+                   std::vector<Planned>* out) {
+  const bool jet3 = header.format->version == JetVersion::kJet3;
   if (design.columns.empty()) return Status::InvalidArgument("A table needs at least one column");
   if (design.columns.size() > 255) {
     return Status::InvalidArgument("A table holds at most 255 columns");
@@ -122,7 +152,7 @@ Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
   int autonumbers = 0;
   for (size_t i = 0; i < design.columns.size(); ++i) {
     const ColumnSpec& c = design.columns[i];
-    JET_RETURN_IF_ERROR(CheckName("A column", c.name));
+    JET_RETURN_IF_ERROR(CheckName("A column", c.name, header));
     if (!names.insert(LowerAscii(c.name)).second) {
       return Status::InvalidArgument("Two columns are named '" + c.name + "'");
     }
@@ -133,6 +163,12 @@ Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
     const std::string where = "Column '" + c.name + "': ";
     switch (c.type) {
       case ColumnType::kText:
+        if (jet3) {
+          p.length = c.length ? c.length : 255;
+          if (p.length > 255)
+            return Status::InvalidArgument(where + "text holds 1 to 255 characters");
+          break;
+        }
         p.length = c.length ? c.length : 510;
         if (p.length % 2 != 0 || p.length > 510) {
           return Status::InvalidArgument(where + "text holds 1 to 255 characters (2 bytes each)");
@@ -144,11 +180,16 @@ Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
         if (p.length > 255) return Status::InvalidArgument(where + "binary holds 1 to 255 bytes");
         break;
       case ColumnType::kMemo:
-        if (c.compressed_unicode) p.ext_flags = kColumnExtCompressed;
+        if (c.compressed_unicode && !jet3) p.ext_flags = kColumnExtCompressed;
         if (c.hyperlink) p.flags |= kColumnHyperlink;
         break;
       case ColumnType::kOle: break;
       case ColumnType::kNumeric:
+        if (jet3) {
+          return Status::Unsupported(where +
+                                     "Access 97 databases have no Decimal type; use "
+                                     "Double or Currency, or an Access 2000 database");
+        }
         if (c.precision < 1 || c.precision > 28 || c.scale > c.precision) {
           return Status::InvalidArgument(where + "a decimal needs a precision of 1 to 28 and a "
                                                  "scale no larger than it");
@@ -182,7 +223,7 @@ Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
       p.flags |= kColumnFixed;
       if (c.type != ColumnType::kBoolean) {
         p.fixed_offset = fixed_at;
-        if (uint32_t(fixed_at) + p.length > 4000) {
+        if (uint32_t(fixed_at) + p.length > (jet3 ? kMaxFixedBytesJet3 : kMaxFixedBytesJet4)) {
           return Status::InvalidArgument("The fixed-length columns of table '" + design.name +
                                          "' need more room than a row has");
         }
@@ -212,7 +253,7 @@ Status PlanIndexes(const TableSpec& design, const std::vector<Planned>& columns,
   std::set<std::string> names;
   int primaries = 0;
   for (const IndexSpec& ix : design.indexes) {
-    JET_RETURN_IF_ERROR(CheckName("An index", ix.name));
+    JET_RETURN_IF_ERROR(CheckName("An index", ix.name, header));
     if (!names.insert(LowerAscii(ix.name)).second) {
       return Status::InvalidArgument("Two indexes are named '" + ix.name + "'");
     }
@@ -244,7 +285,7 @@ Status PlanIndexes(const TableSpec& design, const std::vector<Planned>& columns,
     if (ix.primary || ix.unique) p.flags |= kIndexUnique;
     if (ix.ignore_nulls) p.flags |= kIndexIgnoreNulls;
     if (ix.primary || ix.required) p.flags |= kIndexRequired;
-    p.flags |= kIndexAlwaysSet;
+    if (header.format->version == JetVersion::kJet4) p.flags |= kIndexAlwaysSet;
     out->push_back(p);
   }
   if (primaries > 1) return Status::InvalidArgument("A table can have only one primary key");
@@ -280,14 +321,11 @@ Status CreateDatabase(const std::string& path, JetVersion version) {
 Status CreateTable(Database& db, const TableSpec& design) {
   if (!db.writable()) return Status::InvalidArgument("The database was opened read-only").AtFile(db.path());
   const Format& f = db.format();
-  if (f.version != JetVersion::kJet4) {
-    return Status::Unsupported("Tables can be created only in Access 2000-2003 databases")
-        .AtFile(db.path());
-  }
+  const bool jet3 = f.version == JetVersion::kJet3;
   Pager& pager = db.pager();
   if (pager.HasChanges()) return Status::InvalidArgument("Another change to the database is still open");
 
-  JET_RETURN_IF_ERROR(CheckName("A table", design.name));
+  JET_RETURN_IF_ERROR(CheckName("A table", design.name, db.header()));
   {
     JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> tables, db.ListTables(true));
     for (const CatalogEntry& t : tables) {
@@ -298,7 +336,7 @@ Status CreateTable(Database& db, const TableSpec& design) {
     }
   }
   std::vector<Planned> columns;
-  JET_RETURN_IF_ERROR(PlanColumns(design, &columns));
+  JET_RETURN_IF_ERROR(PlanColumns(design, db.header(), &columns));
   std::vector<PlannedIndex> indexes;
   JET_RETURN_IF_ERROR(PlanIndexes(design, columns, db.header(), &indexes));
   std::vector<size_t> long_columns;
@@ -306,20 +344,34 @@ Status CreateTable(Database& db, const TableSpec& design) {
     if (IsLongValue(columns[i].design.type)) long_columns.push_back(i);
   }
   const size_t map_rows = 2 + indexes.size() + 2 * long_columns.size();
-  if (map_rows > kMaxMapRowsPerPage) {
-    return Status::Unsupported("Table '" + design.name + "' needs more page maps than one page holds");
+  const size_t map_row_size = EmptyMapRow(f).size();
+  const size_t maps_per_page = std::min<size_t>(
+      kMaxMapRowsPerPage, (f.page_size - f.data_first_row_slot) / (map_row_size + 2));
+  // Jet 3 columns repeat what the catalog's own columns hold in bytes 7-8
+  // (01 00 or 00 00, the same in every table of a file).
+  uint8_t jet3_column_word[2] = {0, 0};
+  if (jet3) {
+    JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> catalog, db.GetTable("MSysObjects"));
+    JET_ASSIGN_OR_RETURN(PageRef first, pager.Read(catalog->tdef_page));
+    const size_t at =
+        f.tdef_header_size + f.tdef_real_idx_count_size * catalog->physical_indexes.size() + 7;
+    jet3_column_word[0] = first->bytes[at];
+    jet3_column_word[1] = first->bytes[at + 1];
   }
 
   Status s = [&]() -> Status {
-    // Pages: the definition, one page of usage-map rows, an empty root leaf
-    // per index.
+    // Pages: the definition, pages of usage-map rows (one is enough but
+    // for Jet 3 tables with many memos), an empty root leaf per index.
     JET_ASSIGN_OR_RETURN(Page * tdef_page, AllocatePage(pager));
     const uint32_t tdef = tdef_page->number;
-    JET_ASSIGN_OR_RETURN(Page * maps, AllocatePage(pager));
-    const uint32_t maps_page = maps->number;
-    InitDataPage(maps, f, 0);
     std::vector<RowPointer> map_at;
+    uint32_t maps_page = 0;
     for (size_t i = 0; i < map_rows; ++i) {
+      if (i % maps_per_page == 0) {
+        JET_ASSIGN_OR_RETURN(Page * maps, AllocatePage(pager));
+        maps_page = maps->number;
+        InitDataPage(maps, f, 0);
+      }
       JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(maps_page));
       map_at.push_back(RowPointer{maps_page, AddRowToPage(page, f, EmptyMapRow(f), 0)});
     }
@@ -339,9 +391,11 @@ Status CreateTable(Database& db, const TableSpec& design) {
     std::vector<uint8_t> b(f.tdef_header_size, 0);
     b[0] = kPageTableDef;
     b[1] = 0x01;
-    PutLe32(&b[12], kTdefMagic);
-    b[24] = 0x01;  // autonumbers in use
-    PutLe32(&b[36], 0xFFFFFFFF);
+    if (!jet3) {
+      PutLe32(&b[12], kTdefMagic);
+      b[24] = 0x01;  // autonumbers in use
+      PutLe32(&b[36], 0xFFFFFFFF);
+    }
     b[f.tdef_table_type] = kUserTable;
     uint16_t var_columns = 0;
     for (const Planned& c : columns) var_columns = uint16_t(var_columns + (c.variable ? 1 : 0));
@@ -352,15 +406,21 @@ Status CreateTable(Database& db, const TableSpec& design) {
     PutLe32(&b[f.tdef_num_real_idx], uint32_t(indexes.size()));
     PutLe32(&b[f.tdef_owned_pages], map_at[0].raw());
     PutLe32(&b[f.tdef_free_pages], map_at[1].raw());
-    for (size_t i = 0; i < indexes.size(); ++i) Append32(b, 0), Append32(b, 0), Append32(b, 0);
+    b.insert(b.end(), f.tdef_real_idx_count_size * indexes.size(), 0);
     for (const Planned& c : columns) {
       std::vector<uint8_t> col(f.column_block_size, 0);
       col[f.col_type] = uint8_t(c.design.type);
-      PutLe32(&col[1], kTdefMagic);
+      if (!jet3) PutLe32(&col[1], kTdefMagic);
       PutLe16(&col[f.col_number], c.number);
       PutLe16(&col[f.col_var_index], c.var_index);
       PutLe16(&col[f.col_index], c.number);
-      if (c.design.type == ColumnType::kNumeric) {
+      if (jet3) {
+        // Every Jet 3 column names the sort order and the code page.
+        col[7] = jet3_column_word[0];
+        col[8] = jet3_column_word[1];
+        PutLe16(&col[f.col_sort_order], db.header().sort_order.lcid);
+        PutLe16(&col[f.col_code_page], db.header().code_page);
+      } else if (c.design.type == ColumnType::kNumeric) {
         col[f.col_precision] = c.design.precision;
         col[f.col_scale] = c.design.scale;
       } else {
@@ -370,14 +430,14 @@ Status CreateTable(Database& db, const TableSpec& design) {
         }
       }
       col[f.col_flags] = c.flags;
-      col[uint32_t(f.col_ext_flags)] = c.ext_flags;
+      if (!jet3) col[uint32_t(f.col_ext_flags)] = c.ext_flags;
       PutLe16(&col[f.col_fixed_offset], c.fixed_offset);
       PutLe16(&col[f.col_length], c.length);
       b.insert(b.end(), col.begin(), col.end());
     }
-    for (const Planned& c : columns) AppendName(b, c.design.name);
+    for (const Planned& c : columns) AppendName(b, c.design.name, f.version);
     for (size_t i = 0; i < indexes.size(); ++i) {
-      Append32(b, kPhysicalIndexMagic);
+      if (!jet3) Append32(b, kPhysicalIndexMagic);
       for (size_t k = 0; k < 10; ++k) {
         if (k < indexes[i].columns.size()) {
           Append16(b, indexes[i].columns[k].first);
@@ -389,12 +449,12 @@ Status CreateTable(Database& db, const TableSpec& design) {
       }
       Append32(b, map_at[2 + i].raw());
       Append32(b, roots[i]);
-      Append32(b, 0);
+      if (!jet3) Append32(b, 0);
       b.push_back(indexes[i].flags);
-      b.insert(b.end(), 5, 0);
+      if (!jet3) b.insert(b.end(), 5, 0);
     }
     for (size_t i = 0; i < indexes.size(); ++i) {
-      Append32(b, kTdefMagic);
+      if (!jet3) Append32(b, kTdefMagic);
       Append32(b, uint32_t(i));  // index number
       Append32(b, uint32_t(i));  // its physical index
       b.push_back(0);
@@ -403,9 +463,9 @@ Status CreateTable(Database& db, const TableSpec& design) {
       b.push_back(0x04);
       b.push_back(0x04);
       b.push_back(indexes[i].design.primary ? 0x01 : 0x00);
-      Append32(b, 0);
+      if (!jet3) Append32(b, 0);
     }
-    for (const PlannedIndex& ix : indexes) AppendName(b, ix.design.name);
+    for (const PlannedIndex& ix : indexes) AppendName(b, ix.design.name, f.version);
     for (size_t k = 0; k < long_columns.size(); ++k) {
       Append16(b, columns[long_columns[k]].number);
       Append32(b, map_at[2 + indexes.size() + 2 * k].raw());
@@ -435,7 +495,11 @@ Status CreateTable(Database& db, const TableSpec& design) {
       p[0] = kPageTableDef;
       p[1] = 0x01;
       PutLe32(p + 4, i + 1 < pages.size() ? pages[i + 1]->number : 0);
-      PutLe16(p + 2, uint16_t(f.page_size - (start + take) - (i == 0 ? 8 : 0)));
+      if (jet3) {
+        std::memcpy(p + 2, kJet3TdefSignature, 2);
+      } else {
+        PutLe16(p + 2, uint16_t(f.page_size - (start + take) - (i == 0 ? 8 : 0)));
+      }
     }
 
     // The catalog row, and the access control entries of the new object,

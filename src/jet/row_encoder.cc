@@ -28,25 +28,6 @@ void PutLe64(std::string& out, uint64_t v) {
   PutLe32(out, uint32_t(v >> 32));
 }
 
-// Code points of Windows-1252, for encoding Jet 3 text.
-bool EncodeCp1252(uint32_t c, uint8_t* out) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-    *out = uint8_t(c);
-    return true;
-  }
-  static const uint16_t kHigh[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  for (int i = 0; i < 32; ++i) {
-    if (kHigh[i] == c) {
-      *out = uint8_t(0x80 + i);
-      return true;
-    }
-  }
-  return false;
-}
-
 Status Invalid(const ColumnDef& c, const std::string& why) {
   return Status::InvalidArgument("Column '" + c.name + "': " + why);
 }

@@ -151,6 +151,20 @@ void AppendCodePageText(std::string& out, ByteView bytes, uint16_t /*code_page*/
   }
 }
 
+bool EncodeCp1252(uint32_t c, uint8_t* out) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+    *out = uint8_t(c);
+    return true;
+  }
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == c) {
+      *out = uint8_t(0x80 + i);
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string DecodeCodePageText(ByteView bytes, uint16_t code_page) {
   std::string out;
   out.reserve(bytes.size());

@@ -32,6 +32,9 @@ void AppendJet4Text(std::string& out, ByteView bytes);
 std::string DecodeCodePageText(ByteView bytes, uint16_t code_page);
 void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page);
 
+// One Unicode character as its Windows-1252 byte; false if it has none.
+bool EncodeCp1252(uint32_t code_point, uint8_t* out);
+
 // UTF-8 to UTF-16 code units; false if `utf8` is not valid UTF-8.
 bool Utf8ToUtf16(const std::string& utf8, std::u16string* out);
 
