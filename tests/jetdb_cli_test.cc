@@ -109,6 +109,13 @@ TEST(JetdbNewTest, CreatesEmptyDatabasesOfBothFormatsAndNeverOverwrites) {
   EXPECT_EQ(testutil::ReadFile(old)[0x14], 0);  // version byte: Jet 3
   EXPECT_EQ(Jetdb(0, {"tables", old}).out, "");
   EXPECT_TRUE(Contains(Jetdb(0, {"check", old}).out, ": ok"));
+  if (testutil::HaveProgram("mdb-tables")) {
+    // mdbtools sees the system tables, and reads the catalog.
+    EXPECT_EQ(testutil::RunProcess({"mdb-tables", "-S", "-1", old}).out,
+              "MSysObjects\nMSysACEs\nMSysQueries\nMSysRelationships\nMSysModules2\nMSysModules\n");
+    EXPECT_EQ(Lines(testutil::RunProcess({"mdb-export", "-H", "-e", old, "MSysObjects"}).out), 18u);
+    EXPECT_EQ(testutil::RunProcess({"mdb-ver", old}).out, "JET3\n");
+  }
 }
 
 const char kOrdersSchema[] = R"({
