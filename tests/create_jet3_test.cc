@@ -15,6 +15,7 @@
 #include "database.h"
 #include "schema_json.h"
 #include "test_util.h"
+#include "values.h"
 
 namespace {
 
@@ -106,6 +107,42 @@ TEST(CreateJet3Test, DefinitionsMatchWhatAccess97Made) {
   ExpectSameDefinition("access/test2V1997.mdb", "MSP_PROJECTS");
   ExpectSameDefinition("access/compIndexTestV1997.mdb", "Table1");
   ExpectSameDefinition("access/testIndexCodesV1997.mdb", "Table12_asc_desc");
+}
+
+// The catalog row and the access control entries of a new table are those
+// Access 97 gave the table "Table" of the database the empty one was made
+// from: owned by the database's owner, and the Tables folder's entries but
+// the Users group's, with the folder's masks. (Its definition goes on the
+// same page, 29, so the rows are equal, dates and properties aside.)
+TEST(CreateJet3Test, CatalogRowAndAccessEntriesAreAccess97s) {
+  const std::string source = testutil::Fixture("access/delTestV1997.mdb");
+  testutil::TempDir dir;
+  const std::string path = dir.File("new.mdb");
+  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet3).ok());
+  {
+    auto old_db = jet::Database::Open(source).value();
+    auto design = jet::TableSpecFromJson(
+        jet::SchemaToJson(*old_db->GetTable("Table").value(), *old_db), jet::JetVersion::kJet3);
+    auto db = jet::Database::Open(path, {.writable = true}).value();
+    ASSERT_TRUE(jet::CreateTable(*db, design.value()).ok());
+  }
+  auto entries = [](const std::string& file) {
+    std::vector<std::string> out;
+    for (auto& row : testutil::Texts(testutil::ReadRows(file, "MSysObjects"))) {
+      if (row["Name"] == "Table") {
+        out.push_back(row["Id"] + " " + row["ParentId"] + " " + row["Type"] + " " + row["Owner"] +
+                      " " + row["Flags"]);
+      }
+    }
+    for (auto& row : testutil::Texts(testutil::ReadRows(file, "MSysACEs"))) {
+      if (row["ObjectId"] == "29")
+        out.push_back(row["SID"] + " " + row["ACM"] + " " + row["FInheritable"]);
+    }
+    return out;
+  };
+  const std::vector<std::string> made = entries(path);
+  EXPECT_EQ(made.size(), 4u);
+  EXPECT_EQ(made, entries(source));
 }
 
 TEST(CreateJet3Test, WhatAccess97CannotHoldIsRefusedBeforeWriting) {

@@ -24,8 +24,10 @@ constexpr uint32_t kPhysicalIndexMagic = 1923;  // first 4 bytes of a physical i
 constexpr uint8_t kIndexAlwaysSet = 0x80;       // set in the flags of every Jet 4 index
 constexpr uint8_t kUserTable = 0x4E;
 constexpr uint32_t kTablesContainer = 0x0F000001;  // catalog id of the "Tables" folder
+constexpr uint32_t kDatabaseObject = 0x10000000;   // catalog id of MSysDb, the database
 constexpr int16_t kCatalogTypeTable = 1;
 constexpr uint32_t kFullAccess = 0xFFFFF;          // access mask of a new object's owner
+constexpr uint32_t kUsersFolderAccess = 0xF00FE;   // the Users group's mask on the Tables folder
 constexpr size_t kMaxIndexes = 32;
 constexpr size_t kMaxNameLength = 64;
 constexpr uint32_t kMaxMapRowsPerPage = 50;
@@ -517,7 +519,11 @@ Status CreateTable(Database& db, const TableSpec& design) {
       while (true) {
         JET_ASSIGN_OR_RETURN(bool more, scan.Next(&values));
         if (!more) break;
-        if (uint32_t(values[size_t(id - catalog->columns.data())].integer) == kTablesContainer) {
+        // Jet 4: the owner of the Tables folder. Access 97 makes the
+        // database's owner (the owner of MSysDb) the owner of its tables,
+        // where the folder belongs to the engine.
+        const uint32_t owner_of = jet3 ? kDatabaseObject : kTablesContainer;
+        if (uint32_t(values[size_t(id - catalog->columns.data())].integer) == owner_of) {
           const Value& o = values[size_t(owner_col - catalog->columns.data())];
           owner.assign(o.bytes.begin(), o.bytes.end());
         }
@@ -552,6 +558,10 @@ Status CreateTable(Database& db, const TableSpec& design) {
     JET_RETURN_IF_ERROR(objects->InsertWithoutCommit(std::move(row)));
 
     // The new table inherits the SIDs that hold rights on the Tables folder.
+    // Access 97 gives it the folder's own access masks, and no entry for the
+    // SID whose mask on the folder is that of the Users group (every table
+    // of every Access 97 fixture shows both); Jet 4 tables get full access
+    // for each SID.
     JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> aces, db.GetTable("MSysACEs"));
     const ColumnDef* object_id = aces->FindColumn("ObjectId");
     const ColumnDef* sid = aces->FindColumn("SID");
@@ -560,7 +570,7 @@ Status CreateTable(Database& db, const TableSpec& design) {
     if (!object_id || !sid || !acm || !inherit) {
       return pager.CorruptAt(aces->tdef_page, "The access control table lacks a column");
     }
-    std::vector<std::string> sids;
+    std::vector<std::pair<std::string, uint32_t>> sids;  // SID, access mask
     {
       TableScanner scan(db, aces);
       std::vector<Value> values;
@@ -571,18 +581,23 @@ Status CreateTable(Database& db, const TableSpec& design) {
           continue;
         }
         const std::string& s = values[size_t(sid - aces->columns.data())].bytes;
-        if (std::find(sids.begin(), sids.end(), s) == sids.end()) sids.push_back(s);
+        const auto mask = uint32_t(values[size_t(acm - aces->columns.data())].integer);
+        if (jet3 && mask == kUsersFolderAccess) continue;
+        if (std::find_if(sids.begin(), sids.end(), [&](auto& e) { return e.first == s; }) ==
+            sids.end()) {
+          sids.emplace_back(s, jet3 ? mask : kFullAccess);
+        }
       }
     }
     JET_ASSIGN_OR_RETURN(std::unique_ptr<TableWriter> ace_writer, TableWriter::Open(db, "MSysACEs"));
-    for (const std::string& s : sids) {
+    for (const auto& [s, mask] : sids) {
       std::vector<Value> ace(aces->columns.size());
       for (size_t i = 0; i < aces->columns.size(); ++i) ace[i].type = aces->columns[i].type;
       ace[size_t(object_id - aces->columns.data())] = MakeLong(int64_t(tdef));
       Value& sv = ace[size_t(sid - aces->columns.data())];
       sv.null = false;
       sv.bytes = s;
-      ace[size_t(acm - aces->columns.data())] = MakeLong(kFullAccess);
+      ace[size_t(acm - aces->columns.data())] = MakeLong(mask);
       Value& iv = ace[size_t(inherit - aces->columns.data())];
       iv.null = false;
       iv.boolean = false;
