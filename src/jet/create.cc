@@ -59,10 +59,10 @@ Status CheckName(const std::string& what, const std::string& name, const Databas
   if (header.format->version == JetVersion::kJet3) {
     // Access 97 keeps names in the database's code page.
     for (char16_t c : units) {
+      // Other code pages are known to the engine only in their ASCII half.
       uint8_t byte = 0;
-      if (c >= 0xD800 && c <= 0xDFFF ? true
-          : header.code_page == 1252 ? !EncodeCp1252(c, &byte)
-                                     : c >= 0x80) {
+      const bool held = header.code_page == 1252 ? EncodeCp1252(c, &byte) : c < 0x80;
+      if (!held) {
         return Status::InvalidArgument(what + " '" + name + "' has a character that code page " +
                                        std::to_string(header.code_page) +
                                        " of this Access 97 database cannot hold");
@@ -167,8 +167,9 @@ Status PlanColumns(const TableSpec& design, const DatabaseHeader& header,
       case ColumnType::kText:
         if (jet3) {
           p.length = c.length ? c.length : 255;
-          if (p.length > 255)
+          if (p.length > 255) {
             return Status::InvalidArgument(where + "text holds 1 to 255 characters");
+          }
           break;
         }
         p.length = c.length ? c.length : 510;
