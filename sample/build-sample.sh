@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Builds the sample Tallowin database from the text in this folder:
 #
-#   build-sample.sh JETDB OUT.mdb
+#   build-sample.sh JETDB OUT.mdb [--jet3]
+#
+# With --jet3 the database is an Access 97 one. Access 97 has no Decimal
+# type, so there the Decimal column (FUELPCT, 4 decimal places) is made a
+# Currency column, which keeps 4 decimal places exactly.
 #
 # JETDB is the jetdb program; JETDB_RUNNER, if set, runs it (Wine, for the
 # Windows build's jetdb.exe). The database is written to a temporary file
@@ -9,12 +13,13 @@
 # build never leaves a half-made database behind.
 set -euo pipefail
 
-if [[ $# -ne 2 ]]; then
-  echo "usage: $0 JETDB OUT.mdb" >&2
+if [[ $# -lt 2 || $# -gt 3 || ( $# -eq 3 && $3 != --jet3 ) ]]; then
+  echo "usage: $0 JETDB OUT.mdb [--jet3]" >&2
   exit 2
 fi
 jetdb=$1
 out=$2
+format=${3:---jet4}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # Catalog order of the tables.
@@ -25,7 +30,7 @@ mkdir -p "$(dirname "$out")"
 # the same file system; jetdb's lock file, if one is left, goes with it.
 work=$(mktemp -d "$(dirname "$out")/.sample.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-tmp=$work/Tallowin.mdb
+tmp=$work/$(basename "$out")
 
 run_jetdb() {
   if [[ -n "${JETDB_RUNNER:-}" ]]; then
@@ -35,9 +40,14 @@ run_jetdb() {
   fi
 }
 
-run_jetdb new "$tmp" >/dev/null
+run_jetdb new "$tmp" "$format" >/dev/null
 for t in "${tables[@]}"; do
-  run_jetdb create-table "$tmp" "$here/schema/$t.json" >/dev/null
+  schema=$here/schema/$t.json
+  if [[ $format == --jet3 ]]; then
+    sed 's/"type": "Decimal"/"type": "Currency"/' "$schema" >"$work/$t.json"
+    schema=$work/$t.json
+  fi
+  run_jetdb create-table "$tmp" "$schema" >/dev/null
   run_jetdb import "$tmp" "$t" "$here/rows/$t.jsonl" >/dev/null
 done
 run_jetdb check "$tmp" >/dev/null

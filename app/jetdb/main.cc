@@ -49,8 +49,8 @@ const char kUsage[] =
     "                                    (keys in an unknown sort order) on stdout\n"
     "\n"
     "Writing:\n"
-    "  new FILE [--jet4]                 create an empty Access 2000 database; FILE\n"
-    "                                    must not exist (--jet3 is not supported yet)\n"
+    "  new FILE [--jet4|--jet3]          create an empty Access 2000 (default) or\n"
+    "                                    Access 97 database; FILE must not exist\n"
     "  create-table FILE SCHEMA.json     create a table from a schema as 'schema\n"
     "                                    --json' prints it (one object, or an array\n"
     "                                    for several tables); foreign-key indexes are\n"
@@ -202,14 +202,9 @@ int CmdExport(const std::string& path, const std::string& table, jet::ExportForm
 }
 
 int CmdNew(const std::string& path, bool jet3) {
-  if (jet3) {
-    return Fail(jet::Status::Unsupported(
-        "Creating Access 97 (Jet 3) databases is not supported yet; leave out --jet3 to "
-        "create an Access 2000 (Jet 4) database"));
-  }
-  jet::Status s = jet::CreateDatabase(path, jet::JetVersion::kJet4);
+  jet::Status s = jet::CreateDatabase(path, jet3 ? jet::JetVersion::kJet3 : jet::JetVersion::kJet4);
   if (!s.ok()) return Fail(s);
-  std::printf("Created %s (Access 2000, Jet 4)\n", path.c_str());
+  std::printf("Created %s (%s)\n", path.c_str(), jet3 ? "Access 97, Jet 3" : "Access 2000, Jet 4");
   return kExitOk;
 }
 
@@ -557,7 +552,7 @@ int main(int argc, char** argv) {
     return CmdExport(pos[1], pos[2], format);
   }
   if (cmd == "new") {
-    if (!want(1, 1)) return Usage("usage: jetdb new FILE [--jet4]");
+    if (!want(1, 1)) return Usage("usage: jetdb new FILE [--jet4|--jet3]");
     return CmdNew(pos[1], jet3.value_or(false));
   }
   if (cmd == "create-table") {

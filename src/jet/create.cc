@@ -15,29 +15,35 @@ namespace jet {
 namespace {
 
 #include "empty_database_data.inc"
+#include "empty_jet3_data.inc"
 
 // Constants Jet writes into every definition it makes (seen in every Jet 4
-// definition of the fixtures).
+// definition of the fixtures; Jet 3 has none of them).
 constexpr uint32_t kTdefMagic = 0x0659;         // TDEF offset 12, each column and logical index
 constexpr uint32_t kPhysicalIndexMagic = 1923;  // first 4 bytes of a physical index block
 constexpr uint8_t kIndexAlwaysSet = 0x80;       // set in the flags of every Jet 4 index
 constexpr uint8_t kUserTable = 0x4E;
 constexpr uint32_t kTablesContainer = 0x0F000001;  // catalog id of the "Tables" folder
+constexpr uint32_t kDatabaseObject = 0x10000000;   // catalog id of MSysDb, the database
 constexpr int16_t kCatalogTypeTable = 1;
-constexpr uint32_t kFullAccess = 0xFFFFF;          // access mask of a new object's owner
+constexpr uint32_t kFullAccess = 0xFFFFF;         // access mask of a new object's owner
+constexpr uint32_t kUsersFolderAccess = 0xF00FE;  // the Users group's mask on the Tables folder
 constexpr size_t kMaxIndexes = 32;
 constexpr size_t kMaxNameLength = 64;
 constexpr uint32_t kMaxMapRowsPerPage = 50;
+// Bytes 2-3 of every Jet 3 definition page, continuation pages included.
+constexpr uint8_t kJet3TdefSignature[2] = {'V', 'C'};
+// Access 97 keeps a record's fixed-length part within 2000 bytes.
+constexpr uint32_t kMaxFixedBytesJet3 = 2000, kMaxFixedBytesJet4 = 4000;
 
-std::vector<uint8_t> ExpandTemplate() {
+std::vector<uint8_t> ExpandTemplate(const uint8_t* runs, size_t size) {
   std::vector<uint8_t> out;
-  out.reserve(kEmptyJet4Size);
-  for (size_t i = 0; i < sizeof kEmptyJet4Runs; ++i) {
-    if (kEmptyJet4Runs[i] == 0 && i + 1 < sizeof kEmptyJet4Runs) {
-      out.insert(out.end(), size_t(kEmptyJet4Runs[i + 1]) + 1, 0);
+  for (size_t i = 0; i < size; ++i) {
+    if (runs[i] == 0 && i + 1 < size) {
+      out.insert(out.end(), size_t(runs[i + 1]) + 1, 0);
       ++i;
     } else {
-      out.push_back(kEmptyJet4Runs[i]);
+      out.push_back(runs[i]);
     }
   }
   return out;
@@ -45,15 +51,29 @@ std::vector<uint8_t> ExpandTemplate() {
 
 // Access refuses names with these characters, a leading space, or control
 // characters.
-Status CheckName(const std::string& what, const std::string& name) {
+Status CheckName(const std::string& what, const std::string& name, const DatabaseHeader& header) {
   std::u16string units;
   if (name.empty() || !Utf8ToUtf16(name, &units)) {
     return Status::InvalidArgument(what + " needs a name");
   }
+  if (header.format->version == JetVersion::kJet3) {
+    // Access 97 keeps names in the database's code page.
+    for (char16_t c : units) {
+      // Other code pages are known to the engine only in their ASCII half.
+      uint8_t byte = 0;
+      const bool held = header.code_page == 1252 ? EncodeCodePageChar(c, 1252, &byte) : c < 0x80;
+      if (!held) {
+        return Status::InvalidArgument(what + " '" + name + "' has a character that code page " +
+                                       std::to_string(header.code_page) +
+                                       " of this Access 97 database cannot hold");
+      }
+    }
+  }
   if (units.size() > kMaxNameLength) {
     return Status::InvalidArgument(what + " '" + name + "' is longer than 64 characters");
   }
-  if (units[0] == u' ') return Status::InvalidArgument(what + " '" + name + "' starts with a space");
+  if (units[0] == u' ')
+    return Status::InvalidArgument(what + " '" + name + "' starts with a space");
   for (char16_t c : units) {
     if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']') {
       return Status::InvalidArgument(what + " '" + name +
@@ -93,9 +113,20 @@ void Append32(std::vector<uint8_t>& b, uint32_t v) {
   Append16(b, uint16_t(v));
   Append16(b, uint16_t(v >> 16));
 }
-void AppendName(std::vector<uint8_t>& b, const std::string& utf8) {
+// Jet 4: 2-byte length, UTF-16LE. Jet 3: 1-byte length, code page bytes
+// (CheckName made sure each character has one).
+void AppendName(std::vector<uint8_t>& b, const std::string& utf8, JetVersion version) {
   std::u16string units;
   Utf8ToUtf16(utf8, &units);
+  if (version == JetVersion::kJet3) {
+    b.push_back(uint8_t(units.size()));
+    for (char16_t u : units) {
+      uint8_t byte = uint8_t(u);
+      EncodeCodePageChar(u, 1252, &byte);
+      b.push_back(byte);
+    }
+    return;
+  }
   Append16(b, uint16_t(units.size() * 2));
   for (char16_t u : units) Append16(b, uint16_t(u));
 }
@@ -112,7 +143,9 @@ struct Planned {
   bool variable = false;
 };
 
-Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
+Status PlanColumns(const TableSpec& design, const DatabaseHeader& header,
+                   std::vector<Planned>* out) {
+  const bool jet3 = header.format->version == JetVersion::kJet3;
   if (design.columns.empty()) return Status::InvalidArgument("A table needs at least one column");
   if (design.columns.size() > 255) {
     return Status::InvalidArgument("A table holds at most 255 columns");
@@ -122,7 +155,7 @@ Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
   int autonumbers = 0;
   for (size_t i = 0; i < design.columns.size(); ++i) {
     const ColumnSpec& c = design.columns[i];
-    JET_RETURN_IF_ERROR(CheckName("A column", c.name));
+    JET_RETURN_IF_ERROR(CheckName("A column", c.name, header));
     if (!names.insert(LowerAscii(c.name)).second) {
       return Status::InvalidArgument("Two columns are named '" + c.name + "'");
     }
@@ -133,6 +166,13 @@ Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
     const std::string where = "Column '" + c.name + "': ";
     switch (c.type) {
       case ColumnType::kText:
+        if (jet3) {
+          p.length = c.length ? c.length : 255;
+          if (p.length > 255) {
+            return Status::InvalidArgument(where + "text holds 1 to 255 characters");
+          }
+          break;
+        }
         p.length = c.length ? c.length : 510;
         if (p.length % 2 != 0 || p.length > 510) {
           return Status::InvalidArgument(where + "text holds 1 to 255 characters (2 bytes each)");
@@ -144,25 +184,35 @@ Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
         if (p.length > 255) return Status::InvalidArgument(where + "binary holds 1 to 255 bytes");
         break;
       case ColumnType::kMemo:
-        if (c.compressed_unicode) p.ext_flags = kColumnExtCompressed;
+        if (c.compressed_unicode && !jet3) p.ext_flags = kColumnExtCompressed;
         if (c.hyperlink) p.flags |= kColumnHyperlink;
         break;
-      case ColumnType::kOle: break;
+      case ColumnType::kOle:
+        break;
       case ColumnType::kNumeric:
+        if (jet3) {
+          return Status::Unsupported(where +
+                                     "Access 97 databases have no Decimal type; use "
+                                     "Double or Currency, or an Access 2000 database");
+        }
         if (c.precision < 1 || c.precision > 28 || c.scale > c.precision) {
-          return Status::InvalidArgument(where + "a decimal needs a precision of 1 to 28 and a "
-                                                 "scale no larger than it");
+          return Status::InvalidArgument(where +
+                                         "a decimal needs a precision of 1 to 28 and a "
+                                         "scale no larger than it");
         }
         p.length = 17;
         break;
       case ColumnType::kUnknown0D:
       case ColumnType::kUnknown11:
         return Status::Unsupported(where + "this type is not one a table can be given");
-      default: p.length = uint16_t(FixedSizeOf(c.type)); break;
+      default:
+        p.length = uint16_t(FixedSizeOf(c.type));
+        break;
     }
     if (c.type == ColumnType::kBoolean) p.length = 1;
     if (c.autonumber) {
-      if (c.type != ColumnType::kLong) return Status::InvalidArgument(where + "only a Long can be an autonumber");
+      if (c.type != ColumnType::kLong)
+        return Status::InvalidArgument(where + "only a Long can be an autonumber");
       p.flags |= kColumnAutoLong;
       ++autonumbers;
     }
@@ -175,14 +225,15 @@ Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
     if (c.hyperlink && c.type != ColumnType::kMemo) {
       return Status::InvalidArgument(where + "only a memo can be a hyperlink");
     }
-    const bool fixed_text = c.fixed && (c.type == ColumnType::kText || c.type == ColumnType::kBinary);
+    const bool fixed_text =
+        c.fixed && (c.type == ColumnType::kText || c.type == ColumnType::kBinary);
     p.variable = !fixed_text && (c.type == ColumnType::kText || c.type == ColumnType::kBinary ||
                                  IsLongValue(c.type));
     if (!p.variable) {
       p.flags |= kColumnFixed;
       if (c.type != ColumnType::kBoolean) {
         p.fixed_offset = fixed_at;
-        if (uint32_t(fixed_at) + p.length > 4000) {
+        if (uint32_t(fixed_at) + p.length > (jet3 ? kMaxFixedBytesJet3 : kMaxFixedBytesJet4)) {
           return Status::InvalidArgument("The fixed-length columns of table '" + design.name +
                                          "' need more room than a row has");
         }
@@ -194,7 +245,8 @@ Status PlanColumns(const TableSpec& design, std::vector<Planned>* out) {
     }
     out->push_back(p);
   }
-  if (autonumbers > 1) return Status::InvalidArgument("A table can have only one autonumber column");
+  if (autonumbers > 1)
+    return Status::InvalidArgument("A table can have only one autonumber column");
   return Status::Ok();
 }
 
@@ -212,7 +264,7 @@ Status PlanIndexes(const TableSpec& design, const std::vector<Planned>& columns,
   std::set<std::string> names;
   int primaries = 0;
   for (const IndexSpec& ix : design.indexes) {
-    JET_RETURN_IF_ERROR(CheckName("An index", ix.name));
+    JET_RETURN_IF_ERROR(CheckName("An index", ix.name, header));
     if (!names.insert(LowerAscii(ix.name)).second) {
       return Status::InvalidArgument("Two indexes are named '" + ix.name + "'");
     }
@@ -235,8 +287,7 @@ Status PlanIndexes(const TableSpec& design, const std::vector<Planned>& columns,
       }
       if (IsTextual(col->design.type)) {
         // A text key must be buildable exactly in the database's sort order.
-        JET_RETURN_IF_ERROR(
-            TextCollationOf(header.sort_order, header.format->version).status());
+        JET_RETURN_IF_ERROR(TextCollationOf(header.sort_order, header.format->version).status());
       }
       p.columns.emplace_back(col->number, ic.ascending);
     }
@@ -244,7 +295,7 @@ Status PlanIndexes(const TableSpec& design, const std::vector<Planned>& columns,
     if (ix.primary || ix.unique) p.flags |= kIndexUnique;
     if (ix.ignore_nulls) p.flags |= kIndexIgnoreNulls;
     if (ix.primary || ix.required) p.flags |= kIndexRequired;
-    p.flags |= kIndexAlwaysSet;
+    if (header.format->version == JetVersion::kJet4) p.flags |= kIndexAlwaysSet;
     out->push_back(p);
   }
   if (primaries > 1) return Status::InvalidArgument("A table can have only one primary key");
@@ -260,12 +311,12 @@ std::string EmptyMapRow(const Format& f) {
 }  // namespace
 
 Status CreateDatabase(const std::string& path, JetVersion version) {
-  if (version != JetVersion::kJet4) {
-    return Status::Unsupported(
-        "Creating Access 97 (Jet 3) databases is not supported; create an Access 2000 one");
+  const bool jet3 = version == JetVersion::kJet3;
+  const std::vector<uint8_t> bytes = jet3 ? ExpandTemplate(kEmptyJet3Runs, sizeof kEmptyJet3Runs)
+                                          : ExpandTemplate(kEmptyJet4Runs, sizeof kEmptyJet4Runs);
+  if (bytes.size() != (jet3 ? kEmptyJet3Size : kEmptyJet4Size)) {
+    return Status::Corrupt("The built-in empty database is damaged");
   }
-  const std::vector<uint8_t> bytes = ExpandTemplate();
-  if (bytes.size() != kEmptyJet4Size) return Status::Corrupt("The built-in empty database is damaged");
   JET_ASSIGN_OR_RETURN(std::unique_ptr<File> file, File::CreateNew(path));
   Status written = file->WriteAt(0, bytes);
   if (written.ok()) written = file->Sync();
@@ -278,16 +329,15 @@ Status CreateDatabase(const std::string& path, JetVersion version) {
 }
 
 Status CreateTable(Database& db, const TableSpec& design) {
-  if (!db.writable()) return Status::InvalidArgument("The database was opened read-only").AtFile(db.path());
+  if (!db.writable())
+    return Status::InvalidArgument("The database was opened read-only").AtFile(db.path());
   const Format& f = db.format();
-  if (f.version != JetVersion::kJet4) {
-    return Status::Unsupported("Tables can be created only in Access 2000-2003 databases")
-        .AtFile(db.path());
-  }
+  const bool jet3 = f.version == JetVersion::kJet3;
   Pager& pager = db.pager();
-  if (pager.HasChanges()) return Status::InvalidArgument("Another change to the database is still open");
+  if (pager.HasChanges())
+    return Status::InvalidArgument("Another change to the database is still open");
 
-  JET_RETURN_IF_ERROR(CheckName("A table", design.name));
+  JET_RETURN_IF_ERROR(CheckName("A table", design.name, db.header()));
   {
     JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> tables, db.ListTables(true));
     for (const CatalogEntry& t : tables) {
@@ -298,7 +348,7 @@ Status CreateTable(Database& db, const TableSpec& design) {
     }
   }
   std::vector<Planned> columns;
-  JET_RETURN_IF_ERROR(PlanColumns(design, &columns));
+  JET_RETURN_IF_ERROR(PlanColumns(design, db.header(), &columns));
   std::vector<PlannedIndex> indexes;
   JET_RETURN_IF_ERROR(PlanIndexes(design, columns, db.header(), &indexes));
   std::vector<size_t> long_columns;
@@ -306,20 +356,34 @@ Status CreateTable(Database& db, const TableSpec& design) {
     if (IsLongValue(columns[i].design.type)) long_columns.push_back(i);
   }
   const size_t map_rows = 2 + indexes.size() + 2 * long_columns.size();
-  if (map_rows > kMaxMapRowsPerPage) {
-    return Status::Unsupported("Table '" + design.name + "' needs more page maps than one page holds");
+  const size_t map_row_size = EmptyMapRow(f).size();
+  const size_t maps_per_page = std::min<size_t>(
+      kMaxMapRowsPerPage, (f.page_size - f.data_first_row_slot) / (map_row_size + 2));
+  // Jet 3 columns repeat what the catalog's own columns hold in bytes 7-8
+  // (01 00 or 00 00, the same in every table of a file).
+  uint8_t jet3_column_word[2] = {0, 0};
+  if (jet3) {
+    JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> catalog, db.GetTable("MSysObjects"));
+    JET_ASSIGN_OR_RETURN(PageRef first, pager.Read(catalog->tdef_page));
+    const size_t at =
+        f.tdef_header_size + f.tdef_real_idx_count_size * catalog->physical_indexes.size() + 7;
+    jet3_column_word[0] = first->bytes[at];
+    jet3_column_word[1] = first->bytes[at + 1];
   }
 
   Status s = [&]() -> Status {
-    // Pages: the definition, one page of usage-map rows, an empty root leaf
-    // per index.
+    // Pages: the definition, pages of usage-map rows (one is enough but
+    // for Jet 3 tables with many memos), an empty root leaf per index.
     JET_ASSIGN_OR_RETURN(Page * tdef_page, AllocatePage(pager));
     const uint32_t tdef = tdef_page->number;
-    JET_ASSIGN_OR_RETURN(Page * maps, AllocatePage(pager));
-    const uint32_t maps_page = maps->number;
-    InitDataPage(maps, f, 0);
     std::vector<RowPointer> map_at;
+    uint32_t maps_page = 0;
     for (size_t i = 0; i < map_rows; ++i) {
+      if (i % maps_per_page == 0) {
+        JET_ASSIGN_OR_RETURN(Page * maps, AllocatePage(pager));
+        maps_page = maps->number;
+        InitDataPage(maps, f, 0);
+      }
       JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(maps_page));
       map_at.push_back(RowPointer{maps_page, AddRowToPage(page, f, EmptyMapRow(f), 0)});
     }
@@ -339,9 +403,11 @@ Status CreateTable(Database& db, const TableSpec& design) {
     std::vector<uint8_t> b(f.tdef_header_size, 0);
     b[0] = kPageTableDef;
     b[1] = 0x01;
-    PutLe32(&b[12], kTdefMagic);
-    b[24] = 0x01;  // autonumbers in use
-    PutLe32(&b[36], 0xFFFFFFFF);
+    if (!jet3) {
+      PutLe32(&b[12], kTdefMagic);
+      b[24] = 0x01;  // autonumbers in use
+      PutLe32(&b[36], 0xFFFFFFFF);
+    }
     b[f.tdef_table_type] = kUserTable;
     uint16_t var_columns = 0;
     for (const Planned& c : columns) var_columns = uint16_t(var_columns + (c.variable ? 1 : 0));
@@ -352,15 +418,21 @@ Status CreateTable(Database& db, const TableSpec& design) {
     PutLe32(&b[f.tdef_num_real_idx], uint32_t(indexes.size()));
     PutLe32(&b[f.tdef_owned_pages], map_at[0].raw());
     PutLe32(&b[f.tdef_free_pages], map_at[1].raw());
-    for (size_t i = 0; i < indexes.size(); ++i) Append32(b, 0), Append32(b, 0), Append32(b, 0);
+    b.insert(b.end(), f.tdef_real_idx_count_size * indexes.size(), 0);
     for (const Planned& c : columns) {
       std::vector<uint8_t> col(f.column_block_size, 0);
       col[f.col_type] = uint8_t(c.design.type);
-      PutLe32(&col[1], kTdefMagic);
+      if (!jet3) PutLe32(&col[1], kTdefMagic);
       PutLe16(&col[f.col_number], c.number);
       PutLe16(&col[f.col_var_index], c.var_index);
       PutLe16(&col[f.col_index], c.number);
-      if (c.design.type == ColumnType::kNumeric) {
+      if (jet3) {
+        // Every Jet 3 column names the sort order and the code page.
+        col[7] = jet3_column_word[0];
+        col[8] = jet3_column_word[1];
+        PutLe16(&col[f.col_sort_order], db.header().sort_order.lcid);
+        PutLe16(&col[f.col_code_page], db.header().code_page);
+      } else if (c.design.type == ColumnType::kNumeric) {
         col[f.col_precision] = c.design.precision;
         col[f.col_scale] = c.design.scale;
       } else {
@@ -370,14 +442,14 @@ Status CreateTable(Database& db, const TableSpec& design) {
         }
       }
       col[f.col_flags] = c.flags;
-      col[uint32_t(f.col_ext_flags)] = c.ext_flags;
+      if (!jet3) col[uint32_t(f.col_ext_flags)] = c.ext_flags;
       PutLe16(&col[f.col_fixed_offset], c.fixed_offset);
       PutLe16(&col[f.col_length], c.length);
       b.insert(b.end(), col.begin(), col.end());
     }
-    for (const Planned& c : columns) AppendName(b, c.design.name);
+    for (const Planned& c : columns) AppendName(b, c.design.name, f.version);
     for (size_t i = 0; i < indexes.size(); ++i) {
-      Append32(b, kPhysicalIndexMagic);
+      if (!jet3) Append32(b, kPhysicalIndexMagic);
       for (size_t k = 0; k < 10; ++k) {
         if (k < indexes[i].columns.size()) {
           Append16(b, indexes[i].columns[k].first);
@@ -389,23 +461,23 @@ Status CreateTable(Database& db, const TableSpec& design) {
       }
       Append32(b, map_at[2 + i].raw());
       Append32(b, roots[i]);
-      Append32(b, 0);
+      if (!jet3) Append32(b, 0);
       b.push_back(indexes[i].flags);
-      b.insert(b.end(), 5, 0);
+      if (!jet3) b.insert(b.end(), 5, 0);
     }
     for (size_t i = 0; i < indexes.size(); ++i) {
-      Append32(b, kTdefMagic);
+      if (!jet3) Append32(b, kTdefMagic);
       Append32(b, uint32_t(i));  // index number
       Append32(b, uint32_t(i));  // its physical index
       b.push_back(0);
-      Append32(b, 0xFFFFFFFF);   // no related index
+      Append32(b, 0xFFFFFFFF);  // no related index
       Append32(b, 0);
       b.push_back(0x04);
       b.push_back(0x04);
       b.push_back(indexes[i].design.primary ? 0x01 : 0x00);
-      Append32(b, 0);
+      if (!jet3) Append32(b, 0);
     }
-    for (const PlannedIndex& ix : indexes) AppendName(b, ix.design.name);
+    for (const PlannedIndex& ix : indexes) AppendName(b, ix.design.name, f.version);
     for (size_t k = 0; k < long_columns.size(); ++k) {
       Append16(b, columns[long_columns[k]].number);
       Append32(b, map_at[2 + indexes.size() + 2 * k].raw());
@@ -435,7 +507,11 @@ Status CreateTable(Database& db, const TableSpec& design) {
       p[0] = kPageTableDef;
       p[1] = 0x01;
       PutLe32(p + 4, i + 1 < pages.size() ? pages[i + 1]->number : 0);
-      PutLe16(p + 2, uint16_t(f.page_size - (start + take) - (i == 0 ? 8 : 0)));
+      if (jet3) {
+        std::memcpy(p + 2, kJet3TdefSignature, 2);
+      } else {
+        PutLe16(p + 2, uint16_t(f.page_size - (start + take) - (i == 0 ? 8 : 0)));
+      }
     }
 
     // The catalog row, and the access control entries of the new object,
@@ -453,7 +529,11 @@ Status CreateTable(Database& db, const TableSpec& design) {
       while (true) {
         JET_ASSIGN_OR_RETURN(bool more, scan.Next(&values));
         if (!more) break;
-        if (uint32_t(values[size_t(id - catalog->columns.data())].integer) == kTablesContainer) {
+        // Jet 4: the owner of the Tables folder. Access 97 makes the
+        // database's owner (the owner of MSysDb) the owner of its tables,
+        // where the folder belongs to the engine.
+        const uint32_t owner_of = jet3 ? kDatabaseObject : kTablesContainer;
+        if (uint32_t(values[size_t(id - catalog->columns.data())].integer) == owner_of) {
           const Value& o = values[size_t(owner_col - catalog->columns.data())];
           owner.assign(o.bytes.begin(), o.bytes.end());
         }
@@ -484,10 +564,15 @@ Status CreateTable(Database& db, const TableSpec& design) {
         row[i].bytes.assign(owner.begin(), owner.end());
       }
     }
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<TableWriter> objects, TableWriter::Open(db, "MSysObjects"));
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<TableWriter> objects,
+                         TableWriter::Open(db, "MSysObjects"));
     JET_RETURN_IF_ERROR(objects->InsertWithoutCommit(std::move(row)));
 
     // The new table inherits the SIDs that hold rights on the Tables folder.
+    // Access 97 gives it the folder's own access masks, and no entry for the
+    // SID whose mask on the folder is that of the Users group (every table
+    // of every Access 97 fixture shows both); Jet 4 tables get full access
+    // for each SID.
     JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> aces, db.GetTable("MSysACEs"));
     const ColumnDef* object_id = aces->FindColumn("ObjectId");
     const ColumnDef* sid = aces->FindColumn("SID");
@@ -496,29 +581,36 @@ Status CreateTable(Database& db, const TableSpec& design) {
     if (!object_id || !sid || !acm || !inherit) {
       return pager.CorruptAt(aces->tdef_page, "The access control table lacks a column");
     }
-    std::vector<std::string> sids;
+    std::vector<std::pair<std::string, uint32_t>> sids;  // SID, access mask
     {
       TableScanner scan(db, aces);
       std::vector<Value> values;
       while (true) {
         JET_ASSIGN_OR_RETURN(bool more, scan.Next(&values));
         if (!more) break;
-        if (uint32_t(values[size_t(object_id - aces->columns.data())].integer) != kTablesContainer) {
+        if (uint32_t(values[size_t(object_id - aces->columns.data())].integer) !=
+            kTablesContainer) {
           continue;
         }
         const std::string& s = values[size_t(sid - aces->columns.data())].bytes;
-        if (std::find(sids.begin(), sids.end(), s) == sids.end()) sids.push_back(s);
+        const auto mask = uint32_t(values[size_t(acm - aces->columns.data())].integer);
+        if (jet3 && mask == kUsersFolderAccess) continue;
+        if (std::find_if(sids.begin(), sids.end(), [&](auto& e) { return e.first == s; }) ==
+            sids.end()) {
+          sids.emplace_back(s, jet3 ? mask : kFullAccess);
+        }
       }
     }
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<TableWriter> ace_writer, TableWriter::Open(db, "MSysACEs"));
-    for (const std::string& s : sids) {
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<TableWriter> ace_writer,
+                         TableWriter::Open(db, "MSysACEs"));
+    for (const auto& [s, mask] : sids) {
       std::vector<Value> ace(aces->columns.size());
       for (size_t i = 0; i < aces->columns.size(); ++i) ace[i].type = aces->columns[i].type;
       ace[size_t(object_id - aces->columns.data())] = MakeLong(int64_t(tdef));
       Value& sv = ace[size_t(sid - aces->columns.data())];
       sv.null = false;
       sv.bytes = s;
-      ace[size_t(acm - aces->columns.data())] = MakeLong(kFullAccess);
+      ace[size_t(acm - aces->columns.data())] = MakeLong(mask);
       Value& iv = ace[size_t(inherit - aces->columns.data())];
       iv.null = false;
       iv.boolean = false;

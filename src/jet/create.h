@@ -1,7 +1,9 @@
 // Creating databases and tables.
 //
-// A new database starts as a copy of an empty Jet 4 database that Jet's own
-// catalog API made (its system catalog exactly as Jet writes it). A new
+// A new database starts as a copy of an empty database: for Jet 4 one that
+// Jet's own catalog API made, for Jet 3 the system tables of a database
+// Access 97 made (docs/access97.md), so the catalog is exactly as Jet
+// writes it. A new
 // table gets its definition page, its usage-map rows, one empty root page
 // per index, and rows in the catalog (MSysObjects) and in the access control
 // table (MSysACEs), added through the same writer as any row, so that the
@@ -55,7 +57,7 @@ struct TableSpec {
 };
 
 // Writes a new, empty database at `path`. Refuses to overwrite a file that
-// exists. Only Jet 4 (Access 2000-2003) is created.
+// exists.
 Status CreateDatabase(const std::string& path, JetVersion version);
 
 // Adds a table to a database opened for writing. Checks names, types,

@@ -11,6 +11,7 @@
 //   12 / 16    4        next page on this level, 0 if none
 //   16 / 20    4        intermediate pages: the tail leaf page
 //   20 / 24    1 / 2    length of the prefix shared by all entries
+//   21 / 26    1        1 on intermediate pages, 0 on leaves
 //   22 / 27    226/453  entry-start bitmap: bit k set = an entry ends (and the
 //                       next begins) k bytes after the first entry's start
 //   248 / 480  ...      entries
@@ -18,7 +19,10 @@
 // An entry is its key bytes, then the row pointer in big-endian order (3-byte
 // page, 1-byte row); an intermediate entry adds the 4-byte big-endian page of
 // the child whose last entry it is. Every entry after the first omits the
-// shared prefix, which is taken from the first entry.
+// shared prefix, which is taken from the first entry's bytes as stored: it
+// may run on past the key into the row pointer when the entries agree that
+// far. The free space is the room left after the last entry:
+// page size - 248 / 480 - the end of the last entry.
 //
 // Key bytes, per index column: a flag byte (0x7F ascending value, 0x00
 // ascending null; 0x80 / 0xFF the same for descending) then the encoded value;

@@ -74,18 +74,17 @@ constexpr uint32_t kIndexFreeSpace = 2;
 constexpr uint32_t kIndexOwner = 4;
 constexpr uint32_t kMaxDepth = 32;
 
-
 }  // namespace
 
 // One physical index: find, add and remove entries, splitting and freeing
-// pages as needed. Pages are rewritten whole, storing the prefix that all
-// keys on the page share once, as Jet does. Pages it has read or written
+// pages as needed. Pages are rewritten whole, with the shared prefix, the
+// level byte and the free space as Access writes them (see Prefix). Pages it has read or written
 // stay parsed for as long as the writer lives (one write operation), since
 // every change to them goes through it.
 class IndexWriter::BTree {
  public:
-  BTree(Pager& pager, const TableDef& table, const PhysicalIndex& index)
-      : pager_(pager), table_(table), index_(index) {}
+  BTree(Pager& pager, const TableDef& table, const PhysicalIndex& index, std::string name)
+      : pager_(pager), table_(table), index_(index), index_name_(std::move(name)) {}
 
   Result<bool> ContainsKey(const std::vector<uint8_t>& key, RowPointer except) {
     // Descend towards the smallest entry with this key, then walk right.
@@ -135,8 +134,8 @@ class IndexWriter::BTree {
   };
 
   Status Corrupt(uint32_t page, const std::string& what) {
-    return pager_.CorruptAt(page, "Index page " + std::to_string(page) + " of table '" +
-                                      table_.name + "' " + what);
+    return pager_.CorruptAt(
+        page, "Index page " + std::to_string(page) + " of table '" + table_.name + "' " + what);
   }
 
   uint32_t Capacity() const { return pager_.page_size() - pager_.format().index_first_entry; }
@@ -154,25 +153,35 @@ class IndexWriter::BTree {
     return lo;
   }
 
-  // The bytes every entry's key shares with the first one, which the page
-  // stores once (never reaching into the row pointers).
-  static size_t SharedPrefix(const Node& n) {
-    if (n.count() < 2) return 0;
+  // The bytes the page stores once, before its first entry, and leaves out
+  // of every other entry. As Access writes its pages: none on intermediate
+  // pages; on a leaf, every byte its entries share with the first, into the
+  // row pointers where the keys agree (key bytes and pointer bytes alike),
+  // except that the last leaf of the tree, which takes the appended
+  // entries, keeps none while its entries fit without.
+  size_t Prefix(const Node& n) const {
+    if (!n.leaf || n.count() < 2) return 0;
     ByteView first = n.entry(0);
-    size_t prefix = first.size() - 4;
+    size_t prefix = first.size();
     for (size_t i = 1; i < n.count() && prefix > 0; ++i) {
       ByteView e = n.entry(i);
-      size_t limit = std::min(prefix, e.size() - 4);
+      const size_t limit = std::min(prefix, e.size());
       size_t k = 0;
       while (k < limit && e[k] == first[k]) ++k;
       prefix = k;
     }
-    return std::min<size_t>(prefix, 255);  // Jet 3 keeps it in one byte
+    // No entry may be left empty, and Jet 3 keeps the length in one byte.
+    prefix = std::min(prefix, first.size() - 1);
+    if (pager_.format().index_prefix_length_size == 1) prefix = std::min<size_t>(prefix, 255);
+    if (n.next == 0 && Unshared(n) <= Capacity()) return 0;
+    return prefix;
   }
 
-  static size_t Size(const Node& n) {
-    const size_t prefix = SharedPrefix(n);
-    size_t total = n.data.size() + (n.leaf ? 0 : 4 * n.count());
+  static size_t Unshared(const Node& n) { return n.data.size() + (n.leaf ? 0 : 4 * n.count()); }
+
+  size_t Size(const Node& n) const {
+    const size_t prefix = Prefix(n);
+    size_t total = Unshared(n);
     if (n.count() > 1) total -= prefix * (n.count() - 1);
     return total;
   }
@@ -187,7 +196,8 @@ class IndexWriter::BTree {
       return Corrupt(number, "is not an index page");
     }
     const uint8_t* p = page.bytes.data();
-    if (Le32(p + kIndexOwner) != table_.tdef_page) return Corrupt(number, "belongs to another table");
+    if (Le32(p + kIndexOwner) != table_.tdef_page)
+      return Corrupt(number, "belongs to another table");
     Node n;
     n.number = number;
     n.leaf = page.type() == kPageIndexLeaf;
@@ -199,25 +209,27 @@ class IndexWriter::BTree {
     const size_t pointer = n.leaf ? 4 : 8;
     const uint8_t* mask = p + f.index_entry_mask;
     size_t start = f.index_first_entry;
+    std::vector<uint8_t> shared, whole;
     for (size_t bit = 0; bit < f.index_entry_mask_size * 8; ++bit) {
       if (!(mask[bit / 8] & (1u << (bit % 8)))) continue;
       const size_t end = f.index_first_entry + bit;
-      if (end > f.page_size || end <= start || end - start < pointer) {
-        return Corrupt(number, "has a damaged entry");
-      }
+      if (end > f.page_size || end <= start) return Corrupt(number, "has a damaged entry");
       const uint8_t* e = p + start;
       const size_t len = end - start;
-      const size_t at = n.data.size();
+      // The shared prefix is taken from the first entry, whose bytes it may
+      // cover up to its row pointer and beyond.
       if (n.empty()) {
-        if (len - pointer < prefix) return Corrupt(number, "has a prefix longer than its first key");
-        n.data.insert(n.data.end(), e, e + len - (n.leaf ? 0 : 4));
+        if (len < prefix) return Corrupt(number, "has a prefix longer than its first entry");
+        shared.assign(e, e + prefix);
+        whole.assign(e, e + len);
       } else {
-        n.data.insert(n.data.end(), n.data.begin(), n.data.begin() + std::ptrdiff_t(prefix));
-        n.data.insert(n.data.end(), e, e + len - (n.leaf ? 0 : 4));
+        whole = shared;
+        whole.insert(whole.end(), e, e + len);
       }
+      if (whole.size() < pointer) return Corrupt(number, "has a damaged entry");
+      n.data.insert(n.data.end(), whole.begin(), whole.end() - (n.leaf ? 0 : 4));
       n.ends.push_back(uint32_t(n.data.size()));
-      if (!n.leaf) n.children.push_back(Be32(e + len - 4));
-      (void)at;
+      if (!n.leaf) n.children.push_back(Be32(whole.data() + whole.size() - 4));
       start = end;
     }
     auto [slot, inserted] = cache_.emplace(number, std::move(n));
@@ -239,12 +251,14 @@ class IndexWriter::BTree {
     PutLe32(p + f.index_prev_page, n.prev);
     PutLe32(p + f.index_next_page, n.next);
     PutLe32(p + f.index_tail_page, n.tail);
-    const size_t prefix = SharedPrefix(n);
+    const size_t prefix = Prefix(n);
     if (f.index_prefix_length_size == 1) {
       p[f.index_prefix_length] = uint8_t(prefix);
     } else {
       PutLe16(p + f.index_prefix_length, uint16_t(prefix));
     }
+    // The byte after the prefix length: 1 on intermediate pages, 0 on leaves.
+    p[f.index_prefix_length + f.index_prefix_length_size] = n.leaf ? 0 : 1;
     size_t at = 0;
     for (size_t i = 0; i < n.count(); ++i) {
       ByteView e = n.entry(i);
@@ -357,10 +371,17 @@ class IndexWriter::BTree {
     const size_t per_entry = n.leaf ? 0 : 4;
     const size_t total = n.data.size() + per_entry * n.count();
     size_t half = 0, bytes = 0;
-    while (half + 1 < n.count() &&
-           bytes + (n.ends[half] - n.begin_of(half)) + per_entry <= total / 2) {
-      bytes += n.ends[half] - n.begin_of(half) + per_entry;
-      ++half;
+    if (n.leaf && appended_ && n.count() >= 2) {
+      // An entry past the end of the last leaf starts a new leaf of its own
+      // and the full one stays as it is, as Access fills its leaves when
+      // rows arrive in key order.
+      half = n.count() - 1;
+    } else {
+      while (half + 1 < n.count() &&
+             bytes + (n.ends[half] - n.begin_of(half)) + per_entry <= total / 2) {
+        bytes += n.ends[half] - n.begin_of(half) + per_entry;
+        ++half;
+      }
     }
     if (half == 0) half = 1;
     n.MoveTail(half, &right);
@@ -392,6 +413,7 @@ class IndexWriter::BTree {
       if (i < cached->count() && Same(cached->entry(i), e)) {
         return Corrupt(number, "already holds the entry");
       }
+      appended_ = i == cached->count() && cached->next == 0;
       n = *cached;
       n.Insert(i, e, 0);
     } else {
@@ -422,6 +444,16 @@ class IndexWriter::BTree {
     }
     if (Size(n) > Capacity()) {
       if (number == index_.root_page) {
+        // What Access writes in the header of an intermediate page above
+        // other intermediate pages is not known (the byte after the prefix
+        // length is 1 on every intermediate page seen, all of them just
+        // above the leaves), so the tree grows to two levels and no further.
+        if (!n.leaf) {
+          return Status::Unsupported("Index '" + index_name_ + "' of table '" + table_.name +
+                                     "' would need a third level of pages, which this engine "
+                                     "does not write")
+              .AtFile(pager_.path());
+        }
         // The root keeps its page number: report the split to Insert, which
         // moves the root's contents down a level.
         Outcome out;
@@ -506,6 +538,8 @@ class IndexWriter::BTree {
   const PhysicalIndex& index_;
   std::unordered_map<uint32_t, Node> cache_;
   Node root_overflow_;
+  bool appended_ = false;  // the entry being inserted goes past the last leaf's end
+  std::string index_name_;
 };
 
 IndexWriter::IndexWriter(Pager& pager, const DatabaseHeader& header, const TableDef& table)
@@ -516,7 +550,8 @@ IndexWriter::~IndexWriter() = default;
 IndexWriter::BTree& IndexWriter::Tree(size_t index) {
   if (trees_.size() < table_.physical_indexes.size()) trees_.resize(table_.physical_indexes.size());
   if (!trees_[index]) {
-    trees_[index] = std::make_unique<BTree>(pager_, table_, table_.physical_indexes[index]);
+    const PhysicalIndex& ix = table_.physical_indexes[index];
+    trees_[index] = std::make_unique<BTree>(pager_, table_, ix, IndexName(ix));
   }
   return *trees_[index];
 }

@@ -55,8 +55,8 @@ std::string SchemaToJson(const TableDef& t, const Database& db) {
     out += ", \"fixed\": " + std::string(Bool(c.fixed()));
     out += ", \"nullable\": " + std::string(Bool(c.flags & kColumnNullable));
     out += ", \"autonumber\": " + std::string(Bool(c.flags & kColumnAutoLong));
-    if (c.flags & kColumnAutoGuid) out += ", \"guid_autonumber\": true";
-    if (c.flags & kColumnHyperlink) out += ", \"hyperlink\": true";
+    if (c.guid_autonumber()) out += ", \"guid_autonumber\": true";
+    if (c.hyperlink()) out += ", \"hyperlink\": true";
     if (IsTextual(c.type)) {
       if (f.version == JetVersion::kJet4) {
         out += ", \"compressed_unicode\": " + std::string(Bool(c.compressed_unicode()));
@@ -106,12 +106,12 @@ std::string SchemaToText(const TableDef& t, const Database& db) {
     std::string size = ColumnSize(c, f);
     std::string extra;
     if (c.flags & kColumnAutoLong) extra += " autonumber";
-    if (c.flags & kColumnAutoGuid) extra += " guid-autonumber";
+    if (c.guid_autonumber()) extra += " guid-autonumber";
     if (c.fixed() && (c.type == ColumnType::kText || c.type == ColumnType::kBinary)) {
       extra += " fixed";
     }
     if (c.compressed_unicode()) extra += " compressed";
-    if (c.flags & kColumnHyperlink) extra += " hyperlink";
+    if (c.hyperlink()) extra += " hyperlink";
     std::snprintf(line, sizeof line, "    %-30s %-9s %-12s%s\n", c.name.c_str(),
                   ColumnTypeName(c.type), size.c_str(), extra.c_str());
     out += line;

@@ -47,7 +47,8 @@
 //   11 / -   2   Jet 3 text: code page
 //   - / 14   1   Jet 4 text: collating order version
 //   13 / 15  1   flags: 0x01 fixed length, 0x02 nullable, 0x04 autonumber,
-//                0x40 GUID autonumber, 0x80 hyperlink
+//                0x40 GUID autonumber (GUID columns only), 0x80 hyperlink
+//                (Memo columns only)
 //   - / 16   1   Jet 4: 0x01 compressed Unicode
 //   14 / 21  2   offset of the value in the fixed-length area
 //   16 / 23  2   length in bytes (0 for memo and OLE)
@@ -87,8 +88,8 @@ constexpr uint8_t kColumnExtCompressed = 0x01;
 struct ColumnDef {
   std::string name;
   ColumnType type = ColumnType::kText;
-  uint16_t number = 0;      // its bit in the null mask
-  uint16_t var_index = 0;   // its slot in the variable offset table
+  uint16_t number = 0;     // its bit in the null mask
+  uint16_t var_index = 0;  // its slot in the variable offset table
   uint16_t column_index = 0;
   uint16_t fixed_offset = 0;
   uint16_t length = 0;
@@ -100,7 +101,14 @@ struct ColumnDef {
   uint16_t code_page = 0;
 
   bool fixed() const { return flags & kColumnFixed; }
-  bool autonumber() const { return flags & (kColumnAutoLong | kColumnAutoGuid); }
+  // 0x40 makes a GUID column a GUID autonumber. Access 97 sets the bit on
+  // columns of other types as well, meaning something else there (Northwind:
+  // 24 Text, 7 DateTime, 2 Currency and 2 Integer columns, none of them
+  // generated), so it counts only on a GUID column; 0x80 likewise only on a
+  // Memo column.
+  bool guid_autonumber() const { return type == ColumnType::kGuid && (flags & kColumnAutoGuid); }
+  bool hyperlink() const { return type == ColumnType::kMemo && (flags & kColumnHyperlink); }
+  bool autonumber() const { return (flags & kColumnAutoLong) || guid_autonumber(); }
   bool compressed_unicode() const { return ext_flags & kColumnExtCompressed; }
 };
 

@@ -240,7 +240,7 @@ Status TableWriter::FillAutonumbers(std::vector<Value>* values, uint32_t* last) 
         // A value given explicitly moves the counter past it, as in Access.
         *last = uint32_t(v.integer);
       }
-    } else if ((c.flags & kColumnAutoGuid) && c.type == ColumnType::kGuid && v.null) {
+    } else if (c.guid_autonumber() && v.null) {
       std::random_device rd;
       std::string guid(16, '\0');
       for (char& b : guid) b = char(rd() & 0xFF);

@@ -1,0 +1,317 @@
+// Access 97 indexes grown past one page: the pages the writer makes must be
+// laid out as Access 97 lays out its own (the shared prefix, which may run
+// into the row pointers; the byte that marks intermediate pages; full leaves
+// behind entries that arrive in key order; the free-space figure), read back
+// by the engine after a fresh open, changed again, and read by mdbtools;
+// the same on Northwind's Orders, whose pages Access itself wrote. Also: the column flag that
+// Access 97 sets on columns of other types than GUID does not make them GUID autonumbers.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "index_page.h"
+#include "jet/jet.h"
+#include "table_writer.h"
+#include "test_util.h"
+#include "values.h"
+
+namespace {
+
+using jet::ColumnType;
+using jet::Value;
+using testutil::NullValue;
+using testutil::TextValue;
+
+std::string Key(int i) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "k%05d", i);
+  return buf;
+}
+
+std::vector<Value> Row(const std::string& a, const std::string& b) {
+  std::vector<Value> row(9, NullValue(ColumnType::kText));
+  for (size_t i = 2; i < row.size(); ++i) row[i] = NullValue(ColumnType::kLong);
+  row[0] = TextValue(a);
+  row[1] = TextValue(b);
+  return row;
+}
+
+size_t MdbExportRows(const std::string& path) {
+  auto r = testutil::RunProcess({"mdb-export", "-H", path, "Table1"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return size_t(std::count(r.out.begin(), r.out.end(), '\n'));
+}
+
+struct TreeFacts {
+  int intermediate = 0, leaves = 0, prefix_into_pointer = 0;
+};
+
+// Checks every page of one index against Access 97's layout and returns
+// what it saw. With `appended`, entries arrived in key order: every leaf but
+// the last is full.
+TreeFacts CheckTree(jet::Database& db, const jet::PhysicalIndex& ix, bool appended) {
+  TreeFacts facts;
+  jet::Pager& pager = db.pager();
+  const jet::Format& f = db.format();
+  auto root = jet::ReadIndexPage(pager, ix.root_page);
+  EXPECT_TRUE(root.ok());
+  if (!root.ok()) return facts;
+  std::vector<uint32_t> leaves;
+  if (root->leaf) {
+    leaves.push_back(root->number);
+  } else {
+    for (const auto& e : root->entries) leaves.push_back(e.child);
+    if (root->tail) leaves.push_back(root->tail);
+  }
+  auto check = [&](const jet::IndexPage& page) {
+    auto ref = pager.Read(page.number);
+    const uint8_t* p = (*ref)->bytes.data();
+    // The byte after the prefix length tells the levels apart.
+    EXPECT_EQ(p[f.index_prefix_length + 1], page.leaf ? 0 : 1) << page.number;
+    size_t end = 0;
+    for (size_t i = 0; i < page.entries.size(); ++i) {
+      const size_t whole = jet::EntryBytes(page.entries[i]).size() + (page.leaf ? 0 : 4);
+      end += i ? whole - page.prefix_length : whole;
+    }
+    EXPECT_EQ(page.free_space, f.page_size - f.index_first_entry - end) << page.number;
+    size_t unshared = 0;
+    for (const auto& e : page.entries) unshared += jet::EntryBytes(e).size();
+    if (!page.leaf || (page.next == 0 && unshared <= f.page_size - f.index_first_entry)) {
+      // None on intermediate pages, none on the last leaf that fits without.
+      EXPECT_EQ(page.prefix_length, 0) << page.number;
+      return;
+    }
+    size_t shared = jet::EntryBytes(page.entries[0]).size();
+    for (const auto& e : page.entries) {
+      const auto bytes = jet::EntryBytes(e), first = jet::EntryBytes(page.entries[0]);
+      size_t k = 0;
+      while (k < std::min(shared, bytes.size()) && bytes[k] == first[k]) ++k;
+      shared = k;
+    }
+    EXPECT_EQ(page.prefix_length, std::min<size_t>(shared, 255)) << page.number;
+    if (page.prefix_length > page.entries[0].key.size()) ++facts.prefix_into_pointer;
+    if (appended && page.next != 0) {
+      EXPECT_LT(page.free_space, 16) << "leaf " << page.number << " is not full";
+    }
+  };
+  if (!root->leaf) {
+    ++facts.intermediate;
+    check(*root);
+  }
+  uint32_t prev = 0;
+  for (size_t i = 0; i < leaves.size(); ++i) {
+    auto leaf = jet::ReadIndexPage(pager, leaves[i]);
+    EXPECT_TRUE(leaf.ok() && leaf->leaf);
+    if (!leaf.ok()) continue;
+    ++facts.leaves;
+    EXPECT_EQ(leaf->prev, prev);
+    EXPECT_EQ(leaf->next, i + 1 < leaves.size() ? leaves[i + 1] : 0);
+    prev = leaf->number;
+    check(*leaf);
+  }
+  return facts;
+}
+
+// testV1997's Table1: a unique index on text A, one on text B. 2,000 rows
+// in key order of A, B one of two values: A's index grows leaves behind an
+// intermediate root; B's leaves hold runs of one key, so their prefix runs
+// into the row pointers. Then, in a new session that loads those pages,
+// every third row goes and others change their B.
+TEST(Access97IndexTest, MultiPageIndexesAreWrittenAsAccess97Writes) {
+  testutil::TempDir dir;
+  const std::string path = testutil::CopyOf(dir, "access/testV1997.mdb", "db.mdb");
+  constexpr int kRows = 2000;
+  std::vector<jet::RowId> ids;
+  {
+    auto db = testutil::OpenWritable(path);
+    ASSERT_TRUE(db);
+    auto writer = jet::TableWriter::Open(*db, "Table1");
+    ASSERT_TRUE(writer.ok()) << writer.status().ToString();
+    std::vector<std::vector<Value>> rows;
+    for (int i = 0; i < kRows; ++i) rows.push_back(Row(Key(i), i % 7 ? "Müller" : "Øst"));
+    ASSERT_TRUE((*writer)->InsertBatch(std::move(rows), &ids).ok());
+  }
+  testutil::ExpectConsistent(path);
+  {
+    auto db = jet::Database::Open(path);
+    ASSERT_TRUE(db.ok());
+    const jet::TableDef& t = **(*db)->GetTable("Table1");
+    for (const jet::PhysicalIndex& ix : t.physical_indexes) {
+      const bool primary = ix.unique();
+      const TreeFacts facts = CheckTree(**db, ix, primary);
+      EXPECT_EQ(facts.intermediate, 1);
+      EXPECT_GT(facts.leaves, primary ? 6 : 2);
+      if (!primary) {
+        EXPECT_GT(facts.prefix_into_pointer, 0);
+      }
+    }
+  }
+  if (testutil::HaveProgram("mdb-export")) {
+    EXPECT_EQ(MdbExportRows(path), kRows + 2u);
+  }
+
+  size_t left = kRows + 2;
+  {
+    auto db = testutil::OpenWritable(path);
+    auto writer = jet::TableWriter::Open(*db, "Table1");
+    for (int i = 0; i < kRows; ++i) {
+      if (i % 3 == 0) {
+        ASSERT_TRUE((*writer)->Delete(ids[size_t(i)]).ok()) << i;
+        --left;
+      } else if (i % 5 == 0) {
+        auto s = (*writer)->Update(ids[size_t(i)], Row(Key(i), "Café"));
+        ASSERT_TRUE(s.ok()) << s.ToString();
+      }
+    }
+  }
+  testutil::ExpectConsistent(path);
+  {
+    auto db = jet::Database::Open(path);
+    for (const jet::PhysicalIndex& ix : (**(*db)->GetTable("Table1")).physical_indexes) {
+      CheckTree(**db, ix, false);
+    }
+  }
+  if (testutil::HaveProgram("mdb-export")) {
+    EXPECT_EQ(MdbExportRows(path), left);
+  }
+}
+
+// Keys of 50 characters fill the intermediate root after some 900 rows; a
+// third level is refused, writing nothing, and what is there stays sound.
+TEST(Access97IndexTest, AThirdLevelIsRefusedWithoutWriting) {
+  testutil::TempDir dir;
+  const std::string path = testutil::CopyOf(dir, "access/testV1997.mdb", "db.mdb");
+  auto db = testutil::OpenWritable(path);
+  ASSERT_TRUE(db);
+  auto writer = jet::TableWriter::Open(*db, "Table1");
+  // Most of them at once, then one by one.
+  std::vector<std::vector<Value>> rows;
+  for (int i = 0; i < 700; ++i) rows.push_back(Row(Key(i) + std::string(44, 'x'), "b"));
+  ASSERT_TRUE((*writer)->InsertBatch(std::move(rows), nullptr).ok());
+  jet::Status refused;
+  for (int i = 700; i < 3000 && refused.ok(); ++i) {
+    const std::string before = testutil::ReadFile(path);
+    auto at = (*writer)->Insert(Row(Key(i) + std::string(44, 'x'), "b"));
+    refused = at.status();
+    if (!refused.ok()) {
+      EXPECT_EQ(testutil::ReadFile(path), before);
+    }
+  }
+  EXPECT_EQ(refused.kind(), jet::ErrorKind::kUnsupported) << refused.ToString();
+  EXPECT_NE(refused.message().find("third level"), std::string::npos) << refused.ToString();
+  writer->reset();
+  db.reset();
+  testutil::ExpectConsistent(path);
+}
+
+// Access 97 sets column flag 0x40 on Text, DateTime, Currency and Integer
+// columns too (Northwind's Orders); only on a GUID column does it make a
+// GUID autonumber.
+TEST(Access97IndexTest, Flag0x40MakesAGuidAutonumberOnlyOnAGuidColumn) {
+  testutil::TempDir dir;
+  const std::string path = testutil::CopyOf(dir, "access/testV1997.mdb", "db.mdb");
+  uint32_t tdef = 0;
+  size_t flags_at = 0;
+  {
+    auto db = jet::Database::Open(path);
+    const jet::TableDef& t = **(*db)->GetTable("Table1");
+    tdef = t.tdef_page;
+    const jet::Format& f = (*db)->format();
+    // Columns follow the header and the index counts; B is the second.
+    flags_at = size_t(tdef) * f.page_size + f.tdef_header_size +
+               t.physical_indexes.size() * f.tdef_real_idx_count_size + f.column_block_size +
+               f.col_flags;
+  }
+  std::string bytes = testutil::ReadFile(path);
+  ASSERT_EQ(uint8_t(bytes[flags_at]), 0x02);
+  bytes[flags_at] = char(0x42);
+  testutil::WriteFile(path, bytes);
+  auto db = jet::Database::Open(path);
+  const jet::ColumnDef& b = (**(*db)->GetTable("Table1")).columns[1];
+  ASSERT_EQ(b.flags, 0x42);
+  EXPECT_FALSE(b.guid_autonumber());
+  EXPECT_FALSE(b.autonumber());
+  auto schema = testutil::RunProcess({testutil::JetdbPath(), "schema", path, "Table1", "--json"});
+  EXPECT_EQ(schema.out.find("guid_autonumber"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Northwind (Access 97, compacted by Access): its indexes have intermediate
+// roots, leaves whose prefix runs into the row pointers (Orders'
+// ShippersOrders) and pages Access filled. 300 orders with accented text go
+// in, a third of them change and a third go; Orders and the tables its
+// relationships reach stay clean.
+TEST(Access97IndexTest, NorthwindOrdersTakeInsertsUpdatesAndDeletes) {
+  const std::string nwind = testutil::ExternalFile("nwind.mdb");
+  REQUIRE_EXTERNAL(nwind);
+  testutil::TempDir dir;
+  const std::string path = dir.path() + "/nwind.mdb";
+  testutil::CopyFile(nwind, path);
+  auto orders_problems = [&] {
+    auto db = jet::Database::Open(path);
+    auto report = jet::CheckDatabase(**db);
+    std::vector<std::string> out;
+    for (const std::string& p : report->problems) {
+      if (p.find("'Orders'") != std::string::npos ||
+          p.find("'Order Details'") != std::string::npos) {
+        out.push_back(p);
+      }
+    }
+    return out;
+  };
+  const std::vector<std::string> none;
+  ASSERT_EQ(orders_problems(), none);
+  std::vector<jet::RowId> ids;
+  {
+    auto db = testutil::OpenWritable(path);
+    auto writer = jet::TableWriter::Open(*db, "Orders");
+    ASSERT_TRUE(writer.ok()) << writer.status().ToString();
+    std::vector<std::vector<Value>> rows;
+    for (int i = 0; i < 300; ++i) {
+      std::vector<Value> row;
+      for (const auto& c : (*writer)->table().columns) row.push_back(NullValue(c.type));
+      row[1] = TextValue(i % 2 ? "ALFKI" : "BONAP");  // CustomerID
+      row[6].null = false;                            // ShipVia
+      row[6].integer = 1 + i % 3;
+      row[8] = TextValue("Café Müller Øst " + std::to_string(i));  // ShipName
+      rows.push_back(std::move(row));
+    }
+    auto s = (*writer)->InsertBatch(std::move(rows), &ids);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+  }
+  EXPECT_EQ(orders_problems(), none);
+  {
+    auto db = testutil::OpenWritable(path);
+    auto writer = jet::TableWriter::Open(*db, "Orders");
+    for (size_t i = 0; i < ids.size(); i += 3) ASSERT_TRUE((*writer)->Delete(ids[i]).ok());
+    jet::TableScanner scan(*db, *db->GetTable("Orders"));
+    std::vector<Value> row;
+    jet::RowId id;
+    std::vector<std::pair<jet::RowId, std::vector<Value>>> changes;
+    while (*scan.Next(&row, &id)) {
+      if (row[0].integer % 3 != 1) continue;
+      row[6].integer = 1 + (row[6].integer % 3);
+      row[8] = TextValue("Ærø Bådværft");
+      changes.emplace_back(id, row);
+    }
+    for (auto& [at, values] : changes) {
+      auto s = (*writer)->Update(at, values);
+      ASSERT_TRUE(s.ok()) << s.ToString();
+    }
+  }
+  EXPECT_EQ(orders_problems(), none);
+  if (testutil::HaveProgram("mdb-count")) {
+    auto r = testutil::RunProcess({"mdb-count", path, "Orders"});
+    EXPECT_EQ(r.out, "1030\n");
+  }
+}
+
+}  // namespace
