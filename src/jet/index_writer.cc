@@ -78,9 +78,9 @@ constexpr uint32_t kMaxDepth = 32;
 
 // One physical index: find, add and remove entries, splitting and freeing
 // pages as needed. Pages are rewritten whole, with the shared prefix, the
-// level byte and the free space as Access writes them (see Prefix). Pages it has read or written
-// stay parsed for as long as the writer lives (one write operation), since
-// every change to them goes through it.
+// level byte and the free space as Access writes them (see Prefix). Pages
+// it has read or written stay parsed for as long as the writer lives (one
+// write operation), since every change to them goes through it.
 class IndexWriter::BTree {
  public:
   BTree(Pager& pager, const TableDef& table, const PhysicalIndex& index, std::string name)
@@ -134,8 +134,8 @@ class IndexWriter::BTree {
   };
 
   Status Corrupt(uint32_t page, const std::string& what) {
-    return pager_.CorruptAt(
-        page, "Index page " + std::to_string(page) + " of table '" + table_.name + "' " + what);
+    return pager_.CorruptAt(page, "Index page " + std::to_string(page) + " of table '" +
+                                      table_.name + "' " + what);
   }
 
   uint32_t Capacity() const { return pager_.page_size() - pager_.format().index_first_entry; }
@@ -196,8 +196,7 @@ class IndexWriter::BTree {
       return Corrupt(number, "is not an index page");
     }
     const uint8_t* p = page.bytes.data();
-    if (Le32(p + kIndexOwner) != table_.tdef_page)
-      return Corrupt(number, "belongs to another table");
+    if (Le32(p + kIndexOwner) != table_.tdef_page) return Corrupt(number, "belongs to another table");
     Node n;
     n.number = number;
     n.leaf = page.type() == kPageIndexLeaf;
