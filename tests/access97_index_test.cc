@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -311,6 +312,83 @@ TEST(Access97IndexTest, NorthwindOrdersTakeInsertsUpdatesAndDeletes) {
   if (testutil::HaveProgram("mdb-count")) {
     auto r = testutil::RunProcess({"mdb-count", path, "Orders"});
     EXPECT_EQ(r.out, "1030\n");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Northwind's Umsätze: 830 rows under six indexes with intermediate roots
+// and leaves that Access filled. Rows go in with random keys, change keys
+// and go, so that leaves split in the middle, empty and are given back.
+TEST(Access97IndexTest, NorthwindTableTakesRandomChanges) {
+  const std::string nwind = testutil::ExternalFile("nwind.mdb");
+  REQUIRE_EXTERNAL(nwind);
+  testutil::TempDir dir;
+  const std::string path = dir.path() + "/nwind.mdb";
+  testutil::CopyFile(nwind, path);
+  const std::string table = "Ums\xC3\xA4tze";
+  std::mt19937 rng(97);
+  size_t applied = 0, rows = 0;
+  {
+    auto db = testutil::OpenWritable(path);
+    auto writer = jet::TableWriter::Open(*db, table);
+    ASSERT_TRUE(writer.ok()) << writer.status().ToString();
+    std::vector<jet::RowId> ids;
+    jet::TableScanner scan(*db, *db->GetTable(table));
+    std::vector<Value> row, sample;
+    jet::RowId id;
+    while (*scan.Next(&row, &id)) ids.push_back(id);
+    sample = row;
+    static const char* kNames[] = {"Café Müller Øst", "Ærø", "Zoë", "A", "Straße"};
+    for (int op = 0; op < 1500; ++op) {
+      const size_t pick = rng() % ids.size();
+      jet::Status s;
+      if (op % 3 == 0) {
+        s = (*writer)->Delete(ids[pick]);
+        if (s.ok()) ids.erase(ids.begin() + long(pick));
+      } else {
+        std::vector<Value> values = sample;
+        values[0].null = true;  // OrderID: the autonumber
+        values[1] = TextValue(std::string(1, char('A' + rng() % 26)) + "X");
+        values[2].integer = 1 + rng() % 9;              // EmployeeID
+        values[3].real = 34000 + double(rng() % 1000);  // OrderDate
+        values[6].integer = 1 + rng() % 3;              // ShipVia
+        values[8] = TextValue(kNames[rng() % 5] + std::to_string(rng() % 100));
+        values[12] = TextValue(std::to_string(rng() % 100000));  // ShipPostalCode
+        if (op % 3 == 1) {
+          jet::TableScanner find(*db, *db->GetTable(table));
+          while (*find.Next(&row, &id) && !(id.page == ids[pick].page && id.row == ids[pick].row)) {
+          }
+          values[0] = row[0];
+          s = (*writer)->Update(ids[pick], values);
+        } else {
+          auto at = (*writer)->Insert(values);
+          s = at.status();
+          if (s.ok()) ids.push_back(*at);
+        }
+      }
+      if (s.ok()) {
+        ++applied;
+      } else {
+        ASSERT_EQ(s.kind(), jet::ErrorKind::kConstraint) << s.ToString();
+      }
+    }
+    rows = ids.size();
+  }
+  EXPECT_GT(applied, 1000u);
+  if (testutil::HaveProgram("mdb-count")) {
+    auto r = testutil::RunProcess({"mdb-count", path, table});
+    EXPECT_EQ(r.out, std::to_string(rows) + "\n");
+  }
+  auto db = jet::Database::Open(path);
+  auto report = jet::CheckDatabase(**db);
+  for (const std::string& p : report->problems) {
+    // Pages Access freed still carry the table's rows (see
+    // docs/access97-indexes.md); the checker is to pass them over.
+    if (p.find("missing from the table's page map") != std::string::npos) continue;
+    EXPECT_EQ(p.find("'" + table + "'"), std::string::npos) << p;
   }
 }
 

@@ -78,9 +78,9 @@ constexpr uint32_t kMaxDepth = 32;
 
 // One physical index: find, add and remove entries, splitting and freeing
 // pages as needed. Pages are rewritten whole, with the shared prefix, the
-// level byte and the free space as Access writes them (see Prefix). Pages it has read or written
-// stay parsed for as long as the writer lives (one write operation), since
-// every change to them goes through it.
+// level byte and the free space as Access writes them (see Prefix). Pages
+// it has read or written stay parsed for as long as the writer lives (one
+// write operation), since every change to them goes through it.
 class IndexWriter::BTree {
  public:
   BTree(Pager& pager, const TableDef& table, const PhysicalIndex& index, std::string name)
@@ -134,8 +134,8 @@ class IndexWriter::BTree {
   };
 
   Status Corrupt(uint32_t page, const std::string& what) {
-    return pager_.CorruptAt(
-        page, "Index page " + std::to_string(page) + " of table '" + table_.name + "' " + what);
+    return pager_.CorruptAt(page, "Index page " + std::to_string(page) + " of table '" +
+                                      table_.name + "' " + what);
   }
 
   uint32_t Capacity() const { return pager_.page_size() - pager_.format().index_first_entry; }
@@ -154,10 +154,10 @@ class IndexWriter::BTree {
   }
 
   // The bytes the page stores once, before its first entry, and leaves out
-  // of every other entry. As Access writes its pages: none on intermediate
-  // pages; on a leaf, every byte its entries share with the first, into the
-  // row pointers where the keys agree (key bytes and pointer bytes alike),
-  // except that the last leaf of the tree, which takes the appended
+  // of every other entry. As Access writes its pages (docs/access97-
+  // indexes.md): none on intermediate pages; on a leaf, every byte its
+  // entries share with the first, on into the row pointers where the keys
+  // agree, except that the last leaf of the tree, which takes the appended
   // entries, keeps none while its entries fit without.
   size_t Prefix(const Node& n) const {
     if (!n.leaf || n.count() < 2) return 0;
@@ -171,7 +171,7 @@ class IndexWriter::BTree {
       prefix = k;
     }
     // No entry may be left empty, and Jet 3 keeps the length in one byte.
-    prefix = std::min(prefix, first.size() - 1);
+    for (size_t i = 0; i < n.count(); ++i) prefix = std::min(prefix, n.entry(i).size() - 1);
     if (pager_.format().index_prefix_length_size == 1) prefix = std::min<size_t>(prefix, 255);
     if (n.next == 0 && Unshared(n) <= Capacity()) return 0;
     return prefix;
@@ -196,8 +196,7 @@ class IndexWriter::BTree {
       return Corrupt(number, "is not an index page");
     }
     const uint8_t* p = page.bytes.data();
-    if (Le32(p + kIndexOwner) != table_.tdef_page)
-      return Corrupt(number, "belongs to another table");
+    if (Le32(p + kIndexOwner) != table_.tdef_page) return Corrupt(number, "belongs to another table");
     Node n;
     n.number = number;
     n.leaf = page.type() == kPageIndexLeaf;

@@ -88,8 +88,8 @@ constexpr uint8_t kColumnExtCompressed = 0x01;
 struct ColumnDef {
   std::string name;
   ColumnType type = ColumnType::kText;
-  uint16_t number = 0;     // its bit in the null mask
-  uint16_t var_index = 0;  // its slot in the variable offset table
+  uint16_t number = 0;      // its bit in the null mask
+  uint16_t var_index = 0;   // its slot in the variable offset table
   uint16_t column_index = 0;
   uint16_t fixed_offset = 0;
   uint16_t length = 0;
