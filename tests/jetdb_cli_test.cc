@@ -417,6 +417,15 @@ void RoundTrip(const std::string& source, bool jet3) {
     testutil::WriteFile(rows_path, original);
     Jetdb(0, {"create-table", target, schema_path});
     const size_t rows = Lines(original);
+    if (source.find("testUnicodeComp") != std::string::npos && table == "Table") {
+      // Its indexed text holds every character up to U+00FF, Æ followed by
+      // accented letters among them; how Access 2000-2003 key that is not
+      // known, so no row of it may go in.
+      const std::string err = Jetdb(1, {"import", target, table, rows_path}).err;
+      EXPECT_NE(err.find("U+00C6 stands for several"), std::string::npos) << err;
+      EXPECT_EQ(Jetdb(0, {"export", target, table, "--format", "jsonl"}).out, "");
+      continue;
+    }
     EXPECT_EQ(Jetdb(0, {"import", target, table, rows_path}).out,
               "Imported " + std::to_string(rows) + " rows into " + table + "\n");
     EXPECT_TRUE(Jetdb(0, {"export", target, table, "--format", "jsonl"}).out == original)

@@ -251,6 +251,8 @@ struct Counting {
   // Only counts every Access version agrees on are settled (else also those
   // of Access 2007 and later for General (legacy)).
   bool certain = false;
+  // Settles ß in General (legacy) as Access 2000-2003 count it: two.
+  bool access2000 = false;
   // Counts not settled: as letters (else as one character).
   bool letters = false;
   // Set when a count not settled was used, and the first such character.
@@ -264,6 +266,9 @@ struct Counting {
 // and Æ æ Þ þ as one (testUnicodeCompV2003.mdb). Nothing else is known.
 bool CountsLetters(TextCollation collation, char16_t unit, Counting* counting) {
   if (collation == TextCollation::kGeneral97 && unit == u'\u00DF') return true;
+  if (counting->access2000 && collation == TextCollation::kGeneralLegacy && unit == u'\u00DF') {
+    return true;
+  }
   if (!counting->certain && collation == TextCollation::kGeneralLegacy) {
     switch (unit) {
       case u'\u00C6':
@@ -640,9 +645,11 @@ Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value
       };
       Counting counting;
       counting.certain = expansions != Expansions::kKnown;
+      counting.access2000 = expansions == Expansions::kAccess2000;
       counting.letters = expansions == Expansions::kLetters;
       JET_RETURN_IF_ERROR(append(&counting, key));
-      const bool both = expansions == Expansions::kKnown || expansions == Expansions::kCertain;
+      const bool both = expansions == Expansions::kKnown || expansions == Expansions::kCertain ||
+                        expansions == Expansions::kAccess2000;
       if (!both || !counting.unsettled) return Status::Ok();
       // Both counts must give the same bytes.
       std::vector<uint8_t> other(key->begin(), key->begin() + ptrdiff_t(start));
@@ -652,8 +659,8 @@ Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value
         return Status::Unsupported(
             "Column '" + column.name + "': character " + CodePointName(counting.first) +
             " stands for several, and how many positions it takes before what follows it " +
-            (expansions == Expansions::kKnown ? "is not known"
-                                              : "differs between Access versions") +
+            (expansions == Expansions::kCertain ? "differs between Access versions"
+                                                : "is not known") +
             " in sort order " + TextCollationName(*collation));
       }
       return Status::Ok();

@@ -59,17 +59,21 @@ enum class Expansions {
                 // count. A key that depends on a count not known is refused
                 // (kUnsupported).
   kCertain,     // also refuses a key that Access versions build differently
+  kAccess2000,  // as Access 2000-2003 (the Jet 4.0 engine) count: ß as two in
+                // General (legacy); a key that depends on any other count
+                // not settled is refused. What the engine writes.
   kCharacters,  // where not certain: one position
   kLetters,     // where not certain: one per character stood for
 };
 
 // The whole key of `index` for one row. `row` holds one value per column of
 // `table`, in the table's column order (as RowDecoder produces them). By
-// default a key Access versions build differently is refused: a row written
-// with either would be out of place for the other.
+// default keys are built as the Jet 4.0 engine builds them, the engine that
+// Access 2000-2003 and Windows' own database drivers use, and a key that
+// depends on a count it is not known to use is refused.
 Status EncodeIndexKey(const TableDef& table, const PhysicalIndex& index,
                       const std::vector<Value>& row, const DatabaseHeader& header,
-                      std::vector<uint8_t>* key, Expansions expansions = Expansions::kCertain);
+                      std::vector<uint8_t>* key, Expansions expansions = Expansions::kAccess2000);
 
 // The keys Access may have stored for one row: the key, or where Access
 // versions may build it differently (see Expansions), the key as each count
@@ -81,7 +85,7 @@ Status PossibleIndexKeys(const TableDef& table, const PhysicalIndex& index,
 // Appends one column's part of a key: its flag byte and encoded value.
 Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value& value,
                             const DatabaseHeader& header, std::vector<uint8_t>* key,
-                            Expansions expansions = Expansions::kCertain);
+                            Expansions expansions = Expansions::kAccess2000);
 
 // The text collations whose keys this engine can build.
 enum class TextCollation { kGeneral97, kGeneralLegacy, kGeneral };
