@@ -87,7 +87,7 @@ problems() {
 }
 
 files=0 failed_files=0 total_tables=0 total_agree=0 total_rows=0
-check_ok=0 write_ok=0 write_run=0 mdbtools_ok=0
+check_ok=0 write_ok=0 write_run=0 write_refused=0 mdbtools_ok=0
 printf '| file | format | tables | rows | export agrees | check | write test | mdbtools reads |\n'
 printf '| --- | --- | --- | --- | --- | --- | --- | --- |\n'
 
@@ -169,13 +169,18 @@ for path in "$dir"/*.mdb; do
     write_run=$((write_run + 1))
     write=ok
     before=$(check_summary "$copy" || true)
+    done_tables=()
+    refusal=""
     for table in "${todo[@]}"; do
       new="${table:0:58}_copy"
       if ! "$jetdb" schema "$copy" "$table" --json 2>"$work/err" | jq --arg n "$new" '.name = $n' >"$work/new.json" ||
         ! "$jetdb" create-table "$copy" "$work/new.json" >/dev/null 2>>"$work/err"; then
-        if grep -q 'can be created only in Access 2000-2003' "$work/err"; then
-          write="not supported"  # this jetdb cannot create Access 97 tables
-          break
+        # A table whose indexes jetdb cannot keep as Access does (a sort
+        # order it cannot key) is refused before anything is written: that
+        # is the engine doing its job, not a failure. Try the next table.
+        if grep -q 'are not supported' "$work/err"; then
+          refusal=$(sed -n 's/.*\(sort order LCID [0-9]*\).*/\1/p' "$work/err" | head -1)
+          continue
         fi
         write="create-table fails"
         detail "write test, table '$table': create-table: $(sed 's/ (file: .*//' "$work/err" | head -1)"
@@ -187,7 +192,11 @@ for path in "$dir"/*.mdb; do
         detail "write test, table '$table': import: $(sed 's/ (file: .*//' "$work/err" | head -1)"
         break
       fi
+      done_tables+=("$table")
     done
+    if [[ $write == ok ]] && ((${#done_tables[@]} == 0)); then
+      write="refused"
+    fi
     # The write must add no problem to those the file had before.
     if [[ $write == ok ]] && ! after=$(check_summary "$copy") &&
       (($(problems "$after") > $(problems "$before"))); then
@@ -195,7 +204,7 @@ for path in "$dir"/*.mdb; do
       detail "write test: check after: $after (before: ${before:0:80})"
     fi
     if [[ $write == ok ]]; then
-      for table in "${todo[@]}"; do
+      for table in "${done_tables[@]}"; do
         new="${table:0:58}_copy"
         mdb_export "$copy" "$table" >"$work/a.tsv" 2>/dev/null || true
         if ! mdb_export "$copy" "$new" >"$work/b.tsv" 2>"$work/err"; then
@@ -212,10 +221,12 @@ for path in "$dir"/*.mdb; do
     fi
     if [[ $write == ok ]]; then
       write_ok=$((write_ok + 1))
-      write="ok (${#todo[@]} tables)"
-    elif [[ $write == "not supported" ]]; then
+      write="ok (${#done_tables[@]} tables)"
+      [[ -n $refusal ]] && write+="; others refused (${refusal})"
+    elif [[ $write == refused ]]; then
       write_run=$((write_run - 1))
-      write="not run (Access 97 create-table not supported)"
+      write_refused=$((write_refused + 1))
+      write="refused (${refusal:-not supported}), nothing written"
     else
       bad=1
     fi
@@ -232,6 +243,6 @@ done
 
 printf '\nFiles: %d, of which %d with a failure. Tables: %d/%d exports agree (%d rows).\n' \
   "$files" "$failed_files" "$total_agree" "$total_tables" "$total_rows"
-printf 'Check ok: %d/%d. Write test ok: %d/%d run. mdbtools reads every table: %d/%d.\n' \
-  "$check_ok" "$files" "$write_ok" "$write_run" "$mdbtools_ok" "$files"
+printf 'Check ok: %d/%d. Write test ok: %d/%d run (%d refused as not supported). mdbtools reads every table: %d/%d.\n' \
+  "$check_ok" "$files" "$write_ok" "$write_run" "$write_refused" "$mdbtools_ok" "$files"
 ((failed_files == 0))
