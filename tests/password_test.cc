@@ -81,7 +81,7 @@ TEST(PasswordTest, OpensOnlyWithExactlyItsPassword) {
     const std::string path = testutil::CopyOf(dir, fixture);
     SetPassword(path, kPassword);
     EXPECT_TRUE(jet::Database::ReadInfo(path)->has_password);
-    ExpectRefused(jet::Database::Open(path).status(), "give the password");
+    ExpectRefused(jet::Database::Open(path).status(), "none was given");
     // Case, the accents (the text's encoding), a prefix, an extension.
     for (const char* wrong :
          {"tällöwin", "TÄLLÖWIN", "Tallowin", "Tällöwi", "Tällöwin ", "Tällöwin\xff"}) {
@@ -101,7 +101,7 @@ TEST(PasswordTest, OpensOnlyWithExactlyItsPassword) {
     ExpectRefused(OpenWith(path, "ABCDEFGHIJKLMNOPQRS"), "wrong");
     // Encoding the pages leaves the password as it is.
     testutil::EncodeDatabase(path, 0x5A17C3E9);
-    ExpectRefused(jet::Database::Open(path).status(), "give the password");
+    ExpectRefused(jet::Database::Open(path).status(), "none was given");
     EXPECT_TRUE(OpenWith(path, "ABCDEFGHIJKLMNOPQRST").ok());
   }
 }
@@ -132,6 +132,14 @@ TEST(PasswordTest, JetdbReadsAndWritesWithThePasswordAndKeepsTheHeader) {
                 Jetdb(0, {"export", plain, table, "--format", "jsonl"}).out)
           << table;
     }
+
+    // add-firstclass takes no password: it refuses, and says what to do.
+    const std::string before = testutil::ReadFile(path);
+    const std::string err = testutil::RunProcess({AFC_APP_PATH, "--install", path}).err;
+    EXPECT_NE(err.find("password, and none was given. Remove the password in Access first."),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(testutil::ReadFile(path), before);
 
     const size_t page_size = jet::Database::ReadInfo(path)->page_size;
     const std::string header = testutil::ReadFile(path).substr(0, page_size);
@@ -164,7 +172,7 @@ TEST(PasswordTest, AccessDatabasesOpenWithTheirPasswordsAndCheckClean) {
     SCOPED_TRACE(name);
     const std::string path = testutil::ExternalFile(std::string("corpus/") + name);
     REQUIRE_EXTERNAL(path);
-    ExpectRefused(jet::Database::Open(path).status(), "give the password");
+    ExpectRefused(jet::Database::Open(path).status(), "none was given");
     ExpectRefused(OpenWith(path, std::string(password) + "x"), "wrong");
     jet::Database::Options options;
     options.password = password;

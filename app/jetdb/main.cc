@@ -89,6 +89,9 @@ int Usage(const std::string& message) {
 
 int Fail(const jet::Status& status) {
   std::fprintf(stderr, "jetdb: %s\n", status.ToString().c_str());
+  if (status.kind() == jet::ErrorKind::kPasswordProtected) {
+    std::fprintf(stderr, "jetdb: give the password with --password or --password-file\n");
+  }
   return kExitError;
 }
 

@@ -116,8 +116,7 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Option
   DatabaseHeader header = opened.second;
   if (header.has_password && options.password.empty()) {
     return Status::Error(ErrorKind::kPasswordProtected,
-                         "The database is protected by a password; give the password, or "
-                         "remove it in Access first")
+                         "The database is protected by a password, and none was given")
         .AtFile(path);
   }
   if (header.has_password && !PasswordMatches(header, options.password)) {
