@@ -54,10 +54,9 @@ void SetPassword(const std::string& path, const std::u16string& password) {
   testutil::WriteFile(path, file);
 }
 
-jet::Status OpenWith(const std::string& path, const std::string& password, bool writable = false) {
+jet::Status OpenWith(const std::string& path, const std::string& password) {
   jet::Database::Options options;
   options.password = password;
-  options.writable = writable;
   return jet::Database::Open(path, options).status();
 }
 
@@ -90,7 +89,6 @@ TEST(PasswordTest, OpensOnlyWithExactlyItsPassword) {
     }
     ExpectRefused(OpenWith(path, std::string(kPasswordUtf8) + '\0'), "wrong");
     EXPECT_TRUE(OpenWith(path, kPasswordUtf8).ok());
-    EXPECT_TRUE(OpenWith(path, kPasswordUtf8, true).ok());
     // A database without a password ignores one.
     EXPECT_TRUE(OpenWith(Fixture(fixture), "anything").ok());
 
@@ -118,7 +116,6 @@ TEST(PasswordTest, JetdbReadsAndWritesWithThePasswordAndKeepsTheHeader) {
     SetPassword(path, kPassword);
     const std::string pass_file = dir.File("password.txt");
     testutil::WriteFile(pass_file, std::string(kPasswordUtf8) + "\r\n");
-    const std::vector<std::string> right = {"--password", kPasswordUtf8};
 
     EXPECT_NE(Jetdb(0, {"info", path}).out.find("password: yes"), std::string::npos);
     EXPECT_NE(Jetdb(1, {"tables", path}).err.find("password"), std::string::npos);
