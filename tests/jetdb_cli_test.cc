@@ -75,7 +75,9 @@ TEST(JetdbCliTest, BadUsageExitsTwoWithMessageOnStderrAndTouchesNothing) {
       "tables V --bogus|new|new Y --json|new Y --jet3 --jet4|tables DB --jet4|create-table DB|"
       "import DB|import DB T a.jsonl b.jsonl|update DB T --set A=1|update DB T --where A=1|"
       "update DB T --where A --set B=2|update DB T --where A=1 --set =2|delete DB T|"
-      "delete DB T --where A=1 --set B=2|export DB T --where A=1");
+      "delete DB T --where A=1 --set B=2|export DB T --where A=1|new Y --password x|"
+      "tables V --password|tables V --password a --password-file b|"
+      "import DB T --password-file -");
   for (std::string line; std::getline(lines, line, '|');) {
     SCOPED_TRACE(line);
     std::vector<std::string> args;

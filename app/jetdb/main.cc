@@ -70,6 +70,12 @@ const char kUsage[] =
     "  given more than once (all must match); text matches without regard to case.\n"
     "\n"
     "Options:\n"
+    "  --password TEXT                   the database password, for a database that\n"
+    "                                    has one (as Access compares it: exactly,\n"
+    "                                    case and all); ignored by one without\n"
+    "  --password-file FILE              the same, read from the first line of FILE\n"
+    "                                    (- for standard input), so that it is not\n"
+    "                                    seen on the command line\n"
     "  -h, --help                        show this help\n"
     "\n"
     "Exit status: 0 on success, 1 on an error, 2 on bad usage. For check, 0 means\n"
@@ -83,6 +89,9 @@ int Usage(const std::string& message) {
 
 int Fail(const jet::Status& status) {
   std::fprintf(stderr, "jetdb: %s\n", status.ToString().c_str());
+  if (status.kind() == jet::ErrorKind::kPasswordProtected) {
+    std::fprintf(stderr, "jetdb: give the password with --password or --password-file\n");
+  }
   return kExitError;
 }
 
@@ -115,13 +124,22 @@ jet::Result<std::unique_ptr<jet::Database>> Reported(
   return db;
 }
 
+// The database password given with --password or --password-file.
+std::string& Password() {
+  static std::string password;
+  return password;
+}
+
 jet::Result<std::unique_ptr<jet::Database>> OpenDb(const std::string& path) {
-  return Reported(jet::Database::Open(path));
+  jet::Database::Options options;
+  options.password = Password();
+  return Reported(jet::Database::Open(path, options));
 }
 
 jet::Result<std::unique_ptr<jet::Database>> OpenWritable(const std::string& path) {
   jet::Database::Options options;
   options.writable = true;
+  options.password = Password();
   return Reported(jet::Database::Open(path, options));
 }
 
@@ -479,6 +497,7 @@ int main(int argc, char** argv) {
   std::string format_name;
   std::optional<bool> jet3;  // --jet3 or --jet4
   std::vector<std::string> wheres, sets;
+  std::optional<std::string> password, password_file;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     std::string column, value;
@@ -500,6 +519,13 @@ int main(int argc, char** argv) {
              SplitAssignment(args[i + 1], &column, &value)) {
         sets.push_back(args[++i]);
       }
+    } else if (a == "--password" || a == "--password-file") {
+      if (i + 1 >= args.size()) return Usage(a + " needs a value");
+      (a == "--password" ? password : password_file) = args[++i];
+    } else if (a.rfind("--password=", 0) == 0) {
+      password = a.substr(11);
+    } else if (a.rfind("--password-file=", 0) == 0) {
+      password_file = a.substr(16);
     } else if (a == "--format") {
       if (i + 1 >= args.size()) return Usage("--format needs a value: csv or jsonl");
       format_name = args[++i];
@@ -524,6 +550,22 @@ int main(int argc, char** argv) {
     return Usage("--where applies to 'update' and 'delete' only");
   }
   if (cmd != "update" && !sets.empty()) return Usage("--set applies to 'update' only");
+  if (password && password_file) return Usage("give one of --password and --password-file");
+  if (cmd == "new" && (password || password_file)) {
+    return Usage("'new' creates a database without a password");
+  }
+  if (password_file == "-" && cmd == "import" && (pos.size() < 4 || pos[3] == "-")) {
+    return Usage("the rows and the password cannot both come from standard input");
+  }
+  if (password_file) {
+    auto text = ReadInput(*password_file);
+    if (!text.ok()) return Fail(text.status());
+    // The first line, without its end (LF or CR LF).
+    std::string line = text->substr(0, text->find('\n'));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    password = line;
+  }
+  Password() = password.value_or("");
 
   if (cmd == "info") {
     if (!want(1, 1)) return Usage("usage: jetdb info FILE");

@@ -45,6 +45,8 @@ DataError FromStatus(const jet::Status& status, const std::string& path) {
       return MakeError(kErrFileInUse,
                        "The database '" + path + "' cannot be read or written: " + m + ".");
     case jet::ErrorKind::kPasswordProtected:
+      return MakeError(kErrPassword, "The database '" + path + "' is protected: " + m +
+                                         ". Remove the password in Access first.");
     case jet::ErrorKind::kEncrypted:
       return MakeError(kErrPassword, "The database '" + path + "' is protected: " + m + ".");
     case jet::ErrorKind::kCorrupt:

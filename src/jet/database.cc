@@ -114,10 +114,15 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Option
   std::string recovery;
   JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size, options.writable, &lock, &recovery));
   DatabaseHeader header = opened.second;
-  if (header.has_password) {
+  if (header.has_password && options.password.empty()) {
     return Status::Error(ErrorKind::kPasswordProtected,
-                         "The database is protected by a password; remove the password in "
-                         "Access first")
+                         "The database is protected by a password, and none was given")
+        .AtFile(path);
+  }
+  if (header.has_password && !PasswordMatches(header, options.password)) {
+    return Status::Error(ErrorKind::kPasswordProtected,
+                         "The database is protected by a password, and the password given is "
+                         "wrong (passwords are case-sensitive)")
         .AtFile(path);
   }
   auto pager = std::make_unique<Pager>(std::move(opened.first), *header.format,

@@ -51,13 +51,17 @@ class Database {
  public:
   struct Options {
     size_t cache_pages = 256;
+    // The database password (UTF-8), for a database that has one; a
+    // database without one ignores it.
+    std::string password = {};
     bool writable = false;
   };
 
   // Opens a database for reading (or, with options.writable, for reading and
   // writing). An encoded database reads and writes like any other, and
-  // stays encoded (page_codec.h). Refuses databases with a password, which
-  // Access itself would not open without it.
+  // stays encoded (page_codec.h). A database with a password opens only
+  // with options.password exactly that (see PasswordMatches in header.h);
+  // it is kept, as the engine never writes the header.
   static Result<std::unique_ptr<Database>> Open(const std::string& path, Options options);
   static Result<std::unique_ptr<Database>> Open(const std::string& path) {
     return Open(path, Options{});

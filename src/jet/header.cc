@@ -1,5 +1,6 @@
 #include "header.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -84,26 +85,43 @@ Result<DatabaseHeader> DecodeHeader(ByteView raw) {
     h.code_page = Jet3TextCodePage(h.stored_code_page, h.sort_order.lcid);
   }
 
-  std::vector<uint8_t> password(
-      page.begin() + format->header_password,
-      page.begin() + format->header_password + format->header_password_size);
+  const uint8_t* field = &page[format->header_password];
+  uint8_t mask[4] = {0, 0, 0, 0};
   if (format->header_creation_date >= 0) {
     // Jet 4 additionally XORs the password with the integer part of the
     // creation date, as a little-endian 32-bit value.
     double date = BitsToDouble(Le64(&page[uint32_t(format->header_creation_date)]));
-    uint8_t mask[4] = {0, 0, 0, 0};
     if (std::isfinite(date) && date > -2147483648.0 && date < 2147483648.0) {
       PutLe32(mask, uint32_t(int32_t(date)));
     }
-    for (size_t i = 0; i < password.size(); ++i) password[i] ^= mask[i % 4];
   }
-  for (uint8_t b : password) {
-    if (b != 0) {
-      h.has_password = true;
-      break;
-    }
+  for (uint32_t i = 0; i < format->header_password_size; ++i) {
+    h.password[i] = field[i] ^ mask[i % 4];
+    if (h.password[i] != 0) h.has_password = true;
   }
   return h;
+}
+
+bool PasswordMatches(const DatabaseHeader& header, const std::string& password) {
+  // A zero would end the password early in the field: "a\0" is not "a".
+  std::u16string units;
+  if (password.find('\0') != std::string::npos || !Utf8ToUtf16(password, &units)) return false;
+  std::vector<uint8_t> bytes;  // the password as the field holds it
+  for (char16_t u : units) {
+    if (header.format->version == JetVersion::kJet4) {
+      bytes.push_back(uint8_t(u & 0xFF));
+      bytes.push_back(uint8_t(u >> 8));
+      continue;
+    }
+    uint8_t b = 0;
+    const bool surrogate = u >= 0xD800 && u < 0xE000;  // in no code page
+    if (surrogate || !EncodeCodePageChar(u, header.code_page, &b)) return false;
+    bytes.push_back(b);
+  }
+  const uint32_t size = header.format->header_password_size;
+  if (bytes.size() > size) return false;
+  bytes.resize(size, 0);
+  return std::equal(bytes.begin(), bytes.end(), header.password.begin());
 }
 
 std::string SortOrderName(const SortOrder& order, JetVersion version) {

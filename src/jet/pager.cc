@@ -77,6 +77,11 @@ Result<Page*> Pager::Modify(uint32_t number) {
   if (!writable()) {
     return Status::InvalidArgument("The database was opened read-only").AtFile(path());
   }
+  if (number == 0) {
+    // The header (and with it the password) is only ever read; only a
+    // damaged pointer leads here.
+    return CorruptAt(0, "A page pointer leads to the database header");
+  }
   auto d = dirty_.find(number);
   if (d != dirty_.end()) return d->second.get();
   JET_ASSIGN_OR_RETURN(PageRef current, Read(number));
