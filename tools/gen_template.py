@@ -7,6 +7,13 @@ are zero, so it is stored as runs: a run of zeros is written as
 (0x00, count-1) and any other byte as itself, with literal zero bytes never
 appearing on their own. The engine expands it when it creates a database.
 
+It holds nothing of who made it: no summary properties (the catalog API
+writes no SummaryInfo or UserDefined object), no names but the system
+objects', and free space that is all zero. Its dates, the catalog's
+DateCreate and DateUpdate and the header's creation date (which masks the
+password), are of 21 November 2015; the engine replaces them with the time
+it makes a database (src/jet/create.cc), so the bytes are copied unchanged.
+
 Usage: tools/gen_template.py SOURCE.mdb OUTPUT.inc
 """
 import sys

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <set>
 
+#include "data_page.h"
+#include "header.h"
 #include "index_key.h"
 #include "table_writer.h"
 #include "text.h"
@@ -308,22 +310,100 @@ std::string EmptyMapRow(const Format& f) {
   return std::string(5 + bitmap, '\0');
 }
 
+void PutDouble(uint8_t* p, double v) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  PutLe32(p, uint32_t(bits));
+  PutLe32(p + 4, uint32_t(bits >> 32));
+}
+
+// Jet 4 keeps the day the database was made in its header, and masks the
+// password with that day (header.h): the password is re-masked for the new
+// day, or an empty one would read as set.
+void StampHeaderDate(std::vector<uint8_t>& bytes, const Format& f, double now) {
+  if (f.header_creation_date < 0) return;
+  uint8_t* page = bytes.data();
+  ApplyHeaderMask(page, f);
+  uint8_t* date = page + uint32_t(f.header_creation_date);
+  uint8_t old_mask[4], new_mask[4];
+  PutLe32(old_mask, uint32_t(int32_t(BitsToDouble(Le64(date)))));
+  PutLe32(new_mask, uint32_t(int32_t(now)));
+  for (uint32_t i = 0; i < f.header_password_size; ++i) {
+    page[f.header_password + i] ^= uint8_t(old_mask[i % 4] ^ new_mask[i % 4]);
+  }
+  PutDouble(date, now);
+  ApplyHeaderMask(page, f);
+}
+
+// Gives every catalog row the creation and update date `now`, as Access
+// dates the system objects of a database it makes. Both are fixed columns
+// in no index of the catalog, so they are changed where they are.
+Status StampCatalogDates(const std::string& path, double now) {
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<Database> db, Database::Open(path, {.writable = true}));
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> catalog, db->GetTable("MSysObjects"));
+  std::vector<size_t> dates;
+  for (const char* name : {"DateCreate", "DateUpdate"}) {
+    const ColumnDef* c = catalog->FindColumn(name);
+    if (!c || c->type != ColumnType::kDateTime || !c->fixed()) {
+      return Status::Corrupt("The built-in empty database has no catalog dates");
+    }
+    dates.push_back(size_t(c - catalog->columns.data()));
+  }
+  std::vector<RowId> rows;
+  {
+    TableScanner scan(*db, catalog);
+    std::vector<Value> values;
+    RowId id;
+    while (true) {
+      JET_ASSIGN_OR_RETURN(bool more, scan.Next(&values, &id));
+      if (!more) break;
+      if (!values[dates[0]].null && !values[dates[1]].null) rows.push_back(id);
+    }
+  }
+  Pager& pager = db->pager();
+  const Format& f = db->format();
+  for (const RowId& id : rows) {
+    JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(id.page));
+    JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, id.row, path));
+    for (size_t i : dates) {
+      const size_t at = slot.start + f.row_column_count_size + catalog->columns[i].fixed_offset;
+      if (slot.overflow || at + 8 > slot.end) {
+        pager.Rollback();
+        return Status::Corrupt("The built-in empty database has a catalog row out of place");
+      }
+      PutDouble(page->bytes.data() + at, now);
+    }
+  }
+  Status s = pager.Commit();
+  if (!s.ok()) pager.Rollback();
+  return s;
+}
+
 }  // namespace
 
 Status CreateDatabase(const std::string& path, JetVersion version) {
   const bool jet3 = version == JetVersion::kJet3;
-  const std::vector<uint8_t> bytes = jet3 ? ExpandTemplate(kEmptyJet3Runs, sizeof kEmptyJet3Runs)
-                                          : ExpandTemplate(kEmptyJet4Runs, sizeof kEmptyJet4Runs);
+  std::vector<uint8_t> bytes = jet3 ? ExpandTemplate(kEmptyJet3Runs, sizeof kEmptyJet3Runs)
+                                    : ExpandTemplate(kEmptyJet4Runs, sizeof kEmptyJet4Runs);
   if (bytes.size() != (jet3 ? kEmptyJet3Size : kEmptyJet4Size)) {
     return Status::Corrupt("The built-in empty database is damaged");
   }
+  // The database and its system objects are dated now, not when the
+  // database the empty one came from was made.
+  const double now = JetNow();
+  StampHeaderDate(bytes, jet3 ? Jet3Format() : Jet4Format(), now);
   JET_ASSIGN_OR_RETURN(std::unique_ptr<File> file, File::CreateNew(path));
   Status written = file->WriteAt(0, bytes);
   if (written.ok()) written = file->Sync();
+  file.reset();
   if (!written.ok()) {
-    file.reset();
     (void)RemoveFile(path);
     return Status::IoError("Cannot write the new database: " + written.message()).AtFile(path);
+  }
+  Status stamped = StampCatalogDates(path, now);
+  if (!stamped.ok()) {
+    (void)RemoveFile(path);
+    return stamped.AtFile(path);
   }
   return Status::Ok();
 }

@@ -3,10 +3,11 @@
 // A new database starts as a copy of an empty database: for Jet 4 one that
 // Jet's own catalog API made, for Jet 3 the system tables of a database
 // Access 97 made (docs/access97.md), so the catalog is exactly as Jet
-// writes it. A new
-// table gets its definition page, its usage-map rows, one empty root page
-// per index, and rows in the catalog (MSysObjects) and in the access control
-// table (MSysACEs), added through the same writer as any row, so that the
+// writes it; nothing of who made those is kept, and the database and its
+// system objects are dated when the new one is made. A new table gets its
+// definition page, its usage-map rows, one empty root page per index, and
+// rows in the catalog (MSysObjects) and in the access control table
+// (MSysACEs), added through the same writer as any row, so that the
 // catalog's own indexes stay exact.
 
 #ifndef JET_CREATE_H_

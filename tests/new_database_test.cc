@@ -1,0 +1,109 @@
+// A new database of either format: the system objects of the empty database
+// it is copied from, and nothing of who made that one or when.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+#include "create.h"
+#include "header.h"
+#include "properties.h"
+#include "test_util.h"
+#include "values.h"
+
+namespace {
+
+using jet::JetVersion;
+
+double JetTime(bool whole_second) {
+  jet::DateTimeParts now = jet::LocalNow();
+  if (whole_second) now.millisecond = 0;
+  double days = 0;
+  jet::DateTimeToJet(now, &days);
+  return days;
+}
+
+std::string Utf16(const std::string& ascii) {
+  std::string out;
+  for (char c : ascii) out += {c, '\0'};
+  return out;
+}
+
+TEST(NewDatabaseTest, CarriesNoTraceOfItsSourceAndIsDatedWhenMade) {
+  for (JetVersion version : {JetVersion::kJet3, JetVersion::kJet4}) {
+    SCOPED_TRACE(version == JetVersion::kJet3 ? "Access 97" : "Access 2000");
+    testutil::TempDir dir;
+    const std::string path = dir.File("new.mdb");
+    const double before = JetTime(true);
+    ASSERT_TRUE(jet::CreateDatabase(path, version).ok());
+    const double after = JetTime(false);
+
+    // The source's author and title, in either encoding.
+    const std::string bytes = testutil::ReadFile(path);
+    for (const char* trace : {"Ahlborn", "James", "db1"}) {
+      EXPECT_EQ(bytes.find(trace), std::string::npos) << trace;
+      EXPECT_EQ(bytes.find(Utf16(trace)), std::string::npos) << trace;
+    }
+
+    auto rows = testutil::ReadRows(path, "MSysObjects");
+    ASSERT_FALSE(rows.empty());
+    for (auto& row : rows) {
+      SCOPED_TRACE(testutil::Text(row["Name"]));
+      for (const char* column : {"DateCreate", "DateUpdate"}) {
+        EXPECT_GE(row[column].real, before) << column;
+        EXPECT_LE(row[column].real, after) << column;
+      }
+    }
+
+    // Jet 4's header date masks the password: re-masked, none is set.
+    auto db = jet::Database::Open(path).value();
+    EXPECT_FALSE(db->header().has_password);
+    if (version == JetVersion::kJet4) {
+      std::vector<uint8_t> page(bytes.begin(), bytes.begin() + db->format().page_size);
+      jet::ApplyHeaderMask(page.data(), db->format());
+      const double made =
+          jet::BitsToDouble(jet::Le64(&page[uint32_t(db->format().header_creation_date)]));
+      EXPECT_GE(made, before);
+      EXPECT_LE(made, after);
+    }
+    auto report = jet::CheckDatabase(*db);
+    ASSERT_TRUE(report.ok());
+    EXPECT_TRUE(report->ok()) << report->problems.front();
+  }
+}
+
+// Access drops a summary property whose value is cleared and keeps its
+// name: indexCursorTestV2000.mdb's SummaryInfo is the name pool (Title,
+// Author, Company) alone; delTestV1997.mdb's has no Company value.
+TEST(NewDatabaseTest, SummaryIsEmptyAsAccessLeavesIt) {
+  testutil::TempDir dir;
+  const std::string path = dir.File("new.mdb");
+  ASSERT_TRUE(jet::CreateDatabase(path, JetVersion::kJet3).ok());
+  auto summary = testutil::FindRow(testutil::ReadRows(path, "MSysObjects"), "Name", "SummaryInfo");
+  const std::string& blob = summary["LvProp"].bytes;
+  ASSERT_EQ(blob.substr(0, 4), std::string("KKD\0", 4));
+  auto blocks = jet::ParseProperties(
+      jet::Jet3Format(), 1252,
+      jet::ByteView(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()));
+  ASSERT_TRUE(blocks.ok()) << blocks.status().ToString();
+  for (const jet::PropertyBlock& b : *blocks) EXPECT_TRUE(b.properties.empty());
+  EXPECT_NE(blob.find("Author"), std::string::npos);
+
+  if (testutil::HaveProgram("mdb-prop")) {
+    testutil::ProcessResult shown = testutil::RunProcess({"mdb-prop", path, "SummaryInfo"});
+    EXPECT_EQ(shown.exit_code, 0) << shown.err;
+    EXPECT_EQ(shown.out.find('\t'), std::string::npos) << shown.out;
+  }
+
+  // Jet's catalog API, which made the empty Access 2000 database, writes
+  // no summary at all.
+  const std::string path4 = dir.File("new4.mdb");
+  ASSERT_TRUE(jet::CreateDatabase(path4, JetVersion::kJet4).ok());
+  for (auto& row : testutil::Texts(testutil::ReadRows(path4, "MSysObjects"))) {
+    EXPECT_NE(row["Name"], "SummaryInfo");
+  }
+}
+
+}  // namespace
