@@ -65,7 +65,7 @@ detail() { printf '%s: %s\n' "$name" "$*" | cut -c1-400 >&2; }
 # 'ok' or "N problems: FIRST" for `jetdb check FILE`; returns 1 unless ok.
 check_summary() {
   local out
-  if out=$("$jetdb" check "$1" 2>&1); then echo ok; return 0; fi
+  if out=$(jet check "$1" 2>&1); then echo ok; return 0; fi
   local n first
   n=$(grep -c '^problem: ' <<<"$out" || true)
   first=$(grep -m1 '^problem: ' <<<"$out" || true)
@@ -92,14 +92,26 @@ printf '| file | format | tables | rows | export agrees | check | write test | m
 printf '| --- | --- | --- | --- | --- | --- | --- | --- |\n'
 
 shopt -s nullglob nocaseglob
+# jetdb, given the current file's password if it has one.
+jet() {
+  if [[ -n "${password:-}" ]]; then
+    "$jetdb" "$@" --password "$password"
+  else
+    "$jetdb" "$@"
+  fi
+}
+
 for path in "$dir"/*.mdb; do
+  password=""
   name=$(basename "$path")
   files=$((files + 1))
   bad=0
 
   # (a) the file is the one sources.tsv lists
-  listed=$(awk -F'\t' -v n="$name" '$1 == n { print $5 "\t" $7; exit }' "$sources")
+  listed=$(awk -F'\t' -v n="$name" '$1 == n { print $5 "\t" $7 "\t" $10; exit }' "$sources")
   format=$(cut -f2 <<<"$listed")
+  # A database password, where the project's own source gives it.
+  password=$(cut -f3 <<<"$listed")
   if [[ -n "$listed" ]]; then
     sum=$(sha256sum "$path" | cut -d' ' -f1)
     if [[ "$sum" != "$(cut -f1 <<<"$listed")" ]]; then
@@ -108,7 +120,7 @@ for path in "$dir"/*.mdb; do
       format="$format (sha256 differs)"
     fi
   else
-    format=$("$jetdb" info "$path" 2>/dev/null | sed -n 's/^format: \([a-z0-9]*\).*/\1/p')
+    format=$(jet info "$path" 2>/dev/null | sed -n 's/^format: \([a-z0-9]*\).*/\1/p')
     format=${format:-unknown}
   fi
 
@@ -130,8 +142,8 @@ for path in "$dir"/*.mdb; do
       detail "table '$table': mdb-export fails: $(head -1 "$work/err")"
       continue
     fi
-    if ! "$jetdb" schema "$path" "$table" --json >"$work/schema.json" 2>"$work/err" ||
-      ! "$jetdb" export "$path" "$table" --format jsonl >"$work/ours.jsonl" 2>>"$work/err"; then
+    if ! jet schema "$path" "$table" --json >"$work/schema.json" 2>"$work/err" ||
+      ! jet export "$path" "$table" --format jsonl >"$work/ours.jsonl" 2>>"$work/err"; then
       detail "table '$table': jetdb cannot export: $(sed 's/ (file: .*//' "$work/err" | head -1)"
       continue
     fi
@@ -162,7 +174,7 @@ for path in "$dir"/*.mdb; do
   todo=()
   for table in "${agreeing[@]}"; do
     ((${#todo[@]} < max_tables)) || break
-    n=$(jq -r '.row_count // 0' < <("$jetdb" schema "$copy" "$table" --json 2>/dev/null) || echo 0)
+    n=$(jq -r '.row_count // 0' < <(jet schema "$copy" "$table" --json 2>/dev/null) || echo 0)
     ((n <= max_rows)) && todo+=("$table")
   done
   if ((${#todo[@]})); then
@@ -173,8 +185,8 @@ for path in "$dir"/*.mdb; do
     refusal=""
     for table in "${todo[@]}"; do
       new="${table:0:58}_copy"
-      if ! "$jetdb" schema "$copy" "$table" --json 2>"$work/err" | jq --arg n "$new" '.name = $n' >"$work/new.json" ||
-        ! "$jetdb" create-table "$copy" "$work/new.json" >/dev/null 2>>"$work/err"; then
+      if ! jet schema "$copy" "$table" --json 2>"$work/err" | jq --arg n "$new" '.name = $n' >"$work/new.json" ||
+        ! jet create-table "$copy" "$work/new.json" >/dev/null 2>>"$work/err"; then
         # A table whose indexes jetdb cannot keep as Access does (a sort
         # order it cannot key) is refused before anything is written: that
         # is the engine doing its job, not a failure. Try the next table.
@@ -186,8 +198,8 @@ for path in "$dir"/*.mdb; do
         detail "write test, table '$table': create-table: $(sed 's/ (file: .*//' "$work/err" | head -1)"
         break
       fi
-      if ! "$jetdb" export "$copy" "$table" --format jsonl >"$work/rows.jsonl" 2>"$work/err" ||
-        ! "$jetdb" import "$copy" "$new" "$work/rows.jsonl" >/dev/null 2>>"$work/err"; then
+      if ! jet export "$copy" "$table" --format jsonl >"$work/rows.jsonl" 2>"$work/err" ||
+        ! jet import "$copy" "$new" "$work/rows.jsonl" >/dev/null 2>>"$work/err"; then
         write="import fails"
         detail "write test, table '$table': import: $(sed 's/ (file: .*//' "$work/err" | head -1)"
         break
