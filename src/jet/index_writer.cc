@@ -134,8 +134,8 @@ class IndexWriter::BTree {
   };
 
   Status Corrupt(uint32_t page, const std::string& what) {
-    return pager_.CorruptAt(page, "Index page " + std::to_string(page) + " of table '" +
-                                      table_.name + "' " + what);
+    return pager_.CorruptAt(
+        page, "Index page " + std::to_string(page) + " of table '" + table_.name + "' " + what);
   }
 
   uint32_t Capacity() const { return pager_.page_size() - pager_.format().index_first_entry; }
@@ -196,7 +196,8 @@ class IndexWriter::BTree {
       return Corrupt(number, "is not an index page");
     }
     const uint8_t* p = page.bytes.data();
-    if (Le32(p + kIndexOwner) != table_.tdef_page) return Corrupt(number, "belongs to another table");
+    if (Le32(p + kIndexOwner) != table_.tdef_page)
+      return Corrupt(number, "belongs to another table");
     Node n;
     n.number = number;
     n.leaf = page.type() == kPageIndexLeaf;
@@ -257,6 +258,9 @@ class IndexWriter::BTree {
       PutLe16(p + f.index_prefix_length, uint16_t(prefix));
     }
     // The byte after the prefix length: 1 on intermediate pages, 0 on leaves.
+    // Every intermediate page of Access's own files sits right above the
+    // leaves; one higher up gets 1 as well (docs/access97-indexes.md says
+    // why that is safe).
     p[f.index_prefix_length + f.index_prefix_length_size] = n.leaf ? 0 : 1;
     size_t at = 0;
     for (size_t i = 0; i < n.count(); ++i) {
@@ -443,16 +447,6 @@ class IndexWriter::BTree {
     }
     if (Size(n) > Capacity()) {
       if (number == index_.root_page) {
-        // What Access writes in the header of an intermediate page above
-        // other intermediate pages is not known (the byte after the prefix
-        // length is 1 on every intermediate page seen, all of them just
-        // above the leaves), so the tree grows to two levels and no further.
-        if (!n.leaf) {
-          return Status::Unsupported("Index '" + index_name_ + "' of table '" + table_.name +
-                                     "' would need a third level of pages, which this engine "
-                                     "does not write")
-              .AtFile(pager_.path());
-        }
         // The root keeps its page number: report the split to Insert, which
         // moves the root's contents down a level.
         Outcome out;
