@@ -93,17 +93,13 @@ TEST_F(JournalTest, ChangeReachesTheJournalFirstAndTheJournalGoesLast) {
 
   std::vector<Logged> log = LogInsert(path_);
   ASSERT_FALSE(log.empty());
-  auto at = [&](jet::IoOp op, const std::string& path) {
-    for (size_t i = 0; i < log.size(); ++i) {
-      if (log[i].op == op && log[i].path == path) return int(i);
+  // Where the first (or last) such change is; -1 for none.
+  auto at = [&](jet::IoOp op, const std::string& path, bool last = false) {
+    int found = -1;
+    for (size_t i = 0; i < log.size() && (found < 0 || last); ++i) {
+      if (log[i].op == op && log[i].path == path) found = int(i);
     }
-    return -1;
-  };
-  auto last = [&](jet::IoOp op, const std::string& path) {
-    for (size_t i = log.size(); i-- > 0;) {
-      if (log[i].op == op && log[i].path == path) return int(i);
-    }
-    return -1;
+    return found;
   };
   const int journal_synced = at(jet::IoOp::kSync, journal_);
   const int first_db_write = at(jet::IoOp::kWrite, path_);
@@ -116,9 +112,9 @@ TEST_F(JournalTest, ChangeReachesTheJournalFirstAndTheJournalGoesLast) {
   EXPECT_LT(journal_synced, at(jet::IoOp::kSyncFolder, dir_.path()));
   EXPECT_LT(at(jet::IoOp::kSyncFolder, dir_.path()), first_db_write);
   // Every page is written and synced before the journal goes.
-  EXPECT_LT(last(jet::IoOp::kWrite, path_), db_synced);
+  EXPECT_LT(at(jet::IoOp::kWrite, path_, true), db_synced);
   EXPECT_LT(db_synced, removed);
-  EXPECT_EQ(last(jet::IoOp::kSyncFolder, dir_.path()), int(log.size()) - 1);
+  EXPECT_EQ(at(jet::IoOp::kSyncFolder, dir_.path(), true), int(log.size()) - 1);
   EXPECT_FALSE(Exists(journal_));
 }
 
