@@ -175,15 +175,6 @@ TEST_F(LockTest, OurLockFileNamesThisMachineWhileOpenAndGoesOnClose) {
     EXPECT_EQ(entry.substr(32), LockFileEntry("", "Admin").substr(32));
   }
   EXPECT_EQ(testutil::FolderNames(dir_.path()), std::vector<std::string>{"Tallowin.mdb"});
-
-  const std::string upper = dir_.File("SETTINGS.MDB");
-  testutil::CopyFile(path_, upper);
-  {
-    auto db = OpenForWriting(upper);
-    ASSERT_TRUE(db.ok());
-    EXPECT_TRUE(Exists(dir_.File("SETTINGS.LDB")));
-  }
-  EXPECT_FALSE(Exists(dir_.File("SETTINGS.LDB")));
 }
 
 TEST_F(LockTest, ReadingWritesNothingEvenInAFolderThatCannotBeWritten) {
