@@ -56,12 +56,10 @@ std::string Warning(const std::string& table, const std::string& description) {
          " table...\r\rThe following error has occurred:\r" + description;
 }
 
-// Our checker, and jetdb's, find nothing wrong; mdbtools, a reader we did
-// not write, sees the new row and the button when `installed`.
+// Our checker finds nothing wrong; mdbtools, a reader we did not write,
+// sees the new row and the button when `installed`.
 void ExpectSound(const std::string& path, bool installed = false) {
   testutil::ExpectConsistent(path);
-  auto check = testutil::RunProcess({testutil::JetdbPath(), "check", path});
-  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
   if (!installed || !testutil::HaveProgram("mdb-export")) return;
   const std::string master = testutil::RunProcess({"mdb-export", path, "Master"}).out;
   EXPECT_NE(master.find("\"FirstClass\",\"USPS First-Class Mail\",\"METER\""), std::string::npos)
@@ -171,7 +169,7 @@ TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
     // A second run finds both halves and changes no byte.
     const std::string bytes = testutil::ReadFile(copy.path);
     EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
-    EXPECT_EQ(testutil::ReadFile(copy.path), bytes);
+    EXPECT_TRUE(testutil::ReadFile(copy.path) == bytes) << "a second run changed the file";
   }
 }
 
