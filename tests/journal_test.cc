@@ -67,6 +67,14 @@ class JournalTest : public ::testing::Test {
     return 0;
   }
 
+  // Leaves the database with a hot journal: the writer stopped after one
+  // page of the database went down, not the rest.
+  void LeaveHotJournal() {
+    InsertAndStopAt(FirstDatabaseWrite() + 1, /*torn=*/false);
+    ASSERT_TRUE(Exists(journal_));
+    ASSERT_TRUE(testutil::ReadFile(path_) != original_);
+  }
+
   testutil::TempDir dir_;
   const std::string path_ = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb");
   const std::string journal_ = jet::JournalPath(path_);
@@ -119,14 +127,9 @@ TEST_F(JournalTest, ChangeReachesTheJournalFirstAndTheJournalGoesLast) {
 }
 
 TEST_F(JournalTest, HotJournalIsRolledBackWhenTheDatabaseIsOpenedAndSaysSo) {
-  const int first = FirstDatabaseWrite();
-  ASSERT_GT(first, 0);
   for (bool writable : {true, false}) {
     SCOPED_TRACE(writable ? "writable open" : "read-only open");
-    testutil::WriteFile(path_, original_);
-    InsertAndStopAt(first + 1, /*torn=*/false);  // one page written, not the rest
-    ASSERT_TRUE(Exists(journal_));
-    ASSERT_NE(testutil::ReadFile(path_), original_);
+    LeaveHotJournal();
     auto state = jet::InspectJournal(path_);
     ASSERT_TRUE(state.ok());
     EXPECT_EQ(*state, jet::JournalState::kHot);
@@ -147,7 +150,7 @@ TEST_F(JournalTest, HotJournalIsRolledBackWhenTheDatabaseIsOpenedAndSaysSo) {
   }
 
   // jetdb tells the user on stderr and goes on.
-  InsertAndStopAt(first + 1, /*torn=*/false);
+  LeaveHotJournal();
   auto r = testutil::RunProcess({testutil::JetdbPath(), "tables", path_});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "Master\nPanel\nShipments\n");
@@ -160,9 +163,7 @@ TEST_F(JournalTest, HotJournalIsRolledBackWhenTheDatabaseIsOpenedAndSaysSo) {
 TEST_F(JournalTest, EncodedDatabaseIsRolledBackToItsStoredBytes) {
   testutil::EncodeDatabase(path_, 0x0BADC0DE);
   original_ = testutil::ReadFile(path_);
-  InsertAndStopAt(FirstDatabaseWrite() + 1, /*torn=*/false);
-  ASSERT_TRUE(Exists(journal_));
-  ASSERT_NE(testutil::ReadFile(path_), original_);
+  LeaveHotJournal();
   auto db = jet::Database::Open(path_);
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   EXPECT_FALSE((*db)->recovery_message().empty());
@@ -203,8 +204,7 @@ TEST_F(JournalTest, IncompleteJournalMeansTheDatabaseWasNeverTouched) {
 // gives up root. Not built for Windows.
 #ifndef _WIN32
 TEST_F(JournalTest, ReaderWithoutWriteAccessRefusesAHotJournalAndWritesNothing) {
-  const int first = FirstDatabaseWrite();
-  InsertAndStopAt(first + 1, /*torn=*/false);
+  LeaveHotJournal();
   const std::string half_written = testutil::ReadFile(path_);
   const std::string journal = testutil::ReadFile(journal_);
   ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
