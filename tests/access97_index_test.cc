@@ -252,21 +252,15 @@ TEST(Access97IndexTest, Flag0x40MakesAGuidAutonumberOnlyOnAGuidColumn) {
   EXPECT_EQ(schema.out.find("guid_autonumber"), std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 // Northwind (Access 97, compacted by Access): its indexes have intermediate
 // roots, leaves whose prefix runs into the row pointers (Orders'
 // ShippersOrders) and pages Access filled. 300 orders with accented text go
 // in, a third of them change and a third go; Orders and the tables its
 // relationships reach stay clean.
 TEST(Access97IndexTest, NorthwindOrdersTakeInsertsUpdatesAndDeletes) {
-  const std::string nwind = testutil::ExternalFile("nwind.mdb");
-  REQUIRE_EXTERNAL(nwind);
+  REQUIRE_EXTERNAL(testutil::ExternalFile("nwind.mdb"));
   testutil::TempDir dir;
-  const std::string path = dir.path() + "/nwind.mdb";
-  testutil::CopyFile(nwind, path);
+  const std::string path = testutil::CopyOf(dir, testutil::ExternalFile("nwind.mdb"), "nwind.mdb");
   auto orders_problems = [&] {
     auto db = jet::Database::Open(path);
     auto report = jet::CheckDatabase(**db);
@@ -326,19 +320,13 @@ TEST(Access97IndexTest, NorthwindOrdersTakeInsertsUpdatesAndDeletes) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Northwind's Umsätze: 830 rows under six indexes with intermediate roots
 // and leaves that Access filled. Rows go in with random keys, change keys
 // and go, so that leaves split in the middle, empty and are given back.
 TEST(Access97IndexTest, NorthwindTableTakesRandomChanges) {
-  const std::string nwind = testutil::ExternalFile("nwind.mdb");
-  REQUIRE_EXTERNAL(nwind);
+  REQUIRE_EXTERNAL(testutil::ExternalFile("nwind.mdb"));
   testutil::TempDir dir;
-  const std::string path = dir.path() + "/nwind.mdb";
-  testutil::CopyFile(nwind, path);
+  const std::string path = testutil::CopyOf(dir, testutil::ExternalFile("nwind.mdb"), "nwind.mdb");
   const std::string table = "Ums\xC3\xA4tze";
   std::mt19937 rng(97);
   size_t applied = 0, rows = 0;

@@ -20,6 +20,7 @@
 namespace {
 
 using testutil::Exists;
+using testutil::InsertShipment;
 using testutil::OpenForWriting;
 
 using Operation = std::function<jet::Status(jet::Database&)>;
@@ -31,12 +32,6 @@ struct Scenario {
   Operation op;
   std::vector<bool> is_write;  // per change to the disk, in order
 };
-
-jet::Status InsertRow(jet::Database& db, const std::string& tracking) {
-  auto writer = jet::TableWriter::Open(db, "Shipments");
-  if (!writer.ok()) return writer.status();
-  return (*writer)->Insert(testutil::ShipmentRow(tracking)).status();
-}
 
 class CrashTest : public ::testing::Test {
  protected:
@@ -72,8 +67,11 @@ class CrashTest : public ::testing::Test {
 
   // An insert of one Shipments row into the fixture.
   Scenario Insert(const std::string& tracking) {
-    return {
-        "insert", base_, "", [tracking](jet::Database& db) { return InsertRow(db, tracking); }, {}};
+    return {"insert",
+            base_,
+            "",
+            [tracking](jet::Database& db) { return InsertShipment(db, tracking); },
+            {}};
   }
 
   void ExpectConsistent() { testutil::ExpectConsistent(path_); }
@@ -131,21 +129,16 @@ TEST_F(CrashTest, InsertSurvivesACrashAtEveryWriteAndSync) { CrashEverywhere(Ins
 TEST_F(CrashTest, UpdateThatMovesARowSurvivesACrashAtEveryWriteAndSync) {
   // A row that grows does not fit its place: it moves, leaving a pointer.
   auto moved = std::make_shared<jet::RowId>();
-  std::string after = CrashEverywhere({"update moving a row",
-                                       base_,
-                                       "",
-                                       [moved](jet::Database& db) -> jet::Status {
-                                         auto writer = jet::TableWriter::Open(db, "Shipments");
-                                         if (!writer.ok()) return writer.status();
-                                         jet::TableScanner scan(db, *db.GetTable("Shipments"));
-                                         std::vector<jet::Value> row;
-                                         if (!*scan.Next(&row, moved.get()))
-                                           return jet::Status::NotFound("no row");
-                                         row[1] = testutil::TextValue(row[1].ToText() + "-GREW");
-                                         row[2] = testutil::TextValue("A LONGER SERVICE");
-                                         return (*writer)->Update(*moved, row);
-                                       },
-                                       {}});
+  auto grow = [moved](jet::Database& db) -> jet::Status {
+    auto writer = jet::TableWriter::Open(db, "Shipments");
+    jet::TableScanner scan(db, *db.GetTable("Shipments"));
+    std::vector<jet::Value> row;
+    if (!writer.ok() || !*scan.Next(&row, moved.get())) return jet::Status::NotFound("no row");
+    row[1] = testutil::TextValue(row[1].ToText() + "-GREW");
+    row[2] = testutil::TextValue("A LONGER SERVICE");
+    return (*writer)->Update(*moved, row);
+  };
+  const std::string after = CrashEverywhere({"update moving a row", base_, "", grow, {}});
   // It did move: its slot now holds a forwarding pointer.
   testutil::WriteFile(path_, after);
   auto db = jet::Database::Open(path_);
@@ -170,7 +163,7 @@ TEST_F(CrashTest, InsertThatSplitsAnIndexPageSurvivesACrashAtEveryWriteAndSync) 
       before = testutil::ReadFile(path_);
       const uint32_t pages = (*db)->pager().page_count();
       const std::string t = "SPLIT-" + std::to_string(100000 + i);
-      ASSERT_TRUE(InsertRow(**db, t).ok());
+      ASSERT_TRUE(InsertShipment(**db, t).ok());
       for (uint32_t p = pages; p < (*db)->pager().page_count(); ++p) {
         auto page = (*db)->pager().Read(p);
         ASSERT_TRUE(page.ok());
@@ -253,7 +246,7 @@ class IoFailureTest : public CrashTest {
       EXPECT_EQ(now, s.before) << status.ToString();
       EXPECT_FALSE(Exists(jet::JournalPath(path_)));
       // The same open database goes on working.
-      EXPECT_TRUE(InsertRow(**db, "AFTER-FAILURE").ok());
+      EXPECT_TRUE(InsertShipment(**db, "AFTER-FAILURE").ok());
     }
     db = jet::Status::NotFound("closed");
     ExpectConsistent();
@@ -309,11 +302,11 @@ TEST_F(IoFailureTest, UndoThatFailsTooLeavesTheJournalAndTheNextOpenRollsBack) {
     int writes = 0;
     jet::SetIoHook(
         [&](const jet::IoEvent& e) { return e.op == jet::IoOp::kWrite && ++writes > 2 ? EIO : 0; });
-    jet::Status status = InsertRow(**db, "EIO-2");
+    jet::Status status = InsertShipment(**db, "EIO-2");
     EXPECT_FALSE(status.ok());
     EXPECT_NE(status.message().find("rolled back"), std::string::npos) << status.ToString();
     EXPECT_TRUE((*db)->pager().broken());
-    jet::Status again = InsertRow(**db, "EIO-3");
+    jet::Status again = InsertShipment(**db, "EIO-3");
     EXPECT_NE(again.message().find("close and reopen"), std::string::npos) << again.ToString();
     jet::SetIoHook(nullptr);
     EXPECT_TRUE(Exists(jet::JournalPath(path_)));

@@ -45,7 +45,7 @@ struct RecordingUi : afc::UserInterface {
   std::vector<std::string> shown;
 };
 
-const std::string kSampleDb = AFC_SAMPLE_DB;  // built by sample/build-sample.sh
+const std::string kSampleDb = AFC_SAMPLE_DB;      // built by sample/build-sample.sh
 const std::string kSampleDb97 = AFC_SAMPLE_DB97;  // the same, as an Access 97 database
 const std::string kSampleDir = AFC_SAMPLE_DIR;
 const std::string kFinished = "Finished adding service successfully!";
@@ -56,12 +56,10 @@ std::string Warning(const std::string& table, const std::string& description) {
          " table...\r\rThe following error has occurred:\r" + description;
 }
 
-// Our checker, and jetdb's, find nothing wrong; mdbtools, a reader we did
-// not write, sees the new row and the button when `installed`.
+// Our checker finds nothing wrong; mdbtools, a reader we did not write,
+// sees the new row and the button when `installed`.
 void ExpectSound(const std::string& path, bool installed = false) {
   testutil::ExpectConsistent(path);
-  auto check = testutil::RunProcess({testutil::JetdbPath(), "check", path});
-  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
   if (!installed || !testutil::HaveProgram("mdb-export")) return;
   const std::string master = testutil::RunProcess({"mdb-export", path, "Master"}).out;
   EXPECT_NE(master.find("\"FirstClass\",\"USPS First-Class Mail\",\"METER\""), std::string::npos)
@@ -168,35 +166,37 @@ TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
     (*row)["BD" + std::to_string(n)] = "First-Class Mail";
     EXPECT_EQ(testutil::Texts(ReadRows(copy.path, "Panel")), want);
     ExpectSound(copy.path, true);
+    // A second run finds both halves and changes no byte.
+    const std::string bytes = testutil::ReadFile(copy.path);
+    EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
+    EXPECT_TRUE(testutil::ReadFile(copy.path) == bytes) << "a second run changed the file";
   }
 }
 
+// With one half already there, only the other is added: no Master
+// progress when the row is there, no second button when the button is.
 TEST(InstallTest, OnlyTheMissingHalfIsAdded) {
-  {
-    SCOPED_TRACE("present in Master only");
+  for (const char* present : {"Master", "Panel"}) {
+    SCOPED_TRACE(std::string("present in ") + present + " only");
     Copy copy(kSampleDb);
     RecordingUi setup, ui;
     afc::gDatabasePath = copy.path;
-    ASSERT_EQ(afc::CloneMasterRow(setup, afc::kServiceDescription, afc::kServiceCode, afc::kCarrier,
-                                  afc::kTemplateService, copy.path),
+    const bool master = present == std::string("Master");
+    ASSERT_EQ(master ? afc::CloneMasterRow(setup, afc::kServiceDescription, afc::kServiceCode,
+                                           afc::kCarrier, afc::kTemplateService, copy.path)
+                     : afc::AssignPanelSlot(setup, afc::kButtonCaption, afc::kServiceCode,
+                                            afc::kCarrier, afc::kTemplateService, copy.path),
               kTrue);
-    const auto master = ReadRows(copy.path, "Master");
+    const auto before = testutil::Texts(ReadRows(copy.path, present));
     EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
-    EXPECT_TRUE(ui.shown.empty());  // no Master progress: it was not cloned again
-    EXPECT_EQ(ReadRows(copy.path, "Master").size(), master.size());
+    EXPECT_EQ(testutil::Texts(ReadRows(copy.path, present)), before);
+    if (master) {
+      EXPECT_TRUE(ui.shown.empty());  // not cloned again
+    } else {
+      EXPECT_EQ(ui.Statuses().back(), kFinished);
+    }
     ExpectSound(copy.path, true);
   }
-  SCOPED_TRACE("present in Panel only");
-  Copy copy(kSampleDb);
-  RecordingUi setup, ui;
-  ASSERT_EQ(afc::AssignPanelSlot(setup, afc::kButtonCaption, afc::kServiceCode, afc::kCarrier,
-                                 afc::kTemplateService, copy.path),
-            kTrue);
-  const auto panel = testutil::Texts(ReadRows(copy.path, "Panel"));
-  EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
-  EXPECT_EQ(ui.Statuses().back(), kFinished);
-  EXPECT_EQ(testutil::Texts(ReadRows(copy.path, "Panel")), panel);
-  ExpectSound(copy.path, true);
 }
 
 // The first row that shows the template is the only one looked at: with no

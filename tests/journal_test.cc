@@ -67,6 +67,14 @@ class JournalTest : public ::testing::Test {
     return 0;
   }
 
+  // Leaves the database with a hot journal: the writer stopped after one
+  // page of the database went down, not the rest.
+  void LeaveHotJournal() {
+    InsertAndStopAt(FirstDatabaseWrite() + 1, /*torn=*/false);
+    ASSERT_TRUE(Exists(journal_));
+    ASSERT_TRUE(testutil::ReadFile(path_) != original_);
+  }
+
   testutil::TempDir dir_;
   const std::string path_ = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb");
   const std::string journal_ = jet::JournalPath(path_);
@@ -93,17 +101,13 @@ TEST_F(JournalTest, ChangeReachesTheJournalFirstAndTheJournalGoesLast) {
 
   std::vector<Logged> log = LogInsert(path_);
   ASSERT_FALSE(log.empty());
-  auto at = [&](jet::IoOp op, const std::string& path) {
-    for (size_t i = 0; i < log.size(); ++i) {
-      if (log[i].op == op && log[i].path == path) return int(i);
+  // Where the first (or last) such change is; -1 for none.
+  auto at = [&](jet::IoOp op, const std::string& path, bool last = false) {
+    int found = -1;
+    for (size_t i = 0; i < log.size() && (found < 0 || last); ++i) {
+      if (log[i].op == op && log[i].path == path) found = int(i);
     }
-    return -1;
-  };
-  auto last = [&](jet::IoOp op, const std::string& path) {
-    for (size_t i = log.size(); i-- > 0;) {
-      if (log[i].op == op && log[i].path == path) return int(i);
-    }
-    return -1;
+    return found;
   };
   const int journal_synced = at(jet::IoOp::kSync, journal_);
   const int first_db_write = at(jet::IoOp::kWrite, path_);
@@ -116,21 +120,16 @@ TEST_F(JournalTest, ChangeReachesTheJournalFirstAndTheJournalGoesLast) {
   EXPECT_LT(journal_synced, at(jet::IoOp::kSyncFolder, dir_.path()));
   EXPECT_LT(at(jet::IoOp::kSyncFolder, dir_.path()), first_db_write);
   // Every page is written and synced before the journal goes.
-  EXPECT_LT(last(jet::IoOp::kWrite, path_), db_synced);
+  EXPECT_LT(at(jet::IoOp::kWrite, path_, true), db_synced);
   EXPECT_LT(db_synced, removed);
-  EXPECT_EQ(last(jet::IoOp::kSyncFolder, dir_.path()), int(log.size()) - 1);
+  EXPECT_EQ(at(jet::IoOp::kSyncFolder, dir_.path(), true), int(log.size()) - 1);
   EXPECT_FALSE(Exists(journal_));
 }
 
 TEST_F(JournalTest, HotJournalIsRolledBackWhenTheDatabaseIsOpenedAndSaysSo) {
-  const int first = FirstDatabaseWrite();
-  ASSERT_GT(first, 0);
   for (bool writable : {true, false}) {
     SCOPED_TRACE(writable ? "writable open" : "read-only open");
-    testutil::WriteFile(path_, original_);
-    InsertAndStopAt(first + 1, /*torn=*/false);  // one page written, not the rest
-    ASSERT_TRUE(Exists(journal_));
-    ASSERT_NE(testutil::ReadFile(path_), original_);
+    LeaveHotJournal();
     auto state = jet::InspectJournal(path_);
     ASSERT_TRUE(state.ok());
     EXPECT_EQ(*state, jet::JournalState::kHot);
@@ -151,7 +150,7 @@ TEST_F(JournalTest, HotJournalIsRolledBackWhenTheDatabaseIsOpenedAndSaysSo) {
   }
 
   // jetdb tells the user on stderr and goes on.
-  InsertAndStopAt(first + 1, /*torn=*/false);
+  LeaveHotJournal();
   auto r = testutil::RunProcess({testutil::JetdbPath(), "tables", path_});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "Master\nPanel\nShipments\n");
@@ -164,9 +163,7 @@ TEST_F(JournalTest, HotJournalIsRolledBackWhenTheDatabaseIsOpenedAndSaysSo) {
 TEST_F(JournalTest, EncodedDatabaseIsRolledBackToItsStoredBytes) {
   testutil::EncodeDatabase(path_, 0x0BADC0DE);
   original_ = testutil::ReadFile(path_);
-  InsertAndStopAt(FirstDatabaseWrite() + 1, /*torn=*/false);
-  ASSERT_TRUE(Exists(journal_));
-  ASSERT_NE(testutil::ReadFile(path_), original_);
+  LeaveHotJournal();
   auto db = jet::Database::Open(path_);
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   EXPECT_FALSE((*db)->recovery_message().empty());
@@ -207,8 +204,7 @@ TEST_F(JournalTest, IncompleteJournalMeansTheDatabaseWasNeverTouched) {
 // gives up root. Not built for Windows.
 #ifndef _WIN32
 TEST_F(JournalTest, ReaderWithoutWriteAccessRefusesAHotJournalAndWritesNothing) {
-  const int first = FirstDatabaseWrite();
-  InsertAndStopAt(first + 1, /*torn=*/false);
+  LeaveHotJournal();
   const std::string half_written = testutil::ReadFile(path_);
   const std::string journal = testutil::ReadFile(journal_);
   ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);

@@ -23,7 +23,6 @@
 #endif
 
 #include <cstdio>
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -46,17 +45,18 @@ inline std::vector<jet::Value> ShipmentRow(const std::string& tracking,
 }
 
 inline jet::Result<std::unique_ptr<jet::Database>> OpenForWriting(const std::string& path) {
-  jet::Database::Options options;
-  options.writable = true;
-  return jet::Database::Open(path, options);
+  return jet::Database::Open(path, {.writable = true});
+}
+
+inline jet::Status InsertShipment(jet::Database& db, const std::string& tracking) {
+  auto writer = jet::TableWriter::Open(db, "Shipments");
+  if (!writer.ok()) return writer.status();
+  return (*writer)->Insert(ShipmentRow(tracking)).status();
 }
 
 inline jet::Status InsertShipment(const std::string& path, const std::string& tracking) {
   auto db = OpenForWriting(path);
-  if (!db.ok()) return db.status();
-  auto writer = jet::TableWriter::Open(**db, "Shipments");
-  if (!writer.ok()) return writer.status();
-  return (*writer)->Insert(ShipmentRow(tracking)).status();
+  return db.ok() ? InsertShipment(**db, tracking) : db.status();
 }
 
 // Whether an operation changes something on disk (all but reads).

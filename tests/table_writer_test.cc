@@ -271,69 +271,6 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-// Nine text columns, no indexes, in each Access version: enough rows to fill
-// the table's page and start new ones, then a row grown past its room (it
-// moves), one shrunk and one deleted.
-class TableWriterTest : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(TableWriterTest, InsertUpdateDeleteReadBack) {
-  testutil::TempDir dir;
-  const std::string path = testutil::CopyOf(dir, "access/" + GetParam(), "db.mdb");
-  const auto before = testutil::ReadRows(path, "Table1");
-  ASSERT_EQ(before.size(), 7u);
-  {
-    auto db = OpenWritable(path);
-    ASSERT_TRUE(db);
-    auto writer = jet::TableWriter::Open(*db, "Table1");
-    ASSERT_TRUE(writer.ok()) << writer.status().ToString();
-    for (int i = 0; i < 120; ++i) {
-      std::vector<Value> row(9, NullValue(ColumnType::kText));
-      row[0] = TextValue("new" + std::to_string(i));
-      row[8] = TextValue(std::string(40, char('a' + i % 26)));
-      ASSERT_TRUE((*writer)->Insert(row).ok());
-    }
-    std::vector<jet::RowId> ids;
-    jet::TableScanner scan(*db, *db->GetTable("Table1"));
-    std::vector<Value> row;
-    jet::RowId id;
-    while (*scan.Next(&row, &id)) ids.push_back(id);
-    ASSERT_EQ(ids.size(), 127u);
-    ASSERT_TRUE(
-        (*writer)->Update(ids[0], std::vector<Value>(9, TextValue(std::string(45, 'g')))).ok());
-    std::vector<Value> shrunk(9, NullValue(ColumnType::kText));
-    shrunk[0] = TextValue("s");
-    ASSERT_TRUE((*writer)->Update(ids[10], shrunk).ok());
-    ASSERT_TRUE((*writer)->Delete(ids[20]).ok());
-  }
-  const auto after = testutil::ReadRows(path, "Table1");
-  ASSERT_EQ(after.size(), 126u);
-  for (const auto& [name, value] : after[0]) EXPECT_EQ(value.bytes, std::string(45, 'g')) << name;
-  auto texts = [](const testutil::NamedRow& row) {
-    std::map<std::string, std::string> out;
-    for (const auto& [name, value] : row) out[name] = testutil::Text(value);
-    return out;
-  };
-  for (size_t i = 1; i < 7; ++i) EXPECT_EQ(texts(after[i]), texts(before[i])) << i;
-  EXPECT_EQ(testutil::Text(after[7].at("data1")), "new0");
-  EXPECT_EQ(testutil::Text(after[10].at("data1")), "s");
-  EXPECT_TRUE(after[10].at("data7").null);
-  EXPECT_EQ(testutil::Text(after[125].at("data1")), "new119");
-  EXPECT_TRUE(after[125].at("data3").null);
-  EXPECT_EQ(testutil::Text(after[125].at("data10")), std::string(40, char('a' + 119 % 26)));
-  // mdbtools reads the same rows (it lists moved rows last).
-  if (testutil::HaveProgram("mdb-export")) {
-    auto r = testutil::RunProcess({"mdb-export", path, "Table1"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.out.find(std::string(45, 'g')), std::string::npos);
-    EXPECT_NE(r.out.find("\"new119\""), std::string::npos);
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 127);  // header + rows
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(AllVersions, TableWriterTest,
-                         ::testing::Values("overflowTestV1997.mdb", "overflowTestV2000.mdb",
-                                           "overflowTestV2003.mdb"));
-
 // The table's rows as `mdb-export -H` prints them (text only: quoted, null
 // empty), sorted: mdbtools lists a moved row where its copy is.
 std::vector<std::string> EngineCsv(const std::string& path, const std::string& table) {
