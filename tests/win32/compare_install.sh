@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows build does what the Linux build does: for every database in
-# the test data and the sample, `add-firstclass --install` from each build
+# the test data and the sample (and its Access 97 copy), `add-firstclass --install` from each build
 # (the .exe under Wine) on its own copy gives the same standard output,
 # standard error and exit code, and leaves a byte-identical file; then a
 # second run of the .exe changes nothing.
@@ -22,6 +22,8 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/linux" "$work/windows"
 
 databases=("$sample" "$data"/hosts/*.mdb "$data"/access/*.mdb)
+# The sample's Access 97 copy, built beside it.
+[[ -f "$(dirname "$sample")/Tallowin97.mdb" ]] && databases+=("$(dirname "$sample")/Tallowin97.mdb")
 same=0 differ=0
 for db in "${databases[@]}"; do
   # The same relative name on both sides, so that messages naming the file
