@@ -1,0 +1,100 @@
+// Expression: Jet's expression language as DefaultValue and ValidationRule
+// properties hold it.
+//
+// Text is parsed once into an Expression and evaluated as often as needed
+// against a Context that supplies the row's column values, the value of the
+// column a column rule belongs to, the clock and the text comparison.
+// Anything the language has but this module does not implement (a function
+// it does not know, a domain aggregate, a form reference) is refused when
+// parsing, with the construct named; nothing is guessed.
+//
+//   auto rule = expr::Parse("Is Null Or Between 0 And 150", expr::Kind::kColumnRule);
+//   expr::Context ctx;
+//   ctx.implicit = expr::Value::Long(42);
+//   auto ok = expr::RulePasses(*rule, ctx);  // true
+
+#ifndef EXPR_EXPRESSION_H_
+#define EXPR_EXPRESSION_H_
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "expr/value.h"
+
+namespace expr {
+
+enum class Kind {
+  // A column's DefaultValue: no column references; a leading '=' is allowed.
+  kDefaultValue,
+  // A column's ValidationRule: a comparison with no left operand ("> 0",
+  // "Between 1 And 9", "Like 'A*'", "Is Null") compares the column's own
+  // value, anywhere an operand may start (so "Is Null Or > 0" works).
+  kColumnRule,
+  // A table's ValidationRule: columns only by name.
+  kTableRule,
+};
+
+struct Node;
+
+class Expression {
+ public:
+  Kind kind() const { return kind_; }
+  const std::string& text() const { return text_; }
+  // The column names the text refers to, as written, each once.
+  const std::vector<std::string>& columns() const { return columns_; }
+  const Node& root() const { return *root_; }
+
+ private:
+  friend Result<Expression> Parse(std::string_view text, Kind kind);
+  Kind kind_ = Kind::kTableRule;
+  std::string text_;
+  std::vector<std::string> columns_;
+  std::shared_ptr<const Node> root_;
+};
+
+// Three-way comparison of two texts: <0, 0 or >0.
+using TextComparer = std::function<int(std::string_view, std::string_view)>;
+
+// The default comparer: letters compare without regard to case (ASCII and
+// the Latin-1 letters U+00C0..U+00FE, by code point after folding to upper
+// case), everything else by code point. This is Jet's General sort order
+// for plain ASCII text; the caller should pass the column's own sort order
+// where it matters beyond that.
+int CompareTextDefault(std::string_view a, std::string_view b);
+
+struct Context {
+  // A column's value by name (the lookup is the caller's; Jet's names are
+  // case-insensitive). nullopt: no such column, an evaluation error.
+  std::function<std::optional<Value>(std::string_view name)> column;
+  // The value a column rule tests.
+  Value implicit;
+  // Now, as a Jet Date (local time). Unset: this computer's clock.
+  std::function<double()> now;
+  // Unset: CompareTextDefault.
+  TextComparer compare;
+};
+
+// Parses text. Errors: kInvalidArgument for text that is not an expression
+// ("missing ')' at offset 7"), kUnsupported for constructs refused
+// ("function DLookup is not supported").
+Result<Expression> Parse(std::string_view text, Kind kind);
+
+// Evaluation errors (kInvalidArgument): "type mismatch", "overflow",
+// "division by zero", "invalid use of Null", "invalid procedure call: ...",
+// "unknown column X".
+Result<Value> Evaluate(const Expression& e, const Context& context);
+
+// A rule passes when it evaluates to Null or to anything true.
+Result<bool> RulePasses(const Expression& e, const Context& context);
+
+// Jet's Like: * any run, ? one character, # one digit, [a-z] [!a-z] one
+// character in or out of a set; letters match regardless of case.
+bool LikeMatches(std::string_view text, std::string_view pattern);
+
+}  // namespace expr
+
+#endif  // EXPR_EXPRESSION_H_

@@ -1,0 +1,150 @@
+// Text: UTF-8 decoding, case folding, the default comparer and Like.
+//
+// Folding maps ASCII a-z and the Latin-1 letters U+00E0..U+00FE (except
+// U+00F7, the division sign) to upper case; other characters are left
+// alone. That is the case-insensitivity Jet's General sort gives the
+// characters its callers here meet; a column with another sort order
+// passes its own comparer.
+
+#include <algorithm>
+
+#include "expr/expression.h"
+#include "functions.h"
+
+namespace expr {
+
+std::u32string DecodeUtf8(std::string_view s) {
+  std::u32string out;
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+    if (extra < 0 || i + extra >= s.size() + (extra == 0 ? 1 : 0)) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+    bool bad = false;
+    for (int k = 1; k <= extra; ++k) {
+      unsigned char d = static_cast<unsigned char>(s[i + k]);
+      if ((d & 0xC0) != 0x80) bad = true;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    if (bad) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    out.push_back(cp);
+    i += 1 + extra;
+  }
+  return out;
+}
+
+std::string EncodeUtf8(std::u32string_view text) {
+  std::string out;
+  for (char32_t c : text) {
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xF0 | (c >> 18));
+      out += char(0x80 | ((c >> 12) & 0x3F));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+char32_t Fold(char32_t c) {
+  if (c >= 'a' && c <= 'z') return c - 32;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
+  return c;
+}
+
+}  // namespace
+
+std::u32string FoldCase(std::string_view utf8) {
+  std::u32string s = DecodeUtf8(utf8);
+  for (char32_t& c : s) c = Fold(c);
+  return s;
+}
+
+int CompareTextDefault(std::string_view a, std::string_view b) {
+  std::u32string x = FoldCase(a), y = FoldCase(b);
+  int c = x.compare(y);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+int CompareText(const Context& context, std::string_view a, std::string_view b) {
+  return context.compare ? context.compare(a, b) : CompareTextDefault(a, b);
+}
+
+namespace {
+
+// Matches p[pi..] against s[si..]; * backtracks.
+bool Match(const std::u32string& s, size_t si, const std::u32string& p, size_t pi) {
+  while (pi < p.size()) {
+    char32_t c = p[pi];
+    if (c == '*') {
+      while (pi < p.size() && p[pi] == '*') ++pi;
+      if (pi == p.size()) return true;
+      for (size_t k = si; k <= s.size(); ++k)
+        if (Match(s, k, p, pi)) return true;
+      return false;
+    }
+    if (si >= s.size()) return false;
+    if (c == '?') {
+      ++si, ++pi;
+    } else if (c == '#') {
+      if (s[si] < '0' || s[si] > '9') return false;
+      ++si, ++pi;
+    } else if (c == '[') {
+      size_t close = p.find(']', pi + 1);
+      if (close == std::u32string::npos) {  // a lone [ matches itself
+        if (s[si] != c) return false;
+        ++si, ++pi;
+        continue;
+      }
+      size_t k = pi + 1;
+      bool negate = k < close && p[k] == '!';
+      if (negate) ++k;
+      bool in = false;
+      if (k == close) {
+        in = false;  // [] matches nothing; [!] anything
+      }
+      for (; k < close; ++k) {
+        if (k + 2 < close && p[k + 1] == '-') {
+          if (s[si] >= p[k] && s[si] <= p[k + 2]) in = true;
+          k += 2;
+        } else if (p[k] == s[si]) {
+          in = true;
+        }
+      }
+      if (in == negate) return false;
+      ++si;
+      pi = close + 1;
+    } else {
+      if (s[si] != c) return false;
+      ++si, ++pi;
+    }
+  }
+  return si == s.size();
+}
+
+}  // namespace
+
+bool LikeMatches(std::string_view text, std::string_view pattern) {
+  return Match(FoldCase(text), 0, FoldCase(pattern), 0);
+}
+
+}  // namespace expr

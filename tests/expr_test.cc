@@ -1,0 +1,275 @@
+// The expression module: every line of tests/data/expressions/cases.tsv,
+// the values Access gives, plus the refusals, the column-rule forms and
+// what the context supplies.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "expr/expression.h"
+#include "test_util.h"
+
+namespace {
+
+using expr::Context;
+using expr::Kind;
+using expr::Type;
+using expr::Value;
+
+// The clock the cases see: 2024-06-15 10:30:00, a Saturday.
+double FixedNow() { return 45458.4375; }
+
+Value Literal(const std::string& text) {
+  auto e = expr::Parse(text, Kind::kDefaultValue);
+  if (!e.ok()) return Value::String("<bad literal " + text + ">");
+  Context ctx;
+  ctx.now = FixedNow;
+  auto v = expr::Evaluate(*e, ctx);
+  return v.ok() ? *v : Value::String("<bad literal " + text + ">");
+}
+
+std::vector<std::string> SplitOutsideQuotes(const std::string& s, char sep) {
+  std::vector<std::string> out(1);
+  char quote = 0;
+  for (char c : s) {
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'' || c == '#') {
+      quote = c;
+    } else if (c == sep) {
+      out.emplace_back();
+      continue;
+    }
+    out.back() += c;
+  }
+  return out;
+}
+
+bool SameValue(const Value& want, const Value& got) {
+  if (want.is_null() || got.is_null()) return want.is_null() && got.is_null();
+  if (want.type() == Type::kString || got.type() == Type::kString)
+    return want.type() == got.type() && want.text() == got.text();
+  if (want.type() == Type::kDate || got.type() == Type::kDate)
+    return std::fabs(want.AsDouble() - got.AsDouble()) < 0.5 / 86400;
+  if (got.type() == Type::kBoolean || want.type() == Type::kBoolean)
+    return want.AsDouble() == got.AsDouble();
+  double w = want.AsDouble(), g = got.AsDouble();
+  if (got.type() == Type::kSingle) return float(w) == float(g);
+  return w == g || std::fabs(w - g) <= 1e-12 * std::fabs(w);
+}
+
+std::string Show(const Value& v) {
+  std::string s = v.type() == Type::kString ? "\"" + v.text() + "\"" : expr::DisplayText(v);
+  return s + " (" + expr::TypeName(v.type()) + ")";
+}
+
+// One case: the failure, or "" when it passes.
+std::string RunCase(const std::string& text, const std::string& context,
+                    const std::string& expected, const std::string& type) {
+  Context ctx;
+  ctx.now = FixedNow;
+  Kind kind = Kind::kTableRule;
+  std::map<std::string, Value> columns;
+  if (context.rfind("col=", 0) == 0) {
+    kind = Kind::kColumnRule;
+    ctx.implicit = Literal(context.substr(4));
+  } else if (!context.empty()) {
+    for (const std::string& part : SplitOutsideQuotes(context, ';')) {
+      size_t eq = part.find("]=");
+      if (part.empty() || part[0] != '[' || eq == std::string::npos)
+        return "malformed context " + context;
+      std::string name = part.substr(1, eq - 1);
+      for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+      columns[name] = Literal(part.substr(eq + 2));
+    }
+  }
+  ctx.column = [&columns](std::string_view name) -> std::optional<Value> {
+    std::string key(name);
+    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+    auto it = columns.find(key);
+    if (it == columns.end()) return std::nullopt;
+    return it->second;
+  };
+  auto parsed = expr::Parse(text, kind);
+  auto result = parsed.ok() ? expr::Evaluate(*parsed, ctx) : expr::Result<Value>(parsed.status());
+  if (expected.rfind("error:", 0) == 0) {
+    if (result.ok()) return "expected an error (" + expected + "), got " + Show(*result);
+    return "";
+  }
+  if (!result.ok()) return "error: " + result.status().message();
+  Value want = Literal(expected);
+  if (!SameValue(want, *result)) return "expected " + expected + ", got " + Show(*result);
+  if (!type.empty() && type != expr::TypeName(result->type()))
+    return "expected type " + type + ", got " + Show(*result);
+  return "";
+}
+
+TEST(ExpressionTest, EveryCaseGivesWhatAccessGives) {
+  const std::string path = testutil::Fixture("expressions/cases.tsv");
+  std::ifstream in(path);
+  if (!in) GTEST_SKIP() << "no " << path;
+  std::string line;
+  int number = 0, cases = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f;
+    std::stringstream ss(line);
+    for (std::string field; std::getline(ss, field, '\t');) f.push_back(field);
+    if (f.size() < 3) {
+      ADD_FAILURE() << "cases.tsv:" << number << ": fewer than three columns";
+      continue;
+    }
+    if (f[0] == "expression") continue;  // the header
+    f.resize(5);
+    ++cases;
+    std::string failure = RunCase(f[0], f[1], f[2], f[3]);
+    EXPECT_EQ(failure, "") << "cases.tsv:" << number << ": " << f[0] << "  [" << f[4] << "]";
+  }
+  EXPECT_GT(cases, 0);
+}
+
+// Cases of our own for what the shared table may not reach: the column-rule
+// forms, the widening and overflow rules, conversions and dates.
+TEST(ExpressionTest, OwnCases) {
+  const char* const kCases[][4] = {
+      // Column rules: the column is the left operand wherever one is missing.
+      {">=0", "col=5", "True", "Boolean"},
+      {"Between 0 And 150", "col=151", "False", ""},
+      {"In (\"Y\",\"N\")", "col=\"n\"", "True", ""},
+      {"Is Null Or Like \"[A-Z]*\"", "col=Null", "True", ""},
+      {"Is Null Or Like \"[A-Z]*\"", "col=\"9a\"", "False", ""},
+      {"Not Like \"A*\" And <>\"\"", "col=\"Bob\"", "True", ""},
+      {"<>\"\"", "col=\"\"", "False", ""},
+      {">5 Or <-5", "col=Null", "Null", ""},
+      // Widening, and the Variant's escape from overflow.
+      {"32767 + 1", "", "32768", "Long"},
+      {"2147483647 + 1", "", "2147483648", "Double"},
+      {"CCur(1.5) * 2", "", "3", "Currency"},
+      {"CSng(1.5) + CLng(1)", "", "2.5", "Double"},
+      {"7 \\ 2", "", "3", "Integer"},
+      {"-7 Mod 3", "", "-1", "Integer"},
+      {"-2 ^ 2", "", "-4", "Double"},
+      {"True + True", "", "-2", "Integer"},
+      {"\"5\" + 1", "", "6", "Double"},
+      {"\"a\" + \"b\"", "", "\"ab\"", "String"},
+      {"Null & \"x\"", "", "\"x\"", "String"},
+      {"Null + 1", "", "Null", "Null"},
+      {"Null And False", "", "False", "Boolean"},
+      {"Null Or True", "", "True", "Boolean"},
+      {"Null Imp True", "", "True", "Boolean"},
+      {"5 And 3", "", "1", "Integer"},
+      {"1 / 0", "", "error:division by zero", ""},
+      {"CInt(40000)", "", "error:overflow", ""},
+      {"CInt(Null)", "", "error:invalid use of Null", ""},
+      // Rounding.
+      {"CInt(2.5)", "", "2", "Integer"},
+      {"CInt(3.5)", "", "4", "Integer"},
+      {"CLng(-2.5)", "", "-2", "Long"},
+      {"CCur(1.23456)", "", "1.2346", "Currency"},
+      {"Int(-2.5)", "", "-3", "Double"},
+      {"Fix(-2.5)", "", "-2", "Double"},
+      {"Round(2.45, 1)", "", "2.4", "Double"},
+      // Text.
+      {"Mid(\"héllo\", 2, 3)", "", "\"éll\"", "String"},
+      {"InStr(\"abcABC\", \"C\")", "", "3", "Long"},
+      {"UCase(\"straße é\")", "", "\"STRAßE É\"", "String"},
+      {"Str(5) & Str(-5)", "", "\" 5-5\"", "String"},
+      {"Val(\" 1 2 3abc\")", "", "123", "Double"},
+      {"Val(\"&HFF\")", "", "255", "Double"},
+      {"CStr(1E+20) & \" \" & CStr(0.00001)", "", "\"1E+20 1E-05\"", "String"},
+      {"\"abc\" < \"ABD\"", "", "True", "Boolean"},
+      {"\"a\" Like \"[!b-z]\" And \"5\" Like \"#\" And \"x\" Like \"?\"", "", "True", ""},
+      // Dates.
+      {"DateAdd(\"m\", 1, #1/31/2024#)", "", "#2024-02-29#", "Date"},
+      {"DateAdd(\"yyyy\", 1, #2/29/2024#)", "", "#2025-02-28#", "Date"},
+      {"DateDiff(\"yyyy\", #12/31/2023#, #1/1/2024#)", "", "1", "Long"},
+      {"DateDiff(\"d\", #2/1/2024#, #3/1/2024#)", "", "29", "Long"},
+      {"DateDiff(\"ww\", #6/15/2024#, #6/16/2024#)", "", "1", "Long"},
+      {"#1/1/2024# + 1", "", "#2024-01-02#", "Date"},
+      {"#1/2/2024# - #1/1/2024#", "", "1", "Double"},
+      {"Weekday(#6/16/2024#)", "", "1", "Integer"},
+      {"DateSerial(2024, 14, 0)", "", "#2025-01-31#", "Date"},
+      {"Date()", "", "#2024-06-15#", "Date"},
+      {"Year(Now) & \"-\" & Hour(Now())", "", "\"2024-10\"", "String"},
+      {"CDate(\"Jan 5, 2024 3:04 PM\")", "", "#2024-01-05 15:04:00#", "Date"},
+      {"#12/30/1899 6:00 AM# - 1.5", "", "#1899-12-29 06:00:00#", "Date"},
+      {"Month(#1899-12-29 06:00#)", "", "12", "Integer"},
+      // Format.
+      {"Format(1234.5, \"Currency\")", "", "\"$1,234.50\"", "String"},
+      {"Format(-1234.5, \"Currency\")", "", "\"($1,234.50)\"", "String"},
+      {"Format(0.125, \"Percent\")", "", "\"12.50%\"", "String"},
+      {"Format(2.5, \"0\") & Format(0.5, \"#.00\")", "", "\"3.50\"", "String"},
+      {"Format(#2/9/2024 13:05#, \"Short Date\")", "", "\"2/9/2024\"", "String"},
+      {"Format(#2/9/2024 13:05#, \"Long Date\")", "", "\"Friday, February 9, 2024\"", ""},
+      {"Format(#2/9/2024 13:05:07#, \"yyyy-mm-dd hh:nn:ss\")", "", "\"2024-02-09 13:05:07\"", ""},
+      {"Format(#2/9/2024 13:05#, \"h:mm AM/PM\")", "", "\"1:05 PM\"", ""},
+      {"Format(0, \"Yes/No\")", "", "\"No\"", ""},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(RunCase(c[0], c[1], c[2], c[3]), "") << c[0] << "  with " << c[1];
+}
+
+TEST(ExpressionTest, RefusesWhatItDoesNotImplementByName) {
+  const char* const kRefused[][2] = {
+      {"DLookup(\"x\", \"T\")", "function DLookup is not supported"},
+      {"MyFunction(1)", "function MyFunction is not supported"},
+      {"Forms!Orders!Total > 0", "form reference Forms!Orders!Total is not supported"},
+      {"[Orders].[Total] > 0", "qualified reference [Orders].[Total] is not supported"},
+      {"Format(1, \"0.00E+00\")", "format \"0.00E+00\" is not supported"},
+  };
+  for (const auto& c : kRefused) {
+    auto e = expr::Parse(c[0], Kind::kTableRule);
+    ASSERT_FALSE(e.ok()) << c[0];
+    EXPECT_EQ(e.status().kind(), jet::ErrorKind::kUnsupported) << c[0];
+    EXPECT_EQ(e.status().message(), c[1]);
+  }
+  auto d = expr::Parse("[Price] * 2", Kind::kDefaultValue);
+  EXPECT_EQ(d.status().message(), "a default value cannot refer to column Price");
+}
+
+TEST(ExpressionTest, MalformedTextIsAnErrorWithAnOffset) {
+  const char* const kBad[] = {"(1 + 2",  "1 +",         "\"open",    "#13/45/2024#", "Left(\"a\")",
+                              "Is Null", "x Between 1", "5 In 1, 2", "1 2",          ""};
+  for (const char* text : kBad) {
+    auto e = expr::Parse(text, Kind::kTableRule);
+    EXPECT_FALSE(e.ok()) << text;
+    EXPECT_EQ(e.status().kind(), jet::ErrorKind::kInvalidArgument) << text;
+  }
+  EXPECT_EQ(expr::Parse("(1 + 2", Kind::kTableRule).status().message(), "missing ')' at offset 6");
+  // A leading '=' belongs to default values only.
+  EXPECT_TRUE(expr::Parse("=Date()", Kind::kDefaultValue).ok());
+  EXPECT_FALSE(expr::Parse("=Date()", Kind::kTableRule).ok());
+}
+
+TEST(ExpressionTest, ContextSuppliesColumnsComparerAndRuleOutcome) {
+  auto rule = expr::Parse("[Start] <= [end] And [Name] > \"m\"", Kind::kTableRule);
+  ASSERT_TRUE(rule.ok()) << rule.status().message();
+  EXPECT_EQ(rule->columns(), (std::vector<std::string>{"Start", "end", "Name"}));
+  std::map<std::string, Value> row = {
+      {"start", Value::Long(1)}, {"end", Value::Null()}, {"name", Value::String("Zoe")}};
+  Context ctx;
+  ctx.column = [&row](std::string_view name) -> std::optional<Value> {
+    std::string key(name);
+    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+    auto it = row.find(key);
+    return it == row.end() ? std::nullopt : std::optional<Value>(it->second);
+  };
+  // Null And True is Null, and a rule that is Null passes.
+  EXPECT_TRUE(*expr::RulePasses(*rule, ctx));
+  // A binary comparer puts "Zoe" before "m" and turns the verdict.
+  ctx.compare = [](std::string_view a, std::string_view b) { return a.compare(b); };
+  row["end"] = Value::Long(2);
+  EXPECT_FALSE(*expr::RulePasses(*rule, ctx));
+  row.erase("name");
+  EXPECT_EQ(expr::RulePasses(*rule, ctx).status().message(), "unknown column Name");
+  // Text the rule cannot read as true is an error, not a pass.
+  auto text = expr::Parse("\"maybe\"", Kind::kTableRule);
+  EXPECT_EQ(expr::RulePasses(*text, ctx).status().message(), "type mismatch");
+}
+
+}  // namespace
