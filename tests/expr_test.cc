@@ -57,7 +57,9 @@ bool SameValue(const Value& want, const Value& got) {
   if (got.type() == Type::kBoolean || want.type() == Type::kBoolean)
     return want.AsDouble() == got.AsDouble();
   double w = want.AsDouble(), g = got.AsDouble();
-  if (got.type() == Type::kSingle) return float(w) == float(g);
+  // A Single is as precise as its seven digits.
+  if (got.type() == Type::kSingle)
+    return expr::DisplayText(Value::Single(float(w))) == expr::DisplayText(got);
   return w == g || std::fabs(w - g) <= 1e-12 * std::fabs(w);
 }
 
@@ -97,6 +99,15 @@ std::string RunCase(const std::string& text, const std::string& context,
   auto result = parsed.ok() ? expr::Evaluate(*parsed, ctx) : expr::Result<Value>(parsed.status());
   if (expected.rfind("error:", 0) == 0) {
     if (result.ok()) return "expected an error (" + expected + "), got " + Show(*result);
+    // Every word of the reason is in the message.
+    std::string message = result.status().message();
+    for (char& c : message) c = char(std::tolower(static_cast<unsigned char>(c)));
+    std::stringstream reason(expected.substr(6));
+    for (std::string word; reason >> word;) {
+      for (char& c : word) c = char(std::tolower(static_cast<unsigned char>(c)));
+      if (message.find(word) == std::string::npos)
+        return "expected " + expected + ", got error: " + result.status().message();
+    }
     return "";
   }
   if (!result.ok()) return "error: " + result.status().message();

@@ -87,7 +87,7 @@ Result<Value> Arithmetic(Op op, Value a, Value b) {
       JET_ASSIGN_OR_RETURN(Value nb, ToNumber(b));
       double r = op == Op::kAdd ? na.AsDouble() + nb.AsDouble() : na.AsDouble() - nb.AsDouble();
       if (op == Op::kSubtract && da && db) return FromDouble(r);
-      if (!InDateRange(r)) return Overflow();
+      if (!InDateRange(r)) return DateOutOfRange(r);
       return Value::Date(r);
     }
   }
@@ -184,7 +184,7 @@ Result<Value> Negate(const Value& v) {
       if (v.currency_units() == INT64_MIN) return Overflow();
       return Value::Currency(-v.currency_units());
     case Type::kDate:
-      if (!InDateRange(-v.real())) return Overflow();
+      if (!InDateRange(-v.real())) return DateOutOfRange(-v.real());
       return Value::Date(-v.real());
     case Type::kString: {
       JET_ASSIGN_OR_RETURN(Value n, ToNumber(v));
@@ -402,7 +402,7 @@ Result<Value> Eval(const Node& n, const Context& ctx) {
       return Comparison(n.op, ctx, a, b);
     case Op::kLike: {
       if (a.is_null() || b.is_null()) return Value::Null();
-      bool m = LikeMatches(DisplayText(a), DisplayText(b));
+      JET_ASSIGN_OR_RETURN(bool m, LikeMatches(DisplayText(a), DisplayText(b)));
       return Value::Boolean(m != n.negated);
     }
     case Op::kAnd:

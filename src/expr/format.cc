@@ -8,7 +8,8 @@
 // (positive, negative, zero, Null). Custom date formats: d dd ddd dddd m
 // mm mmm mmmm yy yyyy h hh n nn s ss AM/PM am/pm A/P a/p with / : - , .
 // and spaces between. Anything else (exponents, @ and < > text formats,
-// w, q, y alone...) is refused as unsupported.
+// w, q, y alone...) is refused as unsupported, except the text formats
+// "<" (lower case) and ">" (upper case) on their own.
 
 #include <cmath>
 #include <cstdio>
@@ -296,6 +297,7 @@ const char* Resolve(const std::string& format, bool* coded) {
 }  // namespace
 
 Status CheckFormat(const std::string& format) {
+  if (format == "<" || format == ">") return Status::Ok();
   bool coded;
   const char* named = Resolve(format, &coded);
   if (coded) return Status::Ok();
@@ -325,6 +327,14 @@ Status CheckFormat(const std::string& format) {
 
 Result<Value> FormatValue(const Value& v, const std::string& format) {
   JET_RETURN_IF_ERROR(CheckFormat(format));
+  if (format == "<" || format == ">") {  // the text in lower or upper case
+    if (v.is_null()) return Value::Null();
+    std::string s = DisplayText(v);
+    for (char& c : s)
+      c = char(format == "<" ? std::tolower(static_cast<unsigned char>(c))
+                             : std::toupper(static_cast<unsigned char>(c)));
+    return Value::String(s);
+  }
   bool coded;
   const char* named = Resolve(format, &coded);
   if (coded) {

@@ -98,13 +98,13 @@ Result<Value> AddMonths(double serial, int64_t months) {
   int64_t total = int64_t(p.year) * 12 + (p.month - 1) + months;
   int64_t y = total >= 0 ? total / 12 : -((-total + 11) / 12);
   int m = int(total - y * 12) + 1;
-  if (y < 100 || y > 9999) return InvalidCall("date out of range");
+  if (y < 100 || y > 9999) return DateOutOfRange(double(y < 100 ? -1 : 1));
   int64_t last = DaysFromCivil(y, m + 1, 1) - DaysFromCivil(y, m, 1);
   p.year = int(y);
   p.month = m;
   p.day = int(std::min<int64_t>(p.day, last));
   auto r = JoinDate(p);
-  if (!r) return InvalidCall("date out of range");
+  if (!r) return DateOutOfRange(double(y < 100 ? -1 : 1));
   return Value::Date(*r);
 }
 
@@ -113,8 +113,7 @@ Result<Value> FnDateAdd(const Args& a, const Context&) {
   JET_ASSIGN_OR_RETURN(std::string unit, TextArg(a[0]));
   unit = Lower(unit);
   if (a[1].is_null()) return InvalidUseOfNull();
-  JET_ASSIGN_OR_RETURN(Value nv, ToDouble(a[1]));
-  const int64_t n = int64_t(std::trunc(nv.real()));
+  JET_ASSIGN_OR_RETURN(const int64_t n, WholeArg(a[1]));
   JET_ASSIGN_OR_RETURN(Value d, DateArg(a[2]));
   if (unit == "yyyy") return AddMonths(d.real(), n * 12);
   if (unit == "q") return AddMonths(d.real(), n * 3);
@@ -134,7 +133,7 @@ Result<Value> FnDateAdd(const Args& a, const Context&) {
     return InvalidCall("interval \"" + unit + "\"");
   double linear = std::round(ToLinear(d.real()) * 86400.0) + seconds;
   double r = FromLinear(linear / 86400.0);
-  if (!InDateRange(r)) return InvalidCall("date out of range");
+  if (!InDateRange(r)) return DateOutOfRange(linear);
   return Value::Date(r);
 }
 
@@ -180,15 +179,20 @@ Result<Value> FnDateDiff(const Args& a, const Context&) {
 
 Result<Value> FnDateSerial(const Args& a, const Context&) {
   if (AnyNull(a, 3)) return InvalidUseOfNull();
-  JET_ASSIGN_OR_RETURN(int64_t y, WholeArg(a[0]));
-  JET_ASSIGN_OR_RETURN(int64_t m, WholeArg(a[1]));
-  JET_ASSIGN_OR_RETURN(int64_t d, WholeArg(a[2]));
+  // Each argument is an Integer: -32768..32767.
+  int64_t part[3];
+  for (int i = 0; i < 3; ++i) {
+    auto v = ToInteger(a[i]);
+    if (!v.ok()) return InvalidCall("DateSerial argument out of range");
+    part[i] = v->integer();
+  }
+  int64_t y = part[0], m = part[1], d = part[2];
   if (y >= 0 && y <= 29)
     y += 2000;
   else if (y >= 30 && y <= 99)
     y += 1900;
   double serial = double(DaysFromCivil(y, m, d));
-  if (!InDateRange(serial)) return InvalidCall("date out of range");
+  if (!InDateRange(serial)) return DateOutOfRange(serial);
   return Value::Date(serial);
 }
 

@@ -102,6 +102,10 @@ bool Match(const std::u32string& s, size_t si, const std::u32string& p, size_t p
         if (Match(s, k, p, pi)) return true;
       return false;
     }
+    if (c == '[' && pi + 1 < p.size() && p[pi + 1] == ']') {  // [] matches ""
+      pi += 2;
+      continue;
+    }
     if (si >= s.size()) return false;
     if (c == '?') {
       ++si, ++pi;
@@ -110,18 +114,10 @@ bool Match(const std::u32string& s, size_t si, const std::u32string& p, size_t p
       ++si, ++pi;
     } else if (c == '[') {
       size_t close = p.find(']', pi + 1);
-      if (close == std::u32string::npos) {  // a lone [ matches itself
-        if (s[si] != c) return false;
-        ++si, ++pi;
-        continue;
-      }
       size_t k = pi + 1;
       bool negate = k < close && p[k] == '!';
       if (negate) ++k;
       bool in = false;
-      if (k == close) {
-        in = false;  // [] matches nothing; [!] anything
-      }
       for (; k < close; ++k) {
         if (k + 2 < close && p[k + 1] == '-') {
           if (s[si] >= p[k] && s[si] <= p[k + 2]) in = true;
@@ -143,8 +139,16 @@ bool Match(const std::u32string& s, size_t si, const std::u32string& p, size_t p
 
 }  // namespace
 
-bool LikeMatches(std::string_view text, std::string_view pattern) {
-  return Match(FoldCase(text), 0, FoldCase(pattern), 0);
+Result<bool> LikeMatches(std::string_view text, std::string_view pattern) {
+  std::u32string p = FoldCase(pattern);
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (p[i] != '[') continue;
+    size_t close = p.find(']', i + 1);
+    if (close == std::u32string::npos)
+      return Status::InvalidArgument("invalid pattern string " + std::string(pattern));
+    i = close;
+  }
+  return Match(FoldCase(text), 0, p, 0);
 }
 
 }  // namespace expr

@@ -41,6 +41,11 @@ Status InvalidCall(const std::string& what) {
   return Status::InvalidArgument("invalid procedure call: " + what);
 }
 
+Status DateOutOfRange(double linear_days) {
+  return Status::InvalidArgument(std::string("date out of range: ") +
+                                 (linear_days < 0 ? "before year 100" : "after year 9999"));
+}
+
 double Value::AsDouble() const {
   switch (type_) {
     case Type::kBoolean:
@@ -152,7 +157,7 @@ bool ParseNumber(const std::string& text, double* out) {
   return true;
 }
 
-Value ValOf(const std::string& text) {
+Result<Value> ValOf(const std::string& text) {
   std::string s;
   for (char c : text)
     if (c != ' ' && c != '\t' && c != '\n' && c != '\r') s += c;
@@ -193,9 +198,14 @@ Value ValOf(const std::string& text) {
     if (j < s.size() && (s[j] == '+' || s[j] == '-')) exp += s[j++];
     size_t start = j;
     while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) exp += s[j++];
-    if (j > start) n += exp;
+    if (j > start) {
+      n += exp;
+      i = j;
+    }
   }
-  return Value::Double(std::strtod(n.c_str(), nullptr));
+  double v = std::strtod(n.c_str(), nullptr);
+  if (i < s.size() && (s[i] == '%' || s[i] == '&') && v != std::trunc(v)) return TypeMismatch();
+  return Value::Double(v);
 }
 
 namespace {

@@ -92,8 +92,9 @@ Result<Value> Evaluate(const Expression& e, const Context& context);
 Result<bool> RulePasses(const Expression& e, const Context& context);
 
 // Jet's Like: * any run, ? one character, # one digit, [a-z] [!a-z] one
-// character in or out of a set; letters match regardless of case.
-bool LikeMatches(std::string_view text, std::string_view pattern);
+// character in or out of a set ([] matches no character at all); letters
+// match regardless of case. A '[' without its ']' is an error.
+Result<bool> LikeMatches(std::string_view text, std::string_view pattern);
 
 }  // namespace expr
 

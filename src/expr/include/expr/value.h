@@ -106,8 +106,10 @@ std::string DisplayText(const Value& v);
 // and &O forms. False when it is not a number.
 bool ParseNumber(const std::string& text, double* out);
 
-// Val: the longest prefix that reads as a number, spaces skipped; 0 if none.
-Value ValOf(const std::string& text);
+// Val: the longest prefix that reads as a number, spaces skipped; 0 if
+// none. A number followed by % or & (VBA's Integer and Long suffixes) must
+// be whole: Val("50%") is 50, Val("50.5%") a type mismatch.
+Result<Value> ValOf(const std::string& text);
 
 // Evaluation errors, one wording each.
 Status TypeMismatch();
@@ -115,6 +117,8 @@ Status Overflow();
 Status InvalidUseOfNull();
 Status DivisionByZero();
 Status InvalidCall(const std::string& what);
+// A Date outside years 100..9999: "date out of range", with why.
+Status DateOutOfRange(double linear_days);
 
 }  // namespace expr
 
