@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ado.h"
+#include "expressions.h"
 #include "jet/jet.h"
 #include "recordset_access.h"
 #include "table_writer.h"
@@ -262,31 +263,75 @@ void StoreBlob(const std::string& path, const std::string& table, const std::str
   ASSERT_TRUE(s.ok()) << s.ToString();
 }
 
-TEST(PropertiesTest, ValidationRulesRefuseWhatTheyWouldHaveToCheck) {
+void ExpectJetError(const jet::Status& s, int32_t number, const std::string& message) {
+  EXPECT_EQ(s.kind(), jet::ErrorKind::kConstraint) << s.ToString();
+  EXPECT_EQ(s.jet_error(), number) << s.ToString();
+  EXPECT_EQ(s.message(), message);
+}
+
+TEST(PropertiesTest, ColumnRulesAreEvaluatedWhenTheirColumnChanges) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, "access/testV2000.mdb");
-  const std::string rule = Utf16(">0");
-  StoreBlob(path, "Table1", BuildBlob({{"E", {{"ValidationRule", ColumnType::kText, rule}}}}));
+  StoreBlob(path, "Table1",
+            BuildBlob({{"E",
+                        {{"ValidationRule", ColumnType::kText, Utf16(">0")},
+                         {"ValidationText", ColumnType::kText, Utf16("E must be positive")}}},
+                       {"B", {{"ValidationRule", ColumnType::kMemo, Utf16("In (\"Y\",\"N\")")}}}}));
+  Writable t(path, "Table1");
+  const std::vector<jet::Value> first = t.row;
+  const std::string before = testutil::ReadFile(path);
+  t["A"] = testutil::TextValue("new");
+  t["B"] = testutil::TextValue("n");  // compares without regard to case
+  t["E"] = testutil::LongValue(0);
+  ExpectJetError(t.w->Insert(t.row).status(), 3317, "E must be positive");
+  t["E"] = testutil::LongValue(7);
+  t["B"] = testutil::TextValue("x");
+  ExpectJetError(t.w->Update(t.id, t.row), 3317,
+                 "One or more values are prohibited by the validation rule 'In (\"Y\",\"N\")' set "
+                 "for 'Table1.B'. Enter a value that the expression for this field can accept.");
+  EXPECT_TRUE(testutil::ReadFile(path) == before);
+  // Null passes; so does an update that leaves a failing column as it was.
+  t["B"] = testutil::NullValue(ColumnType::kText);
+  EXPECT_TRUE(t.w->Insert(t.row).ok()) << t.w->Insert(t.row).status().ToString();
+  t.row = first;  // its B is neither Y nor N
+  t["D"].integer = 5;
+  EXPECT_TRUE(t.w->Update(t.id, t.row).ok());
+}
+
+TEST(PropertiesTest, TableRulesAndRulesThisProgramCannotEvaluate) {
+  testutil::TempDir dir;
+  const std::string path = testutil::CopyOf(dir, "access/testV2000.mdb");
+  StoreBlob(path, "Table1",
+            BuildBlob({{"", {{"ValidationRule", ColumnType::kMemo, Utf16("[D] < [e]")}}}}));
   {
     Writable t(path, "Table1");
-    const std::string before = testutil::ReadFile(path);
-    ExpectRefused(t.w->Insert(t.row).status(),
-                  "The column 'E' of table 'Table1' has a validation rule");
-    const std::vector<jet::Value> row = t.row;
-    t["E"] = testutil::LongValue(7);
-    ExpectRefused(t.w->Update(t.id, t.row), "cannot check; nothing was written");
-    EXPECT_TRUE(testutil::ReadFile(path) == before);
-    // An update that leaves E alone needs no rule checked.
-    t.row = row;
-    t["D"].integer = 5;
-    EXPECT_TRUE(t.w->Update(t.id, t.row).ok());
+    t["D"] = testutil::LongValue(3);
+    t["D"].type = ColumnType::kInteger;
+    t["E"] = testutil::LongValue(3);
+    ExpectJetError(t.w->Insert(t.row).status(), 3317,
+                   "One or more values are prohibited by the validation rule '[D] < [e]' set for "
+                   "'Table1'. Enter a value that the expression for this field can accept.");
+    t["E"].integer = 4;
+    t["A"] = testutil::TextValue("new");
+    EXPECT_TRUE(t.w->Insert(t.row).ok()) << t.w->Insert(t.row).status().ToString();
   }
-  // A table-level rule covers every column.
-  StoreBlob(path, "Table1", BuildBlob({{"", {{"ValidationRule", ColumnType::kMemo, rule}}}}));
+  StoreBlob(
+      path, "Table1",
+      BuildBlob({{"",
+                  {{"ValidationRule", ColumnType::kMemo, Utf16("[D] < [E]")},
+                   {"ValidationText", ColumnType::kText, Utf16("D before E")}}},
+                 {"F", {{"ValidationRule", ColumnType::kText, Utf16("DLookUp(\"x\",\"y\")")}}}}));
   Writable t(path, "Table1");
-  EXPECT_TRUE(t.w->Update(t.id, t.row).ok());  // nothing changes
-  t["D"].integer = 6;
-  ExpectRefused(t.w->Update(t.id, t.row), "The table 'Table1' has a validation rule");
+  const std::vector<jet::Value> row = t.row;
+  t["D"].null = false;
+  t["D"].integer = 9;
+  t["E"] = testutil::LongValue(1);
+  ExpectJetError(t.w->Update(t.id, t.row), 3316, "D before E");
+  // A rule the expression module does not implement refuses the rows it
+  // would have to check, naming what it lacks.
+  t.row = row;
+  t["F"] = testutil::DoubleValue(2.5);
+  ExpectRefused(t.w->Update(t.id, t.row), "function DLookUp is not supported");
 }
 
 TEST(PropertiesTest, DamagedPropertiesAreCorruptNeverACrash) {
@@ -330,31 +375,40 @@ TEST(PropertiesTest, DamagedPropertiesAreCorruptNeverACrash) {
 
 // --- defaults in the data layer ---------------------------------------------
 
-TEST(PropertiesTest, DefaultLiteralsAndWhatIsNotOne) {
+TEST(PropertiesTest, DefaultsAreEvaluatedAndStoredAsJetConvertsThem) {
   using T = ColumnType;
+  auto db = jet::Database::Open(testutil::Fixture("access/testV2000.mdb")).value();
+  const double now = 45292.75;  // 2024-01-01 18:00
   // Per column type, "default|what it stores": its text, "<null>", or
-  // "refused" (error 3251).
+  // the Jet error number.
   const std::pair<ColumnType, std::vector<std::string>> cases[] = {
       {T::kText,
-       {"\"N\"|N", "='it''s'|it's", "\"\"|", "0|0", "GenGUID()|refused", "\"a\" & \"b\"|refused"}},
-      {T::kLong, {" = -12 |-12", "Null|<null>", "True|-1", "1+2|refused", "&H10|refused"}},
-      {T::kDouble, {"-1.5|-1.5"}},
-      {T::kBoolean, {"Yes|true", "off|false"}},
+       {"\"N\"|N", "='it''s'|it's", "\"\"|", "0|0", "\"a\" & \"b\"|ab", "\"abcdef\"|3163",
+        "GenGUID()|3251"}},
+      {T::kLong,
+       {" = -12 |-12", "Null|<null>", "True|-1", "1+2|3", "&H10|16", "\"x\"|3421",
+        "3000000000|3349"}},
+      {T::kInteger, {"-1.5|-2", "2.5|2", "70000|3349"}},
+      {T::kByte, {"-1|3349"}},
+      {T::kDouble, {"-1.5|-1.5", "=0|0"}},
+      {T::kCurrency, {"1/3|0.3333"}},
+      {T::kBoolean, {"Yes|true", "No|false", "\"N\"|3421"}},
       {T::kDateTime,
        {"#2024-01-31#|2024-01-31T00:00:00", "#1/31/2024 13:05#|2024-01-31T13:05:00",
-        "Date()|refused"}}};
+        "Date()|2024-01-01T00:00:00", "Now()|2024-01-01T18:00:00",
+        "=Date()+1|2024-01-02T00:00:00"}}};
   for (const auto& [type, defaults] : cases) {
     jet::ColumnDef column;
+    column.name = "X";
     column.type = type;
+    column.length = 10;  // five characters of Jet 4 text
     for (const std::string& c : defaults) {
-      const std::string literal = c.substr(0, c.find('|'));
-      jet::Value v;
-      const afc::DataError e = afc::ado::DefaultForColumn(column, literal, &v);
-      EXPECT_EQ(e.number == afc::kErrUnsupportedDefault ? "refused"
-                : e.ok() && v.type == type              ? testutil::Text(v)
-                                                        : "error " + e.description,
-                c.substr(c.find('|') + 1))
-          << literal;
+      const std::string text = c.substr(0, c.find('|'));
+      auto v = jet::DefaultValueFor(column, text, db->header(), now);
+      const std::string got = !v.ok()           ? std::to_string(v.status().jet_error())
+                              : v->type != type ? "wrong type"
+                                                : testutil::Text(*v);
+      EXPECT_EQ(got, c.substr(c.find('|') + 1)) << text << ": " << v.status().ToString();
     }
   }
 }
@@ -381,7 +435,7 @@ struct NewRow {
   std::unique_ptr<afc::ado::Recordset> rs = std::make_unique<afc::ado::Recordset>();
 };
 
-TEST(PropertiesTest, AddNewAppliesLiteralDefaultsAndRefusesOthers) {
+TEST(PropertiesTest, AddNewAppliesDefaultsAndRefusesWhatItCannotEvaluate) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, "access/testV2000.mdb");
   // Table1: C, D, E, F and H have DefaultValue 0, G none; D is set to Null
@@ -403,16 +457,17 @@ TEST(PropertiesTest, AddNewAppliesLiteralDefaultsAndRefusesOthers) {
   e = NewRow(ref, "Table4").Update({{"name", afc::Variant::Text("x")}});
   EXPECT_TRUE(e.ok()) << e.description;
 
-  // A default that is a function, on a column the caller left alone: the
-  // row is refused and nothing is written.
+  // A default the expression module does not implement, on a column the
+  // caller left alone: the row is refused and nothing is written.
   StoreBlob(path, "Table1",
-            BuildBlob({{"G", {{"DefaultValue", ColumnType::kMemo, Utf16("=Date()")}}}}));
+            BuildBlob({{"G", {{"DefaultValue", ColumnType::kMemo, Utf16("=DMax(\"G\",\"T\")")}}}}));
   const std::string before = testutil::ReadFile(path);
   {
     NewRow added(path, "Table1");
     e = added.Update({{"A", afc::Variant::Text("other")}});
     EXPECT_EQ(e.number, afc::kErrUnsupportedDefault);
-    EXPECT_NE(e.description.find("'G' has the default value =Date()"), std::string::npos)
+    EXPECT_NE(e.description.find("'Table1.G' cannot be evaluated by this program (function DMax"),
+              std::string::npos)
         << e.description;
     // Given a value, the row goes in.
     e = added.Update({{"G", afc::Variant::Date(45000)}});

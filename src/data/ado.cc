@@ -2,9 +2,6 @@
 
 #include "ado.h"
 
-#include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 #include "table_writer.h"
@@ -25,6 +22,9 @@ std::string Trim(const std::string& s) {
 // file in the description where that helps the user.
 DataError FromStatus(const jet::Status& status, const std::string& path) {
   const std::string& m = status.message();
+  // Failures Jet numbers itself (a validation rule, a default that does not
+  // fit its column) keep Jet's number and words.
+  if (!status.ok() && status.jet_error() != 0) return MakeError(status.jet_error(), m);
   switch (status.kind()) {
     case jet::ErrorKind::kOk:
       return DataError::None();
@@ -285,106 +285,6 @@ DataError ValueForColumn(const jet::ColumnDef& column, const Variant& value, jet
   return DataError::None();
 }
 
-namespace {
-
-// A #date# literal's inside: yyyy-mm-dd or m/d/yyyy, then an optional time.
-bool ParseDateLiteral(const std::string& text, double* days) {
-  jet::DateTimeParts p;
-  int used = 0;
-  const char* s = text.c_str();
-  if (std::sscanf(s, "%4d-%2d-%2d%n", &p.year, &p.month, &p.day, &used) != 3 &&
-      std::sscanf(s, "%2d/%2d/%4d%n", &p.month, &p.day, &p.year, &used) != 3) {
-    return false;
-  }
-  std::string rest = Trim(text.substr(size_t(used)));
-  if (!rest.empty()) {
-    int more = 0;
-    if (std::sscanf(rest.c_str(), "%2d:%2d:%2d%n", &p.hour, &p.minute, &p.second, &more) != 3 &&
-        std::sscanf(rest.c_str(), "%2d:%2d%n", &p.hour, &p.minute, &more) != 2) {
-      return false;
-    }
-    if (size_t(more) != rest.size()) return false;
-  }
-  return jet::DateTimeToJet(p, days);
-}
-
-// A number as Access writes one in a default: digits with an optional sign,
-// point and exponent; no hex, no thousands separators, no currency sign.
-bool ParseNumberLiteral(const std::string& text, double* out) {
-  if (text.empty() || text.find_first_not_of("+-.0123456789eE") != std::string::npos ||
-      text.find_first_of("0123456789") == std::string::npos ||
-      !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-' || text[0] == '+' ||
-        text[0] == '.')) {
-    return false;
-  }
-  char* end = nullptr;
-  *out = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size();
-}
-
-// A quoted string literal; `quote` is ' or ", doubled inside for itself.
-bool ParseStringLiteral(const std::string& text, std::string* out) {
-  if (text.size() < 2 || (text[0] != '"' && text[0] != '\'')) return false;
-  const char quote = text[0];
-  out->clear();
-  for (size_t i = 1; i < text.size(); ++i) {
-    if (text[i] != quote) {
-      *out += text[i];
-    } else if (i + 1 < text.size() && text[i + 1] == quote) {
-      *out += quote;
-      ++i;
-    } else {
-      return i + 1 == text.size();
-    }
-  }
-  return false;
-}
-
-}  // namespace
-
-DataError DefaultForColumn(const jet::ColumnDef& column, const std::string& default_value,
-                           jet::Value* out) {
-  *out = jet::Value();
-  out->type = column.type;
-  std::string text = Trim(default_value);
-  if (!text.empty() && text[0] == '=') text = Trim(text.substr(1));
-  Variant literal;
-  std::string str;
-  double number = 0;
-  if (ParseStringLiteral(text, &str)) {
-    if (jet::IsTextual(column.type)) {
-      // Kept as written, "" included (a field write would store "" as null).
-      out->null = false;
-      out->bytes = std::move(str);
-      return DataError::None();
-    }
-    literal = Variant::Text(std::move(str));
-  } else if (jet::NamesEqual(text, "Yes") || jet::NamesEqual(text, "True") ||
-             jet::NamesEqual(text, "On")) {
-    literal = Variant::Bool(true);
-  } else if (jet::NamesEqual(text, "No") || jet::NamesEqual(text, "False") ||
-             jet::NamesEqual(text, "Off")) {
-    literal = Variant::Bool(false);
-  } else if (jet::NamesEqual(text, "Null")) {
-    return DataError::None();
-  } else if (ParseNumberLiteral(text, &number)) {
-    literal = Variant::Number(number);
-  } else if (text.size() >= 2 && text.front() == '#' && text.back() == '#' &&
-             ParseDateLiteral(Trim(text.substr(1, text.size() - 2)), &number)) {
-    literal = Variant::Date(number);
-  } else {
-    return MakeError(kErrUnsupportedDefault,
-                     "The column '" + column.name + "' has the default value " + default_value +
-                         ", which this program cannot compute; give the field a value. Nothing "
-                         "was written.");
-  }
-  if (DataError e = ValueForColumn(column, literal, out); !e.ok()) {
-    return MakeError(e.number, "The default value " + default_value + " of the column '" +
-                                   column.name + "' cannot be stored in it: " + e.description);
-  }
-  return DataError::None();
-}
-
 DataError Field::Name(std::string* out) const {
   out->clear();
   if (recordset_ == nullptr) return MakeError(kErrNoObject, "The field refers to no recordset.");
@@ -587,17 +487,14 @@ DataError Recordset::Update() {
   auto writer = jet::TableWriter::Open(*db, table_->name);
   if (!writer.ok()) return FromStatus(writer.status(), connection_->path());
   if (adding_) {
-    // Columns no field write set take their DefaultValue, as in Access;
-    // a default this program cannot compute refuses the row.
-    auto props = (*writer)->Properties();
-    if (!props.ok()) return FromStatus(props.status(), connection_->path());
+    // Columns no field write set take their DefaultValue, evaluated as
+    // Access evaluates it; a default this program cannot evaluate refuses
+    // the row.
+    auto expressions = (*writer)->Expressions();
+    if (!expressions.ok()) return FromStatus(expressions.status(), connection_->path());
     std::vector<jet::Value> values = edit_.values;
-    for (size_t i = 0; i < values.size() && i < (*props)->columns.size(); ++i) {
-      const jet::ColumnDef& column = table_->columns[i];
-      const auto& rule = (*props)->columns[i].default_value;
-      if (assigned_[i] || !rule || column.autonumber()) continue;
-      if (DataError e = DefaultForColumn(column, *rule, &values[i]); !e.ok()) return e;
-    }
+    jet::Status defaults = (*expressions)->ApplyDefaults(assigned_, &values);
+    if (!defaults.ok()) return FromStatus(defaults, connection_->path());
     auto id = (*writer)->Insert(values);
     if (!id.ok()) return FromStatus(id.status(), connection_->path());
     edit_.values = std::move(values);

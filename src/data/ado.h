@@ -178,15 +178,6 @@ class Recordset {
 // Converts a variant to a value of `column`'s type, as a field write does.
 DataError ValueForColumn(const jet::ColumnDef& column, const Variant& value, jet::Value* out);
 
-// The value a column's DefaultValue property gives a new row. Only plain
-// literals are understood, with or without a leading '=': a number (0,
-// -1.5), a string in double or single quotes (a doubled quote stands for
-// one), Yes/No, True/False, On/Off, Null, and a date as #yyyy-mm-dd# or
-// #m/d/yyyy#, either with an optional time hh:mm[:ss]. Anything else (a
-// function such as Date() or GenGUID(), an expression) is error 3251.
-DataError DefaultForColumn(const jet::ColumnDef& column, const std::string& default_value,
-                           jet::Value* out);
-
 }  // namespace afc::ado
 
 #endif  // DATA_ADO_H_

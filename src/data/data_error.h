@@ -21,11 +21,17 @@
 //   3131  a syntax error in the FROM clause
 //   3141  a syntax error in the column list
 //   3197  the row was changed or deleted by someone else since it was read
+//   3163  a default value too long for its text column
 //   3251  a query construct, or a column's default value, this program does
 //         not handle
 //   3265  a field name or index that the recordset does not have
+//   3316  the table's validation rule refused the row (its ValidationText)
+//   3317  a column's validation rule refused the row, or the table's rule
+//         where the table has no ValidationText
+//   3349  a default value too large for its number column
 //   3343  the file is not a Jet database
-//   3421  a value that cannot be converted to the column's type
+//   3421  a value (or a column's default value) that cannot be converted
+//         to the column's type
 //   3464  a comparison of a column with a value of another kind
 //   3704  the recordset (or connection) is not open
 //   3705  the recordset is already open
@@ -56,11 +62,15 @@ enum ErrorNumber : int32_t {
   kErrNotSelect = 3129,
   kErrFromSyntax = 3131,
   kErrSelectSyntax = 3141,
+  kErrFieldTooSmall = 3163,
   kErrWriteConflict = 3197,
   kErrUnsupportedQuery = 3251,
   kErrUnsupportedDefault = 3251,
   kErrNoSuchField = 3265,
+  kErrTableRule = 3316,
+  kErrColumnRule = 3317,
   kErrNotADatabase = 3343,
+  kErrOverflow = 3349,
   kErrConversion = 3421,
   kErrTypeMismatch = 3464,
   kErrNotOpen = 3704,

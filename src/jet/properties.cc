@@ -196,6 +196,7 @@ Result<ColumnProperties> ReadColumnProperties(Database& db, const TableDef& tabl
   for (const PropertyBlock& b : *parsed) {
     if (b.object.empty()) {
       if (auto rule = text(b, "ValidationRule")) out.table_validation_rule = rule;
+      if (auto message = text(b, "ValidationText")) out.table_validation_text = message;
       continue;
     }
     const ColumnDef* column = table.FindColumn(b.object);
@@ -205,6 +206,7 @@ Result<ColumnProperties> ReadColumnProperties(Database& db, const TableDef& tabl
     if (const Property* p = b.Find("AllowZeroLength")) rules.allow_zero_length = p->boolean();
     rules.default_value = text(b, "DefaultValue");
     rules.validation_rule = text(b, "ValidationRule");
+    rules.validation_text = text(b, "ValidationText");
   }
   return out;
 }

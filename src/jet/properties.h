@@ -84,11 +84,13 @@ struct ColumnRules {
   bool allow_zero_length = true;  // Access's answer when the property is absent
   std::optional<std::string> default_value;
   std::optional<std::string> validation_rule;
+  std::optional<std::string> validation_text;  // the message when the rule fails
 };
 
 struct ColumnProperties {
   std::vector<ColumnRules> columns;  // parallel to TableDef::columns
   std::optional<std::string> table_validation_rule;
+  std::optional<std::string> table_validation_text;
 };
 
 // Reads the properties of `table` and of its columns. A table without a

@@ -166,13 +166,6 @@ Status TableWriter::CheckProperties(const std::vector<Value>& values,
                                     const std::vector<Value>* old) {
   JET_ASSIGN_OR_RETURN(const ColumnProperties* props, Properties());
   const TableDef& t = *table_;
-  auto changed = [&](size_t i) {
-    if (!old) return true;
-    const Value& a = (*old)[i];
-    const Value& b = values[i];
-    return a.null != b.null || (!a.null && a.ToText() != b.ToText());
-  };
-  bool any_changed = false;
   for (size_t i = 0; i < t.columns.size() && i < props->columns.size(); ++i) {
     const ColumnDef& c = t.columns[i];
     const ColumnRules& r = props->columns[i];
@@ -189,22 +182,18 @@ Status TableWriter::CheckProperties(const std::vector<Value>& values,
       return Status::Error(ErrorKind::kConstraint,
                            "Field '" + t.name + "." + c.name + "' cannot be a zero-length string.");
     }
-    const bool change = changed(i);
-    any_changed = any_changed || change;
-    if (r.validation_rule && change) {
-      return Status::Error(ErrorKind::kConstraint,
-                           "The column '" + c.name + "' of table '" + t.name +
-                               "' has a validation rule, which this program cannot check; "
-                               "nothing was written.");
-    }
   }
-  if (props->table_validation_rule && any_changed) {
-    return Status::Error(ErrorKind::kConstraint,
-                         "The table '" + t.name +
-                             "' has a validation rule, which this program cannot check; "
-                             "nothing was written.");
+  // Validation rules, through the expression module (expressions.h).
+  JET_ASSIGN_OR_RETURN(TableExpressions * expressions, Expressions());
+  return expressions->CheckRules(values, old);
+}
+
+Result<TableExpressions*> TableWriter::Expressions() {
+  if (!expressions_) {
+    JET_ASSIGN_OR_RETURN(const ColumnProperties* props, Properties());
+    expressions_.emplace(table_, *props, db_.header());
   }
-  return Status::Ok();
+  return &*expressions_;
 }
 
 Status TableWriter::Finish(Status status) {

@@ -8,9 +8,9 @@
 // The writer refuses, before anything is written, what it cannot keep
 // exactly as Access keeps it, and what Access itself would refuse by the
 // table's properties (properties.h): a Null in a Required column, "" in a
-// text or memo column that does not AllowZeroLength, and any value that a
-// ValidationRule would have to check, since this engine does not evaluate
-// rules.
+// text or memo column that does not AllowZeroLength, and a row that fails a
+// column's or the table's ValidationRule (expressions.h; a rule this engine
+// cannot evaluate refuses every row it would have to check).
 
 #ifndef JET_TABLE_WRITER_H_
 #define JET_TABLE_WRITER_H_
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "database.h"
+#include "expressions.h"
 #include "index_writer.h"
 #include "properties.h"
 #include "row_encoder.h"
@@ -59,6 +60,8 @@ class TableWriter {
 
   // The table's column properties, read once per writer.
   Result<const ColumnProperties*> Properties();
+  // The table's rules and defaults, parsed as they are first needed.
+  Result<TableExpressions*> Expressions();
 
  private:
   // Relationships: cascades change other rows through writers that work
@@ -94,6 +97,7 @@ class TableWriter {
   std::shared_ptr<const TableDef> table_;
   bool within_change_ = false;  // relationships: a cascade's nested writer
   std::optional<ColumnProperties> properties_;
+  std::optional<TableExpressions> expressions_;
 };
 
 }  // namespace jet

@@ -57,6 +57,13 @@ class Status {
   const std::string& file() const { return file_; }
   // The page where the problem was found, if it concerns one page.
   std::optional<uint32_t> page() const { return page_; }
+  // The number Jet gives the same failure (3317 for a validation rule), or
+  // 0 where the engine has none to give.
+  int32_t jet_error() const { return jet_error_; }
+  Status& WithJetError(int32_t number) {
+    jet_error_ = number;
+    return *this;
+  }
 
   // Attach a location, unless one is set already (the innermost wins).
   Status& AtFile(const std::string& file) {
@@ -78,6 +85,7 @@ class Status {
   std::string message_;
   std::string file_;
   std::optional<uint32_t> page_;
+  int32_t jet_error_ = 0;
 };
 
 // A value or the Status that explains why there is none.
