@@ -57,8 +57,11 @@ const char kUsage[] =
     "                                    skipped, as relationships are not created\n"
     "  import FILE TABLE [ROWS.jsonl|-]  add rows from JSON Lines as 'export --format\n"
     "                                    jsonl' prints them (default: standard input);\n"
-    "                                    keys are column names (any case), a missing\n"
-    "                                    key is null, autonumbers are kept as given;\n"
+    "                                    keys are column names (any case); a missing\n"
+    "                                    key takes the column's DefaultValue, evaluated\n"
+    "                                    as Access does (Now(), =0, \"N\"; one this\n"
+    "                                    program cannot evaluate refuses the row), or\n"
+    "                                    else null; autonumbers are kept as given;\n"
     "                                    rows go in batches of 2000, each all or none\n"
     "  update FILE TABLE --where COLUMN=VALUE --set COLUMN=VALUE [COLUMN=VALUE...]\n"
     "                                    change the rows that match\n"
@@ -306,7 +309,14 @@ class ImportJob {
       return fail(jet::Status::InvalidArgument(m));
     }
     std::vector<jet::Value> row;
-    jet::Status s = jet::RowFromJson(writer_.table(), *json, &row);
+    std::vector<bool> given;
+    jet::Status s = jet::RowFromJson(writer_.table(), *json, &row, &given);
+    if (!s.ok()) return fail(s);
+    // A column without a key takes its DefaultValue, as Access's import
+    // gives it.
+    auto expressions = writer_.Expressions();
+    if (!expressions.ok()) return fail(expressions.status());
+    s = (*expressions)->ApplyDefaults(given, &row);
     if (!s.ok()) return fail(s);
     // Check each value as the writer will, to name the line of a bad one
     // rather than just its batch.

@@ -382,7 +382,8 @@ Status ValueFromJson(const ColumnDef& c, const JsonValue& json, Value* out) {
   }
 }
 
-Status RowFromJson(const TableDef& table, const JsonValue& object, std::vector<Value>* row) {
+Status RowFromJson(const TableDef& table, const JsonValue& object, std::vector<Value>* row,
+                   std::vector<bool>* given_out) {
   if (!object.is_object()) {
     return Status::InvalidArgument(std::string("A row must be a JSON object, not ") +
                                    (object.is_array() ? "an " : "a ") +
@@ -416,6 +417,7 @@ Status RowFromJson(const TableDef& table, const JsonValue& object, std::vector<V
   for (size_t i = 0; i < n; ++i) {
     if (!given[i]) Reset(table.columns[i], &(*row)[i], true);
   }
+  if (given_out) *given_out = std::move(given);
   return Status::Ok();
 }
 

@@ -34,8 +34,10 @@ Status ValueFromText(const ColumnDef& column, const std::string& text, Value* ou
 // One row from a JSON object keyed by column name (case-insensitive, as Jet
 // compares names): one value per column of `table`, in column order. A
 // column without a key is null; a key that names no column, or names one a
-// second time, is an error.
-Status RowFromJson(const TableDef& table, const JsonValue& object, std::vector<Value>* row);
+// second time, is an error. `given`, if not null, says which columns had a
+// key.
+Status RowFromJson(const TableDef& table, const JsonValue& object, std::vector<Value>* row,
+                   std::vector<bool>* given = nullptr);
 
 // Whether a stored value is the one asked for. Text and memo compare
 // without regard to case, as Jet compares text; dates compare to the
