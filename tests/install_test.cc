@@ -13,6 +13,7 @@
 #include "create.h"
 #include "installer.h"
 #include "jet/jet.h"
+#include "property_blob.h"
 #include "recordset_access.h"
 #include "test_util.h"
 #include "values.h"
@@ -270,6 +271,85 @@ TEST(InstallTest, ReferenceValuesThatAreMissingOrBlank) {
   EXPECT_TRUE(added["ACTDELC"].null && added["ACTDELSIG"].null);
   EXPECT_EQ(Text(added["ACK-S"]), "0");
   ExpectSound(copy.path);
+}
+
+// Master with defaults and validation rules, as a site may have set them in
+// Access; `rate_rule` is RATE's rule, which the template's 8.95 must pass.
+std::string MasterProperties(bool jet3, const std::string& rate_rule) {
+  auto t = [&](const std::string& s) { return jet3 ? s : testutil::Text16(s); };
+  const ColumnType text = ColumnType::kText;
+  const std::string y_or_n = "In (\"Y\",\"N\")";
+  return testutil::BuildBlob(
+      {{"",
+        {{"ValidationRule", ColumnType::kMemo, t("[MAXPIECES] >= 1 And [Service] <> \"\"")},
+         {"ValidationText", text, t("A service takes at least one piece.")}}},
+       {"ACTDELC", {{"DefaultValue", text, t("\"n\"")}, {"ValidationRule", text, t(y_or_n)}}},
+       {"ACTDELSIG", {{"DefaultValue", text, t("'Y'")}, {"ValidationRule", text, t(y_or_n)}}},
+       {"ACK-S", {{"DefaultValue", text, t("=0")}, {"ValidationRule", text, t(">=0")}}},
+       {"ACK", {{"DefaultValue", text, t("No")}}},
+       {"CREATED", {{"DefaultValue", text, t("Now()")}}},
+       {"RATE",
+        {{"DefaultValue", text, t("=0")},
+         {"ValidationRule", text, t(rate_rule)},
+         {"ValidationText", text, t("The rate breaks the rule " + rate_rule + ".")}}}},
+      jet3);
+}
+
+// The rules are checked on the new row and pass; the defaults fill only the
+// columns the installer leaves unassigned (the reference columns when there
+// is no reference row), never one it copies from the template.
+TEST(InstallTest, DefaultsAndValidationRulesOfMaster) {
+  for (bool jet3 : {false, true}) {
+    SCOPED_TRACE(jet3 ? "Access 97" : "Access 2000");
+    const std::string& sample = jet3 ? kSampleDb97 : kSampleDb;
+    {
+      Copy copy(sample);
+      testutil::StoreBlob(copy.path, "Master", MasterProperties(jet3, ">=0"));
+      const auto before = ReadRows(copy.path, "Master");
+      RecordingUi ui;
+      EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
+      EXPECT_EQ(ui.Boxes(), std::vector<std::string>{});
+      ExpectClonedRow(before, ReadRows(copy.path, "Master"));
+      ExpectSound(copy.path, true);
+    }
+    {
+      Copy copy(sample);
+      testutil::StoreBlob(copy.path, "Master", MasterProperties(jet3, ">=0"));
+      ASSERT_TRUE(testutil::DeleteRows(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC").ok());
+      RecordingUi ui;
+      EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
+      Row added = FindRow(ReadRows(copy.path, "Master"), "SERVICE", "FirstClass");
+      EXPECT_EQ(Text(added["ACTDELC"]) + " " + Text(added["ACTDELSIG"]) + " " +
+                    Text(added["ACK-S"]) + " " + Text(added["ACK"]),
+                "n Y 0 false");
+      ExpectSound(copy.path, true);
+      if (testutil::HaveProgram("mdb-export")) {
+        const std::string master = testutil::RunProcess({"mdb-export", copy.path, "Master"}).out;
+        EXPECT_NE(master.find("\"FirstClass\",\"USPS First-Class Mail\",\"METER\",\"n\",0,"
+                              "\"Y\",0,"),
+                  std::string::npos);
+      }
+    }
+    // A rule the template's value breaks: the box shows the rule's
+    // ValidationText and the Master half writes no byte; the Panel half
+    // still runs, and the installation fails.
+    Copy copy(sample);
+    testutil::StoreBlob(copy.path, "Master", MasterProperties(jet3, "<0"));
+    const std::string bytes = testutil::ReadFile(copy.path);
+    const std::vector<std::string> box{Warning("Master", "The rate breaks the rule <0.")};
+    RecordingUi ui;
+    EXPECT_EQ(afc::CloneMasterRow(ui, afc::kServiceDescription, afc::kServiceCode, afc::kCarrier,
+                                  afc::kTemplateService, copy.path),
+              afc::kFalse);
+    EXPECT_EQ(ui.Boxes(), box);
+    EXPECT_TRUE(testutil::ReadFile(copy.path) == bytes) << "a refused row was written";
+    const auto master = testutil::Texts(ReadRows(copy.path, "Master"));
+    RecordingUi again;
+    EXPECT_EQ(afc::InstallFirstClass(again, copy.path), afc::kFalse);
+    EXPECT_EQ(again.Boxes(), box);
+    EXPECT_EQ(testutil::Texts(ReadRows(copy.path, "Master")), master);
+    ExpectSound(copy.path);
+  }
 }
 
 TEST(InstallTest, NoTemplateRowLeavesMasterAsItWas) {

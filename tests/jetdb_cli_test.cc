@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "property_blob.h"
 #include "schema_json.h"
 #include "test_util.h"
 
@@ -228,6 +229,43 @@ TEST_F(WriteCliTest, ImportMatchesKeysInAnyCaseAndKeepsAutonumbers) {
       "\n"
       R"({"ID":21,"Code":null,"Name":"Carol","Amount":null,"When":"1899-12-29T06:00:00.125","Note":"two\nlines é"})"
       "\n");
+}
+
+// A missing key takes the column's DefaultValue, evaluated; an explicit null
+// stays null; the rules are checked.
+TEST(ImportDefaultsTest, MissingKeysTakeTheirDefaultsAndRulesAreChecked) {
+  testutil::TempDir dir;
+  const std::string db = testutil::CopyOf(dir, "access/testV2000.mdb");
+  // Table1's properties become these alone: defaults for E and G, a rule on E.
+  testutil::StoreBlob(
+      db, "Table1",
+      testutil::BuildBlob(
+          {{"G", {{"DefaultValue", jet::ColumnType::kMemo, testutil::Text16("=Date()")}}},
+           {"E",
+            {{"DefaultValue", jet::ColumnType::kText, testutil::Text16("=2*3")},
+             {"ValidationRule", jet::ColumnType::kText, testutil::Text16("<>7")},
+             {"ValidationText", jet::ColumnType::kText, testutil::Text16("not 7")}}}}));
+  EXPECT_EQ(Jetdb(0, {"import", db, "Table1", "-"},
+                  R"({"A":"new","D":null})"
+                  "\n")
+                .out,
+            "Imported 1 rows into Table1\n");
+  const std::string rows = Jetdb(0, {"export", db, "Table1", "--format", "jsonl"}).out;
+  const size_t at = rows.find(R"({"A":"new")");
+  ASSERT_NE(at, std::string::npos) << rows;
+  jet::DateTimeParts day = jet::LocalNow();
+  day.hour = day.minute = day.second = day.millisecond = 0;
+  double days = 0;
+  ASSERT_TRUE(jet::DateTimeToJet(day, &days));
+  const std::string today = jet::FormatDateTime(days);
+  EXPECT_EQ(rows.substr(at, rows.find('\n', at) - at),
+            R"({"A":"new","B":null,"C":null,"D":null,"E":6,"F":null,"G":")" + today +
+                R"(","H":null,"I":false})");
+  EXPECT_TRUE(Contains(Jetdb(1, {"import", db, "Table1", "-"},
+                             R"({"A":"x","E":7})"
+                             "\n")
+                           .err,
+                       "Line 1: not 7"));
 }
 
 TEST_F(WriteCliTest, ImportNamesTheLineOfABadRowAndImportsNothingOfItsBatch) {

@@ -14,6 +14,7 @@
 #include "ado.h"
 #include "expressions.h"
 #include "jet/jet.h"
+#include "property_blob.h"
 #include "recordset_access.h"
 #include "table_writer.h"
 #include "test_util.h"
@@ -217,51 +218,9 @@ TEST(PropertiesTest, RequiredAndZeroLengthAreRefusedBeforeAnyByteIsWritten) {
   EXPECT_TRUE(testutil::ReadFile(path) == before);
 }
 
-// A Jet 4 property value with a name pool and one block per object ("" for
-// the table); each property is (name, type, data).
-using Props = std::vector<std::tuple<std::string, ColumnType, std::string>>;
-
-std::string Utf16(const std::string& ascii) {
-  std::string out;
-  for (char c : ascii) out += {c, '\0'};
-  return out;
-}
-
-std::string Le(size_t n, int bytes) {
-  std::string s;
-  for (int i = 0; i < bytes; ++i) s += char((n >> (8 * i)) & 0xFF);
-  return s;
-}
-
-std::string BuildBlob(const std::vector<std::pair<std::string, Props>>& objects) {
-  std::string pool, blocks;
-  size_t index = 0;
-  for (const auto& [object, props] : objects) {
-    std::string body = Le(object.empty() ? 6 : 6 + 2 * object.size(), 4) +
-                       Le(2 * object.size(), 2) + Utf16(object);
-    for (const auto& [name, type, data] : props) {
-      pool += Le(2 * name.size(), 2) + Utf16(name);
-      body +=
-          Le(8 + data.size(), 2) + '\0' + char(type) + Le(index++, 2) + Le(data.size(), 2) + data;
-    }
-    blocks += Le(6 + body.size(), 4) + Le(object.empty() ? 0 : 1, 2) + body;
-  }
-  return std::string("MR2\0", 4) + Le(6 + pool.size(), 4) + Le(0x80, 2) + pool + blocks;
-}
-
-// Replaces the table's LvProp in the copy at `path`, through the engine.
-// (No other catalog row of the fixture has the table's name.)
-void StoreBlob(const std::string& path, const std::string& table, const std::string& blob) {
-  jet::Status s =
-      testutil::ChangeRows(path, "MSysObjects", "Name", table,
-                           [&](jet::TableWriter& w, jet::RowId at, std::vector<jet::Value>& row) {
-                             jet::Value& lv = row[ColumnIndex(w.table(), "LvProp")];
-                             lv.null = false;
-                             lv.bytes = blob;
-                             return w.Update(at, row);
-                           });
-  ASSERT_TRUE(s.ok()) << s.ToString();
-}
+using testutil::BuildBlob;
+using testutil::StoreBlob;
+using testutil::Text16;
 
 void ExpectJetError(const jet::Status& s, int32_t number, const std::string& message) {
   EXPECT_EQ(s.kind(), jet::ErrorKind::kConstraint) << s.ToString();
@@ -272,11 +231,12 @@ void ExpectJetError(const jet::Status& s, int32_t number, const std::string& mes
 TEST(PropertiesTest, ColumnRulesAreEvaluatedWhenTheirColumnChanges) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, "access/testV2000.mdb");
-  StoreBlob(path, "Table1",
-            BuildBlob({{"E",
-                        {{"ValidationRule", ColumnType::kText, Utf16(">0")},
-                         {"ValidationText", ColumnType::kText, Utf16("E must be positive")}}},
-                       {"B", {{"ValidationRule", ColumnType::kMemo, Utf16("In (\"Y\",\"N\")")}}}}));
+  StoreBlob(
+      path, "Table1",
+      BuildBlob({{"E",
+                  {{"ValidationRule", ColumnType::kText, Text16(">0")},
+                   {"ValidationText", ColumnType::kText, Text16("E must be positive")}}},
+                 {"B", {{"ValidationRule", ColumnType::kMemo, Text16("In (\"Y\",\"N\")")}}}}));
   Writable t(path, "Table1");
   const std::vector<jet::Value> first = t.row;
   const std::string before = testutil::ReadFile(path);
@@ -302,7 +262,7 @@ TEST(PropertiesTest, TableRulesAndRulesThisProgramCannotEvaluate) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, "access/testV2000.mdb");
   StoreBlob(path, "Table1",
-            BuildBlob({{"", {{"ValidationRule", ColumnType::kMemo, Utf16("[D] < [e]")}}}}));
+            BuildBlob({{"", {{"ValidationRule", ColumnType::kMemo, Text16("[D] < [e]")}}}}));
   {
     Writable t(path, "Table1");
     t["D"] = testutil::LongValue(3);
@@ -318,9 +278,9 @@ TEST(PropertiesTest, TableRulesAndRulesThisProgramCannotEvaluate) {
   StoreBlob(
       path, "Table1",
       BuildBlob({{"",
-                  {{"ValidationRule", ColumnType::kMemo, Utf16("[D] < [E]")},
-                   {"ValidationText", ColumnType::kText, Utf16("D before E")}}},
-                 {"F", {{"ValidationRule", ColumnType::kText, Utf16("DLookUp(\"x\",\"y\")")}}}}));
+                  {{"ValidationRule", ColumnType::kMemo, Text16("[D] < [E]")},
+                   {"ValidationText", ColumnType::kText, Text16("D before E")}}},
+                 {"F", {{"ValidationRule", ColumnType::kText, Text16("DLookUp(\"x\",\"y\")")}}}}));
   Writable t(path, "Table1");
   const std::vector<jet::Value> row = t.row;
   t["D"].null = false;
@@ -335,10 +295,10 @@ TEST(PropertiesTest, TableRulesAndRulesThisProgramCannotEvaluate) {
 }
 
 TEST(PropertiesTest, DamagedPropertiesAreCorruptNeverACrash) {
-  const std::string good = BuildBlob({{"", {{"ValidationRule", ColumnType::kText, Utf16("x")}}},
+  const std::string good = BuildBlob({{"", {{"ValidationRule", ColumnType::kText, Text16("x")}}},
                                       {"A",
                                        {{"Required", ColumnType::kBoolean, std::string(1, '\1')},
-                                        {"DefaultValue", ColumnType::kMemo, Utf16("\"N\"")}}}});
+                                        {"DefaultValue", ColumnType::kMemo, Text16("\"N\"")}}}});
   auto db = jet::Database::Open(testutil::Fixture("access/testV2000.mdb")).value();
   auto parse = [&](const std::string& b) { return jet::ParseProperties(db->format(), 0, View(b)); };
   auto parses_or_is_corrupt = [&](const std::string& b) {
@@ -459,8 +419,9 @@ TEST(PropertiesTest, AddNewAppliesDefaultsAndRefusesWhatItCannotEvaluate) {
 
   // A default the expression module does not implement, on a column the
   // caller left alone: the row is refused and nothing is written.
-  StoreBlob(path, "Table1",
-            BuildBlob({{"G", {{"DefaultValue", ColumnType::kMemo, Utf16("=DMax(\"G\",\"T\")")}}}}));
+  StoreBlob(
+      path, "Table1",
+      BuildBlob({{"G", {{"DefaultValue", ColumnType::kMemo, Text16("=DMax(\"G\",\"T\")")}}}}));
   const std::string before = testutil::ReadFile(path);
   {
     NewRow added(path, "Table1");
