@@ -373,6 +373,24 @@ TEST(PropertiesTest, DefaultsAreEvaluatedAndStoredAsJetConvertsThem) {
   }
 }
 
+// Rules compare text as the column's sort order sorts it: by the engine's
+// index keys where it builds them (accents after their letter), else
+// letters without regard to case and the rest by code point.
+TEST(PropertiesTest, RulesCompareTextByTheColumnsSortOrder) {
+  auto db = jet::Database::Open(testutil::Fixture("access/testV2000.mdb")).value();
+  jet::ColumnDef column;
+  column.type = ColumnType::kText;
+  column.sort_order = db->header().sort_order;
+  const expr::TextComparer keyed = jet::TextComparerFor(&column, db->header());
+  EXPECT_EQ(keyed("abc", "ABC"), 0);
+  EXPECT_LT(keyed("\u00e9t\u00e9", "f"), 0);
+  EXPECT_LT(keyed("a", "B"), 0);
+  column.sort_order.lcid = 1049;  // a sort order the engine builds no keys for
+  const expr::TextComparer other = jet::TextComparerFor(&column, db->header());
+  EXPECT_EQ(other("abc", "ABC"), 0);
+  EXPECT_GT(other("\u00e9t\u00e9", "f"), 0);
+}
+
 // An updatable recordset on the whole table, with a new row being edited.
 struct NewRow {
   NewRow(const std::string& path, const std::string& table) {
