@@ -151,6 +151,8 @@ TEST(ExpressionTest, OwnCases) {
       // Column rules: the column is the left operand wherever one is missing.
       {">=0", "col=5", "True", "Boolean"},
       {"Between 0 And 150", "col=151", "False", ""},
+      {"Between 10 And 1", "col=5", "True", ""},
+      {"Not Between 1 And Null", "col=5", "Null", ""},
       {"In (\"Y\",\"N\")", "col=\"n\"", "True", ""},
       {"Is Null Or Like \"[A-Z]*\"", "col=Null", "True", ""},
       {"Is Null Or Like \"[A-Z]*\"", "col=\"9a\"", "False", ""},

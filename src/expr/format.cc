@@ -11,6 +11,7 @@
 // w, q, y alone...) is refused as unsupported, except the text formats
 // "<" (lower case) and ">" (upper case) on their own.
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 

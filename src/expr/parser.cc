@@ -95,7 +95,20 @@ class Parser {
     }
   }
 
-  Result<NodePtr> ParseImp() { return Binary(&Parser::ParseEqv, {{"Imp", Op::kImp}}); }
+  // Nesting (parentheses, arguments, Not and minus signs) is bounded so
+  // that neither parsing nor evaluating can run out of stack.
+  static constexpr int kMaxDepth = 100;
+  struct Deeper {
+    explicit Deeper(int* d) : depth(d) { ++*depth; }
+    ~Deeper() { --*depth; }
+    int* depth;
+  };
+
+  Result<NodePtr> ParseImp() {
+    Deeper deeper(&depth_);
+    if (depth_ > kMaxDepth) return Error("expression nested too deeply");
+    return Binary(&Parser::ParseEqv, {{"Imp", Op::kImp}});
+  }
   Result<NodePtr> ParseEqv() { return Binary(&Parser::ParseXor, {{"Eqv", Op::kEqv}}); }
   Result<NodePtr> ParseXor() { return Binary(&Parser::ParseOr, {{"Xor", Op::kXor}}); }
   Result<NodePtr> ParseOr() { return Binary(&Parser::ParseAnd, {{"Or", Op::kOr}}); }
@@ -104,6 +117,8 @@ class Parser {
   Result<NodePtr> ParseNot() {
     // "Not Like ..." etc. in a column rule is the implicit operand's.
     if (IsWord("Not") && !StartsComparison(1)) {
+      Deeper deeper(&depth_);
+      if (depth_ > kMaxDepth) return Error("expression nested too deeply");
       ++pos_;
       JET_ASSIGN_OR_RETURN(NodePtr operand, ParseNot());
       return MakeNode(Op::kNot, std::move(operand));
@@ -262,16 +277,14 @@ class Parser {
   }
 
   Result<NodePtr> ParseUnary() {
-    if (Peek().kind == Tok::kMinus) {
-      ++pos_;
-      JET_ASSIGN_OR_RETURN(NodePtr operand, ParseUnary());
-      return MakeNode(Op::kNegate, std::move(operand));
-    }
-    if (Peek().kind == Tok::kPlus) {
-      ++pos_;
-      return ParseUnary();
-    }
-    return ParsePower();
+    const Tok sign = Peek().kind;
+    if (sign != Tok::kMinus && sign != Tok::kPlus) return ParsePower();
+    Deeper deeper(&depth_);
+    if (depth_ > kMaxDepth) return Error("expression nested too deeply");
+    ++pos_;
+    JET_ASSIGN_OR_RETURN(NodePtr operand, ParseUnary());
+    if (sign == Tok::kPlus) return operand;
+    return MakeNode(Op::kNegate, std::move(operand));
   }
 
   // ^ binds tighter than unary minus on its left (-2^2 is -4) but takes
@@ -417,16 +430,34 @@ class Parser {
 
   std::vector<Token> t_;
   size_t pos_ = 0;
+  int depth_ = 0;
   Kind kind_;
 };
 
 }  // namespace
 
+// Access keeps at most 2,048 characters in a ValidationRule and 255 in a
+// DefaultValue; the limit leaves room and keeps the tree shallow enough to
+// walk recursively.
+constexpr size_t kMaxLength = 4096;
+// The evaluator recurses once per level of the tree.
+constexpr int kMaxHeight = 256;
+
+int Height(const Node& n) {
+  int h = 0;
+  for (const auto& k : n.kids) h = std::max(h, Height(*k));
+  return h + 1;
+}
+
 Result<Expression> Parse(std::string_view text, Kind kind) {
+  if (text.size() > kMaxLength)
+    return Status::InvalidArgument("expression longer than " + std::to_string(kMaxLength) +
+                                   " bytes");
   JET_ASSIGN_OR_RETURN(std::vector<Token> tokens, Tokenize(text));
   if (tokens.size() == 1) return Status::InvalidArgument("empty expression");
   Parser parser(std::move(tokens), kind);
   JET_ASSIGN_OR_RETURN(NodePtr root, parser.Run());
+  if (Height(*root) > kMaxHeight) return Status::InvalidArgument("expression nested too deeply");
   Expression e;
   e.kind_ = kind;
   e.text_ = std::string(text);

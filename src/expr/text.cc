@@ -91,50 +91,55 @@ int CompareText(const Context& context, std::string_view a, std::string_view b) 
 
 namespace {
 
-// Matches p[pi..] against s[si..]; * backtracks.
-bool Match(const std::u32string& s, size_t si, const std::u32string& p, size_t pi) {
-  while (pi < p.size()) {
-    char32_t c = p[pi];
-    if (c == '*') {
-      while (pi < p.size() && p[pi] == '*') ++pi;
-      if (pi == p.size()) return true;
-      for (size_t k = si; k <= s.size(); ++k)
-        if (Match(s, k, p, pi)) return true;
-      return false;
-    }
-    if (c == '[' && pi + 1 < p.size() && p[pi + 1] == ']') {  // [] matches ""
-      pi += 2;
-      continue;
-    }
-    if (si >= s.size()) return false;
-    if (c == '?') {
-      ++si, ++pi;
-    } else if (c == '#') {
-      if (s[si] < '0' || s[si] > '9') return false;
-      ++si, ++pi;
-    } else if (c == '[') {
-      size_t close = p.find(']', pi + 1);
-      size_t k = pi + 1;
-      bool negate = k < close && p[k] == '!';
-      if (negate) ++k;
-      bool in = false;
-      for (; k < close; ++k) {
-        if (k + 2 < close && p[k + 1] == '-') {
-          if (s[si] >= p[k] && s[si] <= p[k + 2]) in = true;
-          k += 2;
-        } else if (p[k] == s[si]) {
-          in = true;
-        }
-      }
-      if (in == negate) return false;
-      ++si;
-      pi = close + 1;
-    } else {
-      if (s[si] != c) return false;
-      ++si, ++pi;
+// Whether the pattern element at p[pi] (not '*') matches the character c;
+// *next is where the element ends.
+bool MatchOne(char32_t c, const std::u32string& p, size_t pi, size_t* next) {
+  char32_t e = p[pi];
+  *next = pi + 1;
+  if (e == '?') return true;
+  if (e == '#') return c >= '0' && c <= '9';
+  if (e != '[') return c == e;
+  size_t close = p.find(']', pi + 1);  // present: checked before matching
+  *next = close + 1;
+  size_t k = pi + 1;
+  bool negate = k < close && p[k] == '!';
+  if (negate) ++k;
+  bool in = false;
+  for (; k < close; ++k) {
+    if (k + 2 < close && p[k + 1] == '-') {
+      if (c >= p[k] && c <= p[k + 2]) in = true;
+      k += 2;
+    } else if (p[k] == c) {
+      in = true;
     }
   }
-  return si == s.size();
+  return in != negate;
+}
+
+// Every element but '*' matches one character ("[]" none), so a failed
+// match need only go back to the latest '*' and let it take one more
+// character: time proportional to text times pattern at worst.
+bool Match(const std::u32string& s, const std::u32string& p) {
+  size_t si = 0, pi = 0;
+  size_t star_p = std::u32string::npos, star_s = 0;
+  while (true) {
+    while (pi + 1 < p.size() && p[pi] == '[' && p[pi + 1] == ']') pi += 2;
+    if (pi < p.size() && p[pi] == '*') {
+      star_p = ++pi;
+      star_s = si;
+      continue;
+    }
+    if (si == s.size() && pi == p.size()) return true;
+    size_t next;
+    if (si < s.size() && pi < p.size() && MatchOne(s[si], p, pi, &next)) {
+      ++si;
+      pi = next;
+      continue;
+    }
+    if (star_p == std::u32string::npos || star_s >= s.size()) return false;
+    si = ++star_s;
+    pi = star_p;
+  }
 }
 
 }  // namespace
@@ -148,7 +153,7 @@ Result<bool> LikeMatches(std::string_view text, std::string_view pattern) {
       return Status::InvalidArgument("invalid pattern string " + std::string(pattern));
     i = close;
   }
-  return Match(FoldCase(text), 0, p, 0);
+  return Match(FoldCase(text), p);
 }
 
 }  // namespace expr
