@@ -254,6 +254,10 @@ TEST(ExpressionTest, MalformedTextIsAnErrorWithAnOffset) {
     EXPECT_EQ(e.status().kind(), jet::ErrorKind::kInvalidArgument) << text;
   }
   EXPECT_EQ(expr::Parse("(1 + 2", Kind::kTableRule).status().message(), "missing ')' at offset 6");
+  // Nesting that would exhaust the stack is refused, not followed.
+  const std::string deep = std::string(150, '(') + "1" + std::string(150, ')');
+  EXPECT_EQ(expr::Parse(deep, Kind::kTableRule).status().message(),
+            "expression nested too deeply at offset 100");
   // A leading '=' belongs to default values only.
   EXPECT_TRUE(expr::Parse("=Date()", Kind::kDefaultValue).ok());
   EXPECT_FALSE(expr::Parse("=Date()", Kind::kTableRule).ok());
