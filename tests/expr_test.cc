@@ -222,6 +222,28 @@ TEST(ExpressionTest, OwnCases) {
       {"Format(#2/9/2024 13:05:07#, \"yyyy-mm-dd hh:nn:ss\")", "", "\"2024-02-09 13:05:07\"", ""},
       {"Format(#2/9/2024 13:05#, \"h:mm AM/PM\")", "", "\"1:05 PM\"", ""},
       {"Format(0, \"Yes/No\")", "", "\"No\"", ""},
+      {"Format(1234.5, \"Standard\") & \"|\" & Format(-1234.5, \"Fixed\")", "",
+       "\"1,234.50|-1234.50\"", ""},
+      {"Format(1234.5, \"General Number\") & \"|\" & Format(1234.5, \"Scientific\")", "",
+       "\"1234.5|1.23E+03\"", ""},
+      {"Format(-3, \"0;(0);-\") & Format(0, \"0;(0);-\") & Format(3, \"True/False\")", "",
+       "\"(3)-True\"", ""},
+      {"Format(#2/9/2024 13:05:07#, \"Medium Date\") & \" \" & Format(#13:05:07#, \"Short Time\")",
+       "", "\"09-Feb-24 13:05\"", ""},
+      {"Format(#13:05:07#, \"Long Time\") & \"|\" & Format(#13:05:07#, \"Medium Time\")", "",
+       "\"1:05:07 PM|01:05 PM\"", ""},
+      // Lazy IIf, exact Currency, the clock's parts, the rest of the functions.
+      {"IIf(True, 1, 1 / 0)", "", "1", "Integer"},
+      {"CCur(0.1) + CCur(0.2) = CCur(0.3)", "", "True", "Boolean"},
+      {"Time()", "", "#1899-12-30 10:30:00#", "Date"},
+      {"TimeSerial(25, -1, 0) & \"|\" & TimeValue(\"1/2/2024 3:04 PM\")", "",
+       "\"12/31/1899 12:59:00 AM|3:04:00 PM\"", ""},
+      {"DateDiff(\"h\", #1/1/2024 23:59#, #1/2/2024 00:01#)", "", "1", "Long"},
+      {"DateDiff(\"n\", #1/1/2024 10:00:59#, #1/1/2024 10:01:00#)", "", "1", "Long"},
+      {"Asc(\"A\") + Len(Chr(200))", "", "66", "Long"},
+      {"IsNumeric(\"1,234.5\") And Not IsNumeric(\"12a\") And IsDate(\"2/29/2024\")", "", "True",
+       ""},
+      {"IsDate(\"2/30/2024\")", "", "False", "Boolean"},
   };
   for (const auto& c : kCases)
     EXPECT_EQ(RunCase(c[0], c[1], c[2], c[3]), "") << c[0] << "  with " << c[1];
