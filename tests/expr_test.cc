@@ -159,6 +159,13 @@ TEST(ExpressionTest, OwnCases) {
       {"Not Like \"A*\" And <>\"\"", "col=\"Bob\"", "True", ""},
       {"<>\"\"", "col=\"\"", "False", ""},
       {">5 Or <-5", "col=Null", "Null", ""},
+      // ... and an operand that is not a test is compared with the column.
+      {"0 Or >100", "col=0", "True", ""},
+      {"0 Or >100", "col=50", "False", ""},
+      {"Not \"myself\"", "col=\"Myself\"", "False", ""},
+      {"Is Null Or \"M\" Or \"F\"", "col=\"f\"", "True", ""},
+      {"15", "col=15", "True", ""},
+      {"Not >5 And Not Is Null", "col=3", "True", ""},
       // Widening, and the Variant's escape from overflow.
       {"32767 + 1", "", "32768", "Long"},
       {"2147483647 + 1", "", "2147483648", "Double"},

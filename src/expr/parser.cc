@@ -115,8 +115,9 @@ class Parser {
   Result<NodePtr> ParseAnd() { return Binary(&Parser::ParseNot, {{"And", Op::kAnd}}); }
 
   Result<NodePtr> ParseNot() {
-    // "Not Like ..." etc. in a column rule is the implicit operand's.
-    if (IsWord("Not") && !StartsComparison(1)) {
+    // "Not Like", "Not Between" and "Not In" in a column rule are negated
+    // tests of the column; "Not > 5" and "Not Is Null" are Not over one.
+    if (IsWord("Not") && !IsWord("Like", 1) && !IsWord("Between", 1) && !IsWord("In", 1)) {
       Deeper deeper(&depth_);
       if (depth_ > kMaxDepth) return Error("expression nested too deeply");
       ++pos_;
@@ -443,6 +444,36 @@ constexpr size_t kMaxLength = 4096;
 // The evaluator recurses once per level of the tree.
 constexpr int kMaxHeight = 256;
 
+// In a column rule, an operand of the logical operators (or the whole
+// rule) that is not itself a test is compared with the column for
+// equality: "0 Or >100", "Not 42", "\"M\" Or \"F\"" and "15" test the
+// column's value, as Access's own examples of validation rules have it.
+NodePtr CompareWithColumn(NodePtr n) {
+  switch (n->op) {
+    case Op::kAnd:
+    case Op::kOr:
+    case Op::kXor:
+    case Op::kEqv:
+    case Op::kImp:
+    case Op::kNot:
+      for (auto& k : n->kids) k = CompareWithColumn(std::move(k));
+      return n;
+    case Op::kEqual:
+    case Op::kNotEqual:
+    case Op::kLess:
+    case Op::kLessEqual:
+    case Op::kGreater:
+    case Op::kGreaterEqual:
+    case Op::kLike:
+    case Op::kBetween:
+    case Op::kIn:
+    case Op::kIsNull:
+      return n;
+    default:
+      return MakeNode(Op::kEqual, MakeNode(Op::kImplicit), std::move(n));
+  }
+}
+
 int Height(const Node& n) {
   int h = 0;
   for (const auto& k : n.kids) h = std::max(h, Height(*k));
@@ -458,6 +489,7 @@ Result<Expression> Parse(std::string_view text, Kind kind) {
   Parser parser(std::move(tokens), kind);
   JET_ASSIGN_OR_RETURN(NodePtr root, parser.Run());
   if (Height(*root) > kMaxHeight) return Status::InvalidArgument("expression nested too deeply");
+  if (kind == Kind::kColumnRule) root = CompareWithColumn(std::move(root));
   Expression e;
   e.kind_ = kind;
   e.text_ = std::string(text);

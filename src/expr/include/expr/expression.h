@@ -32,7 +32,10 @@ enum class Kind {
   kDefaultValue,
   // A column's ValidationRule: a comparison with no left operand ("> 0",
   // "Between 1 And 9", "Like 'A*'", "Is Null") compares the column's own
-  // value, anywhere an operand may start (so "Is Null Or > 0" works).
+  // value, anywhere an operand may start (so "Is Null Or > 0" works); an
+  // operand of And, Or, Not... that is not a test, or a whole rule that is
+  // not one, is compared with the column for equality ("0 Or >100",
+  // "Not 42", "15").
   kColumnRule,
   // A table's ValidationRule: columns only by name.
   kTableRule,
