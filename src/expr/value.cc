@@ -213,6 +213,7 @@ namespace {
 // "%.<digits>G", then VBA's look: no "+0" padding beyond two exponent
 // digits, and no trailing zeros.
 std::string FormatFloat(double v, int digits) {
+  if (v == 0) v = 0;  // no "-0"
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.*G", digits, v);
   std::string s = buf;
