@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 #include "expr/expression.h"
@@ -74,7 +73,7 @@ std::string RunCase(const std::string& text, const std::string& context,
   Context ctx;
   ctx.now = FixedNow;
   Kind kind = Kind::kTableRule;
-  std::map<std::string, Value> columns;
+  std::vector<std::pair<std::string, Value>> columns;
   if (context.rfind("col=", 0) == 0) {
     kind = Kind::kColumnRule;
     ctx.implicit = Literal(context.substr(4));
@@ -83,18 +82,10 @@ std::string RunCase(const std::string& text, const std::string& context,
       size_t eq = part.find("]=");
       if (part.empty() || part[0] != '[' || eq == std::string::npos)
         return "malformed context " + context;
-      std::string name = part.substr(1, eq - 1);
-      for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-      columns[name] = Literal(part.substr(eq + 2));
+      columns.emplace_back(part.substr(1, eq - 1), Literal(part.substr(eq + 2)));
     }
   }
-  ctx.column = [&columns](std::string_view name) -> std::optional<Value> {
-    std::string key(name);
-    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
-    auto it = columns.find(key);
-    if (it == columns.end()) return std::nullopt;
-    return it->second;
-  };
+  ctx.column = expr::LookupByName(std::move(columns));
   auto parsed = expr::Parse(text, kind);
   auto result = parsed.ok() ? expr::Evaluate(*parsed, ctx) : expr::Result<Value>(parsed.status());
   if (expected.rfind("error:", 0) == 0) {
@@ -296,22 +287,17 @@ TEST(ExpressionTest, ContextSuppliesColumnsComparerAndRuleOutcome) {
   auto rule = expr::Parse("[Start] <= [end] And [Name] > \"m\"", Kind::kTableRule);
   ASSERT_TRUE(rule.ok()) << rule.status().message();
   EXPECT_EQ(rule->columns(), (std::vector<std::string>{"Start", "end", "Name"}));
-  std::map<std::string, Value> row = {
-      {"start", Value::Long(1)}, {"end", Value::Null()}, {"name", Value::String("Zoe")}};
   Context ctx;
-  ctx.column = [&row](std::string_view name) -> std::optional<Value> {
-    std::string key(name);
-    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
-    auto it = row.find(key);
-    return it == row.end() ? std::nullopt : std::optional<Value>(it->second);
-  };
+  ctx.column = expr::LookupByName(
+      {{"START", Value::Long(1)}, {"End", Value::Null()}, {"name", Value::String("Zoe")}});
   // Null And True is Null, and a rule that is Null passes.
   EXPECT_TRUE(*expr::RulePasses(*rule, ctx));
   // A binary comparer puts "Zoe" before "m" and turns the verdict.
   ctx.compare = [](std::string_view a, std::string_view b) { return a.compare(b); };
-  row["end"] = Value::Long(2);
+  ctx.column = expr::LookupByName(
+      {{"START", Value::Long(1)}, {"End", Value::Long(2)}, {"name", Value::String("Zoe")}});
   EXPECT_FALSE(*expr::RulePasses(*rule, ctx));
-  row.erase("name");
+  ctx.column = expr::LookupByName({{"START", Value::Long(1)}, {"End", Value::Long(2)}});
   EXPECT_EQ(expr::RulePasses(*rule, ctx).status().message(), "unknown column Name");
   // Text the rule cannot read as true is an error, not a pass.
   auto text = expr::Parse("\"maybe\"", Kind::kTableRule);

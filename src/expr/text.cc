@@ -85,6 +85,15 @@ int CompareTextDefault(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
+std::function<std::optional<Value>(std::string_view name)> LookupByName(
+    std::vector<std::pair<std::string, Value>> row) {
+  return [row = std::move(row)](std::string_view name) -> std::optional<Value> {
+    for (const auto& [column, value] : row)
+      if (CompareTextDefault(column, name) == 0) return value;
+    return std::nullopt;
+  };
+}
+
 int CompareText(const Context& context, std::string_view a, std::string_view b) {
   return context.compare ? context.compare(a, b) : CompareTextDefault(a, b);
 }

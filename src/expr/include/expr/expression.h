@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "expr/value.h"
@@ -80,6 +81,11 @@ struct Context {
   // Unset: CompareTextDefault.
   TextComparer compare;
 };
+
+// A Context::column over one row's name/value pairs; names match without
+// regard to case (as CompareTextDefault folds them).
+std::function<std::optional<Value>(std::string_view name)> LookupByName(
+    std::vector<std::pair<std::string, Value>> row);
 
 // Parses text. Errors: kInvalidArgument for text that is not an expression
 // ("missing ')' at offset 7"), kUnsupported for constructs refused
