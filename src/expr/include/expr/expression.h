@@ -54,6 +54,7 @@ class Expression {
 
  private:
   friend Result<Expression> Parse(std::string_view text, Kind kind);
+  Expression() = default;  // only Parse makes one
   Kind kind_ = Kind::kTableRule;
   std::string text_;
   std::vector<std::string> columns_;
