@@ -194,6 +194,8 @@ TEST(ExpressionTest, OwnCases) {
       {"Val(\"&HFF\")", "", "255", "Double"},
       {"CStr(1E+20) & \" \" & CStr(0.00001)", "", "\"1E+20 1E-05\"", "String"},
       {"\"abc\" < \"ABD\"", "", "True", "Boolean"},
+      {"\"e\" < \"É\" And \"É\" < \"f\" And \"-\" < \"0\" And \"9\" < \"a\" And \"é\" = \"É\"", "",
+       "True", ""},
       {"\"a\" Like \"[!b-z]\" And \"5\" Like \"#\" And \"x\" Like \"?\"", "", "True", ""},
       // Dates.
       {"DateAdd(\"m\", 1, #1/31/2024#)", "", "#2024-02-29#", "Date"},

@@ -2,9 +2,8 @@
 //
 // Folding maps ASCII a-z and the Latin-1 letters U+00E0..U+00FE (except
 // U+00F7, the division sign) to upper case; other characters are left
-// alone. That is the case-insensitivity Jet's General sort gives the
-// characters its callers here meet; a column with another sort order
-// passes its own comparer.
+// alone. The default comparer orders folded text close to Jet's General
+// sort order; a column with another sort order passes its own comparer.
 
 #include <algorithm>
 
@@ -79,8 +78,39 @@ std::u32string FoldCase(std::string_view utf8) {
   return s;
 }
 
+namespace {
+
+// The Latin-1 letters U+00C0..U+00DE (upper case; U+00D7 is not one) by
+// their base letter; 0 for Thorn, which sorts after Z.
+const char kBaseLetter[] = "AAAAAAACEEEEIIIIDNOOOOO OUUUUY";
+
+// Primary weight: spaces and punctuation (by code point) before digits,
+// digits before letters, Latin letters by their base letter whatever their
+// case or accent, other scripts last.
+uint32_t Primary(char32_t c) {
+  char32_t f = Fold(c);
+  if (f >= 'A' && f <= 'Z') return 0x200000 + (f - 'A') * 2;
+  if (f == 0xDF) return 0x200000 + ('S' - 'A') * 2;  // sharp s
+  if (f == 0xFF) return 0x200000 + ('Y' - 'A') * 2;  // y diaeresis
+  if (f >= 0xC0 && f <= 0xDE && f != 0xD7) {
+    char base = kBaseLetter[f - 0xC0];
+    return base ? 0x200000 + (base - 'A') * 2 : 0x200000 + 26 * 2;
+  }
+  if (c >= '0' && c <= '9') return 0x100000 + (c - '0');
+  if (c < 0x100) return c;
+  return 0x300000 + c;
+}
+
+}  // namespace
+
 int CompareTextDefault(std::string_view a, std::string_view b) {
   std::u32string x = FoldCase(a), y = FoldCase(b);
+  for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
+    uint32_t p = Primary(x[i]), q = Primary(y[i]);
+    if (p != q) return p < q ? -1 : 1;
+  }
+  if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+  // The same letters: accents decide ("e" before "é"), case never does.
   int c = x.compare(y);
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }

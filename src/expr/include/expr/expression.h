@@ -64,11 +64,14 @@ class Expression {
 // Three-way comparison of two texts: <0, 0 or >0.
 using TextComparer = std::function<int(std::string_view, std::string_view)>;
 
-// The default comparer: letters compare without regard to case (ASCII and
-// the Latin-1 letters U+00C0..U+00FE, by code point after folding to upper
-// case), everything else by code point. This is Jet's General sort order
-// for plain ASCII text; the caller should pass the column's own sort order
-// where it matters beyond that.
+// The default comparer, an approximation of Jet's General sort order that
+// ignores case: spaces and punctuation (by code point) sort before digits,
+// digits before letters; Latin letters (ASCII and Latin-1) compare by
+// their base letter, so "é" sorts between "e" and "f", and only where the
+// letters are the same do accents decide ("e" before "é"). Other scripts
+// follow, by code point. Jet's own order differs in details (it ignores
+// hyphens and apostrophes, expands "æ" and "ß"); the caller should pass a
+// comparer built on the column's sort order where those matter.
 int CompareTextDefault(std::string_view a, std::string_view b);
 
 struct Context {
