@@ -16,7 +16,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 SECONDS_EACH="${FUZZ_SECONDS:-30}"
 FIXTURES="${AFC_FIXTURES_DIR:-$ROOT/tests/data}"
-TARGETS=(fuzz_read fuzz_check fuzz_insert)
+TARGETS=(fuzz_read fuzz_check fuzz_insert fuzz_expr)
 
 if ! command -v clang++ >/dev/null; then
   echo "fuzz-regress: clang++ is not installed (apt-get install clang)" >&2
@@ -61,9 +61,15 @@ for target in "${TARGETS[@]}"; do
   fi
 
   ((SECONDS_EACH > 0)) || continue
-  for s in "${seeds[@]}"; do
-    [[ -f "$FIXTURES/access/$s.mdb" ]] && cp "$FIXTURES/access/$s.mdb" "$work/corpus/"
-  done
+  if [[ $target == fuzz_expr ]]; then
+    # The expressions of the shared cases, one file each.
+    grep -v '^#' "$FIXTURES/expressions/cases.tsv" | cut -f1 |
+      awk -v dir="$work/corpus" 'NF { print > (dir "/case" NR) }'
+  else
+    for s in "${seeds[@]}"; do
+      [[ -f "$FIXTURES/access/$s.mdb" ]] && cp "$FIXTURES/access/$s.mdb" "$work/corpus/"
+    done
+  fi
   if [[ $target == fuzz_insert && -f "$FIXTURES/hosts/tallowin-v2000.mdb" ]]; then
     cp "$FIXTURES/hosts/tallowin-v2000.mdb" "$work/corpus/"
   fi

@@ -351,12 +351,15 @@ Result<Value> Eval(const Node& n, const Context& ctx) {
     case Op::kIsNull:
       return Value::Boolean(a.is_null() != n.negated);
     case Op::kBetween: {
+      // Null anywhere gives Null; the bounds may come in either order.
       JET_ASSIGN_OR_RETURN(Value lo, Eval(*n.kids[1], ctx));
       JET_ASSIGN_OR_RETURN(Value hi, Eval(*n.kids[2], ctx));
-      JET_ASSIGN_OR_RETURN(Value ge, Comparison(Op::kGreaterEqual, ctx, a, lo));
-      JET_ASSIGN_OR_RETURN(Value le, Comparison(Op::kLessEqual, ctx, a, hi));
-      JET_ASSIGN_OR_RETURN(Value both, Logical(Op::kAnd, ge, le));
-      return n.negated ? Not(both) : both;
+      if (a.is_null() || lo.is_null() || hi.is_null()) return Value::Null();
+      JET_ASSIGN_OR_RETURN(std::optional<int> order, Compare(ctx, lo, hi));
+      if (*order > 0) std::swap(lo, hi);
+      JET_ASSIGN_OR_RETURN(std::optional<int> above, Compare(ctx, a, lo));
+      JET_ASSIGN_OR_RETURN(std::optional<int> below, Compare(ctx, a, hi));
+      return Value::Boolean((*above >= 0 && *below <= 0) != n.negated);
     }
     case Op::kIn: {
       bool saw_null = false;

@@ -5,12 +5,14 @@
 // Long/Medium/Short Time. Custom number formats: 0 and # digits, one
 // decimal point, thousands commas, %, literal text around the digits
 // (quoted, after \, or one of $ + - ( ) space), up to four ;-sections
-// (positive, negative, zero, Null). Custom date formats: d dd ddd dddd m
+// (positive, negative, zero, Null; the later ones may be text alone).
+// Custom date formats: d dd ddd dddd m
 // mm mmm mmmm yy yyyy h hh n nn s ss AM/PM am/pm A/P a/p with / : - , .
 // and spaces between. Anything else (exponents, @ and < > text formats,
 // w, q, y alone...) is refused as unsupported, except the text formats
 // "<" (lower case) and ">" (upper case) on their own.
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -305,7 +307,8 @@ Status CheckFormat(const std::string& format) {
   std::vector<std::string> sections = Sections(custom);
   if (sections.size() > 4) return Refuse(format);
   bool any_date = false, any_number = false;
-  for (const std::string& s : sections) {
+  for (size_t i = 0; i < sections.size(); ++i) {
+    const std::string& s = sections[i];
     std::vector<Item> items;
     bool is_date;
     if (!Lex(s, &items, &is_date)) return Refuse(format);
@@ -315,8 +318,12 @@ Status CheckFormat(const std::string& format) {
           return Refuse(format);
       any_date = true;
     } else {
+      // Sections after the first may be literal text alone ("0;(0);-").
+      bool digits = false;
+      for (const Item& it : items)
+        digits = digits || (it.kind == Item::kToken && (it.text == "0" || it.text == "#"));
       NumberPattern p;
-      if (!s.empty() && !ToNumberPattern(items, &p)) return Refuse(format);
+      if (!s.empty() && (digits || i == 0) && !ToNumberPattern(items, &p)) return Refuse(format);
       any_number = true;
     }
   }

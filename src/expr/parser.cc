@@ -95,15 +95,31 @@ class Parser {
     }
   }
 
-  Result<NodePtr> ParseImp() { return Binary(&Parser::ParseEqv, {{"Imp", Op::kImp}}); }
+  // Nesting (parentheses, arguments, Not and minus signs) is bounded so
+  // that neither parsing nor evaluating can run out of stack.
+  static constexpr int kMaxDepth = 100;
+  struct Deeper {
+    explicit Deeper(int* d) : depth(d) { ++*depth; }
+    ~Deeper() { --*depth; }
+    int* depth;
+  };
+
+  Result<NodePtr> ParseImp() {
+    Deeper deeper(&depth_);
+    if (depth_ > kMaxDepth) return Error("expression nested too deeply");
+    return Binary(&Parser::ParseEqv, {{"Imp", Op::kImp}});
+  }
   Result<NodePtr> ParseEqv() { return Binary(&Parser::ParseXor, {{"Eqv", Op::kEqv}}); }
   Result<NodePtr> ParseXor() { return Binary(&Parser::ParseOr, {{"Xor", Op::kXor}}); }
   Result<NodePtr> ParseOr() { return Binary(&Parser::ParseAnd, {{"Or", Op::kOr}}); }
   Result<NodePtr> ParseAnd() { return Binary(&Parser::ParseNot, {{"And", Op::kAnd}}); }
 
   Result<NodePtr> ParseNot() {
-    // "Not Like ..." etc. in a column rule is the implicit operand's.
-    if (IsWord("Not") && !StartsComparison(1)) {
+    // "Not Like", "Not Between" and "Not In" in a column rule are negated
+    // tests of the column; "Not > 5" and "Not Is Null" are Not over one.
+    if (IsWord("Not") && !IsWord("Like", 1) && !IsWord("Between", 1) && !IsWord("In", 1)) {
+      Deeper deeper(&depth_);
+      if (depth_ > kMaxDepth) return Error("expression nested too deeply");
       ++pos_;
       JET_ASSIGN_OR_RETURN(NodePtr operand, ParseNot());
       return MakeNode(Op::kNot, std::move(operand));
@@ -262,16 +278,14 @@ class Parser {
   }
 
   Result<NodePtr> ParseUnary() {
-    if (Peek().kind == Tok::kMinus) {
-      ++pos_;
-      JET_ASSIGN_OR_RETURN(NodePtr operand, ParseUnary());
-      return MakeNode(Op::kNegate, std::move(operand));
-    }
-    if (Peek().kind == Tok::kPlus) {
-      ++pos_;
-      return ParseUnary();
-    }
-    return ParsePower();
+    const Tok sign = Peek().kind;
+    if (sign != Tok::kMinus && sign != Tok::kPlus) return ParsePower();
+    Deeper deeper(&depth_);
+    if (depth_ > kMaxDepth) return Error("expression nested too deeply");
+    ++pos_;
+    JET_ASSIGN_OR_RETURN(NodePtr operand, ParseUnary());
+    if (sign == Tok::kPlus) return operand;
+    return MakeNode(Op::kNegate, std::move(operand));
   }
 
   // ^ binds tighter than unary minus on its left (-2^2 is -4) but takes
@@ -417,16 +431,65 @@ class Parser {
 
   std::vector<Token> t_;
   size_t pos_ = 0;
+  int depth_ = 0;
   Kind kind_;
 };
 
 }  // namespace
 
+// Access keeps at most 2,048 characters in a ValidationRule and 255 in a
+// DefaultValue; the limit leaves room and keeps the tree shallow enough to
+// walk recursively.
+constexpr size_t kMaxLength = 4096;
+// The evaluator recurses once per level of the tree.
+constexpr int kMaxHeight = 256;
+
+// In a column rule, an operand of the logical operators (or the whole
+// rule) that is not itself a test is compared with the column for
+// equality: "0 Or >100", "Not 42", "\"M\" Or \"F\"" and "15" test the
+// column's value, as Access's own examples of validation rules have it.
+NodePtr CompareWithColumn(NodePtr n) {
+  switch (n->op) {
+    case Op::kAnd:
+    case Op::kOr:
+    case Op::kXor:
+    case Op::kEqv:
+    case Op::kImp:
+    case Op::kNot:
+      for (auto& k : n->kids) k = CompareWithColumn(std::move(k));
+      return n;
+    case Op::kEqual:
+    case Op::kNotEqual:
+    case Op::kLess:
+    case Op::kLessEqual:
+    case Op::kGreater:
+    case Op::kGreaterEqual:
+    case Op::kLike:
+    case Op::kBetween:
+    case Op::kIn:
+    case Op::kIsNull:
+      return n;
+    default:
+      return MakeNode(Op::kEqual, MakeNode(Op::kImplicit), std::move(n));
+  }
+}
+
+int Height(const Node& n) {
+  int h = 0;
+  for (const auto& k : n.kids) h = std::max(h, Height(*k));
+  return h + 1;
+}
+
 Result<Expression> Parse(std::string_view text, Kind kind) {
+  if (text.size() > kMaxLength)
+    return Status::InvalidArgument("expression longer than " + std::to_string(kMaxLength) +
+                                   " bytes");
   JET_ASSIGN_OR_RETURN(std::vector<Token> tokens, Tokenize(text));
   if (tokens.size() == 1) return Status::InvalidArgument("empty expression");
   Parser parser(std::move(tokens), kind);
   JET_ASSIGN_OR_RETURN(NodePtr root, parser.Run());
+  if (Height(*root) > kMaxHeight) return Status::InvalidArgument("expression nested too deeply");
+  if (kind == Kind::kColumnRule) root = CompareWithColumn(std::move(root));
   Expression e;
   e.kind_ = kind;
   e.text_ = std::string(text);

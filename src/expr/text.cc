@@ -2,9 +2,8 @@
 //
 // Folding maps ASCII a-z and the Latin-1 letters U+00E0..U+00FE (except
 // U+00F7, the division sign) to upper case; other characters are left
-// alone. That is the case-insensitivity Jet's General sort gives the
-// characters its callers here meet; a column with another sort order
-// passes its own comparer.
+// alone. The default comparer orders folded text close to Jet's General
+// sort order; a column with another sort order passes its own comparer.
 
 #include <algorithm>
 
@@ -79,10 +78,50 @@ std::u32string FoldCase(std::string_view utf8) {
   return s;
 }
 
+namespace {
+
+// The Latin-1 letters U+00C0..U+00DE (upper case; U+00D7 is not one) by
+// their base letter; 0 for Thorn, which sorts after Z.
+const char kBaseLetter[] = "AAAAAAACEEEEIIIIDNOOOOO OUUUUY";
+
+// Primary weight: spaces and punctuation (by code point) before digits,
+// digits before letters, Latin letters by their base letter whatever their
+// case or accent, other scripts last.
+uint32_t Primary(char32_t c) {
+  char32_t f = Fold(c);
+  if (f >= 'A' && f <= 'Z') return 0x200000 + (f - 'A') * 2;
+  if (f == 0xDF) return 0x200000 + ('S' - 'A') * 2;  // sharp s
+  if (f == 0xFF) return 0x200000 + ('Y' - 'A') * 2;  // y diaeresis
+  if (f >= 0xC0 && f <= 0xDE && f != 0xD7) {
+    char base = kBaseLetter[f - 0xC0];
+    return base ? 0x200000 + (base - 'A') * 2 : 0x200000 + 26 * 2;
+  }
+  if (c >= '0' && c <= '9') return 0x100000 + (c - '0');
+  if (c < 0x100) return c;
+  return 0x300000 + c;
+}
+
+}  // namespace
+
 int CompareTextDefault(std::string_view a, std::string_view b) {
   std::u32string x = FoldCase(a), y = FoldCase(b);
+  for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
+    uint32_t p = Primary(x[i]), q = Primary(y[i]);
+    if (p != q) return p < q ? -1 : 1;
+  }
+  if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+  // The same letters: accents decide ("e" before "é"), case never does.
   int c = x.compare(y);
   return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+std::function<std::optional<Value>(std::string_view name)> LookupByName(
+    std::vector<std::pair<std::string, Value>> row) {
+  return [row = std::move(row)](std::string_view name) -> std::optional<Value> {
+    for (const auto& [column, value] : row)
+      if (CompareTextDefault(column, name) == 0) return value;
+    return std::nullopt;
+  };
 }
 
 int CompareText(const Context& context, std::string_view a, std::string_view b) {
@@ -91,50 +130,55 @@ int CompareText(const Context& context, std::string_view a, std::string_view b) 
 
 namespace {
 
-// Matches p[pi..] against s[si..]; * backtracks.
-bool Match(const std::u32string& s, size_t si, const std::u32string& p, size_t pi) {
-  while (pi < p.size()) {
-    char32_t c = p[pi];
-    if (c == '*') {
-      while (pi < p.size() && p[pi] == '*') ++pi;
-      if (pi == p.size()) return true;
-      for (size_t k = si; k <= s.size(); ++k)
-        if (Match(s, k, p, pi)) return true;
-      return false;
-    }
-    if (c == '[' && pi + 1 < p.size() && p[pi + 1] == ']') {  // [] matches ""
-      pi += 2;
-      continue;
-    }
-    if (si >= s.size()) return false;
-    if (c == '?') {
-      ++si, ++pi;
-    } else if (c == '#') {
-      if (s[si] < '0' || s[si] > '9') return false;
-      ++si, ++pi;
-    } else if (c == '[') {
-      size_t close = p.find(']', pi + 1);
-      size_t k = pi + 1;
-      bool negate = k < close && p[k] == '!';
-      if (negate) ++k;
-      bool in = false;
-      for (; k < close; ++k) {
-        if (k + 2 < close && p[k + 1] == '-') {
-          if (s[si] >= p[k] && s[si] <= p[k + 2]) in = true;
-          k += 2;
-        } else if (p[k] == s[si]) {
-          in = true;
-        }
-      }
-      if (in == negate) return false;
-      ++si;
-      pi = close + 1;
-    } else {
-      if (s[si] != c) return false;
-      ++si, ++pi;
+// Whether the pattern element at p[pi] (not '*') matches the character c;
+// *next is where the element ends.
+bool MatchOne(char32_t c, const std::u32string& p, size_t pi, size_t* next) {
+  char32_t e = p[pi];
+  *next = pi + 1;
+  if (e == '?') return true;
+  if (e == '#') return c >= '0' && c <= '9';
+  if (e != '[') return c == e;
+  size_t close = p.find(']', pi + 1);  // present: checked before matching
+  *next = close + 1;
+  size_t k = pi + 1;
+  bool negate = k < close && p[k] == '!';
+  if (negate) ++k;
+  bool in = false;
+  for (; k < close; ++k) {
+    if (k + 2 < close && p[k + 1] == '-') {
+      if (c >= p[k] && c <= p[k + 2]) in = true;
+      k += 2;
+    } else if (p[k] == c) {
+      in = true;
     }
   }
-  return si == s.size();
+  return in != negate;
+}
+
+// Every element but '*' matches one character ("[]" none), so a failed
+// match need only go back to the latest '*' and let it take one more
+// character: time proportional to text times pattern at worst.
+bool Match(const std::u32string& s, const std::u32string& p) {
+  size_t si = 0, pi = 0;
+  size_t star_p = std::u32string::npos, star_s = 0;
+  while (true) {
+    while (pi + 1 < p.size() && p[pi] == '[' && p[pi + 1] == ']') pi += 2;
+    if (pi < p.size() && p[pi] == '*') {
+      star_p = ++pi;
+      star_s = si;
+      continue;
+    }
+    if (si == s.size() && pi == p.size()) return true;
+    size_t next;
+    if (si < s.size() && pi < p.size() && MatchOne(s[si], p, pi, &next)) {
+      ++si;
+      pi = next;
+      continue;
+    }
+    if (star_p == std::u32string::npos || star_s >= s.size()) return false;
+    si = ++star_s;
+    pi = star_p;
+  }
 }
 
 }  // namespace
@@ -148,7 +192,7 @@ Result<bool> LikeMatches(std::string_view text, std::string_view pattern) {
       return Status::InvalidArgument("invalid pattern string " + std::string(pattern));
     i = close;
   }
-  return Match(FoldCase(text), 0, p, 0);
+  return Match(FoldCase(text), p);
 }
 
 }  // namespace expr

@@ -213,6 +213,7 @@ namespace {
 // "%.<digits>G", then VBA's look: no "+0" padding beyond two exponent
 // digits, and no trailing zeros.
 std::string FormatFloat(double v, int digits) {
+  if (v == 0) v = 0;  // no "-0"
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.*G", digits, v);
   std::string s = buf;
@@ -370,7 +371,7 @@ Result<Value> ToCurrency(const Value& v) {
     return Value::Currency(v.integer() * 10000);
   JET_ASSIGN_OR_RETURN(double d, NumericOf(v));
   double units = std::nearbyint(d * 10000.0);
-  if (!(std::fabs(units) <= 922337203685477.5807 * 10000.0)) return Overflow();
+  if (!(std::fabs(units) < 9223372036854775808.0)) return Overflow();  // 2^63
   return Value::Currency(int64_t(units));
 }
 

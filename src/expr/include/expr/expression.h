@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "expr/value.h"
@@ -32,7 +33,10 @@ enum class Kind {
   kDefaultValue,
   // A column's ValidationRule: a comparison with no left operand ("> 0",
   // "Between 1 And 9", "Like 'A*'", "Is Null") compares the column's own
-  // value, anywhere an operand may start (so "Is Null Or > 0" works).
+  // value, anywhere an operand may start (so "Is Null Or > 0" works); an
+  // operand of And, Or, Not... that is not a test, or a whole rule that is
+  // not one, is compared with the column for equality ("0 Or >100",
+  // "Not 42", "15").
   kColumnRule,
   // A table's ValidationRule: columns only by name.
   kTableRule,
@@ -50,6 +54,7 @@ class Expression {
 
  private:
   friend Result<Expression> Parse(std::string_view text, Kind kind);
+  Expression() = default;  // only Parse makes one
   Kind kind_ = Kind::kTableRule;
   std::string text_;
   std::vector<std::string> columns_;
@@ -59,11 +64,14 @@ class Expression {
 // Three-way comparison of two texts: <0, 0 or >0.
 using TextComparer = std::function<int(std::string_view, std::string_view)>;
 
-// The default comparer: letters compare without regard to case (ASCII and
-// the Latin-1 letters U+00C0..U+00FE, by code point after folding to upper
-// case), everything else by code point. This is Jet's General sort order
-// for plain ASCII text; the caller should pass the column's own sort order
-// where it matters beyond that.
+// The default comparer, an approximation of Jet's General sort order that
+// ignores case: spaces and punctuation (by code point) sort before digits,
+// digits before letters; Latin letters (ASCII and Latin-1) compare by
+// their base letter, so "é" sorts between "e" and "f", and only where the
+// letters are the same do accents decide ("e" before "é"). Other scripts
+// follow, by code point. Jet's own order differs in details (it ignores
+// hyphens and apostrophes, expands "æ" and "ß"); the caller should pass a
+// comparer built on the column's sort order where those matter.
 int CompareTextDefault(std::string_view a, std::string_view b);
 
 struct Context {
@@ -77,6 +85,11 @@ struct Context {
   // Unset: CompareTextDefault.
   TextComparer compare;
 };
+
+// A Context::column over one row's name/value pairs; names match without
+// regard to case (as CompareTextDefault folds them).
+std::function<std::optional<Value>(std::string_view name)> LookupByName(
+    std::vector<std::pair<std::string, Value>> row);
 
 // Parses text. Errors: kInvalidArgument for text that is not an expression
 // ("missing ')' at offset 7"), kUnsupported for constructs refused
