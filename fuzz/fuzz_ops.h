@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "jet/jet.h"
+#include "schema_json.h"
 #include "table_writer.h"
 
 namespace fuzz {

@@ -25,6 +25,7 @@
 
 #include "jet/jet.h"
 #include "json.h"
+#include "value_text.h"
 #include "test_util.h"
 #include "values.h"
 

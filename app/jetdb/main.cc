@@ -17,9 +17,11 @@
 #include "json.h"
 #include "program_start.h"
 #include "row_encoder.h"
+#include "schema_json.h"
 #include "table_writer.h"
 #include "text.h"
 #include "value_json.h"
+#include "value_text.h"
 
 namespace {
 

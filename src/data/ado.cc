@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "table_writer.h"
-#include "value_json.h"
+#include "value_text.h"
 
 namespace afc::ado {
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "index_key.h"
-#include "value_json.h"
+#include "value_text.h"
 
 namespace afc::sql {
 

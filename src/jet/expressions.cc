@@ -4,7 +4,7 @@
 
 #include "index_key.h"
 #include "text.h"
-#include "value_json.h"
+#include "value_text.h"
 
 namespace jet {
 

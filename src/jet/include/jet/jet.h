@@ -17,7 +17,6 @@
 #include "index_page.h"
 #include "jet/status.h"
 #include "jet/value.h"
-#include "schema_json.h"
 #include "table_def.h"
 
 #endif  // JET_JET_H_

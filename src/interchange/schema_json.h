@@ -6,8 +6,8 @@
 //  "indexes": [{"name": "PrimaryKey", "primary": true, "unique": true,
 //               "columns": [{"name": "ID", "ascending": true}], ...}]}
 
-#ifndef JET_SCHEMA_JSON_H_
-#define JET_SCHEMA_JSON_H_
+#ifndef INTERCHANGE_SCHEMA_JSON_H_
+#define INTERCHANGE_SCHEMA_JSON_H_
 
 #include <string>
 #include <vector>
@@ -42,4 +42,4 @@ Result<std::vector<TableSpec>> TableSpecsFromJson(const std::string& json, JetVe
 
 }  // namespace jet
 
-#endif  // JET_SCHEMA_JSON_H_
+#endif  // INTERCHANGE_SCHEMA_JSON_H_

@@ -10,8 +10,8 @@
 // so that a 64-bit integer or a shortest-form float reads back exactly; the
 // caller picks the type it wants with AsInt64 / AsDouble / AsFloat.
 
-#ifndef JET_JSON_H_
-#define JET_JSON_H_
+#ifndef INTERCHANGE_JSON_H_
+#define INTERCHANGE_JSON_H_
 
 #include <cstdint>
 #include <string>
@@ -85,4 +85,4 @@ Result<JsonValue> ParseJson(std::string_view text, const JsonParseOptions& optio
 
 }  // namespace jet
 
-#endif  // JET_JSON_H_
+#endif  // INTERCHANGE_JSON_H_

@@ -1,6 +1,6 @@
 // Reading values back from their export forms, and comparing them.
 
-#include "value_json.h"
+#include "value_text.h"
 
 #include <charconv>
 #include <cmath>
@@ -29,6 +29,32 @@ std::string Shown(std::string_view text) {
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, the form numbers are written in.
+bool IsNumberText(std::string_view t) {
+  size_t i = 0;
+  auto digits = [&] {
+    const size_t from = i;
+    while (i < t.size() && IsDigit(t[i])) ++i;
+    return i > from;
+  };
+  if (i < t.size() && t[i] == '-') ++i;
+  if (i < t.size() && t[i] == '0') {
+    ++i;
+  } else if (!digits()) {
+    return false;
+  }
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    if (!digits()) return false;
+  }
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (!digits()) return false;
+  }
+  return i == t.size();
+}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -166,7 +192,7 @@ Status ParseFloat(const ColumnDef& c, std::string_view text, Float* out) {
                           : std::numeric_limits<Float>::infinity();
     return Status::Ok();
   }
-  if (!IsJsonNumber(text)) {
+  if (!IsNumberText(text)) {
     return Invalid(c, Shown(text) + " is not a number (nor NaN, Infinity or -Infinity)");
   }
   auto res = std::from_chars(text.data(), text.data() + text.size(), *out);
@@ -338,87 +364,23 @@ bool DecimalZero(const Decimal& d) {
 
 }  // namespace
 
+Status ColumnValueError(const ColumnDef& column, const std::string& why) {
+  return Invalid(column, why);
+}
+
+std::string QuoteShown(std::string_view text) { return Shown(text); }
+
+void SetNullValue(const ColumnDef& column, Value* out) { Reset(column, out, true); }
+
+Status ValueFromTextForm(const ColumnDef& column, std::string_view text, Value* out) {
+  Reset(column, out, false);
+  return ParseText(column, text, out);
+}
+
 Status ValueFromText(const ColumnDef& column, const std::string& text, Value* out) {
   Reset(column, out, text.empty());
   if (text.empty()) return Status::Ok();
   return ParseText(column, text, out);
-}
-
-Status ValueFromJson(const ColumnDef& c, const JsonValue& json, Value* out) {
-  Reset(c, out, json.is_null());
-  if (json.is_null()) return Status::Ok();
-  auto wrong = [&](const char* want) {
-    std::string found = JsonKindName(json.kind());
-    if (json.is_number() || json.is_string()) found += " " + Shown(json.text());
-    return Invalid(c, std::string("expected ") + want + ", found " + found);
-  };
-  switch (c.type) {
-    case ColumnType::kBoolean:
-      if (!json.is_bool()) return wrong("true, false or null");
-      out->boolean = json.boolean();
-      return Status::Ok();
-    case ColumnType::kByte:
-    case ColumnType::kInteger:
-    case ColumnType::kLong:
-      if (!json.is_number()) return wrong("a number");
-      return ParseText(c, json.text(), out);
-    case ColumnType::kCurrency:
-    case ColumnType::kNumeric:
-      // Written as strings (to keep every digit); a plain number is as good.
-      if (!json.is_number() && !json.is_string()) return wrong("a string such as \"12.50\"");
-      return ParseText(c, json.text(), out);
-    case ColumnType::kSingle:
-    case ColumnType::kDouble:
-      // Numbers, and the non-finite values as strings.
-      if (json.is_string() && json.text() != "NaN" && json.text() != "Infinity" &&
-          json.text() != "-Infinity") {
-        return wrong("a number, \"NaN\", \"Infinity\" or \"-Infinity\"");
-      }
-      if (!json.is_number() && !json.is_string()) return wrong("a number");
-      return ParseText(c, json.text(), out);
-    default:
-      if (!json.is_string()) return wrong("a string");
-      return ParseText(c, json.text(), out);
-  }
-}
-
-Status RowFromJson(const TableDef& table, const JsonValue& object, std::vector<Value>* row,
-                   std::vector<bool>* given_out) {
-  if (!object.is_object()) {
-    return Status::InvalidArgument(std::string("A row must be a JSON object, not ") +
-                                   (object.is_array() ? "an " : "a ") +
-                                   JsonKindName(object.kind()));
-  }
-  const size_t n = table.columns.size();
-  row->resize(n);
-  std::vector<bool> given(n, false);
-  const auto& members = object.members();
-  for (size_t k = 0; k < members.size(); ++k) {
-    const std::string& key = members[k].first;
-    // Export writes the keys in column order: look there first.
-    size_t col = n;
-    if (k < n && NamesEqual(table.columns[k].name, key)) {
-      col = k;
-    } else {
-      for (size_t i = 0; i < n && col == n; ++i) {
-        if (NamesEqual(table.columns[i].name, key)) col = i;
-      }
-    }
-    if (col == n) {
-      return Status::InvalidArgument("Table '" + table.name + "' has no column " + JsonQuote(key));
-    }
-    if (given[col]) {
-      return Status::InvalidArgument("Column '" + table.columns[col].name +
-                                     "' is given twice (as " + JsonQuote(key) + ")");
-    }
-    given[col] = true;
-    JET_RETURN_IF_ERROR(ValueFromJson(table.columns[col], members[k].second, &(*row)[col]));
-  }
-  for (size_t i = 0; i < n; ++i) {
-    if (!given[i]) Reset(table.columns[i], &(*row)[i], true);
-  }
-  if (given_out) *given_out = std::move(given);
-  return Status::Ok();
 }
 
 bool ValueMatches(const Value& stored, const Value& wanted) {
