@@ -3,7 +3,7 @@
 #
 #   scripts/setup-debian.sh [run|test|package]    (default: test)
 #
-#   run       what the main job needs: the compiler, CMake and Qt
+#   run       what the main job needs: the compiler, CMake, Qt and nlohmann/json
 #   test      that, and what the tests need: GoogleTest, mdbtools, the
 #             Windows cross compiler and Wine, a virtual display
 #   package   that, and what the release packages need
@@ -23,6 +23,8 @@ set -euo pipefail
 #   xvfb, xauth            a virtual display: the run command shows the
 #                          window there when no display is set
 #   fonts-dejavu-core      a font for the window under a bare X server
+#   nlohmann-json3-dev     the JSON reader jetdb reads schemas and rows with
+#                          (headers only; the Windows build uses them too)
 RUN_PACKAGES=(
   build-essential
   g++
@@ -34,6 +36,7 @@ RUN_PACKAGES=(
   xvfb
   xauth
   fonts-dejavu-core
+  nlohmann-json3-dev
 )
 #   libgtest-dev,
 #   googletest             GoogleTest, used by the test binary (its sources

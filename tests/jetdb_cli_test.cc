@@ -202,7 +202,7 @@ TEST_F(WriteCliTest, CreateTableRefusesBadSchemasBeforeWriting) {
            {R"({"name": "T", "columns": {"name": "A", "type": "Long"}})",
             "\"columns\" must be an array"},
            {R"({"name": "T", "columns": [{"name": "A", "type": "Long"},]})",
-            "line 1, column 57: a trailing comma"},
+            "line 1, column 57: unexpected ']'"},
            {kOrdersSchema, "exists already"}}) {
     testutil::WriteFile(dir_.File("bad.json"), schema);
     EXPECT_TRUE(Contains(Jetdb(1, {"create-table", db_, dir_.File("bad.json")}).err, message))
@@ -271,7 +271,7 @@ TEST(ImportDefaultsTest, MissingKeysTakeTheirDefaultsAndRulesAreChecked) {
 TEST_F(WriteCliTest, ImportNamesTheLineOfABadRowAndImportsNothingOfItsBatch) {
   for (const auto& [bad_line, message] : std::vector<std::pair<std::string, std::string>>{
            {R"({"Name":"x","Colour":"red"})", "Line 3: Table 'Orders' has no column \"Colour\""},
-           {R"({"Name":"x",})", "Line 3: column 13: a trailing comma before '}'"},
+           {R"({"Name":"x",})", "Line 3: column 13: unexpected '}'"},  // a trailing comma
            {R"({"Amount":"1.23456"})", "Line 3: Column 'Amount' (Currency)"},
            {R"({"Code":"ABCDEFGHIJK"})", "Line 3: Column 'Code'"},  // 11 characters, room for 10
            {R"({"ID":1})", "Line 3: "},                             // the key exists already

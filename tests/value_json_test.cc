@@ -25,8 +25,8 @@
 
 #include "jet/jet.h"
 #include "json.h"
-#include "value_text.h"
 #include "test_util.h"
+#include "value_text.h"
 #include "values.h"
 
 namespace {
@@ -180,7 +180,9 @@ TEST(ValueRoundTripTest, EveryTypeAtItsLimitsAndWhatItRefuses) {
       EXPECT_EQ(v.null, text.empty());
       auto json = jet::ParseJson(v.ToJson());
       ASSERT_TRUE(json.ok()) << json.status().message();
-      Value from_json;
+      Value from_json;  // as left by an earlier row's null of another type
+      from_json.null = true;
+      from_json.type = ColumnType::kText;
       jet::Status s = jet::ValueFromJson(c.column, *json, &from_json);
       ASSERT_TRUE(s.ok()) << s.message();
       EXPECT_EQ(from_json.type, v.type);
@@ -303,7 +305,7 @@ TEST(JsonNumberTest, KeepsSourceTextSoLargeIntegersAndFloatsAreExact) {
   EXPECT_TRUE(Parse("0.1").AsDouble(&d) && d == 0.1);
   EXPECT_TRUE(Parse("5e-324").AsDouble(&d) && d == 5e-324);
   EXPECT_TRUE(Parse("-0").AsDouble(&d) && std::signbit(d));
-  EXPECT_FALSE(Parse("1e999").AsDouble(&d));
+  EXPECT_NE(ErrorOf("1e999").find("overflow"), std::string::npos);  // past the largest double
   EXPECT_EQ(Parse("1e+20").text(), "1e+20");
   float f = 0;
   EXPECT_TRUE(Parse("0.1").AsFloat(&f) && f == 0.1f);
@@ -363,11 +365,12 @@ TEST(JsonErrorTest, RefusesWhatJsonDoesNotAllowAndSaysWhereAndHowDeep) {
             "nul",        "True",        "1 2",
             "{} {}",      "// c\n1",     "/* c */ 1",
             "[1] x",      "\f1",         "\357\273\2771"}},  // after a byte order mark
-      {"high surrogate", {R"("\ud83d")", R"("\ud83dx")", R"("\ud83d\u0041")"}},
-      {"low surrogate", {R"("\ude00")"}},
-      {"unknown escape", {R"("\x")"}},
+      {"U+D800..U+DBFF must be followed", {R"("\ud83d")", R"("\ud83dx")", R"("\ud83d\u0041")"}},
+      {"must follow U+D800..U+DBFF", {R"("\ude00")"}},
+      {"after backslash", {R"("\x")", "\"abc\\"}},
       {"control character", {"\"a\nb\"", "\"a\tb\""}},
-      {"unterminated", {"\"abc", "\"abc\\"}},
+      {"missing closing quote", {"\"abc"}},
+      {"byte order mark", {"\357\273\2771"}},
       {"appears twice", {R"({"a": 1, "a": 2})"}},
       // Overlong NUL and '/', an encoded surrogate, past U+10FFFF, no such
       // lead byte, truncated twice, a lone continuation byte.
@@ -375,12 +378,13 @@ TEST(JsonErrorTest, RefusesWhatJsonDoesNotAllowAndSaysWhereAndHowDeep) {
        {"\"\xC0\x80\"", "\"\xE0\x80\xAF\"", "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"",
         "\"\xF5\x80\x80\x80\"", "\"\xC3\"", "\"\xE2\x82\"", "\"\x80\""}},
       // Where: line and character column ("é" and "€" are one each).
-      {"line 3, column 8: expected a value, found 'x'", {"{\n  \"a\": 1,\n  \"b\": x\n}"}},
-      {"line 1, column 8: expected a value, found ']'", {"{\"\xC3\xA9\xE2\x82\xAC\": ]"}},
-      {"line 1, column 6: expected ',' or ']', found end of input", {"[1, 2"}},
-      {"line 1, column 7: a trailing comma before ']'", {"[1, 2,]"}},
-      {"line 2, column 1: unexpected ',' after the value", {"{\"a\": 1}\n,"}},
-      {"line 1, column 2: expected a value, found byte 0x01", {"[\x01]"}}};
+      {"line 3, column 8: invalid literal", {"{\n  \"a\": 1,\n  \"b\": x\n}"}},
+      {"line 1, column 8: unexpected ']'", {"{\"\xC3\xA9\xE2\x82\xAC\": ]"}},
+      {"line 1, column 6: unexpected end of input", {"[1, 2"}},
+      {"line 1, column 7: unexpected ']'", {"[1, 2,]"}},  // a trailing comma
+      {"line 2, column 1: unexpected ','", {"{\"a\": 1}\n,"}},
+      {"line 1, column 12: the key \"a\" appears twice", {R"({"a": 1, "a": 2})"}},
+      {"line 1, column 2: invalid literal", {"[\x01]"}}};
   for (const auto& group : refused) {
     for (const std::string& text : group.texts) {
       EXPECT_NE(ErrorOf(text).find(group.words), std::string::npos) << text;

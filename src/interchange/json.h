@@ -1,14 +1,19 @@
-// A small, strict JSON reader: text in, a tree of JsonValue out.
+// A strict JSON reader: text in, a tree of JsonValue out. The parsing is
+// nlohmann/json's (its SAX interface); what it leaves to its caller is added
+// here: repeated keys, number text and the depth limit.
 //
 // Strict means RFC 8259 and nothing more: no comments, no trailing commas,
 // no single quotes, no NaN or Infinity literals, no leading zeros, no raw
-// control characters inside strings, valid UTF-8 only, no lone surrogate
-// escapes, and no key twice in one object. Errors say what was expected and
-// where (line and column, both from 1; the column counts characters).
+// control characters inside strings, no byte order mark, valid UTF-8 only,
+// no lone surrogate escapes, and no key twice in one object. Errors say what
+// was wrong and where (line and column, both from 1; the column counts
+// characters), in the library's words.
 //
-// Objects keep their keys in source order. Numbers keep their source text,
-// so that a 64-bit integer or a shortest-form float reads back exactly; the
-// caller picks the type it wants with AsInt64 / AsDouble / AsFloat.
+// Objects keep their keys in source order. Numbers keep their text (an
+// integer as its digits, "-0" included; any other number as written), so
+// that a 64-bit integer or a shortest-form float reads back exactly; the
+// caller picks the type it wants with AsInt64 / AsDouble / AsFloat. A number
+// too large for a double is refused.
 
 #ifndef INTERCHANGE_JSON_H_
 #define INTERCHANGE_JSON_H_
