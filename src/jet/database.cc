@@ -201,6 +201,15 @@ Status TableScanner::Start() {
 }
 
 Result<bool> TableScanner::Next(std::vector<Value>* values, RowId* id) {
+  ByteView bytes;
+  uint32_t at_page = 0;
+  JET_ASSIGN_OR_RETURN(bool more, NextRaw(&bytes, &at_page, id));
+  if (!more) return false;
+  JET_RETURN_IF_ERROR(decoder_.Decode(bytes, at_page, values));
+  return true;
+}
+
+Result<bool> TableScanner::NextRaw(ByteView* out, uint32_t* out_page, RowId* id) {
   if (!started_) JET_RETURN_IF_ERROR(Start());
   Pager& pager = db_.pager();
   const Format& f = pager.format();
@@ -224,18 +233,21 @@ Result<bool> TableScanner::Next(std::vector<Value>* values, RowId* id) {
     JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page_, f, slot_number, pager.path()));
     if (slot.deleted) continue;
     ByteView bytes(page_->bytes.data() + slot.start, slot.end - slot.start);
-    PageRef holder = page_;
     uint32_t at_page = page_->number;
-    for (int hops = 0; slot.overflow; ++hops) {
-      if (hops >= kMaxOverflowHops || bytes.size() < 4) {
-        return pager.CorruptAt(at_page, "A moved row's forwarding pointer is damaged");
+    if (slot.overflow) {
+      moved_ = page_;
+      for (int hops = 0; slot.overflow; ++hops) {
+        if (hops >= kMaxOverflowHops || bytes.size() < 4) {
+          return pager.CorruptAt(at_page, "A moved row's forwarding pointer is damaged");
+        }
+        RowPointer to = RowPointer::FromRaw(Le32(bytes.data()));
+        JET_ASSIGN_OR_RETURN(bytes, ReadRowBytes(pager, to, &moved_));
+        JET_ASSIGN_OR_RETURN(slot, GetRowSlot(*moved_, f, to.row, pager.path()));
+        at_page = to.page;
       }
-      RowPointer to = RowPointer::FromRaw(Le32(bytes.data()));
-      JET_ASSIGN_OR_RETURN(bytes, ReadRowBytes(pager, to, &holder));
-      JET_ASSIGN_OR_RETURN(slot, GetRowSlot(*holder, f, to.row, pager.path()));
-      at_page = to.page;
     }
-    JET_RETURN_IF_ERROR(decoder_.Decode(bytes, at_page, values));
+    *out = bytes;
+    *out_page = at_page;
     if (id) *id = RowId{page_->number, uint16_t(slot_number)};
     return true;
   }

@@ -25,6 +25,10 @@ void AppendUtf16Le(std::string& out, ByteView bytes);
 // A Jet 4 text value: compressed or plain UTF-16LE.
 std::string DecodeJet4Text(ByteView bytes);
 void AppendJet4Text(std::string& out, ByteView bytes);
+// The same, written at `out`, which must have room for 2 * bytes.size()
+// bytes (the most UTF-8 that many bytes of either form can become); returns
+// the end of what was written.
+char* DecodeJet4TextTo(char* out, ByteView bytes);
 
 // Jet 3 text in the given Windows code page. The engine knows the
 // single-byte ones (874 and 1250-1258). A byte that a known code page leaves

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "table_def.h"
+#include "value_format.h"
 
 namespace jet {
 
@@ -76,47 +77,55 @@ void AppendInt(std::string& out, int64_t v) {
   out.append(buf, res.ptr);
 }
 
-// Appends `v` as exactly `width` digits, zero-padded.
-void AppendPadded(std::string& out, unsigned v, int width) {
-  char buf[8];
+// Writes `v` as exactly `width` digits, zero-padded.
+char* PutPadded(char* p, unsigned v, int width) {
   for (int i = width - 1; i >= 0; --i) {
-    buf[i] = char('0' + v % 10);
+    p[i] = char('0' + v % 10);
     v /= 10;
   }
-  out.append(buf, size_t(width));
+  return p + width;
 }
 
 void AppendCurrency(std::string& out, int64_t v) {
-  bool neg = v < 0;
-  uint64_t mag = neg ? uint64_t(0) - uint64_t(v) : uint64_t(v);
-  if (neg) out.push_back('-');
-  char buf[24];
-  auto res = std::to_chars(buf, buf + sizeof buf, mag / 10000);
-  out.append(buf, res.ptr);
-  out.push_back('.');
-  AppendPadded(out, unsigned(mag % 10000), 4);
+  char buf[kMaxFormattedNumber];
+  out.append(buf, FormatCurrencyTo(buf, v));
 }
 
 void AppendDateTime(std::string& out, double days) {
-  DateTimeParts p = DateTimeFromJet(days);
-  AppendPadded(out, unsigned(p.year), 4);
-  out.push_back('-');
-  AppendPadded(out, unsigned(p.month), 2);
-  out.push_back('-');
-  AppendPadded(out, unsigned(p.day), 2);
-  out.push_back('T');
-  AppendPadded(out, unsigned(p.hour), 2);
-  out.push_back(':');
-  AppendPadded(out, unsigned(p.minute), 2);
-  out.push_back(':');
-  AppendPadded(out, unsigned(p.second), 2);
-  if (p.millisecond != 0) {
-    out.push_back('.');
-    AppendPadded(out, unsigned(p.millisecond), 3);
-  }
+  char buf[kMaxFormattedNumber];
+  out.append(buf, FormatDateTimeTo(buf, days));
 }
 
 }  // namespace
+
+char* FormatCurrencyTo(char* p, int64_t v) {
+  bool neg = v < 0;
+  uint64_t mag = neg ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+  if (neg) *p++ = '-';
+  p = std::to_chars(p, p + 20, mag / 10000).ptr;
+  *p++ = '.';
+  return PutPadded(p, unsigned(mag % 10000), 4);
+}
+
+char* FormatDateTimeTo(char* p, double days) {
+  DateTimeParts t = DateTimeFromJet(days);
+  p = PutPadded(p, unsigned(t.year), 4);
+  *p++ = '-';
+  p = PutPadded(p, unsigned(t.month), 2);
+  *p++ = '-';
+  p = PutPadded(p, unsigned(t.day), 2);
+  *p++ = 'T';
+  p = PutPadded(p, unsigned(t.hour), 2);
+  *p++ = ':';
+  p = PutPadded(p, unsigned(t.minute), 2);
+  *p++ = ':';
+  p = PutPadded(p, unsigned(t.second), 2);
+  if (t.millisecond != 0) {
+    *p++ = '.';
+    p = PutPadded(p, unsigned(t.millisecond), 3);
+  }
+  return p;
+}
 
 DateTimeParts DateTimeFromJet(double days) {
   DateTimeParts p;
