@@ -58,6 +58,11 @@ void RowDecoder::AppendText(ByteView data, std::string& out) const {
   AppendTextBytes(out, pager_.format(), header_.code_page, data);
 }
 
+char* RowDecoder::TextTo(ByteView data, char* out) const {
+  if (pager_.format().version == JetVersion::kJet4) return DecodeJet4TextTo(out, data);
+  return DecodeCodePageTextTo(out, data, header_.code_page);
+}
+
 void RowDecoder::DecodeText(ByteView data, std::string* out) const {
   out->clear();
   AppendTextBytes(*out, pager_.format(), header_.code_page, data);

@@ -71,6 +71,10 @@ class RowDecoder {
 
   // Appends Jet text bytes of this database as UTF-8.
   void AppendText(ByteView data, std::string& out) const;
+  // The same, written at `out`, which must have room for
+  // kMaxTextGrowth * data.size() bytes; returns the end.
+  static constexpr size_t kMaxTextGrowth = 3;
+  char* TextTo(ByteView data, char* out) const;
 
   // The stored bytes of a variable-length column of `row`; false in
   // *present when the column is null or missing from the row.

@@ -198,15 +198,34 @@ std::string DecodeJet4Text(ByteView bytes) {
   return out;
 }
 
-void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page) {
+char* DecodeCodePageTextTo(char* out, ByteView bytes, uint16_t code_page) {
   const CodePageTable* table = FindCodePage(code_page);
   for (uint8_t b : bytes) {
     if (b < 0x80) {
-      out.push_back(char(b));
+      *out++ = char(b);
+      continue;
+    }
+    const uint32_t c = table != nullptr ? table->upper[b - 0x80] : 0xFFFD;
+    if (c < 0x80) {
+      *out++ = char(c);
+    } else if (c < 0x800) {
+      out[0] = char(0xC0 | (c >> 6));
+      out[1] = char(0x80 | (c & 0x3F));
+      out += 2;
     } else {
-      AppendUtf8(out, table != nullptr ? table->upper[b - 0x80] : 0xFFFD);
+      out[0] = char(0xE0 | (c >> 12));
+      out[1] = char(0x80 | ((c >> 6) & 0x3F));
+      out[2] = char(0x80 | (c & 0x3F));
+      out += 3;
     }
   }
+  return out;
+}
+
+void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page) {
+  const size_t at = out.size();
+  out.resize(at + 3 * bytes.size());
+  out.resize(size_t(DecodeCodePageTextTo(out.data() + at, bytes, code_page) - out.data()));
 }
 
 bool CodePageKnown(uint16_t code_page) { return FindCodePage(code_page) != nullptr; }

@@ -38,6 +38,9 @@ char* DecodeJet4TextTo(char* out, ByteView bytes);
 // reads as U+FFFD, so that nothing reads as a character it is not.
 std::string DecodeCodePageText(ByteView bytes, uint16_t code_page);
 void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page);
+// The same, written at `out`, which must have room for 3 * bytes.size()
+// bytes; returns the end of what was written.
+char* DecodeCodePageTextTo(char* out, ByteView bytes, uint16_t code_page);
 bool CodePageKnown(uint16_t code_page);
 
 // The byte for `c` in the code page; false if it has none (and for U+FFFD,

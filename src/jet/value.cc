@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "table_def.h"
@@ -211,12 +212,48 @@ std::string Decimal::ToString() const {
   return out;
 }
 
+namespace {
+
+constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                             1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+
+}  // namespace
+
+char* FormatFiniteDoubleTo(char* p, double d) {
+  // Most stored numbers have a few decimals (0.439). For those, the fewest
+  // decimals k whose m / 10^k reads back as d give the shortest form. With m
+  // below 2^49, d's neighbours lie more than 4 units of the last decimal
+  // apart, so m is the only candidate at that k and rounding d * 10^k finds
+  // it. Integers, tiny and huge magnitudes (whose shortest form may be
+  // exponential) are left to to_chars.
+  const double a = std::fabs(d);
+  if (a >= 0.01 && a < 1e14 && a != std::trunc(a)) {
+    for (int k = 1; k <= 16; ++k) {
+      const double scaled = a * kPow10[k];
+      if (scaled >= 562949953421312.0) break;  // 2^49
+      const double m = std::nearbyint(scaled);
+      if (m / kPow10[k] != a) continue;
+      uint64_t digits = uint64_t(m);
+      if (d < 0) *p++ = '-';
+      const uint64_t unit = uint64_t(kPow10[k]);
+      p = std::to_chars(p, p + 20, digits / unit).ptr;
+      *p++ = '.';
+      uint64_t frac = digits % unit;
+      for (int i = k - 1; i >= 0; --i) {
+        p[i] = char('0' + frac % 10);
+        frac /= 10;
+      }
+      return p + k;
+    }
+  }
+  return std::to_chars(p, p + kMaxFormattedNumber, d).ptr;
+}
+
 std::string FormatDouble(double d) {
   if (std::isnan(d)) return "NaN";
   if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, res.ptr);
+  char buf[kMaxFormattedNumber];
+  return std::string(buf, FormatFiniteDoubleTo(buf, d));
 }
 
 std::string FormatSingle(float f) {
@@ -234,34 +271,44 @@ std::string JsonQuote(const std::string& s) {
   return out;
 }
 
-void AppendJsonQuoted(std::string& out, const std::string& s) {
-  out.push_back('"');
+char* JsonQuoteTo(char* p, const char* s, size_t n) {
+  static const char kHex[] = "0123456789abcdef";
+  *p++ = '"';
   size_t clean = 0;  // start of the run of characters that need no escape
-  for (size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = uint8_t(s[i]);
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = uint8_t(s[i]);
     if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(s, clean, i - clean);
+    std::memcpy(p, s + clean, i - clean);
+    p += i - clean;
     clean = i + 1;
+    *p++ = '\\';
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
+      case '"': *p++ = '"'; break;
+      case '\\': *p++ = '\\'; break;
+      case '\n': *p++ = 'n'; break;
+      case '\r': *p++ = 'r'; break;
+      case '\t': *p++ = 't'; break;
+      case '\b': *p++ = 'b'; break;
+      case '\f': *p++ = 'f'; break;
       default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back(char(c));
-        }
+        p[0] = 'u';
+        p[1] = '0';
+        p[2] = '0';
+        p[3] = kHex[c >> 4];
+        p[4] = kHex[c & 15];
+        p += 5;
     }
   }
-  out.append(s, clean, s.size() - clean);
-  out.push_back('"');
+  std::memcpy(p, s + clean, n - clean);
+  p += n - clean;
+  *p++ = '"';
+  return p;
+}
+
+void AppendJsonQuoted(std::string& out, const std::string& s) {
+  const size_t at = out.size();
+  out.resize(at + 6 * s.size() + 2);
+  out.resize(size_t(JsonQuoteTo(out.data() + at, s.data(), s.size()) - out.data()));
 }
 
 void Value::AppendText(std::string& out) const {

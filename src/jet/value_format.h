@@ -5,6 +5,7 @@
 #ifndef JET_VALUE_FORMAT_H_
 #define JET_VALUE_FORMAT_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace jet {
@@ -14,6 +15,12 @@ constexpr int kMaxFormattedNumber = 40;
 
 // Currency in 1/10000 units with four decimals: "-12.5000".
 char* FormatCurrencyTo(char* p, int64_t v);
+// The shortest text that reads back as `d` (finite), as std::to_chars
+// writes it.
+char* FormatFiniteDoubleTo(char* p, double d);
+// `s` as a JSON string literal, with the escapes JSON requires; `p` must
+// have room for 6 * n + 2 bytes.
+char* JsonQuoteTo(char* p, const char* s, size_t n);
 // Jet's day count as YYYY-MM-DDTHH:MM:SS[.mmm].
 char* FormatDateTimeTo(char* p, double days);
 
