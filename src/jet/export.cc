@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <algorithm>
+#include <bit>
 
 #include "row.h"
 #include "value_format.h"
@@ -74,21 +75,43 @@ class OutBuf {
   char* end_;
 };
 
+// Bytes a field may be read past its end when looking for CSV specials;
+// every reservation in the output leaves that much more room.
+constexpr size_t kScanSlack = 16;
+
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 
-// Whether any of the 8 bytes of `v` is `c`.
-inline bool HasByte(uint64_t v, uint8_t c) {
+// Bit 7 of each byte of `v` that is `c` (and maybe of bytes above one that
+// is: those are masked off by callers that look at the low bytes only).
+inline uint64_t ByteIs(uint64_t v, uint8_t c) {
   const uint64_t x = v ^ (kOnes * c);
-  return ((x - kOnes) & ~x & (kOnes * 0x80)) != 0;
+  return (x - kOnes) & ~x & (kOnes * 0x80);
+}
+
+inline uint64_t CsvSpecials(uint64_t v) {
+  return ByteIs(v, ',') | ByteIs(v, '"') | ByteIs(v, '\r') | ByteIs(v, '\n');
 }
 
 // Whether a field needs CSV quotes: it holds a comma, a quote, CR or LF.
-bool NeedsQuotes(const char* p, size_t n) {
+// Reads up to 7 bytes past the end when `slack` (there must be room then).
+bool NeedsQuotes(const char* p, size_t n, bool slack = false) {
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     uint64_t v;
     std::memcpy(&v, p + i, 8);
-    if (HasByte(v, ',') || HasByte(v, '"') || HasByte(v, '\r') || HasByte(v, '\n')) return true;
+    if (CsvSpecials(v)) return true;
+  }
+  if (i == n) return false;
+  if (slack) {
+    // The bytes past the end are masked off: a false mark only ever sits
+    // above a true one.
+    uint64_t v;
+    std::memcpy(&v, p + i, 8);
+    const unsigned keep = unsigned(n - i) * 8;  // 8..56 bits, little-endian
+    uint64_t bits = CsvSpecials(v);
+    if constexpr (std::endian::native == std::endian::little) {
+      return (bits & ((uint64_t(1) << keep) - 1)) != 0;
+    }
   }
   for (; i < n; ++i) {
     if (kCsvSpecial.table[uint8_t(p[i])]) return true;
@@ -226,10 +249,10 @@ class ExportSink {
       out_.Commit(JsonQuoteTo(Start(i, 6 * n + 2), s, n));
     } else {
       // Decoded in place; quoted (rarely) through a copy.
-      char* o = Start(i, 2 * most + 2);
+      char* o = Start(i, 2 * most + 2 + kScanSlack);
       char* e = decoder_.TextTo(d, o);
       const size_t n = size_t(e - o);
-      if (NeedsQuotes(o, n)) {
+      if (NeedsQuotes(o, n, true)) {
         text_.assign(o, n);
         e = PutQuoted(o, text_.data(), n);
       }

@@ -48,8 +48,8 @@ RowDecoder::RowDecoder(Pager& pager, const DatabaseHeader& header, const TableDe
       case ColumnType::kText:
       case ColumnType::kBinary:
       case ColumnType::kUnknown0D:
-      case ColumnType::kUnknown11: readable_.push_back(true); break;
-      default: readable_.push_back(false);
+      case ColumnType::kUnknown11: readable_.push_back(1); break;
+      default: readable_.push_back(0);
     }
   }
 }
@@ -70,7 +70,6 @@ void RowDecoder::DecodeText(ByteView data, std::string* out) const {
 
 Status RowDecoder::VarOffsets(ByteView row, uint32_t page, size_t nm, std::vector<uint32_t>* out) {
   const Format& f = pager_.format();
-  out->clear();
   const size_t len = row.size();
   const uint8_t* p = row.data();
   size_t table_start;  // the offset table's lowest byte; values end before it

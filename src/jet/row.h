@@ -96,7 +96,7 @@ class RowDecoder {
   const TableDef& table_;
   std::vector<uint32_t> sizes_;  // per column: bytes in the fixed area, or
                                  // least bytes in the variable area
-  std::vector<bool> readable_;   // per column: a type the fixed area can hold
+  std::vector<uint8_t> readable_; // per column: a type the fixed area can hold
   std::vector<uint32_t> offsets_;  // scratch, reused across rows
   std::string scratch_;            // raw memo bytes, reused across rows
 };

@@ -73,14 +73,6 @@ class Utf16Writer {
     }
   }
 
-  // A run of ASCII bytes, each taken as one unit.
-  void PutAscii(const uint8_t* s, size_t n) {
-    if (n == 0) return;
-    Flush();
-    std::memcpy(p_, s, n);
-    p_ += n;
-  }
-
   bool pending() const { return pending_ != 0; }
 
   void Flush() {
@@ -121,13 +113,22 @@ char* DecodeUtf16LeTo(char* out, ByteView bytes) {
   for (size_t i = 0; i < n; ++i) {
     const uint8_t lo = p[2 * i], hi = p[2 * i + 1];
     if (hi == 0 && lo < 0x80 && !w.pending()) {
-      // Most text is ASCII: copy runs of it straight through.
+      // Most text is ASCII: copy runs of it straight through, four units
+      // at a time while they last.
       char* o = w.end();
       size_t k = i;
-      do {
-        *o++ = char(p[2 * k]);
-        ++k;
-      } while (k < n && p[2 * k + 1] == 0 && p[2 * k] < 0x80);
+      while (k + 4 <= n) {
+        uint64_t v;
+        std::memcpy(&v, p + 2 * k, 8);
+        if ((v & 0xFF80FF80FF80FF80ull) != 0) break;
+        o[0] = char(p[2 * k]);
+        o[1] = char(p[2 * k + 2]);
+        o[2] = char(p[2 * k + 4]);
+        o[3] = char(p[2 * k + 6]);
+        o += 4;
+        k += 4;
+      }
+      while (k < n && p[2 * k + 1] == 0 && p[2 * k] < 0x80) *o++ = char(p[2 * k++]);
       w = Utf16Writer(o);
       i = k - 1;
       continue;
@@ -153,9 +154,19 @@ char* DecodeJet4TextTo(char* out, ByteView bytes) {
     // A run of one-byte characters.
     while (i < n && p[i] != 0) {
       if (p[i] < 0x80) {
-        size_t start = i;
-        while (i < n && p[i] != 0 && p[i] < 0x80) ++i;
-        w.PutAscii(p + start, i - start);
+        // ASCII, eight bytes at a time while none is 00 or above 7F.
+        char* o = w.end();
+        while (i + 8 <= n) {
+          uint64_t v;
+          std::memcpy(&v, p + i, 8);
+          constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = kOnes * 0x80;
+          if (((v | ((v - kOnes) & ~v)) & kHigh) != 0) break;
+          std::memcpy(o, &v, 8);
+          o += 8;
+          i += 8;
+        }
+        while (i < n && p[i] != 0 && p[i] < 0x80) *o++ = char(p[i++]);
+        w = Utf16Writer(o);
       } else {
         w.Put(p[i++]);
       }
