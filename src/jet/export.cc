@@ -5,7 +5,9 @@
 #include <cstring>
 #include <memory>
 #include <algorithm>
-#include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "row.h"
 #include "value_format.h"
@@ -75,14 +77,14 @@ class OutBuf {
   char* end_;
 };
 
-// Bytes a field may be read past its end when looking for CSV specials;
-// every reservation in the output leaves that much more room.
+// Bytes a text field may be read past its end when looking for CSV
+// specials; its reservation in the output leaves that much more room.
 constexpr size_t kScanSlack = 16;
 
+#if !defined(__SSE2__)
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 
-// Bit 7 of each byte of `v` that is `c` (and maybe of bytes above one that
-// is: those are masked off by callers that look at the low bytes only).
+// Nonzero when some byte of `v` is `c`.
 inline uint64_t ByteIs(uint64_t v, uint8_t c) {
   const uint64_t x = v ^ (kOnes * c);
   return (x - kOnes) & ~x & (kOnes * 0x80);
@@ -91,28 +93,34 @@ inline uint64_t ByteIs(uint64_t v, uint8_t c) {
 inline uint64_t CsvSpecials(uint64_t v) {
   return ByteIs(v, ',') | ByteIs(v, '"') | ByteIs(v, '\r') | ByteIs(v, '\n');
 }
+#endif
 
 // Whether a field needs CSV quotes: it holds a comma, a quote, CR or LF.
-// Reads up to 7 bytes past the end when `slack` (there must be room then).
+// Reads up to 15 bytes past the end when `slack` (there must be room then).
 bool NeedsQuotes(const char* p, size_t n, bool slack = false) {
   size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(','), quote = _mm_set1_epi8('"');
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  auto specials = [&](const char* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, quote)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+    return unsigned(_mm_movemask_epi8(hit));
+  };
+  for (; i + 16 <= n; i += 16) {
+    if (specials(p + i)) return true;
+  }
+  if (i == n) return false;
+  if (slack) return (specials(p + i) & ((1u << (n - i)) - 1)) != 0;
+#else
+  (void)slack;
   for (; i + 8 <= n; i += 8) {
     uint64_t v;
     std::memcpy(&v, p + i, 8);
     if (CsvSpecials(v)) return true;
   }
-  if (i == n) return false;
-  if (slack) {
-    // The bytes past the end are masked off: a false mark only ever sits
-    // above a true one.
-    uint64_t v;
-    std::memcpy(&v, p + i, 8);
-    const unsigned keep = unsigned(n - i) * 8;  // 8..56 bits, little-endian
-    uint64_t bits = CsvSpecials(v);
-    if constexpr (std::endian::native == std::endian::little) {
-      return (bits & ((uint64_t(1) << keep) - 1)) != 0;
-    }
-  }
+#endif
   for (; i < n; ++i) {
     if (kCsvSpecial.table[uint8_t(p[i])]) return true;
   }
@@ -122,9 +130,15 @@ bool NeedsQuotes(const char* p, size_t n, bool slack = false) {
 // Writes the field [s, s + n) quoted at `o`, quotes doubled; returns the end.
 char* PutQuoted(char* o, const char* s, size_t n) {
   *o++ = '"';
-  for (size_t i = 0; i < n; ++i) {
-    if (s[i] == '"') *o++ = '"';
-    *o++ = s[i];
+  const char* end = s + n;
+  while (true) {
+    const char* q = static_cast<const char*>(std::memchr(s, '"', size_t(end - s)));
+    const char* stop = q ? q + 1 : end;
+    std::memcpy(o, s, size_t(stop - s));
+    o += stop - s;
+    if (!q) break;
+    *o++ = '"';
+    s = stop;
   }
   *o++ = '"';
   return o;

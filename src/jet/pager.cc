@@ -47,9 +47,17 @@ Result<PageRef> Pager::Read(uint32_t number) {
     lru_.splice(lru_.begin(), lru_, it->second);
     return *it->second;
   }
-  auto page = std::make_shared<Page>();
+  std::shared_ptr<Page> page;
+  if (!spare_.empty()) {
+    // A page the cache let go of and nobody else held: its buffer is
+    // overwritten whole, so it need not be allocated or zeroed again.
+    page = std::move(spare_.back());
+    spare_.pop_back();
+  } else {
+    page = std::make_shared<Page>();
+    page->bytes.resize(format_.page_size);
+  }
   page->number = number;
-  page->bytes.resize(format_.page_size);
   Status s = file_->ReadAt(uint64_t(number) * format_.page_size, page->bytes);
   if (!s.ok()) return s.AtPage(number);
   codec_.Decode(number, page->bytes);
@@ -68,7 +76,12 @@ void Pager::CachePut(PageRef page) {
   lru_.push_front(page);
   index_[page->number] = lru_.begin();
   while (lru_.size() > capacity_) {
-    index_.erase(lru_.back()->number);
+    PageRef& last = lru_.back();
+    index_.erase(last->number);
+    if (last.use_count() == 1 && spare_.size() < kMaxSpare &&
+        last->bytes.size() == format_.page_size) {
+      spare_.push_back(std::const_pointer_cast<Page>(std::move(last)));
+    }
     lru_.pop_back();
   }
 }
@@ -158,6 +171,7 @@ Result<PageRef> Pager::ReadTyped(uint32_t number, uint8_t type, const char* what
 void Pager::DropCache() {
   lru_.clear();
   index_.clear();
+  spare_.clear();
 }
 
 }  // namespace jet

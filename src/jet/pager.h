@@ -119,6 +119,9 @@ class Pager {
   PagerStats stats_;
   size_t last_commit_pages_ = 0;
   std::list<PageRef> lru_;  // front = most recent
+  // Pages evicted while nobody held them, for Read to fill again.
+  static constexpr size_t kMaxSpare = 8;
+  std::vector<std::shared_ptr<Page>> spare_;
   std::unordered_map<uint32_t, std::list<PageRef>::iterator> index_;
   std::map<uint32_t, std::shared_ptr<Page>> dirty_;  // the batch, by page number
   uint32_t committed_page_count_;
