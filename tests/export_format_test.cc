@@ -58,6 +58,32 @@ TEST(ExportFormatTest, DoublesAreWrittenAsToCharsWritesThem) {
   }
 }
 
+// Runs of values on one day reuse the date text; every value still reads
+// as its own parts.
+TEST(ExportFormatTest, DatesWrittenInRunsMatchTheirParts) {
+  std::mt19937_64 rng(11);
+  jet::DateTextCache cache;
+  double day = 43000;
+  for (int i = 0; i < 100000; ++i) {
+    if (rng() % 8 == 0) day = double(int64_t(rng() % 6000000) - 3000000);
+    double v = day + double(rng() % 86400000) / 86400000.0;
+    if (rng() % 50 == 0) v = std::nextafter(day + 1, 0.0);  // rounds up into the next day
+    if (rng() % 500 == 0) v = rng() % 2 ? NAN : 4e6;
+    char buf[jet::kMaxFormattedNumber];
+    const std::string got(buf, jet::FormatDateTimeTo(buf, v, &cache));
+    const jet::DateTimeParts p = jet::DateTimeFromJet(v);
+    char want[64];
+    std::snprintf(want, sizeof want, "%04u-%02d-%02dT%02d:%02d:%02d", unsigned(p.year) % 10000,
+                  p.month, p.day, p.hour, p.minute, p.second);
+    std::string w = want;
+    if (p.millisecond) {
+      std::snprintf(want, sizeof want, ".%03d", p.millisecond);
+      w += want;
+    }
+    ASSERT_EQ(got, w) << v;
+  }
+}
+
 // Jet 4 text read one unit at a time, as the format describes it.
 std::string ReferenceJet4(const std::vector<uint8_t>& b) {
   std::vector<uint16_t> units;

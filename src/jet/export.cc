@@ -198,7 +198,7 @@ class ExportSink {
       case ColumnType::kDateTime: {
         char* o = Start(i, kMaxFormattedNumber + 2);
         if constexpr (kJson) *o++ = '"';
-        o = FormatDateTimeTo(o, BitsToDouble(Le64(p)));
+        o = FormatDateTimeTo(o, BitsToDouble(Le64(p)), &dates_);
         if constexpr (kJson) *o++ = '"';
         out_.Commit(o);
         return Status::Ok();
@@ -283,6 +283,7 @@ class ExportSink {
   std::string text_;           // scratch text, reused
   std::vector<char> text_buf_;  // decoded text before JSON escaping, reused
   Value value_;
+  DateTextCache dates_;
 };
 
 template <bool kJson>

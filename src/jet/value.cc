@@ -108,37 +108,63 @@ char* FormatCurrencyTo(char* p, int64_t v) {
   return PutPadded(p, unsigned(mag % 10000), 4);
 }
 
-char* FormatDateTimeTo(char* p, double days) {
-  DateTimeParts t = DateTimeFromJet(days);
-  p = PutPadded(p, unsigned(t.year), 4);
-  *p++ = '-';
-  p = PutPadded(p, unsigned(t.month), 2);
-  *p++ = '-';
-  p = PutPadded(p, unsigned(t.day), 2);
+namespace {
+
+// Jet's day count as a day number and the milliseconds into that day,
+// rounded to the millisecond; day 0, 0 ms (1899-12-30 00:00) for what is
+// not finite or lies past any date Access shows.
+void SplitJetDays(double days, int64_t* day, int64_t* ms) {
+  *day = 0;
+  *ms = 0;
+  if (!std::isfinite(days) || days > 3e6 || days < -3e6) return;
+  double whole = std::trunc(days);
+  double frac = std::fabs(days - whole);
+  *ms = std::llround(frac * double(kMsPerDay));
+  *day = int64_t(whole);
+  if (*ms >= kMsPerDay) {
+    *ms -= kMsPerDay;
+    *day += 1;
+  }
+}
+
+}  // namespace
+
+char* FormatDateTimeTo(char* p, double days, DateTextCache* cache) {
+  int64_t day, ms;
+  SplitJetDays(days, &day, &ms);
+  if (cache == nullptr || cache->day != day) {
+    int y, m, d;
+    CivilFromDays(day + kJetEpoch, &y, &m, &d);
+    char* o = PutPadded(p, unsigned(y), 4);
+    *o++ = '-';
+    o = PutPadded(o, unsigned(m), 2);
+    *o++ = '-';
+    PutPadded(o, unsigned(d), 2);
+    if (cache != nullptr) {
+      cache->day = day;
+      std::memcpy(cache->text, p, 10);
+    }
+  } else {
+    std::memcpy(p, cache->text, 10);
+  }
+  p += 10;
   *p++ = 'T';
-  p = PutPadded(p, unsigned(t.hour), 2);
+  p = PutPadded(p, unsigned(ms / 3600000), 2);
   *p++ = ':';
-  p = PutPadded(p, unsigned(t.minute), 2);
+  p = PutPadded(p, unsigned(ms / 60000 % 60), 2);
   *p++ = ':';
-  p = PutPadded(p, unsigned(t.second), 2);
-  if (t.millisecond != 0) {
+  p = PutPadded(p, unsigned(ms / 1000 % 60), 2);
+  if (ms % 1000 != 0) {
     *p++ = '.';
-    p = PutPadded(p, unsigned(t.millisecond), 3);
+    p = PutPadded(p, unsigned(ms % 1000), 3);
   }
   return p;
 }
 
 DateTimeParts DateTimeFromJet(double days) {
   DateTimeParts p;
-  if (!std::isfinite(days) || days > 3e6 || days < -3e6) return p;
-  double whole = std::trunc(days);
-  double frac = std::fabs(days - whole);
-  int64_t ms = std::llround(frac * double(kMsPerDay));
-  int64_t day = int64_t(whole);
-  if (ms >= kMsPerDay) {
-    ms -= kMsPerDay;
-    day += 1;
-  }
+  int64_t day, ms;
+  SplitJetDays(days, &day, &ms);
   CivilFromDays(day + kJetEpoch, &p.year, &p.month, &p.day);
   p.hour = int(ms / 3600000);
   p.minute = int(ms / 60000 % 60);

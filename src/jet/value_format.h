@@ -21,8 +21,14 @@ char* FormatFiniteDoubleTo(char* p, double d);
 // `s` as a JSON string literal, with the escapes JSON requires; `p` must
 // have room for 6 * n + 2 bytes.
 char* JsonQuoteTo(char* p, const char* s, size_t n);
+// The date part last written, for runs of values on the same day.
+struct DateTextCache {
+  int64_t day = INT64_MIN;
+  char text[10];
+};
+
 // Jet's day count as YYYY-MM-DDTHH:MM:SS[.mmm].
-char* FormatDateTimeTo(char* p, double days);
+char* FormatDateTimeTo(char* p, double days, DateTextCache* cache = nullptr);
 
 }  // namespace jet
 
