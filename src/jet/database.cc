@@ -219,6 +219,18 @@ Result<bool> TableScanner::NextRaw(ByteView* out, uint32_t* out_page, RowId* id)
       // pages that were freed or reused; those are skipped.
       page_.reset();
       if (page_pos_ >= pages_.size()) return false;
+      const uint32_t next = pages_[page_pos_];
+      if (next >= ahead_) {
+        // Read the stretch of the file the next pages lie in, in one go:
+        // the pages between them are mostly this table's memo and OLE
+        // values.
+        const size_t last = std::min(pages_.size(), page_pos_ + kReadAhead) - 1;
+        const uint32_t count = std::min<uint32_t>(pages_[last] - next + 1, kReadAhead);
+        if (pages_[last] >= next) {
+          pager.ReadAhead(next, count);
+          ahead_ = next + count;
+        }
+      }
       JET_ASSIGN_OR_RETURN(PageRef page, pager.Read(pages_[page_pos_++]));
       if (page->type() != kPageData ||
           Le32(page->bytes.data() + f.data_owner) != table_->tdef_page) {

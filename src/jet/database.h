@@ -145,6 +145,8 @@ class TableScanner {
   bool started_ = false;
   std::vector<uint32_t> pages_;
   size_t page_pos_ = 0;
+  uint32_t ahead_ = 0;  // pages below this were read ahead
+  static constexpr size_t kReadAhead = 32;
   PageRef page_;
   PageRef moved_;  // the page a moved row was followed to
   uint32_t slot_ = 0;

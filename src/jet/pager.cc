@@ -2,6 +2,8 @@
 
 #include "journal.h"
 
+#include <algorithm>
+
 namespace jet {
 
 namespace {
@@ -65,6 +67,37 @@ Result<PageRef> Pager::Read(uint32_t number) {
   PageRef ref(std::move(page));
   CachePut(ref);
   return ref;
+}
+
+void Pager::ReadAhead(uint32_t first, uint32_t count) {
+  if (broken_) return;
+  count = std::min<uint32_t>({count, 64, uint32_t(capacity_ / 2)});
+  std::vector<std::shared_ptr<Page>> pages;
+  std::vector<std::span<uint8_t>> outs;
+  for (uint32_t n = first; n - first < count && n < page_count_; ++n) {
+    if (index_.count(n) != 0 || dirty_.count(n) != 0) break;
+    std::shared_ptr<Page> page;
+    if (!spare_.empty()) {
+      page = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      page = std::make_shared<Page>();
+      page->bytes.resize(format_.page_size);
+    }
+    page->number = n;
+    outs.push_back(page->bytes);
+    pages.push_back(std::move(page));
+  }
+  if (pages.size() < 2) {
+    for (auto& page : pages) spare_.push_back(std::move(page));
+    return;
+  }
+  if (!file_->ReadManyAt(uint64_t(first) * format_.page_size, outs).ok()) return;
+  for (auto& page : pages) {
+    codec_.Decode(page->number, page->bytes);
+    ++stats_.reads;
+    CachePut(PageRef(std::move(page)));
+  }
 }
 
 void Pager::CachePut(PageRef page) {
