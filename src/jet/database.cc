@@ -201,6 +201,15 @@ Status TableScanner::Start() {
 }
 
 Result<bool> TableScanner::Next(std::vector<Value>* values, RowId* id) {
+  ByteView bytes;
+  uint32_t at_page = 0;
+  JET_ASSIGN_OR_RETURN(bool more, NextRaw(&bytes, &at_page, id));
+  if (!more) return false;
+  JET_RETURN_IF_ERROR(decoder_.Decode(bytes, at_page, values));
+  return true;
+}
+
+Result<bool> TableScanner::NextRaw(ByteView* out, uint32_t* out_page, RowId* id) {
   if (!started_) JET_RETURN_IF_ERROR(Start());
   Pager& pager = db_.pager();
   const Format& f = pager.format();
@@ -210,6 +219,18 @@ Result<bool> TableScanner::Next(std::vector<Value>* values, RowId* id) {
       // pages that were freed or reused; those are skipped.
       page_.reset();
       if (page_pos_ >= pages_.size()) return false;
+      const uint32_t next = pages_[page_pos_];
+      if (next >= ahead_) {
+        // Read the stretch of the file the next pages lie in, in one go:
+        // the pages between them are mostly this table's memo and OLE
+        // values.
+        const size_t last = std::min(pages_.size(), page_pos_ + kReadAhead) - 1;
+        const uint32_t count = std::min<uint32_t>(pages_[last] - next + 1, kReadAhead);
+        if (pages_[last] >= next) {
+          pager.ReadAhead(next, count);
+          ahead_ = next + count;
+        }
+      }
       JET_ASSIGN_OR_RETURN(PageRef page, pager.Read(pages_[page_pos_++]));
       if (page->type() != kPageData ||
           Le32(page->bytes.data() + f.data_owner) != table_->tdef_page) {
@@ -224,18 +245,21 @@ Result<bool> TableScanner::Next(std::vector<Value>* values, RowId* id) {
     JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page_, f, slot_number, pager.path()));
     if (slot.deleted) continue;
     ByteView bytes(page_->bytes.data() + slot.start, slot.end - slot.start);
-    PageRef holder = page_;
     uint32_t at_page = page_->number;
-    for (int hops = 0; slot.overflow; ++hops) {
-      if (hops >= kMaxOverflowHops || bytes.size() < 4) {
-        return pager.CorruptAt(at_page, "A moved row's forwarding pointer is damaged");
+    if (slot.overflow) {
+      moved_ = page_;
+      for (int hops = 0; slot.overflow; ++hops) {
+        if (hops >= kMaxOverflowHops || bytes.size() < 4) {
+          return pager.CorruptAt(at_page, "A moved row's forwarding pointer is damaged");
+        }
+        RowPointer to = RowPointer::FromRaw(Le32(bytes.data()));
+        JET_ASSIGN_OR_RETURN(bytes, ReadRowBytes(pager, to, &moved_));
+        JET_ASSIGN_OR_RETURN(slot, GetRowSlot(*moved_, f, to.row, pager.path()));
+        at_page = to.page;
       }
-      RowPointer to = RowPointer::FromRaw(Le32(bytes.data()));
-      JET_ASSIGN_OR_RETURN(bytes, ReadRowBytes(pager, to, &holder));
-      JET_ASSIGN_OR_RETURN(slot, GetRowSlot(*holder, f, to.row, pager.path()));
-      at_page = to.page;
     }
-    JET_RETURN_IF_ERROR(decoder_.Decode(bytes, at_page, values));
+    *out = bytes;
+    *out_page = at_page;
     if (id) *id = RowId{page_->number, uint16_t(slot_number)};
     return true;
   }

@@ -129,7 +129,12 @@ class TableScanner {
   // Fills `values` with the next row; false at the end of the table.
   Result<bool> Next(std::vector<Value>* values, RowId* id = nullptr);
 
+  // The next row's stored bytes and the page they lie on, valid until the
+  // next call; false at the end of the table. Moved rows are followed.
+  Result<bool> NextRaw(ByteView* bytes, uint32_t* at_page, RowId* id = nullptr);
+
   const TableDef& table() const { return *table_; }
+  RowDecoder& decoder() { return decoder_; }
 
  private:
   Status Start();
@@ -140,7 +145,10 @@ class TableScanner {
   bool started_ = false;
   std::vector<uint32_t> pages_;
   size_t page_pos_ = 0;
+  uint32_t ahead_ = 0;  // pages below this were read ahead
+  static constexpr size_t kReadAhead = 32;
   PageRef page_;
+  PageRef moved_;  // the page a moved row was followed to
   uint32_t slot_ = 0;
   uint32_t slot_count_ = 0;
 };

@@ -1,94 +1,344 @@
 #include "export.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "row.h"
+#include "value_format.h"
+
 namespace jet {
 
 namespace {
 
-constexpr size_t kFlushAt = 1 << 16;
+// The output is gathered and written in pieces of about this size.
+constexpr size_t kFlushAt = 1 << 18;
 
-Status Flush(std::string& buf, std::FILE* out) {
-  if (!buf.empty() && std::fwrite(buf.data(), 1, buf.size(), out) != buf.size()) {
-    return Status::IoError("Cannot write the output");
+// Bytes that make a CSV field need quotes.
+struct CsvSpecial {
+  bool table[256] = {};
+  constexpr CsvSpecial() {
+    table[uint8_t(',')] = table[uint8_t('"')] = table[uint8_t('\r')] = table[uint8_t('\n')] = true;
   }
-  buf.clear();
+};
+constexpr CsvSpecial kCsvSpecial;
+
+// The output as it is gathered between writes: a plain buffer that fields
+// are formatted into in place. It grows only when one row does not fit.
+class OutBuf {
+ public:
+  explicit OutBuf(size_t capacity)
+      : data_(new char[capacity]), p_(data_.get()), end_(data_.get() + capacity) {}
+
+  // Room for `n` more bytes, at the returned position; Commit(end) keeps
+  // what was written there.
+  char* Room(size_t n) {
+    if (size_t(end_ - p_) < n) Grow(n);
+    return p_;
+  }
+  void Commit(char* end) { p_ = end; }
+
+  void Append(const char* s, size_t n) {
+    char* o = Room(n);
+    std::memcpy(o, s, n);
+    p_ = o + n;
+  }
+  void Append(const std::string& s) { Append(s.data(), s.size()); }
+
+  size_t size() const { return size_t(p_ - data_.get()); }
+
+  Status WriteTo(std::FILE* out) {
+    const size_t n = size();
+    if (n != 0 && std::fwrite(data_.get(), 1, n, out) != n) {
+      return Status::IoError("Cannot write the output");
+    }
+    p_ = data_.get();
+    return Status::Ok();
+  }
+
+ private:
+  void Grow(size_t n) {
+    const size_t used = size();
+    const size_t capacity = std::max(size_t(end_ - data_.get()) * 2, used + n);
+    std::unique_ptr<char[]> bigger(new char[capacity]);
+    std::memcpy(bigger.get(), data_.get(), used);
+    data_ = std::move(bigger);
+    p_ = data_.get() + used;
+    end_ = data_.get() + capacity;
+  }
+
+  std::unique_ptr<char[]> data_;
+  char* p_;
+  char* end_;
+};
+
+// Bytes a text field may be read past its end when looking for CSV
+// specials; its reservation in the output leaves that much more room.
+constexpr size_t kScanSlack = 16;
+
+#if !defined(__SSE2__)
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+
+// Nonzero when some byte of `v` is `c`.
+inline uint64_t ByteIs(uint64_t v, uint8_t c) {
+  const uint64_t x = v ^ (kOnes * c);
+  return (x - kOnes) & ~x & (kOnes * 0x80);
+}
+
+inline uint64_t CsvSpecials(uint64_t v) {
+  return ByteIs(v, ',') | ByteIs(v, '"') | ByteIs(v, '\r') | ByteIs(v, '\n');
+}
+#endif
+
+// Whether a field needs CSV quotes: it holds a comma, a quote, CR or LF.
+// Reads up to 15 bytes past the end when `slack` (there must be room then).
+bool NeedsQuotes(const char* p, size_t n, bool slack = false) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(','), quote = _mm_set1_epi8('"');
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  auto specials = [&](const char* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, quote)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+    return unsigned(_mm_movemask_epi8(hit));
+  };
+  for (; i + 16 <= n; i += 16) {
+    if (specials(p + i)) return true;
+  }
+  if (i == n) return false;
+  if (slack) return (specials(p + i) & ((1u << (n - i)) - 1)) != 0;
+#else
+  (void)slack;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t v;
+    std::memcpy(&v, p + i, 8);
+    if (CsvSpecials(v)) return true;
+  }
+#endif
+  for (; i < n; ++i) {
+    if (kCsvSpecial.table[uint8_t(p[i])]) return true;
+  }
+  return false;
+}
+
+// Writes the field [s, s + n) quoted at `o`, quotes doubled; returns the end.
+char* PutQuoted(char* o, const char* s, size_t n) {
+  *o++ = '"';
+  const char* end = s + n;
+  while (true) {
+    const char* q = static_cast<const char*>(std::memchr(s, '"', size_t(end - s)));
+    const char* stop = q ? q + 1 : end;
+    std::memcpy(o, s, size_t(stop - s));
+    o += stop - s;
+    if (!q) break;
+    *o++ = '"';
+    s = stop;
+  }
+  *o++ = '"';
+  return o;
+}
+
+// Formats each field of a row straight from the row's bytes into the
+// output, as Value::AppendText (CSV) or Value::AppendJson (JSONL) would.
+template <bool kJson>
+class ExportSink {
+ public:
+  ExportSink(RowDecoder& decoder, OutBuf& out, const std::vector<std::string>& keys)
+      : decoder_(decoder), out_(out), keys_(keys) {}
+
+  void set_page(uint32_t page) { page_ = page; }
+
+  void Null(size_t i, const ColumnDef&) {
+    char* o = Start(i, 4);
+    if constexpr (kJson) {
+      std::memcpy(o, "null", 4);
+      o += 4;
+    }
+    out_.Commit(o);
+  }
+
+  void Boolean(size_t i, const ColumnDef&, bool bit) {
+    char* o = Start(i, 5);
+    if (bit) {
+      std::memcpy(o, "true", 4);
+      o += 4;
+    } else {
+      std::memcpy(o, "false", 5);
+      o += 5;
+    }
+    out_.Commit(o);
+  }
+
+  Status Field(size_t i, const ColumnDef& col, ByteView d) {
+    const uint8_t* p = d.data();
+    switch (col.type) {
+      case ColumnType::kByte: return Int(i, p[0]);
+      case ColumnType::kInteger: return Int(i, int16_t(Le16(p)));
+      case ColumnType::kLong: return Int(i, int32_t(Le32(p)));
+      case ColumnType::kCurrency: {
+        char* o = Start(i, kMaxFormattedNumber + 2);
+        if constexpr (kJson) *o++ = '"';
+        o = FormatCurrencyTo(o, int64_t(Le64(p)));
+        if constexpr (kJson) *o++ = '"';
+        out_.Commit(o);
+        return Status::Ok();
+      }
+      case ColumnType::kDouble: {
+        const double v = BitsToDouble(Le64(p));
+        if (!std::isfinite(v)) break;
+        out_.Commit(FormatFiniteDoubleTo(Start(i, kMaxFormattedNumber), v));
+        return Status::Ok();
+      }
+      case ColumnType::kDateTime: {
+        char* o = Start(i, kMaxFormattedNumber + 2);
+        if constexpr (kJson) *o++ = '"';
+        o = FormatDateTimeTo(o, BitsToDouble(Le64(p)), &dates_);
+        if constexpr (kJson) *o++ = '"';
+        out_.Commit(o);
+        return Status::Ok();
+      }
+      case ColumnType::kText: return Text(i, d);
+      case ColumnType::kMemo:
+        JET_RETURN_IF_ERROR(decoder_.ReadLongValue(d, page_, &long_value_));
+        return Text(i, ByteView(reinterpret_cast<const uint8_t*>(long_value_.data()),
+                                long_value_.size()));
+      default: break;
+    }
+    // The rarer forms go through Value.
+    JET_RETURN_IF_ERROR(decoder_.DecodeField(col, d, page_, &value_));
+    text_.clear();
+    if constexpr (kJson) {
+      value_.AppendJson(text_);
+      out_.Commit(Start(i, 0));
+      out_.Append(text_);
+    } else {
+      value_.AppendText(text_);
+      char* o = Start(i, 2 * text_.size() + 2);
+      if (NeedsQuotes(text_.data(), text_.size())) {
+        o = PutQuoted(o, text_.data(), text_.size());
+      } else {
+        std::memcpy(o, text_.data(), text_.size());
+        o += text_.size();
+      }
+      out_.Commit(o);
+    }
+    return Status::Ok();
+  }
+
+ private:
+  // Room for the separator, the key (JSON) and `n` more bytes; returns
+  // where the value goes.
+  char* Start(size_t i, size_t n) {
+    if constexpr (kJson) {
+      const std::string& key = keys_[i];
+      char* o = out_.Room(key.size() + 1 + n);
+      if (i) *o++ = ',';
+      std::memcpy(o, key.data(), key.size());
+      return o + key.size();
+    } else {
+      char* o = out_.Room(1 + n);
+      if (i) *o++ = ',';
+      return o;
+    }
+  }
+
+  Status Int(size_t i, int64_t v) {
+    char* o = Start(i, 24);
+    out_.Commit(std::to_chars(o, o + 24, v).ptr);
+    return Status::Ok();
+  }
+
+  Status Text(size_t i, ByteView d) {
+    const size_t most = RowDecoder::kMaxTextGrowth * d.size();
+    if constexpr (kJson) {
+      if (text_buf_.size() < most) text_buf_.resize(most);
+      const char* s = text_buf_.data();
+      const size_t n = size_t(decoder_.TextTo(d, text_buf_.data()) - s);
+      out_.Commit(JsonQuoteTo(Start(i, 6 * n + 2), s, n));
+    } else {
+      // Decoded in place; quoted (rarely) through a copy.
+      char* o = Start(i, 2 * most + 2 + kScanSlack);
+      char* e = decoder_.TextTo(d, o);
+      const size_t n = size_t(e - o);
+      if (NeedsQuotes(o, n, true)) {
+        text_.assign(o, n);
+        e = PutQuoted(o, text_.data(), n);
+      }
+      out_.Commit(e);
+    }
+    return Status::Ok();
+  }
+
+  RowDecoder& decoder_;
+  OutBuf& out_;
+  const std::vector<std::string>& keys_;
+  uint32_t page_ = 0;
+  std::string long_value_;     // a memo's raw bytes, reused across rows
+  std::string text_;           // scratch text, reused
+  std::vector<char> text_buf_;  // decoded text before JSON escaping, reused
+  Value value_;
+  DateTextCache dates_;
+};
+
+template <bool kJson>
+Status ExportRows(Database& db, std::shared_ptr<const TableDef> table,
+                  const std::vector<std::string>& keys, OutBuf& buf, std::FILE* out) {
+  TableScanner scan(db, std::move(table));
+  ExportSink<kJson> sink(scan.decoder(), buf, keys);
+  ByteView row;
+  uint32_t page = 0;
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, scan.NextRaw(&row, &page));
+    if (!more) break;
+    if constexpr (kJson) buf.Append("{", 1);
+    sink.set_page(page);
+    JET_RETURN_IF_ERROR(scan.decoder().Walk(row, page, sink));
+    if constexpr (kJson) {
+      buf.Append("}\n", 2);
+    } else {
+      buf.Append("\r\n", 2);
+    }
+    if (buf.size() >= kFlushAt) JET_RETURN_IF_ERROR(buf.WriteTo(out));
+  }
   return Status::Ok();
 }
 
 }  // namespace
 
-namespace {
-
-bool NeedsQuotes(const char* p, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    char c = p[i];
-    if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
-  }
-  return false;
-}
-
-// Quotes the field that starts at `from` in `out`, if it needs quotes.
-void QuoteTail(std::string& out, size_t from) {
-  if (!NeedsQuotes(out.data() + from, out.size() - from)) return;
-  std::string field = out.substr(from);
-  out.resize(from);
-  out.push_back('"');
-  for (char c : field) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-}
-
-}  // namespace
-
 void AppendCsvField(std::string& out, const std::string& field) {
-  size_t from = out.size();
-  out += field;
-  QuoteTail(out, from);
+  if (!NeedsQuotes(field.data(), field.size())) {
+    out += field;
+    return;
+  }
+  const size_t at = out.size();
+  out.resize(at + 2 * field.size() + 2);
+  out.resize(size_t(PutQuoted(out.data() + at, field.data(), field.size()) - out.data()));
 }
 
 Status ExportTable(Database& db, const std::string& name, ExportFormat format, std::FILE* out) {
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> table, db.GetTable(name));
-  std::string buf;
-  buf.reserve(kFlushAt * 2);
-
+  OutBuf buf(kFlushAt + (kFlushAt >> 2));
   std::vector<std::string> keys;  // JSON keys, quoted once
-  for (size_t i = 0; i < table->columns.size(); ++i) {
-    const std::string& col = table->columns[i].name;
-    if (format == ExportFormat::kCsv) {
-      if (i) buf.push_back(',');
-      AppendCsvField(buf, col);
-    } else {
-      keys.push_back(JsonQuote(col) + ":");
+  if (format == ExportFormat::kCsv) {
+    std::string header;
+    for (size_t i = 0; i < table->columns.size(); ++i) {
+      if (i) header.push_back(',');
+      AppendCsvField(header, table->columns[i].name);
     }
+    header += "\r\n";
+    buf.Append(header);
+    JET_RETURN_IF_ERROR(ExportRows<false>(db, table, keys, buf, out));
+  } else {
+    for (const ColumnDef& col : table->columns) keys.push_back(JsonQuote(col.name) + ":");
+    JET_RETURN_IF_ERROR(ExportRows<true>(db, table, keys, buf, out));
   }
-  if (format == ExportFormat::kCsv) buf += "\r\n";
-
-  TableScanner scan(db, table);
-  std::vector<Value> row;
-  while (true) {
-    JET_ASSIGN_OR_RETURN(bool more, scan.Next(&row));
-    if (!more) break;
-    if (format == ExportFormat::kCsv) {
-      for (size_t i = 0; i < row.size(); ++i) {
-        if (i) buf.push_back(',');
-        size_t from = buf.size();
-        row[i].AppendText(buf);
-        QuoteTail(buf, from);
-      }
-      buf += "\r\n";
-    } else {
-      buf.push_back('{');
-      for (size_t i = 0; i < row.size(); ++i) {
-        if (i) buf.push_back(',');
-        buf += keys[i];
-        row[i].AppendJson(buf);
-      }
-      buf += "}\n";
-    }
-    if (buf.size() >= kFlushAt) JET_RETURN_IF_ERROR(Flush(buf, out));
-  }
-  JET_RETURN_IF_ERROR(Flush(buf, out));
+  JET_RETURN_IF_ERROR(buf.WriteTo(out));
   if (std::fflush(out) != 0) return Status::IoError("Cannot write the output");
   return Status::Ok();
 }

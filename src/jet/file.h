@@ -66,6 +66,9 @@ class File {
   Result<uint64_t> Size() const;
   // Reads exactly out.size() bytes at `offset`; a short read is an error.
   Status ReadAt(uint64_t offset, std::span<uint8_t> out) const;
+  // Fills `outs` in turn from consecutive bytes at `offset`, in one call to
+  // the system where it can (the same as ReadAt on each, one after another).
+  Status ReadManyAt(uint64_t offset, std::span<const std::span<uint8_t>> outs) const;
   Status WriteAt(uint64_t offset, std::span<const uint8_t> data);
   Status Truncate(uint64_t size);
   Status Sync();

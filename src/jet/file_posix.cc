@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -118,6 +119,28 @@ Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
     }
     if (n == 0) return Status::Corrupt("The file ends in the middle of a page").AtFile(path_);
     done += size_t(n);
+  }
+  return Status::Ok();
+}
+
+Status File::ReadManyAt(uint64_t offset, std::span<const std::span<uint8_t>> outs) const {
+  constexpr size_t kMaxBuffers = 64;
+  if (outs.size() <= kMaxBuffers && InterceptIo(IoOp::kRead, path_, offset) == 0) {
+    iovec vec[kMaxBuffers];
+    size_t total = 0;
+    for (size_t i = 0; i < outs.size(); ++i) {
+      vec[i].iov_base = outs[i].data();
+      vec[i].iov_len = outs[i].size();
+      total += outs[i].size();
+    }
+    const ssize_t n = ::preadv(handle_, vec, int(outs.size()), off_t(offset));
+    if (n >= 0 && size_t(n) == total) return Status::Ok();
+  }
+  // A short or failed read: once more a buffer at a time, so that the error
+  // is the one ReadAt gives.
+  for (std::span<uint8_t> out : outs) {
+    JET_RETURN_IF_ERROR(ReadAt(offset, out));
+    offset += out.size();
   }
   return Status::Ok();
 }

@@ -212,6 +212,14 @@ Status File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
   return Status::Ok();
 }
 
+Status File::ReadManyAt(uint64_t offset, std::span<const std::span<uint8_t>> outs) const {
+  for (std::span<uint8_t> out : outs) {
+    JET_RETURN_IF_ERROR(ReadAt(offset, out));
+    offset += out.size();
+  }
+  return Status::Ok();
+}
+
 Status File::WriteAt(uint64_t offset, std::span<const uint8_t> data) {
   if (int err = InterceptIo(IoOp::kWrite, path_, offset, data)) {
     return ErrnoStatus("Write failed", path_, err);

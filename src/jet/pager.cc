@@ -2,6 +2,8 @@
 
 #include "journal.h"
 
+#include <algorithm>
+
 namespace jet {
 
 namespace {
@@ -47,9 +49,17 @@ Result<PageRef> Pager::Read(uint32_t number) {
     lru_.splice(lru_.begin(), lru_, it->second);
     return *it->second;
   }
-  auto page = std::make_shared<Page>();
+  std::shared_ptr<Page> page;
+  if (!spare_.empty()) {
+    // A page the cache let go of and nobody else held: its buffer is
+    // overwritten whole, so it need not be allocated or zeroed again.
+    page = std::move(spare_.back());
+    spare_.pop_back();
+  } else {
+    page = std::make_shared<Page>();
+    page->bytes.resize(format_.page_size);
+  }
   page->number = number;
-  page->bytes.resize(format_.page_size);
   Status s = file_->ReadAt(uint64_t(number) * format_.page_size, page->bytes);
   if (!s.ok()) return s.AtPage(number);
   codec_.Decode(number, page->bytes);
@@ -57,6 +67,37 @@ Result<PageRef> Pager::Read(uint32_t number) {
   PageRef ref(std::move(page));
   CachePut(ref);
   return ref;
+}
+
+void Pager::ReadAhead(uint32_t first, uint32_t count) {
+  if (broken_) return;
+  count = std::min<uint32_t>({count, 64, uint32_t(capacity_ / 2)});
+  std::vector<std::shared_ptr<Page>> pages;
+  std::vector<std::span<uint8_t>> outs;
+  for (uint32_t n = first; n - first < count && n < page_count_; ++n) {
+    if (index_.count(n) != 0 || dirty_.count(n) != 0) break;
+    std::shared_ptr<Page> page;
+    if (!spare_.empty()) {
+      page = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      page = std::make_shared<Page>();
+      page->bytes.resize(format_.page_size);
+    }
+    page->number = n;
+    outs.push_back(page->bytes);
+    pages.push_back(std::move(page));
+  }
+  if (pages.size() < 2) {
+    for (auto& page : pages) spare_.push_back(std::move(page));
+    return;
+  }
+  if (!file_->ReadManyAt(uint64_t(first) * format_.page_size, outs).ok()) return;
+  for (auto& page : pages) {
+    codec_.Decode(page->number, page->bytes);
+    ++stats_.reads;
+    CachePut(PageRef(std::move(page)));
+  }
 }
 
 void Pager::CachePut(PageRef page) {
@@ -68,7 +109,12 @@ void Pager::CachePut(PageRef page) {
   lru_.push_front(page);
   index_[page->number] = lru_.begin();
   while (lru_.size() > capacity_) {
-    index_.erase(lru_.back()->number);
+    PageRef& last = lru_.back();
+    index_.erase(last->number);
+    if (last.use_count() == 1 && spare_.size() < kMaxSpare &&
+        last->bytes.size() == format_.page_size) {
+      spare_.push_back(std::const_pointer_cast<Page>(std::move(last)));
+    }
     lru_.pop_back();
   }
 }
@@ -158,6 +204,7 @@ Result<PageRef> Pager::ReadTyped(uint32_t number, uint8_t type, const char* what
 void Pager::DropCache() {
   lru_.clear();
   index_.clear();
+  spare_.clear();
 }
 
 }  // namespace jet

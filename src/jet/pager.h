@@ -72,6 +72,11 @@ class Pager {
   // Reads page `number`. Page numbers at or past the page count are Corrupt.
   Result<PageRef> Read(uint32_t number);
 
+  // Reads pages first, first + 1, ... (up to `count` of them, stopping at
+  // one already at hand or past the end) into the cache in one read, for a
+  // caller about to Read them in order. Failures are left for Read to meet.
+  void ReadAhead(uint32_t first, uint32_t count);
+
   // Reads a page and checks its type byte.
   Result<PageRef> ReadTyped(uint32_t number, uint8_t type, const char* what);
 
@@ -119,6 +124,9 @@ class Pager {
   PagerStats stats_;
   size_t last_commit_pages_ = 0;
   std::list<PageRef> lru_;  // front = most recent
+  // Pages evicted while nobody held them, for Read to fill again.
+  static constexpr size_t kMaxSpare = 64;
+  std::vector<std::shared_ptr<Page>> spare_;
   std::unordered_map<uint32_t, std::list<PageRef>::iterator> index_;
   std::map<uint32_t, std::shared_ptr<Page>> dirty_;  // the batch, by page number
   uint32_t committed_page_count_;

@@ -31,7 +31,37 @@ std::string DecodeTextBytes(const Format& format, uint16_t code_page, ByteView d
 }
 
 RowDecoder::RowDecoder(Pager& pager, const DatabaseHeader& header, const TableDef& table)
-    : pager_(pager), header_(header), table_(table) {}
+    : pager_(pager), header_(header), table_(table) {
+  for (const ColumnDef& col : table.columns) {
+    const uint32_t size = FixedSizeOf(col.type);
+    sizes_.push_back(size != 0 ? size : col.length);
+    switch (col.type) {
+      case ColumnType::kByte:
+      case ColumnType::kInteger:
+      case ColumnType::kLong:
+      case ColumnType::kCurrency:
+      case ColumnType::kSingle:
+      case ColumnType::kDouble:
+      case ColumnType::kDateTime:
+      case ColumnType::kGuid:
+      case ColumnType::kNumeric:
+      case ColumnType::kText:
+      case ColumnType::kBinary:
+      case ColumnType::kUnknown0D:
+      case ColumnType::kUnknown11: readable_.push_back(1); break;
+      default: readable_.push_back(0);
+    }
+  }
+}
+
+void RowDecoder::AppendText(ByteView data, std::string& out) const {
+  AppendTextBytes(out, pager_.format(), header_.code_page, data);
+}
+
+char* RowDecoder::TextTo(ByteView data, char* out) const {
+  if (pager_.format().version == JetVersion::kJet4) return DecodeJet4TextTo(out, data);
+  return DecodeCodePageTextTo(out, data, header_.code_page);
+}
 
 void RowDecoder::DecodeText(ByteView data, std::string* out) const {
   out->clear();
@@ -40,7 +70,6 @@ void RowDecoder::DecodeText(ByteView data, std::string* out) const {
 
 Status RowDecoder::VarOffsets(ByteView row, uint32_t page, size_t nm, std::vector<uint32_t>* out) {
   const Format& f = pager_.format();
-  out->clear();
   const size_t len = row.size();
   const uint8_t* p = row.data();
   size_t table_start;  // the offset table's lowest byte; values end before it
@@ -91,54 +120,48 @@ Status RowDecoder::VarOffsets(ByteView row, uint32_t page, size_t nm, std::vecto
   return Status::Ok();
 }
 
-Status RowDecoder::Decode(ByteView row, uint32_t page, std::vector<Value>* out) {
-  const Format& f = pager_.format();
-  if (row.size() < f.row_column_count_size) {
-    return pager_.CorruptAt(page, "A row is shorter than its header");
-  }
-  const uint32_t row_cols =
-      f.row_column_count_size == 2 ? Le16(row.data()) : uint32_t(row[0]);
-  const size_t nm = (row_cols + 7) / 8;
-  if (nm + f.row_column_count_size > row.size()) {
-    return pager_.CorruptAt(page, "A row's null mask does not fit in the row");
-  }
-  const uint8_t* mask = row.data() + row.size() - nm;
-  bool offsets_read = false;
+namespace {
 
+// Fills one Value per column.
+class ValueSink {
+ public:
+  ValueSink(RowDecoder& decoder, std::vector<Value>& out, uint32_t page)
+      : decoder_(decoder), out_(out), page_(page) {}
+  void Null(size_t, const ColumnDef&) {}
+  void Boolean(size_t i, const ColumnDef&, bool bit) {
+    out_[i].null = false;
+    out_[i].boolean = bit;
+  }
+  Status Field(size_t i, const ColumnDef& col, ByteView data) {
+    return decoder_.DecodeField(col, data, page_, &out_[i]);
+  }
+
+ private:
+  RowDecoder& decoder_;
+  std::vector<Value>& out_;
+  uint32_t page_;
+};
+
+}  // namespace
+
+Status RowDecoder::Decode(ByteView row, uint32_t page, std::vector<Value>* out) {
   out->resize(table_.columns.size());
   for (size_t i = 0; i < table_.columns.size(); ++i) {
-    const ColumnDef& col = table_.columns[i];
     Value& v = (*out)[i];
-    v.type = col.type;
+    v.type = table_.columns[i].type;
     v.null = true;
     v.bytes.clear();
-    bool bit = col.number < row_cols && (mask[col.number / 8] & (1u << (col.number % 8)));
-    if (col.type == ColumnType::kBoolean) {
-      // Booleans live in the null mask and are never null.
-      v.null = false;
-      v.boolean = bit;
-      continue;
-    }
-    if (!bit) continue;
-    if (col.fixed()) {
-      uint32_t size = FixedSizeOf(col.type) != 0 ? FixedSizeOf(col.type) : col.length;
-      size_t start = f.row_column_count_size + size_t(col.fixed_offset);
-      if (!InBounds(row.size() - nm, start, size)) {
-        return pager_.CorruptAt(page, "Column '" + col.name + "' lies outside its row");
-      }
-      JET_RETURN_IF_ERROR(DecodeFixed(col, row.subspan(start, size), page, &v));
-    } else {
-      if (!offsets_read) {
-        JET_RETURN_IF_ERROR(VarOffsets(row, page, nm, &offsets_));
-        offsets_read = true;
-      }
-      if (size_t(col.var_index) + 1 >= offsets_.size()) continue;  // added after this row
-      uint32_t start = offsets_[col.var_index];
-      uint32_t end = offsets_[col.var_index + 1];
-      JET_RETURN_IF_ERROR(DecodeVariable(col, row.subspan(start, end - start), page, &v));
-    }
   }
-  return Status::Ok();
+  ValueSink sink(*this, *out, page);
+  return Walk(row, page, sink);
+}
+
+Status RowDecoder::CorruptColumn(uint32_t page, const ColumnDef& col, const char* what) const {
+  if (what == nullptr) {
+    return pager_.CorruptAt(page, "Column '" + col.name + "' of type " +
+                                      ColumnTypeName(col.type) + " is stored as fixed-length");
+  }
+  return pager_.CorruptAt(page, "Column '" + col.name + "' " + what);
 }
 
 Status RowDecoder::RawVarField(ByteView row, uint32_t page, const ColumnDef& col, ByteView* out,
@@ -164,8 +187,9 @@ Status RowDecoder::RawVarField(ByteView row, uint32_t page, const ColumnDef& col
   return Status::Ok();
 }
 
-Status RowDecoder::DecodeFixed(const ColumnDef& col, ByteView d, uint32_t page, Value* v) {
+Status RowDecoder::DecodeField(const ColumnDef& col, ByteView d, uint32_t page, Value* v) {
   const uint8_t* p = d.data();
+  v->type = col.type;
   v->null = false;
   switch (col.type) {
     case ColumnType::kByte: v->integer = p[0]; break;
@@ -186,45 +210,18 @@ Status RowDecoder::DecodeFixed(const ColumnDef& col, ByteView d, uint32_t page, 
     case ColumnType::kText:
       DecodeText(d, &v->bytes);
       break;
-    case ColumnType::kBinary:
-    case ColumnType::kUnknown0D:
-    case ColumnType::kUnknown11:
-      v->bytes.assign(reinterpret_cast<const char*>(p), d.size());
-      break;
-    default:
-      return pager_.CorruptAt(page, "Column '" + col.name + "' of type " +
-                                        ColumnTypeName(col.type) +
-                                        " is stored as fixed-length");
-  }
-  return Status::Ok();
-}
-
-Status RowDecoder::DecodeVariable(const ColumnDef& col, ByteView d, uint32_t page, Value* v) {
-  v->null = false;
-  switch (col.type) {
-    case ColumnType::kText:
-      DecodeText(d, &v->bytes);
-      return Status::Ok();
-    case ColumnType::kBinary:
-    case ColumnType::kUnknown0D:
-    case ColumnType::kUnknown11:
-      v->bytes.assign(reinterpret_cast<const char*>(d.data()), d.size());
-      return Status::Ok();
-    case ColumnType::kMemo: {
+    case ColumnType::kMemo:
       JET_RETURN_IF_ERROR(ReadLongValue(d, page, &scratch_));
       DecodeText(ByteView(reinterpret_cast<const uint8_t*>(scratch_.data()), scratch_.size()),
                  &v->bytes);
-      return Status::Ok();
-    }
+      break;
     case ColumnType::kOle:
       return ReadLongValue(d, page, &v->bytes);
-    default:
-      // A fixed-size type in the variable area: read it as fixed.
-      if (d.size() < FixedSizeOf(col.type)) {
-        return pager_.CorruptAt(page, "Column '" + col.name + "' is cut short");
-      }
-      return DecodeFixed(col, d, page, v);
+    default:  // Binary and the system tables' raw types (Walk lets no other through)
+      v->bytes.assign(reinterpret_cast<const char*>(p), d.size());
+      break;
   }
+  return Status::Ok();
 }
 
 Status RowDecoder::ReadLongValue(ByteView field, uint32_t page, std::string* out) {

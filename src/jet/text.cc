@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <cstring>
+
 namespace jet {
 
 namespace {
@@ -21,42 +23,6 @@ const CodePageTable* FindCodePage(uint16_t code_page) {
   return nullptr;
 }
 
-// Decodes UTF-16 code units one at a time, pairing surrogates.
-class Utf16Sink {
- public:
-  explicit Utf16Sink(std::string& out) : out_(out) {}
-  ~Utf16Sink() { Flush(); }
-
-  void Put(uint16_t u) {
-    if (pending_) {
-      if (u >= 0xDC00 && u <= 0xDFFF) {
-        AppendUtf8(out_, 0x10000 + ((uint32_t(pending_) - 0xD800) << 10) + (u - 0xDC00));
-        pending_ = 0;
-        return;
-      }
-      Flush();
-    }
-    if (u < 0x80) {
-      out_.push_back(char(u));
-    } else if (u >= 0xD800 && u <= 0xDBFF) {
-      pending_ = u;
-    } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      AppendUtf8(out_, 0xFFFD);
-    } else {
-      AppendUtf8(out_, u);
-    }
-  }
-
-  void Flush() {
-    if (pending_) AppendUtf8(out_, 0xFFFD);
-    pending_ = 0;
-  }
-
- private:
-  std::string& out_;
-  uint16_t pending_ = 0;
-};
-
 }  // namespace
 
 void AppendUtf8(std::string& out, uint32_t c) {
@@ -75,28 +41,152 @@ void AppendUtf8(std::string& out, uint32_t c) {
   }
 }
 
-void AppendUtf16Le(std::string& out, ByteView bytes) {
-  const size_t n = bytes.size() / 2;
-  const uint8_t* p = bytes.data();
-  // Most text is ASCII: copy runs of it without going through the sink.
-  size_t i = 0;
-  while (i < n) {
-    size_t run = i;
-    while (run < n && p[2 * run + 1] == 0 && p[2 * run] < 0x80) ++run;
-    if (run > i) {
-      size_t at = out.size();
-      out.resize(at + (run - i));
-      for (size_t k = i; k < run; ++k) out[at + (k - i)] = char(p[2 * k]);
-      i = run;
-      if (i == n) break;
+namespace {
+
+// Decodes UTF-16 code units one at a time into a buffer with room enough,
+// pairing surrogates; an unpaired one becomes U+FFFD.
+class Utf16Writer {
+ public:
+  explicit Utf16Writer(char* p) : p_(p) {}
+
+  void Put(uint16_t u) {
+    if (pending_) {
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        Put4(0x10000 + ((uint32_t(pending_) - 0xD800) << 10) + (u - 0xDC00));
+        pending_ = 0;
+        return;
+      }
+      Flush();
     }
-    Utf16Sink sink(out);
-    for (; i < n; ++i) {
-      uint16_t u = Le16(p + 2 * i);
-      if (u < 0x80) break;
-      sink.Put(u);
+    if (u < 0x80) {
+      *p_++ = char(u);
+    } else if (u < 0x800) {
+      p_[0] = char(0xC0 | (u >> 6));
+      p_[1] = char(0x80 | (u & 0x3F));
+      p_ += 2;
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      pending_ = u;
+    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+      Put3(0xFFFD);
+    } else {
+      Put3(u);
     }
   }
+
+  bool pending() const { return pending_ != 0; }
+
+  void Flush() {
+    if (pending_) Put3(0xFFFD);
+    pending_ = 0;
+  }
+
+  char* end() {
+    Flush();
+    return p_;
+  }
+
+ private:
+  void Put3(uint32_t c) {
+    p_[0] = char(0xE0 | (c >> 12));
+    p_[1] = char(0x80 | ((c >> 6) & 0x3F));
+    p_[2] = char(0x80 | (c & 0x3F));
+    p_ += 3;
+  }
+  void Put4(uint32_t c) {
+    p_[0] = char(0xF0 | (c >> 18));
+    p_[1] = char(0x80 | ((c >> 12) & 0x3F));
+    p_[2] = char(0x80 | ((c >> 6) & 0x3F));
+    p_[3] = char(0x80 | (c & 0x3F));
+    p_ += 4;
+  }
+
+  char* p_;
+  uint16_t pending_ = 0;
+};
+
+// Writes the UTF-8 of `bytes` (UTF-16LE) at `out`, which has room for
+// 2 * bytes.size() bytes; returns the end.
+char* DecodeUtf16LeTo(char* out, ByteView bytes) {
+  const size_t n = bytes.size() / 2;
+  const uint8_t* p = bytes.data();
+  Utf16Writer w(out);
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t lo = p[2 * i], hi = p[2 * i + 1];
+    if (hi == 0 && lo < 0x80 && !w.pending()) {
+      // Most text is ASCII: copy runs of it straight through, four units
+      // at a time while they last.
+      char* o = w.end();
+      size_t k = i;
+      while (k + 4 <= n) {
+        uint64_t v;
+        std::memcpy(&v, p + 2 * k, 8);
+        if ((v & 0xFF80FF80FF80FF80ull) != 0) break;
+        o[0] = char(p[2 * k]);
+        o[1] = char(p[2 * k + 2]);
+        o[2] = char(p[2 * k + 4]);
+        o[3] = char(p[2 * k + 6]);
+        o += 4;
+        k += 4;
+      }
+      while (k < n && p[2 * k + 1] == 0 && p[2 * k] < 0x80) *o++ = char(p[2 * k++]);
+      w = Utf16Writer(o);
+      i = k - 1;
+      continue;
+    }
+    w.Put(uint16_t(lo | (hi << 8)));
+  }
+  return w.end();
+}
+
+}  // namespace
+
+char* DecodeJet4TextTo(char* out, ByteView bytes) {
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
+    return DecodeUtf16LeTo(out, bytes);
+  }
+  // Compressed: single bytes are Latin-1 characters; a 00 byte switches to
+  // two-byte units, and the next 00 switches back.
+  Utf16Writer w(out);
+  const uint8_t* p = bytes.data();
+  const size_t n = bytes.size();
+  size_t i = 2;
+  while (i < n) {
+    // A run of one-byte characters.
+    while (i < n && p[i] != 0) {
+      if (p[i] < 0x80) {
+        // ASCII, eight bytes at a time while none is 00 or above 7F.
+        char* o = w.end();
+        while (i + 8 <= n) {
+          uint64_t v;
+          std::memcpy(&v, p + i, 8);
+          constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = kOnes * 0x80;
+          if (((v | ((v - kOnes) & ~v)) & kHigh) != 0) break;
+          std::memcpy(o, &v, 8);
+          o += 8;
+          i += 8;
+        }
+        while (i < n && p[i] != 0 && p[i] < 0x80) *o++ = char(p[i++]);
+        w = Utf16Writer(o);
+      } else {
+        w.Put(p[i++]);
+      }
+    }
+    if (i >= n) break;
+    ++i;  // the switch to two-byte units
+    while (i + 1 < n && p[i] != 0) {
+      w.Put(Le16(p + i));
+      i += 2;
+    }
+    if (i + 1 == n && p[i] != 0) break;  // a dangling half unit
+    ++i;                                 // the switch back
+  }
+  return w.end();
+}
+
+void AppendUtf16Le(std::string& out, ByteView bytes) {
+  const size_t at = out.size();
+  out.resize(at + 2 * bytes.size());
+  out.resize(size_t(DecodeUtf16LeTo(out.data() + at, bytes) - out.data()));
 }
 
 std::string Utf16LeToUtf8(ByteView bytes) {
@@ -107,37 +197,9 @@ std::string Utf16LeToUtf8(ByteView bytes) {
 }
 
 void AppendJet4Text(std::string& out, ByteView bytes) {
-  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
-    AppendUtf16Le(out, bytes);
-    return;
-  }
-  // Compressed: single bytes are Latin-1 characters; a 00 byte switches to
-  // two-byte units, and the next 00 switches back.
-  Utf16Sink sink(out);
-  const uint8_t* p = bytes.data();
-  const size_t n = bytes.size();
-  size_t i = 2;
-  while (i < n) {
-    // A run of one-byte characters.
-    while (i < n && p[i] != 0) {
-      if (p[i] < 0x80) {
-        size_t start = i;
-        while (i < n && p[i] != 0 && p[i] < 0x80) ++i;
-        sink.Flush();
-        out.append(reinterpret_cast<const char*>(p + start), i - start);
-      } else {
-        sink.Put(p[i++]);
-      }
-    }
-    if (i >= n) break;
-    ++i;  // the switch to two-byte units
-    while (i + 1 < n && p[i] != 0) {
-      sink.Put(Le16(p + i));
-      i += 2;
-    }
-    if (i + 1 == n && p[i] != 0) break;  // a dangling half unit
-    ++i;                                 // the switch back
-  }
+  const size_t at = out.size();
+  out.resize(at + 2 * bytes.size());
+  out.resize(size_t(DecodeJet4TextTo(out.data() + at, bytes) - out.data()));
 }
 
 std::string DecodeJet4Text(ByteView bytes) {
@@ -147,15 +209,34 @@ std::string DecodeJet4Text(ByteView bytes) {
   return out;
 }
 
-void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page) {
+char* DecodeCodePageTextTo(char* out, ByteView bytes, uint16_t code_page) {
   const CodePageTable* table = FindCodePage(code_page);
   for (uint8_t b : bytes) {
     if (b < 0x80) {
-      out.push_back(char(b));
+      *out++ = char(b);
+      continue;
+    }
+    const uint32_t c = table != nullptr ? table->upper[b - 0x80] : 0xFFFD;
+    if (c < 0x80) {
+      *out++ = char(c);
+    } else if (c < 0x800) {
+      out[0] = char(0xC0 | (c >> 6));
+      out[1] = char(0x80 | (c & 0x3F));
+      out += 2;
     } else {
-      AppendUtf8(out, table != nullptr ? table->upper[b - 0x80] : 0xFFFD);
+      out[0] = char(0xE0 | (c >> 12));
+      out[1] = char(0x80 | ((c >> 6) & 0x3F));
+      out[2] = char(0x80 | (c & 0x3F));
+      out += 3;
     }
   }
+  return out;
+}
+
+void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page) {
+  const size_t at = out.size();
+  out.resize(at + 3 * bytes.size());
+  out.resize(size_t(DecodeCodePageTextTo(out.data() + at, bytes, code_page) - out.data()));
 }
 
 bool CodePageKnown(uint16_t code_page) { return FindCodePage(code_page) != nullptr; }

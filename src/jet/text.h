@@ -25,6 +25,10 @@ void AppendUtf16Le(std::string& out, ByteView bytes);
 // A Jet 4 text value: compressed or plain UTF-16LE.
 std::string DecodeJet4Text(ByteView bytes);
 void AppendJet4Text(std::string& out, ByteView bytes);
+// The same, written at `out`, which must have room for 2 * bytes.size()
+// bytes (the most UTF-8 that many bytes of either form can become); returns
+// the end of what was written.
+char* DecodeJet4TextTo(char* out, ByteView bytes);
 
 // Jet 3 text in the given Windows code page. The engine knows the
 // single-byte ones (874 and 1250-1258). A byte that a known code page leaves
@@ -34,6 +38,9 @@ void AppendJet4Text(std::string& out, ByteView bytes);
 // reads as U+FFFD, so that nothing reads as a character it is not.
 std::string DecodeCodePageText(ByteView bytes, uint16_t code_page);
 void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page);
+// The same, written at `out`, which must have room for 3 * bytes.size()
+// bytes; returns the end of what was written.
+char* DecodeCodePageTextTo(char* out, ByteView bytes, uint16_t code_page);
 bool CodePageKnown(uint16_t code_page);
 
 // The byte for `c` in the code page; false if it has none (and for U+FFFD,

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "table_def.h"
+#include "value_format.h"
 
 namespace jet {
 
@@ -76,59 +78,93 @@ void AppendInt(std::string& out, int64_t v) {
   out.append(buf, res.ptr);
 }
 
-// Appends `v` as exactly `width` digits, zero-padded.
-void AppendPadded(std::string& out, unsigned v, int width) {
-  char buf[8];
+// Writes `v` as exactly `width` digits, zero-padded.
+char* PutPadded(char* p, unsigned v, int width) {
   for (int i = width - 1; i >= 0; --i) {
-    buf[i] = char('0' + v % 10);
+    p[i] = char('0' + v % 10);
     v /= 10;
   }
-  out.append(buf, size_t(width));
+  return p + width;
 }
 
 void AppendCurrency(std::string& out, int64_t v) {
-  bool neg = v < 0;
-  uint64_t mag = neg ? uint64_t(0) - uint64_t(v) : uint64_t(v);
-  if (neg) out.push_back('-');
-  char buf[24];
-  auto res = std::to_chars(buf, buf + sizeof buf, mag / 10000);
-  out.append(buf, res.ptr);
-  out.push_back('.');
-  AppendPadded(out, unsigned(mag % 10000), 4);
+  char buf[kMaxFormattedNumber];
+  out.append(buf, FormatCurrencyTo(buf, v));
 }
 
 void AppendDateTime(std::string& out, double days) {
-  DateTimeParts p = DateTimeFromJet(days);
-  AppendPadded(out, unsigned(p.year), 4);
-  out.push_back('-');
-  AppendPadded(out, unsigned(p.month), 2);
-  out.push_back('-');
-  AppendPadded(out, unsigned(p.day), 2);
-  out.push_back('T');
-  AppendPadded(out, unsigned(p.hour), 2);
-  out.push_back(':');
-  AppendPadded(out, unsigned(p.minute), 2);
-  out.push_back(':');
-  AppendPadded(out, unsigned(p.second), 2);
-  if (p.millisecond != 0) {
-    out.push_back('.');
-    AppendPadded(out, unsigned(p.millisecond), 3);
+  char buf[kMaxFormattedNumber];
+  out.append(buf, FormatDateTimeTo(buf, days));
+}
+
+}  // namespace
+
+char* FormatCurrencyTo(char* p, int64_t v) {
+  bool neg = v < 0;
+  uint64_t mag = neg ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+  if (neg) *p++ = '-';
+  p = std::to_chars(p, p + 20, mag / 10000).ptr;
+  *p++ = '.';
+  return PutPadded(p, unsigned(mag % 10000), 4);
+}
+
+namespace {
+
+// Jet's day count as a day number and the milliseconds into that day,
+// rounded to the millisecond; day 0, 0 ms (1899-12-30 00:00) for what is
+// not finite or lies past any date Access shows.
+void SplitJetDays(double days, int64_t* day, int64_t* ms) {
+  *day = 0;
+  *ms = 0;
+  if (!std::isfinite(days) || days > 3e6 || days < -3e6) return;
+  double whole = std::trunc(days);
+  double frac = std::fabs(days - whole);
+  *ms = std::llround(frac * double(kMsPerDay));
+  *day = int64_t(whole);
+  if (*ms >= kMsPerDay) {
+    *ms -= kMsPerDay;
+    *day += 1;
   }
 }
 
 }  // namespace
 
+char* FormatDateTimeTo(char* p, double days, DateTextCache* cache) {
+  int64_t day, ms;
+  SplitJetDays(days, &day, &ms);
+  if (cache == nullptr || cache->day != day) {
+    int y, m, d;
+    CivilFromDays(day + kJetEpoch, &y, &m, &d);
+    char* o = PutPadded(p, unsigned(y), 4);
+    *o++ = '-';
+    o = PutPadded(o, unsigned(m), 2);
+    *o++ = '-';
+    PutPadded(o, unsigned(d), 2);
+    if (cache != nullptr) {
+      cache->day = day;
+      std::memcpy(cache->text, p, 10);
+    }
+  } else {
+    std::memcpy(p, cache->text, 10);
+  }
+  p += 10;
+  *p++ = 'T';
+  p = PutPadded(p, unsigned(ms / 3600000), 2);
+  *p++ = ':';
+  p = PutPadded(p, unsigned(ms / 60000 % 60), 2);
+  *p++ = ':';
+  p = PutPadded(p, unsigned(ms / 1000 % 60), 2);
+  if (ms % 1000 != 0) {
+    *p++ = '.';
+    p = PutPadded(p, unsigned(ms % 1000), 3);
+  }
+  return p;
+}
+
 DateTimeParts DateTimeFromJet(double days) {
   DateTimeParts p;
-  if (!std::isfinite(days) || days > 3e6 || days < -3e6) return p;
-  double whole = std::trunc(days);
-  double frac = std::fabs(days - whole);
-  int64_t ms = std::llround(frac * double(kMsPerDay));
-  int64_t day = int64_t(whole);
-  if (ms >= kMsPerDay) {
-    ms -= kMsPerDay;
-    day += 1;
-  }
+  int64_t day, ms;
+  SplitJetDays(days, &day, &ms);
   CivilFromDays(day + kJetEpoch, &p.year, &p.month, &p.day);
   p.hour = int(ms / 3600000);
   p.minute = int(ms / 60000 % 60);
@@ -202,12 +238,48 @@ std::string Decimal::ToString() const {
   return out;
 }
 
+namespace {
+
+constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
+                             1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+
+}  // namespace
+
+char* FormatFiniteDoubleTo(char* p, double d) {
+  // Most stored numbers have a few decimals (0.439). For those, the fewest
+  // decimals k whose m / 10^k reads back as d give the shortest form. With m
+  // below 2^49, d's neighbours lie more than 4 units of the last decimal
+  // apart, so m is the only candidate at that k and rounding d * 10^k finds
+  // it. Integers, tiny and huge magnitudes (whose shortest form may be
+  // exponential) are left to to_chars.
+  const double a = std::fabs(d);
+  if (a >= 0.01 && a < 1e14 && a != std::trunc(a)) {
+    for (int k = 1; k <= 16; ++k) {
+      const double scaled = a * kPow10[k];
+      if (scaled >= 562949953421312.0) break;  // 2^49
+      const double m = std::nearbyint(scaled);
+      if (m / kPow10[k] != a) continue;
+      uint64_t digits = uint64_t(m);
+      if (d < 0) *p++ = '-';
+      const uint64_t unit = uint64_t(kPow10[k]);
+      p = std::to_chars(p, p + 20, digits / unit).ptr;
+      *p++ = '.';
+      uint64_t frac = digits % unit;
+      for (int i = k - 1; i >= 0; --i) {
+        p[i] = char('0' + frac % 10);
+        frac /= 10;
+      }
+      return p + k;
+    }
+  }
+  return std::to_chars(p, p + kMaxFormattedNumber, d).ptr;
+}
+
 std::string FormatDouble(double d) {
   if (std::isnan(d)) return "NaN";
   if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, res.ptr);
+  char buf[kMaxFormattedNumber];
+  return std::string(buf, FormatFiniteDoubleTo(buf, d));
 }
 
 std::string FormatSingle(float f) {
@@ -225,34 +297,44 @@ std::string JsonQuote(const std::string& s) {
   return out;
 }
 
-void AppendJsonQuoted(std::string& out, const std::string& s) {
-  out.push_back('"');
+char* JsonQuoteTo(char* p, const char* s, size_t n) {
+  static const char kHex[] = "0123456789abcdef";
+  *p++ = '"';
   size_t clean = 0;  // start of the run of characters that need no escape
-  for (size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = uint8_t(s[i]);
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = uint8_t(s[i]);
     if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(s, clean, i - clean);
+    std::memcpy(p, s + clean, i - clean);
+    p += i - clean;
     clean = i + 1;
+    *p++ = '\\';
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
+      case '"': *p++ = '"'; break;
+      case '\\': *p++ = '\\'; break;
+      case '\n': *p++ = 'n'; break;
+      case '\r': *p++ = 'r'; break;
+      case '\t': *p++ = 't'; break;
+      case '\b': *p++ = 'b'; break;
+      case '\f': *p++ = 'f'; break;
       default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back(char(c));
-        }
+        p[0] = 'u';
+        p[1] = '0';
+        p[2] = '0';
+        p[3] = kHex[c >> 4];
+        p[4] = kHex[c & 15];
+        p += 5;
     }
   }
-  out.append(s, clean, s.size() - clean);
-  out.push_back('"');
+  std::memcpy(p, s + clean, n - clean);
+  p += n - clean;
+  *p++ = '"';
+  return p;
+}
+
+void AppendJsonQuoted(std::string& out, const std::string& s) {
+  const size_t at = out.size();
+  out.resize(at + 6 * s.size() + 2);
+  out.resize(size_t(JsonQuoteTo(out.data() + at, s.data(), s.size()) - out.data()));
 }
 
 void Value::AppendText(std::string& out) const {
