@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "jet/value.h"
+#include "value_text.h"
 
 namespace jet {
 
@@ -78,34 +79,6 @@ bool JsonValue::AsFloat(float* out) const {
 }
 
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
-bool ScanNumber(std::string_view t) {
-  size_t i = 0;
-  auto digits = [&] {
-    const size_t from = i;
-    while (i < t.size() && IsDigit(t[i])) ++i;
-    return i > from;
-  };
-  if (i < t.size() && t[i] == '-') ++i;
-  if (i < t.size() && t[i] == '0') {
-    ++i;
-  } else if (!digits()) {
-    return false;
-  }
-  if (i < t.size() && t[i] == '.') {
-    ++i;
-    if (!digits()) return false;
-  }
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    ++i;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    if (!digits()) return false;
-  }
-  return i == t.size();
-}
 
 // The text as nlohmann's lexer reads it, one byte at a time, through a
 // cursor the reader can see: where the lexer is when a key or a bracket
@@ -271,7 +244,7 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
 
 }  // namespace
 
-bool IsJsonNumber(std::string_view text) { return ScanNumber(text); }
+bool IsJsonNumber(std::string_view text) { return IsNumberText(text); }
 
 const char* JsonKindName(JsonValue::Kind kind) {
   switch (kind) {

@@ -1,8 +1,8 @@
 #include "pager.h"
 
-#include "journal.h"
-
 #include <algorithm>
+
+#include "journal.h"
 
 namespace jet {
 
@@ -49,6 +49,17 @@ Result<PageRef> Pager::Read(uint32_t number) {
     lru_.splice(lru_.begin(), lru_, it->second);
     return *it->second;
   }
+  std::shared_ptr<Page> page = BlankPage(number);
+  Status s = file_->ReadAt(uint64_t(number) * format_.page_size, page->bytes);
+  if (!s.ok()) return s.AtPage(number);
+  codec_.Decode(number, page->bytes);
+  ++stats_.reads;
+  PageRef ref(std::move(page));
+  CachePut(ref);
+  return ref;
+}
+
+std::shared_ptr<Page> Pager::BlankPage(uint32_t number) {
   std::shared_ptr<Page> page;
   if (!spare_.empty()) {
     // A page the cache let go of and nobody else held: its buffer is
@@ -60,13 +71,7 @@ Result<PageRef> Pager::Read(uint32_t number) {
     page->bytes.resize(format_.page_size);
   }
   page->number = number;
-  Status s = file_->ReadAt(uint64_t(number) * format_.page_size, page->bytes);
-  if (!s.ok()) return s.AtPage(number);
-  codec_.Decode(number, page->bytes);
-  ++stats_.reads;
-  PageRef ref(std::move(page));
-  CachePut(ref);
-  return ref;
+  return page;
 }
 
 void Pager::ReadAhead(uint32_t first, uint32_t count) {
@@ -76,15 +81,7 @@ void Pager::ReadAhead(uint32_t first, uint32_t count) {
   std::vector<std::span<uint8_t>> outs;
   for (uint32_t n = first; n - first < count && n < page_count_; ++n) {
     if (index_.count(n) != 0 || dirty_.count(n) != 0) break;
-    std::shared_ptr<Page> page;
-    if (!spare_.empty()) {
-      page = std::move(spare_.back());
-      spare_.pop_back();
-    } else {
-      page = std::make_shared<Page>();
-      page->bytes.resize(format_.page_size);
-    }
-    page->number = n;
+    std::shared_ptr<Page> page = BlankPage(n);
     outs.push_back(page->bytes);
     pages.push_back(std::move(page));
   }
@@ -172,9 +169,9 @@ Status Pager::Commit() {
     writes.push_back(PageWrite{number, bytes});
   }
   bool damaged = false;
-  Status s = WritePagesJournaled(*file_, format_.page_size,
-                                 uint64_t(committed_page_count_) * format_.page_size, writes,
-                                 &damaged);
+  Status s =
+      WritePagesJournaled(*file_, format_.page_size,
+                          uint64_t(committed_page_count_) * format_.page_size, writes, &damaged);
   if (!s.ok()) {
     broken_ = damaged;
     return s;

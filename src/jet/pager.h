@@ -51,8 +51,8 @@ struct Page {
 using PageRef = std::shared_ptr<const Page>;
 
 struct PagerStats {
-  uint64_t reads = 0;   // pages read from the file
-  uint64_t hits = 0;    // pages served from the cache
+  uint64_t reads = 0;  // pages read from the file
+  uint64_t hits = 0;   // pages served from the cache
 };
 
 class Pager {
@@ -114,6 +114,8 @@ class Pager {
   void Rollback();
 
  private:
+  // A page buffer to read `number` into: a spare one, or a new one.
+  std::shared_ptr<Page> BlankPage(uint32_t number);
   void CachePut(PageRef page);
 
   std::unique_ptr<File> file_;

@@ -12,30 +12,12 @@
 
 namespace jet {
 
-namespace {
-
-Status Invalid(const ColumnDef& c, const std::string& why) {
-  return Status::InvalidArgument("Column '" + c.name + "' (" + ColumnTypeName(c.type) +
-                                 "): " + why);
-}
-
-// The input as quoted in messages, shortened when it is long.
-std::string Shown(std::string_view text) {
-  constexpr size_t kMax = 40;
-  if (text.size() <= kMax) return JsonQuote(std::string(text));
-  size_t cut = kMax;
-  while (cut > 0 && (uint8_t(text[cut]) & 0xC0) == 0x80) --cut;  // whole characters
-  return JsonQuote(std::string(text.substr(0, cut))) + "...";
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, the form numbers are written in.
 bool IsNumberText(std::string_view t) {
   size_t i = 0;
   auto digits = [&] {
     const size_t from = i;
-    while (i < t.size() && IsDigit(t[i])) ++i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
     return i > from;
   };
   if (i < t.size() && t[i] == '-') ++i;
@@ -55,6 +37,24 @@ bool IsNumberText(std::string_view t) {
   }
   return i == t.size();
 }
+
+namespace {
+
+Status Invalid(const ColumnDef& c, const std::string& why) {
+  return Status::InvalidArgument("Column '" + c.name + "' (" + ColumnTypeName(c.type) +
+                                 "): " + why);
+}
+
+// The input as quoted in messages, shortened when it is long.
+std::string Shown(std::string_view text) {
+  constexpr size_t kMax = 40;
+  if (text.size() <= kMax) return JsonQuote(std::string(text));
+  size_t cut = kMax;
+  while (cut > 0 && (uint8_t(text[cut]) & 0xC0) == 0x80) --cut;  // whole characters
+  return JsonQuote(std::string(text.substr(0, cut))) + "...";
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -41,6 +41,10 @@ Status ColumnValueError(const ColumnDef& column, const std::string& why);
 // Input as quoted in such messages, shortened when it is long.
 std::string QuoteShown(std::string_view text);
 
+// Whether `text` is a number as JSON and the exporters write one:
+// -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+bool IsNumberText(std::string_view text);
+
 // Whether a stored value is the one asked for. Text and memo compare
 // without regard to case, as Jet compares text; dates compare to the
 // millisecond they are shown with; NaN matches NaN. A null `wanted` matches
