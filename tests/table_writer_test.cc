@@ -38,80 +38,6 @@ struct Case {
   const char* table;
 };
 
-// A random value a column accepts (or, now and then, null).
-Value RandomValue(const jet::ColumnDef& c, bool jet3, std::mt19937& rng) {
-  Value v;
-  v.type = c.type;
-  if (c.autonumber()) return v;  // the writer fills it in
-  if (c.type != ColumnType::kBoolean && rng() % 10 == 0) return v;
-  v.null = false;
-  static const char* kText[] = {"a", "B", "z",        "Q",        "0",        "9",
-                                " ", "-", "\xC3\xA9", "\xC3\x84", "\xC3\x9F", "x"};
-  auto text = [&](size_t max_chars) {
-    std::string s;
-    size_t n = rng() % (max_chars + 1);
-    for (size_t i = 0; i < n; ++i) s += kText[rng() % (sizeof kText / sizeof kText[0])];
-    return s;
-  };
-  auto bytes = [&](size_t n) {
-    std::string s(n, '\0');
-    for (char& b : s) b = char(rng());
-    return s;
-  };
-  switch (c.type) {
-    case ColumnType::kBoolean:
-      v.boolean = rng() % 2;
-      break;
-    case ColumnType::kByte:
-      v.integer = rng() % 256;
-      break;
-    case ColumnType::kInteger:
-      v.integer = int64_t(rng() % 65536) - 32768;
-      break;
-    case ColumnType::kLong:
-      v.integer = int64_t(int32_t(rng()));
-      break;
-    case ColumnType::kCurrency:
-      v.integer = int64_t(rng() % 100000000) - 50000000;
-      break;
-    case ColumnType::kSingle:
-      v.single = float(int(rng() % 200000) - 100000) / 64.0f;
-      break;
-    case ColumnType::kDouble:
-      v.real = double(int64_t(rng()) - (1ll << 31)) / 1024.0;
-      break;
-    case ColumnType::kDateTime:
-      v.real = double(rng() % 80000) - 10000 + double(rng() % 86400) / 86400;
-      break;
-    case ColumnType::kGuid:
-      v.bytes = bytes(16);
-      break;
-    case ColumnType::kNumeric:
-      v.decimal.scale = c.scale;
-      v.decimal.words[3] = rng() % 1000000;
-      v.decimal.negative = v.decimal.words[3] != 0 && rng() % 2;
-      break;
-    case ColumnType::kText: {
-      size_t chars = jet3 ? c.length : c.length / 2;
-      v.bytes = c.fixed() ? text(chars) : text(std::min<size_t>(chars, 24));
-      break;
-    }
-    case ColumnType::kMemo:
-      v.bytes = text(rng() % 3 == 0 ? 2500 : 40);
-      break;
-    case ColumnType::kBinary:
-      v.bytes = bytes(rng() % (std::min<size_t>(c.length, 30) + 1));
-      break;
-    case ColumnType::kOle:
-      v.bytes = bytes(rng() % 6000);
-      break;
-    default:
-      v.null = true;
-      break;
-  }
-  return v;
-}
-
 using Rows = std::map<std::pair<uint32_t, uint16_t>, std::vector<std::string>>;
 
 // Every row of the table, by where it is, as text.
@@ -156,7 +82,8 @@ TEST_P(MixedOperationsTest, RandomChangesKeepTheDatabaseConsistent) {
       for (int op = 0; op < 120; ++op) {
         const int kind = int(rng() % 10);
         std::vector<Value> row;
-        for (const jet::ColumnDef& col : t.columns) row.push_back(RandomValue(col, jet3, rng));
+        for (const jet::ColumnDef& col : t.columns)
+          row.push_back(testutil::RandomValue(col, jet3, rng));
         // Now and then, make sure a refusal really wrote nothing.
         const bool verify = refused < 40 && unchanged_checked < 6;
         std::string before = verify ? testutil::ReadFile(path) : "";

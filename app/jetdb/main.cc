@@ -3,6 +3,7 @@
 //
 // Exit codes: 0 success, 1 an error (printed on stderr), 2 bad usage.
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -64,7 +65,9 @@ const char kUsage[] =
     "                                    as Access does (Now(), =0, \"N\"; one this\n"
     "                                    program cannot evaluate refuses the row), or\n"
     "                                    else null; autonumbers are kept as given;\n"
-    "                                    rows go in batches of 2000, each all or none\n"
+    "                                    all rows go in as one step, or none of them;\n"
+    "                                    --batch N commits every N rows as a step of\n"
+    "                                    its own, kept if a later row fails\n"
     "  update FILE TABLE --where COLUMN=VALUE --set COLUMN=VALUE [COLUMN=VALUE...]\n"
     "                                    change the rows that match\n"
     "  delete FILE TABLE --where COLUMN=VALUE\n"
@@ -269,14 +272,14 @@ int CmdCreateTable(const std::string& path, const std::string& schema_path) {
   return kExitOk;
 }
 
-// Rows go to the table this many at a time; each batch is all or nothing.
-constexpr size_t kImportBatch = 2000;
-
-// Reads JSON Lines one line at a time, so that memory stays bounded by one
-// batch whatever the size of the input.
+// Reads JSON Lines one line at a time and hands each row to the writer's
+// bulk insertion, which writes pages out as they fill: memory stays bounded
+// whatever the size of the input. By default the whole import is one step,
+// every row or none; with a batch size, every that many rows are a step of
+// their own, kept even if a later row fails.
 class ImportJob {
  public:
-  ImportJob(jet::Database& db, jet::TableWriter& writer) : db_(db), writer_(writer) {}
+  ImportJob(jet::TableWriter& writer, size_t batch) : writer_(writer), batch_(batch) {}
 
   // Imports every line of `in`; on failure, the Status says where.
   jet::Status Run(std::istream& in) {
@@ -284,22 +287,28 @@ class ImportJob {
     while (std::getline(in, line)) {
       ++line_number_;
       if (line.find_first_not_of(" \t\r") == std::string::npos) continue;  // blank
-      jet::Status s = AddLine(line);
-      if (!s.ok()) return s;
-      if (rows_.size() >= kImportBatch) JET_RETURN_IF_ERROR(Flush());
+      JET_RETURN_IF_ERROR(AddLine(line));
+      if (batch_ != 0 && lines_.size() >= batch_) JET_RETURN_IF_ERROR(Commit());
     }
-    if (in.bad()) return jet::Status::IoError("Cannot read the input");
-    return Flush();
+    if (in.bad()) {
+      writer_.AbortBulk();
+      return jet::Status::IoError("Cannot read the input");
+    }
+    return Commit();
   }
 
   size_t imported() const { return imported_; }
-  size_t failing_line() const { return failing_line_; }
-  size_t batch_first_line() const { return lines_.empty() ? 0 : lines_.front(); }
+  // The first line of the step that failed (and of what was not imported).
+  size_t step_first_line() const { return step_first_line_; }
 
  private:
   jet::Status AddLine(const std::string& line) {
+    if (lines_.empty()) {
+      step_first_line_ = line_number_;
+      JET_RETURN_IF_ERROR(writer_.BeginBulk());
+    }
     auto fail = [&](const jet::Status& s) {
-      failing_line_ = line_number_;
+      writer_.AbortBulk();
       return jet::Status::Error(s.kind(),
                                 "Line " + std::to_string(line_number_) + ": " + s.message());
     };
@@ -320,36 +329,26 @@ class ImportJob {
     if (!expressions.ok()) return fail(expressions.status());
     s = (*expressions)->ApplyDefaults(given, &row);
     if (!s.ok()) return fail(s);
-    // Check each value as the writer will, to name the line of a bad one
-    // rather than just its batch.
-    for (size_t i = 0; i < row.size(); ++i) {
-      if (row[i].null) continue;
-      s = jet::EncodeFieldBytes(db_.format(), db_.header(), writer_.table().columns[i], row[i],
-                                &scratch_);
-      if (!s.ok()) return fail(s);
-    }
-    rows_.push_back(std::move(row));
     lines_.push_back(line_number_);
+    s = writer_.AddBulk(std::move(row));
+    if (!s.ok()) return fail(s);
     return jet::Status::Ok();
   }
 
-  jet::Status Flush() {
-    if (rows_.empty()) return jet::Status::Ok();
-    const size_t count = rows_.size();
-    jet::Status s = writer_.InsertBatch(std::move(rows_));
-    rows_.clear();
+  jet::Status Commit() {
+    if (lines_.empty()) return jet::Status::Ok();
+    const size_t count = lines_.size();
+    jet::Status s = writer_.CommitBulk();
     if (!s.ok()) {
-      // The writer names the row within the batch: "Row N: ...".
+      // The writer names a row of the step: "Row N: ...".
       std::string m = s.message();
       size_t n = 0, at = 4;
       if (m.rfind("Row ", 0) == 0) {
         while (at < m.size() && m[at] >= '0' && m[at] <= '9') n = n * 10 + size_t(m[at++] - '0');
       }
       if (n >= 1 && n <= lines_.size() && m.compare(at, 2, ": ") == 0) {
-        failing_line_ = lines_[n - 1];
-        m = "Line " + std::to_string(failing_line_) + ": " + m.substr(at + 2);
+        m = "Line " + std::to_string(lines_[n - 1]) + ": " + m.substr(at + 2);
       } else {
-        failing_line_ = lines_.front();
         m = "Lines " + std::to_string(lines_.front()) + "-" + std::to_string(lines_.back()) + ": " +
             m;
       }
@@ -362,17 +361,16 @@ class ImportJob {
     return jet::Status::Ok();
   }
 
-  jet::Database& db_;
   jet::TableWriter& writer_;
-  std::vector<std::vector<jet::Value>> rows_;
-  std::vector<size_t> lines_;  // input line of each row in rows_
-  std::string scratch_;
+  size_t batch_;                 // rows per step; 0: one step
+  std::vector<uint32_t> lines_;  // input line of each row of the open step
   size_t line_number_ = 0;
+  size_t step_first_line_ = 0;
   size_t imported_ = 0;
-  size_t failing_line_ = 0;
 };
 
-int CmdImport(const std::string& path, const std::string& table, const std::string& input) {
+int CmdImport(const std::string& path, const std::string& table, const std::string& input,
+              size_t batch) {
   std::ifstream file;
   std::istream* in = &std::cin;
   if (input != "-") {
@@ -386,16 +384,19 @@ int CmdImport(const std::string& path, const std::string& table, const std::stri
   if (!db.ok()) return Fail(db.status());
   auto writer = jet::TableWriter::Open(**db, table);
   if (!writer.ok()) return Fail(writer.status());
-  ImportJob job(**db, **writer);
+  ImportJob job(**writer, batch);
   jet::Status s = job.Run(*in);
   if (!s.ok()) {
     std::fprintf(stderr, "jetdb: %s: %s\n", input == "-" ? "standard input" : input.c_str(),
                  s.ToString().c_str());
-    std::fprintf(stderr,
-                 "jetdb: %zu rows were imported before the failure; nothing from line %zu on "
-                 "was imported\n",
-                 job.imported(),
-                 job.batch_first_line() ? job.batch_first_line() : job.failing_line());
+    if (batch == 0) {
+      std::fprintf(stderr, "jetdb: nothing was imported; the table is as it was\n");
+    } else {
+      std::fprintf(stderr,
+                   "jetdb: %zu rows were imported before the failure; nothing from line %zu on "
+                   "was imported\n",
+                   job.imported(), job.step_first_line());
+    }
     return kExitError;
   }
   std::printf("Imported %zu rows into %s\n", job.imported(), (*writer)->table().name.c_str());
@@ -510,6 +511,7 @@ int main(int argc, char** argv) {
   std::optional<bool> jet3;  // --jet3 or --jet4
   std::vector<std::string> wheres, sets;
   std::optional<std::string> password, password_file;
+  std::optional<size_t> batch;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     std::string column, value;
@@ -538,6 +540,14 @@ int main(int argc, char** argv) {
       password = a.substr(11);
     } else if (a.rfind("--password-file=", 0) == 0) {
       password_file = a.substr(16);
+    } else if (a == "--batch" || a.rfind("--batch=", 0) == 0) {
+      std::string n = a == "--batch" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(8);
+      size_t value = 0;
+      auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), value);
+      if (n.empty() || ec != std::errc() || end != n.data() + n.size() || value == 0) {
+        return Usage("--batch needs a positive number of rows");
+      }
+      batch = value;
     } else if (a == "--format") {
       if (i + 1 >= args.size()) return Usage("--format needs a value: csv or jsonl");
       format_name = args[++i];
@@ -562,6 +572,7 @@ int main(int argc, char** argv) {
     return Usage("--where applies to 'update' and 'delete' only");
   }
   if (cmd != "update" && !sets.empty()) return Usage("--set applies to 'update' only");
+  if (cmd != "import" && batch) return Usage("--batch applies to 'import' only");
   if (password && password_file) return Usage("give one of --password and --password-file");
   if (cmd == "new" && (password || password_file)) {
     return Usage("'new' creates a database without a password");
@@ -614,8 +625,8 @@ int main(int argc, char** argv) {
     return CmdCreateTable(pos[1], pos[2]);
   }
   if (cmd == "import") {
-    if (!want(2, 3)) return Usage("usage: jetdb import FILE TABLE [ROWS.jsonl|-]");
-    return CmdImport(pos[1], pos[2], pos.size() > 3 ? pos[3] : "-");
+    if (!want(2, 3)) return Usage("usage: jetdb import FILE TABLE [ROWS.jsonl|-] [--batch N]");
+    return CmdImport(pos[1], pos[2], pos.size() > 3 ? pos[3] : "-", batch.value_or(0));
   }
   if (cmd == "update") {
     if (!want(2, 2) || wheres.empty() || sets.empty()) {

@@ -1,6 +1,7 @@
 #include "index_writer.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <unordered_map>
 
@@ -76,6 +77,33 @@ constexpr uint32_t kMaxDepth = 32;
 
 }  // namespace
 
+// The entries of one index gathered for a bulk load: each entry's bytes
+// (key, then the row pointer in big-endian order) kept back to back in one
+// arena, and a small record per entry that is what gets sorted.
+struct IndexWriter::Collected {
+  struct Ref {
+    uint64_t at = 0;
+    uint32_t ordinal = 0;  // the row within the step, from 1; 0: already in the index
+    uint16_t size = 0;
+    bool key_null = false;  // some column of the key is null
+  };
+  std::vector<uint8_t> arena;
+  std::vector<Ref> refs;
+
+  ByteView entry(const Ref& r) const { return ByteView(arena.data() + r.at, r.size); }
+  // The key part, without the row pointer.
+  ByteView key(const Ref& r) const { return ByteView(arena.data() + r.at, r.size - 4u); }
+
+  void Add(ByteView e, uint32_t ordinal, bool key_null) {
+    refs.push_back(Ref{arena.size(), ordinal, uint16_t(e.size()), key_null});
+    arena.insert(arena.end(), e.begin(), e.end());
+  }
+  void Sort() {
+    std::sort(refs.begin(), refs.end(),
+              [this](const Ref& a, const Ref& b) { return Less(entry(a), entry(b)); });
+  }
+};
+
 // One physical index: find, add and remove entries, splitting and freeing
 // pages as needed. Pages are rewritten whole, with the shared prefix, the
 // level byte and the free space as Access writes them (see Prefix). Pages
@@ -120,6 +148,98 @@ class IndexWriter::BTree {
 
   Status Remove(const std::vector<uint8_t>& entry) {
     return RemoveAt(index_.root_page, View(entry), 0).status();
+  }
+
+  // --- Bulk building ---
+
+  // True when the tree holds no entry.
+  Result<bool> Empty() {
+    JET_ASSIGN_OR_RETURN(const Node* root, Load(index_.root_page));
+    return root->leaf && root->empty();
+  }
+
+  // Appends every entry of the tree, in order, to `out` (ordinal 0), and
+  // every page of the tree to `pages`. Nothing is kept parsed.
+  Status ReadAll(Collected* out, std::vector<uint32_t>* pages) {
+    return Walk(index_.root_page, 0, out, pages);
+  }
+
+  // Writes the tree anew from `entries`, sorted and free of repeats: leaves
+  // filled as Access fills them when entries arrive in key order (see Split),
+  // then each level above them filled the same way, up to the root, which
+  // keeps its page. Pages in `reuse` (pages of this index that the old tree
+  // had, the root excepted) are written over first, in order; new pages
+  // are added after them, and any not needed are given back.
+  Status Build(const Collected& entries, std::vector<uint32_t> reuse) {
+    cache_.clear();
+    std::sort(reuse.begin(), reuse.end());
+    reuse_ = std::move(reuse);
+    reuse_next_ = 0;
+    const size_t capacity = Capacity();
+    const size_t max_prefix =
+        pager_.format().index_prefix_length_size == 1 ? 255 : std::numeric_limits<size_t>::max();
+
+    std::vector<Up> ups;
+    LevelBuilder leaves(*this, &ups);
+    Node leaf;
+    size_t unshared = 0, prefix = 0;
+    for (const Collected::Ref& r : entries.refs) {
+      ByteView e = entries.entry(r);
+      if (!leaf.empty()) {
+        // The shared prefix of sorted entries is the one the first and the
+        // newest share; no entry may be left empty by it.
+        ByteView first = leaf.entry(0);
+        const size_t limit = std::min({prefix, e.size() - 1, first.size()});
+        size_t k = 0;
+        while (k < limit && e[k] == first[k]) ++k;
+        const size_t with = unshared + e.size() - k * leaf.count();
+        if (with > capacity) {
+          JET_RETURN_IF_ERROR(leaves.Push(std::move(leaf)));
+          leaf = Node();
+        } else {
+          prefix = k;
+        }
+      }
+      if (leaf.empty()) {
+        leaf.leaf = true;
+        unshared = 0;
+        prefix = std::min(e.size() - 1, max_prefix);
+      }
+      leaf.PushBack(e, 0);
+      unshared += e.size();
+    }
+    if (!leaf.empty() || ups.empty()) JET_RETURN_IF_ERROR(leaves.Push(std::move(leaf)));
+    JET_RETURN_IF_ERROR(leaves.Finish());
+
+    // Levels above: each page takes children while the entries of all but
+    // its last fit; the last is its tail.
+    while (ups.size() > 1) {
+      std::vector<Up> below = std::move(ups);
+      ups.clear();
+      LevelBuilder level(*this, &ups);
+      size_t i = 0;
+      while (i < below.size()) {
+        Node n;
+        n.leaf = false;
+        size_t bytes = 0;
+        n.PushBack(View(below[i].max), below[i].page);
+        ++i;
+        while (i < below.size() && bytes + n.back().size() + 4 <= capacity) {
+          bytes += n.back().size() + 4;
+          n.PushBack(View(below[i].max), below[i].page);
+          ++i;
+        }
+        PromoteTail(n);
+        JET_RETURN_IF_ERROR(level.Push(std::move(n), below[i - 1].max));
+      }
+      JET_RETURN_IF_ERROR(level.Finish());
+    }
+
+    // Pages of the old tree not needed any more.
+    for (size_t k = reuse_next_; k < reuse_.size(); ++k) JET_RETURN_IF_ERROR(FreePage(reuse_[k]));
+    reuse_.clear();
+    cache_.clear();
+    return Status::Ok();
   }
 
  private:
@@ -189,6 +309,15 @@ class IndexWriter::BTree {
   Result<const Node*> Load(uint32_t number) {
     auto it = cache_.find(number);
     if (it != cache_.end()) return &it->second;
+    Node n;
+    JET_RETURN_IF_ERROR(Parse(number, &n));
+    auto [slot, inserted] = cache_.emplace(number, std::move(n));
+    (void)inserted;
+    return &slot->second;
+  }
+
+  // Reads page `number` into `n`, whole prefixes restored.
+  Status Parse(uint32_t number, Node* out) {
     JET_ASSIGN_OR_RETURN(PageRef ref, pager_.Read(number));
     const Page& page = *ref;
     const Format& f = pager_.format();
@@ -198,7 +327,8 @@ class IndexWriter::BTree {
     const uint8_t* p = page.bytes.data();
     if (Le32(p + kIndexOwner) != table_.tdef_page)
       return Corrupt(number, "belongs to another table");
-    Node n;
+    Node& n = *out;
+    n = Node();
     n.number = number;
     n.leaf = page.type() == kPageIndexLeaf;
     n.prev = Le32(p + f.index_prev_page);
@@ -232,12 +362,12 @@ class IndexWriter::BTree {
       if (!n.leaf) n.children.push_back(Be32(whole.data() + whole.size() - 4));
       start = end;
     }
-    auto [slot, inserted] = cache_.emplace(number, std::move(n));
-    (void)inserted;
-    return &slot->second;
+    return Status::Ok();
   }
 
-  Status Save(Node n) {
+  // Writes `n` into its page. The parsed copy stays for later changes
+  // unless `keep` is false (bulk building writes each page once).
+  Status Save(Node n, bool keep = true) {
     const Format& f = pager_.format();
     const size_t size = Size(n);
     if (size > Capacity()) return Corrupt(n.number, "would overflow");
@@ -275,8 +405,12 @@ class IndexWriter::BTree {
       // The bit of an entry's end marks where the next one starts.
       p[f.index_entry_mask + at / 8] |= uint8_t(1u << (at % 8));
     }
-    const uint32_t number = n.number;
-    cache_[number] = std::move(n);
+    if (keep) {
+      const uint32_t number = n.number;
+      cache_[number] = std::move(n);
+    } else {
+      cache_.erase(n.number);
+    }
     return Status::Ok();
   }
 
@@ -526,10 +660,91 @@ class IndexWriter::BTree {
     return out;
   }
 
+  // One page of a level being built, and its largest entry, for the level
+  // above.
+  struct Up {
+    std::vector<uint8_t> max;
+    uint32_t page = 0;
+  };
+
+  // Writes the pages of one level in order, linking each to its
+  // neighbours. A level of one page is the root.
+  class LevelBuilder {
+   public:
+    LevelBuilder(BTree& tree, std::vector<Up>* ups) : tree_(tree), ups_(ups) {}
+
+    // A leaf's largest entry is its last; an intermediate page's is given.
+    Status Push(Node n, std::vector<uint8_t> max = {}) {
+      if (max.empty() && n.leaf && !n.empty()) {
+        ByteView b = n.back();
+        max.assign(b.begin(), b.end());
+      }
+      if (pages_ > 0) {
+        // Not the only page: neither is the root.
+        if (pending_.number == 0) {
+          JET_ASSIGN_OR_RETURN(pending_.number, tree_.TakePage(pending_.leaf));
+        }
+        JET_ASSIGN_OR_RETURN(n.number, tree_.TakePage(n.leaf));
+        pending_.next = n.number;
+        n.prev = pending_.number;
+        JET_RETURN_IF_ERROR(Emit());
+      }
+      pending_ = std::move(n);
+      pending_max_ = std::move(max);
+      ++pages_;
+      return Status::Ok();
+    }
+
+    Status Finish() {
+      if (pages_ == 0) return Status::Ok();
+      if (pages_ == 1) {
+        pending_.number = tree_.index_.root_page;
+        pending_.prev = pending_.next = 0;
+      }
+      return Emit();
+    }
+
+   private:
+    Status Emit() {
+      ups_->push_back(Up{std::move(pending_max_), pending_.number});
+      pending_max_.clear();
+      return tree_.Save(std::move(pending_), /*keep=*/false);
+    }
+
+    BTree& tree_;
+    std::vector<Up>* ups_;
+    Node pending_;
+    std::vector<uint8_t> pending_max_;
+    size_t pages_ = 0;
+  };
+
+  Result<uint32_t> TakePage(bool leaf) {
+    if (reuse_next_ < reuse_.size()) return reuse_[reuse_next_++];
+    JET_ASSIGN_OR_RETURN(Node n, NewPage(leaf));
+    return n.number;
+  }
+
+  Status Walk(uint32_t number, uint32_t depth, Collected* out, std::vector<uint32_t>* pages) {
+    if (depth > kMaxDepth) return Corrupt(number, "is impossibly deep");
+    if (pages->size() > pager_.page_count()) return Corrupt(number, "has pages that loop");
+    Node n;
+    JET_RETURN_IF_ERROR(Parse(number, &n));
+    pages->push_back(number);
+    if (n.leaf) {
+      for (size_t i = 0; i < n.count(); ++i) out->Add(n.entry(i), 0, false);
+      return Status::Ok();
+    }
+    for (uint32_t child : n.children) JET_RETURN_IF_ERROR(Walk(child, depth + 1, out, pages));
+    if (n.tail != 0) JET_RETURN_IF_ERROR(Walk(n.tail, depth + 1, out, pages));
+    return Status::Ok();
+  }
+
   Pager& pager_;
   const TableDef& table_;
   const PhysicalIndex& index_;
   std::unordered_map<uint32_t, Node> cache_;
+  std::vector<uint32_t> reuse_;  // while building: old pages to write over
+  size_t reuse_next_ = 0;
   Node root_overflow_;
   bool appended_ = false;  // the entry being inserted goes past the last leaf's end
   std::string index_name_;
@@ -672,6 +887,131 @@ Status IndexWriter::Update(const std::vector<Value>& old_row, const std::vector<
       if (!seen) JET_RETURN_IF_ERROR(AdjustCount(i, +1));
     }
   }
+  return Status::Ok();
+}
+
+Status IndexWriter::Collect(const std::vector<Value>& row, RowPointer at, uint32_t ordinal) {
+  JET_RETURN_IF_ERROR(Keys(row, &scratch_keys_));
+  if (collected_.size() < scratch_keys_.size()) collected_.resize(scratch_keys_.size());
+  uint8_t pointer[4];
+  PutBe24(pointer, at.page);
+  pointer[3] = at.row;
+  for (size_t i = 0; i < scratch_keys_.size(); ++i) {
+    IndexKeyState& k = scratch_keys_[i];
+    if (k.skip) continue;
+    k.key.insert(k.key.end(), pointer, pointer + 4);
+    collected_[i].Add(View(k.key), ordinal, k.any_null);
+  }
+  return Status::Ok();
+}
+
+size_t IndexWriter::collected_bytes() const {
+  size_t total = 0;
+  for (const Collected& c : collected_) {
+    total += c.arena.capacity() + c.refs.capacity() * sizeof(Collected::Ref);
+  }
+  return total;
+}
+
+Status IndexWriter::WriteCollected(uint64_t existing_rows) {
+  // An index is built anew when it is empty or holds fewer than this many
+  // entries per entry to add; reading and rewriting it whole then costs less
+  // than finding each entry's place.
+  constexpr uint64_t kRebuildRatio = 8;
+
+  struct Plan {
+    bool rebuild = false;
+    std::vector<uint32_t> old_pages;
+    int64_t distinct_delta = 0;
+  };
+  std::vector<Plan> plans(collected_.size());
+  uint32_t first_failure = 0;  // the smallest ordinal of a row that breaks uniqueness
+  size_t failing_index = 0;
+  auto fail = [&](uint32_t ordinal, size_t index) {
+    if (ordinal != 0 && (first_failure == 0 || ordinal < first_failure)) {
+      first_failure = ordinal;
+      failing_index = index;
+    }
+  };
+
+  // First every check, before any page changes.
+  for (size_t i = 0; i < collected_.size(); ++i) {
+    Collected& c = collected_[i];
+    if (c.refs.empty()) continue;
+    const PhysicalIndex& ix = table_.physical_indexes[i];
+    BTree& tree = Tree(i);
+    Plan& plan = plans[i];
+    JET_ASSIGN_OR_RETURN(bool empty, tree.Empty());
+    plan.rebuild = empty || uint64_t(c.refs.size()) * kRebuildRatio >= existing_rows;
+    if (plan.rebuild && !empty) JET_RETURN_IF_ERROR(tree.ReadAll(&c, &plan.old_pages));
+    c.Sort();
+    // Runs of one key: a unique index refuses every new entry of a run that
+    // holds an old one, and every new one but the first row's otherwise,
+    // unless the key has a null part. Each run with no old entry is a key
+    // the index did not have.
+    for (size_t a = 0; a < c.refs.size();) {
+      size_t b = a + 1;
+      while (b < c.refs.size() && Same(c.key(c.refs[a]), c.key(c.refs[b]))) ++b;
+      bool old = false, any_new = false, key_null = false;
+      uint32_t first_new = 0;
+      for (size_t k = a; k < b; ++k) {
+        const Collected::Ref& r = c.refs[k];
+        if (r.ordinal == 0) {
+          old = true;
+          continue;
+        }
+        any_new = true;
+        key_null |= r.key_null;
+        if (first_new == 0 || r.ordinal < first_new) first_new = r.ordinal;
+      }
+      if (any_new && !plan.rebuild) {
+        // The old entries are in the tree only.
+        std::vector<uint8_t> key(c.key(c.refs[a]).begin(), c.key(c.refs[a]).end());
+        JET_ASSIGN_OR_RETURN(old, tree.ContainsKey(key, RowPointer{0, 0}));
+      }
+      if (any_new && !old) ++plan.distinct_delta;
+      if (any_new && ix.unique() && !key_null) {
+        for (size_t k = a; k < b; ++k) {
+          const uint32_t ordinal = c.refs[k].ordinal;
+          if (ordinal != 0 && (old || ordinal != first_new)) fail(ordinal, i);
+        }
+      }
+      a = b;
+    }
+  }
+  if (first_failure != 0) {
+    return Status::Error(ErrorKind::kConstraint,
+                         "Row " + std::to_string(first_failure) +
+                             ": The change would create a duplicate value in the unique index '" +
+                             IndexName(table_.physical_indexes[failing_index]) + "' of table '" +
+                             table_.name + "'")
+        .AtFile(pager_.path());
+  }
+
+  // Then the pages.
+  for (size_t i = 0; i < collected_.size(); ++i) {
+    Collected& c = collected_[i];
+    if (c.refs.empty()) continue;
+    BTree& tree = Tree(i);
+    Plan& plan = plans[i];
+    if (plan.rebuild) {
+      std::vector<uint32_t> reuse;
+      for (uint32_t page : plan.old_pages) {
+        if (page != table_.physical_indexes[i].root_page) reuse.push_back(page);
+      }
+      JET_RETURN_IF_ERROR(tree.Build(c, std::move(reuse)));
+    } else {
+      std::vector<uint8_t> entry;
+      for (const Collected::Ref& r : c.refs) {
+        ByteView e = c.entry(r);
+        entry.assign(e.begin(), e.end());
+        JET_RETURN_IF_ERROR(tree.Insert(entry));
+      }
+    }
+    if (plan.distinct_delta != 0) JET_RETURN_IF_ERROR(AdjustCount(i, int(plan.distinct_delta)));
+    c = Collected();
+  }
+  collected_.clear();
   return Status::Ok();
 }
 

@@ -41,7 +41,23 @@ class IndexWriter {
                 RowPointer at);
   Status Delete(const std::vector<Value>& row, RowPointer at);
 
+  // Bulk loading, for many rows added in one step. Collect takes a row's
+  // entries without touching a page; it refuses at once what Keys refuses
+  // (a null in a required index, a key that cannot be built). `ordinal`
+  // numbers the row within the step, from 1, for messages.
+  Status Collect(const std::vector<Value>& row, RowPointer at, uint32_t ordinal);
+  // Writes every collected entry. Uniqueness is checked for all of them
+  // first, against each other and the entries already there; a refusal is
+  // "Row N: ..." for the first row (by ordinal) that breaks it, before
+  // any index page is touched. An index that is empty, or small next to the
+  // entries collected for it, is built anew bottom-up from the merged,
+  // sorted entries; otherwise the sorted entries go into the tree in key
+  // order. `existing_rows` is the table's row count before the step.
+  Status WriteCollected(uint64_t existing_rows);
+  size_t collected_bytes() const;
+
  private:
+  struct Collected;
   class BTree;
   BTree& Tree(size_t index);
 
@@ -63,6 +79,8 @@ class IndexWriter {
   const DatabaseHeader& header_;
   const TableDef& table_;
   std::vector<std::unique_ptr<BTree>> trees_;  // by physical index, made when first needed
+  std::vector<Collected> collected_;           // by physical index, while bulk loading
+  std::vector<IndexKeyState> scratch_keys_;    // Collect's, kept to spare allocations
 };
 
 }  // namespace jet

@@ -320,7 +320,8 @@ Status TableWriter::RemoveRow(RowPointer at) {
 }
 
 Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
-                                          IndexWriter* shared_indexes) {
+                                          IndexWriter* shared_indexes, bool collect,
+                                          uint32_t ordinal) {
   if (values.size() != table_->columns.size()) {
     return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
                                    std::to_string(table_->columns.size()) + " values");
@@ -332,13 +333,17 @@ Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* l
     own_indexes = std::make_unique<IndexWriter>(db_.pager(), db_.header(), *table_);
   }
   IndexWriter& indexes = shared_indexes ? *shared_indexes : *own_indexes;
-  JET_RETURN_IF_ERROR(indexes.CheckInsert(values));
+  if (!collect) JET_RETURN_IF_ERROR(indexes.CheckInsert(values));
   PageLongValueStore long_values(db_.pager(), *table_);
   RowEncoder encoder(db_.format(), db_.header(), *table_);
   std::string row;
   JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
   JET_ASSIGN_OR_RETURN(RowPointer at, PlaceRow(row, 0));
-  JET_RETURN_IF_ERROR(indexes.Insert(values, at));
+  if (collect) {
+    JET_RETURN_IF_ERROR(indexes.Collect(values, at, ordinal));
+  } else {
+    JET_RETURN_IF_ERROR(indexes.Insert(values, at));
+  }
   // Relationships: the row must refer to rows that exist.
   JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterInsert(values));
   return at;
@@ -386,6 +391,51 @@ Status TableWriter::InsertBatch(std::vector<std::vector<Value>> rows, std::vecto
   }();
   if (!s.ok() && ids) ids->clear();
   return Finish(s);
+}
+
+Status TableWriter::BeginBulk() {
+  if (bulk_) return Status::InvalidArgument("A bulk insertion is already open");
+  JET_RETURN_IF_ERROR(CheckWritable());
+  auto bulk = std::make_unique<Bulk>();
+  bulk->indexes = std::make_unique<IndexWriter>(db_.pager(), db_.header(), *table_);
+  bulk->last_autonumber = table_->last_autonumber;
+  bulk->rows_before = table_->row_count;
+  for (const LogicalIndex& li : table_->logical_indexes) {
+    if (li.foreign() && li.related_table_type == kReferencingSide &&
+        li.related_table_page == table_->tdef_page) {
+      bulk->collect = false;
+    }
+  }
+  bulk_ = std::move(bulk);
+  return Status::Ok();
+}
+
+Status TableWriter::AddBulk(std::vector<Value> values) {
+  if (!bulk_) return Status::InvalidArgument("No bulk insertion is open");
+  const uint32_t ordinal = uint32_t(bulk_->rows + 1);
+  auto at = InsertOne(std::move(values), &bulk_->last_autonumber, bulk_->indexes.get(),
+                      bulk_->collect, ordinal);
+  if (!at.ok()) {
+    Status s = at.TakeStatus();
+    AbortBulk();
+    return s.AtFile(db_.path());
+  }
+  ++bulk_->rows;
+  return Status::Ok();
+}
+
+Status TableWriter::CommitBulk() {
+  if (!bulk_) return Status::InvalidArgument("No bulk insertion is open");
+  Status s = bulk_->collect ? bulk_->indexes->WriteCollected(bulk_->rows_before) : Status::Ok();
+  if (s.ok()) s = WriteTableCounts(int32_t(bulk_->rows), bulk_->last_autonumber);
+  bulk_.reset();
+  return Finish(s);
+}
+
+void TableWriter::AbortBulk() {
+  if (!bulk_) return;
+  bulk_.reset();
+  (void)Finish(Status::InvalidArgument("The bulk insertion was abandoned"));
 }
 
 Status TableWriter::Update(RowId id, std::vector<Value> values) {

@@ -42,6 +42,21 @@ class TableWriter {
   // insert a few thousand rows at a time.
   Status InsertBatch(std::vector<std::vector<Value>> rows, std::vector<RowId>* ids = nullptr);
 
+  // Bulk insertion: every row added between BeginBulk and CommitBulk goes
+  // in as one step, all of them or none, whatever their number. Rows are
+  // written to their pages as they come, and the pager writes changed pages
+  // out (through the journal) as they pile up, so memory does not grow with
+  // the rows; index entries are gathered and written once, at the end
+  // (IndexWriter::WriteCollected), unless a relationship of the table refers
+  // to the table itself, whose rows must then be found as they go in.
+  // A failing AddBulk or CommitBulk undoes the whole step; CommitBulk names
+  // a row that breaks a unique index as "Row N", counting from 1.
+  Status BeginBulk();
+  Status AddBulk(std::vector<Value> values);
+  Status CommitBulk();
+  void AbortBulk();
+  size_t bulk_rows() const { return bulk_ ? bulk_->rows : 0; }
+
   // Adds a row to the pager's current batch without committing it, for
   // operations that change several tables in one step (the caller commits
   // or rolls back the batch).
@@ -78,8 +93,11 @@ class TableWriter {
   Status CheckProperties(const std::vector<Value>& values, const std::vector<Value>* old);
   // Adds one row to the batch; the caller commits.
   // `indexes`, if given, is shared by the rows of one batch.
+  // With `collect`, the row's index entries are gathered (numbered
+  // `ordinal`) instead of written.
   Result<RowPointer> InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
-                               IndexWriter* indexes = nullptr);
+                               IndexWriter* indexes = nullptr, bool collect = false,
+                               uint32_t ordinal = 0);
   Status Finish(Status status);
   Status FillAutonumbers(std::vector<Value>* values, uint32_t* last_autonumber) const;
   Result<RowPointer> PlaceRow(const std::string& row, uint16_t flags);
@@ -93,8 +111,17 @@ class TableWriter {
   // Deletes one row slot (a row, a moved row's pointer or its moved copy).
   Status RemoveRow(RowPointer at);
 
+  struct Bulk {
+    std::unique_ptr<IndexWriter> indexes;
+    uint32_t last_autonumber = 0;
+    uint64_t rows_before = 0;
+    size_t rows = 0;
+    bool collect = true;
+  };
+
   Database& db_;
   std::shared_ptr<const TableDef> table_;
+  std::unique_ptr<Bulk> bulk_;
   bool within_change_ = false;  // relationships: a cascade's nested writer
   std::optional<ColumnProperties> properties_;
   std::optional<TableExpressions> expressions_;

@@ -1,0 +1,270 @@
+// Bulk insertion: many rows in one step, their index entries gathered,
+// sorted and written once. The indexes it writes must hold exactly the
+// entries that row-by-row insertion makes, with leaves filled as
+// key-ordered insertion fills them, whether an index is built anew or
+// added to; and a refused step must leave the file byte for byte as it was.
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <random>
+#include <set>
+
+#include "create.h"
+#include "index_page.h"
+#include "journal.h"
+#include "test_util.h"
+#include "values.h"
+
+namespace {
+
+using jet::Value;
+using testutil::OpenWritable;
+
+// The table's rows as text, in no particular order.
+std::multiset<std::string> RowTexts(jet::Database& db, const std::string& table) {
+  std::multiset<std::string> rows;
+  jet::TableScanner scan(db, *db.GetTable(table));
+  std::vector<Value> row;
+  while (*scan.Next(&row)) {
+    std::string line;
+    for (const Value& v : row) line += testutil::Text(v) + '\x1f';
+    rows.insert(line);
+  }
+  return rows;
+}
+
+// Every index's keys in index order (row pointers left out: where a row
+// lands may differ), as hex.
+std::vector<std::vector<std::string>> IndexKeys(jet::Database& db, const std::string& table) {
+  auto t = db.GetTable(table);
+  std::vector<std::vector<std::string>> out;
+  for (const jet::PhysicalIndex& ix : (*t)->physical_indexes) {
+    auto& keys = out.emplace_back();
+    jet::IndexLeafWalker walker(db.pager(), ix);
+    jet::IndexEntry e;
+    while (true) {
+      auto more = walker.Next(&e);
+      EXPECT_TRUE(more.ok()) << more.status().ToString();
+      if (!more.ok() || !*more) break;
+      keys.push_back(testutil::Hex(std::string(e.key.begin(), e.key.end())));
+    }
+  }
+  return out;
+}
+
+struct Case {
+  const char* file;
+  const char* table;
+};
+
+class BulkInsertTest : public ::testing::TestWithParam<Case> {};
+
+// Each step's rows go into one copy row by row and into the other in bulk;
+// the copies must then hold the same rows and the same index entries. The
+// steps are sized so that indexes are built anew (into few rows), added to
+// in key order (a small step into many rows) and rebuilt with the old
+// entries merged in.
+TEST_P(BulkInsertTest, WritesTheEntriesRowByRowInsertionWritesAndRefusesWholeSteps) {
+  const Case& c = GetParam();
+  testutil::TempDir dir;
+  const std::string by_row = testutil::CopyOf(dir, c.file, "by_row.mdb");
+  const std::string bulk = testutil::CopyOf(dir, c.file, "bulk.mdb");
+  std::mt19937 rng(0xB01Cu ^ uint32_t(std::hash<std::string>()(std::string(c.file) + c.table)));
+  std::vector<Value> last_accepted;
+  for (size_t step_rows : {300u, 30u, 1500u}) {
+    SCOPED_TRACE("step of " + std::to_string(step_rows));
+    std::vector<std::vector<Value>> accepted;
+    {
+      auto db = OpenWritable(by_row);
+      ASSERT_TRUE(db);
+      auto writer = jet::TableWriter::Open(*db, c.table);
+      ASSERT_TRUE(writer.ok()) << writer.status().ToString();
+      const jet::TableDef t = (*writer)->table();
+      const bool jet3 = db->format().version == jet::JetVersion::kJet3;
+      for (size_t tries = 0; accepted.size() < step_rows && tries < step_rows * 4; ++tries) {
+        std::vector<Value> row;
+        for (const jet::ColumnDef& col : t.columns) {
+          row.push_back(testutil::RandomValue(col, jet3, rng));
+          if (col.guid_autonumber()) {  // given, so that both copies get the same
+            row.back().null = false;
+            row.back().bytes.assign(16, '\0');
+            for (char& b : row.back().bytes) b = char(rng());
+          }
+        }
+        // Keep the rows the writer accepts; a random row may break a key.
+        if ((*writer)->Insert(row).ok()) accepted.push_back(row);
+      }
+      ASSERT_GT(accepted.size(), step_rows / 2);
+    }
+    {
+      auto db = OpenWritable(bulk);
+      ASSERT_TRUE(db);
+      auto writer = jet::TableWriter::Open(*db, c.table);
+      ASSERT_TRUE(writer.ok());
+      ASSERT_TRUE((*writer)->BeginBulk().ok());
+      for (const auto& row : accepted) {
+        jet::Status s = (*writer)->AddBulk(row);
+        ASSERT_TRUE(s.ok()) << s.ToString();
+      }
+      jet::Status s = (*writer)->CommitBulk();
+      ASSERT_TRUE(s.ok()) << s.ToString();
+    }
+    auto a = jet::Database::Open(by_row);
+    auto b = jet::Database::Open(bulk);
+    ASSERT_TRUE(a.ok() && b.ok());
+    EXPECT_EQ(RowTexts(**a, c.table), RowTexts(**b, c.table));
+    EXPECT_EQ(IndexKeys(**a, c.table), IndexKeys(**b, c.table));
+    testutil::ExpectConsistent(bulk);
+    last_accepted = accepted.back();
+  }
+
+  // A step whose last row repeats a unique key: nothing of it may reach the
+  // file. Its other rows are ones a copy accepts.
+  std::vector<std::vector<Value>> step;
+  {
+    const std::string probe = dir.File("probe.mdb");
+    testutil::CopyFile(bulk, probe);
+    auto db = OpenWritable(probe);
+    auto writer = jet::TableWriter::Open(*db, c.table);
+    const jet::TableDef t = (*writer)->table();
+    bool unique = false;
+    for (const jet::PhysicalIndex& ix : t.physical_indexes) unique |= ix.unique();
+    if (!unique) return;
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      if (t.columns[i].autonumber() && last_accepted[i].null) {
+        last_accepted[i] = testutil::LongValue(t.last_autonumber);  // as the row got it
+      }
+    }
+    const bool jet3 = db->format().version == jet::JetVersion::kJet3;
+    for (size_t tries = 0; step.size() < 200 && tries < 1000; ++tries) {
+      std::vector<Value> row;
+      for (const jet::ColumnDef& col : t.columns)
+        row.push_back(testutil::RandomValue(col, jet3, rng));
+      if ((*writer)->Insert(row).ok()) step.push_back(row);
+    }
+    step.push_back(last_accepted);
+  }
+  auto db = OpenWritable(bulk);
+  auto writer = jet::TableWriter::Open(*db, c.table);
+  const std::string before = testutil::ReadFile(bulk);
+  ASSERT_TRUE((*writer)->BeginBulk().ok());
+  jet::Status s;
+  for (const auto& row : step) {
+    s = (*writer)->AddBulk(row);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+  }
+  s = (*writer)->CommitBulk();
+  EXPECT_EQ(s.message().rfind("Row " + std::to_string(step.size()) +
+                                  ": The change would create a duplicate value in the unique "
+                                  "index",
+                              0),
+            0u)
+      << s.ToString();
+  EXPECT_EQ(testutil::ReadFile(bulk), before);
+  EXPECT_FALSE(testutil::Exists(jet::JournalPath(bulk)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, BulkInsertTest,
+    ::testing::Values(Case{"access/bigIndexTestV2000.mdb", "Table1"},
+                      Case{"access/compIndexTestV1997.mdb", "Table1"},
+                      Case{"access/testIndexPropertiesV2000.mdb", "TableIgnoreNulls1"},
+                      Case{"access/fixedTextTestV2003.mdb", "users"},
+                      Case{"access/test2V1997.mdb", "MSP_PROJECTS"},
+                      Case{"hosts/tallowin-v2000.mdb", "Shipments"}),
+    [](const ::testing::TestParamInfo<Case>& info) {
+      std::string name = std::string(info.param.file).substr(info.param.file[0] == 'a' ? 7 : 6) +
+                         "_" + info.param.table;
+      for (char& ch : name) {
+        if (!std::isalnum(uint8_t(ch))) ch = '_';
+      }
+      return name;
+    });
+
+// Each leaf as the checker would see it: its keys, prefix and free space.
+struct Leaf {
+  std::vector<std::string> keys;
+  uint16_t prefix = 0, free = 0;
+  bool operator==(const Leaf&) const = default;
+};
+
+std::vector<Leaf> Leaves(jet::Database& db, const jet::PhysicalIndex& ix, int* levels) {
+  std::vector<Leaf> leaves;
+  uint32_t page = ix.root_page;
+  *levels = 1;
+  for (auto p = jet::ReadIndexPage(db.pager(), page); p.ok() && !p->leaf;
+       p = jet::ReadIndexPage(db.pager(), page)) {
+    page = p->entries.empty() ? p->tail : p->entries[0].child;
+    ++*levels;
+  }
+  while (page != 0) {
+    auto p = jet::ReadIndexPage(db.pager(), page);
+    EXPECT_TRUE(p.ok()) << p.status().ToString();
+    if (!p.ok()) break;
+    Leaf& leaf = leaves.emplace_back();
+    for (const auto& e : p->entries)
+      leaf.keys.push_back(testutil::Hex({e.key.begin(), e.key.end()}));
+    leaf.prefix = p->prefix_length;
+    leaf.free = p->free_space;
+    page = p->next;
+  }
+  return leaves;
+}
+
+// Rows in key order, row by row and in bulk, into a new table whose keys
+// are long enough for three levels: the leaves must be the same, page for
+// page, since both fill a leaf before starting the next.
+TEST(BulkInsertLeavesTest, LeavesAreFilledAsKeyOrderedInsertionFillsThem) {
+  testutil::TempDir dir;
+  jet::TableSpec spec;
+  spec.name = "Parcels";
+  spec.columns = {{.name = "ID", .type = jet::ColumnType::kLong},
+                  {.name = "LABEL", .type = jet::ColumnType::kText, .length = 240}};
+  spec.indexes = {{.name = "PrimaryKey", .columns = {{.name = "ID"}}, .primary = true},
+                  {.name = "LABEL", .columns = {{.name = "LABEL"}}, .unique = true}};
+  std::vector<std::vector<Value>> rows;
+  for (int i = 0; i < 3000; ++i) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%06d-", i);
+    std::string label = number;
+    for (int k = 0; k < 100; ++k) label += char('a' + (i * 7 + k * k) % 26);
+    rows.push_back({testutil::LongValue(i * 3), testutil::TextValue(label)});
+  }
+  const std::string by_row = dir.File("by_row.mdb"), bulk = dir.File("bulk.mdb");
+  for (const std::string& path : {by_row, bulk}) {
+    ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
+    auto db = OpenWritable(path);
+    ASSERT_TRUE(jet::CreateTable(*db, spec).ok());
+    auto writer = jet::TableWriter::Open(*db, "Parcels");
+    if (path == by_row) {
+      ASSERT_TRUE((*writer)->InsertBatch(rows).ok());
+      continue;
+    }
+    ASSERT_TRUE((*writer)->BeginBulk().ok());
+    for (const auto& row : rows) ASSERT_TRUE((*writer)->AddBulk(row).ok());
+    ASSERT_TRUE((*writer)->CommitBulk().ok());
+  }
+  auto a = jet::Database::Open(by_row);
+  auto b = jet::Database::Open(bulk);
+  auto ta = (*a)->GetTable("Parcels");
+  auto tb = (*b)->GetTable("Parcels");
+  for (size_t i = 0; i < (*ta)->physical_indexes.size(); ++i) {
+    int levels_a = 0, levels_b = 0;
+    const auto leaves = Leaves(**b, (*tb)->physical_indexes[i], &levels_b);
+    EXPECT_EQ(Leaves(**a, (*ta)->physical_indexes[i], &levels_a), leaves) << "index " << i;
+    EXPECT_GE(leaves.size(), 5u);
+    if (i == 1) {
+      EXPECT_EQ(levels_b, 3);
+    }
+  }
+  testutil::ExpectConsistent(bulk);
+  if (testutil::HaveProgram("mdb-export")) {
+    auto r = testutil::RunProcess({"mdb-export", "-H", bulk, "Parcels"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3000);
+  }
+}
+
+}  // namespace
