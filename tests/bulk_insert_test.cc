@@ -267,4 +267,43 @@ TEST(BulkInsertLeavesTest, LeavesAreFilledAsKeyOrderedInsertionFillsThem) {
   }
 }
 
+// Leaves of one repeated key share nearly all of every entry, so a leaf
+// holds a thousand of them. A row with another key that lands in such a
+// leaf shares none of it: split in halves by bytes, its half would not
+// fit without the prefix.
+TEST(BulkInsertLeavesTest, AKeyOutsideALeafsSharedPrefixSplitsItWhereBothPartsFit) {
+  testutil::TempDir dir;
+  const std::string path = dir.File("db.mdb");
+  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
+  jet::TableSpec spec;
+  spec.name = "Parcels";
+  spec.columns = {{.name = "ID", .type = jet::ColumnType::kLong, .autonumber = true},
+                  {.name = "SERVICE", .type = jet::ColumnType::kText, .length = 40}};
+  spec.indexes = {{.name = "SERVICE", .columns = {{.name = "SERVICE"}}}};
+  {
+    auto db = OpenWritable(path);
+    ASSERT_TRUE(jet::CreateTable(*db, spec).ok());
+    auto writer = jet::TableWriter::Open(*db, "Parcels");
+    ASSERT_TRUE((*writer)->BeginBulk().ok());
+    for (int i = 0; i < 5000; ++i) {
+      ASSERT_TRUE((*writer)
+                      ->AddBulk({testutil::NullValue(jet::ColumnType::kLong),
+                                 testutil::TextValue("USPS-PMI")})
+                      .ok());
+    }
+    ASSERT_TRUE((*writer)->CommitBulk().ok());
+    int levels = 0;
+    auto leaves = Leaves(*db, (*writer)->table().physical_indexes[0], &levels);
+    ASSERT_GE(leaves.size(), 2u);
+    ASSERT_GT(leaves[0].keys.size(), 1000u);
+    // Before the first leaf's entries, after them, and after the last.
+    for (const char* service : {"FEDEX", "ZZ", "USPS-PMI", "A"}) {
+      auto at = (*writer)->Insert(
+          {testutil::NullValue(jet::ColumnType::kLong), testutil::TextValue(service)});
+      ASSERT_TRUE(at.ok()) << service << ": " << at.status().ToString();
+    }
+  }
+  testutil::ExpectConsistent(path);
+}
+
 }  // namespace

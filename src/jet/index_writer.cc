@@ -497,6 +497,17 @@ class IndexWriter::BTree {
 
   // Splits an over-full page in two. The lower half stays on `n`, the upper
   // half goes to a new page to its right; both are saved.
+  // Whether leaf `n`, split before entry `half`, gives two pages that fit.
+  bool SplitFits(const Node& n, size_t half) const {
+    auto fits = [&](size_t from, size_t to, uint32_t next) {
+      Node part;
+      part.next = next;
+      for (size_t i = from; i < to; ++i) part.PushBack(n.entry(i), 0);
+      return Size(part) <= Capacity();
+    };
+    return fits(0, half, /*next=*/1) && fits(half, n.count(), n.next);
+  }
+
   Result<Outcome> Split(Node& n) {
     JET_ASSIGN_OR_RETURN(Node right, NewPage(n.leaf));
     // The tail becomes an ordinary entry while the children are shared out.
@@ -521,6 +532,21 @@ class IndexWriter::BTree {
       }
     }
     if (half == 0) half = 1;
+    if (n.leaf && !SplitFits(n, half)) {
+      // Halves by bytes may not fit when an entry that does not share the
+      // leaf's prefix came in (it sorts first or last): its half would lose
+      // the prefix. Take the nearest split point where both halves fit.
+      size_t found = 0;
+      for (size_t d = 1; d < n.count() && found == 0; ++d) {
+        if (half > d && SplitFits(n, half - d)) {
+          found = half - d;
+        } else if (half + d < n.count() && SplitFits(n, half + d)) {
+          found = half + d;
+        }
+      }
+      if (found == 0) return Corrupt(n.number, "cannot be split into two pages");
+      half = found;
+    }
     n.MoveTail(half, &right);
     Outcome out;
     out.split = true;
