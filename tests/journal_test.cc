@@ -171,8 +171,8 @@ TEST_F(JournalTest, EncodedDatabaseIsRolledBackToItsStoredBytes) {
 }
 
 TEST_F(JournalTest, IncompleteJournalMeansTheDatabaseWasNeverTouched) {
-  // A writer stopped halfway through writing its journal.
-  InsertAndStopAt(2, /*torn=*/true);  // 1: create the journal, 2: write it
+  // A writer stopped before its journal's header was down.
+  InsertAndStopAt(2, /*torn=*/false);  // 1: create the journal, 2: write it
   ASSERT_TRUE(Exists(journal_));
   ASSERT_EQ(testutil::ReadFile(path_), original_);
   EXPECT_EQ(*jet::InspectJournal(path_), jet::JournalState::kIncomplete);
@@ -186,7 +186,7 @@ TEST_F(JournalTest, IncompleteJournalMeansTheDatabaseWasNeverTouched) {
   EXPECT_TRUE(Exists(journal_));
 
   // A writer removes it, and so it does with a file that is no journal.
-  for (const char* what : {"torn", "garbage"}) {
+  for (const char* what : {"empty", "garbage"}) {
     SCOPED_TRACE(what);
     if (std::string(what) == "garbage") testutil::WriteFile(journal_, "JETJRNL1 but not really");
     {
