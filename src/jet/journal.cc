@@ -50,9 +50,9 @@ void PutRecord(uint8_t* p, uint32_t nonce, uint32_t number, std::span<const uint
 using RecordFn = std::function<Status(uint32_t number, std::span<const uint8_t> bytes)>;
 
 // Reads the journal `j` of `size` bytes (or its first `size` bytes) a record
-// at a time, calling `fn` on each record that counts. *complete is false for
-// an incomplete journal; then `fn` has not been called for a version 1
-// journal, whose records all count or none.
+// at a time, calling `fn`, if given, on each record that counts. *complete
+// is false for an incomplete journal; then `fn` has not been called for a
+// version 1 journal, whose records all count or none.
 Status ScanJournal(const File& j, uint64_t size, Header* h, bool* complete, const RecordFn& fn) {
   *complete = false;
   uint8_t head[kHeaderSize];
@@ -90,7 +90,7 @@ Status ScanJournal(const File& j, uint64_t size, Header* h, bool* complete, cons
     }
   }
   *complete = true;
-  for (uint64_t i = 0; i < whole; ++i) {
+  for (uint64_t i = 0; fn && i < whole; ++i) {
     bool ok = false;
     JET_RETURN_IF_ERROR(read(i, &ok));
     if (!ok) break;  // version 2: a group never acted upon starts here
@@ -244,8 +244,7 @@ Result<JournalState> InspectJournal(const std::string& db_path) {
   if (!j) return JournalState::kNone;
   Header h;
   bool complete = false;
-  JET_RETURN_IF_ERROR(ScanJournal(*j, size, &h, &complete,
-                                  [](uint32_t, std::span<const uint8_t>) { return Status::Ok(); }));
+  JET_RETURN_IF_ERROR(ScanJournal(*j, size, &h, &complete, nullptr));
   return complete ? JournalState::kHot : JournalState::kIncomplete;
 }
 
