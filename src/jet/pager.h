@@ -22,6 +22,8 @@
 // (hot) until Commit removes it or Rollback undoes the file from it. Spilled
 // pages are the change's current content: Read finds them in the cache or
 // the file. To a crash, a change that spilled is one change like any other.
+// Memory stays within the threshold's pages plus the cache; the journal
+// keeps only the numbers of the pages it has journaled.
 //
 // Encoded databases (page_codec.h): the pager is the only place that sees a
 // page as stored. Every Page it hands out, caches or keeps in the batch holds
@@ -117,7 +119,8 @@ class Pager {
   // the file is undone at once (as after a failed Commit) and the change is
   // lost: everything but Rollback is refused until Rollback is called.
   Status MaybeSpill();
-  // Pages the last successful Commit wrote.
+
+  // Pages the last successful Commit wrote, spilled ones included.
   size_t last_commit_pages() const { return last_commit_pages_; }
 
   // Writes every page of the batch through the journal and syncs the file.
@@ -126,9 +129,9 @@ class Pager {
   // back. After a spill the change is lost, as for a failed MaybeSpill.
   Status Commit();
 
-  // True after a failed Commit whose undo failed too: the file may hold part
-  // of a change until it is reopened (and rolled back), so every read and
-  // write is refused.
+  // True after a failed Commit, spill or Rollback whose undo failed: the
+  // file may hold part of a change until it is reopened (and rolled back),
+  // so every read and write is refused.
   bool broken() const { return broken_; }
 
   // Forgets the change: the file and the pages seen by Read are as before.
