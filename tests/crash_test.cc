@@ -74,6 +74,19 @@ class CrashTest : public ::testing::Test {
             {}};
   }
 
+  // Eight Shipments rows as one change whose batch spills every two pages.
+  // `*spills` counts the spills of the last run in this process.
+  Scenario Spilling(std::shared_ptr<int> spills = std::make_shared<int>()) {
+    return {"change spilling",
+            base_,
+            "",
+            [spills](jet::Database& db) {
+              *spills = 0;
+              return testutil::InsertShipmentsSpilling(db, "SPILL-", 8, 2, spills.get());
+            },
+            {}};
+  }
+
   void ExpectConsistent() { testutil::ExpectConsistent(path_); }
 
   // Stops the operation at every change to the disk (and halfway through
@@ -178,6 +191,14 @@ TEST_F(CrashTest, InsertThatSplitsAnIndexPageSurvivesACrashAtEveryWriteAndSync) 
   CrashEverywhere(s);
 }
 
+// A change that wrote part of itself into the file before Commit: every
+// crash point before the journal goes must roll all of it back.
+TEST_F(CrashTest, ChangeThatSpillsSurvivesACrashAtEveryWriteAndSync) {
+  auto spills = std::make_shared<int>();
+  CrashEverywhere(Spilling(spills));
+  EXPECT_GE(*spills, 2);
+}
+
 TEST_F(CrashTest, CrashWhileRollingBackIsFollowedByAnotherRollback) {
   Scenario s = Insert("CRASH-2");
   Prepare(&s);
@@ -252,10 +273,35 @@ class IoFailureTest : public CrashTest {
     ExpectConsistent();
     return !status.ok();
   }
+
+  void FullDiskAtAnyPoint(Scenario s);
 };
 
 TEST_F(IoFailureTest, FullDiskAtAnyPointLeavesTheDatabaseAsItWasWithAClearError) {
-  Scenario s = Insert("FULL-1");
+  for (Scenario s : {Insert("FULL-1"), Spilling()}) {
+    FullDiskAtAnyPoint(s);
+  }
+}
+
+TEST_F(IoFailureTest, AnyFailedWriteSyncCreateOrRemoveIsUndone) {
+  for (Scenario s : {Insert("EIO-1"), Spilling()}) {
+    SCOPED_TRACE(s.name);
+    Prepare(&s);
+    int failed = 0;
+    for (size_t k = 1; k <= s.is_write.size(); ++k) {
+      SCOPED_TRACE("change " + std::to_string(k) + " fails");
+      auto count = std::make_shared<size_t>(0);
+      jet::IoHook fail_once = [count, k](const jet::IoEvent& e) -> int {
+        return testutil::Mutates(e.op) && ++*count == k ? EIO : 0;
+      };
+      failed += InsertWithHook(s, fail_once, "Input/output error");
+    }
+    EXPECT_EQ(failed, int(s.is_write.size()));
+  }
+}
+
+void IoFailureTest::FullDiskAtAnyPoint(Scenario s) {
+  SCOPED_TRACE(s.name);
   Prepare(&s);
   int failed = 0;
   for (size_t k = 1; k <= s.is_write.size(); ++k) {
@@ -271,53 +317,58 @@ TEST_F(IoFailureTest, FullDiskAtAnyPointLeavesTheDatabaseAsItWasWithAClearError)
     };
     failed += InsertWithHook(s, full, "No space left on device");
   }
-  std::printf("[ disk     ] full disk from each of %zu changes: %d failed cleanly, %zu completed\n",
-              s.is_write.size(), failed, s.is_write.size() - failed);
+  std::printf(
+      "[ disk     ] %s: full disk from each of %zu changes: %d failed cleanly, %zu "
+      "completed\n",
+      s.name.c_str(), s.is_write.size(), failed, s.is_write.size() - failed);
   EXPECT_GT(failed, 0);
 }
 
-TEST_F(IoFailureTest, AnyFailedWriteSyncCreateOrRemoveIsUndone) {
-  Scenario s = Insert("EIO-1");
-  Prepare(&s);
-  int failed = 0;
-  for (size_t k = 1; k <= s.is_write.size(); ++k) {
-    SCOPED_TRACE("change " + std::to_string(k) + " fails");
-    auto count = std::make_shared<size_t>(0);
-    jet::IoHook fail_once = [count, k](const jet::IoEvent& e) -> int {
-      return testutil::Mutates(e.op) && ++*count == k ? EIO : 0;
-    };
-    failed += InsertWithHook(s, fail_once, "Input/output error");
-  }
-  EXPECT_EQ(failed, int(s.is_write.size()));
-}
-
 TEST_F(IoFailureTest, UndoThatFailsTooLeavesTheJournalAndTheNextOpenRollsBack) {
-  Scenario s = Insert("EIO-2");
-  Prepare(&s);
-  Reset(s.before);
-  {
-    auto db = OpenForWriting(path_);
-    ASSERT_TRUE(db.ok());
-    // The device dies after the journal and one database page went down.
-    int writes = 0;
-    jet::SetIoHook(
-        [&](const jet::IoEvent& e) { return e.op == jet::IoOp::kWrite && ++writes > 2 ? EIO : 0; });
-    jet::Status status = InsertShipment(**db, "EIO-2");
-    EXPECT_FALSE(status.ok());
-    EXPECT_NE(status.message().find("rolled back"), std::string::npos) << status.ToString();
-    EXPECT_TRUE((*db)->pager().broken());
-    jet::Status again = InsertShipment(**db, "EIO-3");
-    EXPECT_NE(again.message().find("close and reopen"), std::string::npos) << again.ToString();
-    jet::SetIoHook(nullptr);
-    EXPECT_TRUE(Exists(jet::JournalPath(path_)));
+  // Each way a change ends in an undo: a failed Commit, a failed spill, and
+  // a Rollback after spills. The device dies once `db_writes` pages of the
+  // database went down, and with it the undo.
+  struct Case {
+    const char* name;
+    int db_writes;
+    std::function<jet::Status(jet::Database&)> op;
+  };
+  const Case cases[] = {
+      {"commit", 1, [](jet::Database& db) { return InsertShipment(db, "EIO-2"); }},
+      {"spill", 6,
+       [](jet::Database& db) { return testutil::InsertShipmentsSpilling(db, "EIO-", 8, 2); }},
+      {"rollback after spills", 6, [](jet::Database& db) {
+         jet::Status s = testutil::InsertShipmentsSpilling(db, "EIO-", 8, 2, nullptr, false);
+         return s.ok() ? jet::Status::IoError("rolled back, or not") : s;
+       }}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset(base_);
+    {
+      auto db = OpenForWriting(path_);
+      ASSERT_TRUE(db.ok());
+      int writes = 0;
+      jet::SetIoHook([&](const jet::IoEvent& e) {
+        return e.op == jet::IoOp::kWrite && e.path == path_ && ++writes > c.db_writes ? EIO : 0;
+      });
+      jet::Status status = c.op(**db);
+      EXPECT_FALSE(status.ok());
+      EXPECT_NE(status.message().find("rolled back"), std::string::npos) << status.ToString();
+      EXPECT_TRUE((*db)->pager().broken());
+      jet::Status again = InsertShipment(**db, "EIO-3");
+      EXPECT_NE(again.message().find("close and reopen"), std::string::npos) << again.ToString();
+      jet::SetIoHook(nullptr);
+      EXPECT_TRUE(Exists(jet::JournalPath(path_)));
+      EXPECT_NE(testutil::ReadFile(path_), base_);
+    }
+    {
+      auto db = OpenForWriting(path_);
+      ASSERT_TRUE(db.ok()) << db.status().ToString();
+      EXPECT_EQ((*db)->recovery_message().rfind("Rolled back", 0), 0u);
+    }
+    EXPECT_EQ(testutil::ReadFile(path_), base_);
+    ExpectConsistent();
   }
-  {
-    auto db = OpenForWriting(path_);
-    ASSERT_TRUE(db.ok()) << db.status().ToString();
-    EXPECT_FALSE((*db)->recovery_message().empty());
-  }
-  EXPECT_EQ(testutil::ReadFile(path_), s.before);
-  ExpectConsistent();
 }
 
 }  // namespace

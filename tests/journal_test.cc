@@ -9,6 +9,8 @@
 #endif
 
 #include <cstdio>
+#include <cstring>
+#include <set>
 
 #include "safe_write_util.h"
 
@@ -171,8 +173,8 @@ TEST_F(JournalTest, EncodedDatabaseIsRolledBackToItsStoredBytes) {
 }
 
 TEST_F(JournalTest, IncompleteJournalMeansTheDatabaseWasNeverTouched) {
-  // A writer stopped halfway through writing its journal.
-  InsertAndStopAt(2, /*torn=*/true);  // 1: create the journal, 2: write it
+  // A writer stopped before its journal's header was down.
+  InsertAndStopAt(2, /*torn=*/false);  // 1: create the journal, 2: write it
   ASSERT_TRUE(Exists(journal_));
   ASSERT_EQ(testutil::ReadFile(path_), original_);
   EXPECT_EQ(*jet::InspectJournal(path_), jet::JournalState::kIncomplete);
@@ -186,7 +188,7 @@ TEST_F(JournalTest, IncompleteJournalMeansTheDatabaseWasNeverTouched) {
   EXPECT_TRUE(Exists(journal_));
 
   // A writer removes it, and so it does with a file that is no journal.
-  for (const char* what : {"torn", "garbage"}) {
+  for (const char* what : {"empty", "garbage"}) {
     SCOPED_TRACE(what);
     if (std::string(what) == "garbage") testutil::WriteFile(journal_, "JETJRNL1 but not really");
     {
@@ -232,5 +234,168 @@ TEST_F(JournalTest, ReaderWithoutWriteAccessRefusesAHotJournalAndWritesNothing) 
   EXPECT_EQ(testutil::ReadFile(path_), original_);
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// A change too large for memory spills into the file through the journal.
+using testutil::Exists;
+using testutil::OpenForWriting;
+
+class SpillTest : public ::testing::Test {
+ protected:
+  static constexpr int kRows = 40;
+
+  static jet::Status InsertShipmentsSpillingAt(const std::string& path, size_t threshold,
+                                               int* spills) {
+    auto db = OpenForWriting(path);
+    if (!db.ok()) return db.status();
+    return testutil::InsertShipmentsSpilling(**db, "SPILL-", kRows, threshold, spills);
+  }
+
+  // The rows of Shipments, by tracking number.
+  static std::vector<std::string> Trackings(jet::Database& db) {
+    std::vector<std::string> out;
+    jet::TableScanner scan(db, *db.GetTable("Shipments"));
+    std::vector<jet::Value> row;
+    while (true) {
+      auto more = scan.Next(&row);
+      EXPECT_TRUE(more.ok()) << more.status().ToString();
+      if (!more.ok() || !*more) break;
+      out.push_back(row[1].ToText());
+    }
+    return out;
+  }
+
+  testutil::TempDir dir_;
+};
+
+// Every existing page is journaled once, durably, before it is first
+// written; the result is the file a change without spills writes.
+TEST_F(SpillTest, SpillingChangeCommitsTheSameFileAndJournalsEachPageOnceBeforeItsWrite) {
+  for (bool encoded : {false, true}) {
+    SCOPED_TRACE(encoded ? "encoded" : "plain");
+    const std::string whole = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb", "whole.mdb");
+    const std::string spilled = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb", "spilled.mdb");
+    if (encoded) {
+      testutil::EncodeDatabase(whole, 0x5EED);
+      testutil::EncodeDatabase(spilled, 0x5EED);
+    }
+    ASSERT_TRUE(InsertShipmentsSpillingAt(whole, 0, nullptr).ok());
+
+    const std::string journal = jet::JournalPath(spilled);
+    const uint64_t old_pages = testutil::ReadFile(spilled).size() / 4096;
+    std::vector<uint32_t> pending, records;
+    std::set<uint32_t> durable;
+    int journal_syncs = 0, unprotected = 0;
+    jet::SetIoHook([&](const jet::IoEvent& e) {
+      if (e.path == journal && e.op == jet::IoOp::kWrite) {
+        for (size_t at = e.offset == 0 ? 40 : 0; at < e.data.size(); at += 4096 + 12) {
+          pending.push_back(jet::Le32(e.data.data() + at));
+        }
+      } else if (e.path == journal && e.op == jet::IoOp::kSync) {
+        ++journal_syncs;
+        durable.insert(pending.begin(), pending.end());
+        records.insert(records.end(), pending.begin(), pending.end());
+        pending.clear();
+      } else if (e.path == spilled && e.op == jet::IoOp::kWrite && e.offset / 4096 < old_pages) {
+        unprotected += !durable.count(uint32_t(e.offset / 4096));
+      }
+      return 0;
+    });
+    int spills = 0;
+    jet::Status s = InsertShipmentsSpillingAt(spilled, 2, &spills);
+    jet::SetIoHook(nullptr);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    EXPECT_GE(spills, 10);
+    EXPECT_GE(journal_syncs, 2);  // pages first written in later spills: another group
+    EXPECT_EQ(unprotected, 0);
+    EXPECT_EQ(records.size(), durable.size()) << "a page was journaled twice";
+    EXPECT_FALSE(Exists(journal));
+    EXPECT_TRUE(testutil::ReadFile(spilled) == testutil::ReadFile(whole));
+    testutil::ExpectConsistent(spilled);
+    std::remove(whole.c_str());
+    std::remove(spilled.c_str());
+  }
+}
+
+TEST_F(SpillTest, SpillingChangeRolledBackLeavesTheOriginalFileAndAWorkingDatabase) {
+  for (bool encoded : {false, true}) {
+    SCOPED_TRACE(encoded ? "encoded" : "plain");
+    const std::string path = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb", "rollback.mdb");
+    if (encoded) testutil::EncodeDatabase(path, 0x5EED);
+    const std::string original = testutil::ReadFile(path);
+    auto db = OpenForWriting(path);
+    ASSERT_TRUE(db.ok());
+    const std::vector<std::string> before = Trackings(**db);
+    int spills = 0;
+    ASSERT_TRUE(testutil::InsertShipmentsSpilling(**db, "GONE-", kRows, 2, &spills,
+                                                  /*commit=*/false)
+                    .ok());
+    EXPECT_GE(spills, 10);
+    EXPECT_FALSE((*db)->pager().HasChanges());
+    EXPECT_EQ((*db)->pager().page_count(), original.size() / 4096);
+    EXPECT_TRUE(testutil::ReadFile(path) == original);
+    EXPECT_FALSE(Exists(jet::JournalPath(path)));
+    // The same open database reads the old rows and takes new ones.
+    EXPECT_EQ(Trackings(**db), before);
+    ASSERT_TRUE(testutil::InsertShipment(**db, "AFTER-ROLLBACK").ok());
+    EXPECT_EQ(Trackings(**db).size(), before.size() + 1);
+    db = jet::Status::NotFound("closed");
+    testutil::ExpectConsistent(path);
+    std::remove(path.c_str());
+  }
+}
+
+// A journal an older build wrote in one go (version 1) still rolls back.
+TEST_F(SpillTest, VersionOneJournalIsRolledBack) {
+  const std::string path = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb", "old.mdb");
+  const std::string original = testutil::ReadFile(path);
+  auto checksum = [](uint32_t nonce, const uint8_t* p, size_t n, const uint8_t* q, size_t m) {
+    uint64_t h = 0xcbf29ce484222325ull ^ (uint64_t(nonce) * 0x9E3779B97F4A7C15ull);
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
+    for (size_t i = 0; i < m; ++i) h = (h ^ q[i]) * 0x100000001b3ull;
+    return h;
+  };
+  auto put64 = [](uint8_t* p, uint64_t v) {
+    jet::PutLe32(p, uint32_t(v));
+    jet::PutLe32(p + 4, uint32_t(v >> 32));
+  };
+  // The originals of pages 1 and 2; the file then half changed and grown.
+  const uint32_t nonce = 0xC0FFEE;
+  std::vector<uint8_t> j(40 + 2 * (4 + 4096 + 8));
+  std::memcpy(j.data(), "JETJRNL1", 8);
+  jet::PutLe32(&j[8], 1);
+  jet::PutLe32(&j[12], 4096);
+  jet::PutLe32(&j[16], 2);
+  jet::PutLe32(&j[20], nonce);
+  put64(&j[24], original.size());
+  put64(&j[32], checksum(nonce, j.data(), 32, nullptr, 0));
+  for (uint32_t k = 0; k < 2; ++k) {
+    uint8_t* r = &j[40 + k * (4 + 4096 + 8)];
+    jet::PutLe32(r, k + 1);
+    std::memcpy(r + 4, original.data() + (k + 1) * 4096, 4096);
+    put64(r + 4 + 4096, checksum(nonce, r, 4, r + 4, 4096));
+  }
+  testutil::WriteFile(jet::JournalPath(path), std::string(j.begin(), j.end()));
+  std::string changed = original + std::string(4096, '\x01');
+  std::fill(changed.begin() + 4096, changed.begin() + 3 * 4096, '\x02');
+  testutil::WriteFile(path, changed);
+  EXPECT_EQ(*jet::InspectJournal(path), jet::JournalState::kHot);
+  {
+    auto db = OpenForWriting(path);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    EXPECT_NE((*db)->recovery_message().find("2 pages restored"), std::string::npos)
+        << (*db)->recovery_message();
+  }
+  EXPECT_TRUE(testutil::ReadFile(path) == original);
+  EXPECT_FALSE(Exists(jet::JournalPath(path)));
+
+  // Cut short by one byte, it is incomplete: a version 1 journal counts whole.
+  j.pop_back();
+  testutil::WriteFile(jet::JournalPath(path), std::string(j.begin(), j.end()));
+  EXPECT_EQ(*jet::InspectJournal(path), jet::JournalState::kIncomplete);
+}
 
 }  // namespace

@@ -31,6 +31,7 @@
 
 #include "file.h"
 #include "jet/jet.h"
+#include "pager.h"
 #include "table_writer.h"
 #include "test_util.h"
 #include "values.h"
@@ -57,6 +58,29 @@ inline jet::Status InsertShipment(jet::Database& db, const std::string& tracking
 inline jet::Status InsertShipment(const std::string& path, const std::string& tracking) {
   auto db = OpenForWriting(path);
   return db.ok() ? InsertShipment(**db, tracking) : db.status();
+}
+
+// Inserts `rows` Shipments rows as one change whose batch spills into the
+// file whenever it holds `threshold` pages (0: never), then commits it, or,
+// with `commit` false, rolls it back. `*spills` counts the spills.
+inline jet::Status InsertShipmentsSpilling(jet::Database& db, const std::string& prefix, int rows,
+                                           size_t threshold, int* spills = nullptr,
+                                           bool commit = true) {
+  auto writer = jet::TableWriter::Open(db, "Shipments");
+  if (!writer.ok()) return writer.status();
+  jet::Pager& pager = db.pager();
+  pager.SetSpillThreshold(threshold);
+  jet::Status s;
+  for (int i = 0; i < rows && s.ok(); ++i) {
+    s = (*writer)->InsertWithoutCommit(ShipmentRow(prefix + std::to_string(i)));
+    const size_t batch = pager.changed_pages();
+    if (s.ok()) s = pager.MaybeSpill();
+    if (s.ok() && spills && batch > 0 && pager.changed_pages() == 0) ++*spills;
+  }
+  if (s.ok() && commit) s = pager.Commit();
+  if (!s.ok() || !commit) pager.Rollback();
+  pager.SetSpillThreshold(0);
+  return s;
 }
 
 // Whether an operation changes something on disk (all but reads).

@@ -1,24 +1,33 @@
-// The rollback journal: how a write operation reaches the database file so
-// that a crash, a full disk or a failing device at any moment leaves either
-// the whole operation or none of it.
+// The rollback journal: how a change reaches the database file so that a
+// crash, a full disk or a failing device at any moment leaves either the
+// whole change or none of it, however many pages the change touches.
 //
 // The journal is a file beside the database, NAME.mdb-journal. It holds the
-// original bytes of every page the operation overwrites, and the database's
-// original length. Its layout (little-endian):
+// original bytes of every existing page the change overwrites, and the
+// database's original length. Its layout (little-endian):
 //
 //   off   size  meaning
 //   0     8     "JETJRNL1"
-//   8     4     format version, 1
+//   8     4     format version: 2 (1 from older builds, still read)
 //   12    4     page size
-//   16    4     number of page records
+//   16    4     version 1: number of page records; version 2: 0, unused
 //   20    4     nonce: a random value mixed into every checksum below
-//   24    8     length of the database before the operation, in bytes
+//   24    8     length of the database before the change, in bytes
 //   32    8     checksum of bytes 0..31
 //   40    ...   page records: 4-byte page number, the page's original bytes,
 //               8-byte checksum of the number and the bytes
 //
-// and it ends exactly after the last record. A journal whose size, header or
-// any record does not check out is "incomplete".
+// Checksums are 64-bit FNV-1a whose offset basis is XORed with
+// nonce * 0x9E3779B97F4A7C15, so that no record of an earlier journal
+// checks out in a later one.
+//
+// A version 1 journal was written in one go and ends exactly after its
+// last record; unless its size, header and every record check out, it is
+// "incomplete". A version 2 journal grows: the records are appended in
+// groups while the change goes on. It is "incomplete" when its header does
+// not check out; otherwise it is "hot", and its records are those from the
+// start that check out: the first one cut short or failing its checksum,
+// and everything after it, belong to a group that was never acted upon.
 //
 // A record holds the page exactly as the file stores it. In an encoded
 // database (page_codec.h) that is the encoded page: the journal sits below
@@ -31,33 +40,46 @@
 // code must keep them:
 //
 //   (1) No byte of the database file is written, and it is not extended,
-//       until the journal holding the original of every page about to be
-//       overwritten, and the original length, is complete on disk: written,
-//       synced, and its folder synced (so the journal's name is durable too).
+//       before the journal's header (with the original length) is durable:
+//       written, synced, and its folder synced (so the journal's name is
+//       durable too). Before that, nothing needs undoing.
 //
-//   (2) The journal is removed only after every new page has been written
-//       and the database file synced. Removing it is the moment the
-//       operation takes effect: until then a crash rolls it back.
+//   (2) An existing page (one below the original length) is overwritten
+//       only after a record of its original is durable in the journal. The
+//       records of a group are written, the journal synced, and only then
+//       are the pages that group protects written. A page is journaled at
+//       most once per change, before its first write: later records would
+//       hold the change's own bytes, not the original.
 //
-//   (3) A complete journal found when a database is opened (with no live
-//       writer: the caller holds the database's exclusive lock) is "hot": the
-//       database may hold part of an operation. It is rolled back (every
-//       journaled page written back, the file cut to its original length,
-//       the file synced) and only then removed. Rolling back twice is
-//       harmless, so a crash during a rollback is followed by another.
+//   (3) The journal is removed only after every new page has been written
+//       and the database file synced. Removing it is the moment the change
+//       takes effect: until then a crash rolls it back.
 //
-//   (4) An incomplete journal means, by (1), that the database was never
-//       touched by the operation that wrote it: it is removed, and the
-//       database is used as it is.
+//   (4) A hot journal found when a database is opened (with no live writer:
+//       the caller holds the database's exclusive lock) means the database
+//       may hold part of a change. It is rolled back (every record's page
+//       written back, the file cut to its original length, the file synced)
+//       and only then removed. Rolling back twice is harmless, so a crash
+//       during a rollback is followed by another. Records of a group never
+//       acted upon hold originals too, so writing them back is harmless.
 //
-//   (5) A failure while the database is being written (write, sync, or the
-//       removal of the journal) is undone at once from the originals kept in
-//       memory, and the operation reports the failure. If the undo fails as
-//       well, the journal stays, the pager refuses further use, and the next
-//       open rolls back by (3).
+//   (5) An incomplete journal means, by (1), that the database was never
+//       touched by the change that wrote it: it is removed, and the database
+//       is used as it is.
 //
-//   (6) Nobody reads a database that has a hot journal: a read-only open
+//   (6) A failure while the change is under way (a write or sync of either
+//       file, or the removal of the journal) is undone at once from the
+//       journal file, and the change reports the failure. If the journal's
+//       name went already, the journal is written again first. If the undo
+//       fails as well, the journal stays, the pager refuses further use, and
+//       the next open rolls back by (4).
+//
+//   (7) Nobody reads a database that has a hot journal: a read-only open
 //       rolls it back when it may write there, and otherwise refuses.
+//
+// Memory: the writer keeps no originals, only the set of page numbers it
+// has journaled; undoing and rolling back read the journal a record at a
+// time.
 //
 // What this cannot protect against: a disk that acknowledges a sync it did
 // not do, a journal deleted or renamed by hand before the database is opened
@@ -67,8 +89,10 @@
 #define JET_JOURNAL_H_
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "file.h"
@@ -79,25 +103,53 @@ namespace jet {
 // NAME.mdb -> NAME.mdb-journal
 std::string JournalPath(const std::string& db_path);
 
-// One page of an operation: its number and its new bytes, as the file is to
-// store them (encoded, in an encoded database).
-struct PageWrite {
-  uint32_t number = 0;
-  std::span<const uint8_t> bytes;
-};
+// The journal of one change, from its first write to its end. `db` is open
+// for writing under the exclusive lock and outlives the writer. Protect
+// before writing pages, then Finish; on any failure after the first
+// Protect, Undo.
+class JournalWriter {
+ public:
+  // `old_size` is the database's length before the change; pages at or past
+  // it extend the file and need no record.
+  JournalWriter(File& db, uint32_t page_size, uint64_t old_size);
+  ~JournalWriter();
+  JournalWriter(const JournalWriter&) = delete;
+  JournalWriter& operator=(const JournalWriter&) = delete;
 
-// Writes `pages` into `db` (open for writing, under the exclusive lock)
-// following invariants (1), (2) and (5). `old_size` is the file's length
-// before the operation; pages at or past it extend the file. On failure,
-// `*damaged` tells whether the database may still hold part of the
-// operation (the undo failed; the journal stays for the next open).
-Status WritePagesJournaled(File& db, uint32_t page_size, uint64_t old_size,
-                           const std::vector<PageWrite>& pages, bool* damaged);
+  // Makes `pages` safe to write: appends the stored originals of those that
+  // exist and are not journaled yet as one group, after the header the
+  // first time, and makes the journal durable ((1), (2)). Writes nothing if
+  // nothing is new.
+  Status Protect(std::span<const uint32_t> pages);
+
+  // Syncs the database and removes the journal (3). On failure, Undo.
+  Status Finish();
+
+  // Puts the database back as it was before the change (6): every
+  // journaled original, read back from the journal, and the original
+  // length; then removes the journal. On failure the journal stays for the
+  // next open.
+  Status Undo();
+
+  // Existing pages journaled so far.
+  size_t journaled_pages() const { return journaled_.size(); }
+  uint64_t old_size() const { return old_size_; }
+
+ private:
+  File& db_;
+  const std::string path_;
+  const uint32_t page_size_;
+  const uint64_t old_size_;
+  const uint32_t nonce_;
+  std::unique_ptr<File> journal_;
+  uint64_t durable_end_ = 0;  // 0 until the header is durable
+  std::unordered_set<uint32_t> journaled_;
+};
 
 enum class JournalState {
   kNone,        // no journal beside the database
   kIncomplete,  // a journal that does not check out: the database is untouched
-  kHot,         // a complete journal: the database must be rolled back first
+  kHot,         // a journal that checks out: the database must be rolled back first
 };
 
 // Looks at the journal beside `db_path` without changing anything.
@@ -109,7 +161,7 @@ struct Recovery {
   std::string message;
 };
 
-// Rolls back a hot journal, or removes an incomplete one, per (3) and (4).
+// Rolls back a hot journal, or removes an incomplete one, per (4) and (5).
 // `db` must be open for writing, under the exclusive lock.
 Result<Recovery> RecoverJournal(File& db);
 

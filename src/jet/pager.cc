@@ -15,6 +15,21 @@ Status BrokenStatus(const std::string& path) {
       .AtFile(path);
 }
 
+Status LostStatus(const std::string& path) {
+  return Status::InvalidArgument(
+             "An earlier step of this change failed and was undone; roll the change back "
+             "before going on")
+      .AtFile(path);
+}
+
+// The failure of a change that left the database as it was.
+Status NotMade(const Status& s) {
+  Status failed = Status::Error(s.kind(), s.message() + "; the change was not made");
+  failed.AtFile(s.file());
+  if (s.page()) failed.AtPage(*s.page());
+  return failed;
+}
+
 }  // namespace
 
 Pager::Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count, size_t capacity,
@@ -125,6 +140,7 @@ Result<Page*> Pager::Modify(uint32_t number) {
     // damaged pointer leads here.
     return CorruptAt(0, "A page pointer leads to the database header");
   }
+  if (lost_change_) return LostStatus(path());
   auto d = dirty_.find(number);
   if (d != dirty_.end()) return d->second.get();
   JET_ASSIGN_OR_RETURN(PageRef current, Read(number));
@@ -138,6 +154,7 @@ Result<Page*> Pager::Append() {
   if (!writable()) {
     return Status::InvalidArgument("The database was opened read-only").AtFile(path());
   }
+  if (lost_change_) return LostStatus(path());
   if (page_count_ >= 0xFFFFFF) {
     return Status::Error(ErrorKind::kConstraint, "The database has reached its largest size")
         .AtFile(path());
@@ -150,34 +167,74 @@ Result<Page*> Pager::Append() {
   return raw;
 }
 
-Status Pager::Commit() {
-  if (broken_) return BrokenStatus(path());
-  if (dirty_.empty()) return Status::Ok();
-  // The pages as they are to be stored; the journal deals in stored bytes
-  // only. `stored` is reserved in full, so the spans into it stay valid.
-  std::vector<std::vector<uint8_t>> stored;
-  std::vector<PageWrite> writes;
-  writes.reserve(dirty_.size());
-  if (codec_.encoded()) stored.reserve(dirty_.size());
+Status Pager::WriteBatch() {
+  if (!journal_) {
+    journal_ = std::make_unique<JournalWriter>(*file_, format_.page_size,
+                                               uint64_t(committed_page_count_) * format_.page_size);
+  }
+  std::vector<uint32_t> numbers;
+  numbers.reserve(dirty_.size());
+  for (const auto& [number, page] : dirty_) numbers.push_back(number);
+  JET_RETURN_IF_ERROR(journal_->Protect(numbers));
+  // The journal deals in stored bytes only: encode each page as it goes.
+  std::vector<uint8_t> stored;
   for (const auto& [number, page] : dirty_) {
     std::span<const uint8_t> bytes = page->bytes;
     if (codec_.encoded()) {
-      stored.push_back(page->bytes);
-      codec_.Encode(number, stored.back());
-      bytes = stored.back();
+      stored = page->bytes;
+      codec_.Encode(number, stored);
+      bytes = stored;
     }
-    writes.push_back(PageWrite{number, bytes});
+    Status s = file_->WriteAt(uint64_t(number) * format_.page_size, bytes);
+    if (!s.ok()) return s.AtPage(number);
   }
-  bool damaged = false;
-  Status s =
-      WritePagesJournaled(*file_, format_.page_size,
-                          uint64_t(committed_page_count_) * format_.page_size, writes, &damaged);
-  if (!s.ok()) {
-    broken_ = damaged;
-    return s;
+  return Status::Ok();
+}
+
+Status Pager::UndoWritten(const Status& failure, bool keep_batch) {
+  Status undo = journal_->Undo();
+  journal_.reset();
+  if (!keep_batch) {
+    // What spilled is gone from the file, and the rest means nothing alone.
+    dirty_.clear();
+    page_count_ = committed_page_count_;
+    DropCache();
+    lost_change_ = true;
   }
-  for (auto& [number, page] : dirty_) CachePut(PageRef(page));
-  last_commit_pages_ = dirty_.size();
+  if (undo.ok()) return NotMade(failure);
+  broken_ = true;
+  return Status::Error(failure.kind(),
+                       failure.message() + "; undoing the partial change failed too (" +
+                           undo.message() + "): the database will be rolled back from " +
+                           JournalPath(path()) + " when it is next opened")
+      .AtFile(failure.file());
+}
+
+Status Pager::MaybeSpill() {
+  if (broken_) return BrokenStatus(path());
+  if (lost_change_) return LostStatus(path());
+  if (spill_threshold_ == 0 || dirty_.size() < spill_threshold_) return Status::Ok();
+  Status s = WriteBatch();
+  if (!s.ok()) return UndoWritten(s, /*keep_batch=*/false);
+  for (auto& [number, page] : dirty_) CachePut(PageRef(std::move(page)));
+  dirty_.clear();
+  return Status::Ok();
+}
+
+Status Pager::Commit() {
+  if (broken_) return BrokenStatus(path());
+  if (lost_change_) return LostStatus(path());
+  if (dirty_.empty() && !journal_) return Status::Ok();
+  const bool spilled = journal_ != nullptr;
+  Status s = WriteBatch();
+  // Every page below the old end that was written is journaled; every page
+  // past it was appended and written.
+  const size_t written = journal_->journaled_pages() + (page_count_ - committed_page_count_);
+  if (s.ok()) s = journal_->Finish();
+  if (!s.ok()) return UndoWritten(s, /*keep_batch=*/!spilled);
+  journal_.reset();
+  for (auto& [number, page] : dirty_) CachePut(PageRef(std::move(page)));
+  last_commit_pages_ = written;
   dirty_.clear();
   committed_page_count_ = page_count_;
   return Status::Ok();
@@ -185,6 +242,14 @@ Status Pager::Commit() {
 
 void Pager::Rollback() {
   dirty_.clear();
+  if (journal_) {
+    // The file holds spilled pages: undo it, and forget what the cache
+    // holds of the change.
+    if (!journal_->Undo().ok()) broken_ = true;
+    journal_.reset();
+    DropCache();
+  }
+  lost_change_ = false;
   page_count_ = committed_page_count_;
 }
 

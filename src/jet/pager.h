@@ -16,6 +16,15 @@
 // fails, as the next open will roll it back to; the pager then refuses
 // further use.
 //
+// A change too large to keep in memory spills: with a threshold set, the
+// writer calls MaybeSpill between steps, and once the batch holds that many
+// pages they are written into the file through the journal, which stays
+// (hot) until Commit removes it or Rollback undoes the file from it. Spilled
+// pages are the change's current content: Read finds them in the cache or
+// the file. To a crash, a change that spilled is one change like any other.
+// Memory stays within the threshold's pages plus the cache; the journal
+// keeps only the numbers of the pages it has journaled.
+//
 // Encoded databases (page_codec.h): the pager is the only place that sees a
 // page as stored. Every Page it hands out, caches or keeps in the batch holds
 // plain bytes; Read decodes what it reads, and Commit encodes what it writes,
@@ -36,6 +45,7 @@
 #include "file.h"
 #include "format.h"
 #include "jet/status.h"
+#include "journal.h"
 #include "page_codec.h"
 
 namespace jet {
@@ -95,28 +105,50 @@ class Pager {
   // A new zero-filled page after the last one, in the batch.
   Result<Page*> Append();
 
-  bool HasChanges() const { return !dirty_.empty(); }
+  // Whether a change is open: a batch, or pages spilled into the file.
+  bool HasChanges() const { return !dirty_.empty() || journal_ || lost_change_; }
+  // Pages in the batch (not counting those spilled).
   size_t changed_pages() const { return dirty_.size(); }
-  // Pages the last successful Commit wrote.
+
+  // Spill the batch once it holds `pages` pages; 0, the default, never.
+  void SetSpillThreshold(size_t pages) { spill_threshold_ = pages; }
+
+  // Writes the batch into the file through the journal if it has reached
+  // the spill threshold, and empties it; otherwise does nothing. The caller
+  // must hold no Page* from Modify or Append across this call. On failure
+  // the file is undone at once (as after a failed Commit) and the change is
+  // lost: everything but Rollback is refused until Rollback is called.
+  Status MaybeSpill();
+
+  // Pages the last successful Commit wrote, spilled ones included.
   size_t last_commit_pages() const { return last_commit_pages_; }
 
   // Writes every page of the batch through the journal and syncs the file.
-  // On failure the file is as it was before (see journal.h) and the batch
-  // is kept, so the caller can decide; it normally rolls back.
+  // On failure the file is as it was before (see journal.h). If nothing had
+  // spilled the batch is kept, so the caller can decide; it normally rolls
+  // back. After a spill the change is lost, as for a failed MaybeSpill.
   Status Commit();
 
-  // True after a failed Commit whose undo failed too: the file may hold part
-  // of a change until it is reopened (and rolled back), so every read and
-  // write is refused.
+  // True after a failed Commit, spill or Rollback whose undo failed: the
+  // file may hold part of a change until it is reopened (and rolled back),
+  // so every read and write is refused.
   bool broken() const { return broken_; }
 
-  // Forgets the batch: the file and the pages seen by Read are as before.
+  // Forgets the change: the file and the pages seen by Read are as before.
+  // After a spill that means undoing the file from the journal; if that
+  // fails, the pager is broken() and the next open rolls back.
   void Rollback();
 
  private:
   // A page buffer to read `number` into: a spare one, or a new one.
   std::shared_ptr<Page> BlankPage(uint32_t number);
   void CachePut(PageRef page);
+  // Protects and writes the batch through journal_ (opening it if need be).
+  Status WriteBatch();
+  // Undoes the file after `failure` of a change that wrote into it and
+  // reports `failure` (and the undo's, if any). Unless `keep_batch`, the
+  // change is lost: the batch and the cache are dropped.
+  Status UndoWritten(const Status& failure, bool keep_batch);
 
   std::unique_ptr<File> file_;
   const Format& format_;
@@ -132,6 +164,11 @@ class Pager {
   std::unordered_map<uint32_t, std::list<PageRef>::iterator> index_;
   std::map<uint32_t, std::shared_ptr<Page>> dirty_;  // the batch, by page number
   uint32_t committed_page_count_;
+  size_t spill_threshold_ = 0;
+  // The journal of a change under way; set from its first write into the
+  // file (a spill, or Commit) to its end.
+  std::unique_ptr<JournalWriter> journal_;
+  bool lost_change_ = false;  // a spilled change was undone; awaits Rollback
   bool broken_ = false;
 };
 
