@@ -11,7 +11,10 @@
 #endif
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <random>
+#include <thread>
 
 #include "data_page.h"
 #include "journal.h"
@@ -244,6 +247,82 @@ TEST_F(CrashTest, CrashWhileRollingBackIsFollowedByAnotherRollback) {
 }
 
 // Disk and device failures, injected at each change to the disk in turn.
+#ifndef _WIN32
+// A real `jetdb import` of 100,000 rows (one step that writes its pages out
+// through the journal as they pile up), killed with SIGKILL: at random
+// moments, and at the moment a journal appears, which is when pages are
+// going to the file. Whatever the moment, the next open leaves the old file
+// or the new one, byte for byte.
+TEST_F(CrashTest, ImportKilledAtAnyMomentLeavesTheOldFileOrTheNew) {
+  std::string rows;
+  for (int i = 0; i < 100000; ++i) {
+    rows += R"({"TRACKING":"K)" + std::to_string(i * 7919 % 100003) +
+            R"(","SERVICE":"USPS-FCM","WEIGHT":1.5,"SHIPDATE":"2024-03-01T10:00:00"})"
+            "\n";
+  }
+  const std::string input = dir_.File("rows.jsonl");
+  testutil::WriteFile(input, rows);
+  auto start = [&] {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int null = ::open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(testutil::JetdbPath().c_str(), "jetdb", "import", path_.c_str(), "Shipments",
+            input.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  };
+  auto finish = [](pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+  };
+
+  Reset(base_);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(testutil::ChildExitCode(finish(start())), 0);
+  const auto took = std::chrono::steady_clock::now() - t0;
+  const std::string after = testutil::ReadFile(path_);
+  ASSERT_NE(after, base_);
+
+  std::mt19937 rng(20261207);
+  int old_file = 0, new_file = 0, with_journal = 0;
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Reset(base_);
+    pid_t pid = start();
+    if (round % 2 == 0) {
+      // Now and then after the end: the new file.
+      std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::microseconds>(took) *
+                                  (rng() % 1200) / 1000);
+    } else {
+      // Wait for the journal: pages are on their way to the file.
+      const auto deadline = std::chrono::steady_clock::now() + took * 3;
+      while (!Exists(jet::JournalPath(path_)) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+    }
+    kill(pid, SIGKILL);
+    finish(pid);
+    with_journal += Exists(jet::JournalPath(path_));
+    {
+      auto db = OpenForWriting(path_);  // rolls a hot journal back
+      ASSERT_TRUE(db.ok()) << db.status().ToString();
+    }
+    const std::string now = testutil::ReadFile(path_);
+    ASSERT_TRUE(now == base_ || now == after) << "neither the old file nor the new one";
+    (now == base_ ? old_file : new_file)++;
+    testutil::ExpectConsistent(path_);
+  }
+  std::printf("12 kills: %d left the old file, %d the new; %d with a journal to roll back\n",
+              old_file, new_file, with_journal);
+  EXPECT_GT(with_journal, 0);
+}
+#endif
+
 class IoFailureTest : public CrashTest {
  protected:
   // Runs the insert with `hook` installed; checks that it either worked or

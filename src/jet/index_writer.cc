@@ -734,7 +734,9 @@ class IndexWriter::BTree {
     Status Emit() {
       ups_->push_back(Up{std::move(pending_max_), pending_.number});
       pending_max_.clear();
-      return tree_.Save(std::move(pending_), /*keep=*/false);
+      JET_RETURN_IF_ERROR(tree_.Save(std::move(pending_), /*keep=*/false));
+      // Nothing of the batch is held between pages: it may go to the file.
+      return tree_.pager_.MaybeSpill();
     }
 
     BTree& tree_;
@@ -1032,6 +1034,7 @@ Status IndexWriter::WriteCollected(uint64_t existing_rows) {
         ByteView e = c.entry(r);
         entry.assign(e.begin(), e.end());
         JET_RETURN_IF_ERROR(tree.Insert(entry));
+        JET_RETURN_IF_ERROR(pager_.MaybeSpill());
       }
     }
     if (plan.distinct_delta != 0) JET_RETURN_IF_ERROR(AdjustCount(i, int(plan.distinct_delta)));

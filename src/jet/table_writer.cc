@@ -13,6 +13,10 @@ namespace {
 
 constexpr uint32_t kLongValueChainLink = 4;
 
+// A bulk insertion keeps at most this many changed pages in memory (8 MiB
+// of Access 2000 pages) before writing them out through the journal.
+constexpr size_t kBulkSpillPages = 2048;
+
 // Finds a page of `owner` with room for `row_size` bytes: the last page of
 // the free-space map, or else a new page entered in both maps.
 Result<Page*> PageWithRoom(Pager& pager, RowPointer owned_map, RowPointer free_map, uint32_t owner,
@@ -407,6 +411,7 @@ Status TableWriter::BeginBulk() {
     }
   }
   bulk_ = std::move(bulk);
+  db_.pager().SetSpillThreshold(kBulkSpillPages);
   return Status::Ok();
 }
 
@@ -421,6 +426,12 @@ Status TableWriter::AddBulk(std::vector<Value> values) {
     return s.AtFile(db_.path());
   }
   ++bulk_->rows;
+  // Between rows no page of the batch is held: it may go to the file.
+  Status spilled = db_.pager().MaybeSpill();
+  if (!spilled.ok()) {
+    AbortBulk();
+    return spilled;
+  }
   return Status::Ok();
 }
 
@@ -429,13 +440,16 @@ Status TableWriter::CommitBulk() {
   Status s = bulk_->collect ? bulk_->indexes->WriteCollected(bulk_->rows_before) : Status::Ok();
   if (s.ok()) s = WriteTableCounts(int32_t(bulk_->rows), bulk_->last_autonumber);
   bulk_.reset();
-  return Finish(s);
+  s = Finish(s);
+  db_.pager().SetSpillThreshold(0);
+  return s;
 }
 
 void TableWriter::AbortBulk() {
   if (!bulk_) return;
   bulk_.reset();
   (void)Finish(Status::InvalidArgument("The bulk insertion was abandoned"));
+  db_.pager().SetSpillThreshold(0);
 }
 
 Status TableWriter::Update(RowId id, std::vector<Value> values) {
