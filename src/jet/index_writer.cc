@@ -1,6 +1,7 @@
 #include "index_writer.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <unordered_map>
@@ -89,6 +90,11 @@ struct IndexWriter::Collected {
   };
   std::vector<uint8_t> arena;
   std::vector<Ref> refs;
+  // Earlier entries, written to the spill file as sorted runs: where each
+  // run starts and how many bytes it takes.
+  std::vector<std::pair<uint64_t, uint64_t>> runs;
+
+  size_t memory() const { return arena.size() + refs.size() * sizeof(Ref); }
 
   ByteView entry(const Ref& r) const { return ByteView(arena.data() + r.at, r.size); }
   // The key part, without the row pointer.
@@ -103,6 +109,139 @@ struct IndexWriter::Collected {
               [this](const Ref& a, const Ref& b) { return Less(entry(a), entry(b)); });
   }
 };
+
+// A run in the spill file is a sequence of records, in entry order:
+//
+//   off  size  meaning
+//   0    2     entry size, n
+//   2    4     ordinal (0: an entry the index had)
+//   6    1     1 if some column of the key is null
+//   7    n     the entry
+constexpr size_t kRunRecordHeader = 7;
+
+// The entries of one index in order: its sorted runs in the spill file and
+// the sorted entries still in memory, merged as they are read.
+class IndexWriter::Merged {
+ public:
+  Merged(const Collected& c, const File* spill) : c_(c), spill_(spill) {}
+
+  Status Start() {
+    sources_.clear();
+    heap_.clear();
+    for (const auto& [at, bytes] : c_.runs) {
+      Source run;
+      run.at = at;
+      run.end = at + bytes;
+      sources_.push_back(std::move(run));
+    }
+    sources_.push_back(Source{});
+    sources_.back().in_memory = true;
+    for (size_t i = 0; i < sources_.size(); ++i) {
+      JET_ASSIGN_OR_RETURN(bool more, Advance(sources_[i]));
+      if (more) heap_.push_back(i);
+    }
+    std::make_heap(heap_.begin(), heap_.end(), Later{this});
+    return Status::Ok();
+  }
+
+  // Moves to the next entry; false at the end.
+  Result<bool> Next() {
+    if (current_ != kNone) {
+      JET_ASSIGN_OR_RETURN(bool more, Advance(sources_[current_]));
+      if (more) {
+        heap_.push_back(current_);
+        std::push_heap(heap_.begin(), heap_.end(), Later{this});
+      }
+      current_ = kNone;
+    }
+    if (heap_.empty()) return false;
+    std::pop_heap(heap_.begin(), heap_.end(), Later{this});
+    current_ = heap_.back();
+    heap_.pop_back();
+    return true;
+  }
+
+  ByteView entry() const { return sources_[current_].entry; }
+  ByteView key() const { return entry().first(entry().size() - 4); }
+  uint32_t ordinal() const { return sources_[current_].ordinal; }
+  bool key_null() const { return sources_[current_].key_null; }
+
+ private:
+  static constexpr size_t kNone = SIZE_MAX;
+  static constexpr size_t kBuffer = 1 << 16;
+
+  struct Source {
+    uint64_t at = 0, end = 0;  // a run: what is left of it in the file
+    bool in_memory = false;
+    size_t next_ref = 0;
+    std::vector<uint8_t> buffer;
+    size_t pos = 0;  // in `buffer`
+    ByteView entry;
+    uint32_t ordinal = 0;
+    bool key_null = false;
+  };
+
+  // Heap order: the source whose entry comes first on top.
+  struct Later {
+    const Merged* m = nullptr;
+    bool operator()(size_t a, size_t b) const;
+  };
+
+  Result<bool> Advance(Source& s) {
+    if (s.in_memory) {
+      if (s.next_ref >= c_.refs.size()) return false;
+      const Collected::Ref& r = c_.refs[s.next_ref++];
+      s.entry = c_.entry(r);
+      s.ordinal = r.ordinal;
+      s.key_null = r.key_null;
+      return true;
+    }
+    if (!Have(s, kRunRecordHeader)) {
+      JET_RETURN_IF_ERROR(Fill(s));
+      if (!Have(s, kRunRecordHeader)) return false;
+    }
+    const size_t size = Le16(s.buffer.data() + s.pos);
+    if (!Have(s, kRunRecordHeader + size)) {
+      JET_RETURN_IF_ERROR(Fill(s));
+      if (!Have(s, kRunRecordHeader + size)) {
+        return Status::IoError("A sorted run of index entries is cut short").AtFile(spill_->path());
+      }
+    }
+    const uint8_t* p = s.buffer.data() + s.pos;
+    s.ordinal = Le32(p + 2);
+    s.key_null = p[6] != 0;
+    s.entry = ByteView(p + kRunRecordHeader, size);
+    s.pos += kRunRecordHeader + size;
+    return true;
+  }
+
+  static bool Have(const Source& s, size_t n) { return s.buffer.size() - s.pos >= n; }
+
+  // Keeps the unread bytes and reads on from the file.
+  Status Fill(Source& s) {
+    s.buffer.erase(s.buffer.begin(), s.buffer.begin() + std::ptrdiff_t(s.pos));
+    s.pos = 0;
+    const size_t kept = s.buffer.size();
+    const size_t n = size_t(std::min<uint64_t>(kBuffer, s.end - s.at));
+    if (n == 0) return Status::Ok();
+    s.buffer.resize(kept + n);
+    JET_RETURN_IF_ERROR(spill_->ReadAt(s.at, std::span<uint8_t>(s.buffer.data() + kept, n)));
+    s.at += n;
+    return Status::Ok();
+  }
+
+  const Collected& c_;
+  const File* spill_;
+  std::vector<Source> sources_;
+  std::vector<size_t> heap_;
+  size_t current_ = kNone;
+
+  friend struct Later;
+};
+
+bool IndexWriter::Merged::Later::operator()(size_t a, size_t b) const {
+  return Less(m->sources_[b].entry, m->sources_[a].entry);
+}
 
 // One physical index: find, add and remove entries, splitting and freeing
 // pages as needed. Pages are rewritten whole, with the shared prefix, the
@@ -158,10 +297,11 @@ class IndexWriter::BTree {
     return root->leaf && root->empty();
   }
 
-  // Appends every entry of the tree, in order, to `out` (ordinal 0), and
-  // every page of the tree to `pages`. Nothing is kept parsed.
-  Status ReadAll(Collected* out, std::vector<uint32_t>* pages) {
-    return Walk(index_.root_page, 0, out, pages);
+  // Hands every entry of the tree, in order, to `take`, and lists every page
+  // of the tree in `pages`. Nothing is kept parsed.
+  using EntrySink = std::function<Status(ByteView)>;
+  Status ReadAll(const EntrySink& take, std::vector<uint32_t>* pages) {
+    return Walk(index_.root_page, 0, take, pages);
   }
 
   // Writes the tree anew from `entries`, sorted and free of repeats: leaves
@@ -170,7 +310,7 @@ class IndexWriter::BTree {
   // keeps its page. Pages in `reuse` (pages of this index that the old tree
   // had, the root excepted) are written over first, in order; new pages
   // are added after them, and any not needed are given back.
-  Status Build(const Collected& entries, std::vector<uint32_t> reuse) {
+  Status Build(Merged& entries, std::vector<uint32_t> reuse) {
     cache_.clear();
     std::sort(reuse.begin(), reuse.end());
     reuse_ = std::move(reuse);
@@ -183,8 +323,11 @@ class IndexWriter::BTree {
     LevelBuilder leaves(*this, &ups);
     Node leaf;
     size_t unshared = 0, prefix = 0;
-    for (const Collected::Ref& r : entries.refs) {
-      ByteView e = entries.entry(r);
+    JET_RETURN_IF_ERROR(entries.Start());
+    while (true) {
+      JET_ASSIGN_OR_RETURN(bool more, entries.Next());
+      if (!more) break;
+      ByteView e = entries.entry();
       if (!leaf.empty()) {
         // The shared prefix of sorted entries is the one the first and the
         // newest share; no entry may be left empty by it.
@@ -752,18 +895,19 @@ class IndexWriter::BTree {
     return n.number;
   }
 
-  Status Walk(uint32_t number, uint32_t depth, Collected* out, std::vector<uint32_t>* pages) {
+  Status Walk(uint32_t number, uint32_t depth, const EntrySink& take,
+              std::vector<uint32_t>* pages) {
     if (depth > kMaxDepth) return Corrupt(number, "is impossibly deep");
     if (pages->size() > pager_.page_count()) return Corrupt(number, "has pages that loop");
     Node n;
     JET_RETURN_IF_ERROR(Parse(number, &n));
     pages->push_back(number);
     if (n.leaf) {
-      for (size_t i = 0; i < n.count(); ++i) out->Add(n.entry(i), 0, false);
+      for (size_t i = 0; i < n.count(); ++i) JET_RETURN_IF_ERROR(take(n.entry(i)));
       return Status::Ok();
     }
-    for (uint32_t child : n.children) JET_RETURN_IF_ERROR(Walk(child, depth + 1, out, pages));
-    if (n.tail != 0) JET_RETURN_IF_ERROR(Walk(n.tail, depth + 1, out, pages));
+    for (uint32_t child : n.children) JET_RETURN_IF_ERROR(Walk(child, depth + 1, take, pages));
+    if (n.tail != 0) JET_RETURN_IF_ERROR(Walk(n.tail, depth + 1, take, pages));
     return Status::Ok();
   }
 
@@ -781,7 +925,7 @@ class IndexWriter::BTree {
 IndexWriter::IndexWriter(Pager& pager, const DatabaseHeader& header, const TableDef& table)
     : pager_(pager), header_(header), table_(table) {}
 
-IndexWriter::~IndexWriter() = default;
+IndexWriter::~IndexWriter() { DropSpill(); }
 
 IndexWriter::BTree& IndexWriter::Tree(size_t index) {
   if (trees_.size() < table_.physical_indexes.size()) trees_.resize(table_.physical_indexes.size());
@@ -924,13 +1068,64 @@ Status IndexWriter::Collect(const std::vector<Value>& row, RowPointer at, uint32
   uint8_t pointer[4];
   PutBe24(pointer, at.page);
   pointer[3] = at.row;
+  size_t memory = 0;
   for (size_t i = 0; i < scratch_keys_.size(); ++i) {
     IndexKeyState& k = scratch_keys_[i];
-    if (k.skip) continue;
-    k.key.insert(k.key.end(), pointer, pointer + 4);
-    collected_[i].Add(View(k.key), ordinal, k.any_null);
+    if (!k.skip) {
+      k.key.insert(k.key.end(), pointer, pointer + 4);
+      collected_[i].Add(View(k.key), ordinal, k.any_null);
+    }
+    memory += collected_[i].memory();
   }
+  // An encoded database's keys are not written anywhere in plain form:
+  // its entries stay in memory.
+  if (memory < collect_memory_ || pager_.encoded()) return Status::Ok();
+  for (Collected& c : collected_) JET_RETURN_IF_ERROR(WriteRun(c));
   return Status::Ok();
+}
+
+Status IndexWriter::WriteRun(Collected& c) {
+  if (c.refs.empty()) return Status::Ok();
+  if (!spill_) {
+    // Beside the database, where there is room for as much again; a
+    // leftover from a program that stopped is simply written over.
+    JET_ASSIGN_OR_RETURN(spill_, File::Create(SpillPath(), /*truncate=*/true));
+    spill_->CopyPermissionsFrom(pager_.file());
+    spill_end_ = 0;
+  }
+  c.Sort();
+  std::vector<uint8_t> out;
+  out.reserve(1 << 20);
+  const uint64_t start = spill_end_;
+  auto flush = [&]() -> Status {
+    JET_RETURN_IF_ERROR(spill_->WriteAt(spill_end_, out));
+    spill_end_ += out.size();
+    out.clear();
+    return Status::Ok();
+  };
+  for (const Collected::Ref& r : c.refs) {
+    uint8_t header[kRunRecordHeader];
+    PutLe16(header, r.size);
+    PutLe32(header + 2, r.ordinal);
+    header[6] = r.key_null ? 1 : 0;
+    out.insert(out.end(), header, header + kRunRecordHeader);
+    ByteView e = c.entry(r);
+    out.insert(out.end(), e.begin(), e.end());
+    if (out.size() >= (1 << 20)) JET_RETURN_IF_ERROR(flush());
+  }
+  JET_RETURN_IF_ERROR(flush());
+  c.runs.emplace_back(start, spill_end_ - start);
+  c.arena.clear();
+  c.refs.clear();
+  return Status::Ok();
+}
+
+std::string IndexWriter::SpillPath() const { return pager_.path() + "-sort"; }
+
+void IndexWriter::DropSpill() {
+  if (!spill_) return;
+  spill_.reset();
+  (void)RemoveFile(SpillPath());
 }
 
 size_t IndexWriter::collected_bytes() const {
@@ -942,6 +1137,13 @@ size_t IndexWriter::collected_bytes() const {
 }
 
 Status IndexWriter::WriteCollected(uint64_t existing_rows) {
+  Status s = WriteCollectedEntries(existing_rows);
+  collected_.clear();
+  DropSpill();
+  return s;
+}
+
+Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
   // An index is built anew when it is empty or holds fewer than this many
   // entries per entry to add; reading and rewriting it whole then costs less
   // than finding each entry's place.
@@ -965,46 +1167,65 @@ Status IndexWriter::WriteCollected(uint64_t existing_rows) {
   // First every check, before any page changes.
   for (size_t i = 0; i < collected_.size(); ++i) {
     Collected& c = collected_[i];
-    if (c.refs.empty()) continue;
+    if (c.refs.empty() && c.runs.empty()) continue;
     const PhysicalIndex& ix = table_.physical_indexes[i];
     BTree& tree = Tree(i);
     Plan& plan = plans[i];
+    uint64_t added = c.refs.size();
+    for (const auto& run : c.runs) added += run.second / (kRunRecordHeader + 4);  // at most
     JET_ASSIGN_OR_RETURN(bool empty, tree.Empty());
-    plan.rebuild = empty || uint64_t(c.refs.size()) * kRebuildRatio >= existing_rows;
-    if (plan.rebuild && !empty) JET_RETURN_IF_ERROR(tree.ReadAll(&c, &plan.old_pages));
+    plan.rebuild = empty || added * kRebuildRatio >= existing_rows;
+    if (plan.rebuild && !empty) {
+      // The old entries join the new ones, in runs of their own when many.
+      JET_RETURN_IF_ERROR(tree.ReadAll(
+          [&](ByteView e) -> Status {
+            c.Add(e, 0, false);
+            return c.memory() >= collect_memory_ && !pager_.encoded() ? WriteRun(c) : Status::Ok();
+          },
+          &plan.old_pages));
+    }
     c.Sort();
     // Runs of one key: a unique index refuses every new entry of a run that
     // holds an old one, and every new one but the first row's otherwise,
     // unless the key has a null part. Each run with no old entry is a key
     // the index did not have.
-    for (size_t a = 0; a < c.refs.size();) {
-      size_t b = a + 1;
-      while (b < c.refs.size() && Same(c.key(c.refs[a]), c.key(c.refs[b]))) ++b;
-      bool old = false, any_new = false, key_null = false;
-      uint32_t first_new = 0;
-      for (size_t k = a; k < b; ++k) {
-        const Collected::Ref& r = c.refs[k];
-        if (r.ordinal == 0) {
-          old = true;
-          continue;
-        }
-        any_new = true;
-        key_null |= r.key_null;
-        if (first_new == 0 || r.ordinal < first_new) first_new = r.ordinal;
-      }
-      if (any_new && !plan.rebuild) {
+    Merged merged(c, spill_.get());
+    JET_RETURN_IF_ERROR(merged.Start());
+    std::vector<uint8_t> key;
+    std::vector<uint32_t> group;  // ordinals of the new entries with `key`
+    bool old = false, key_null = false, more = true;
+    auto close_group = [&]() -> Status {
+      if (group.empty()) return Status::Ok();
+      if (!plan.rebuild) {
         // The old entries are in the tree only.
-        std::vector<uint8_t> key(c.key(c.refs[a]).begin(), c.key(c.refs[a]).end());
         JET_ASSIGN_OR_RETURN(old, tree.ContainsKey(key, RowPointer{0, 0}));
       }
-      if (any_new && !old) ++plan.distinct_delta;
-      if (any_new && ix.unique() && !key_null) {
-        for (size_t k = a; k < b; ++k) {
-          const uint32_t ordinal = c.refs[k].ordinal;
-          if (ordinal != 0 && (old || ordinal != first_new)) fail(ordinal, i);
+      if (!old) ++plan.distinct_delta;
+      if (ix.unique() && !key_null) {
+        const uint32_t first = *std::min_element(group.begin(), group.end());
+        for (uint32_t ordinal : group) {
+          if (old || ordinal != first) fail(ordinal, i);
         }
       }
-      a = b;
+      return Status::Ok();
+    };
+    while (more) {
+      JET_ASSIGN_OR_RETURN(more, merged.Next());
+      if (more && Same(merged.key(), View(key)) && !key.empty()) {
+        // The same key again.
+      } else {
+        JET_RETURN_IF_ERROR(close_group());
+        if (!more) break;
+        key.assign(merged.key().begin(), merged.key().end());
+        group.clear();
+        old = key_null = false;
+      }
+      if (merged.ordinal() == 0) {
+        old = true;
+      } else {
+        group.push_back(merged.ordinal());
+        key_null |= merged.key_null();
+      }
     }
   }
   if (first_failure != 0) {
@@ -1019,20 +1240,23 @@ Status IndexWriter::WriteCollected(uint64_t existing_rows) {
   // Then the pages.
   for (size_t i = 0; i < collected_.size(); ++i) {
     Collected& c = collected_[i];
-    if (c.refs.empty()) continue;
+    if (c.refs.empty() && c.runs.empty()) continue;
     BTree& tree = Tree(i);
     Plan& plan = plans[i];
+    Merged merged(c, spill_.get());
     if (plan.rebuild) {
       std::vector<uint32_t> reuse;
       for (uint32_t page : plan.old_pages) {
         if (page != table_.physical_indexes[i].root_page) reuse.push_back(page);
       }
-      JET_RETURN_IF_ERROR(tree.Build(c, std::move(reuse)));
+      JET_RETURN_IF_ERROR(tree.Build(merged, std::move(reuse)));
     } else {
+      JET_RETURN_IF_ERROR(merged.Start());
       std::vector<uint8_t> entry;
-      for (const Collected::Ref& r : c.refs) {
-        ByteView e = c.entry(r);
-        entry.assign(e.begin(), e.end());
+      while (true) {
+        JET_ASSIGN_OR_RETURN(bool more, merged.Next());
+        if (!more) break;
+        entry.assign(merged.entry().begin(), merged.entry().end());
         JET_RETURN_IF_ERROR(tree.Insert(entry));
         JET_RETURN_IF_ERROR(pager_.MaybeSpill());
       }
@@ -1040,7 +1264,6 @@ Status IndexWriter::WriteCollected(uint64_t existing_rows) {
     if (plan.distinct_delta != 0) JET_RETURN_IF_ERROR(AdjustCount(i, int(plan.distinct_delta)));
     c = Collected();
   }
-  collected_.clear();
   return Status::Ok();
 }
 

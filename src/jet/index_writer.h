@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "data_page.h"
+#include "file.h"
 #include "header.h"
 #include "jet/status.h"
 #include "jet/value.h"
@@ -53,11 +54,26 @@ class IndexWriter {
   // entries collected for it, is built anew bottom-up from the merged,
   // sorted entries; otherwise the sorted entries go into the tree in key
   // order. `existing_rows` is the table's row count before the step.
+  //
+  // Collected entries beyond a few tens of MiB go to a file beside the
+  // database (NAME.mdb-sort) as sorted runs, merged as they are read back
+  // and removed at the end, so memory stays bounded however many rows the
+  // step adds.
   Status WriteCollected(uint64_t existing_rows);
   size_t collected_bytes() const;
+  // Memory the collected entries of all indexes may take before they are
+  // written out as runs (default 32 MiB).
+  void set_collect_memory(size_t bytes) { collect_memory_ = bytes; }
 
  private:
   struct Collected;
+  class Merged;
+
+  Status WriteCollectedEntries(uint64_t existing_rows);
+  // Writes `c`'s entries in memory, sorted, as a run of the spill file.
+  Status WriteRun(Collected& c);
+  std::string SpillPath() const;
+  void DropSpill();
   class BTree;
   BTree& Tree(size_t index);
 
@@ -81,6 +97,9 @@ class IndexWriter {
   std::vector<std::unique_ptr<BTree>> trees_;  // by physical index, made when first needed
   std::vector<Collected> collected_;           // by physical index, while bulk loading
   std::vector<IndexKeyState> scratch_keys_;    // Collect's, kept to spare allocations
+  std::unique_ptr<File> spill_;                // sorted runs of collected entries
+  uint64_t spill_end_ = 0;
+  size_t collect_memory_ = size_t(32) << 20;
 };
 
 }  // namespace jet

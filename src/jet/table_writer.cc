@@ -397,11 +397,12 @@ Status TableWriter::InsertBatch(std::vector<std::vector<Value>> rows, std::vecto
   return Finish(s);
 }
 
-Status TableWriter::BeginBulk() {
+Status TableWriter::BeginBulk(size_t entry_memory) {
   if (bulk_) return Status::InvalidArgument("A bulk insertion is already open");
   JET_RETURN_IF_ERROR(CheckWritable());
   auto bulk = std::make_unique<Bulk>();
   bulk->indexes = std::make_unique<IndexWriter>(db_.pager(), db_.header(), *table_);
+  if (entry_memory != 0) bulk->indexes->set_collect_memory(entry_memory);
   bulk->last_autonumber = table_->last_autonumber;
   bulk->rows_before = table_->row_count;
   for (const LogicalIndex& li : table_->logical_indexes) {

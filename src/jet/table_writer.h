@@ -51,7 +51,9 @@ class TableWriter {
   // to the table itself, whose rows must then be found as they go in.
   // A failing AddBulk or CommitBulk undoes the whole step; CommitBulk names
   // a row that breaks a unique index as "Row N", counting from 1.
-  Status BeginBulk();
+  // `entry_memory`, if not 0, bounds the memory index entries take before
+  // they go to a file as sorted runs (IndexWriter::set_collect_memory).
+  Status BeginBulk(size_t entry_memory = 0);
   Status AddBulk(std::vector<Value> values);
   Status CommitBulk();
   void AbortBulk();
