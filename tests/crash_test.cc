@@ -247,6 +247,17 @@ TEST_F(CrashTest, CrashWhileRollingBackIsFollowedByAnotherRollback) {
 }
 
 // Disk and device failures, injected at each change to the disk in turn.
+// Shipments rows as JSON Lines, each with its own tracking number.
+std::string ShipmentLines(int rows) {
+  std::string lines;
+  for (int i = 0; i < rows; ++i) {
+    lines += R"({"TRACKING":"K)" + std::to_string(i * 7919 % 100003) +
+             R"(","SERVICE":"USPS-FCM","WEIGHT":1.5,"SHIPDATE":"2024-03-01T10:00:00"})"
+             "\n";
+  }
+  return lines;
+}
+
 #ifndef _WIN32
 // A real `jetdb import` of 100,000 rows (one step that writes its pages out
 // through the journal as they pile up), killed with SIGKILL: at random
@@ -254,14 +265,8 @@ TEST_F(CrashTest, CrashWhileRollingBackIsFollowedByAnotherRollback) {
 // going to the file. Whatever the moment, the next open leaves the old file
 // or the new one, byte for byte.
 TEST_F(CrashTest, ImportKilledAtAnyMomentLeavesTheOldFileOrTheNew) {
-  std::string rows;
-  for (int i = 0; i < 100000; ++i) {
-    rows += R"({"TRACKING":"K)" + std::to_string(i * 7919 % 100003) +
-            R"(","SERVICE":"USPS-FCM","WEIGHT":1.5,"SHIPDATE":"2024-03-01T10:00:00"})"
-            "\n";
-  }
   const std::string input = dir_.File("rows.jsonl");
-  testutil::WriteFile(input, rows);
+  testutil::WriteFile(input, ShipmentLines(100000));
   auto start = [&] {
     pid_t pid = fork();
     if (pid == 0) {
@@ -322,6 +327,25 @@ TEST_F(CrashTest, ImportKilledAtAnyMomentLeavesTheOldFileOrTheNew) {
   EXPECT_GT(with_journal, 0);
 }
 #endif
+
+// The last of 100,000 rows repeats the first one's tracking number: the
+// import, whose pages have gone to the file by then, leaves nothing.
+TEST_F(CrashTest, ImportWhoseLastRowRepeatsAKeyLeavesTheFileByteForByte) {
+  const std::string input = dir_.File("rows.jsonl");
+  std::string lines = ShipmentLines(100000);
+  lines += lines.substr(0, lines.find('\n') + 1);
+  testutil::WriteFile(input, lines);
+  Reset(base_);
+  auto r = testutil::RunProcess({testutil::JetdbPath(), "import", path_, "Shipments", input});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("Line 100001: The change would create a duplicate value in the unique "
+                       "index 'TRACKING'"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("nothing was imported"), std::string::npos) << r.err;
+  EXPECT_EQ(testutil::ReadFile(path_), base_);
+  EXPECT_FALSE(Exists(jet::JournalPath(path_)));
+}
 
 class IoFailureTest : public CrashTest {
  protected:

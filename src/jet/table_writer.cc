@@ -13,9 +13,9 @@ namespace {
 
 constexpr uint32_t kLongValueChainLink = 4;
 
-// A bulk insertion keeps at most this many changed pages in memory (8 MiB
+// A bulk insertion keeps at most this many changed pages in memory (2 MiB
 // of Access 2000 pages) before writing them out through the journal.
-constexpr size_t kBulkSpillPages = 2048;
+constexpr size_t kBulkSpillPages = 512;
 
 // Finds a page of `owner` with room for `row_size` bytes: the last page of
 // the free-space map, or else a new page entered in both maps.
