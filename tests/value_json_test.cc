@@ -203,6 +203,8 @@ TEST(ValueRoundTripTest, EveryTypeAtItsLimitsAndWhatItRefuses) {
                 // Past 128 bits, whatever the precision.
                 {Column(T::kNumeric, 0, 0), "340282366920938463463374607431768211456", "too large"},
                 {Column(T::kLong), "1.5", "not a whole number"},
+                // The input is quoted with its quotes and control characters escaped.
+                {Column(T::kLong), "1\"\\\t\x01\n", R"("1\"\\\t\u0001\n" is not a whole)"},
                 {Column(T::kCurrency), "1.23456", "more than four decimals"},
                 {Column(T::kNumeric, 10, 2), "1.239", "scale 2"},
                 {Column(T::kBinary), "abc", "odd number"},
