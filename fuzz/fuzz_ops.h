@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "export.h"
 #include "jet/jet.h"
 #include "schema_json.h"
 #include "table_writer.h"

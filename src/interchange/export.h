@@ -7,8 +7,8 @@
 // JSONL: one JSON object per row, keyed by column name in column order.
 // Values: see Value::ToJson.
 
-#ifndef JET_EXPORT_H_
-#define JET_EXPORT_H_
+#ifndef INTERCHANGE_EXPORT_H_
+#define INTERCHANGE_EXPORT_H_
 
 #include <cstdio>
 #include <string>
@@ -27,4 +27,4 @@ void AppendCsvField(std::string& out, const std::string& field);
 
 }  // namespace jet
 
-#endif  // JET_EXPORT_H_
+#endif  // INTERCHANGE_EXPORT_H_
