@@ -5,7 +5,7 @@
 // end in CRLF. Null is an empty field.
 //
 // JSONL: one JSON object per row, keyed by column name in column order.
-// Values: see Value::ToJson.
+// Values: see value_json.h.
 
 #ifndef INTERCHANGE_EXPORT_H_
 #define INTERCHANGE_EXPORT_H_
