@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "export.h"
 #include "jet/jet.h"
 #include "schema_json.h"
 #include "table_writer.h"
+#include "value_json.h"
 
 namespace fuzz {
 
@@ -41,7 +43,7 @@ inline void ReadEverything(const std::string& path) {
     for (uint64_t n = 0; n <= cap; ++n) {
       auto more = scan.Next(&row);
       if (!more.ok() || !*more) break;
-      for (const jet::Value& v : row) (void)v.ToJson();
+      for (const jet::Value& v : row) (void)jet::ValueToJson(v);
     }
     for (const jet::PhysicalIndex& index : (*table)->physical_indexes) {
       jet::IndexLeafWalker walker(database.pager(), index);

@@ -3,7 +3,7 @@
 //
 // Values: read from the host files, every fixed type, as JSON; and read
 // back from export's JSON and CSV text: every type
-// survives ToJson -> ValueFromJson and ToText -> ValueFromText, bad input is
+// survives ValueToJson -> ValueFromJson and ToText -> ValueFromText, bad input is
 // refused with the column named, and matching behaves as the CLI needs.
 // (Rows of JSON, their keys in any case and given twice, are the import
 // tests' of jetdb_cli_test.)
@@ -42,7 +42,7 @@ std::string Json(const testutil::NamedRow& row, const std::string& columns) {
   for (size_t at = 0; at < columns.size();) {
     size_t end = std::min(columns.find(',', at), columns.size());
     const std::string name = columns.substr(at, end - at);
-    out += (out.empty() ? "{\"" : ",\"") + name + "\":" + row.at(name).ToJson();
+    out += (out.empty() ? "{\"" : ",\"") + name + "\":" + jet::ValueToJson(row.at(name));
     at = end + 1;
   }
   return out + "}";
@@ -178,7 +178,7 @@ TEST(ValueRoundTripTest, EveryTypeAtItsLimitsAndWhatItRefuses) {
       ASSERT_TRUE(jet::ValueFromText(c.column, text, &v).ok());
       EXPECT_EQ(v.ToText(), text);
       EXPECT_EQ(v.null, text.empty());
-      auto json = jet::ParseJson(v.ToJson());
+      auto json = jet::ParseJson(jet::ValueToJson(v));
       ASSERT_TRUE(json.ok()) << json.status().message();
       Value from_json;  // as left by an earlier row's null of another type
       from_json.null = true;
@@ -187,7 +187,7 @@ TEST(ValueRoundTripTest, EveryTypeAtItsLimitsAndWhatItRefuses) {
       ASSERT_TRUE(s.ok()) << s.message();
       EXPECT_EQ(from_json.type, v.type);
       EXPECT_EQ(from_json.null, v.null);
-      EXPECT_EQ(from_json.ToJson(), v.ToJson());
+      EXPECT_EQ(jet::ValueToJson(from_json), jet::ValueToJson(v));
     }
     for (const std::string& input : c.bad) ExpectRefused(c.column, input, c.json, "");
   }
@@ -203,6 +203,8 @@ TEST(ValueRoundTripTest, EveryTypeAtItsLimitsAndWhatItRefuses) {
                 // Past 128 bits, whatever the precision.
                 {Column(T::kNumeric, 0, 0), "340282366920938463463374607431768211456", "too large"},
                 {Column(T::kLong), "1.5", "not a whole number"},
+                // The input is quoted with its quotes and control characters escaped.
+                {Column(T::kLong), "1\"\\\t\x01\n", R"("1\"\\\t\u0001\n" is not a whole)"},
                 {Column(T::kCurrency), "1.23456", "more than four decimals"},
                 {Column(T::kNumeric, 10, 2), "1.239", "scale 2"},
                 {Column(T::kBinary), "abc", "odd number"},
@@ -221,7 +223,7 @@ TEST(ValueRoundTripTest, EveryTypeAtItsLimitsAndWhatItRefuses) {
   EXPECT_EQ(FromText(ColumnType::kBinary, "0aFF").bytes, "\x0A\xFF");
   EXPECT_EQ(FromText(ColumnType::kOle, std::string(10000, 'A')).bytes, std::string(5000, '\xAA'));
   // Non-finite values travel as strings in JSON.
-  EXPECT_EQ(FromText(ColumnType::kDouble, "-Infinity").ToJson(), "\"-Infinity\"");
+  EXPECT_EQ(jet::ValueToJson(FromText(ColumnType::kDouble, "-Infinity")), "\"-Infinity\"");
   // Date only, and a space instead of T; fewer decimals than the scale, or
   // extra zeros.
   const std::pair<Value, const char*> typed[] = {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "create.h"
+#include "export.h"
 #include "jet/jet.h"
 #include "json.h"
 #include "program_start.h"

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "jet/value.h"
+#include "json_quote.h"
 #include "value_text.h"
 
 namespace jet {

@@ -4,6 +4,8 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "json_quote.h"
+
 namespace jet {
 
 namespace {

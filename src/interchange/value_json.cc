@@ -1,11 +1,45 @@
-// Row values read back from the JSON that export writes.
+// Row values as JSON, and read back from the JSON that export writes.
 
 #include "value_json.h"
 
+#include <cmath>
+
+#include "json_quote.h"
 #include "text.h"
 #include "value_text.h"
 
 namespace jet {
+
+void AppendJson(std::string& out, const Value& v) {
+  if (v.null) {
+    out += "null";
+    return;
+  }
+  switch (v.type) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong: v.AppendText(out); return;
+    case ColumnType::kSingle:
+      if (std::isfinite(v.single)) return v.AppendText(out);
+      break;
+    case ColumnType::kDouble:
+      if (std::isfinite(v.real)) return v.AppendText(out);
+      break;
+    case ColumnType::kText:
+    case ColumnType::kMemo: AppendJsonQuoted(out, v.bytes); return;
+    default: break;
+  }
+  out.push_back('"');
+  v.AppendText(out);  // the remaining forms need no escaping
+  out.push_back('"');
+}
+
+std::string ValueToJson(const Value& v) {
+  std::string out;
+  AppendJson(out, v);
+  return out;
+}
 
 Status ValueFromJson(const ColumnDef& c, const JsonValue& json, Value* out) {
   if (json.is_null()) {

@@ -1,6 +1,9 @@
-// Values read back from the JSON of a JSONL row (Value::ToJson).
+// Values as JSON, the form of a JSONL row, and read back from it.
 //
-// The reader is the exact inverse of the writer for the column's type:
+// The writer gives numbers for the integer and floating types (non-finite
+// ones as strings), true/false, null, and for everything else a string of
+// the value's text (Value::ToText). The reader is its exact inverse for the
+// column's type:
 //   Boolean          true / false
 //   Byte ... Long    a whole number, checked against the type's range
 //   Currency         "-123.4500" (up to four decimals; a JSON number too)
@@ -26,6 +29,9 @@
 #include "table_def.h"
 
 namespace jet {
+
+void AppendJson(std::string& out, const Value& value);
+std::string ValueToJson(const Value& value);
 
 Status ValueFromJson(const ColumnDef& column, const JsonValue& json, Value* out);
 

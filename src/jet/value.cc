@@ -290,53 +290,6 @@ std::string FormatSingle(float f) {
   return std::string(buf, res.ptr);
 }
 
-std::string JsonQuote(const std::string& s) {
-  std::string out;
-  out.reserve(s.size() + 2);
-  AppendJsonQuoted(out, s);
-  return out;
-}
-
-char* JsonQuoteTo(char* p, const char* s, size_t n) {
-  static const char kHex[] = "0123456789abcdef";
-  *p++ = '"';
-  size_t clean = 0;  // start of the run of characters that need no escape
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char c = uint8_t(s[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    std::memcpy(p, s + clean, i - clean);
-    p += i - clean;
-    clean = i + 1;
-    *p++ = '\\';
-    switch (c) {
-      case '"': *p++ = '"'; break;
-      case '\\': *p++ = '\\'; break;
-      case '\n': *p++ = 'n'; break;
-      case '\r': *p++ = 'r'; break;
-      case '\t': *p++ = 't'; break;
-      case '\b': *p++ = 'b'; break;
-      case '\f': *p++ = 'f'; break;
-      default:
-        p[0] = 'u';
-        p[1] = '0';
-        p[2] = '0';
-        p[3] = kHex[c >> 4];
-        p[4] = kHex[c & 15];
-        p += 5;
-    }
-  }
-  std::memcpy(p, s + clean, n - clean);
-  p += n - clean;
-  *p++ = '"';
-  return p;
-}
-
-void AppendJsonQuoted(std::string& out, const std::string& s) {
-  const size_t at = out.size();
-  out.resize(at + 6 * s.size() + 2);
-  out.resize(size_t(JsonQuoteTo(out.data() + at, s.data(), s.size()) - out.data()));
-}
-
 void Value::AppendText(std::string& out) const {
   if (null) return;
   switch (type) {
@@ -362,37 +315,6 @@ void Value::AppendText(std::string& out) const {
 std::string Value::ToText() const {
   std::string out;
   AppendText(out);
-  return out;
-}
-
-void Value::AppendJson(std::string& out) const {
-  if (null) {
-    out += "null";
-    return;
-  }
-  switch (type) {
-    case ColumnType::kBoolean:
-    case ColumnType::kByte:
-    case ColumnType::kInteger:
-    case ColumnType::kLong: AppendText(out); return;
-    case ColumnType::kSingle:
-      if (std::isfinite(single)) return AppendText(out);
-      break;
-    case ColumnType::kDouble:
-      if (std::isfinite(real)) return AppendText(out);
-      break;
-    case ColumnType::kText:
-    case ColumnType::kMemo: AppendJsonQuoted(out, bytes); return;
-    default: break;
-  }
-  out.push_back('"');
-  AppendText(out);  // the remaining forms need no escaping
-  out.push_back('"');
-}
-
-std::string Value::ToJson() const {
-  std::string out;
-  AppendJson(out);
   return out;
 }
 

@@ -18,9 +18,6 @@ char* FormatCurrencyTo(char* p, int64_t v);
 // The shortest text that reads back as `d` (finite), as std::to_chars
 // writes it.
 char* FormatFiniteDoubleTo(char* p, double d);
-// `s` as a JSON string literal, with the escapes JSON requires; `p` must
-// have room for 6 * n + 2 bytes.
-char* JsonQuoteTo(char* p, const char* s, size_t n);
 // The date part last written, for runs of values on the same day.
 struct DateTextCache {
   int64_t day = INT64_MIN;

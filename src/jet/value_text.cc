@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string_view>
 #include <system_error>
@@ -45,13 +47,33 @@ Status Invalid(const ColumnDef& c, const std::string& why) {
                                  "): " + why);
 }
 
+// `s` in double quotes, with quotes, backslashes and control characters
+// escaped as in C or JSON.
+std::string Quoted(std::string_view s) {
+  static constexpr char kFrom[] = "\"\\\b\f\n\r\t", kTo[] = "\"\\bfnrt";
+  std::string out = "\"";
+  for (char ch : s) {
+    if (uint8_t(ch) >= 0x20 && ch != '"' && ch != '\\') {
+      out += ch;
+    } else if (const void* at = std::memchr(kFrom, ch, sizeof kFrom - 1)) {
+      out += '\\';
+      out += kTo[static_cast<const char*>(at) - kFrom];
+    } else {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\u%04x", unsigned(uint8_t(ch)));
+      out += code;
+    }
+  }
+  return out + '"';
+}
+
 // The input as quoted in messages, shortened when it is long.
 std::string Shown(std::string_view text) {
   constexpr size_t kMax = 40;
-  if (text.size() <= kMax) return JsonQuote(std::string(text));
+  if (text.size() <= kMax) return Quoted(text);
   size_t cut = kMax;
   while (cut > 0 && (uint8_t(text[cut]) & 0xC0) == 0x80) --cut;  // whole characters
-  return JsonQuote(std::string(text.substr(0, cut))) + "...";
+  return Quoted(text.substr(0, cut)) + "...";
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

@@ -13,7 +13,6 @@
 
 #include "checker.h"
 #include "database.h"
-#include "export.h"
 #include "index_page.h"
 #include "jet/status.h"
 #include "jet/value.h"

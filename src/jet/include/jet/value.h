@@ -79,15 +79,7 @@ struct Value {
   // Null is empty.
   std::string ToText() const;
   void AppendText(std::string& out) const;
-  // A JSON value: numbers for integer and floating types (non-finite ones
-  // quoted), true/false, null, and strings for everything else.
-  std::string ToJson() const;
-  void AppendJson(std::string& out) const;
 };
-
-// JSON string literal with the escapes JSON requires.
-std::string JsonQuote(const std::string& s);
-void AppendJsonQuoted(std::string& out, const std::string& s);
 
 // Shortest text that reads back as the same number.
 std::string FormatDouble(double d);

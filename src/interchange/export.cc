@@ -9,8 +9,10 @@
 #include <emmintrin.h>
 #endif
 
+#include "json_quote.h"
 #include "row.h"
 #include "value_format.h"
+#include "value_json.h"
 
 namespace jet {
 
@@ -145,7 +147,7 @@ char* PutQuoted(char* o, const char* s, size_t n) {
 }
 
 // Formats each field of a row straight from the row's bytes into the
-// output, as Value::AppendText (CSV) or Value::AppendJson (JSONL) would.
+// output, as Value::AppendText (CSV) or AppendJson (JSONL) would.
 template <bool kJson>
 class ExportSink {
  public:
@@ -214,7 +216,7 @@ class ExportSink {
     JET_RETURN_IF_ERROR(decoder_.DecodeField(col, d, page_, &value_));
     text_.clear();
     if constexpr (kJson) {
-      value_.AppendJson(text_);
+      AppendJson(text_, value_);
       out_.Commit(Start(i, 0));
       out_.Append(text_);
     } else {

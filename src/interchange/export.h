@@ -5,10 +5,10 @@
 // end in CRLF. Null is an empty field.
 //
 // JSONL: one JSON object per row, keyed by column name in column order.
-// Values: see Value::ToJson.
+// Values: see value_json.h.
 
-#ifndef JET_EXPORT_H_
-#define JET_EXPORT_H_
+#ifndef INTERCHANGE_EXPORT_H_
+#define INTERCHANGE_EXPORT_H_
 
 #include <cstdio>
 #include <string>
@@ -27,4 +27,4 @@ void AppendCsvField(std::string& out, const std::string& field);
 
 }  // namespace jet
 
-#endif  // JET_EXPORT_H_
+#endif  // INTERCHANGE_EXPORT_H_
