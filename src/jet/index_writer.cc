@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "index_key.h"
 #include "index_page.h"
@@ -34,6 +35,11 @@ struct Node {
   std::vector<uint8_t> data;
   std::vector<uint32_t> ends;      // where each entry ends in `data`
   std::vector<uint32_t> children;  // intermediate pages: each entry's child
+  // The bytes every entry shares with the first, and at most each entry's
+  // size less one: worked out when first asked for, kept up to date by
+  // Insert, forgotten by the other changes.
+  static constexpr size_t kUnknown = SIZE_MAX;
+  mutable size_t shared = kUnknown;
 
   size_t count() const { return ends.size(); }
   bool empty() const { return ends.empty(); }
@@ -43,7 +49,32 @@ struct Node {
   }
   ByteView back() const { return entry(count() - 1); }
 
+  static size_t CommonPrefix(ByteView a, ByteView b) {
+    const size_t n = std::min(a.size(), b.size());
+    return size_t(std::mismatch(a.begin(), a.begin() + std::ptrdiff_t(n), b.begin()).first -
+                  a.begin());
+  }
+
+  size_t Shared() const {
+    if (shared != kUnknown) return shared;
+    size_t p = 0;
+    if (!empty()) {
+      ByteView first = entry(0);
+      p = first.size() - 1;
+      for (size_t i = 1; i < count() && p > 0; ++i) {
+        ByteView e = entry(i);
+        p = std::min({p, e.size() - 1, CommonPrefix(first, e)});
+      }
+    }
+    return shared = p;
+  }
+
   void Insert(size_t i, ByteView e, uint32_t child) {
+    if (empty()) {
+      shared = e.size() - 1;
+    } else if (shared != kUnknown) {
+      shared = std::min({shared, e.size() - 1, CommonPrefix(entry(0), e)});
+    }
     const size_t at = begin_of(i);
     data.insert(data.begin() + std::ptrdiff_t(at), e.begin(), e.end());
     ends.insert(ends.begin() + std::ptrdiff_t(i), uint32_t(at));
@@ -51,6 +82,7 @@ struct Node {
     if (!leaf) children.insert(children.begin() + std::ptrdiff_t(i), child);
   }
   void Erase(size_t i) {
+    shared = kUnknown;
     const size_t at = begin_of(i), len = ends[i] - at;
     data.erase(data.begin() + std::ptrdiff_t(at), data.begin() + std::ptrdiff_t(at + len));
     ends.erase(ends.begin() + std::ptrdiff_t(i));
@@ -66,6 +98,7 @@ struct Node {
   // Moves entries [from, count) to the end of `to`.
   void MoveTail(size_t from, Node* to) {
     for (size_t i = from; i < count(); ++i) to->PushBack(entry(i), leaf ? 0 : children[i]);
+    shared = kUnknown;
     data.resize(begin_of(from));
     ends.resize(from);
     if (!leaf) children.resize(from);
@@ -291,6 +324,23 @@ class IndexWriter::BTree {
 
   // --- Bulk building ---
 
+  // While deferring, changed pages stay parsed and are written into the
+  // pager's batch once, by WriteDeferred, however many entries went into
+  // them; nothing else may read the index's pages from the pager meanwhile.
+  void Defer() { deferring_ = true; }
+  size_t deferred_pages() const { return unsaved_.size(); }
+  Status WriteDeferred() {
+    std::vector<uint32_t> numbers(unsaved_.begin(), unsaved_.end());
+    std::sort(numbers.begin(), numbers.end());
+    unsaved_.clear();
+    for (uint32_t number : numbers) {
+      auto it = cache_.find(number);
+      if (it != cache_.end()) JET_RETURN_IF_ERROR(Save(it->second, /*keep=*/false));
+    }
+    deferring_ = false;
+    return Status::Ok();
+  }
+
   // True when the tree holds no entry.
   Result<bool> Empty() {
     JET_ASSIGN_OR_RETURN(const Node* root, Load(index_.root_page));
@@ -424,17 +474,8 @@ class IndexWriter::BTree {
   // entries, keeps none while its entries fit without.
   size_t Prefix(const Node& n) const {
     if (!n.leaf || n.count() < 2) return 0;
-    ByteView first = n.entry(0);
-    size_t prefix = first.size();
-    for (size_t i = 1; i < n.count() && prefix > 0; ++i) {
-      ByteView e = n.entry(i);
-      const size_t limit = std::min(prefix, e.size());
-      size_t k = 0;
-      while (k < limit && e[k] == first[k]) ++k;
-      prefix = k;
-    }
     // No entry may be left empty, and Jet 3 keeps the length in one byte.
-    for (size_t i = 0; i < n.count(); ++i) prefix = std::min(prefix, n.entry(i).size() - 1);
+    size_t prefix = n.Shared();
     if (pager_.format().index_prefix_length_size == 1) prefix = std::min<size_t>(prefix, 255);
     if (n.next == 0 && Unshared(n) <= Capacity()) return 0;
     return prefix;
@@ -514,6 +555,13 @@ class IndexWriter::BTree {
     const Format& f = pager_.format();
     const size_t size = Size(n);
     if (size > Capacity()) return Corrupt(n.number, "would overflow");
+    if (deferring_ && keep) {
+      // Written out once, by WriteDeferred.
+      unsaved_.insert(n.number);
+      const uint32_t number = n.number;
+      cache_[number] = std::move(n);
+      return Status::Ok();
+    }
     JET_ASSIGN_OR_RETURN(Page * page, pager_.Modify(n.number));
     uint8_t* p = page->bytes.data();
     std::fill(p + f.index_entry_mask, p + f.page_size, 0);
@@ -568,6 +616,7 @@ class IndexWriter::BTree {
 
   Status FreePage(uint32_t number) {
     cache_.erase(number);
+    unsaved_.erase(number);
     JET_RETURN_IF_ERROR(UsageMapRemove(pager_, index_.usage_map, number));
     JET_RETURN_IF_ERROR(UsageMapAdd(pager_, kGlobalUsageMap, number));
     JET_ASSIGN_OR_RETURN(Page * page, pager_.Modify(number));
@@ -642,6 +691,15 @@ class IndexWriter::BTree {
   // half goes to a new page to its right; both are saved.
   // Whether leaf `n`, split before entry `half`, gives two pages that fit.
   bool SplitFits(const Node& n, size_t half) const {
+    // Each part shares at least what the whole shares: when that is enough,
+    // the parts need not be built.
+    size_t shared = n.Shared();
+    if (pager_.format().index_prefix_length_size == 1) shared = std::min<size_t>(shared, 255);
+    const size_t left = n.begin_of(half), right = n.data.size() - left;
+    if (left - shared * (half - 1) <= Capacity() &&
+        right - shared * (n.count() - half - 1) <= Capacity()) {
+      return true;
+    }
     auto fits = [&](size_t from, size_t to, uint32_t next) {
       Node part;
       part.next = next;
@@ -915,7 +973,9 @@ class IndexWriter::BTree {
   const TableDef& table_;
   const PhysicalIndex& index_;
   std::unordered_map<uint32_t, Node> cache_;
-  std::vector<uint32_t> reuse_;  // while building: old pages to write over
+  bool deferring_ = false;
+  std::unordered_set<uint32_t> unsaved_;  // while deferring: pages parsed, not written
+  std::vector<uint32_t> reuse_;           // while building: old pages to write over
   size_t reuse_next_ = 0;
   Node root_overflow_;
   bool appended_ = false;  // the entry being inserted goes past the last leaf's end
@@ -1148,6 +1208,7 @@ Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
   // entries per entry to add; reading and rewriting it whole then costs less
   // than finding each entry's place.
   constexpr uint64_t kRebuildRatio = 8;
+  constexpr size_t kMaxDeferredPages = 4096;
 
   struct Plan {
     bool rebuild = false;
@@ -1251,15 +1312,24 @@ Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
       }
       JET_RETURN_IF_ERROR(tree.Build(merged, std::move(reuse)));
     } else {
+      // In key order, each page written once (or once per few thousand
+      // pages changed, to bound the memory they take).
       JET_RETURN_IF_ERROR(merged.Start());
       std::vector<uint8_t> entry;
+      tree.Defer();
       while (true) {
         JET_ASSIGN_OR_RETURN(bool more, merged.Next());
         if (!more) break;
         entry.assign(merged.entry().begin(), merged.entry().end());
         JET_RETURN_IF_ERROR(tree.Insert(entry));
-        JET_RETURN_IF_ERROR(pager_.MaybeSpill());
+        if (tree.deferred_pages() >= kMaxDeferredPages) {
+          JET_RETURN_IF_ERROR(tree.WriteDeferred());
+          JET_RETURN_IF_ERROR(pager_.MaybeSpill());
+          tree.Defer();
+        }
       }
+      JET_RETURN_IF_ERROR(tree.WriteDeferred());
+      JET_RETURN_IF_ERROR(pager_.MaybeSpill());
     }
     if (plan.distinct_delta != 0) JET_RETURN_IF_ERROR(AdjustCount(i, int(plan.distinct_delta)));
     c = Collected();
