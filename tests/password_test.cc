@@ -101,6 +101,11 @@ TEST(PasswordTest, OpensOnlyWithExactlyItsPassword) {
     testutil::EncodeDatabase(path, 0x5A17C3E9);
     ExpectRefused(jet::Database::Open(path).status(), "none was given");
     EXPECT_TRUE(OpenWith(path, "ABCDEFGHIJKLMNOPQRST").ok());
+    // Stored bytes equal to the mask are the empty password (read unmasked,
+    // they would be taken for one).
+    SetPassword(path, u"");
+    EXPECT_FALSE(jet::Database::ReadInfo(path)->has_password);
+    EXPECT_TRUE(jet::Database::Open(path).ok());
   }
 }
 
