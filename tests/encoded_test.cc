@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "checker.h"
 #include "installer.h"
 #include "jet/jet.h"
 #include "page_codec.h"
@@ -34,14 +33,6 @@ std::vector<std::vector<std::map<std::string, std::string>>> AllRows(const std::
     out.push_back(testutil::Texts(testutil::ReadRows(path, t.name)));
   }
   return out;
-}
-
-void ExpectCheckerClean(const std::string& path) {
-  auto db = jet::Database::Open(path);
-  ASSERT_TRUE(db.ok()) << db.status().ToString();
-  auto report = jet::CheckDatabase(**db);
-  ASSERT_TRUE(report.ok()) << report.status().ToString();
-  EXPECT_TRUE(report->ok()) << path;
 }
 
 TEST(EncodedTest, Rc4KnownAnswerAndThePagesLeftPlain) {
@@ -77,7 +68,7 @@ TEST(EncodedTest, EncodedCopyOfEveryFixtureReadsAsThePlainFile) {
     ASSERT_NE(stored, testutil::ReadFile(plain));
     EXPECT_TRUE(jet::Database::ReadInfo(path)->encoded);
     EXPECT_EQ(AllRows(path), AllRows(plain));
-    ExpectCheckerClean(path);
+    testutil::ExpectConsistent(path);
     EXPECT_EQ(testutil::ReadFile(path), stored) << "reading wrote";
   }
 }
@@ -171,14 +162,14 @@ TEST(EncodedTest, DatabasesEncodedByAccessReadAndTakeRows) {
               (std::vector<std::map<std::string, std::string>>{
                   {{"ID", "1"}, {"col1", "hello"}, {"col2", "0"}},
                   {{"ID", "2"}, {"col1", "world"}, {"col2", "42"}}}));
-    ExpectCheckerClean(path);
+    testutil::ExpectConsistent(path);
 
     std::string rows;
     for (int i = 0; i < 300; ++i) rows += "{\"col1\":\"new " + std::to_string(i) + "\"}\n";
     auto r = testutil::RunProcess({testutil::JetdbPath(), "import", path, "Table1"}, rows);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(testutil::ReadRows(path, "Table1").size(), 302u);
-    ExpectCheckerClean(path);
+    testutil::ExpectConsistent(path);
     if (!testutil::HaveProgram("mdb-export")) continue;
     auto theirs = testutil::RunProcess({"mdb-export", path, "Table1"});
     EXPECT_EQ(theirs.exit_code, 0);
