@@ -249,7 +249,7 @@ TEST(Access97IndexTest, Flag0x40MakesAGuidAutonumberOnlyOnAGuidColumn) {
   ASSERT_EQ(b.flags, 0x42);
   EXPECT_FALSE(b.guid_autonumber());
   EXPECT_FALSE(b.autonumber());
-  auto schema = testutil::RunProcess({testutil::JetdbPath(), "schema", path, "Table1", "--json"});
+  auto schema = testutil::Jetdb(0, {"schema", path, "Table1", "--json"});
   EXPECT_EQ(schema.out.find("guid_autonumber"), std::string::npos);
 }
 

@@ -57,9 +57,7 @@ TEST(EncodedTest, Rc4KnownAnswerAndThePagesLeftPlain) {
 }
 
 TEST(EncodedTest, EncodedCopyOfEveryFixtureReadsAsThePlainFile) {
-  std::vector<std::string> files = testutil::FixtureFiles("access");
-  for (const std::string& f : testutil::FixtureFiles("hosts")) files.push_back(f);
-  for (const std::string& plain : files) {
+  for (const std::string& plain : testutil::AllFixtureFiles()) {
     SCOPED_TRACE(plain);
     testutil::TempDir dir;
     const std::string path = testutil::CopyOf(dir, plain);
@@ -94,10 +92,9 @@ struct Twins {
     EXPECT_TRUE(testutil::ReadFile(encoded) == testutil::ReadFile(want))
         << "the changed encoded file is not the changed plain file, encoded";
     EXPECT_EQ(AllRows(encoded), AllRows(plain));
-    auto info = testutil::RunProcess({testutil::JetdbPath(), "info", encoded});
-    EXPECT_NE(info.out.find("\nencoded: yes\n"), std::string::npos) << info.out;
-    auto check = testutil::RunProcess({testutil::JetdbPath(), "check", encoded});
-    EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+    EXPECT_NE(testutil::Jetdb(0, {"info", encoded}).out.find("\nencoded: yes\n"),
+              std::string::npos);
+    testutil::Jetdb(0, {"check", encoded});
     if (!testutil::HaveProgram("mdb-export")) return;
     auto db = jet::Database::Open(plain);
     ASSERT_TRUE(db.ok());
@@ -141,8 +138,7 @@ TEST(EncodedTest, ImportingIntoAnEncodedAccess97FileGrowsItEncoded) {
   Twins t("access/testV1997.mdb");
   const size_t size_before = testutil::ReadFile(t.encoded).size();
   for (const std::string& path : {t.plain, t.encoded}) {
-    auto r = testutil::RunProcess({testutil::JetdbPath(), "import", path, "Table1"}, rows);
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    testutil::Jetdb(0, {"import", path, "Table1"}, rows);
   }
   EXPECT_GT(testutil::ReadFile(t.encoded).size(), size_before);
   t.ExpectSameChange();
@@ -166,8 +162,7 @@ TEST(EncodedTest, DatabasesEncodedByAccessReadAndTakeRows) {
 
     std::string rows;
     for (int i = 0; i < 300; ++i) rows += "{\"col1\":\"new " + std::to_string(i) + "\"}\n";
-    auto r = testutil::RunProcess({testutil::JetdbPath(), "import", path, "Table1"}, rows);
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    testutil::Jetdb(0, {"import", path, "Table1"}, rows);
     EXPECT_EQ(testutil::ReadRows(path, "Table1").size(), 302u);
     testutil::ExpectConsistent(path);
     if (!testutil::HaveProgram("mdb-export")) continue;

@@ -457,17 +457,16 @@ TEST(SampleDbTest, ExportsExactlyTheTextItWasBuiltFrom) {
   for (const std::string& db : {kSampleDb, kSampleDb97}) {
     SCOPED_TRACE(db);
     std::set<std::string> db_tables;
-    std::istringstream listed(testutil::RunProcess({testutil::JetdbPath(), "tables", db}).out);
+    std::istringstream listed(testutil::Jetdb(0, {"tables", db}).out);
     for (std::string t; std::getline(listed, t);) db_tables.insert(t);
     EXPECT_EQ(db_tables, text_tables);
     for (const std::string& t : text_tables) {
-      auto r = testutil::RunProcess({testutil::JetdbPath(), "export", db, t, "--format", "jsonl"});
-      ASSERT_EQ(r.exit_code, 0) << r.err;
-      EXPECT_EQ(r.out, testutil::ReadFile(kSampleDir + "/rows/" + t + ".jsonl")) << t;
+      EXPECT_EQ(testutil::Jetdb(0, {"export", db, t, "--format", "jsonl"}).out,
+                testutil::ReadFile(kSampleDir + "/rows/" + t + ".jsonl"))
+          << t;
     }
   }
-  EXPECT_NE(testutil::RunProcess({testutil::JetdbPath(), "info", kSampleDb97}).out.find("jet3"),
-            std::string::npos);
+  EXPECT_NE(testutil::Jetdb(0, {"info", kSampleDb97}).out.find("jet3"), std::string::npos);
 }
 
 // The reference's settings are all set and all differ from the template's,

@@ -412,8 +412,7 @@ void CompareFiles(const std::vector<std::string>& files) {
 // formats: the sample databases (every type, a memo over several pages, an
 // OLE value).
 TEST(MdbtoolsCompareTest, EveryFixtureAndSampleTableAndTableListMatches) {
-  std::vector<std::string> files = testutil::FixtureFiles("access");
-  for (const std::string& f : testutil::FixtureFiles("hosts")) files.push_back(f);
+  std::vector<std::string> files = testutil::AllFixtureFiles();
   files.insert(files.end(), {AFC_SAMPLE_DB, AFC_SAMPLE_DB97});
   CompareFiles(files);
 }

@@ -19,6 +19,7 @@ namespace {
 
 using jet::ErrorKind;
 using testutil::Fixture;
+using testutil::Jetdb;
 
 constexpr char16_t kPassword[] = u"Tällöwin";
 constexpr char kPasswordUtf8[] = "Tällöwin";
@@ -63,14 +64,6 @@ jet::Status OpenWith(const std::string& path, const std::string& password) {
 void ExpectRefused(const jet::Status& s, const char* words) {
   EXPECT_EQ(s.kind(), ErrorKind::kPasswordProtected) << s.ToString();
   EXPECT_NE(s.message().find(words), std::string::npos) << s.ToString();
-}
-
-// Runs jetdb; a failure to end with `code` fails the test.
-testutil::ProcessResult Jetdb(int code, std::vector<std::string> args) {
-  args.insert(args.begin(), testutil::JetdbPath());
-  testutil::ProcessResult r = testutil::RunProcess(args);
-  EXPECT_EQ(r.exit_code, code) << r.out << r.err;
-  return r;
 }
 
 TEST(PasswordTest, OpensOnlyWithExactlyItsPassword) {

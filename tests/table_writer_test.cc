@@ -245,8 +245,7 @@ TEST_P(MovedRowsTest, DeletedAndMovedAgainRowsLeaveNoCopy) {
   }
   EXPECT_EQ(testutil::ReadFile(path).size(), size);
   agree();
-  auto check = testutil::RunProcess({testutil::JetdbPath(), "check", path});
-  EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+  testutil::Jetdb(0, {"check", path});
 
   // Delete "row5col2" as the engine used to: the pointer slot flagged
   // deleted, the row count lowered, the copy left live.
