@@ -417,16 +417,4 @@ TEST(MdbtoolsCompareTest, EveryFixtureAndSampleTableAndTableListMatches) {
   CompareFiles(files);
 }
 
-// Databases that Access itself encoded (see tests/data/README.md).
-TEST(MdbtoolsCompareTest, DatabasesEncodedByAccessMatch) {
-  if (!HaveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
-  size_t fields = 0;
-  for (const char* name : {"db97-enc.mdb", "db-enc.mdb"}) {
-    const std::string file = testutil::ExternalFile(name);
-    REQUIRE_EXTERNAL(file);
-    CompareFile(file, &fields);
-  }
-  EXPECT_GT(fields, 0u);
-}
-
 }  // namespace
