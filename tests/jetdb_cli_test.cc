@@ -94,11 +94,8 @@ TEST(JetdbNewTest, CreatesEmptyDatabasesOfBothFormatsAndNeverOverwrites) {
 
   const std::string old = dir.File("old.mdb");
   EXPECT_EQ(Jetdb(0, {"new", old, "--jet3"}).out, "Created " + old + " (Access 97, Jet 3)\n");
-  const std::string info = Jetdb(0, {"info", old}).out;
-  for (const char* want :
-       {"format: jet3", "page size: 2048", "code page: 1252", "sort order: General (1033)"}) {
-    EXPECT_TRUE(Contains(info, want)) << want;
-  }
+  // (Jet 3's page size and code page: HelpInfoTablesAndErrors.)
+  EXPECT_TRUE(Contains(Jetdb(0, {"info", old}).out, "sort order: General (1033)"));
   EXPECT_EQ(testutil::ReadFile(old)[0x14], 0);  // version byte: Jet 3
   EXPECT_EQ(Jetdb(0, {"tables", old}).out, "");
   EXPECT_TRUE(Contains(Jetdb(0, {"check", old}).out, ": ok"));
