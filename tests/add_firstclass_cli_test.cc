@@ -45,8 +45,7 @@ TEST(AddFirstClassCliTest, InstallReportsProgressAndOutcome) {
   EXPECT_EQ(testutil::ReadFile(copy.path), bytes);
   EXPECT_EQ(copy.FilesInDir(), 1u);
 
-  auto check = RunProcess({testutil::JetdbPath(), "check", copy.path});
-  EXPECT_EQ(check.exit_code, 0) << check.out;
+  testutil::Jetdb(0, {"check", copy.path});
 }
 
 TEST(AddFirstClassCliTest, FailuresGoToStandardErrorWithExitCodeOne) {

@@ -74,22 +74,19 @@ TEST(CodePageTest, Access97DatabaseWritesTextInItsOwnCodePage) {
   jet::ApplyHeaderMask(page, format);
   testutil::WriteFile(path, bytes);
 
-  const std::string jetdb = testutil::JetdbPath();
-  auto r = testutil::RunProcess({jetdb, "import", path, "Table", "-"},
-                                "{\"a\": \"Привет\", \"b\": \"мир\"}\n");
-  ASSERT_EQ(r.exit_code, 0) << r.err;
+  testutil::Jetdb(0, {"import", path, "Table", "-"}, "{\"a\": \"Привет\", \"b\": \"мир\"}\n");
   EXPECT_NE(testutil::ReadFile(path).find("\xCF\xF0\xE8\xE2\xE5\xF2"), std::string::npos);
 
   const std::string before = testutil::ReadFile(path);
-  r = testutil::RunProcess({jetdb, "import", path, "Table", "-"}, "{\"a\": \"café\"}\n");
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("code page"), std::string::npos) << r.err;
+  const std::string err =
+      testutil::Jetdb(1, {"import", path, "Table", "-"}, "{\"a\": \"café\"}\n").err;
+  EXPECT_NE(err.find("code page"), std::string::npos) << err;
   EXPECT_EQ(testutil::ReadFile(path), before);
 
-  r = testutil::RunProcess({jetdb, "export", path, "Table"});
-  EXPECT_NE(r.out.find("Привет,мир"), std::string::npos) << r.out;
+  EXPECT_NE(testutil::Jetdb(0, {"export", path, "Table"}).out.find("Привет,мир"),
+            std::string::npos);
   if (testutil::HaveProgram("mdb-export")) {
-    r = testutil::RunProcess({"mdb-export", path, "Table"});
+    auto r = testutil::RunProcess({"mdb-export", path, "Table"});
     EXPECT_NE(r.out.find("\"Привет\",\"мир\""), std::string::npos) << r.out;
   }
 }
@@ -100,8 +97,7 @@ TEST(CodePageTest, ArabicAccess97DatabaseReadsAsMdbtoolsReadsIt) {
   const std::string path = testutil::ExternalFile(
       "corpus/Planet-Source-Code__mohammed-badwi-smarty-report__1-25293__db.mdb");
   REQUIRE_EXTERNAL(path);
-  auto r = testutil::RunProcess({testutil::JetdbPath(), "export", path, "Personr"});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
+  auto r = testutil::Jetdb(0, {"export", path, "Personr"});
   EXPECT_NE(r.out.find("محمد,فلسطيني,الرياض"), std::string::npos) << r.out;
 }
 

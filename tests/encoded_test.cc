@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "checker.h"
 #include "installer.h"
 #include "jet/jet.h"
 #include "page_codec.h"
@@ -36,14 +35,6 @@ std::vector<std::vector<std::map<std::string, std::string>>> AllRows(const std::
   return out;
 }
 
-void ExpectCheckerClean(const std::string& path) {
-  auto db = jet::Database::Open(path);
-  ASSERT_TRUE(db.ok()) << db.status().ToString();
-  auto report = jet::CheckDatabase(**db);
-  ASSERT_TRUE(report.ok()) << report.status().ToString();
-  EXPECT_TRUE(report->ok()) << path;
-}
-
 TEST(EncodedTest, Rc4KnownAnswerAndThePagesLeftPlain) {
   // The classic RC4 test vector: key "Key", plaintext "Plaintext".
   std::vector<uint8_t> text = Bytes("Plaintext");
@@ -66,9 +57,7 @@ TEST(EncodedTest, Rc4KnownAnswerAndThePagesLeftPlain) {
 }
 
 TEST(EncodedTest, EncodedCopyOfEveryFixtureReadsAsThePlainFile) {
-  std::vector<std::string> files = testutil::FixtureFiles("access");
-  for (const std::string& f : testutil::FixtureFiles("hosts")) files.push_back(f);
-  for (const std::string& plain : files) {
+  for (const std::string& plain : testutil::AllFixtureFiles()) {
     SCOPED_TRACE(plain);
     testutil::TempDir dir;
     const std::string path = testutil::CopyOf(dir, plain);
@@ -77,7 +66,7 @@ TEST(EncodedTest, EncodedCopyOfEveryFixtureReadsAsThePlainFile) {
     ASSERT_NE(stored, testutil::ReadFile(plain));
     EXPECT_TRUE(jet::Database::ReadInfo(path)->encoded);
     EXPECT_EQ(AllRows(path), AllRows(plain));
-    ExpectCheckerClean(path);
+    testutil::ExpectConsistent(path);
     EXPECT_EQ(testutil::ReadFile(path), stored) << "reading wrote";
   }
 }
@@ -103,10 +92,9 @@ struct Twins {
     EXPECT_TRUE(testutil::ReadFile(encoded) == testutil::ReadFile(want))
         << "the changed encoded file is not the changed plain file, encoded";
     EXPECT_EQ(AllRows(encoded), AllRows(plain));
-    auto info = testutil::RunProcess({testutil::JetdbPath(), "info", encoded});
-    EXPECT_NE(info.out.find("\nencoded: yes\n"), std::string::npos) << info.out;
-    auto check = testutil::RunProcess({testutil::JetdbPath(), "check", encoded});
-    EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+    EXPECT_NE(testutil::Jetdb(0, {"info", encoded}).out.find("\nencoded: yes\n"),
+              std::string::npos);
+    testutil::Jetdb(0, {"check", encoded});
     if (!testutil::HaveProgram("mdb-export")) return;
     auto db = jet::Database::Open(plain);
     ASSERT_TRUE(db.ok());
@@ -150,8 +138,7 @@ TEST(EncodedTest, ImportingIntoAnEncodedAccess97FileGrowsItEncoded) {
   Twins t("access/testV1997.mdb");
   const size_t size_before = testutil::ReadFile(t.encoded).size();
   for (const std::string& path : {t.plain, t.encoded}) {
-    auto r = testutil::RunProcess({testutil::JetdbPath(), "import", path, "Table1"}, rows);
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    testutil::Jetdb(0, {"import", path, "Table1"}, rows);
   }
   EXPECT_GT(testutil::ReadFile(t.encoded).size(), size_before);
   t.ExpectSameChange();
@@ -171,14 +158,13 @@ TEST(EncodedTest, DatabasesEncodedByAccessReadAndTakeRows) {
               (std::vector<std::map<std::string, std::string>>{
                   {{"ID", "1"}, {"col1", "hello"}, {"col2", "0"}},
                   {{"ID", "2"}, {"col1", "world"}, {"col2", "42"}}}));
-    ExpectCheckerClean(path);
+    testutil::ExpectConsistent(path);
 
     std::string rows;
     for (int i = 0; i < 300; ++i) rows += "{\"col1\":\"new " + std::to_string(i) + "\"}\n";
-    auto r = testutil::RunProcess({testutil::JetdbPath(), "import", path, "Table1"}, rows);
-    ASSERT_EQ(r.exit_code, 0) << r.err;
+    testutil::Jetdb(0, {"import", path, "Table1"}, rows);
     EXPECT_EQ(testutil::ReadRows(path, "Table1").size(), 302u);
-    ExpectCheckerClean(path);
+    testutil::ExpectConsistent(path);
     if (!testutil::HaveProgram("mdb-export")) continue;
     auto theirs = testutil::RunProcess({"mdb-export", path, "Table1"});
     EXPECT_EQ(theirs.exit_code, 0);

@@ -14,13 +14,7 @@
 namespace {
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (uint8_t b : bytes) {
-    s += kDigits[b >> 4];
-    s += kDigits[b & 15];
-  }
-  return s;
+  return testutil::Hex({bytes.begin(), bytes.end()});
 }
 
 struct Collations {
@@ -43,15 +37,15 @@ struct Collations {
 // text column of MSysModules2's Index1, page 414.
 constexpr char kPlutzer[] = "Plutzer Lebensmittelgro\xC3\x9Fm\xC3\xA4rkte AG";
 constexpr char kPlutzer97[] =
-    "7f736d78777e6675116d66616670766f6a7777666d68757276766f60756c776611606802222222222260";
-constexpr char kLock97[] = "7f6d72626c1000";
+    "7F736D78777E6675116D66616670766F6A7777666D68757276766F60756C776611606802222222222260";
+constexpr char kLock97[] = "7F6D72626C1000";
 // Access 2000's Northwind, General (legacy) (GabrielLogue copy):
 // Products.ProductName, index page 362, and Suppliers.CompanyName, page 377.
 constexpr char kNuNuCa[] = "NuNuCa Nu\xC3\x9F-Nougat-Creme";
 constexpr char kNuNuCa2000[] =
-    "7f626f626f4d4a07626f6b6b62646f554a6d4d695160510101010180330682804b068200";
+    "7F626F626F4D4A07626F6B6B62646F554A6D4D695160510101010180330682804B068200";
 constexpr char kPlutzer2000[] =
-    "7f665e6f6d785169075e514c51626b60596d6d515e5569646b6b604a695c6d51074a5501020202020202020202"
+    "7F665E6F6D785169075E514C51626B60596D6D515E5569646B6B604A695C6D51074A5501020202020202020202"
     "02020202020202020202020202020202021300";
 
 TEST(IndexKeyTest, CharactersThatStandForSeveralAndNulAsAccessKeysThem) {
@@ -78,12 +72,12 @@ TEST(IndexKeyTest, CharactersThatStandForSeveralAndNulAsAccessKeysThem) {
       {"as Access 2000, ß", false, kPlutzer, E::kAccess2000, kPlutzer2000},
       {"as Access 2000, æ before an accent", false, "\xC3\xA6\xC3\xA9", E::kAccess2000, nullptr},
       // Where nothing after it depends on positions, the count is moot.
-      {"nothing after ß depends on positions", false, "Nu\xC3\x9F", E::kCertain, "7f626f6b6b0100"},
+      {"nothing after ß depends on positions", false, "Nu\xC3\x9F", E::kCertain, "7F626F6B6B0100"},
       // No Access-made index shows how these count: æ before an accent
       // (Access 97), the ligature ﬁ before one (General (legacy)); nor NUL
       // in a Jet 4 key.
       {"Access 97, æ before an accent", true, "\xC3\xA6\xC3\xA9", E::kKnown, nullptr},
-      {"Access 97, æ after it", true, "\xC3\xA9\xC3\xA6", E::kKnown, "7f6660660400"},
+      {"Access 97, æ after it", true, "\xC3\xA9\xC3\xA6", E::kKnown, "7F6660660400"},
       {"General (legacy), fi ligature", false, "\xEF\xAC\x81\xC3\xA9", E::kKnown, nullptr},
       {"Jet 4, NUL", false, std::string("a\0", 2), E::kKnown, nullptr},
   };

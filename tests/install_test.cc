@@ -147,24 +147,14 @@ TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
     EXPECT_EQ(added["NOTES"].bytes, templ["NOTES"].bytes);
     EXPECT_EQ(added["LOGO"].bytes, templ["LOGO"].bytes);
 
-    // The button went into the first free slot (null or blank) of the first
-    // row showing the template, caption first; no other row changed.
+    // The button went into the first free slot of the first row showing the
+    // template (the sample's fifth, the hosts' fourth), caption first; no
+    // other row changed.
     auto want = testutil::Texts(panel_before);
-    auto sv = [](int n) { return "SV" + std::to_string(n); };
-    auto row = std::find_if(want.begin(), want.end(), [&](auto& r) {
-      for (int n = 1; n <= 7; ++n) {
-        if (r[sv(n)] == "USPS-PRI") return true;
-      }
-      return false;
-    });
-    ASSERT_NE(row, want.end());
-    int n = 1;
-    while (n <= 7 && (*row)[sv(n)] != "<null>" &&
-           (*row)[sv(n)].find_first_not_of(' ') != std::string::npos)
-      ++n;
-    ASSERT_LE(n, 7);
-    (*row)[sv(n)] = "FirstClass";
-    (*row)["BD" + std::to_string(n)] = "First-Class Mail";
+    const std::string n = source.find("hosts") == std::string::npos ? "5" : "4";
+    EXPECT_EQ(want[0]["SV" + n], "<null>");
+    want[0]["SV" + n] = "FirstClass";
+    want[0]["BD" + n] = "First-Class Mail";
     EXPECT_EQ(testutil::Texts(ReadRows(copy.path, "Panel")), want);
     ExpectSound(copy.path, true);
     // A second run finds both halves and changes no byte.
@@ -237,25 +227,11 @@ TEST(InstallTest, FirstTemplateRowWithoutFreeSlotFailsQuietly) {
   ExpectSound(copy.path);
 }
 
-// The reference service's columns: a missing row, or text that is null,
-// empty or blank, leaves the new row's default rather than the template's
-// value; a null number is written as the field reader's 0.
-TEST(InstallTest, ReferenceValuesThatAreMissingOrBlank) {
-  {
-    SCOPED_TRACE("no reference row");
-    Copy copy(kSampleDb);
-    ASSERT_TRUE(testutil::DeleteRows(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC").ok());
-    RecordingUi ui;
-    EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
-    Row added = FindRow(ReadRows(copy.path, "Master"), "SERVICE", "FirstClass");
-    // A Boolean has no null: the new row's default is false.
-    for (const char* column : afc::kReferenceColumns) {
-      EXPECT_TRUE(added[column].null || Text(added[column]) == "false")
-          << column << " = " << Text(added[column]);
-    }
-    ExpectSound(copy.path);
-  }
-  SCOPED_TRACE("null, empty and blank reference values");
+// The reference service's columns: text that is null, empty or blank
+// leaves the new row's default rather than the template's value; a null
+// number is written as the field reader's 0. (A missing reference row:
+// DefaultsAndValidationRulesOfMaster.)
+TEST(InstallTest, ReferenceValuesThatAreBlank) {
   Copy copy(testutil::Fixture("hosts/tallowin-v2003.mdb"));
   ASSERT_TRUE(testutil::SetColumns(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC",
                                    {{"ACTDELC", testutil::TextValue("   ")},
@@ -265,11 +241,7 @@ TEST(InstallTest, ReferenceValuesThatAreMissingOrBlank) {
   const auto before = ReadRows(copy.path, "Master");
   RecordingUi ui;
   EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
-  const auto after = ReadRows(copy.path, "Master");
-  ExpectClonedRow(before, after);
-  Row added = FindRow(after, "SERVICE", "FirstClass");
-  EXPECT_TRUE(added["ACTDELC"].null && added["ACTDELSIG"].null);
-  EXPECT_EQ(Text(added["ACK-S"]), "0");
+  ExpectClonedRow(before, ReadRows(copy.path, "Master"));
   ExpectSound(copy.path);
 }
 
@@ -475,17 +447,16 @@ TEST(SampleDbTest, ExportsExactlyTheTextItWasBuiltFrom) {
   for (const std::string& db : {kSampleDb, kSampleDb97}) {
     SCOPED_TRACE(db);
     std::set<std::string> db_tables;
-    std::istringstream listed(testutil::RunProcess({testutil::JetdbPath(), "tables", db}).out);
+    std::istringstream listed(testutil::Jetdb(0, {"tables", db}).out);
     for (std::string t; std::getline(listed, t);) db_tables.insert(t);
     EXPECT_EQ(db_tables, text_tables);
     for (const std::string& t : text_tables) {
-      auto r = testutil::RunProcess({testutil::JetdbPath(), "export", db, t, "--format", "jsonl"});
-      ASSERT_EQ(r.exit_code, 0) << r.err;
-      EXPECT_EQ(r.out, testutil::ReadFile(kSampleDir + "/rows/" + t + ".jsonl")) << t;
+      EXPECT_EQ(testutil::Jetdb(0, {"export", db, t, "--format", "jsonl"}).out,
+                testutil::ReadFile(kSampleDir + "/rows/" + t + ".jsonl"))
+          << t;
     }
   }
-  EXPECT_NE(testutil::RunProcess({testutil::JetdbPath(), "info", kSampleDb97}).out.find("jet3"),
-            std::string::npos);
+  EXPECT_NE(testutil::Jetdb(0, {"info", kSampleDb97}).out.find("jet3"), std::string::npos);
 }
 
 // The reference's settings are all set and all differ from the template's,

@@ -21,19 +21,9 @@
 namespace {
 
 using testutil::Fixture;
+using testutil::Jetdb;
 using testutil::ProcessResult;
 using testutil::TempDir;
-
-// Runs jetdb and checks that it ends with `code`: 0 with nothing on stderr,
-// anything else with nothing on stdout and "jetdb:" on stderr.
-ProcessResult Jetdb(int code, std::vector<std::string> args, const std::string& input = "") {
-  args.insert(args.begin(), testutil::JetdbPath());
-  ProcessResult r = testutil::RunProcess(args, input);
-  EXPECT_EQ(r.exit_code, code) << args.size() << " arguments: " << r.out << r.err;
-  EXPECT_EQ(code == 0 ? r.err : r.out, "") << args.size() << " arguments";
-  EXPECT_TRUE(code == 0 || r.err.find("jetdb:") != std::string::npos) << r.err;
-  return r;
-}
 
 bool Contains(const std::string& haystack, const std::string& needle) {
   return haystack.find(needle) != std::string::npos;
@@ -104,11 +94,8 @@ TEST(JetdbNewTest, CreatesEmptyDatabasesOfBothFormatsAndNeverOverwrites) {
 
   const std::string old = dir.File("old.mdb");
   EXPECT_EQ(Jetdb(0, {"new", old, "--jet3"}).out, "Created " + old + " (Access 97, Jet 3)\n");
-  const std::string info = Jetdb(0, {"info", old}).out;
-  for (const char* want :
-       {"format: jet3", "page size: 2048", "code page: 1252", "sort order: General (1033)"}) {
-    EXPECT_TRUE(Contains(info, want)) << want;
-  }
+  // (Jet 3's page size and code page: HelpInfoTablesAndErrors.)
+  EXPECT_TRUE(Contains(Jetdb(0, {"info", old}).out, "sort order: General (1033)"));
   EXPECT_EQ(testutil::ReadFile(old)[0x14], 0);  // version byte: Jet 3
   EXPECT_EQ(Jetdb(0, {"tables", old}).out, "");
   EXPECT_TRUE(Contains(Jetdb(0, {"check", old}).out, ": ok"));
@@ -418,12 +405,6 @@ TEST_F(WriteCliTest, DeleteRemovesTheMatchingRowsOnly) {
 // Access 97 fixtures (and of Northwind, when it is at hand) also into an
 // Access 97 one.
 
-std::vector<std::string> AllFixtures() {
-  std::vector<std::string> out = testutil::FixtureFiles("access");
-  for (const std::string& f : testutil::FixtureFiles("hosts")) out.push_back(f);
-  return out;
-}
-
 // What create-table is given for a table (read back from `schema --json`):
 // a line per column and per index, with every property it keeps.
 std::vector<std::string> Definition(const std::string& json) {
@@ -506,7 +487,7 @@ TEST(NorthwindRoundTripTest, EveryTableComesBackExactlyInBothFormats) {
 
 std::vector<std::tuple<std::string, bool>> RoundTrips() {
   std::vector<std::tuple<std::string, bool>> out;
-  for (const std::string& f : AllFixtures()) {
+  for (const std::string& f : testutil::AllFixtureFiles()) {
     out.emplace_back(f, false);
     if (f.find("V1997") != std::string::npos) out.emplace_back(f, true);
   }

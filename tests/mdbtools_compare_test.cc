@@ -408,46 +408,13 @@ void CompareFiles(const std::vector<std::string>& files) {
   EXPECT_GT(fields, 0u);
 }
 
-// Every fixture of `folder`, encoded as Access encodes it (which mdbtools
-// decodes on its own).
-void CompareEncodedFolder(const std::string& folder) {
-  if (!HaveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
-  size_t fields = 0;
-  for (const std::string& fixture : testutil::FixtureFiles(folder)) {
-    testutil::TempDir dir;
-    const std::string file =
-        testutil::CopyOf(dir, fixture, fixture.substr(fixture.find_last_of("/\\") + 1));
-    testutil::EncodeDatabase(file, 0xC0FFEE42);
-    CompareFile(file, &fields);
-  }
-  EXPECT_GT(fields, 0u);
-}
-
 // Every fixture, and the rows the engine wrote into tables it made, in both
 // formats: the sample databases (every type, a memo over several pages, an
 // OLE value).
 TEST(MdbtoolsCompareTest, EveryFixtureAndSampleTableAndTableListMatches) {
-  std::vector<std::string> files = testutil::FixtureFiles("access");
-  for (const std::string& f : testutil::FixtureFiles("hosts")) files.push_back(f);
+  std::vector<std::string> files = testutil::AllFixtureFiles();
   files.insert(files.end(), {AFC_SAMPLE_DB, AFC_SAMPLE_DB97});
   CompareFiles(files);
-}
-
-TEST(MdbtoolsCompareTest, EveryFixtureEncodedMatches) {
-  CompareEncodedFolder("access");
-  CompareEncodedFolder("hosts");
-}
-
-// Databases that Access itself encoded (see tests/data/README.md).
-TEST(MdbtoolsCompareTest, DatabasesEncodedByAccessMatch) {
-  if (!HaveMdbtools()) GTEST_SKIP() << "mdbtools is not installed";
-  size_t fields = 0;
-  for (const char* name : {"db97-enc.mdb", "db-enc.mdb"}) {
-    const std::string file = testutil::ExternalFile(name);
-    REQUIRE_EXTERNAL(file);
-    CompareFile(file, &fields);
-  }
-  EXPECT_GT(fields, 0u);
 }
 
 }  // namespace

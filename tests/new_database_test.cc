@@ -10,6 +10,7 @@
 #include "create.h"
 #include "header.h"
 #include "properties.h"
+#include "property_blob.h"
 #include "test_util.h"
 #include "values.h"
 
@@ -25,12 +26,6 @@ double JetTime(bool whole_second) {
   return days;
 }
 
-std::string Utf16(const std::string& ascii) {
-  std::string out;
-  for (char c : ascii) out += {c, '\0'};
-  return out;
-}
-
 TEST(NewDatabaseTest, CarriesNoTraceOfItsSourceAndIsDatedWhenMade) {
   for (JetVersion version : {JetVersion::kJet3, JetVersion::kJet4}) {
     SCOPED_TRACE(version == JetVersion::kJet3 ? "Access 97" : "Access 2000");
@@ -44,7 +39,7 @@ TEST(NewDatabaseTest, CarriesNoTraceOfItsSourceAndIsDatedWhenMade) {
     const std::string bytes = testutil::ReadFile(path);
     for (const char* trace : {"Ahlborn", "James", "db1"}) {
       EXPECT_EQ(bytes.find(trace), std::string::npos) << trace;
-      EXPECT_EQ(bytes.find(Utf16(trace)), std::string::npos) << trace;
+      EXPECT_EQ(bytes.find(testutil::Text16(trace)), std::string::npos) << trace;
     }
 
     auto rows = testutil::ReadRows(path, "MSysObjects");

@@ -97,10 +97,8 @@ std::string LastPropertiesBefore(jet::Database& db, int32_t id) {
 
 TEST(PropertiesTest, EveryFixtureMatchesMdbProp) {
   if (!testutil::HaveProgram("mdb-prop")) GTEST_SKIP() << "mdbtools is not installed";
-  std::vector<std::string> files = testutil::FixtureFiles("access");
-  for (const std::string& f : testutil::FixtureFiles("hosts")) files.push_back(f);
   int compared = 0;
-  for (const std::string& file : files) {
+  for (const std::string& file : testutil::AllFixtureFiles()) {
     SCOPED_TRACE(file);
     auto db = jet::Database::Open(file).value();
     const jet::Format& format = db->format();

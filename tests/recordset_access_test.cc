@@ -249,11 +249,9 @@ TEST(PresenceTest, AnswersForTheHostFiles) {
     EXPECT_FALSE(error.failed());
     EXPECT_EQ(afc::ServiceExistsInPanel("FirstClass", path, &error), kFalse);
     EXPECT_FALSE(error.failed());
-    for (const char* key : {"USPS-PRI", "usps-pri", "USPS-PRI  "}) {
-      EXPECT_EQ(afc::ServiceExistsInMaster(key, path), kTrue) << key;
-    }
+    // Jet's text equality (data_sql_test has its rules).
+    EXPECT_EQ(afc::ServiceExistsInMaster("usps-pri  ", path), kTrue);
     EXPECT_EQ(afc::ServiceExistsInMaster(" USPS-PRI", path), kFalse);
-    EXPECT_EQ(afc::ServiceExistsInMaster("USPS PRI", path), kFalse);
     EXPECT_EQ(afc::ServiceExistsInPanel("usps-pri", path), kTrue);
     EXPECT_EQ(afc::ServiceExistsInPanel("FR-COLIS", path), kTrue);  // slot 3, row 2
   }
@@ -308,12 +306,12 @@ TEST(PresenceTest, ReportsADatabaseItCannotRead) {
                     held = testutil::CopyOf(dir, kV2000, "held.mdb");
   testutil::WriteFile(not_db, "Tallowin settings\n");
   auto writer = testutil::OpenWritable(held);
-  for (const auto& [path, number] : std::vector<std::pair<std::string, int32_t>>{
-           {dir.File("deleted.mdb"), afc::kErrFileNotFound},
-           {not_db, afc::kErrNotADatabase},
-           {testutil::Fixture("access/testV2000.mdb"),
-            afc::kErrUnknownTable},  // no Master, no Panel
-           {held, afc::kErrFileInUse}}) {
+  // (OpenRecordset's other failures: FailuresComeBackAsAPairAndDoNotLeak.)
+  for (const auto& [path, number] :
+       std::vector<std::pair<std::string, int32_t>>{{not_db, afc::kErrNotADatabase},
+                                                    {testutil::Fixture("access/testV2000.mdb"),
+                                                     afc::kErrUnknownTable},  // no Master, no Panel
+                                                    {held, afc::kErrFileInUse}}) {
     SCOPED_TRACE(path);
     PresenceError error;
     EXPECT_EQ(afc::ServiceExistsInMaster("FirstClass", path, &error), kTrue);

@@ -9,7 +9,6 @@
 
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "jet/jet.h"
 #include "relationships.h"
@@ -63,18 +62,7 @@ struct Scratch {
   // Our checker finds nothing wrong, and mdbtools reads `table` as we do.
   void ExpectSound(const std::string& table) const {
     testutil::ExpectConsistent(path_);
-    if (!testutil::HaveProgram("mdb-export")) return;
-    auto r = testutil::RunProcess({"mdb-export", "-Q", "-d", ":", path_, table});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    std::istringstream lines(r.out);
-    std::string line;
-    std::getline(lines, line);  // the header names the columns in mdbtools' order
-    std::istringstream header(line);
-    std::vector<std::string> columns;
-    for (std::string name; std::getline(header, name, ':');) columns.push_back(name);
-    Rows mdb;
-    while (std::getline(lines, line)) mdb.insert(line);
-    EXPECT_EQ(mdb, Read(table, columns)) << "mdb-export disagrees on " << table;
+    testutil::ExpectMdbExportAgrees(path_, table);
   }
 
   testutil::TempDir dir_;

@@ -51,6 +51,12 @@ std::vector<std::string> FixtureFiles(const std::string& folder) {
   return out;
 }
 
+std::vector<std::string> AllFixtureFiles() {
+  std::vector<std::string> out = FixtureFiles("access");
+  for (const std::string& f : FixtureFiles("hosts")) out.push_back(f);
+  return out;
+}
+
 TempDir::TempDir() {
   std::random_device rd;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -199,6 +205,15 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
 #endif
 
 std::string JetdbPath() { return AFC_JETDB_PATH; }
+
+ProcessResult Jetdb(int code, std::vector<std::string> args, const std::string& input) {
+  args.insert(args.begin(), JetdbPath());
+  ProcessResult r = RunProcess(args, input);
+  EXPECT_EQ(r.exit_code, code) << args.size() << " arguments: " << r.out << r.err;
+  EXPECT_EQ(code == 0 ? r.err : r.out, "") << args.size() << " arguments";
+  EXPECT_TRUE(code == 0 || r.err.find("jetdb:") != std::string::npos) << r.err;
+  return r;
+}
 
 namespace {
 

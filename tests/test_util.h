@@ -14,6 +14,8 @@ std::string Fixture(const std::string& relative);
 
 // Every .mdb file in a fixture folder ("access" or "hosts"), sorted.
 std::vector<std::string> FixtureFiles(const std::string& folder);
+// Those of both folders.
+std::vector<std::string> AllFixtureFiles();
 
 // Databases the repository cannot carry (their terms are unclear), such as
 // Access 97 Northwind: the folder named by the environment variable
@@ -85,6 +87,11 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
 
 // Path of the jetdb binary under test.
 std::string JetdbPath();
+
+// Runs jetdb with `args` and checks that it ends with `code`: 0 with
+// nothing on stderr, anything else with nothing on stdout and "jetdb:" on
+// stderr.
+ProcessResult Jetdb(int code, std::vector<std::string> args, const std::string& input = "");
 
 // True if `program` is found on PATH.
 bool HaveProgram(const std::string& program);
