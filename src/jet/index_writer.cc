@@ -1147,10 +1147,12 @@ Status IndexWriter::Collect(const std::vector<Value>& row, RowPointer at, uint32
 Status IndexWriter::WriteRun(Collected& c) {
   if (c.refs.empty()) return Status::Ok();
   if (!spill_) {
-    // Beside the database, where there is room for as much again; a
-    // leftover from a program that stopped is simply written over.
+    // Beside the database, where there is room for as much again. Its name
+    // goes at once (on Windows, when it is closed): the open file is all
+    // that is used, and a program that stops leaves nothing behind.
     JET_ASSIGN_OR_RETURN(spill_, File::Create(SpillPath(), /*truncate=*/true));
     spill_->CopyPermissionsFrom(pager_.file());
+    (void)RemoveFile(SpillPath());
     spill_end_ = 0;
   }
   c.Sort();

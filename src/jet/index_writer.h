@@ -56,8 +56,8 @@ class IndexWriter {
   // order. `existing_rows` is the table's row count before the step.
   //
   // Collected entries beyond a few tens of MiB go to a file beside the
-  // database (NAME.mdb-sort) as sorted runs, merged as they are read back
-  // and removed at the end, so memory stays bounded however many rows the
+  // database (NAME.mdb-sort, nameless while in use) as sorted runs, merged
+  // as they are read back, so memory stays bounded however many rows the
   // step adds.
   Status WriteCollected(uint64_t existing_rows);
   size_t collected_bytes() const;
