@@ -33,6 +33,11 @@ class TableWriter {
   // The database must have been opened for writing.
   static Result<std::unique_ptr<TableWriter>> Open(Database& db, const std::string& table);
 
+  // A bulk insertion still open when the writer goes is abandoned.
+  ~TableWriter() { AbortBulk(); }
+  TableWriter(const TableWriter&) = delete;
+  TableWriter& operator=(const TableWriter&) = delete;
+
   // Inserts a row (one value per column, in column order). Null autonumber
   // columns are filled in; returns where the row went.
   Result<RowId> Insert(std::vector<Value> values);
