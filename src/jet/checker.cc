@@ -28,6 +28,65 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 // "1 row", "2 rows".
 std::string Rows(size_t n) { return std::to_string(n) + (n == 1 ? " row" : " rows"); }
 
+bool Less(ByteView a, ByteView b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+}
+
+// Index entries (key, then row pointer) kept back to back in one buffer:
+// the millions of a large table take their bytes and a small record each,
+// not an allocation each.
+class EntryList {
+ public:
+  void Add(ByteView e, uint32_t row = 0, size_t key_size = 0) {
+    refs_.push_back(Ref{arena_.size(), row, uint16_t(e.size()), uint16_t(key_size)});
+    arena_.insert(arena_.end(), e.begin(), e.end());
+  }
+  size_t size() const { return refs_.size(); }
+  ByteView operator[](size_t i) const {
+    return ByteView(arena_.data() + refs_[i].at, refs_[i].size);
+  }
+  uint32_t row(size_t i) const { return refs_[i].row; }
+  size_t key_size(size_t i) const { return refs_[i].key_size; }
+  void Sort() {
+    std::sort(refs_.begin(), refs_.end(), [this](const Ref& a, const Ref& b) {
+      return Less(ByteView(arena_.data() + a.at, a.size), ByteView(arena_.data() + b.at, b.size));
+    });
+  }
+  // Keeps the entries `keep` says yes to, in their order.
+  template <typename Keep>
+  void Filter(Keep keep) {
+    size_t out = 0;
+    for (size_t i = 0; i < refs_.size(); ++i) {
+      if (keep(i)) refs_[out++] = refs_[i];
+    }
+    refs_.resize(out);
+  }
+
+ private:
+  struct Ref {
+    uint64_t at;
+    uint32_t row;  // raw row pointer, where known
+    uint16_t size, key_size;
+  };
+  std::vector<uint8_t> arena_;
+  std::vector<Ref> refs_;
+};
+
+// The entries of sorted `a` that sorted `b` lacks.
+std::vector<std::vector<uint8_t>> Missing(const EntryList& a, const EntryList& b) {
+  std::vector<std::vector<uint8_t>> out;
+  size_t j = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    while (j < b.size() && Less(b[j], a[i])) ++j;
+    if (j < b.size() && !Less(a[i], b[j])) {
+      ++j;  // the same entry
+      continue;
+    }
+    out.emplace_back(a[i].begin(), a[i].end());
+  }
+  return out;
+}
+
 class Checker {
  public:
   Checker(Database& db, CheckReport* report) : db_(db), pager_(db.pager()), report_(report) {}
@@ -210,7 +269,7 @@ class Checker {
     // Rows, read once: for each index, the entry each row must have. Only
     // the entries are kept, never the rows, so memory follows the keys.
     const size_t n_indexes = t.physical_indexes.size();
-    std::vector<std::vector<std::vector<uint8_t>>> expected(n_indexes);
+    std::vector<EntryList> expected(n_indexes);
     // Where Access versions key a row differently, the entries other
     // versions would have made, each with the one `expected` holds.
     std::vector<std::map<std::vector<uint8_t>, std::vector<uint8_t>>> variants(n_indexes);
@@ -253,10 +312,9 @@ class Checker {
         }
         e.row = at;
         e.key = std::move(keys[0]);
-        expected[i].push_back(EntryBytes(e));
-        for (size_t k = 1; k < keys.size(); ++k) {
-          variants[i][EntryBytes(keys[k], at)] = expected[i].back();
-        }
+        const std::vector<uint8_t> entry = EntryBytes(e);
+        expected[i].Add(ByteView(entry.data(), entry.size()));
+        for (size_t k = 1; k < keys.size(); ++k) variants[i][EntryBytes(keys[k], at)] = entry;
       }
     }
     report_->rows += row_count;
@@ -310,15 +368,7 @@ class Checker {
     }
   }
 
-  // An entry as the tree holds it.
-  struct Found {
-    std::vector<uint8_t> bytes;  // key and row pointer, as the tree orders them
-    size_t key_size = 0;
-    uint32_t row = 0;  // raw row pointer
-  };
-
-  void CheckIndex(const TableDef& t, const PhysicalIndex& ix, bool system,
-                  std::vector<std::vector<uint8_t>> expected,
+  void CheckIndex(const TableDef& t, const PhysicalIndex& ix, bool system, EntryList expected,
                   const std::map<std::vector<uint8_t>, std::vector<uint8_t>>& variants,
                   Unrebuilt* unrebuilt) {
     ++report_->indexes;
@@ -338,10 +388,10 @@ class Checker {
       problem("cannot rebuild the key of " + Rows(unrebuilt->failed) + ": " +
               unrebuilt->failed_reason);
     }
-    std::sort(expected.begin(), expected.end());
+    expected.Sort();
 
-    // What the tree holds, and whether its shape is sound.
-    std::vector<Found> found;
+    // What the tree holds, as it orders it, and whether its shape is sound.
+    EntryList found;
     std::set<uint32_t> pages;
     std::vector<uint8_t> max;
     std::map<uint32_t, std::vector<uint32_t>> levels;  // depth -> pages, left to right
@@ -353,14 +403,13 @@ class Checker {
     report_->index_entries += found.size();
     size_t distinct = 0;
     for (size_t i = 0; i < found.size(); ++i) {
-      if (i > 0 && !(found[i - 1].bytes < found[i].bytes)) {
+      if (i > 0 && !Less(found[i - 1], found[i])) {
         problem("entries out of order at position " + std::to_string(i));
         break;
       }
-      const Found* prev = i ? &found[i - 1] : nullptr;
-      if (!prev || prev->key_size != found[i].key_size ||
-          !std::equal(prev->bytes.begin(), prev->bytes.begin() + long(prev->key_size),
-                      found[i].bytes.begin())) {
+      if (i == 0 || found.key_size(i - 1) != found.key_size(i) ||
+          !std::equal(found[i].begin(), found[i].begin() + long(found.key_size(i)),
+                      found[i - 1].begin())) {
         ++distinct;
       }
     }
@@ -379,22 +428,18 @@ class Checker {
     }
     // Entries against rows: by their bytes where the key could be rebuilt,
     // by their row pointers where it could not.
-    std::vector<std::vector<uint8_t>> sorted;
-    sorted.reserve(found.size());
-    for (Found& f : found) {
-      auto it = unrebuilt->entries.find(f.row);
-      if (it != unrebuilt->entries.end()) {
+    const size_t entries = found.size();
+    if (!unrebuilt->entries.empty()) {
+      found.Filter([&](size_t i) {
+        auto it = unrebuilt->entries.find(found.row(i));
+        if (it == unrebuilt->entries.end()) return true;
         ++it->second;
-      } else {
-        sorted.push_back(std::move(f.bytes));
-      }
+        return false;
+      });
     }
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<std::vector<uint8_t>> missing, extra;
-    std::set_difference(expected.begin(), expected.end(), sorted.begin(), sorted.end(),
-                        std::back_inserter(missing));
-    std::set_difference(sorted.begin(), sorted.end(), expected.begin(), expected.end(),
-                        std::back_inserter(extra));
+    found.Sort();
+    std::vector<std::vector<uint8_t>> missing = Missing(expected, found);
+    std::vector<std::vector<uint8_t>> extra = Missing(found, expected);
     // An entry another Access version would have made stands for the row.
     std::set<std::vector<uint8_t>> stood_for;
     std::erase_if(extra, [&](const std::vector<uint8_t>& e) {
@@ -416,8 +461,7 @@ class Checker {
     if (unrebuilt->unsupported) {
       report_->unverified_entries += unrebuilt->unsupported;
       report_->unverified.push_back(
-          where + ": " + std::to_string(unrebuilt->unsupported) + " of " +
-          std::to_string(found.size()) +
+          where + ": " + std::to_string(unrebuilt->unsupported) + " of " + std::to_string(entries) +
           " entries not verified (their keys cannot be rebuilt): " + unrebuilt->unsupported_reason);
     }
     // Access counts an index's distinct keys, and brings the count up to
@@ -442,7 +486,7 @@ class Checker {
   }
 
   template <typename ProblemFn>
-  Status Visit(const TableDef& t, uint32_t number, uint32_t depth, std::vector<Found>* found,
+  Status Visit(const TableDef& t, uint32_t number, uint32_t depth, EntryList* found,
                std::set<uint32_t>* pages, std::map<uint32_t, std::vector<uint32_t>>* levels,
                std::vector<uint8_t>* max, ProblemFn& problem) {
     if (depth > kMaxDepth) return pager_.CorruptAt(number, "index tree is impossibly deep");
@@ -462,7 +506,8 @@ class Checker {
     max->clear();
     if (page.leaf) {
       for (const IndexEntry& e : page.entries) {
-        found->push_back(Found{EntryBytes(e), e.key.size(), e.row.raw()});
+        const std::vector<uint8_t> entry = EntryBytes(e);
+        found->Add(ByteView(entry.data(), entry.size()), e.row.raw(), e.key.size());
       }
       if (!page.entries.empty()) *max = EntryBytes(page.entries.back());
       return Status::Ok();
