@@ -6,6 +6,7 @@
 
 #include "index_key.h"
 #include "index_page.h"
+#include "packed_entries.h"
 #include "usage_map.h"
 
 namespace jet {
@@ -28,57 +29,13 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 // "1 row", "2 rows".
 std::string Rows(size_t n) { return std::to_string(n) + (n == 1 ? " row" : " rows"); }
 
-bool Less(ByteView a, ByteView b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
-}
-
-// Index entries (key, then row pointer) kept back to back in one buffer:
-// the millions of a large table take their bytes and a small record each,
-// not an allocation each.
-class EntryList {
- public:
-  void Add(ByteView e, uint32_t row = 0, size_t key_size = 0) {
-    refs_.push_back(Ref{arena_.size(), row, uint16_t(e.size()), uint16_t(key_size)});
-    arena_.insert(arena_.end(), e.begin(), e.end());
-  }
-  size_t size() const { return refs_.size(); }
-  ByteView operator[](size_t i) const {
-    return ByteView(arena_.data() + refs_[i].at, refs_[i].size);
-  }
-  uint32_t row(size_t i) const { return refs_[i].row; }
-  size_t key_size(size_t i) const { return refs_[i].key_size; }
-  void Sort() {
-    std::sort(refs_.begin(), refs_.end(), [this](const Ref& a, const Ref& b) {
-      return Less(ByteView(arena_.data() + a.at, a.size), ByteView(arena_.data() + b.at, b.size));
-    });
-  }
-  // Keeps the entries `keep` says yes to, in their order.
-  template <typename Keep>
-  void Filter(Keep keep) {
-    size_t out = 0;
-    for (size_t i = 0; i < refs_.size(); ++i) {
-      if (keep(i)) refs_[out++] = refs_[i];
-    }
-    refs_.resize(out);
-  }
-
- private:
-  struct Ref {
-    uint64_t at;
-    uint32_t row;  // raw row pointer, where known
-    uint16_t size, key_size;
-  };
-  std::vector<uint8_t> arena_;
-  std::vector<Ref> refs_;
-};
-
 // The entries of sorted `a` that sorted `b` lacks.
-std::vector<std::vector<uint8_t>> Missing(const EntryList& a, const EntryList& b) {
+std::vector<std::vector<uint8_t>> Missing(const PackedEntries& a, const PackedEntries& b) {
   std::vector<std::vector<uint8_t>> out;
   size_t j = 0;
   for (size_t i = 0; i < a.size(); ++i) {
-    while (j < b.size() && Less(b[j], a[i])) ++j;
-    if (j < b.size() && !Less(a[i], b[j])) {
+    while (j < b.size() && EntryLess(b[j], a[i])) ++j;
+    if (j < b.size() && !EntryLess(a[i], b[j])) {
       ++j;  // the same entry
       continue;
     }
@@ -269,7 +226,7 @@ class Checker {
     // Rows, read once: for each index, the entry each row must have. Only
     // the entries are kept, never the rows, so memory follows the keys.
     const size_t n_indexes = t.physical_indexes.size();
-    std::vector<EntryList> expected(n_indexes);
+    std::vector<PackedEntries> expected(n_indexes);
     // Where Access versions key a row differently, the entries other
     // versions would have made, each with the one `expected` holds.
     std::vector<std::map<std::vector<uint8_t>, std::vector<uint8_t>>> variants(n_indexes);
@@ -368,7 +325,7 @@ class Checker {
     }
   }
 
-  void CheckIndex(const TableDef& t, const PhysicalIndex& ix, bool system, EntryList expected,
+  void CheckIndex(const TableDef& t, const PhysicalIndex& ix, bool system, PackedEntries expected,
                   const std::map<std::vector<uint8_t>, std::vector<uint8_t>>& variants,
                   Unrebuilt* unrebuilt) {
     ++report_->indexes;
@@ -390,8 +347,9 @@ class Checker {
     }
     expected.Sort();
 
-    // What the tree holds, as it orders it, and whether its shape is sound.
-    EntryList found;
+    // What the tree holds, as it orders it (each tagged with its raw row
+    // pointer, its key's size as extra), and whether its shape is sound.
+    PackedEntries found;
     std::set<uint32_t> pages;
     std::vector<uint8_t> max;
     std::map<uint32_t, std::vector<uint32_t>> levels;  // depth -> pages, left to right
@@ -403,12 +361,12 @@ class Checker {
     report_->index_entries += found.size();
     size_t distinct = 0;
     for (size_t i = 0; i < found.size(); ++i) {
-      if (i > 0 && !Less(found[i - 1], found[i])) {
+      if (i > 0 && !EntryLess(found[i - 1], found[i])) {
         problem("entries out of order at position " + std::to_string(i));
         break;
       }
-      if (i == 0 || found.key_size(i - 1) != found.key_size(i) ||
-          !std::equal(found[i].begin(), found[i].begin() + long(found.key_size(i)),
+      if (i == 0 || found.extra(i - 1) != found.extra(i) ||
+          !std::equal(found[i].begin(), found[i].begin() + long(found.extra(i)),
                       found[i - 1].begin())) {
         ++distinct;
       }
@@ -431,7 +389,7 @@ class Checker {
     const size_t entries = found.size();
     if (!unrebuilt->entries.empty()) {
       found.Filter([&](size_t i) {
-        auto it = unrebuilt->entries.find(found.row(i));
+        auto it = unrebuilt->entries.find(found.tag(i));
         if (it == unrebuilt->entries.end()) return true;
         ++it->second;
         return false;
@@ -486,7 +444,7 @@ class Checker {
   }
 
   template <typename ProblemFn>
-  Status Visit(const TableDef& t, uint32_t number, uint32_t depth, EntryList* found,
+  Status Visit(const TableDef& t, uint32_t number, uint32_t depth, PackedEntries* found,
                std::set<uint32_t>* pages, std::map<uint32_t, std::vector<uint32_t>>* levels,
                std::vector<uint8_t>* max, ProblemFn& problem) {
     if (depth > kMaxDepth) return pager_.CorruptAt(number, "index tree is impossibly deep");
@@ -507,7 +465,7 @@ class Checker {
     if (page.leaf) {
       for (const IndexEntry& e : page.entries) {
         const std::vector<uint8_t> entry = EntryBytes(e);
-        found->Add(ByteView(entry.data(), entry.size()), e.row.raw(), e.key.size());
+        found->Add(ByteView(entry.data(), entry.size()), e.row.raw(), uint16_t(e.key.size()));
       }
       if (!page.entries.empty()) *max = EntryBytes(page.entries.back());
       return Status::Ok();

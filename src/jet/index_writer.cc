@@ -2,22 +2,20 @@
 
 #include <algorithm>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "index_key.h"
 #include "index_page.h"
+#include "packed_entries.h"
 #include "usage_map.h"
 
 namespace jet {
 
 namespace {
 
-bool Less(ByteView a, ByteView b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
-}
+bool Less(ByteView a, ByteView b) { return EntryLess(a, b); }
 bool Same(ByteView a, ByteView b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
@@ -111,36 +109,14 @@ constexpr uint32_t kMaxDepth = 32;
 
 }  // namespace
 
-// The entries of one index gathered for a bulk load: each entry's bytes
-// (key, then the row pointer in big-endian order) kept back to back in one
-// arena, and a small record per entry that is what gets sorted.
+// The entries of one index gathered for a bulk load: those in memory, each
+// tagged with its row's ordinal in the step (0: an entry the index had)
+// and, as extra, 1 if some column of its key is null; and earlier ones,
+// written to the spill file as sorted runs (where each run starts and how
+// many bytes it takes).
 struct IndexWriter::Collected {
-  struct Ref {
-    uint64_t at = 0;
-    uint32_t ordinal = 0;  // the row within the step, from 1; 0: already in the index
-    uint16_t size = 0;
-    bool key_null = false;  // some column of the key is null
-  };
-  std::vector<uint8_t> arena;
-  std::vector<Ref> refs;
-  // Earlier entries, written to the spill file as sorted runs: where each
-  // run starts and how many bytes it takes.
+  PackedEntries entries;
   std::vector<std::pair<uint64_t, uint64_t>> runs;
-
-  size_t memory() const { return arena.size() + refs.size() * sizeof(Ref); }
-
-  ByteView entry(const Ref& r) const { return ByteView(arena.data() + r.at, r.size); }
-  // The key part, without the row pointer.
-  ByteView key(const Ref& r) const { return ByteView(arena.data() + r.at, r.size - 4u); }
-
-  void Add(ByteView e, uint32_t ordinal, bool key_null) {
-    refs.push_back(Ref{arena.size(), ordinal, uint16_t(e.size()), key_null});
-    arena.insert(arena.end(), e.begin(), e.end());
-  }
-  void Sort() {
-    std::sort(refs.begin(), refs.end(),
-              [this](const Ref& a, const Ref& b) { return Less(entry(a), entry(b)); });
-  }
 };
 
 // A run in the spill file is a sequence of records, in entry order:
@@ -222,11 +198,11 @@ class IndexWriter::Merged {
 
   Result<bool> Advance(Source& s) {
     if (s.in_memory) {
-      if (s.next_ref >= c_.refs.size()) return false;
-      const Collected::Ref& r = c_.refs[s.next_ref++];
-      s.entry = c_.entry(r);
-      s.ordinal = r.ordinal;
-      s.key_null = r.key_null;
+      if (s.next_ref >= c_.entries.size()) return false;
+      const size_t i = s.next_ref++;
+      s.entry = c_.entries[i];
+      s.ordinal = c_.entries.tag(i);
+      s.key_null = c_.entries.extra(i) != 0;
       return true;
     }
     if (!Have(s, kRunRecordHeader)) {
@@ -366,40 +342,26 @@ class IndexWriter::BTree {
     reuse_ = std::move(reuse);
     reuse_next_ = 0;
     const size_t capacity = Capacity();
-    const size_t max_prefix =
-        pager_.format().index_prefix_length_size == 1 ? 255 : std::numeric_limits<size_t>::max();
 
     std::vector<Up> ups;
     LevelBuilder leaves(*this, &ups);
     Node leaf;
-    size_t unshared = 0, prefix = 0;
     JET_RETURN_IF_ERROR(entries.Start());
     while (true) {
       JET_ASSIGN_OR_RETURN(bool more, entries.Next());
       if (!more) break;
       ByteView e = entries.entry();
       if (!leaf.empty()) {
-        // The shared prefix of sorted entries is the one the first and the
-        // newest share; no entry may be left empty by it.
-        ByteView first = leaf.entry(0);
-        const size_t limit = std::min({prefix, e.size() - 1, first.size()});
-        size_t k = 0;
-        while (k < limit && e[k] == first[k]) ++k;
-        const size_t with = unshared + e.size() - k * leaf.count();
-        if (with > capacity) {
+        // What the leaf would share with the newest entry in (as Insert
+        // keeps it), and its size then.
+        const size_t shared =
+            Storable(std::min({leaf.Shared(), e.size() - 1, Node::CommonPrefix(leaf.entry(0), e)}));
+        if (leaf.data.size() + e.size() - shared * leaf.count() > capacity) {
           JET_RETURN_IF_ERROR(leaves.Push(std::move(leaf)));
           leaf = Node();
-        } else {
-          prefix = k;
         }
       }
-      if (leaf.empty()) {
-        leaf.leaf = true;
-        unshared = 0;
-        prefix = std::min(e.size() - 1, max_prefix);
-      }
       leaf.PushBack(e, 0);
-      unshared += e.size();
     }
     if (!leaf.empty() || ups.empty()) JET_RETURN_IF_ERROR(leaves.Push(std::move(leaf)));
     JET_RETURN_IF_ERROR(leaves.Finish());
@@ -474,11 +436,14 @@ class IndexWriter::BTree {
   // entries, keeps none while its entries fit without.
   size_t Prefix(const Node& n) const {
     if (!n.leaf || n.count() < 2) return 0;
-    // No entry may be left empty, and Jet 3 keeps the length in one byte.
-    size_t prefix = n.Shared();
-    if (pager_.format().index_prefix_length_size == 1) prefix = std::min<size_t>(prefix, 255);
     if (n.next == 0 && Unshared(n) <= Capacity()) return 0;
-    return prefix;
+    return Storable(n.Shared());
+  }
+
+  // How much of `shared` bytes a page can store once: Jet 3 keeps the
+  // prefix length in one byte.
+  size_t Storable(size_t shared) const {
+    return pager_.format().index_prefix_length_size == 1 ? std::min<size_t>(shared, 255) : shared;
   }
 
   static size_t Unshared(const Node& n) { return n.data.size() + (n.leaf ? 0 : 4 * n.count()); }
@@ -693,8 +658,7 @@ class IndexWriter::BTree {
   bool SplitFits(const Node& n, size_t half) const {
     // Each part shares at least what the whole shares: when that is enough,
     // the parts need not be built.
-    size_t shared = n.Shared();
-    if (pager_.format().index_prefix_length_size == 1) shared = std::min<size_t>(shared, 255);
+    const size_t shared = Storable(n.Shared());
     const size_t left = n.begin_of(half), right = n.data.size() - left;
     if (left - shared * (half - 1) <= Capacity() &&
         right - shared * (n.count() - half - 1) <= Capacity()) {
@@ -1133,9 +1097,9 @@ Status IndexWriter::Collect(const std::vector<Value>& row, RowPointer at, uint32
     IndexKeyState& k = scratch_keys_[i];
     if (!k.skip) {
       k.key.insert(k.key.end(), pointer, pointer + 4);
-      collected_[i].Add(View(k.key), ordinal, k.any_null);
+      collected_[i].entries.Add(View(k.key), ordinal, k.any_null ? 1 : 0);
     }
-    memory += collected_[i].memory();
+    memory += collected_[i].entries.memory();
   }
   // An encoded database's keys are not written anywhere in plain form:
   // its entries stay in memory.
@@ -1145,7 +1109,7 @@ Status IndexWriter::Collect(const std::vector<Value>& row, RowPointer at, uint32
 }
 
 Status IndexWriter::WriteRun(Collected& c) {
-  if (c.refs.empty()) return Status::Ok();
+  if (c.entries.empty()) return Status::Ok();
   if (!spill_) {
     // Beside the database, where there is room for as much again. Its name
     // goes at once (on Windows, when it is closed): the open file is all
@@ -1155,7 +1119,7 @@ Status IndexWriter::WriteRun(Collected& c) {
     (void)RemoveFile(SpillPath());
     spill_end_ = 0;
   }
-  c.Sort();
+  c.entries.Sort();
   std::vector<uint8_t> out;
   out.reserve(1 << 20);
   const uint64_t start = spill_end_;
@@ -1165,20 +1129,19 @@ Status IndexWriter::WriteRun(Collected& c) {
     out.clear();
     return Status::Ok();
   };
-  for (const Collected::Ref& r : c.refs) {
+  for (size_t i = 0; i < c.entries.size(); ++i) {
+    ByteView e = c.entries[i];
     uint8_t header[kRunRecordHeader];
-    PutLe16(header, r.size);
-    PutLe32(header + 2, r.ordinal);
-    header[6] = r.key_null ? 1 : 0;
+    PutLe16(header, uint16_t(e.size()));
+    PutLe32(header + 2, c.entries.tag(i));
+    header[6] = uint8_t(c.entries.extra(i));
     out.insert(out.end(), header, header + kRunRecordHeader);
-    ByteView e = c.entry(r);
     out.insert(out.end(), e.begin(), e.end());
     if (out.size() >= (1 << 20)) JET_RETURN_IF_ERROR(flush());
   }
   JET_RETURN_IF_ERROR(flush());
   c.runs.emplace_back(start, spill_end_ - start);
-  c.arena.clear();
-  c.refs.clear();
+  c.entries.Clear();
   return Status::Ok();
 }
 
@@ -1188,14 +1151,6 @@ void IndexWriter::DropSpill() {
   if (!spill_) return;
   spill_.reset();
   (void)RemoveFile(SpillPath());
-}
-
-size_t IndexWriter::collected_bytes() const {
-  size_t total = 0;
-  for (const Collected& c : collected_) {
-    total += c.arena.capacity() + c.refs.capacity() * sizeof(Collected::Ref);
-  }
-  return total;
 }
 
 Status IndexWriter::WriteCollected(uint64_t existing_rows) {
@@ -1230,11 +1185,11 @@ Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
   // First every check, before any page changes.
   for (size_t i = 0; i < collected_.size(); ++i) {
     Collected& c = collected_[i];
-    if (c.refs.empty() && c.runs.empty()) continue;
+    if (c.entries.empty() && c.runs.empty()) continue;
     const PhysicalIndex& ix = table_.physical_indexes[i];
     BTree& tree = Tree(i);
     Plan& plan = plans[i];
-    uint64_t added = c.refs.size();
+    uint64_t added = c.entries.size();
     for (const auto& run : c.runs) added += run.second / (kRunRecordHeader + 4);  // at most
     JET_ASSIGN_OR_RETURN(bool empty, tree.Empty());
     plan.rebuild = empty || added * kRebuildRatio >= existing_rows;
@@ -1242,12 +1197,13 @@ Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
       // The old entries join the new ones, in runs of their own when many.
       JET_RETURN_IF_ERROR(tree.ReadAll(
           [&](ByteView e) -> Status {
-            c.Add(e, 0, false);
-            return c.memory() >= collect_memory_ && !pager_.encoded() ? WriteRun(c) : Status::Ok();
+            c.entries.Add(e);
+            return c.entries.memory() >= collect_memory_ && !pager_.encoded() ? WriteRun(c)
+                                                                              : Status::Ok();
           },
           &plan.old_pages));
     }
-    c.Sort();
+    c.entries.Sort();
     // Runs of one key: a unique index refuses every new entry of a run that
     // holds an old one, and every new one but the first row's otherwise,
     // unless the key has a null part. Each run with no old entry is a key
@@ -1303,7 +1259,7 @@ Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
   // Then the pages.
   for (size_t i = 0; i < collected_.size(); ++i) {
     Collected& c = collected_[i];
-    if (c.refs.empty() && c.runs.empty()) continue;
+    if (c.entries.empty() && c.runs.empty()) continue;
     BTree& tree = Tree(i);
     Plan& plan = plans[i];
     Merged merged(c, spill_.get());

@@ -60,7 +60,6 @@ class IndexWriter {
   // as they are read back, so memory stays bounded however many rows the
   // step adds.
   Status WriteCollected(uint64_t existing_rows);
-  size_t collected_bytes() const;
   // Memory the collected entries of all indexes may take before they are
   // written out as runs (default 32 MiB).
   void set_collect_memory(size_t bytes) { collect_memory_ = bytes; }
