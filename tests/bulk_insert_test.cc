@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdio>
 #include <random>
 #include <set>
@@ -182,22 +181,17 @@ TEST_P(BulkInsertTest, WritesTheEntriesRowByRowInsertionWritesAndRefusesWholeSte
   EXPECT_EQ(testutil::ReadFile(bulk), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, BulkInsertTest,
-    ::testing::Values(Case{"access/bigIndexTestV2000.mdb", "Table1"},
-                      Case{"access/compIndexTestV1997.mdb", "Table1"},
-                      Case{"access/testIndexPropertiesV2000.mdb", "TableIgnoreNulls1"},
-                      Case{"access/fixedTextTestV2003.mdb", "users"},
-                      Case{"access/test2V1997.mdb", "MSP_PROJECTS"},
-                      Case{"hosts/tallowin-v2000.mdb", "Shipments"}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-      std::string name = std::string(info.param.file).substr(info.param.file[0] == 'a' ? 7 : 6) +
-                         "_" + info.param.table;
-      for (char& ch : name) {
-        if (!std::isalnum(uint8_t(ch))) ch = '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Fixtures, BulkInsertTest,
+                         ::testing::Values(Case{"access/bigIndexTestV2000.mdb", "Table1"},
+                                           Case{"access/compIndexTestV1997.mdb", "Table1"},
+                                           Case{"access/testIndexPropertiesV2000.mdb",
+                                                "TableIgnoreNulls1"},
+                                           Case{"access/fixedTextTestV2003.mdb", "users"},
+                                           Case{"access/test2V1997.mdb", "MSP_PROJECTS"},
+                                           Case{"hosts/tallowin-v2000.mdb", "Shipments"}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return testutil::FixtureTableName(info.param.file, info.param.table);
+                         });
 
 // Each leaf as the checker would see it: its keys, prefix and free space.
 struct Leaf {
@@ -234,12 +228,12 @@ std::vector<Leaf> Leaves(jet::Database& db, const jet::PhysicalIndex& ix, int* l
 // page, since both fill a leaf before starting the next.
 TEST(BulkInsertLeavesTest, LeavesAreFilledAsKeyOrderedInsertionFillsThem) {
   testutil::TempDir dir;
-  jet::TableSpec spec;
-  spec.name = "Parcels";
-  spec.columns = {{.name = "ID", .type = jet::ColumnType::kLong},
-                  {.name = "LABEL", .type = jet::ColumnType::kText, .length = 240}};
-  spec.indexes = {{.name = "PrimaryKey", .columns = {{.name = "ID"}}, .primary = true},
-                  {.name = "LABEL", .columns = {{.name = "LABEL"}}, .unique = true}};
+  jet::TableSpec design;
+  design.name = "Parcels";
+  design.columns = {{.name = "ID", .type = jet::ColumnType::kLong},
+                    {.name = "LABEL", .type = jet::ColumnType::kText, .length = 240}};
+  design.indexes = {{.name = "PrimaryKey", .columns = {{.name = "ID"}}, .primary = true},
+                    {.name = "LABEL", .columns = {{.name = "LABEL"}}, .unique = true}};
   std::vector<std::vector<Value>> rows;
   for (int i = 0; i < 3000; ++i) {
     char number[16];
@@ -252,7 +246,7 @@ TEST(BulkInsertLeavesTest, LeavesAreFilledAsKeyOrderedInsertionFillsThem) {
   for (const std::string& path : {by_row, bulk}) {
     ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
     auto db = OpenWritable(path);
-    ASSERT_TRUE(jet::CreateTable(*db, spec).ok());
+    ASSERT_TRUE(jet::CreateTable(*db, design).ok());
     auto writer = jet::TableWriter::Open(*db, "Parcels");
     if (path == by_row) {
       ASSERT_TRUE((*writer)->InsertBatch(rows).ok());
@@ -291,14 +285,14 @@ TEST(BulkInsertLeavesTest, AKeyOutsideALeafsSharedPrefixSplitsItWhereBothPartsFi
   testutil::TempDir dir;
   const std::string path = dir.File("db.mdb");
   ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
-  jet::TableSpec spec;
-  spec.name = "Parcels";
-  spec.columns = {{.name = "ID", .type = jet::ColumnType::kLong, .autonumber = true},
-                  {.name = "SERVICE", .type = jet::ColumnType::kText, .length = 40}};
-  spec.indexes = {{.name = "SERVICE", .columns = {{.name = "SERVICE"}}}};
+  jet::TableSpec design;
+  design.name = "Parcels";
+  design.columns = {{.name = "ID", .type = jet::ColumnType::kLong, .autonumber = true},
+                    {.name = "SERVICE", .type = jet::ColumnType::kText, .length = 40}};
+  design.indexes = {{.name = "SERVICE", .columns = {{.name = "SERVICE"}}}};
   {
     auto db = OpenWritable(path);
-    ASSERT_TRUE(jet::CreateTable(*db, spec).ok());
+    ASSERT_TRUE(jet::CreateTable(*db, design).ok());
     auto writer = jet::TableWriter::Open(*db, "Parcels");
     ASSERT_TRUE((*writer)->BeginBulk().ok());
     for (int i = 0; i < 5000; ++i) {

@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <map>
 #include <random>
 
@@ -173,28 +172,23 @@ TEST_P(MixedOperationsTest, RandomChangesKeepTheDatabaseConsistent) {
   EXPECT_GT(applied, 0u);  // indexTest's foreign keys refuse most random rows
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, MixedOperationsTest,
-    ::testing::Values(Case{"access/bigIndexTestV2000.mdb", "Table1"},
-                      Case{"access/bigIndexTestV2003.mdb", "Table1"},
-                      Case{"access/compIndexTestV2003.mdb", "Table1"},
-                      Case{"access/compIndexTestV1997.mdb", "Table1"},
-                      Case{"access/testIndexPropertiesV2000.mdb", "TableIgnoreNulls1"},
-                      Case{"access/indexTestV2003.mdb", "Table1"},
-                      Case{"access/delColTestV2000.mdb", "Table1"},
-                      Case{"access/fixedTextTestV2003.mdb", "users"},
-                      Case{"access/test2V1997.mdb", "MSP_PROJECTS"},
-                      Case{"access/testV1997.mdb", "Table1"},
-                      Case{"hosts/tallowin-v2000.mdb", "Shipments"},
-                      Case{"hosts/tallowin-v2003.mdb", "Shipments"}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-      std::string name = std::string(info.param.file).substr(info.param.file[0] == 'a' ? 7 : 6) +
-                         "_" + info.param.table;
-      for (char& ch : name) {
-        if (!std::isalnum(uint8_t(ch))) ch = '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Fixtures, MixedOperationsTest,
+                         ::testing::Values(Case{"access/bigIndexTestV2000.mdb", "Table1"},
+                                           Case{"access/bigIndexTestV2003.mdb", "Table1"},
+                                           Case{"access/compIndexTestV2003.mdb", "Table1"},
+                                           Case{"access/compIndexTestV1997.mdb", "Table1"},
+                                           Case{"access/testIndexPropertiesV2000.mdb",
+                                                "TableIgnoreNulls1"},
+                                           Case{"access/indexTestV2003.mdb", "Table1"},
+                                           Case{"access/delColTestV2000.mdb", "Table1"},
+                                           Case{"access/fixedTextTestV2003.mdb", "users"},
+                                           Case{"access/test2V1997.mdb", "MSP_PROJECTS"},
+                                           Case{"access/testV1997.mdb", "Table1"},
+                                           Case{"hosts/tallowin-v2000.mdb", "Shipments"},
+                                           Case{"hosts/tallowin-v2003.mdb", "Shipments"}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return testutil::FixtureTableName(info.param.file, info.param.table);
+                         });
 
 // Rows that have moved (Access moved "row3col3" and "row5col2" in the 2000
 // and 2003 files; the engine moves them in the 97 one) are deleted, moved

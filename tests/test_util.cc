@@ -13,6 +13,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -109,6 +110,14 @@ std::string CopyOf(const TempDir& dir, const std::string& fixture, const std::st
   // "/work/x" has no drive, so Windows does not call it absolute; it is.
   CopyFile(fs::path(fixture).has_root_directory() ? fixture : Fixture(fixture), path);
   return path;
+}
+
+std::string FixtureTableName(const std::string& fixture, const std::string& table) {
+  std::string name = fixture.substr(fixture.find('/') + 1) + "_" + table;
+  for (char& ch : name) {
+    if (!std::isalnum(uint8_t(ch))) ch = '_';
+  }
+  return name;
 }
 
 std::string Hex(const std::string& bytes) {

@@ -73,6 +73,10 @@ void EncodeDatabase(const std::string& path, uint32_t key);
 std::string Jet3CopyOf(const TempDir& dir, const std::string& source,
                        const std::string& name = "Tallowin97.mdb");
 
+// A test name for a table of a fixture: "bigIndexTestV2000_mdb_Table1" for
+// ("access/bigIndexTestV2000.mdb", "Table1").
+std::string FixtureTableName(const std::string& fixture, const std::string& table);
+
 // Upper-case hex of the bytes, two digits each.
 std::string Hex(const std::string& bytes);
 
