@@ -14,9 +14,9 @@
 #include <string>
 #include <unistd.h>
 
-#include "create.h"
+#include "jet/table/create.h"
 #include "jet/jet.h"
-#include "table_writer.h"
+#include "jet/table/table_writer.h"
 
 namespace {
 

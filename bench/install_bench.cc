@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "create.h"
-#include "installer.h"
+#include "jet/table/create.h"
+#include "install/installer.h"
 #include "jet/jet.h"
-#include "table_writer.h"
+#include "jet/table/table_writer.h"
 
 namespace {
 

@@ -42,12 +42,12 @@
 #include <string>
 #include <vector>
 
-#include "create.h"
+#include "jet/table/create.h"
 #include "jet/jet.h"
-#include "json.h"
-#include "schema_json.h"
-#include "table_writer.h"
-#include "value_json.h"
+#include "interchange/json.h"
+#include "interchange/schema_json.h"
+#include "jet/table/table_writer.h"
+#include "interchange/value_json.h"
 
 #ifndef AFC_SAMPLE_DIR
 #define AFC_SAMPLE_DIR "sample"

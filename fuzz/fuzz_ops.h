@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "export.h"
+#include "interchange/export.h"
 #include "jet/jet.h"
-#include "schema_json.h"
-#include "table_writer.h"
-#include "value_json.h"
+#include "interchange/schema_json.h"
+#include "jet/table/table_writer.h"
+#include "interchange/value_json.h"
 
 namespace fuzz {
 

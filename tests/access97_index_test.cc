@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
-#include "index_page.h"
+#include "jet/storage/bytes.h"
+#include "jet/index/index_page.h"
 #include "jet/jet.h"
-#include "table_writer.h"
+#include "jet/table/table_writer.h"
 #include "test_util.h"
 #include "values.h"
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "console_ui.h"
+#include "util/console_ui.h"
 #include "test_util.h"
 
 namespace {

@@ -17,11 +17,11 @@
 #include <random>
 
 #include "full_read.h"
-#include "header.h"
-#include "index_page.h"
+#include "jet/storage/header.h"
+#include "jet/index/index_page.h"
 #include "jet/jet.h"
 #include "test_util.h"
-#include "usage_map.h"
+#include "jet/format/usage_map.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <random>
 #include <set>
 
-#include "create.h"
-#include "index_page.h"
-#include "journal.h"
+#include "jet/table/create.h"
+#include "jet/index/index_page.h"
+#include "jet/storage/journal.h"
 #include "test_util.h"
 #include "values.h"
 

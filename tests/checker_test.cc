@@ -3,14 +3,14 @@
 // note, and what the engine cannot verify is said, not called damage. Then
 // the index keys it rebuilds.
 
-#include "checker.h"
+#include "jet/check/checker.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "full_read.h"
-#include "index_key.h"
+#include "jet/index/index_key.h"
 #include "jet/jet.h"
 #include "test_util.h"
 #include "values.h"

@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "header.h"
+#include "jet/storage/header.h"
 #include "jet/jet.h"
 #include "test_util.h"
-#include "text.h"
+#include "jet/storage/text.h"
 
 namespace {
 

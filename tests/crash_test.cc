@@ -16,8 +16,8 @@
 #include <random>
 #include <thread>
 
-#include "data_page.h"
-#include "journal.h"
+#include "jet/format/data_page.h"
+#include "jet/storage/journal.h"
 #include "safe_write_util.h"
 
 namespace {

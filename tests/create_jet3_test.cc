@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
-#include "create.h"
-#include "database.h"
-#include "schema_json.h"
+#include "jet/storage/bytes.h"
+#include "jet/table/create.h"
+#include "jet/db/database.h"
+#include "interchange/schema_json.h"
 #include "test_util.h"
 #include "values.h"
 

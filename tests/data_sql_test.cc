@@ -5,10 +5,10 @@
 
 #include <tuple>
 
-#include "ado.h"
-#include "database.h"
-#include "index_key.h"
-#include "sql.h"
+#include "data/ado.h"
+#include "jet/db/database.h"
+#include "jet/index/index_key.h"
+#include "data/sql.h"
 #include "test_util.h"
 #include "values.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "installer.h"
+#include "install/installer.h"
 #include "jet/jet.h"
-#include "page_codec.h"
+#include "jet/storage/page_codec.h"
 #include "test_util.h"
 #include "values.h"
 

@@ -11,16 +11,16 @@
 #include <cstring>
 #include <random>
 
-#include "create.h"
-#include "file.h"
-#include "format.h"
-#include "pager.h"
-#include "export.h"
+#include "jet/table/create.h"
+#include "jet/os/file.h"
+#include "jet/storage/format.h"
+#include "jet/storage/pager.h"
+#include "interchange/export.h"
 #include "jet/jet.h"
-#include "table_writer.h"
+#include "jet/table/table_writer.h"
 #include "test_util.h"
-#include "text.h"
-#include "value_format.h"
+#include "jet/storage/text.h"
+#include "jet/format/value_format.h"
 #include "values.h"
 
 namespace {

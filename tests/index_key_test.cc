@@ -3,7 +3,7 @@
 // of the Access 97 Northwind, is rebuilt from its row by the checker's
 // tests.)
 
-#include "index_key.h"
+#include "jet/index/index_key.h"
 
 #include <gtest/gtest.h>
 

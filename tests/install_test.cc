@@ -10,11 +10,11 @@
 #include <set>
 #include <sstream>
 
-#include "create.h"
-#include "installer.h"
+#include "jet/table/create.h"
+#include "install/installer.h"
 #include "jet/jet.h"
 #include "property_blob.h"
-#include "recordset_access.h"
+#include "data/recordset_access.h"
 #include "test_util.h"
 #include "values.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "property_blob.h"
-#include "schema_json.h"
+#include "interchange/schema_json.h"
 #include "test_util.h"
 
 namespace {

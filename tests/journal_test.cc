@@ -1,7 +1,7 @@
 // The rollback journal: the order in which a change reaches the disk, and
 // what opening a database does with a journal left by a writer that stopped.
 
-#include "journal.h"
+#include "jet/storage/journal.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32

@@ -27,8 +27,8 @@
 #include <thread>
 
 #include "jet/jet.h"
-#include "file.h"
-#include "table_writer.h"
+#include "jet/os/file.h"
+#include "jet/table/table_writer.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "lock_file.h"
+#include "jet/os/lock_file.h"
 #include "safe_write_util.h"
 
 namespace {

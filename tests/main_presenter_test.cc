@@ -2,7 +2,7 @@
 // it is told, over real databases. Both the Qt and the Win32 window only
 // forward to this logic, so what is pinned down here holds for both.
 
-#include "main_presenter.h"
+#include "forms/main_presenter.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "error_message.h"
-#include "installer.h"
-#include "presence.h"
+#include "util/error_message.h"
+#include "install/installer.h"
+#include "install/presence.h"
 #include "test_util.h"
 
 namespace {

@@ -30,8 +30,8 @@
 #include <string_view>
 #include <vector>
 
-#include "bytes.h"
-#include "data_page.h"
+#include "jet/storage/bytes.h"
+#include "jet/format/data_page.h"
 #include "jet/jet.h"
 #include "test_util.h"
 #include "values.h"

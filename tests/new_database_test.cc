@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
-#include "create.h"
-#include "header.h"
-#include "properties.h"
+#include "jet/storage/bytes.h"
+#include "jet/table/create.h"
+#include "jet/storage/header.h"
+#include "jet/db/properties.h"
 #include "property_blob.h"
 #include "test_util.h"
 #include "values.h"

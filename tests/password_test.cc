@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "checker.h"
-#include "header.h"
+#include "jet/check/checker.h"
+#include "jet/storage/header.h"
 #include "jet/jet.h"
 #include "test_util.h"
 

@@ -3,7 +3,7 @@
 // files only, never an exception) and where the database is looked for by
 // default.
 
-#include "paths.h"
+#include "util/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "paths_internal.h"
+#include "util/paths_internal.h"
 #include "test_util.h"
 
 namespace {

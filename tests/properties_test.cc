@@ -2,7 +2,7 @@
 // mdb-prop on every fixture, and what the writer and the data layer do with
 // Required, AllowZeroLength, ValidationRule and DefaultValue.
 
-#include "properties.h"
+#include "jet/db/properties.h"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "ado.h"
-#include "expressions.h"
+#include "data/ado.h"
+#include "jet/table/expressions.h"
 #include "jet/jet.h"
 #include "property_blob.h"
-#include "recordset_access.h"
-#include "table_writer.h"
+#include "data/recordset_access.h"
+#include "jet/table/table_writer.h"
 #include "test_util.h"
 #include "values.h"
 

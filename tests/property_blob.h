@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "jet/jet.h"
-#include "table_writer.h"
+#include "jet/table/table_writer.h"
 #include "values.h"
 
 namespace testutil {

@@ -6,7 +6,7 @@
 // equality, quotes, and databases the checks cannot read (which they report
 // instead of counting the key as present).
 
-#include "recordset_access.h"
+#include "data/recordset_access.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 #include <string>
 #include <tuple>
 
-#include "database.h"
-#include "field_value.h"
-#include "presence.h"
+#include "jet/db/database.h"
+#include "data/field_value.h"
+#include "install/presence.h"
 #include "test_util.h"
 #include "values.h"
 

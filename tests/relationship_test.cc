@@ -11,8 +11,8 @@
 #include <set>
 
 #include "jet/jet.h"
-#include "relationships.h"
-#include "table_writer.h"
+#include "jet/table/relationships.h"
+#include "jet/table/table_writer.h"
 #include "test_util.h"
 #include "values.h"
 

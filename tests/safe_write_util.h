@@ -29,10 +29,10 @@
 #include <string>
 #include <vector>
 
-#include "file.h"
+#include "jet/os/file.h"
 #include "jet/jet.h"
-#include "pager.h"
-#include "table_writer.h"
+#include "jet/storage/pager.h"
+#include "jet/table/table_writer.h"
 #include "test_util.h"
 #include "values.h"
 

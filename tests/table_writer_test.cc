@@ -8,19 +8,19 @@
 // leaving nothing behind; the refusals that must leave the file untouched;
 // fixed-length text.
 
-#include "table_writer.h"
+#include "jet/table/table_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <random>
 
-#include "bytes.h"
-#include "create.h"
-#include "data_page.h"
+#include "jet/storage/bytes.h"
+#include "jet/table/create.h"
+#include "jet/format/data_page.h"
 #include "jet/jet.h"
 #include "test_util.h"
-#include "text.h"
+#include "jet/storage/text.h"
 #include "values.h"
 
 namespace {

@@ -22,11 +22,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "bytes.h"
-#include "file.h"
-#include "header.h"
-#include "page_codec.h"
-#include "text.h"
+#include "jet/storage/bytes.h"
+#include "jet/os/file.h"
+#include "jet/storage/header.h"
+#include "jet/storage/page_codec.h"
+#include "jet/storage/text.h"
 
 #ifndef _WIN32
 extern char** environ;

@@ -16,7 +16,7 @@
 // (SampleDbTest.ExportsExactlyTheTextItWasBuiltFrom). That comparison also
 // holds every stored date to the instant its text names, to the millisecond.
 
-#include "value_json.h"
+#include "interchange/value_json.h"
 
 #include <gtest/gtest.h>
 
@@ -24,9 +24,9 @@
 #include <tuple>
 
 #include "jet/jet.h"
-#include "json.h"
+#include "interchange/json.h"
 #include "test_util.h"
-#include "value_text.h"
+#include "jet/format/value_text.h"
 #include "values.h"
 
 namespace {

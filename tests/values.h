@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "checker.h"
+#include "jet/check/checker.h"
 #include "jet/jet.h"
-#include "table_writer.h"
+#include "jet/table/table_writer.h"
 #include "test_util.h"
 
 namespace testutil {

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "console_ui.h"
-#include "dry_run.h"
-#include "installer.h"
-#include "main_window.h"
-#include "paths.h"
-#include "program_start.h"
+#include "util/console_ui.h"
+#include "install/dry_run.h"
+#include "install/installer.h"
+#include "forms/main_window.h"
+#include "util/paths.h"
+#include "util/program_start.h"
 
 #ifndef AFC_VERSION
 #define AFC_VERSION "0"

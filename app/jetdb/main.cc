@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "create.h"
-#include "export.h"
+#include "jet/table/create.h"
+#include "interchange/export.h"
 #include "jet/jet.h"
-#include "json.h"
-#include "program_start.h"
-#include "row_encoder.h"
-#include "schema_json.h"
-#include "table_writer.h"
-#include "text.h"
-#include "value_json.h"
-#include "value_text.h"
+#include "interchange/json.h"
+#include "util/program_start.h"
+#include "jet/format/row_encoder.h"
+#include "interchange/schema_json.h"
+#include "jet/table/table_writer.h"
+#include "jet/storage/text.h"
+#include "interchange/value_json.h"
+#include "jet/format/value_text.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // The data-access objects over the Jet engine.
 
-#include "ado.h"
+#include "data/ado.h"
 
 #include <utility>
 
-#include "table_writer.h"
-#include "value_text.h"
+#include "jet/table/table_writer.h"
+#include "jet/format/value_text.h"
 
 namespace afc::ado {
 

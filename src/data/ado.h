@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "data_error.h"
-#include "database.h"
-#include "sql.h"
-#include "variant.h"
+#include "data/data_error.h"
+#include "jet/db/database.h"
+#include "data/sql.h"
+#include "data/variant.h"
 
 namespace afc::ado {
 

@@ -1,6 +1,6 @@
 // GetFieldValue and the type classes behind its null substitutes.
 
-#include "field_value.h"
+#include "data/field_value.h"
 
 #include <string>
 

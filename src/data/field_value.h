@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "ado.h"
-#include "variant.h"
+#include "data/ado.h"
+#include "data/variant.h"
 
 namespace afc {
 

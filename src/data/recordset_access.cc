@@ -1,7 +1,7 @@
 // Recordset access: OpenRecordset, RecordsExist, CloseRecordset and the
 // connection string.
 
-#include "recordset_access.h"
+#include "data/recordset_access.h"
 
 #include <utility>
 

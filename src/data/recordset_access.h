@@ -15,8 +15,8 @@
 #include <memory>
 #include <string>
 
-#include "ado.h"
-#include "variant.h"
+#include "data/ado.h"
+#include "data/variant.h"
 
 namespace afc {
 

@@ -1,13 +1,13 @@
 // The installer's SQL: tokens, the SELECT parser, and WHERE evaluation.
 
-#include "sql.h"
+#include "data/sql.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <utility>
 
-#include "index_key.h"
-#include "value_text.h"
+#include "jet/index/index_key.h"
+#include "jet/format/value_text.h"
 
 namespace afc::sql {
 

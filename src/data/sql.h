@@ -25,10 +25,10 @@
 #include <string>
 #include <vector>
 
-#include "data_error.h"
-#include "header.h"
+#include "data/data_error.h"
+#include "jet/storage/header.h"
 #include "jet/value.h"
-#include "table_def.h"
+#include "jet/format/table_def.h"
 
 namespace afc::sql {
 

@@ -1,6 +1,6 @@
 // Variant: construction, text form and comparison.
 
-#include "variant.h"
+#include "data/variant.h"
 
 #include <utility>
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "boolean.h"
+#include "util/boolean.h"
 #include "jet/value.h"
 
 namespace afc {

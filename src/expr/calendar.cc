@@ -1,4 +1,4 @@
-#include "calendar.h"
+#include "expr/calendar.h"
 
 #include <cctype>
 #include <cmath>

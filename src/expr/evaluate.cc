@@ -10,10 +10,10 @@
 
 #include <cmath>
 
-#include "calendar.h"
+#include "expr/calendar.h"
 #include "expr/expression.h"
-#include "functions.h"
-#include "node.h"
+#include "expr/functions.h"
+#include "expr/node.h"
 
 namespace expr {
 

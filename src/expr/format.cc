@@ -16,8 +16,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "calendar.h"
-#include "functions.h"
+#include "expr/calendar.h"
+#include "expr/functions.h"
 
 namespace expr {
 

@@ -3,7 +3,7 @@
 // rest) and Val refuse one; IIf (run by the evaluator) evaluates only the
 // branch it takes, as Jet's expression service does.
 
-#include "functions.h"
+#include "expr/functions.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,7 @@
 #include <cmath>
 #include <ctime>
 
-#include "calendar.h"
+#include "expr/calendar.h"
 
 namespace expr {
 

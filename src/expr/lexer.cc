@@ -1,10 +1,10 @@
-#include "lexer.h"
+#include "expr/lexer.h"
 
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 
-#include "calendar.h"
+#include "expr/calendar.h"
 
 namespace expr {
 

@@ -7,9 +7,9 @@
 #include <cctype>
 
 #include "expr/expression.h"
-#include "functions.h"
-#include "lexer.h"
-#include "node.h"
+#include "expr/functions.h"
+#include "expr/lexer.h"
+#include "expr/node.h"
 
 namespace expr {
 

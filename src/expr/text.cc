@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "expr/expression.h"
-#include "functions.h"
+#include "expr/functions.h"
 
 namespace expr {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "calendar.h"
+#include "expr/calendar.h"
 
 namespace expr {
 

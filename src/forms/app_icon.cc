@@ -1,8 +1,8 @@
-#include "app_icon.h"
+#include "forms/app_icon.h"
 
 #include <QPixmap>
 
-#include "app_icon.xpm"
+#include "forms/app_icon.xpm"
 
 namespace afc {
 

@@ -1,8 +1,8 @@
-#include "dialogs.h"
+#include "forms/dialogs.h"
 
 #include <QFileDialog>
 
-#include "user_interface.h"
+#include "util/user_interface.h"
 
 namespace afc {
 

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "main_presenter.h"
+#include "forms/main_presenter.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "frm_main.h"
+#include "forms/frm_main.h"
 
 #include <QApplication>
 #include <QDir>
@@ -10,7 +10,7 @@
 #include <QStatusBar>
 #include <limits>
 
-#include "app_icon.h"
+#include "forms/app_icon.h"
 
 namespace afc {
 

@@ -14,8 +14,8 @@
 #include <QWidget>
 #include <memory>
 
-#include "dialogs.h"
-#include "main_presenter.h"
+#include "forms/dialogs.h"
+#include "forms/main_presenter.h"
 
 class QGroupBox;
 class QLabel;

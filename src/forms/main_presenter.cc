@@ -1,10 +1,10 @@
-#include "main_presenter.h"
+#include "forms/main_presenter.h"
 
 #include <exception>
 
-#include "error_message.h"
-#include "installer.h"
-#include "paths.h"
+#include "util/error_message.h"
+#include "install/installer.h"
+#include "util/paths.h"
 
 namespace afc {
 

@@ -20,8 +20,8 @@
 #include <optional>
 #include <string>
 
-#include "boolean.h"
-#include "user_interface.h"
+#include "util/boolean.h"
+#include "util/user_interface.h"
 
 namespace afc {
 

@@ -1,11 +1,11 @@
-#include "main_window.h"
+#include "forms/main_window.h"
 
 #include <QApplication>
 #include <QString>
 
-#include "app_icon.h"
-#include "frm_main.h"
-#include "paths.h"
+#include "forms/app_icon.h"
+#include "forms/frm_main.h"
+#include "util/paths.h"
 
 namespace afc {
 

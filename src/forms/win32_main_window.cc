@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "file.h"
-#include "main_presenter.h"
-#include "main_window.h"
-#include "paths.h"
+#include "jet/os/file.h"
+#include "forms/main_presenter.h"
+#include "forms/main_window.h"
+#include "util/paths.h"
 
 namespace afc {
 

@@ -1,14 +1,14 @@
 // The dry run: the installation's own queries, read-only, and what their
 // answers mean.
 
-#include "dry_run.h"
+#include "install/dry_run.h"
 
 #include <memory>
 
-#include "field_value.h"
-#include "installer.h"
-#include "presence.h"
-#include "recordset_access.h"
+#include "data/field_value.h"
+#include "install/installer.h"
+#include "install/presence.h"
+#include "data/recordset_access.h"
 
 namespace afc {
 

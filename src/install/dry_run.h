@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "data_error.h"
+#include "data/data_error.h"
 
 namespace afc {
 

@@ -8,16 +8,16 @@
 // Update of a recordset, so a half that fails before it leaves its table as
 // it was.
 
-#include "installer.h"
+#include "install/installer.h"
 
 #include <memory>
 
-#include "error_message.h"
-#include "field_value.h"
-#include "paths.h"
-#include "presence.h"
-#include "recordset_access.h"
-#include "sql.h"
+#include "util/error_message.h"
+#include "data/field_value.h"
+#include "util/paths.h"
+#include "install/presence.h"
+#include "data/recordset_access.h"
+#include "data/sql.h"
 
 namespace afc {
 

@@ -13,9 +13,9 @@
 
 #include <string>
 
-#include "boolean.h"
-#include "user_interface.h"
-#include "variant.h"
+#include "util/boolean.h"
+#include "util/user_interface.h"
+#include "data/variant.h"
 
 namespace afc {
 

@@ -1,9 +1,9 @@
 // Presence checks for Master and Panel.
 
-#include "presence.h"
+#include "install/presence.h"
 
-#include "recordset_access.h"
-#include "sql.h"
+#include "data/recordset_access.h"
+#include "data/sql.h"
 
 namespace afc {
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-#include "variant.h"
+#include "data/variant.h"
 
 namespace afc {
 

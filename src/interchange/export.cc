@@ -1,4 +1,4 @@
-#include "export.h"
+#include "interchange/export.h"
 
 #include <charconv>
 #include <cmath>
@@ -9,10 +9,10 @@
 #include <emmintrin.h>
 #endif
 
-#include "json_quote.h"
-#include "row.h"
-#include "value_format.h"
-#include "value_json.h"
+#include "interchange/json_quote.h"
+#include "jet/format/row.h"
+#include "jet/format/value_format.h"
+#include "interchange/value_json.h"
 
 namespace jet {
 

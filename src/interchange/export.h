@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "database.h"
+#include "jet/db/database.h"
 
 namespace jet {
 

@@ -1,6 +1,6 @@
 // The JSON reader: nlohmann/json's SAX parser, building a JsonValue tree.
 
-#include "json.h"
+#include "interchange/json.h"
 
 #include <charconv>
 #include <cmath>
@@ -11,8 +11,8 @@
 #include <unordered_set>
 
 #include "jet/value.h"
-#include "json_quote.h"
-#include "value_text.h"
+#include "interchange/json_quote.h"
+#include "jet/format/value_text.h"
 
 namespace jet {
 

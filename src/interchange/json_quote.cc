@@ -1,4 +1,4 @@
-#include "json_quote.h"
+#include "interchange/json_quote.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "schema_json.h"
+#include "interchange/schema_json.h"
 
 #include <cstdio>
 #include <initializer_list>
 #include <string_view>
 
-#include "json_quote.h"
+#include "interchange/json_quote.h"
 
 namespace jet {
 

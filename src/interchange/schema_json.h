@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "create.h"
-#include "database.h"
-#include "json.h"
-#include "table_def.h"
+#include "jet/table/create.h"
+#include "jet/db/database.h"
+#include "interchange/json.h"
+#include "jet/format/table_def.h"
 
 namespace jet {
 

@@ -1,12 +1,12 @@
 // Row values as JSON, and read back from the JSON that export writes.
 
-#include "value_json.h"
+#include "interchange/value_json.h"
 
 #include <cmath>
 
-#include "json_quote.h"
-#include "text.h"
-#include "value_text.h"
+#include "interchange/json_quote.h"
+#include "jet/storage/text.h"
+#include "jet/format/value_text.h"
 
 namespace jet {
 

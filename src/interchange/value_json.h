@@ -25,8 +25,8 @@
 
 #include "jet/status.h"
 #include "jet/value.h"
-#include "json.h"
-#include "table_def.h"
+#include "interchange/json.h"
+#include "jet/format/table_def.h"
 
 namespace jet {
 

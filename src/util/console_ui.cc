@@ -1,4 +1,4 @@
-#include "console_ui.h"
+#include "util/console_ui.h"
 
 namespace afc {
 

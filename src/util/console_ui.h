@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "user_interface.h"
+#include "util/user_interface.h"
 
 namespace afc {
 

@@ -1,4 +1,4 @@
-#include "error_message.h"
+#include "util/error_message.h"
 
 namespace afc {
 

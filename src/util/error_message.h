@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "user_interface.h"
+#include "util/user_interface.h"
 
 namespace afc {
 

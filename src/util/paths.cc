@@ -1,10 +1,10 @@
-#include "paths.h"
+#include "util/paths.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "paths_internal.h"
+#include "util/paths_internal.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "boolean.h"
-#include "user_interface.h"
+#include "util/boolean.h"
+#include "util/user_interface.h"
 
 namespace afc {
 

@@ -1,4 +1,4 @@
-#include "program_start.h"
+#include "util/program_start.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "user_interface.h"
+#include "util/user_interface.h"
 
 namespace afc {
 

@@ -19,10 +19,10 @@
 #include <optional>
 #include <vector>
 
-#include "dialogs.h"
-#include "error_message.h"
-#include "frm_main.h"
-#include "installer.h"
+#include "forms/dialogs.h"
+#include "util/error_message.h"
+#include "forms/frm_main.h"
+#include "install/installer.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "jet/status.h"
+#include "base/status.h"
 
 namespace expr {
 

@@ -11,11 +11,11 @@
 #ifndef JET_JET_H_
 #define JET_JET_H_
 
-#include "checker.h"
-#include "database.h"
-#include "index_page.h"
+#include "jet/check/checker.h"
+#include "jet/db/database.h"
+#include "jet/index/index_page.h"
 #include "jet/status.h"
 #include "jet/value.h"
-#include "table_def.h"
+#include "jet/format/table_def.h"
 
 #endif  // JET_JET_H_

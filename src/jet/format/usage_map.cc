@@ -1,0 +1,223 @@
+#include "jet/format/usage_map.h"
+
+#include <algorithm>
+
+namespace jet {
+
+namespace {
+
+// Appends the set bits of `bitmap` as page numbers, starting at `first`.
+Status CollectBits(Pager& pager, ByteView bitmap, uint64_t first, uint32_t map_page,
+                   std::vector<uint32_t>* out) {
+  for (size_t i = 0; i < bitmap.size(); ++i) {
+    uint8_t b = bitmap[i];
+    if (b == 0) continue;
+    for (int bit = 0; bit < 8; ++bit) {
+      if (!(b & (1 << bit))) continue;
+      uint64_t page = first + i * 8 + uint64_t(bit);
+      if (page >= pager.page_count()) {
+        return pager.CorruptAt(map_page, "A usage map claims page " + std::to_string(page) +
+                                             ", past the end of the file");
+      }
+      out->push_back(uint32_t(page));
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<UsageMap> ReadUsageMap(Pager& pager, RowPointer where) {
+  PageRef holder;
+  JET_ASSIGN_OR_RETURN(ByteView row, ReadRowBytes(pager, where, &holder));
+  UsageMap map;
+  map.location = where;
+  if (row.empty()) return pager.CorruptAt(where.page, "A usage map row is empty");
+  if (row[0] == 0x00) {
+    if (row.size() < 5) return pager.CorruptAt(where.page, "A usage map row is too short");
+    map.kind = UsageMap::Kind::kInline;
+    map.first_page = Le32(row.data() + 1);
+    JET_RETURN_IF_ERROR(CollectBits(pager, row.subspan(5), map.first_page, where.page, &map.pages));
+    return map;
+  }
+  if (row[0] == 0x01) {
+    map.kind = UsageMap::Kind::kReference;
+    const uint64_t pages_per_map = uint64_t(pager.page_size() - 4) * 8;
+    size_t count = (row.size() - 1) / 4;
+    for (size_t i = 0; i < count; ++i) {
+      uint32_t map_page = Le32(row.data() + 1 + 4 * i);
+      if (map_page == 0) continue;
+      map.map_pages.push_back(map_page);
+      JET_ASSIGN_OR_RETURN(PageRef bitmap, pager.ReadTyped(map_page, kPageUsageMap,
+                                                           "a usage bitmap page"));
+      JET_RETURN_IF_ERROR(CollectBits(pager, bitmap->view().subspan(4), i * pages_per_map,
+                                      map_page, &map.pages));
+    }
+    return map;
+  }
+  return pager.CorruptAt(where.page,
+                         "Unknown usage map type " + std::to_string(row[0]) + " on page " +
+                             std::to_string(where.page));
+}
+
+namespace {
+
+constexpr uint8_t kInlineMap = 0x00;
+constexpr uint8_t kReferenceMap = 0x01;
+
+// The usage map row at `where`, in the batch, as a writable span.
+Result<std::span<uint8_t>> MutableRow(Pager& pager, RowPointer where) {
+  JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(where.page));
+  if (page->type() != kPageData) {
+    return pager.CorruptAt(where.page, "A usage map pointer leads to a page that holds no rows");
+  }
+  JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, pager.format(), where.row, pager.path()));
+  if (slot.end - slot.start < 5) return pager.CorruptAt(where.page, "A usage map row is too short");
+  return std::span<uint8_t>(page->bytes.data() + slot.start, slot.end - slot.start);
+}
+
+uint64_t PagesPerBitmapPage(const Pager& pager) { return uint64_t(pager.page_size() - 4) * 8; }
+
+Result<Page*> NewBitmapPage(Pager& pager) {
+  JET_ASSIGN_OR_RETURN(Page * page, AllocatePage(pager));
+  page->bytes[0] = kPageUsageMap;
+  page->bytes[1] = 0x01;
+  return page;
+}
+
+// Sets or clears the bit for `page` in a reference map.
+Status ReferenceSet(Pager& pager, RowPointer where, uint32_t page, bool set) {
+  const uint64_t per = PagesPerBitmapPage(pager);
+  const size_t slot = size_t(page / per);
+  uint32_t map_page;
+  {
+    JET_ASSIGN_OR_RETURN(auto row, MutableRow(pager, where));
+    if (1 + 4 * (slot + 1) > row.size()) {
+      if (!set) return Status::Ok();
+      return Status::Unsupported("A usage map cannot reach page " + std::to_string(page))
+          .AtFile(pager.path())
+          .AtPage(where.page);
+    }
+    map_page = Le32(row.data() + 1 + 4 * slot);
+  }
+  if (map_page == 0) {
+    if (!set) return Status::Ok();
+    JET_ASSIGN_OR_RETURN(Page * bitmap, NewBitmapPage(pager));
+    map_page = bitmap->number;
+    JET_ASSIGN_OR_RETURN(auto row, MutableRow(pager, where));  // re-fetch: the batch may move
+    PutLe32(row.data() + 1 + 4 * slot, map_page);
+  }
+  JET_ASSIGN_OR_RETURN(Page * bitmap, pager.Modify(map_page));
+  if (bitmap->type() != kPageUsageMap) {
+    return pager.CorruptAt(map_page, "A usage map leads to a page that is not a bitmap");
+  }
+  const uint64_t bit = page - slot * per;
+  uint8_t& byte = bitmap->bytes[4 + bit / 8];
+  if (set) {
+    byte |= uint8_t(1u << (bit % 8));
+  } else {
+    byte &= uint8_t(~(1u << (bit % 8)));
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<uint32_t> UsageMapLast(Pager& pager, RowPointer where) {
+  PageRef holder;
+  JET_ASSIGN_OR_RETURN(ByteView row, ReadRowBytes(pager, where, &holder));
+  auto highest_bit = [](ByteView bitmap) -> int64_t {
+    for (size_t i = bitmap.size(); i-- > 0;) {
+      if (bitmap[i] == 0) continue;
+      for (int bit = 7; bit >= 0; --bit) {
+        if (bitmap[i] & (1 << bit)) return int64_t(i * 8 + size_t(bit));
+      }
+    }
+    return -1;
+  };
+  if (row.size() >= 5 && row[0] == kInlineMap) {
+    int64_t bit = highest_bit(row.subspan(5));
+    return bit < 0 ? 0u : uint32_t(Le32(row.data() + 1) + uint64_t(bit));
+  }
+  if (row.size() >= 1 && row[0] == kReferenceMap) {
+    const uint64_t per = PagesPerBitmapPage(pager);
+    for (size_t slot = (row.size() - 1) / 4; slot-- > 0;) {
+      uint32_t map_page = Le32(row.data() + 1 + 4 * slot);
+      if (map_page == 0) continue;
+      JET_ASSIGN_OR_RETURN(PageRef bitmap, pager.ReadTyped(map_page, kPageUsageMap,
+                                                           "a usage bitmap page"));
+      int64_t bit = highest_bit(bitmap->view().subspan(4));
+      if (bit >= 0) {
+        uint64_t page = slot * per + uint64_t(bit);
+        if (page >= pager.page_count()) {
+          return pager.CorruptAt(map_page, "A usage map claims a page past the end of the file");
+        }
+        return uint32_t(page);
+      }
+    }
+    return 0u;
+  }
+  return pager.CorruptAt(where.page, "Unknown usage map type");
+}
+
+Status UsageMapAdd(Pager& pager, RowPointer where, uint32_t page) {
+  std::vector<uint32_t> pages;
+  uint32_t first;
+  size_t bits;
+  {
+    JET_ASSIGN_OR_RETURN(auto row, MutableRow(pager, where));
+    if (row[0] == kReferenceMap) return ReferenceSet(pager, where, page, true);
+    if (row[0] != kInlineMap) return pager.CorruptAt(where.page, "Unknown usage map type");
+    first = Le32(row.data() + 1);
+    bits = (row.size() - 5) * 8;
+    if (page >= first && page - first < bits) {
+      row[5 + (page - first) / 8] |= uint8_t(1u << ((page - first) % 8));
+      return Status::Ok();
+    }
+    for (size_t b = 0; b < bits; ++b) {
+      if (row[5 + b / 8] & (1u << (b % 8))) pages.push_back(uint32_t(first + b));
+    }
+  }
+  pages.push_back(page);
+  uint32_t low = *std::min_element(pages.begin(), pages.end());
+  uint32_t high = *std::max_element(pages.begin(), pages.end());
+  if (high - low < bits) {
+    // Move the window so that it starts at the lowest page.
+    JET_ASSIGN_OR_RETURN(auto row, MutableRow(pager, where));
+    std::fill(row.begin() + 5, row.end(), 0);
+    PutLe32(row.data() + 1, low);
+    for (uint32_t p : pages) row[5 + (p - low) / 8] |= uint8_t(1u << ((p - low) % 8));
+    return Status::Ok();
+  }
+  // Too wide for an inline map: turn it into a reference map.
+  {
+    JET_ASSIGN_OR_RETURN(auto row, MutableRow(pager, where));
+    std::fill(row.begin(), row.end(), 0);
+    row[0] = kReferenceMap;
+  }
+  for (uint32_t p : pages) JET_RETURN_IF_ERROR(ReferenceSet(pager, where, p, true));
+  return Status::Ok();
+}
+
+Status UsageMapRemove(Pager& pager, RowPointer where, uint32_t page) {
+  JET_ASSIGN_OR_RETURN(auto row, MutableRow(pager, where));
+  if (row[0] == kReferenceMap) return ReferenceSet(pager, where, page, false);
+  if (row[0] != kInlineMap) return pager.CorruptAt(where.page, "Unknown usage map type");
+  const uint32_t first = Le32(row.data() + 1);
+  const size_t bits = (row.size() - 5) * 8;
+  if (page >= first && page - first < bits) {
+    row[5 + (page - first) / 8] &= uint8_t(~(1u << ((page - first) % 8)));
+  }
+  return Status::Ok();
+}
+
+Result<Page*> AllocatePage(Pager& pager) {
+  JET_ASSIGN_OR_RETURN(Page * page, pager.Append());
+  const uint32_t number = page->number;
+  JET_RETURN_IF_ERROR(UsageMapRemove(pager, kGlobalUsageMap, number));
+  // Modify may have handed out a new copy of nothing: the appended page is
+  // already in the batch, so this returns the same page.
+  return pager.Modify(number);
+}
+
+}  // namespace jet

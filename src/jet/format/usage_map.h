@@ -1,0 +1,71 @@
+// Usage maps: which pages belong to a table, an index or a long-value column.
+//
+// A usage map is a row on a data page, found through a row pointer. Its first
+// byte says how the bitmap is kept:
+//
+//   Inline map (type 0x00)
+//     off  size  meaning
+//     0    1     0x00
+//     1    4     first page the bitmap describes
+//     5    n     bitmap: bit k (low bit first) set = page (first + k) in the map
+//
+//   Reference map (type 0x01), for maps too large to keep inline
+//     off  size  meaning
+//     0    1     0x01
+//     1    4*m   page numbers of bitmap pages (0 = none); bitmap page i
+//                covers pages i*B .. (i+1)*B-1, B = (page_size - 4) * 8
+//
+//   Bitmap page (page type 0x05)
+//     off  size  meaning
+//     0    1     0x05
+//     1    1     0x01
+//     2    2     0
+//     4    ...   bitmap, low bit first
+
+#ifndef JET_USAGE_MAP_H_
+#define JET_USAGE_MAP_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "jet/format/data_page.h"
+#include "base/status.h"
+#include "jet/storage/pager.h"
+
+namespace jet {
+
+struct UsageMap {
+  enum class Kind { kInline, kReference };
+  Kind kind = Kind::kInline;
+  RowPointer location;
+  uint32_t first_page = 0;            // inline maps only
+  std::vector<uint32_t> map_pages;    // reference maps only
+  std::vector<uint32_t> pages;        // every page in the map, ascending
+};
+
+// Reads the usage map stored at `where`. Pages in the map that lie past the
+// end of the file are Corrupt.
+Result<UsageMap> ReadUsageMap(Pager& pager, RowPointer where);
+
+// The highest page in the map, or 0 if it is empty. Reads at most one
+// bitmap page, so it costs the same for a table of any size.
+Result<uint32_t> UsageMapLast(Pager& pager, RowPointer where);
+
+// Changes to a usage map, made in the pager's batch. Adding a page that an
+// inline map cannot reach moves the map's window when every page it holds
+// still fits, and otherwise turns it into a reference map. Bitmap pages that
+// a reference map needs are appended to the file (not taken from the free
+// list), so that changing the global map never needs the global map.
+Status UsageMapAdd(Pager& pager, RowPointer where, uint32_t page);
+Status UsageMapRemove(Pager& pager, RowPointer where, uint32_t page);
+
+// The global usage map (page 1, row 0) marks the pages that are free.
+constexpr RowPointer kGlobalUsageMap{1, 0};
+
+// Adds a zero-filled page at the end of the file and takes it out of the
+// global free map.
+Result<Page*> AllocatePage(Pager& pager);
+
+}  // namespace jet
+
+#endif  // JET_USAGE_MAP_H_

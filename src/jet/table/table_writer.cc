@@ -1,0 +1,554 @@
+#include "jet/table/table_writer.h"
+
+#include <algorithm>
+#include <random>
+
+#include "jet/index/index_writer.h"
+#include "jet/table/relationships.h"
+#include "jet/format/usage_map.h"
+
+namespace jet {
+
+namespace {
+
+constexpr uint32_t kLongValueChainLink = 4;
+
+// A bulk insertion keeps at most this many changed pages in memory (2 MiB
+// of Access 2000 pages) before writing them out through the journal.
+constexpr size_t kBulkSpillPages = 512;
+
+// Finds a page of `owner` with room for `row_size` bytes: the last page of
+// the free-space map, or else a new page entered in both maps.
+Result<Page*> PageWithRoom(Pager& pager, RowPointer owned_map, RowPointer free_map, uint32_t owner,
+                           size_t row_size) {
+  const Format& f = pager.format();
+  // Like Jet, only the last page with free space is tried; one that is too
+  // full for this row stops being a candidate.
+  JET_ASSIGN_OR_RETURN(uint32_t last, UsageMapLast(pager, free_map));
+  if (last != 0) {
+    JET_ASSIGN_OR_RETURN(PageRef candidate, pager.Read(last));
+    if (candidate->type() == kPageData && Le32(candidate->bytes.data() + f.data_owner) == owner &&
+        RowFits(*candidate, f, row_size)) {
+      return pager.Modify(last);
+    }
+    JET_RETURN_IF_ERROR(UsageMapRemove(pager, free_map, last));
+  }
+  JET_ASSIGN_OR_RETURN(Page * page, AllocatePage(pager));
+  InitDataPage(page, f, owner);
+  const uint32_t number = page->number;
+  JET_RETURN_IF_ERROR(UsageMapAdd(pager, owned_map, number));
+  JET_RETURN_IF_ERROR(UsageMapAdd(pager, free_map, number));
+  return pager.Modify(number);
+}
+
+// Puts memo and OLE data on long-value pages, using the column's own usage
+// maps from the table definition.
+class PageLongValueStore : public LongValueStore {
+ public:
+  PageLongValueStore(Pager& pager, const TableDef& table) : pager_(pager), table_(table) {}
+
+  // Makes Store return `where` for this exact data, so that a value that
+  // did not change keeps the long-value rows it has.
+  void Remember(uint16_t column, bool chained, const std::string& data, RowPointer where) {
+    stored_.push_back(Stored{column, chained, data, where});
+  }
+
+  Result<RowPointer> Store(const ColumnDef& column, const std::string& data,
+                           bool chained) override {
+    for (const Stored& s : stored_) {
+      if (s.column == column.number && s.chained == chained && s.data == data) return s.where;
+    }
+    JET_ASSIGN_OR_RETURN(RowPointer where, StoreNew(column, data, chained));
+    Remember(column.number, chained, data, where);
+    return where;
+  }
+
+ private:
+  struct Stored {
+    uint16_t column;
+    bool chained;
+    std::string data;
+    RowPointer where;
+  };
+
+  Result<RowPointer> StoreNew(const ColumnDef& column, const std::string& data, bool chained) {
+    const LongValueMaps* maps = nullptr;
+    for (const LongValueMaps& m : table_.long_value_maps) {
+      if (m.column_number == column.number) maps = &m;
+    }
+    if (!maps || maps->used_pages.null() || maps->free_pages.null()) {
+      return Status::Unsupported("Column '" + column.name + "' of table '" + table_.name +
+                                 "' has no long-value page maps; this engine will not guess "
+                                 "where its data belongs")
+          .AtFile(pager_.path());
+    }
+    const Format& f = pager_.format();
+    const size_t room = f.page_size - f.data_first_row_slot - 2;
+    if (!chained) {
+      if (data.size() > room)
+        return Status::InvalidArgument("A long value is too large for one row");
+      return Put(*maps, data);
+    }
+    // A chain, written from its last piece back to its first so that each
+    // piece can point at the next.
+    const size_t piece = room - kLongValueChainLink;
+    std::vector<std::pair<size_t, size_t>> pieces;
+    for (size_t at = 0; at < data.size(); at += piece) {
+      pieces.emplace_back(at, std::min(piece, data.size() - at));
+    }
+    RowPointer next;
+    for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
+      std::string row(kLongValueChainLink, '\0');
+      PutLe32(reinterpret_cast<uint8_t*>(row.data()), next.raw());
+      row.append(data, it->first, it->second);
+      JET_ASSIGN_OR_RETURN(next, Put(*maps, row));
+    }
+    return next;
+  }
+
+  Result<RowPointer> Put(const LongValueMaps& maps, const std::string& row) {
+    JET_ASSIGN_OR_RETURN(Page * page, PageWithRoom(pager_, maps.used_pages, maps.free_pages,
+                                                   kLongValueOwner, row.size()));
+    uint8_t number = AddRowToPage(page, pager_.format(), row, 0);
+    return RowPointer{page->number, number};
+  }
+
+  Pager& pager_;
+  const TableDef& table_;
+  std::vector<Stored> stored_;
+};
+
+// Lets `store` reuse the long-value rows of the old row's memo and OLE
+// values, so that an update that leaves them alone does not copy them.
+Status RememberLongValues(Pager& pager, const DatabaseHeader& header, const TableDef& table,
+                          ByteView old_row, uint32_t page, const std::vector<Value>& old,
+                          PageLongValueStore* store) {
+  RowDecoder decoder(pager, header, table);
+  std::string data;
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const ColumnDef& c = table.columns[i];
+    if (!IsLongValue(c.type) || old[i].null) continue;
+    ByteView raw;
+    bool present = false;
+    JET_RETURN_IF_ERROR(decoder.RawVarField(old_row, page, c, &raw, &present));
+    if (!present || raw.size() < 12) continue;
+    const uint8_t kind = raw[3] & 0xC0;
+    if (kind == 0x80) continue;  // inline: nothing to reuse
+    if (!EncodeFieldBytes(pager.format(), header, c, old[i], &data).ok()) continue;
+    store->Remember(c.number, kind == 0x00, data, RowPointer::FromRaw(Le32(raw.data() + 4)));
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<std::unique_ptr<TableWriter>> TableWriter::Open(Database& db, const std::string& name) {
+  if (!db.writable()) {
+    return Status::InvalidArgument("The database was opened read-only").AtFile(db.path());
+  }
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> table, db.GetTable(name));
+  return std::unique_ptr<TableWriter>(new TableWriter(db, std::move(table)));
+}
+
+Status TableWriter::CheckWritable() const {
+  if (within_change_) return Status::Ok();  // relationships: joins the open change
+  if (db_.pager().HasChanges()) {
+    return Status::InvalidArgument("Another change to the database is still open");
+  }
+  return Status::Ok();
+}
+
+Result<const ColumnProperties*> TableWriter::Properties() {
+  if (!properties_) {
+    JET_ASSIGN_OR_RETURN(ColumnProperties p, ReadColumnProperties(db_, *table_));
+    properties_ = std::move(p);
+  }
+  return &*properties_;
+}
+
+Status TableWriter::CheckProperties(const std::vector<Value>& values,
+                                    const std::vector<Value>* old) {
+  JET_ASSIGN_OR_RETURN(const ColumnProperties* props, Properties());
+  const TableDef& t = *table_;
+  for (size_t i = 0; i < t.columns.size() && i < props->columns.size(); ++i) {
+    const ColumnDef& c = t.columns[i];
+    const ColumnRules& r = props->columns[i];
+    const Value& v = values[i];
+    // Jet checks these on every row it stores, changed columns or not.
+    if (r.required && v.null && c.type != ColumnType::kBoolean) {
+      return Status::Error(ErrorKind::kConstraint,
+                           "The field '" + t.name + "." + c.name +
+                               "' cannot contain a Null value because the Required property "
+                               "for this field is set to True. Enter a value in this field.");
+    }
+    if (!r.allow_zero_length && !v.null && v.bytes.empty() &&
+        (c.type == ColumnType::kText || c.type == ColumnType::kMemo)) {
+      return Status::Error(ErrorKind::kConstraint,
+                           "Field '" + t.name + "." + c.name + "' cannot be a zero-length string.");
+    }
+  }
+  // Validation rules, through the expression module (expressions.h).
+  JET_ASSIGN_OR_RETURN(TableExpressions * expressions, Expressions());
+  return expressions->CheckRules(values, old);
+}
+
+Result<TableExpressions*> TableWriter::Expressions() {
+  if (!expressions_) {
+    JET_ASSIGN_OR_RETURN(const ColumnProperties* props, Properties());
+    expressions_.emplace(table_, *props, db_.header());
+  }
+  return &*expressions_;
+}
+
+Status TableWriter::Finish(Status status) {
+  if (within_change_) return status;  // relationships: the outer writer commits
+  Pager& pager = db_.pager();
+  if (status.ok()) status = pager.Commit();
+  if (!status.ok()) {
+    pager.Rollback();
+    status.AtFile(db_.path());
+  }
+  // The definition may have changed (row count, autonumber, index roots).
+  const std::string name = table_->name;
+  db_.ForgetTable(table_->tdef_page);
+  auto fresh = db_.GetTable(name);
+  if (fresh.ok()) table_ = *fresh;
+  return status;
+}
+
+Status TableWriter::FillAutonumbers(std::vector<Value>* values, uint32_t* last) const {
+  for (size_t i = 0; i < table_->columns.size(); ++i) {
+    const ColumnDef& c = table_->columns[i];
+    Value& v = (*values)[i];
+    if ((c.flags & kColumnAutoLong) && c.type == ColumnType::kLong) {
+      if (v.null) {
+        if (*last == INT32_MAX) {
+          return Status::Error(ErrorKind::kConstraint,
+                               "Column '" + c.name + "' has run out of autonumber values");
+        }
+        v.type = ColumnType::kLong;
+        v.null = false;
+        v.integer = int64_t(++*last);
+      } else if (v.integer > int64_t(*last)) {
+        // A value given explicitly moves the counter past it, as in Access.
+        *last = uint32_t(v.integer);
+      }
+    } else if (c.guid_autonumber() && v.null) {
+      std::random_device rd;
+      std::string guid(16, '\0');
+      for (char& b : guid) b = char(rd() & 0xFF);
+      guid[7] = char((guid[7] & 0x0F) | 0x40);  // version 4
+      guid[8] = char((guid[8] & 0x3F) | 0x80);
+      v.type = ColumnType::kGuid;
+      v.null = false;
+      v.bytes = guid;
+    }
+  }
+  return Status::Ok();
+}
+
+Result<RowPointer> TableWriter::PlaceRow(const std::string& row, uint16_t flags) {
+  Pager& pager = db_.pager();
+  JET_ASSIGN_OR_RETURN(Page * page,
+                       PageWithRoom(pager, table_->owned_pages, table_->free_space_pages,
+                                    table_->tdef_page, row.size()));
+  uint8_t number = AddRowToPage(page, pager.format(), row, flags);
+  return RowPointer{page->number, number};
+}
+
+Status TableWriter::WriteTableCounts(int32_t row_delta, uint32_t last_autonumber) {
+  const Format& f = db_.format();
+  JET_ASSIGN_OR_RETURN(Page * tdef, db_.pager().Modify(table_->tdef_page));
+  uint8_t* p = tdef->bytes.data();
+  int64_t rows = int64_t(Le32(p + f.tdef_row_count)) + row_delta;
+  PutLe32(p + f.tdef_row_count, uint32_t(std::max<int64_t>(rows, 0)));
+  PutLe32(p + f.tdef_autonumber, last_autonumber);
+  return Status::Ok();
+}
+
+Status TableWriter::LocateRow(RowId id, bool to_change, RowPointer* header, RowPointer* body,
+                              std::vector<Value>* values) {
+  Pager& pager = db_.pager();
+  const Format& f = pager.format();
+  JET_ASSIGN_OR_RETURN(PageRef page, pager.ReadTyped(id.page, kPageData, "a data page"));
+  if (Le32(page->bytes.data() + f.data_owner) != table_->tdef_page) {
+    return Status::NotFound("Page " + std::to_string(id.page) + " holds no rows of table '" +
+                            table_->name + "'");
+  }
+  JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, id.row, pager.path()));
+  if (slot.deleted) return Status::NotFound("The row was deleted");
+  *header = RowPointer{id.page, uint8_t(id.row)};
+  *body = *header;
+  ByteView bytes(page->bytes.data() + slot.start, slot.end - slot.start);
+  PageRef holder = page;
+  for (int hops = 0; slot.overflow; ++hops) {
+    if (hops >= 8 || bytes.size() < 4) {
+      return pager.CorruptAt(body->page, "A moved row's forwarding pointer is damaged");
+    }
+    *body = RowPointer::FromRaw(Le32(bytes.data()));
+    JET_ASSIGN_OR_RETURN(bytes, ReadRowBytes(pager, *body, &holder));
+    JET_ASSIGN_OR_RETURN(slot, GetRowSlot(*holder, f, body->row, pager.path()));
+    if (!to_change) continue;
+    // Changing the row frees its moved copy, which must be this table's and
+    // nothing else.
+    if (slot.overflow && !slot.deleted) {
+      return Status::Unsupported(
+                 "A row of table '" + table_->name +
+                 "' was moved more than once; Access keeps a moved row one step from its "
+                 "place, and this engine will not change one that is not")
+          .AtFile(pager.path())
+          .AtPage(id.page);
+    }
+    // A moved copy is flagged deleted alone; both flags mark a deleted row.
+    if (!slot.deleted || slot.overflow ||
+        Le32(holder->bytes.data() + f.data_owner) != table_->tdef_page) {
+      return pager.CorruptAt(body->page,
+                             "A moved row's forwarding pointer leads to a slot "
+                             "that is not a moved row of table '" +
+                                 table_->name + "'");
+    }
+  }
+  RowDecoder decoder(pager, db_.header(), *table_);
+  return decoder.Decode(bytes, body->page, values);
+}
+
+Status TableWriter::Read(RowId id, std::vector<Value>* values) {
+  RowPointer header, body;
+  return LocateRow(id, false, &header, &body, values);
+}
+
+Status TableWriter::RemoveRow(RowPointer at) {
+  Pager& pager = db_.pager();
+  JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(at.page));
+  return RemoveRowFromPage(page, pager.format(), at.row, pager.path());
+}
+
+Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
+                                          IndexWriter* shared_indexes, bool collect,
+                                          uint32_t ordinal) {
+  if (values.size() != table_->columns.size()) {
+    return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
+                                   std::to_string(table_->columns.size()) + " values");
+  }
+  JET_RETURN_IF_ERROR(FillAutonumbers(&values, last_autonumber));
+  JET_RETURN_IF_ERROR(CheckProperties(values, nullptr));
+  std::unique_ptr<IndexWriter> own_indexes;
+  if (!shared_indexes) {
+    own_indexes = std::make_unique<IndexWriter>(db_.pager(), db_.header(), *table_);
+  }
+  IndexWriter& indexes = shared_indexes ? *shared_indexes : *own_indexes;
+  if (!collect) JET_RETURN_IF_ERROR(indexes.CheckInsert(values));
+  PageLongValueStore long_values(db_.pager(), *table_);
+  RowEncoder encoder(db_.format(), db_.header(), *table_);
+  std::string row;
+  JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
+  JET_ASSIGN_OR_RETURN(RowPointer at, PlaceRow(row, 0));
+  if (collect) {
+    JET_RETURN_IF_ERROR(indexes.Collect(values, at, ordinal));
+  } else {
+    JET_RETURN_IF_ERROR(indexes.Insert(values, at));
+  }
+  // Relationships: the row must refer to rows that exist.
+  JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterInsert(values));
+  return at;
+}
+
+Result<RowId> TableWriter::Insert(std::vector<Value> values) {
+  JET_RETURN_IF_ERROR(CheckWritable());
+  RowPointer at;
+  Status s = [&]() -> Status {
+    uint32_t last = table_->last_autonumber;
+    JET_ASSIGN_OR_RETURN(at, InsertOne(std::move(values), &last));
+    return WriteTableCounts(+1, last);
+  }();
+  JET_RETURN_IF_ERROR(Finish(s));
+  return RowId{at.page, at.row};
+}
+
+Status TableWriter::InsertWithoutCommit(std::vector<Value> values) {
+  // The definition in the batch may already count earlier rows of the same
+  // operation; continue from what it says.
+  JET_ASSIGN_OR_RETURN(PageRef tdef, db_.pager().Read(table_->tdef_page));
+  uint32_t last = Le32(tdef->bytes.data() + db_.format().tdef_autonumber);
+  JET_ASSIGN_OR_RETURN(RowPointer at, InsertOne(std::move(values), &last));
+  (void)at;
+  return WriteTableCounts(+1, last);
+}
+
+Status TableWriter::InsertBatch(std::vector<std::vector<Value>> rows, std::vector<RowId>* ids) {
+  JET_RETURN_IF_ERROR(CheckWritable());
+  if (ids) ids->clear();
+  Status s = [&]() -> Status {
+    // The counters advance row by row, so each row sees the ones before it.
+    // One index writer serves the whole batch, keeping the pages it parsed.
+    uint32_t last = table_->last_autonumber;
+    IndexWriter indexes(db_.pager(), db_.header(), *table_);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      auto at = InsertOne(std::move(rows[i]), &last, &indexes);
+      if (!at.ok()) {
+        Status err = at.TakeStatus();
+        return Status::Error(err.kind(), "Row " + std::to_string(i + 1) + ": " + err.message());
+      }
+      if (ids) ids->push_back(RowId{at->page, at->row});
+    }
+    return WriteTableCounts(int32_t(rows.size()), last);
+  }();
+  if (!s.ok() && ids) ids->clear();
+  return Finish(s);
+}
+
+Status TableWriter::BeginBulk(size_t entry_memory) {
+  if (bulk_) return Status::InvalidArgument("A bulk insertion is already open");
+  JET_RETURN_IF_ERROR(CheckWritable());
+  auto bulk = std::make_unique<Bulk>();
+  bulk->indexes = std::make_unique<IndexWriter>(db_.pager(), db_.header(), *table_);
+  if (entry_memory != 0) bulk->indexes->set_collect_memory(entry_memory);
+  bulk->last_autonumber = table_->last_autonumber;
+  bulk->rows_before = table_->row_count;
+  for (const LogicalIndex& li : table_->logical_indexes) {
+    if (li.foreign() && li.related_table_type == kReferencingSide &&
+        li.related_table_page == table_->tdef_page) {
+      bulk->collect = false;
+    }
+  }
+  bulk_ = std::move(bulk);
+  db_.pager().SetSpillThreshold(kBulkSpillPages);
+  return Status::Ok();
+}
+
+Status TableWriter::AddBulk(std::vector<Value> values) {
+  if (!bulk_) return Status::InvalidArgument("No bulk insertion is open");
+  const uint32_t ordinal = uint32_t(bulk_->rows + 1);
+  auto at = InsertOne(std::move(values), &bulk_->last_autonumber, bulk_->indexes.get(),
+                      bulk_->collect, ordinal);
+  if (!at.ok()) {
+    Status s = at.TakeStatus();
+    AbortBulk();
+    return s.AtFile(db_.path());
+  }
+  ++bulk_->rows;
+  // Between rows no page of the batch is held: it may go to the file.
+  Status spilled = db_.pager().MaybeSpill();
+  if (!spilled.ok()) {
+    AbortBulk();
+    return spilled;
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::CommitBulk() {
+  if (!bulk_) return Status::InvalidArgument("No bulk insertion is open");
+  Status s = bulk_->collect ? bulk_->indexes->WriteCollected(bulk_->rows_before) : Status::Ok();
+  if (s.ok()) s = WriteTableCounts(int32_t(bulk_->rows), bulk_->last_autonumber);
+  bulk_.reset();
+  s = Finish(s);
+  db_.pager().SetSpillThreshold(0);
+  return s;
+}
+
+void TableWriter::AbortBulk() {
+  if (!bulk_) return;
+  bulk_.reset();
+  (void)Finish(Status::InvalidArgument("The bulk insertion was abandoned"));
+  db_.pager().SetSpillThreshold(0);
+}
+
+Status TableWriter::Update(RowId id, std::vector<Value> values) {
+  JET_RETURN_IF_ERROR(CheckWritable());
+  if (values.size() != table_->columns.size()) {
+    return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
+                                   std::to_string(table_->columns.size()) + " values");
+  }
+  Status s = [&]() -> Status {
+    RowPointer header, body;
+    std::vector<Value> old;
+    JET_RETURN_IF_ERROR(LocateRow(id, true, &header, &body, &old));
+    for (size_t i = 0; i < values.size(); ++i) {
+      const ColumnDef& c = table_->columns[i];
+      if ((c.flags & kColumnAutoLong) && !old[i].null &&
+          (values[i].null || values[i].integer != old[i].integer)) {
+        return Status::InvalidArgument("Column '" + c.name +
+                                       "' is an autonumber and cannot be changed");
+      }
+    }
+    JET_RETURN_IF_ERROR(CheckProperties(values, &old));
+    IndexWriter indexes(db_.pager(), db_.header(), *table_);
+    const RowPointer home{id.page, uint8_t(id.row)};
+    JET_RETURN_IF_ERROR(indexes.CheckUpdate(old, values, home));
+
+    Pager& pager = db_.pager();
+    const Format& f = pager.format();
+    PageRef holder;
+    JET_ASSIGN_OR_RETURN(ByteView old_bytes, ReadRowBytes(pager, body, &holder));
+    const uint32_t old_size = uint32_t(old_bytes.size());
+
+    PageLongValueStore long_values(pager, *table_);
+    JET_RETURN_IF_ERROR(
+        RememberLongValues(pager, db_.header(), *table_, old_bytes, body.page, old, &long_values));
+    RowEncoder encoder(f, db_.header(), *table_);
+    std::string row;
+    JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
+    if (row.size() <= old_size) {
+      // Fits where the row is: rewrite it there, padded to its old size.
+      JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, old_size, &row));
+    }
+    if (row.size() == old_size) {
+      JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(body.page));
+      JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, body.row, pager.path()));
+      if (slot.deleted) {  // a moved row's body: bounds as for any row
+        const uint8_t* p = page->bytes.data();
+        slot.start = Le16(p + f.data_first_row_slot + 2 * body.row) & kRowOffsetMask;
+      }
+      std::copy(row.begin(), row.end(), page->bytes.begin() + slot.start);
+    } else {
+      // Too big for its place: store it elsewhere, flagged so that scans
+      // skip it there, and leave a forwarding pointer in the original slot.
+      // A row that had moved before moves again from where it is: its old
+      // copy is deleted first (so its room can take the new one) and the
+      // original slot points at the new place, one step as ever.
+      if (body.page != header.page || body.row != header.row) {
+        JET_RETURN_IF_ERROR(RemoveRow(body));
+      }
+      JET_ASSIGN_OR_RETURN(RowPointer moved, PlaceRow(row, kRowDeletedFlag));
+      JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(header.page));
+      JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, header.row, pager.path()));
+      if (slot.end - slot.start < 4) {
+        return pager.CorruptAt(header.page, "A row is too short to hold a forwarding pointer");
+      }
+      uint8_t* p = page->bytes.data();
+      std::fill(p + slot.start, p + slot.end, 0);
+      PutLe32(p + slot.start, moved.raw());
+      const uint32_t at = f.data_first_row_slot + 2 * header.row;
+      PutLe16(p + at, uint16_t(Le16(p + at) | kRowOverflowFlag));
+    }
+    JET_RETURN_IF_ERROR(indexes.Update(old, values, home));
+    // Relationships: check the new foreign keys, cascade a changed key.
+    JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterUpdate(old, values));
+    return WriteTableCounts(0, table_->last_autonumber);
+  }();
+  return Finish(s);
+}
+
+Status TableWriter::Delete(RowId id) {
+  JET_RETURN_IF_ERROR(CheckWritable());
+  Status s = [&]() -> Status {
+    RowPointer header, body;
+    std::vector<Value> old;
+    JET_RETURN_IF_ERROR(LocateRow(id, true, &header, &body, &old));
+    IndexWriter indexes(db_.pager(), db_.header(), *table_);
+    JET_RETURN_IF_ERROR(indexes.Delete(old, header));
+    // The row goes as Access deletes one (data_page.h), and a moved row's
+    // copy with it: left behind, every reader that does not follow pointers
+    // would still see it, and its room would never be used again.
+    JET_RETURN_IF_ERROR(RemoveRow(header));
+    if (body.page != header.page || body.row != header.row) {
+      JET_RETURN_IF_ERROR(RemoveRow(body));
+    }
+    // Relationships: refuse, or cascade to the rows that refer to this one.
+    JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterDelete(old));
+    return WriteTableCounts(-1, table_->last_autonumber);
+  }();
+  return Finish(s);
+}
+
+}  // namespace jet
