@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/jet/empty_jet3_data.inc: an empty Access 97 database.
+"""Writes src/jet/table/empty_jet3_data.inc: an empty Access 97 database.
 
 The source is delTestV1997.mdb (Apache-2.0 Jackcess test data, see NOTICE),
 a database that Access itself made in Access 97 format, with the system
@@ -24,7 +24,7 @@ tables Access gives every database and one user table, "Table" (catalog id
    free space of its pages) are zeroed.
 
 The catalog's dates are left as they are: the engine stamps them, when it
-makes a database, with the time it makes it (src/jet/create.cc).
+makes a database, with the time it makes it (src/jet/table/create.cc).
 
 Usage: tools/gen_empty_jet3.py SOURCE.mdb JETDB OUTPUT.inc
 """

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/jet/index_codes_data.inc from the text index code tables.
+"""Writes src/jet/index/index_codes_data.inc from the text index code tables.
 
 The tables (one line per UCS-2 code point, see docs/index-keys.md) come from
 the Jackcess project (Apache-2.0; see NOTICE). This script turns them into a

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/jet/empty_database_data.inc from an empty Jet 4 database.
+"""Writes src/jet/table/empty_database_data.inc from an empty Jet 4 database.
 
 The source is adox-jet4.mdb, an empty database made by Jet's own catalog
 API (from the Apache-2.0 Jackcess test suite; see NOTICE). Most of its bytes
@@ -12,7 +12,7 @@ writes no SummaryInfo or UserDefined object), no names but the system
 objects', and free space that is all zero. Its dates, the catalog's
 DateCreate and DateUpdate and the header's creation date (which masks the
 password), are of 21 November 2015; the engine replaces them with the time
-it makes a database (src/jet/create.cc), so the bytes are copied unchanged.
+it makes a database (src/jet/table/create.cc), so the bytes are copied unchanged.
 
 Usage: tools/gen_template.py SOURCE.mdb OUTPUT.inc
 """
