@@ -5,12 +5,15 @@
 #       jetdb.exe (64-bit, statically linked: nothing else to install),
 #       README, NOTICE and the licence
 #   dist/add-firstclass_VERSION_amd64.deb          the Linux build: both
-#       programs in /usr/bin, a desktop entry and the icon
+#       programs in /usr/bin, a desktop entry and the icon, the copyright
+#       and changelog in /usr/share/doc/add-firstclass
 #
 #   scripts/package.sh [--check]
 #
-# --check also unpacks both and runs each program's --version (the .exe
-# under Wine). Installs what is missing first.
+# --check also runs lintian on the .deb (an error or a warning fails) and
+# desktop-file-validate on its desktop entry, unpacks both packages and runs
+# each program's --version (the .exe under Wine). Installs what is missing
+# first.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -19,18 +22,28 @@ check=0
 case "${1:-}" in
   --check) check=1 ;;
   "") ;;
-  -h | --help) sed -n '2,13s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+  -h | --help) sed -n '2,17s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
   *) echo "package: unknown argument '$1'" >&2; exit 2 ;;
 esac
 
 scripts/setup-debian.sh package
 version="$(sed -n 's/^project(add_firstclass VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+if ! head -n 1 packaging/changelog | grep -q "^add-firstclass ($version) "; then
+  echo "package: packaging/changelog needs an entry for $version at the top" >&2
+  exit 1
+fi
 mkdir -p dist
 
 # The Linux package, from a build of its own so that no test or sanitizer
-# setting leaks into it.
+# setting leaks into it, with Debian's hardening flags (stack protector,
+# fortified libc calls, read-only relocations bound at start-up); no -g,
+# since the programs are stripped.
+buildflag() {
+  DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g dpkg-buildflags --get "$1"
+}
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DAFC_BUILD_TESTS=OFF \
-  -DAFC_BUILD_BENCH=OFF >/dev/null
+  -DAFC_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$(buildflag CPPFLAGS) $(buildflag CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(buildflag LDFLAGS)" >/dev/null
 cmake --build build-package -j "${JOBS:-$(nproc)}" --target add-firstclass jetdb
 rm -f dist/add-firstclass_*.deb
 (cd build-package && cpack -G DEB >/dev/null)
@@ -42,12 +55,12 @@ scripts/build.sh mingw add-firstclass jetdb
 stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 name="add-firstclass-$version-windows-x64"
-mkdir -p "$stage/$name/LICENSES"
+mkdir -p "$stage/$name"
 for exe in add-firstclass jetdb; do
   x86_64-w64-mingw32-strip -o "$stage/$name/$exe.exe" "build-mingw/bin/$exe.exe"
 done
 # Windows line breaks for the texts, so that Notepad shows them right.
-for f in README.md NOTICE LICENSES/Apache-2.0.txt; do
+for f in README.md NOTICE LICENSE; do
   sed 's/$/\r/' "$f" >"$stage/$name/$f"
 done
 zip="$ROOT/dist/$name.zip"
@@ -56,6 +69,8 @@ rm -f "$zip"
 echo "package: dist/$name.zip"
 
 if ((check)); then
+  lintian --fail-on error,warning "$deb"
+  desktop-file-validate packaging/add-firstclass.desktop
   dpkg-deb --info "$deb" | sed -n '/Package:/,/Description:/p'
   dpkg-deb --contents "$deb" | awk '{print $NF}'
   unzip -l "$zip"

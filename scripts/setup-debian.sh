@@ -67,10 +67,15 @@ TEST_PACKAGES=(
   imagemagick
 )
 #   zip                    the Windows release archive
-#   dpkg-dev               dpkg-shlibdeps, for the .deb's dependencies
+#   dpkg-dev               dpkg-shlibdeps, for the .deb's dependencies, and
+#                          dpkg-buildflags, for Debian's hardening flags
+#   lintian,
+#   desktop-file-utils     check the .deb and its desktop entry
 PACKAGE_PACKAGES=(
   zip
   dpkg-dev
+  lintian
+  desktop-file-utils
 )
 
 case "${1:-test}" in
