@@ -2,6 +2,7 @@
 // databases.
 //
 // Exit codes: 0 success, 1 an error (printed on stderr), 2 bad usage.
+// The help text is usage.txt, which is also made into the manual page.
 
 #include <charconv>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "schema_json.h"
 #include "table_writer.h"
 #include "text.h"
+#include "usage_text.h"
 #include "value_json.h"
 #include "value_text.h"
 
@@ -30,66 +32,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
-
-const char kUsage[] =
-    "Usage: jetdb COMMAND FILE [ARGS]\n"
-    "\n"
-    "Inspect, export, create and change Microsoft Access 97/2000/2002/2003 (.mdb)\n"
-    "databases.\n"
-    "\n"
-    "Reading:\n"
-    "  info FILE                         format, page size and count, code page,\n"
-    "                                    sort order, whether a password is set and\n"
-    "                                    whether the file is encoded\n"
-    "  tables FILE                       user tables, one per line, in catalog order\n"
-    "  schema FILE [TABLE] [--json]      columns and indexes of one or every table;\n"
-    "                                    the JSON is what create-table reads\n"
-    "  export FILE TABLE [--format csv|jsonl]\n"
-    "                                    rows in table scan order (default csv)\n"
-    "  check FILE                        verify rows, indexes and page maps; prints\n"
-    "                                    problems (damage) on stderr, and notes (such\n"
-    "                                    as stale counts, which Access tolerates until\n"
-    "                                    it compacts) and what could not be verified\n"
-    "                                    (keys in an unknown sort order) on stdout\n"
-    "\n"
-    "Writing:\n"
-    "  new FILE [--jet4|--jet3]          create an empty Access 2000 (default) or\n"
-    "                                    Access 97 database; FILE must not exist\n"
-    "  create-table FILE SCHEMA.json     create a table from a schema as 'schema\n"
-    "                                    --json' prints it (one object, or an array\n"
-    "                                    for several tables); foreign-key indexes are\n"
-    "                                    skipped, as relationships are not created\n"
-    "  import FILE TABLE [ROWS.jsonl|-]  add rows from JSON Lines as 'export --format\n"
-    "                                    jsonl' prints them (default: standard input);\n"
-    "                                    keys are column names (any case); a missing\n"
-    "                                    key takes the column's DefaultValue, evaluated\n"
-    "                                    as Access does (Now(), =0, \"N\"; one this\n"
-    "                                    program cannot evaluate refuses the row), or\n"
-    "                                    else null; autonumbers are kept as given;\n"
-    "                                    all rows go in as one step, or none of them;\n"
-    "                                    --batch N commits every N rows as a step of\n"
-    "                                    its own, kept if a later row fails\n"
-    "  update FILE TABLE --where COLUMN=VALUE --set COLUMN=VALUE [COLUMN=VALUE...]\n"
-    "                                    change the rows that match\n"
-    "  delete FILE TABLE --where COLUMN=VALUE\n"
-    "                                    delete the rows that match\n"
-    "\n"
-    "  VALUE is written as CSV export shows it: 12, 12.5000 (Currency), true,\n"
-    "  2024-02-29T13:45:00, {GUID}, hex for binary; empty is null. --where may be\n"
-    "  given more than once (all must match); text matches without regard to case.\n"
-    "\n"
-    "Options:\n"
-    "  --password TEXT                   the database password, for a database that\n"
-    "                                    has one (as Access compares it: exactly,\n"
-    "                                    case and all); ignored by one without\n"
-    "  --password-file FILE              the same, read from the first line of FILE\n"
-    "                                    (- for standard input), so that it is not\n"
-    "                                    seen on the command line\n"
-    "  -h, --help                        show this help\n"
-    "\n"
-    "Exit status: 0 on success, 1 on an error, 2 on bad usage. For check, 0 means\n"
-    "the database is sound (notes and unverified items allowed), 1 that it has\n"
-    "problems or could not be read.\n";
 
 int Usage(const std::string& message) {
   std::fprintf(stderr, "jetdb: %s\nTry 'jetdb --help'.\n", message.c_str());
