@@ -3,7 +3,8 @@
 #
 #   scripts/setup-debian.sh [run|test|package]    (default: test)
 #
-#   run       what the main job needs: the compiler, CMake, Qt and nlohmann/json
+#   run       what the main job needs: the compiler, CMake, Qt, nlohmann/json
+#             and CLI11
 #   test      that, and what the tests need: GoogleTest, mdbtools, the
 #             Windows cross compiler and Wine, a virtual display
 #   package   that, and what the release packages need
@@ -25,6 +26,8 @@ set -euo pipefail
 #   fonts-dejavu-core      a font for the window under a bare X server
 #   nlohmann-json3-dev     the JSON reader jetdb reads schemas and rows with
 #                          (headers only; the Windows build uses them too)
+#   libcli11-dev           CLI11, which jetdb parses its command line with
+#                          (headers only; the Windows build uses them too)
 RUN_PACKAGES=(
   build-essential
   g++
@@ -37,6 +40,7 @@ RUN_PACKAGES=(
   xauth
   fonts-dejavu-core
   nlohmann-json3-dev
+  libcli11-dev
 )
 #   libgtest-dev,
 #   googletest             GoogleTest, used by the test binary (its sources
@@ -82,7 +86,7 @@ case "${1:-test}" in
   run) PACKAGES=("${RUN_PACKAGES[@]}") ;;
   test) PACKAGES=("${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
   package) PACKAGES=("${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}") ;;
-  -h | --help) sed -n '2,13s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+  -h | --help) sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
   *) echo "setup: unknown group '$1' (use run, test or package)" >&2; exit 2 ;;
 esac
 

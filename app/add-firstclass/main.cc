@@ -19,36 +19,13 @@
 #include "forms/main_window.h"
 #include "util/paths.h"
 #include "util/program_start.h"
+#include "usage_text.h"
 
 #ifndef AFC_VERSION
 #define AFC_VERSION "0"
 #endif
 
 namespace {
-
-constexpr char kUsage[] =
-    "Usage: add-firstclass [PATH]\n"
-    "       add-firstclass --install [--dry-run] PATH\n"
-    "       add-firstclass --help | --version\n"
-    "\n"
-    "Adds the shipping service \"USPS First-Class Mail\" (key FirstClass) to a\n"
-    "Tallowin database: a copy of the USPS-PRI row in Master, and a button\n"
-    "beside USPS-PRI's in Panel. A service already present is left alone.\n"
-    "\n"
-    "Without --install, opens the window, its path box preset to PATH or to\n"
-    "Tallowin's usual database:\n"
-    "  %s\n"
-    "\n"
-    "Options:\n"
-    "  --install PATH  install into the database at PATH without a window;\n"
-    "                  progress on standard output, failures on standard error\n"
-    "  --dry-run       with --install: open the database read-only and tell\n"
-    "                  what an installation would do; writes nothing\n"
-    "  --help          show this help and exit\n"
-    "  --version       show the version and exit\n"
-    "\n"
-    "Exit status: 0 success, 1 the installation failed (or would fail),\n"
-    "2 bad usage.\n";
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "add-firstclass: %s\n", problem);
@@ -111,7 +88,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--") {
       options_done = true;
     } else if (arg == "--help" || arg == "-h") {
-      std::printf(kUsage, afc::DefaultDatabasePath().c_str());
+      std::printf(kUsage, afc::DefaultDatabasePath().c_str());  // usage.txt, with a %s
       return 0;
     } else if (arg == "--version") {
       std::printf("add-firstclass %s\n", AFC_VERSION);

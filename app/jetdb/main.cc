@@ -2,13 +2,14 @@
 // databases.
 //
 // Exit codes: 0 success, 1 an error (printed on stderr), 2 bad usage.
+// The help text is usage.txt, which is also made into the manual page.
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "interchange/schema_json.h"
 #include "jet/table/table_writer.h"
 #include "jet/storage/text.h"
+#include "usage_text.h"
 #include "interchange/value_json.h"
 #include "jet/format/value_text.h"
 
@@ -30,66 +32,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
-
-const char kUsage[] =
-    "Usage: jetdb COMMAND FILE [ARGS]\n"
-    "\n"
-    "Inspect, export, create and change Microsoft Access 97/2000/2002/2003 (.mdb)\n"
-    "databases.\n"
-    "\n"
-    "Reading:\n"
-    "  info FILE                         format, page size and count, code page,\n"
-    "                                    sort order, whether a password is set and\n"
-    "                                    whether the file is encoded\n"
-    "  tables FILE                       user tables, one per line, in catalog order\n"
-    "  schema FILE [TABLE] [--json]      columns and indexes of one or every table;\n"
-    "                                    the JSON is what create-table reads\n"
-    "  export FILE TABLE [--format csv|jsonl]\n"
-    "                                    rows in table scan order (default csv)\n"
-    "  check FILE                        verify rows, indexes and page maps; prints\n"
-    "                                    problems (damage) on stderr, and notes (such\n"
-    "                                    as stale counts, which Access tolerates until\n"
-    "                                    it compacts) and what could not be verified\n"
-    "                                    (keys in an unknown sort order) on stdout\n"
-    "\n"
-    "Writing:\n"
-    "  new FILE [--jet4|--jet3]          create an empty Access 2000 (default) or\n"
-    "                                    Access 97 database; FILE must not exist\n"
-    "  create-table FILE SCHEMA.json     create a table from a schema as 'schema\n"
-    "                                    --json' prints it (one object, or an array\n"
-    "                                    for several tables); foreign-key indexes are\n"
-    "                                    skipped, as relationships are not created\n"
-    "  import FILE TABLE [ROWS.jsonl|-]  add rows from JSON Lines as 'export --format\n"
-    "                                    jsonl' prints them (default: standard input);\n"
-    "                                    keys are column names (any case); a missing\n"
-    "                                    key takes the column's DefaultValue, evaluated\n"
-    "                                    as Access does (Now(), =0, \"N\"; one this\n"
-    "                                    program cannot evaluate refuses the row), or\n"
-    "                                    else null; autonumbers are kept as given;\n"
-    "                                    all rows go in as one step, or none of them;\n"
-    "                                    --batch N commits every N rows as a step of\n"
-    "                                    its own, kept if a later row fails\n"
-    "  update FILE TABLE --where COLUMN=VALUE --set COLUMN=VALUE [COLUMN=VALUE...]\n"
-    "                                    change the rows that match\n"
-    "  delete FILE TABLE --where COLUMN=VALUE\n"
-    "                                    delete the rows that match\n"
-    "\n"
-    "  VALUE is written as CSV export shows it: 12, 12.5000 (Currency), true,\n"
-    "  2024-02-29T13:45:00, {GUID}, hex for binary; empty is null. --where may be\n"
-    "  given more than once (all must match); text matches without regard to case.\n"
-    "\n"
-    "Options:\n"
-    "  --password TEXT                   the database password, for a database that\n"
-    "                                    has one (as Access compares it: exactly,\n"
-    "                                    case and all); ignored by one without\n"
-    "  --password-file FILE              the same, read from the first line of FILE\n"
-    "                                    (- for standard input), so that it is not\n"
-    "                                    seen on the command line\n"
-    "  -h, --help                        show this help\n"
-    "\n"
-    "Exit status: 0 on success, 1 on an error, 2 on bad usage. For check, 0 means\n"
-    "the database is sound (notes and unverified items allowed), 1 that it has\n"
-    "problems or could not be read.\n";
 
 int Usage(const std::string& message) {
   std::fprintf(stderr, "jetdb: %s\nTry 'jetdb --help'.\n", message.c_str());
@@ -493,153 +435,167 @@ int CmdChange(const std::string& path, const std::string& table,
   return kExitOk;
 }
 
+// COLUMN=VALUE, for --where and --set.
+CLI::Validator Assignment() {
+  return CLI::Validator(
+      [](const std::string& arg) {
+        std::string column, value;
+        return SplitAssignment(arg, &column, &value) ? std::string() : "needs COLUMN=VALUE";
+      },
+      "");
+}
+
+// A positive number of rows, for --batch. Written back in plain decimal:
+// CLI11 would read a leading 0 as octal.
+CLI::Validator RowCount() {
+  return CLI::Validator(
+      [](std::string& arg) {
+        size_t n = 0;
+        auto [end, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), n);
+        if (arg.empty() || ec != std::errc() || end != arg.data() + arg.size() || n == 0) {
+          return std::string("needs a positive number of rows");
+        }
+        arg = std::to_string(n);
+        return std::string();
+      },
+      "");
+}
+
+// A command given the wrong arguments: how it is used.
+int CommandUsage(const CLI::App& command) {
+  return Usage("usage: jetdb " + command.get_name() + " " + command.get_description());
+}
+
+// What is wrong with an option that `command` (null: no command given)
+// does not take: that it belongs to other commands, or is no option at all.
+std::string OptionProblem(const CLI::App& app, const CLI::App* command, const std::string& arg) {
+  const std::string name = arg.substr(0, arg.find('='));
+  if (command != nullptr && command->get_option_no_throw(name) != nullptr) {
+    return "put " + name + " after '" + command->get_name() + "'";
+  }
+  const std::vector<const CLI::App*> owners = app.get_subcommands(
+      [&](const CLI::App* c) { return c->get_option_no_throw(name) != nullptr; });
+  if (owners.empty()) return "unknown option '" + arg + "'";
+  std::string names;
+  for (size_t i = 0; i < owners.size(); ++i) {
+    names += (i == 0 ? "" : i + 1 == owners.size() ? " and " : ", ");
+    names += "'" + owners[i]->get_name() + "'";
+  }
+  return name + " applies to " + names + " only";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args = afc::StartProgram(argc, argv);
+  // Help wins over whatever else the line holds.
   for (const std::string& a : args) {
     if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
       return kExitOk;
     }
   }
-  if (args.empty()) return Usage("missing command");
 
-  // Split options from positional arguments.
-  std::vector<std::string> pos;
-  bool json = false;
-  std::string format_name;
-  std::optional<bool> jet3;  // --jet3 or --jet4
+  CLI::App app("", "jetdb");
+  app.set_help_flag();  // answered above
+  app.allow_extras();   // what is left over is reported below, in this program's words
+  app.fallthrough();    // the password options also after the command
+  app.require_subcommand(0, 1);
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+  std::string password, password_file;
+  CLI::Option* password_option = app.add_option("--password", password)->type_name("TEXT");
+  CLI::Option* password_file_option = app.add_option("--password-file", password_file)
+                                          ->type_name("FILE")
+                                          ->excludes(password_option);
+
+  std::string file, table, input = "-", format = "csv";
+  bool json = false, jet3 = false, jet4 = false;
+  size_t batch = 0;
   std::vector<std::string> wheres, sets;
-  std::optional<std::string> password, password_file;
-  std::optional<size_t> batch;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    std::string column, value;
-    if (a == "--json") {
-      json = true;
-    } else if (a == "--jet3" || a == "--jet4") {
-      if (jet3 && *jet3 != (a == "--jet3")) return Usage("choose one of --jet3 and --jet4");
-      jet3 = a == "--jet3";
-    } else if (a == "--where" || a.rfind("--where=", 0) == 0) {
-      std::string w = a == "--where" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(8);
-      if (!SplitAssignment(w, &column, &value)) return Usage("--where needs COLUMN=VALUE");
-      wheres.push_back(w);
-    } else if (a == "--set" || a.rfind("--set=", 0) == 0) {
-      std::string w = a == "--set" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(6);
-      if (!SplitAssignment(w, &column, &value)) return Usage("--set needs COLUMN=VALUE");
-      sets.push_back(w);
-      // More assignments may follow one --set.
-      while (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0 &&
-             SplitAssignment(args[i + 1], &column, &value)) {
-        sets.push_back(args[++i]);
-      }
-    } else if (a == "--password" || a == "--password-file") {
-      if (i + 1 >= args.size()) return Usage(a + " needs a value");
-      (a == "--password" ? password : password_file) = args[++i];
-    } else if (a.rfind("--password=", 0) == 0) {
-      password = a.substr(11);
-    } else if (a.rfind("--password-file=", 0) == 0) {
-      password_file = a.substr(16);
-    } else if (a == "--batch" || a.rfind("--batch=", 0) == 0) {
-      std::string n = a == "--batch" ? (i + 1 < args.size() ? args[++i] : "") : a.substr(8);
-      size_t value = 0;
-      auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), value);
-      if (n.empty() || ec != std::errc() || end != n.data() + n.size() || value == 0) {
-        return Usage("--batch needs a positive number of rows");
-      }
-      batch = value;
-    } else if (a == "--format") {
-      if (i + 1 >= args.size()) return Usage("--format needs a value: csv or jsonl");
-      format_name = args[++i];
-    } else if (a.rfind("--format=", 0) == 0) {
-      format_name = a.substr(9);
-    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-      return Usage("unknown option '" + a + "'");
-    } else {
-      pos.push_back(a);
-    }
-  }
-  if (pos.empty()) return Usage("missing command");
-  const std::string cmd = pos[0];
-  auto want = [&](size_t min, size_t max) {
-    return pos.size() >= min + 1 && pos.size() <= max + 1;
+  // Each command's description is what follows its name in a usage line.
+  auto command = [&](const char* name, const char* arguments) {
+    CLI::App* c = app.add_subcommand(name, arguments);
+    c->add_option("FILE", file)->required();
+    return c;
+  };
+  auto assignments = [](CLI::App* c, const char* name, std::vector<std::string>& to) {
+    return c->add_option(name, to)
+        ->required()
+        ->type_name("COLUMN=VALUE")
+        ->check(Assignment())
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   };
 
-  if (cmd != "schema" && json) return Usage("--json applies to 'schema' only");
-  if (cmd != "export" && !format_name.empty()) return Usage("--format applies to 'export' only");
-  if (cmd != "new" && jet3) return Usage("--jet3 and --jet4 apply to 'new' only");
-  if (cmd != "update" && cmd != "delete" && !wheres.empty()) {
-    return Usage("--where applies to 'update' and 'delete' only");
+  CLI::App* info = command("info", "FILE");
+  CLI::App* tables = command("tables", "FILE");
+  CLI::App* schema = command("schema", "FILE [TABLE] [--json]");
+  schema->add_option("TABLE", table);
+  schema->add_flag("--json", json);
+  CLI::App* check = command("check", "FILE");
+  CLI::App* export_rows = command("export", "FILE TABLE [--format csv|jsonl]");
+  export_rows->add_option("TABLE", table)->required();
+  export_rows->add_option("--format", format)->check(CLI::IsMember({"csv", "jsonl"}));
+  CLI::App* create = command("new", "FILE [--jet4|--jet3]");
+  create->add_flag("--jet3", jet3)->excludes(create->add_flag("--jet4", jet4));
+  CLI::App* create_table = command("create-table", "FILE SCHEMA.json");
+  create_table->add_option("SCHEMA.json", input)->required();
+  CLI::App* import_rows = command("import", "FILE TABLE [ROWS.jsonl|-] [--batch N]");
+  import_rows->add_option("TABLE", table)->required();
+  import_rows->add_option("ROWS.jsonl", input);
+  import_rows->add_option("--batch", batch)->transform(RowCount());
+  CLI::App* update = command("update", "FILE TABLE --where COLUMN=VALUE --set COLUMN=VALUE...");
+  update->add_option("TABLE", table)->required();
+  assignments(update, "--where", wheres)->allow_extra_args(false);
+  // More assignments may follow one --set.
+  assignments(update, "--set", sets)->expected(1, -1);
+  CLI::App* delete_rows = command("delete", "FILE TABLE --where COLUMN=VALUE");
+  delete_rows->add_option("TABLE", table)->required();
+  assignments(delete_rows, "--where", wheres)->allow_extra_args(false);
+
+  try {
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 takes them reversed
+  } catch (const CLI::RequiredError& e) {
+    // A missing argument, or --where or --set.
+    if (app.get_subcommands().empty()) return Usage(e.what());
+    return CommandUsage(*app.get_subcommands()[0]);
+  } catch (const CLI::ParseError& e) {
+    return Usage(e.what());
   }
-  if (cmd != "update" && !sets.empty()) return Usage("--set applies to 'update' only");
-  if (cmd != "import" && batch) return Usage("--batch applies to 'import' only");
-  if (password && password_file) return Usage("give one of --password and --password-file");
-  if (cmd == "new" && (password || password_file)) {
-    return Usage("'new' creates a database without a password");
+  const CLI::App* cmd = app.get_subcommands().empty() ? nullptr : app.get_subcommands()[0];
+  const std::vector<std::string> extra = app.remaining(true);
+  if (!extra.empty()) {
+    if (extra[0].size() > 1 && extra[0][0] == '-') return Usage(OptionProblem(app, cmd, extra[0]));
+    if (cmd == nullptr) return Usage("unknown command '" + extra[0] + "'");
+    return CommandUsage(*cmd);
   }
-  if (password_file == "-" && cmd == "import" && (pos.size() < 4 || pos[3] == "-")) {
+  if (cmd == nullptr) return Usage("missing command");
+
+  const bool has_password = password_option->count() || password_file_option->count();
+  if (cmd == create && has_password) return Usage("'new' creates a database without a password");
+  if (password_file_option->count() && password_file == "-" && cmd == import_rows && input == "-") {
     return Usage("the rows and the password cannot both come from standard input");
   }
-  if (password_file) {
-    auto text = ReadInput(*password_file);
+  if (password_file_option->count()) {
+    auto text = ReadInput(password_file);
     if (!text.ok()) return Fail(text.status());
     // The first line, without its end (LF or CR LF).
-    std::string line = text->substr(0, text->find('\n'));
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    password = line;
+    password = text->substr(0, text->find('\n'));
+    if (!password.empty() && password.back() == '\r') password.pop_back();
   }
-  Password() = password.value_or("");
+  Password() = password;
 
-  if (cmd == "info") {
-    if (!want(1, 1)) return Usage("usage: jetdb info FILE");
-    return CmdInfo(pos[1]);
+  if (cmd == info) return CmdInfo(file);
+  if (cmd == tables) return CmdTables(file);
+  if (cmd == schema) return CmdSchema(file, table, json);
+  if (cmd == check) return CmdCheck(file);
+  if (cmd == export_rows) {
+    return CmdExport(file, table,
+                     format == "jsonl" ? jet::ExportFormat::kJsonl : jet::ExportFormat::kCsv);
   }
-  if (cmd == "tables") {
-    if (!want(1, 1)) return Usage("usage: jetdb tables FILE");
-    return CmdTables(pos[1]);
-  }
-  if (cmd == "schema") {
-    if (!want(1, 2)) return Usage("usage: jetdb schema FILE [TABLE] [--json]");
-    return CmdSchema(pos[1], pos.size() > 2 ? pos[2] : "", json);
-  }
-  if (cmd == "check") {
-    if (!want(1, 1)) return Usage("usage: jetdb check FILE");
-    return CmdCheck(pos[1]);
-  }
-  if (cmd == "export") {
-    if (!want(2, 2)) return Usage("usage: jetdb export FILE TABLE [--format csv|jsonl]");
-    jet::ExportFormat format = jet::ExportFormat::kCsv;
-    if (format_name == "jsonl") {
-      format = jet::ExportFormat::kJsonl;
-    } else if (!format_name.empty() && format_name != "csv") {
-      return Usage("unknown format '" + format_name + "': use csv or jsonl");
-    }
-    return CmdExport(pos[1], pos[2], format);
-  }
-  if (cmd == "new") {
-    if (!want(1, 1)) return Usage("usage: jetdb new FILE [--jet4|--jet3]");
-    return CmdNew(pos[1], jet3.value_or(false));
-  }
-  if (cmd == "create-table") {
-    if (!want(2, 2)) return Usage("usage: jetdb create-table FILE SCHEMA.json");
-    return CmdCreateTable(pos[1], pos[2]);
-  }
-  if (cmd == "import") {
-    if (!want(2, 3)) return Usage("usage: jetdb import FILE TABLE [ROWS.jsonl|-] [--batch N]");
-    return CmdImport(pos[1], pos[2], pos.size() > 3 ? pos[3] : "-", batch.value_or(0));
-  }
-  if (cmd == "update") {
-    if (!want(2, 2) || wheres.empty() || sets.empty()) {
-      return Usage("usage: jetdb update FILE TABLE --where COLUMN=VALUE --set COLUMN=VALUE...");
-    }
-    return CmdChange(pos[1], pos[2], wheres, sets, false);
-  }
-  if (cmd == "delete") {
-    if (!want(2, 2) || wheres.empty()) {
-      return Usage("usage: jetdb delete FILE TABLE --where COLUMN=VALUE");
-    }
-    return CmdChange(pos[1], pos[2], wheres, {}, true);
-  }
-  return Usage("unknown command '" + cmd + "'");
+  if (cmd == create) return CmdNew(file, jet3);
+  if (cmd == create_table) return CmdCreateTable(file, input);
+  if (cmd == import_rows) return CmdImport(file, table, input, batch);
+  if (cmd == update) return CmdChange(file, table, wheres, sets, false);
+  return CmdChange(file, table, wheres, {}, true);
 }
