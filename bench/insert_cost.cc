@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 #include "jet/table/create.h"
 #include "jet/jet.h"
 #include "jet/table/table_writer.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -47,9 +47,12 @@ int main(int argc, char** argv) {
   std::vector<long> sizes;
   for (int i = 1; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
   if (sizes.empty()) sizes = {1000, 10000, 100000, 300000};
-  char dir[] = "/tmp/insert-cost-XXXXXX";
-  if (!mkdtemp(dir)) return 1;
-  const std::string path = std::string(dir) + "/bench.mdb";
+  bench::ScratchFolder scratch("insert-cost");
+  if (!scratch.ok()) {
+    std::fprintf(stderr, "insert_cost: cannot make a scratch folder\n");
+    return 1;
+  }
+  const std::string path = bench::Utf8(scratch.path() / "bench.mdb");
   if (auto s = jet::CreateDatabase(path, jet::JetVersion::kJet4); !s.ok()) return Fail(s);
   jet::Database::Options options;
   options.writable = true;
@@ -100,7 +103,5 @@ int main(int argc, char** argv) {
     std::printf("%10ld %14.2f %16.1f %12u\n", size, double(pages) / kProbes, us,
                 (*db)->pager().page_count());
   }
-  unlink(path.c_str());
-  rmdir(dir);
   return 0;
 }

@@ -10,9 +10,6 @@
 // two databases should cost the same: the installation reads Master, Panel
 // and the catalog, never the rows of a table it does not touch.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +22,7 @@
 #include "install/installer.h"
 #include "jet/jet.h"
 #include "jet/table/table_writer.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -110,14 +108,17 @@ struct Measured {
 };
 
 // One installation into a fresh copy of `prepared`.
-Measured InstallOnce(const std::string& prepared, const std::string& copy) {
-  std::filesystem::copy_file(prepared, copy, std::filesystem::copy_options::overwrite_existing);
+Measured InstallOnce(const std::filesystem::path& prepared,
+                     const std::filesystem::path& copy_path) {
+  // Removed first: GCC 12's copy_file on Windows fails with "File exists"
+  // even when told to overwrite.
+  std::filesystem::remove(copy_path);
+  std::filesystem::copy_file(prepared, copy_path);
+  const std::string copy = bench::Utf8(copy_path);
   // The copy's pages go to disk now, or the installation's first sync would
   // pay for writing the whole copy.
-  int fd = open(copy.c_str(), O_RDONLY);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
+  if (auto file = jet::File::Open(copy, jet::File::Mode::kReadWrite); file.ok()) {
+    (void)(*file)->Sync();
   }
   uint64_t reads = 0;
   jet::SetIoHook([&](const jet::IoEvent& e) {
@@ -142,25 +143,26 @@ int main(int argc, char** argv) {
   const long shipment_rows = argc > 3 ? std::atol(argv[3]) : 300000;
   const int runs = argc > 4 ? std::atoi(argv[4]) : 5;
 
-  char dir[] = "/tmp/install-bench-XXXXXX";
-  if (!mkdtemp(dir)) return Fail("cannot make a scratch folder");
-  const std::string folder = dir;
+  bench::ScratchFolder scratch("install-bench");
+  if (!scratch.ok()) return Fail("cannot make a scratch folder");
   std::printf("Master %ld rows; installation runs per database: %d\n", master_rows, runs);
   std::printf("%-28s %10s %12s %12s %12s\n", "database", "file MiB", "median ms", "min ms",
               "pages read");
   for (long shipments : {0L, shipment_rows}) {
-    const std::string prepared = folder + "/prepared-" + std::to_string(shipments) + ".mdb";
+    const std::filesystem::path prepared =
+        scratch.path() / ("prepared-" + std::to_string(shipments) + ".mdb");
     std::filesystem::copy_file(sample, prepared);
     {
       jet::Database::Options options;
       options.writable = true;
-      auto db = jet::Database::Open(prepared, options);
+      auto db = jet::Database::Open(bench::Utf8(prepared), options);
       if (!db.ok()) return Fail(db.status().ToString());
       if (auto s = FillMaster(**db, master_rows); !s.ok()) return Fail(s.ToString());
       if (auto s = AddShipments(**db, shipments); !s.ok()) return Fail(s.ToString());
     }
     std::vector<Measured> all;
-    for (int r = 0; r < runs; ++r) all.push_back(InstallOnce(prepared, folder + "/Tallowin.mdb"));
+    for (int r = 0; r < runs; ++r)
+      all.push_back(InstallOnce(prepared, scratch.path() / "Tallowin.mdb"));
     std::sort(all.begin(), all.end(), [](auto& a, auto& b) { return a.ms < b.ms; });
     const double mib = double(std::filesystem::file_size(prepared)) / (1024.0 * 1024.0);
     std::printf("%-28s %10.1f %12.1f %12.1f %12llu\n",
@@ -168,6 +170,5 @@ int main(int argc, char** argv) {
                 all[all.size() / 2].ms, all.front().ms,
                 static_cast<unsigned long long>(all[all.size() / 2].pages));
   }
-  std::filesystem::remove_all(folder);
   return 0;
 }

@@ -4,8 +4,9 @@
 #   cmake -S . -B build-mingw -G Ninja \
 #     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #
+# (any build folder will do; scripts/build.sh mingw uses build-mingw/).
 # Programs are linked statically: each .exe runs on a bare Windows with
-# nothing to install. Tests run under wine64.
+# nothing to install.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -22,6 +23,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Programs built here (tests included) run through scripts/wine.sh, which
-# keeps a Wine prefix of its own in build-mingw/.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh)
+# Programs built here (tests included) run under Wine, in a prefix inside
+# the build folder: CMakeLists.txt makes the build folder's wine.sh the
+# emulator.

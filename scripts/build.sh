@@ -31,8 +31,7 @@ case "$config" in
     ;;
   mingw)
     dir="$ROOT/build-mingw"
-    args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake"
-          -DAFC_BUILD_BENCH=OFF)
+    args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake")
     ;;
   -h | --help)
     sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"

@@ -26,9 +26,10 @@ run_config() {
   local -a before=() after=() retry=()
   if [[ $name == mingw ]]; then
     # One Wine server for the whole run, so that test programs started in
-    # parallel never race a server on its way out.
-    before=(scripts/wine.sh --init)
-    after=(scripts/wine.sh --stop)
+    # parallel never race a server on its way out; the build folder's
+    # wine.sh (written when it is configured) uses the tests' Wine prefix.
+    before=("$dir/wine.sh" --init)
+    after=("$dir/wine.sh" --stop)
     # Wine itself now and then fails to start a program; a test that fails
     # runs once more, and must pass then.
     retry=(--repeat until-pass:2)

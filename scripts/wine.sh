@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine, in the project's own Wine prefix
-# (build-mingw/wine-prefix, made on first use) and without Wine's debug
-# chatter. CMake's cross build uses it to run the tests.
+# (WINEPREFIX, else build-mingw/wine-prefix; made on first use) and without
+# Wine's debug chatter. A cross build runs its programs, tests included,
+# through BUILD/wine.sh, which calls this with WINEPREFIX=BUILD/wine-prefix.
 #
 #   scripts/wine.sh PROGRAM.exe [ARG...]
 #   scripts/wine.sh --path      print the wine64 program's path
@@ -37,4 +38,6 @@ case "${1:-}" in
     exit 0
     ;;
 esac
+# Wine makes a missing prefix, but not the folders above it.
+mkdir -p "$WINEPREFIX"
 exec "$wine" "$@"
