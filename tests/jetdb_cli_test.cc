@@ -329,7 +329,10 @@ TEST_F(WriteCliTest, UpdateChangesEveryRowThatMatchesTheTypedValue) {
                       "--set", "Code=X", "--set", "When="})
                 .out,
             "Updated 1 row\n");
-  EXPECT_EQ(Jetdb(0, {"update", db_, "Orders", "--where", "Name=nobody", "--set", "Code=Y"}).out,
+  // Options may come before the command, and a --set's assignments before the file.
+  EXPECT_EQ(Jetdb(0, {"--where", "Name=nobody", "update", "--set", "Code=Y", "Note=Z", db_,
+                      "Orders"})
+                .out,
             "Updated 0 rows\n");
   EXPECT_EQ(
       Export(),

@@ -5,11 +5,13 @@
 // The help text is usage.txt, which is also made into the manual page.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -461,18 +463,51 @@ CLI::Validator RowCount() {
       "");
 }
 
+// The command line in the order CLI11 reads it. jetdb takes its options
+// anywhere, before the command too, and one --set takes the assignments
+// that follow it; CLI11 wants a command's options after the command and one
+// value for each --set. So the command (the first argument that is neither
+// an option nor an option's value) moves to the front, and each assignment
+// after a --set gets a --set of its own.
+std::vector<std::string> InCommandOrder(const std::vector<std::string>& args) {
+  static const char* const kTakesValue[] = {"--password", "--password-file", "--format",
+                                            "--batch",    "--where",         "--set"};
+  auto is_assignment = [](const std::string& arg) {
+    std::string column, value;
+    return !arg.starts_with("-") && SplitAssignment(arg, &column, &value);
+  };
+  std::vector<std::string> out;
+  std::optional<size_t> command;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    out.push_back(arg);
+    const bool takes_value = std::find(std::begin(kTakesValue), std::end(kTakesValue), arg) !=
+                             std::end(kTakesValue);
+    if (takes_value && i + 1 < args.size()) {
+      out.push_back(args[++i]);
+    } else if (!command && !arg.starts_with("-")) {
+      command = out.size() - 1;
+    }
+    if (arg == "--set" || arg.starts_with("--set=")) {
+      while (i + 1 < args.size() && is_assignment(args[i + 1])) {
+        out.push_back("--set");
+        out.push_back(args[++i]);
+      }
+    }
+  }
+  if (command) std::rotate(out.begin(), out.begin() + long(*command), out.begin() + long(*command) + 1);
+  return out;
+}
+
 // A command given the wrong arguments: how it is used.
 int CommandUsage(const CLI::App& command) {
   return Usage("usage: jetdb " + command.get_name() + " " + command.get_description());
 }
 
-// What is wrong with an option that `command` (null: no command given)
-// does not take: that it belongs to other commands, or is no option at all.
-std::string OptionProblem(const CLI::App& app, const CLI::App* command, const std::string& arg) {
+// What is wrong with an option that the command given (if any) does not
+// take: that it belongs to other commands, or is no option at all.
+std::string OptionProblem(const CLI::App& app, const std::string& arg) {
   const std::string name = arg.substr(0, arg.find('='));
-  if (command != nullptr && command->get_option_no_throw(name) != nullptr) {
-    return "put " + name + " after '" + command->get_name() + "'";
-  }
   const std::vector<const CLI::App*> owners = app.get_subcommands(
       [&](const CLI::App* c) { return c->get_option_no_throw(name) != nullptr; });
   if (owners.empty()) return "unknown option '" + arg + "'";
@@ -547,14 +582,14 @@ int main(int argc, char** argv) {
   CLI::App* update = command("update", "FILE TABLE --where COLUMN=VALUE --set COLUMN=VALUE...");
   update->add_option("TABLE", table)->required();
   assignments(update, "--where", wheres)->allow_extra_args(false);
-  // More assignments may follow one --set.
-  assignments(update, "--set", sets)->expected(1, -1);
+  assignments(update, "--set", sets)->allow_extra_args(false);
   CLI::App* delete_rows = command("delete", "FILE TABLE --where COLUMN=VALUE");
   delete_rows->add_option("TABLE", table)->required();
   assignments(delete_rows, "--where", wheres)->allow_extra_args(false);
 
   try {
-    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 takes them reversed
+    std::vector<std::string> ordered = InCommandOrder(args);
+    app.parse(std::vector<std::string>(ordered.rbegin(), ordered.rend()));  // CLI11 takes them reversed
   } catch (const CLI::RequiredError& e) {
     // A missing argument, or --where or --set.
     if (app.get_subcommands().empty()) return Usage(e.what());
@@ -565,7 +600,7 @@ int main(int argc, char** argv) {
   const CLI::App* cmd = app.get_subcommands().empty() ? nullptr : app.get_subcommands()[0];
   const std::vector<std::string> extra = app.remaining(true);
   if (!extra.empty()) {
-    if (extra[0].size() > 1 && extra[0][0] == '-') return Usage(OptionProblem(app, cmd, extra[0]));
+    if (extra[0].size() > 1 && extra[0][0] == '-') return Usage(OptionProblem(app, extra[0]));
     if (cmd == nullptr) return Usage("unknown command '" + extra[0] + "'");
     return CommandUsage(*cmd);
   }
