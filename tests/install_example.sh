@@ -8,17 +8,19 @@
 #     --toolchain FILE   configure the example with this toolchain file
 #     --run CMD          run the programs through CMD (an emulator)
 #     --flags FLAGS      extra compile and link flags (a sanitizer's, say)
+#     --ldflags FLAGS    link flags for the pkg-config build (the build's own)
 #     --exe-suffix S     the programs' file name suffix (.exe)
 set -euo pipefail
 
 build=$1 source=$2 cxx=$3 libdir=$4
 shift 4
-toolchain= run= flags= suffix=
+toolchain= run= flags= ldflags= suffix=
 while (($#)); do
   case $1 in
     --toolchain) toolchain=$2 ;;
     --run) run=$2 ;;
     --flags) flags=$2 ;;
+    --ldflags) ldflags=$2 ;;
     --exe-suffix) suffix=$2 ;;
     *) echo "install_example: unknown option $1" >&2; exit 2 ;;
   esac
@@ -67,5 +69,5 @@ pc_flags=$(pkg-config --cflags --libs jet-engine)
 echo "pkg-config: $pc_flags"
 # shellcheck disable=SC2086  # the flags are words
 "$cxx" -std=c++20 -Wall -Wextra -Wpedantic -Werror $flags "$source/examples/jet_example.cc" \
-  $pc_flags -o "$work/jet_example_pc$suffix"
+  $pc_flags $ldflags -o "$work/jet_example_pc$suffix"
 $run "$work/jet_example_pc$suffix" "$work/pkg-config.mdb"
