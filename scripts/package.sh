@@ -5,12 +5,14 @@
 #       jetdb.exe (64-bit, statically linked: nothing else to install),
 #       README, NOTICE and the licence
 #   dist/add-firstclass_VERSION_amd64.deb          the Linux build: both
-#       programs in /usr/bin, a desktop entry and the icon, the copyright
-#       and changelog in /usr/share/doc/add-firstclass
+#       programs in /usr/bin, their manual pages, a desktop entry and the
+#       icon, the copyright and changelog in /usr/share/doc/add-firstclass
+#   dist/libjet-dev_VERSION_amd64.deb              the engine as a library:
+#       headers, static libraries, CMake package and pkg-config file
 #
 #   scripts/package.sh [--check]
 #
-# --check also runs lintian on the .deb (an error or a warning fails) and
+# --check also runs lintian on the .debs (an error or a warning fails) and
 # desktop-file-validate on its desktop entry, unpacks both packages and runs
 # each program's --version (the .exe under Wine). Installs what is missing
 # first.
@@ -22,7 +24,7 @@ check=0
 case "${1:-}" in
   --check) check=1 ;;
   "") ;;
-  -h | --help) sed -n '2,17s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+  -h | --help) sed -n '2,19s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
   *) echo "package: unknown argument '$1'" >&2; exit 2 ;;
 esac
 
@@ -45,10 +47,12 @@ cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DAFC_BUILD_TEST
   -DAFC_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$(buildflag CPPFLAGS) $(buildflag CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(buildflag LDFLAGS)" >/dev/null
 cmake --build build-package -j "${JOBS:-$(nproc)}" --target add-firstclass jetdb
-rm -f dist/add-firstclass_*.deb
+rm -f dist/add-firstclass_*.deb dist/libjet-dev_*.deb
 (cd build-package && cpack -G DEB >/dev/null)
 deb="$(ls dist/add-firstclass_*.deb)"
+dev_deb="$(ls dist/libjet-dev_*.deb)"
 echo "package: $deb"
+echo "package: $dev_deb"
 
 # The Windows zip.
 scripts/build.sh mingw add-firstclass jetdb
@@ -69,10 +73,11 @@ rm -f "$zip"
 echo "package: dist/$name.zip"
 
 if ((check)); then
-  lintian --fail-on error,warning "$deb"
+  lintian --fail-on error,warning "$deb" "$dev_deb"
   desktop-file-validate packaging/add-firstclass.desktop
   dpkg-deb --info "$deb" | sed -n '/Package:/,/Description:/p'
   dpkg-deb --contents "$deb" | awk '{print $NF}'
+  dpkg-deb --contents "$dev_deb" | awk '{print $NF}'
   unzip -l "$zip"
   mkdir -p "$stage/deb"
   dpkg-deb -x "$deb" "$stage/deb"
