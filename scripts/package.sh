@@ -39,11 +39,14 @@ mkdir -p dist
 # The Linux package, from a build of its own so that no test or sanitizer
 # setting leaks into it, with Debian's hardening flags (stack protector,
 # fortified libc calls, read-only relocations bound at start-up); no -g,
-# since the programs are stripped.
+# since the programs are stripped. Configured for /usr, so that the
+# library goes to the multiarch folder (lib/x86_64-linux-gnu) as Debian
+# wants.
 buildflag() {
   DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g dpkg-buildflags --get "$1"
 }
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DAFC_BUILD_TESTS=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr \
   -DAFC_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$(buildflag CPPFLAGS) $(buildflag CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(buildflag LDFLAGS)" >/dev/null
 cmake --build build-package -j "${JOBS:-$(nproc)}" --target add-firstclass jetdb
