@@ -14,9 +14,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "jet/table/create.h"
+#include "jet/create.h"
 #include "jet/jet.h"
-#include "jet/table/table_writer.h"
+#include "jet/table_writer.h"
+// Internal: the pager's counts of pages, which no public call gives.
+#include "jet/storage/pager.h"
 
 namespace {
 

@@ -29,8 +29,10 @@
 //   8    4     unused
 // Each row of a chain starts with the row pointer to the next (0 at the end).
 
-#ifndef JET_ROW_H_
-#define JET_ROW_H_
+#ifndef JET_FORMAT_ROW_H_
+#define JET_FORMAT_ROW_H_
+
+#include "jet/internal.h"
 
 #include <cstdint>
 #include <string>
@@ -169,4 +171,4 @@ void AppendTextBytes(std::string& out, const Format& format, uint16_t code_page,
 
 }  // namespace jet
 
-#endif  // JET_ROW_H_
+#endif  // JET_FORMAT_ROW_H_
