@@ -39,6 +39,7 @@ char* DecodeJet4TextTo(char* out, ByteView bytes);
 // Windows reads it) and as U+FFFD above; in a code page the engine does not
 // know (the double-byte ones, 932, 936, 949, 950), every byte from 0x80 up
 // reads as U+FFFD, so that nothing reads as a character it is not.
+// (CodePageKnown, in jet/database_info.h, says which are known.)
 std::string DecodeCodePageText(ByteView bytes, uint16_t code_page);
 void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page);
 // The same, written at `out`, which must have room for 3 * bytes.size()
