@@ -159,13 +159,10 @@ class RowFormatter {
     const size_t n = row.size();
     for (size_t i = 0; i < n; ++i) {
       const FieldView& f = row[i];
-      const ColumnDef& col = row.column(i);
-      if (col.type == ColumnType::kBoolean) {
-        Boolean(i, f.boolean);
-      } else if (f.null) {
+      if (f.null) {
         Null(i);
-      } else {
-        JET_RETURN_IF_ERROR(Field(i, col, f));
+      } else if (!Field(i, f)) {
+        JET_RETURN_IF_ERROR(SlowField(i, f));
       }
     }
     return Status::Ok();
@@ -193,24 +190,26 @@ class RowFormatter {
     out_.Commit(o);
   }
 
-  Status Field(size_t i, const ColumnDef& col, const FieldView& d) {
-    switch (col.type) {
-      case ColumnType::kByte: return Int(i, d.Byte());
-      case ColumnType::kInteger: return Int(i, d.Int16());
-      case ColumnType::kLong: return Int(i, d.Int32());
+  // The common forms, which cannot fail; false for the others.
+  bool Field(size_t i, const FieldView& d) {
+    switch (d.type) {
+      case ColumnType::kBoolean: Boolean(i, d.boolean); return true;
+      case ColumnType::kByte: Int(i, d.Byte()); return true;
+      case ColumnType::kInteger: Int(i, d.Int16()); return true;
+      case ColumnType::kLong: Int(i, d.Int32()); return true;
       case ColumnType::kCurrency: {
         char* o = Start(i, kMaxFormattedNumber + 2);
         if constexpr (kJson) *o++ = '"';
         o = FormatCurrencyTo(o, d.Int64());
         if constexpr (kJson) *o++ = '"';
         out_.Commit(o);
-        return Status::Ok();
+        return true;
       }
       case ColumnType::kDouble: {
         const double v = d.Double();
-        if (!std::isfinite(v)) break;
+        if (!std::isfinite(v)) return false;
         out_.Commit(FormatFiniteDoubleTo(Start(i, kMaxFormattedNumber), v));
-        return Status::Ok();
+        return true;
       }
       case ColumnType::kDateTime: {
         char* o = Start(i, kMaxFormattedNumber + 2);
@@ -218,15 +217,20 @@ class RowFormatter {
         o = FormatDateTimeTo(o, d.Double(), &dates_);
         if constexpr (kJson) *o++ = '"';
         out_.Commit(o);
-        return Status::Ok();
+        return true;
       }
-      case ColumnType::kText: return Text(i, d.data, d.size);
-      case ColumnType::kMemo:
-        JET_RETURN_IF_ERROR(row_->ReadLongValue(i, &long_value_));
-        return Text(i, reinterpret_cast<const uint8_t*>(long_value_.data()), long_value_.size());
-      default: break;
+      case ColumnType::kText: Text(i, d.data, d.size); return true;
+      default: return false;
     }
-    // The rarer forms go through Value.
+  }
+
+  // Memo, whose bytes may lie elsewhere, and the rarer forms, through Value.
+  Status SlowField(size_t i, const FieldView& d) {
+    if (d.type == ColumnType::kMemo) {
+      JET_RETURN_IF_ERROR(row_->ReadLongValue(i, &long_value_));
+      Text(i, reinterpret_cast<const uint8_t*>(long_value_.data()), long_value_.size());
+      return Status::Ok();
+    }
     JET_RETURN_IF_ERROR(row_->Decode(i, &value_));
     text_.clear();
     if constexpr (kJson) {
@@ -263,13 +267,12 @@ class RowFormatter {
     }
   }
 
-  Status Int(size_t i, int64_t v) {
+  void Int(size_t i, int64_t v) {
     char* o = Start(i, 24);
     out_.Commit(std::to_chars(o, o + 24, v).ptr);
-    return Status::Ok();
   }
 
-  Status Text(size_t i, const uint8_t* d, size_t size) {
+  void Text(size_t i, const uint8_t* d, size_t size) {
     const size_t most = RowView::kMaxTextGrowth * size;
     if constexpr (kJson) {
       if (text_buf_.size() < most) text_buf_.resize(most);
@@ -287,7 +290,6 @@ class RowFormatter {
       }
       out_.Commit(e);
     }
-    return Status::Ok();
   }
 
   OutBuf& out_;

@@ -4,6 +4,7 @@
 
 #include "jet/index/index_key.h"
 #include "jet/storage/journal.h"
+#include "jet/storage/text.h"
 #include "jet/value_text.h"
 
 namespace jet {
@@ -209,7 +210,12 @@ class TableScanner::State {
       : db_(db), table_(std::move(table)), decoder_(db.pager(), db.header(), *table_) {
     view_.table_ = table_.get();
     view_.decoder_ = &decoder_;
+    view_.jet3_ = db.version() == JetVersion::kJet3;
+    view_.code_page_ = db.header().code_page;
     view_.fields_.resize(table_->columns.size());
+    for (size_t i = 0; i < table_->columns.size(); ++i) {
+      view_.fields_[i].type = table_->columns[i].type;
+    }
   }
 
   Result<bool> Next(std::vector<Value>* values, RowId* id) {
@@ -239,19 +245,16 @@ class TableScanner::State {
   // Walks a row into the view's fields.
   struct FieldSink {
     FieldView* fields;
-    void Null(size_t i, const ColumnDef&) { fields[i] = FieldView(); }
+    void Null(size_t i, const ColumnDef&) { fields[i].null = true; }
     void Boolean(size_t i, const ColumnDef&, bool bit) {
-      fields[i] = FieldView();
       fields[i].null = false;
       fields[i].boolean = bit;
     }
-    Status Field(size_t i, const ColumnDef&, ByteView data) {
+    void Field(size_t i, const ColumnDef&, ByteView data) {
       FieldView& f = fields[i];
       f.data = data.data();
       f.size = uint32_t(data.size());
       f.null = false;
-      f.boolean = false;
-      return Status::Ok();
     }
   };
 
@@ -352,7 +355,8 @@ Result<bool> TableScanner::State::NextRaw(ByteView* out, uint32_t* out_page, Row
 }
 
 char* RowView::TextTo(const uint8_t* data, size_t size, char* out) const {
-  return decoder_->TextTo(ByteView(data, size), out);
+  if (!jet3_) return DecodeJet4TextTo(out, ByteView(data, size));
+  return DecodeCodePageTextTo(out, ByteView(data, size), code_page_);
 }
 
 Status RowView::ReadLongValue(size_t i, std::string* out) const {

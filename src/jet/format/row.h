@@ -36,6 +36,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "jet/storage/header.h"
@@ -57,7 +58,7 @@ class RowDecoder {
   // without copying anything out of the row:
   //   sink.Null(i, column)            null, or added after the row was written
   //   sink.Boolean(i, column, bit)    a Boolean (never null)
-  //   sink.Field(i, column, bytes)    Status; the stored bytes of a non-null
+  //   sink.Field(i, column, bytes)    Status or void; the stored bytes of a non-null
   //                                   value (for Memo and OLE, the 12-byte
   //                                   header and what follows it)
   // A fixed-size type in the variable area comes with at least its size in
@@ -160,7 +161,11 @@ Status RowDecoder::Walk(ByteView row, uint32_t page, Sink& sink) {
           if (data.size() < sizes_[i]) return CorruptColumn(page, col, "is cut short");
       }
     }
-    JET_RETURN_IF_ERROR(sink.Field(i, col, data));
+    if constexpr (std::is_void_v<decltype(sink.Field(i, col, data))>) {
+      sink.Field(i, col, data);
+    } else {
+      JET_RETURN_IF_ERROR(sink.Field(i, col, data));
+    }
   }
   return Status::Ok();
 }

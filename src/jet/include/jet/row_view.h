@@ -5,7 +5,8 @@
 //   while (*scan.NextView(&row)) {              // TableScanner
 //     for (size_t i = 0; i < row->size(); ++i) {
 //       const jet::FieldView& f = (*row)[i];
-//       switch (row->column(i).type) {
+//       if (f.null) { ...; continue; }
+//       switch (f.type) {
 //         case jet::ColumnType::kLong: Put(f.Int32()); break;
 //         case jet::ColumnType::kText: end = row->TextTo(f.data, f.size, out); break;
 //         default: row->Decode(i, &value); ...    // anything, through a Value
@@ -18,7 +19,8 @@
 // a Double day count (value_format.h formats it), Text in the database's
 // encoding (TextTo turns it into UTF-8), and for Memo and OLE a 12-byte
 // header that ReadLongValue follows to the value's bytes. A Boolean has no
-// bytes: its value is in `boolean`, and it is never null. Everything points
+// bytes: its value is in `boolean`, and it is never null. A field's data
+// and size mean nothing when it is null. Everything points
 // into the scanner's pages and is valid until its next call.
 
 #ifndef JET_ROW_VIEW_H_
@@ -42,6 +44,7 @@ class RowDecoder;
 struct FieldView {
   const uint8_t* data = nullptr;
   uint32_t size = 0;  // at least the type's size for fixed-size types
+  ColumnType type = ColumnType::kText;  // the column's
   bool null = true;
   bool boolean = false;
 
@@ -98,6 +101,8 @@ class RowView {
   const TableDef* table_ = nullptr;
   RowDecoder* decoder_ = nullptr;
   uint32_t page_ = 0;
+  uint16_t code_page_ = 0;  // Jet 3 text's
+  bool jet3_ = false;
 };
 
 }  // namespace jet
