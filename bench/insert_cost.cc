@@ -13,9 +13,11 @@
 #include <random>
 #include <string>
 
-#include "jet/table/create.h"
+#include "jet/create.h"
 #include "jet/jet.h"
-#include "jet/table/table_writer.h"
+#include "jet/table_writer.h"
+// Internal: the pager's counts of pages, which no public call gives.
+#include "jet/storage/pager.h"
 #include "scratch_folder.h"
 
 namespace {

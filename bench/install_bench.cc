@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "jet/table/create.h"
+#include "jet/create.h"
 #include "install/installer.h"
 #include "jet/jet.h"
-#include "jet/table/table_writer.h"
+#include "jet/table_writer.h"
+// Internal: the I/O hook that counts the pages read.
+#include "jet/os/file.h"
 #include "scratch_folder.h"
 
 namespace {

@@ -42,11 +42,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/table/create.h"
+#include "jet/create.h"
 #include "jet/jet.h"
 #include "interchange/json.h"
 #include "interchange/schema_json.h"
-#include "jet/table/table_writer.h"
+#include "jet/table_writer.h"
 #include "interchange/value_json.h"
 
 #ifndef AFC_SAMPLE_DIR

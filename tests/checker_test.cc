@@ -11,6 +11,7 @@
 
 #include "full_read.h"
 #include "jet/index/index_key.h"
+#include "jet/index/index_page.h"
 #include "jet/jet.h"
 #include "test_util.h"
 #include "values.h"

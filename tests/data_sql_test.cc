@@ -106,15 +106,15 @@ TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
         {"Colis " + e_acute + "conomique", "COLIS " + e_acute_upper + "CONOMIQUE", true}};
     for (const jet::ColumnDef* column : {&service, &notes}) {
       for (const auto& [a, b, equal] : pairs) {
-        EXPECT_EQ(afc::sql::TextEquals(*column, db->header(), a, b), equal)
+        EXPECT_EQ(afc::sql::TextEquals(*column, *db, a, b), equal)
             << column->name << ": " << a << " / " << b;
       }
     }
     // Past the 255 characters a key covers, the whole text still counts.
     std::string a(300, 'x'), b(300, 'x');
     b[290] = 'y';
-    EXPECT_FALSE(afc::sql::TextEquals(notes, db->header(), a, b));
-    EXPECT_TRUE(afc::sql::TextEquals(notes, db->header(), a + "  ", std::string(300, 'X')));
+    EXPECT_FALSE(afc::sql::TextEquals(notes, *db, a, b));
+    EXPECT_TRUE(afc::sql::TextEquals(notes, *db, a + "  ", std::string(300, 'X')));
   }
 }
 

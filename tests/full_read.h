@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "jet/db/database.h"
+#include "jet/index/index_page.h"
 #include "jet/jet.h"
 
 namespace testutil {

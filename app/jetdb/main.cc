@@ -16,18 +16,17 @@
 #include <string>
 #include <vector>
 
-#include "jet/table/create.h"
+#include "jet/create.h"
 #include "interchange/export.h"
 #include "jet/jet.h"
 #include "interchange/json.h"
 #include "util/program_start.h"
-#include "jet/format/row_encoder.h"
 #include "interchange/schema_json.h"
-#include "jet/table/table_writer.h"
-#include "jet/storage/text.h"
+#include "jet/table_writer.h"
+#include "jet/database_info.h"
 #include "usage_text.h"
 #include "interchange/value_json.h"
-#include "jet/format/value_text.h"
+#include "jet/value_text.h"
 
 namespace {
 
@@ -198,7 +197,7 @@ int CmdCreateTable(const std::string& path, const std::string& schema_path) {
   if (!schema.ok()) return Fail(schema.status());
   auto db = OpenWritable(path);
   if (!db.ok()) return Fail(db.status());
-  auto tables = jet::TableSpecsFromJson(*schema, (*db)->format().version);
+  auto tables = jet::TableSpecsFromJson(*schema, (*db)->version());
   if (!tables.ok()) return Fail(tables.TakeStatus().AtFile(schema_path));
   for (size_t i = 0; i < tables->size(); ++i) {
     const jet::TableSpec& def = (*tables)[i];
@@ -270,9 +269,7 @@ class ImportJob {
     if (!s.ok()) return fail(s);
     // A column without a key takes its DefaultValue, as Access's import
     // gives it.
-    auto expressions = writer_.Expressions();
-    if (!expressions.ok()) return fail(expressions.status());
-    s = (*expressions)->ApplyDefaults(given, &row);
+    s = writer_.ApplyDefaults(given, &row);
     if (!s.ok()) return fail(s);
     lines_.push_back(line_number_);
     s = writer_.AddBulk(std::move(row));

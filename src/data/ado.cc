@@ -4,8 +4,8 @@
 
 #include <utility>
 
-#include "jet/table/table_writer.h"
-#include "jet/format/value_text.h"
+#include "jet/table_writer.h"
+#include "jet/value_text.h"
 
 namespace afc::ado {
 
@@ -417,7 +417,7 @@ DataError Recordset::Open(const std::string& source, std::shared_ptr<Connection>
     return FromStatus(table.status(), connection->path());
   }
   sql::BoundQuery query;
-  if (DataError e = sql::BoundQuery::Bind(select, **table, db->header(), &query); !e.ok()) {
+  if (DataError e = sql::BoundQuery::Bind(select, **table, *db, &query); !e.ok()) {
     return e;
   }
   std::vector<Row> rows;
@@ -490,10 +490,8 @@ DataError Recordset::Update() {
     // Columns no field write set take their DefaultValue, evaluated as
     // Access evaluates it; a default this program cannot evaluate refuses
     // the row.
-    auto expressions = (*writer)->Expressions();
-    if (!expressions.ok()) return FromStatus(expressions.status(), connection_->path());
     std::vector<jet::Value> values = edit_.values;
-    jet::Status defaults = (*expressions)->ApplyDefaults(assigned_, &values);
+    jet::Status defaults = (*writer)->ApplyDefaults(assigned_, &values);
     if (!defaults.ok()) return FromStatus(defaults, connection_->path());
     auto id = (*writer)->Insert(values);
     if (!id.ok()) return FromStatus(id.status(), connection_->path());

@@ -22,7 +22,8 @@
 #include <vector>
 
 #include "data/data_error.h"
-#include "jet/db/database.h"
+#include "jet/database.h"
+#include "jet/table_scanner.h"
 #include "data/sql.h"
 #include "data/variant.h"
 

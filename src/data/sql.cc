@@ -6,8 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "jet/index/index_key.h"
-#include "jet/format/value_text.h"
+#include "jet/value_text.h"
 
 namespace afc::sql {
 
@@ -390,20 +389,11 @@ DataError Parse(const std::string& text, Select* out) {
   return parser.Run(out);
 }
 
-bool TextEquals(const jet::ColumnDef& column, const jet::DatabaseHeader& header,
-                const std::string& a, const std::string& b) {
+bool TextEquals(const jet::ColumnDef& column, const jet::Database& db, const std::string& a,
+                const std::string& b) {
   if (Utf16Length(a) <= 255 && Utf16Length(b) <= 255) {
-    jet::Value va;
-    va.type = column.type;
-    va.null = false;
-    va.bytes = a;
-    jet::Value vb = va;
-    vb.bytes = b;
-    std::vector<uint8_t> ka, kb;
-    if (jet::AppendIndexKeyColumn(column, true, va, header, &ka).ok() &&
-        jet::AppendIndexKeyColumn(column, true, vb, header, &kb).ok()) {
-      return ka == kb;
-    }
+    auto equal = jet::TextKeysEqual(db, column, a, b);
+    if (equal.ok()) return *equal;
   }
   jet::Value va;
   va.type = jet::ColumnType::kText;
@@ -447,9 +437,9 @@ DataError FindColumn(const ColumnRef& ref, const jet::TableDef& table, size_t* i
 }  // namespace
 
 DataError BoundQuery::Bind(const Select& select, const jet::TableDef& table,
-                           const jet::DatabaseHeader& header, BoundQuery* out) {
+                           const jet::Database& db, BoundQuery* out) {
   out->table_ = &table;
-  out->header_ = header;
+  out->db_ = &db;
   out->columns_.clear();
   out->where_.reset();
   for (const SelectItem& item : select.items) {
@@ -508,7 +498,7 @@ bool BoundQuery::Evaluate(const Test& test, const std::vector<jet::Value>& row) 
   const jet::Value& v = row[test.column];
   if (v.null) return false;  // null equals nothing, not even null
   if (test.literal.is_text) {
-    return TextEquals(table_->columns[test.column], header_, v.bytes, test.literal.text);
+    return TextEquals(table_->columns[test.column], *db_, v.bytes, test.literal.text);
   }
   return NumberOf(v) == test.literal.number;
 }

@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "data/data_error.h"
-#include "jet/storage/header.h"
+#include "jet/database.h"
 #include "jet/value.h"
-#include "jet/format/table_def.h"
+#include "jet/table_def.h"
 
 namespace afc::sql {
 
@@ -73,7 +73,7 @@ class BoundQuery {
   // of a column with the wrong kind of literal is an error here, before any
   // row is read.
   static DataError Bind(const Select& select, const jet::TableDef& table,
-                        const jet::DatabaseHeader& header, BoundQuery* out);
+                        const jet::Database& db, BoundQuery* out);
 
   // Positions in the table's column order, in the order the query lists them.
   const std::vector<size_t>& columns() const { return columns_; }
@@ -92,7 +92,7 @@ class BoundQuery {
   bool Evaluate(const Test& test, const std::vector<jet::Value>& row) const;
 
   const jet::TableDef* table_ = nullptr;
-  jet::DatabaseHeader header_;
+  const jet::Database* db_ = nullptr;
   std::vector<size_t> columns_;
   std::unique_ptr<Test> where_;
 };
@@ -101,8 +101,8 @@ class BoundQuery {
 // column's sort order. Falls back to comparing the texts without regard to
 // case, trailing spaces removed, where the sort order or a character has no
 // known key (or a text is longer than the 255 characters a key covers).
-bool TextEquals(const jet::ColumnDef& column, const jet::DatabaseHeader& header,
-                const std::string& a, const std::string& b);
+bool TextEquals(const jet::ColumnDef& column, const jet::Database& db, const std::string& a,
+                const std::string& b);
 
 // A text ready to stand between the single quotes of a literal: every
 // quote in it doubled ("O'Hare" becomes "O''Hare").

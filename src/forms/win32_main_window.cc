@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "jet/os/file.h"
 #include "forms/main_presenter.h"
 #include "forms/main_window.h"
 #include "util/paths.h"
@@ -24,8 +23,28 @@ constexpr int kIconResource = 1;
 
 enum ControlId { kIdAction = 101, kIdFrame, kIdPath, kIdBrowse, kIdStatusBar };
 
-// Texts, not paths: no long-path prefix may be put on a message.
-std::wstring Wide(const std::string& text) { return jet::WideFromUtf8(text); }
+// UTF-8 text as UTF-16. Texts, not paths: no long-path prefix may be put
+// on a message.
+std::wstring Wide(const std::string& text) {
+  std::wstring wide;
+  if (!text.empty()) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    wide.resize(size_t(n));
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), n);
+  }
+  return wide;
+}
+
+// UTF-16 text as UTF-8.
+std::string Narrow(const std::wstring& wide) {
+  std::string out;
+  if (wide.empty()) return out;
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+  out.resize(size_t(n));
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
 
 // Message box texts keep Windows' line breaks.
 std::wstring WideText(const std::string& text) {
@@ -119,7 +138,7 @@ class Win32MainWindow : public MainView {
     std::wstring text(size_t(n) + 1, L'\0');
     GetWindowTextW(path_, text.data(), n + 1);
     text.resize(size_t(n));
-    return jet::Utf8FromWide(text);
+    return Narrow(text);
   }
 
   void SetPathText(const std::string& text) override {
@@ -176,7 +195,7 @@ class Win32MainWindow : public MainView {
     ofn.lpstrTitle = wide_title.c_str();
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
     if (!GetOpenFileNameW(&ofn)) return std::nullopt;
-    return jet::Utf8FromWide(file.data());
+    return Narrow(file.data());
   }
 
   void PushCursor(Cursor cursor) override {

@@ -10,9 +10,10 @@
 #endif
 
 #include "interchange/json_quote.h"
-#include "jet/format/row.h"
-#include "jet/format/value_format.h"
 #include "interchange/value_json.h"
+#include "jet/row_view.h"
+#include "jet/table_scanner.h"
+#include "jet/value_format.h"
 
 namespace jet {
 
@@ -149,14 +150,26 @@ char* PutQuoted(char* o, const char* s, size_t n) {
 // Formats each field of a row straight from the row's bytes into the
 // output, as Value::AppendText (CSV) or AppendJson (JSONL) would.
 template <bool kJson>
-class ExportSink {
+class RowFormatter {
  public:
-  ExportSink(RowDecoder& decoder, OutBuf& out, const std::vector<std::string>& keys)
-      : decoder_(decoder), out_(out), keys_(keys) {}
+  RowFormatter(OutBuf& out, const std::vector<std::string>& keys) : out_(out), keys_(keys) {}
 
-  void set_page(uint32_t page) { page_ = page; }
+  Status Row(const RowView& row) {
+    row_ = &row;
+    const size_t n = row.size();
+    for (size_t i = 0; i < n; ++i) {
+      const FieldView& f = row[i];
+      if (f.null) {
+        Null(i);
+      } else if (!Field(i, f)) {
+        JET_RETURN_IF_ERROR(SlowField(i, f));
+      }
+    }
+    return Status::Ok();
+  }
 
-  void Null(size_t i, const ColumnDef&) {
+ private:
+  void Null(size_t i) {
     char* o = Start(i, 4);
     if constexpr (kJson) {
       std::memcpy(o, "null", 4);
@@ -165,7 +178,7 @@ class ExportSink {
     out_.Commit(o);
   }
 
-  void Boolean(size_t i, const ColumnDef&, bool bit) {
+  void Boolean(size_t i, bool bit) {
     char* o = Start(i, 5);
     if (bit) {
       std::memcpy(o, "true", 4);
@@ -177,43 +190,48 @@ class ExportSink {
     out_.Commit(o);
   }
 
-  Status Field(size_t i, const ColumnDef& col, ByteView d) {
-    const uint8_t* p = d.data();
-    switch (col.type) {
-      case ColumnType::kByte: return Int(i, p[0]);
-      case ColumnType::kInteger: return Int(i, int16_t(Le16(p)));
-      case ColumnType::kLong: return Int(i, int32_t(Le32(p)));
+  // The common forms, which cannot fail; false for the others.
+  bool Field(size_t i, const FieldView& d) {
+    switch (d.type) {
+      case ColumnType::kBoolean: Boolean(i, d.boolean); return true;
+      case ColumnType::kByte: Int(i, d.Byte()); return true;
+      case ColumnType::kInteger: Int(i, d.Int16()); return true;
+      case ColumnType::kLong: Int(i, d.Int32()); return true;
       case ColumnType::kCurrency: {
         char* o = Start(i, kMaxFormattedNumber + 2);
         if constexpr (kJson) *o++ = '"';
-        o = FormatCurrencyTo(o, int64_t(Le64(p)));
+        o = FormatCurrencyTo(o, d.Int64());
         if constexpr (kJson) *o++ = '"';
         out_.Commit(o);
-        return Status::Ok();
+        return true;
       }
       case ColumnType::kDouble: {
-        const double v = BitsToDouble(Le64(p));
-        if (!std::isfinite(v)) break;
+        const double v = d.Double();
+        if (!std::isfinite(v)) return false;
         out_.Commit(FormatFiniteDoubleTo(Start(i, kMaxFormattedNumber), v));
-        return Status::Ok();
+        return true;
       }
       case ColumnType::kDateTime: {
         char* o = Start(i, kMaxFormattedNumber + 2);
         if constexpr (kJson) *o++ = '"';
-        o = FormatDateTimeTo(o, BitsToDouble(Le64(p)), &dates_);
+        o = FormatDateTimeTo(o, d.Double(), &dates_);
         if constexpr (kJson) *o++ = '"';
         out_.Commit(o);
-        return Status::Ok();
+        return true;
       }
-      case ColumnType::kText: return Text(i, d);
-      case ColumnType::kMemo:
-        JET_RETURN_IF_ERROR(decoder_.ReadLongValue(d, page_, &long_value_));
-        return Text(i, ByteView(reinterpret_cast<const uint8_t*>(long_value_.data()),
-                                long_value_.size()));
-      default: break;
+      case ColumnType::kText: Text(i, d.data, d.size); return true;
+      default: return false;
     }
-    // The rarer forms go through Value.
-    JET_RETURN_IF_ERROR(decoder_.DecodeField(col, d, page_, &value_));
+  }
+
+  // Memo, whose bytes may lie elsewhere, and the rarer forms, through Value.
+  Status SlowField(size_t i, const FieldView& d) {
+    if (d.type == ColumnType::kMemo) {
+      JET_RETURN_IF_ERROR(row_->ReadLongValue(i, &long_value_));
+      Text(i, reinterpret_cast<const uint8_t*>(long_value_.data()), long_value_.size());
+      return Status::Ok();
+    }
+    JET_RETURN_IF_ERROR(row_->Decode(i, &value_));
     text_.clear();
     if constexpr (kJson) {
       AppendJson(text_, value_);
@@ -233,7 +251,6 @@ class ExportSink {
     return Status::Ok();
   }
 
- private:
   // Room for the separator, the key (JSON) and `n` more bytes; returns
   // where the value goes.
   char* Start(size_t i, size_t n) {
@@ -250,23 +267,22 @@ class ExportSink {
     }
   }
 
-  Status Int(size_t i, int64_t v) {
+  void Int(size_t i, int64_t v) {
     char* o = Start(i, 24);
     out_.Commit(std::to_chars(o, o + 24, v).ptr);
-    return Status::Ok();
   }
 
-  Status Text(size_t i, ByteView d) {
-    const size_t most = RowDecoder::kMaxTextGrowth * d.size();
+  void Text(size_t i, const uint8_t* d, size_t size) {
+    const size_t most = RowView::kMaxTextGrowth * size;
     if constexpr (kJson) {
       if (text_buf_.size() < most) text_buf_.resize(most);
       const char* s = text_buf_.data();
-      const size_t n = size_t(decoder_.TextTo(d, text_buf_.data()) - s);
+      const size_t n = size_t(row_->TextTo(d, size, text_buf_.data()) - s);
       out_.Commit(JsonQuoteTo(Start(i, 6 * n + 2), s, n));
     } else {
       // Decoded in place; quoted (rarely) through a copy.
       char* o = Start(i, 2 * most + 2 + kScanSlack);
-      char* e = decoder_.TextTo(d, o);
+      char* e = row_->TextTo(d, size, o);
       const size_t n = size_t(e - o);
       if (NeedsQuotes(o, n, true)) {
         text_.assign(o, n);
@@ -274,13 +290,11 @@ class ExportSink {
       }
       out_.Commit(e);
     }
-    return Status::Ok();
   }
 
-  RowDecoder& decoder_;
   OutBuf& out_;
   const std::vector<std::string>& keys_;
-  uint32_t page_ = 0;
+  const RowView* row_ = nullptr;
   std::string long_value_;     // a memo's raw bytes, reused across rows
   std::string text_;           // scratch text, reused
   std::vector<char> text_buf_;  // decoded text before JSON escaping, reused
@@ -292,15 +306,13 @@ template <bool kJson>
 Status ExportRows(Database& db, std::shared_ptr<const TableDef> table,
                   const std::vector<std::string>& keys, OutBuf& buf, std::FILE* out) {
   TableScanner scan(db, std::move(table));
-  ExportSink<kJson> sink(scan.decoder(), buf, keys);
-  ByteView row;
-  uint32_t page = 0;
+  RowFormatter<kJson> formatter(buf, keys);
+  const RowView* row = nullptr;
   while (true) {
-    JET_ASSIGN_OR_RETURN(bool more, scan.NextRaw(&row, &page));
+    JET_ASSIGN_OR_RETURN(bool more, scan.NextView(&row));
     if (!more) break;
     if constexpr (kJson) buf.Append("{", 1);
-    sink.set_page(page);
-    JET_RETURN_IF_ERROR(scan.decoder().Walk(row, page, sink));
+    JET_RETURN_IF_ERROR(formatter.Row(*row));
     if constexpr (kJson) {
       buf.Append("}\n", 2);
     } else {

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "jet/db/database.h"
+#include "jet/database.h"
 
 namespace jet {
 

@@ -12,7 +12,7 @@
 
 #include "jet/value.h"
 #include "interchange/json_quote.h"
-#include "jet/format/value_text.h"
+#include "jet/value_text.h"
 
 namespace jet {
 

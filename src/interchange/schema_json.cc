@@ -12,10 +12,10 @@ namespace {
 
 const char* Bool(bool b) { return b ? "true" : "false"; }
 
-std::string ColumnSize(const ColumnDef& c, const Format& f) {
+std::string ColumnSize(const ColumnDef& c, JetVersion version) {
   switch (c.type) {
     case ColumnType::kText:
-      return std::to_string(f.version == JetVersion::kJet4 ? c.length / 2 : c.length) + " chars";
+      return std::to_string(version == JetVersion::kJet4 ? c.length / 2 : c.length) + " chars";
     case ColumnType::kBinary: return std::to_string(c.length) + " bytes";
     case ColumnType::kNumeric:
       return "(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
@@ -37,9 +37,9 @@ std::string IndexColumnsJson(const TableDef& t, const PhysicalIndex& ix) {
 }  // namespace
 
 std::string SchemaToJson(const TableDef& t, const Database& db) {
-  const Format& f = db.format();
+  const JetVersion version = db.version();
   std::string out = "{\n  \"name\": " + JsonQuote(t.name) + ",\n";
-  out += "  \"format\": \"" + std::string(f.version == JetVersion::kJet3 ? "jet3" : "jet4") +
+  out += "  \"format\": \"" + std::string(version == JetVersion::kJet3 ? "jet3" : "jet4") +
          "\",\n";
   out += "  \"row_count\": " + std::to_string(t.row_count) + ",\n";
   out += "  \"last_autonumber\": " + std::to_string(t.last_autonumber) + ",\n";
@@ -60,12 +60,12 @@ std::string SchemaToJson(const TableDef& t, const Database& db) {
     if (c.guid_autonumber()) out += ", \"guid_autonumber\": true";
     if (c.hyperlink()) out += ", \"hyperlink\": true";
     if (IsTextual(c.type)) {
-      if (f.version == JetVersion::kJet4) {
+      if (version == JetVersion::kJet4) {
         out += ", \"compressed_unicode\": " + std::string(Bool(c.compressed_unicode()));
       }
       out += ", \"sort_order\": {\"lcid\": " + std::to_string(c.sort_order.lcid) +
              ", \"version\": " + std::to_string(c.sort_order.version) + "}";
-      if (f.version == JetVersion::kJet3) out += ", \"code_page\": " + std::to_string(c.code_page);
+      if (version == JetVersion::kJet3) out += ", \"code_page\": " + std::to_string(c.code_page);
     }
     out += ", \"number\": " + std::to_string(c.number);
     out += ", \"flags\": " + std::to_string(c.flags);
@@ -100,12 +100,12 @@ std::string SchemaToJson(const TableDef& t, const Database& db) {
 }
 
 std::string SchemaToText(const TableDef& t, const Database& db) {
-  const Format& f = db.format();
+  const JetVersion version = db.version();
   std::string out = "Table " + t.name + " (" + std::to_string(t.row_count) + " rows)\n";
   out += "  Columns:\n";
   for (const ColumnDef& c : t.columns) {
     char line[512];
-    std::string size = ColumnSize(c, f);
+    std::string size = ColumnSize(c, version);
     std::string extra;
     if (c.flags & kColumnAutoLong) extra += " autonumber";
     if (c.guid_autonumber()) extra += " guid-autonumber";

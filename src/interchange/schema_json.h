@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/table/create.h"
-#include "jet/db/database.h"
+#include "jet/create.h"
+#include "jet/database.h"
 #include "interchange/json.h"
-#include "jet/format/table_def.h"
+#include "jet/table_def.h"
 
 namespace jet {
 

@@ -5,8 +5,7 @@
 #include <cmath>
 
 #include "interchange/json_quote.h"
-#include "jet/storage/text.h"
-#include "jet/format/value_text.h"
+#include "jet/value_text.h"
 
 namespace jet {
 

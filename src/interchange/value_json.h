@@ -26,7 +26,7 @@
 #include "jet/status.h"
 #include "jet/value.h"
 #include "interchange/json.h"
-#include "jet/format/table_def.h"
+#include "jet/table_def.h"
 
 namespace jet {
 

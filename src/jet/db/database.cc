@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "jet/index/index_key.h"
 #include "jet/storage/journal.h"
+#include "jet/storage/text.h"
+#include "jet/value_text.h"
 
 namespace jet {
 
@@ -92,6 +95,16 @@ Result<std::pair<std::unique_ptr<File>, DatabaseHeader>> OpenAndDecode(
 
 }  // namespace
 
+Database::Database(std::unique_ptr<Pager> pager, const DatabaseHeader& header)
+    : pager_(std::move(pager)), header_(std::make_unique<const DatabaseHeader>(header)) {}
+
+Database::~Database() = default;
+
+JetVersion Database::version() const { return pager_->format().version; }
+const Format& Database::format() const { return pager_->format(); }
+const std::string& Database::path() const { return pager_->path(); }
+bool Database::writable() const { return pager_->writable(); }
+
 Result<DatabaseInfo> Database::ReadInfo(const std::string& path) {
   uint64_t size = 0;
   JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size));
@@ -136,7 +149,7 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Option
 }
 
 Status Database::LoadCatalog() {
-  JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pager_, header_, kCatalogPage, "MSysObjects"));
+  JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pager_, *header_, kCatalogPage, "MSysObjects"));
   auto catalog = std::make_shared<const TableDef>(std::move(def));
   const ColumnDef* cols[5] = {catalog->FindColumn("Id"), catalog->FindColumn("ParentId"),
                               catalog->FindColumn("Name"), catalog->FindColumn("Type"),
@@ -182,7 +195,7 @@ Result<std::shared_ptr<const TableDef>> Database::GetTable(const std::string& na
     if (!e.is_table() || !NamesEqual(e.name, name)) continue;
     auto it = tables_.find(e.tdef_page());
     if (it != tables_.end() && it->second->name == e.name) return it->second;
-    JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pager_, header_, e.tdef_page(), e.name));
+    JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pager_, *header_, e.tdef_page(), e.name));
     auto shared = std::make_shared<const TableDef>(std::move(def));
     tables_[e.tdef_page()] = shared;
     return shared;
@@ -190,26 +203,102 @@ Result<std::shared_ptr<const TableDef>> Database::GetTable(const std::string& na
   return Status::NotFound("There is no table named '" + name + "'").AtFile(path());
 }
 
-TableScanner::TableScanner(Database& db, std::shared_ptr<const TableDef> table)
-    : db_(db), table_(std::move(table)), decoder_(db.pager(), db.header(), *table_) {}
+// The scanner's state, and the row view it hands out.
+class TableScanner::State {
+ public:
+  State(Database& db, std::shared_ptr<const TableDef> table)
+      : db_(db), table_(std::move(table)), decoder_(db.pager(), db.header(), *table_) {
+    view_.table_ = table_.get();
+    view_.decoder_ = &decoder_;
+    view_.jet3_ = db.version() == JetVersion::kJet3;
+    view_.code_page_ = db.header().code_page;
+    view_.fields_.resize(table_->columns.size());
+    for (size_t i = 0; i < table_->columns.size(); ++i) {
+      view_.fields_[i].type = table_->columns[i].type;
+    }
+  }
 
-Status TableScanner::Start() {
+  Result<bool> Next(std::vector<Value>* values, RowId* id) {
+    ByteView bytes;
+    uint32_t at_page = 0;
+    JET_ASSIGN_OR_RETURN(bool more, NextRaw(&bytes, &at_page, id));
+    if (!more) return false;
+    JET_RETURN_IF_ERROR(decoder_.Decode(bytes, at_page, values));
+    return true;
+  }
+
+  Result<bool> NextView(const RowView** row, RowId* id) {
+    ByteView bytes;
+    uint32_t at_page = 0;
+    JET_ASSIGN_OR_RETURN(bool more, NextRaw(&bytes, &at_page, id));
+    if (!more) return false;
+    view_.page_ = at_page;
+    FieldSink sink{view_.fields_.data()};
+    JET_RETURN_IF_ERROR(decoder_.Walk(bytes, at_page, sink));
+    *row = &view_;
+    return true;
+  }
+
+  const TableDef& table() const { return *table_; }
+
+ private:
+  // Walks a row into the view's fields.
+  struct FieldSink {
+    FieldView* fields;
+    void Null(size_t i, const ColumnDef&) { fields[i].null = true; }
+    void Boolean(size_t i, const ColumnDef&, bool bit) {
+      fields[i].null = false;
+      fields[i].boolean = bit;
+    }
+    void Field(size_t i, const ColumnDef&, ByteView data) {
+      FieldView& f = fields[i];
+      f.data = data.data();
+      f.size = uint32_t(data.size());
+      f.null = false;
+    }
+  };
+
+  Status Start();
+  Result<bool> NextRaw(ByteView* bytes, uint32_t* at_page, RowId* id);
+
+  Database& db_;
+  std::shared_ptr<const TableDef> table_;
+  RowDecoder decoder_;
+  RowView view_;
+  bool started_ = false;
+  std::vector<uint32_t> pages_;
+  size_t page_pos_ = 0;
+  uint32_t ahead_ = 0;  // pages below this were read ahead
+  static constexpr size_t kReadAhead = 32;
+  PageRef page_;
+  PageRef moved_;  // the page a moved row was followed to
+  uint32_t slot_ = 0;
+  uint32_t slot_count_ = 0;
+};
+
+TableScanner::TableScanner(Database& db, std::shared_ptr<const TableDef> table)
+    : state_(std::make_unique<State>(db, std::move(table))) {}
+
+TableScanner::~TableScanner() = default;
+
+Result<bool> TableScanner::Next(std::vector<Value>* values, RowId* id) {
+  return state_->Next(values, id);
+}
+
+Result<bool> TableScanner::NextView(const RowView** row, RowId* id) {
+  return state_->NextView(row, id);
+}
+
+const TableDef& TableScanner::table() const { return state_->table(); }
+
+Status TableScanner::State::Start() {
   started_ = true;
   JET_ASSIGN_OR_RETURN(UsageMap map, ReadUsageMap(db_.pager(), table_->owned_pages));
   pages_ = std::move(map.pages);
   return Status::Ok();
 }
 
-Result<bool> TableScanner::Next(std::vector<Value>* values, RowId* id) {
-  ByteView bytes;
-  uint32_t at_page = 0;
-  JET_ASSIGN_OR_RETURN(bool more, NextRaw(&bytes, &at_page, id));
-  if (!more) return false;
-  JET_RETURN_IF_ERROR(decoder_.Decode(bytes, at_page, values));
-  return true;
-}
-
-Result<bool> TableScanner::NextRaw(ByteView* out, uint32_t* out_page, RowId* id) {
+Result<bool> TableScanner::State::NextRaw(ByteView* out, uint32_t* out_page, RowId* id) {
   if (!started_) JET_RETURN_IF_ERROR(Start());
   Pager& pager = db_.pager();
   const Format& f = pager.format();
@@ -263,6 +352,52 @@ Result<bool> TableScanner::NextRaw(ByteView* out, uint32_t* out_page, RowId* id)
     if (id) *id = RowId{page_->number, uint16_t(slot_number)};
     return true;
   }
+}
+
+char* RowView::TextTo(const uint8_t* data, size_t size, char* out) const {
+  if (!jet3_) return DecodeJet4TextTo(out, ByteView(data, size));
+  return DecodeCodePageTextTo(out, ByteView(data, size), code_page_);
+}
+
+Status RowView::ReadLongValue(size_t i, std::string* out) const {
+  const FieldView& f = fields_[i];
+  if (f.null) {
+    out->clear();
+    return Status::Ok();
+  }
+  return decoder_->ReadLongValue(ByteView(f.data, f.size), page_, out);
+}
+
+Status RowView::Decode(size_t i, Value* out) const {
+  const FieldView& f = fields_[i];
+  const ColumnDef& col = table_->columns[i];
+  if (col.type == ColumnType::kBoolean) {
+    *out = Value();
+    out->type = col.type;
+    out->null = false;
+    out->boolean = f.boolean;
+    return Status::Ok();
+  }
+  if (f.null) {
+    *out = Value();
+    out->type = col.type;
+    return Status::Ok();
+  }
+  return decoder_->DecodeField(col, ByteView(f.data, f.size), page_, out);
+}
+
+Result<bool> TextKeysEqual(const Database& db, const ColumnDef& column, const std::string& a,
+                           const std::string& b) {
+  Value va;
+  va.type = column.type;
+  va.null = false;
+  va.bytes = a;
+  Value vb = va;
+  vb.bytes = b;
+  std::vector<uint8_t> ka, kb;
+  JET_RETURN_IF_ERROR(AppendIndexKeyColumn(column, true, va, db.header(), &ka));
+  JET_RETURN_IF_ERROR(AppendIndexKeyColumn(column, true, vb, db.header(), &kb));
+  return ka == kb;
 }
 
 }  // namespace jet

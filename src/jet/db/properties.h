@@ -34,8 +34,10 @@
 //   6    2     length of the value
 //   8    ...   the value
 
-#ifndef JET_PROPERTIES_H_
-#define JET_PROPERTIES_H_
+#ifndef JET_DB_PROPERTIES_H_
+#define JET_DB_PROPERTIES_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <optional>
@@ -100,4 +102,4 @@ Result<ColumnProperties> ReadColumnProperties(Database& db, const TableDef& tabl
 
 }  // namespace jet
 
-#endif  // JET_PROPERTIES_H_
+#endif  // JET_DB_PROPERTIES_H_

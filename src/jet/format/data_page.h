@@ -36,13 +36,16 @@
 // A row pointer elsewhere in the file is 32 bits: row number in the low byte,
 // page number in the upper 24 bits.
 
-#ifndef JET_DATA_PAGE_H_
-#define JET_DATA_PAGE_H_
+#ifndef JET_FORMAT_DATA_PAGE_H_
+#define JET_FORMAT_DATA_PAGE_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <string>
 
 #include "jet/storage/bytes.h"
+#include "jet/table_def.h"
 #include "jet/storage/format.h"
 #include "base/status.h"
 #include "jet/storage/pager.h"
@@ -53,15 +56,6 @@ constexpr uint16_t kRowDeletedFlag = 0x8000;
 constexpr uint16_t kRowOverflowFlag = 0x4000;
 constexpr uint16_t kRowOffsetMask = 0x1FFF;
 constexpr uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL"
-
-struct RowPointer {
-  uint32_t page = 0;
-  uint8_t row = 0;
-
-  static RowPointer FromRaw(uint32_t raw) { return RowPointer{raw >> 8, uint8_t(raw & 0xFF)}; }
-  uint32_t raw() const { return (page << 8) | row; }
-  bool null() const { return page == 0 && row == 0; }
-};
 
 struct RowSlot {
   uint32_t start = 0;  // offset of the row's first byte on the page
@@ -101,4 +95,4 @@ Status RemoveRowFromPage(Page* page, const Format& f, uint32_t row, const std::s
 
 }  // namespace jet
 
-#endif  // JET_DATA_PAGE_H_
+#endif  // JET_FORMAT_DATA_PAGE_H_

@@ -29,11 +29,14 @@
 //   8    4     unused
 // Each row of a chain starts with the row pointer to the next (0 at the end).
 
-#ifndef JET_ROW_H_
-#define JET_ROW_H_
+#ifndef JET_FORMAT_ROW_H_
+#define JET_FORMAT_ROW_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "jet/storage/header.h"
@@ -55,7 +58,7 @@ class RowDecoder {
   // without copying anything out of the row:
   //   sink.Null(i, column)            null, or added after the row was written
   //   sink.Boolean(i, column, bit)    a Boolean (never null)
-  //   sink.Field(i, column, bytes)    Status; the stored bytes of a non-null
+  //   sink.Field(i, column, bytes)    Status or void; the stored bytes of a non-null
   //                                   value (for Memo and OLE, the 12-byte
   //                                   header and what follows it)
   // A fixed-size type in the variable area comes with at least its size in
@@ -158,7 +161,11 @@ Status RowDecoder::Walk(ByteView row, uint32_t page, Sink& sink) {
           if (data.size() < sizes_[i]) return CorruptColumn(page, col, "is cut short");
       }
     }
-    JET_RETURN_IF_ERROR(sink.Field(i, col, data));
+    if constexpr (std::is_void_v<decltype(sink.Field(i, col, data))>) {
+      sink.Field(i, col, data);
+    } else {
+      JET_RETURN_IF_ERROR(sink.Field(i, col, data));
+    }
   }
   return Status::Ok();
 }
@@ -169,4 +176,4 @@ void AppendTextBytes(std::string& out, const Format& format, uint16_t code_page,
 
 }  // namespace jet
 
-#endif  // JET_ROW_H_
+#endif  // JET_FORMAT_ROW_H_

@@ -9,8 +9,10 @@
 // LongValueStore, which puts them on long-value pages and returns the row
 // pointer to store in their 12-byte header.
 
-#ifndef JET_ROW_ENCODER_H_
-#define JET_ROW_ENCODER_H_
+#ifndef JET_FORMAT_ROW_ENCODER_H_
+#define JET_FORMAT_ROW_ENCODER_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <string>
@@ -71,4 +73,4 @@ bool EncodeText(const Format& format, const DatabaseHeader& header, const Column
 
 }  // namespace jet
 
-#endif  // JET_ROW_ENCODER_H_
+#endif  // JET_FORMAT_ROW_ENCODER_H_

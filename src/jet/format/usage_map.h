@@ -22,8 +22,10 @@
 //     2    2     0
 //     4    ...   bitmap, low bit first
 
-#ifndef JET_USAGE_MAP_H_
-#define JET_USAGE_MAP_H_
+#ifndef JET_FORMAT_USAGE_MAP_H_
+#define JET_FORMAT_USAGE_MAP_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <vector>
@@ -68,4 +70,4 @@ Result<Page*> AllocatePage(Pager& pager);
 
 }  // namespace jet
 
-#endif  // JET_USAGE_MAP_H_
+#endif  // JET_FORMAT_USAGE_MAP_H_

@@ -1,56 +1,11 @@
-// Values read back from the text form Value::ToText writes (a CSV field,
-// a condition's operand), and how a stored value is compared with one.
-//
-// The reader is the exact inverse of Value::ToText for the column's type:
-//   Boolean          true / false (either case)
-//   Byte ... Long    a whole number, checked against the type's range
-//   Currency         "-123.4500" (up to four decimals)
-//   Single, Double   a number, or "NaN", "Infinity", "-Infinity"
-//   DateTime         "YYYY-MM-DDTHH:MM:SS[.mmm]" (also just "YYYY-MM-DD")
-//   Decimal          "-123.45" with at most the column's scale in decimals
-//                    and its precision in digits
-//   GUID             "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", either case
-//   Binary, OLE      hex digits, either case
-//   Text, Memo       the text itself
-// Errors are kInvalidArgument and name the column.
+// The engine's name for what include/jet/value_text.h declares.
 
-#ifndef JET_VALUE_TEXT_H_
-#define JET_VALUE_TEXT_H_
+#ifndef JET_FORMAT_VALUE_TEXT_H_
+#define JET_FORMAT_VALUE_TEXT_H_
 
-#include <string>
-#include <string_view>
+#include "jet/internal/guard.h"
 
-#include "base/status.h"
-#include "jet/value.h"
+#include "jet/value_text.h"
 #include "jet/format/table_def.h"
 
-namespace jet {
-
-// The empty string is a null value (CSV writes null as an empty field).
-Status ValueFromText(const ColumnDef& column, const std::string& text, Value* out);
-
-// The non-null value whose text form is `text` (empty text is an empty
-// Text or Binary value, and an error for the other types).
-Status ValueFromTextForm(const ColumnDef& column, std::string_view text, Value* out);
-
-// A null value of the column's type.
-void SetNullValue(const ColumnDef& column, Value* out);
-
-// An error about a value for `column`: "Column 'X' (Type): why".
-Status ColumnValueError(const ColumnDef& column, const std::string& why);
-// Input as quoted in such messages, shortened when it is long.
-std::string QuoteShown(std::string_view text);
-
-// Whether `text` is a number as JSON and the exporters write one:
-// -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
-bool IsNumberText(std::string_view text);
-
-// Whether a stored value is the one asked for. Text and memo compare
-// without regard to case, as Jet compares text; dates compare to the
-// millisecond they are shown with; NaN matches NaN. A null `wanted` matches
-// every value whose text form is empty (null, or empty text or binary).
-bool ValueMatches(const Value& stored, const Value& wanted);
-
-}  // namespace jet
-
-#endif  // JET_VALUE_TEXT_H_
+#endif  // JET_FORMAT_VALUE_TEXT_H_

@@ -33,8 +33,10 @@
 // kUnsupported: a key that is merely close would make the index disagree
 // with Access.
 
-#ifndef JET_INDEX_KEY_H_
-#define JET_INDEX_KEY_H_
+#ifndef JET_INDEX_INDEX_KEY_H_
+#define JET_INDEX_INDEX_KEY_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <string>
@@ -123,4 +125,4 @@ TextCode LookupTextCode(TextCollation collation, char16_t unit);
 
 }  // namespace jet
 
-#endif  // JET_INDEX_KEY_H_
+#endif  // JET_INDEX_INDEX_KEY_H_

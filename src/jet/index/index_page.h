@@ -28,8 +28,10 @@
 // ascending null; 0x80 / 0xFF the same for descending) then the encoded value;
 // descending columns store every byte inverted.
 
-#ifndef JET_INDEX_PAGE_H_
-#define JET_INDEX_PAGE_H_
+#ifndef JET_INDEX_INDEX_PAGE_H_
+#define JET_INDEX_INDEX_PAGE_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <string>
@@ -96,4 +98,4 @@ class IndexLeafWalker {
 
 }  // namespace jet
 
-#endif  // JET_INDEX_PAGE_H_
+#endif  // JET_INDEX_INDEX_PAGE_H_

@@ -5,8 +5,10 @@
 // index's rules (unique, required, ignore nulls) before anything is written,
 // then adds and removes entries in the B-tree pages, in the pager's batch.
 
-#ifndef JET_INDEX_WRITER_H_
-#define JET_INDEX_WRITER_H_
+#ifndef JET_INDEX_INDEX_WRITER_H_
+#define JET_INDEX_INDEX_WRITER_H_
+
+#include "jet/internal/guard.h"
 
 #include <memory>
 #include <string>
@@ -103,4 +105,4 @@ class IndexWriter {
 
 }  // namespace jet
 
-#endif  // JET_INDEX_WRITER_H_
+#endif  // JET_INDEX_INDEX_WRITER_H_

@@ -3,8 +3,10 @@
 // of them take their bytes and their records, not an allocation each; the
 // bulk index builder and the checker hold whole indexes this way.
 
-#ifndef JET_PACKED_ENTRIES_H_
-#define JET_PACKED_ENTRIES_H_
+#ifndef JET_INDEX_PACKED_ENTRIES_H_
+#define JET_INDEX_PACKED_ENTRIES_H_
+
+#include "jet/internal/guard.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -71,4 +73,4 @@ class PackedEntries {
 
 }  // namespace jet
 
-#endif  // JET_PACKED_ENTRIES_H_
+#endif  // JET_INDEX_PACKED_ENTRIES_H_

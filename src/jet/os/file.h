@@ -12,8 +12,10 @@
 // can make any single write, sync, create or remove fail (a full disk, a
 // failing device) or stop the process right there (a crash).
 
-#ifndef JET_FILE_H_
-#define JET_FILE_H_
+#ifndef JET_OS_FILE_H_
+#define JET_OS_FILE_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <functional>
@@ -139,4 +141,4 @@ Status ErrnoStatus(const std::string& what, const std::string& path, int err);
 
 }  // namespace jet
 
-#endif  // JET_FILE_H_
+#endif  // JET_OS_FILE_H_

@@ -87,8 +87,10 @@
 //     above: entries are names only; we cannot tell a stale one from a
 //     remote one.
 
-#ifndef JET_LOCK_FILE_H_
-#define JET_LOCK_FILE_H_
+#ifndef JET_OS_LOCK_FILE_H_
+#define JET_OS_LOCK_FILE_H_
+
+#include "jet/internal/guard.h"
 
 #include <memory>
 #include <string>
@@ -141,4 +143,4 @@ class DatabaseLock {
 
 }  // namespace jet
 
-#endif  // JET_LOCK_FILE_H_
+#endif  // JET_OS_LOCK_FILE_H_

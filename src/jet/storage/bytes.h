@@ -5,8 +5,10 @@
 // checked readers return false instead; callers turn that into a Corrupt
 // status with the page number.
 
-#ifndef JET_BYTES_H_
-#define JET_BYTES_H_
+#ifndef JET_STORAGE_BYTES_H_
+#define JET_STORAGE_BYTES_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -83,4 +85,4 @@ inline float BitsToFloat(uint32_t bits) {
 
 }  // namespace jet
 
-#endif  // JET_BYTES_H_
+#endif  // JET_STORAGE_BYTES_H_

@@ -12,14 +12,16 @@
 //   0x04  index page, leaf level
 //   0x05  usage bitmap page (target of a reference usage map)
 
-#ifndef JET_FORMAT_H_
-#define JET_FORMAT_H_
+#ifndef JET_STORAGE_FORMAT_H_
+#define JET_STORAGE_FORMAT_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 
-namespace jet {
+#include "jet/database_info.h"
 
-enum class JetVersion { kJet3, kJet4 };
+namespace jet {
 
 enum PageType : uint8_t {
   kPageHeader = 0x00,
@@ -112,4 +114,4 @@ const Format& Jet4Format();
 
 }  // namespace jet
 
-#endif  // JET_FORMAT_H_
+#endif  // JET_STORAGE_FORMAT_H_

@@ -19,8 +19,10 @@
 //   0x71*  1     Jet 4: collating order version (0 = General legacy)
 //   0x72*  8     Jet 4: creation date (a Jet date/time double)
 
-#ifndef JET_HEADER_H_
-#define JET_HEADER_H_
+#ifndef JET_STORAGE_HEADER_H_
+#define JET_STORAGE_HEADER_H_
+
+#include "jet/internal/guard.h"
 
 #include <array>
 #include <cstdint>
@@ -29,14 +31,9 @@
 #include "jet/storage/bytes.h"
 #include "jet/storage/format.h"
 #include "base/status.h"
+#include "jet/database_info.h"
 
 namespace jet {
-
-struct SortOrder {
-  uint16_t lcid = 0;
-  int version = 0;  // -1 for Jet 3 (no version byte)
-  bool operator==(const SortOrder&) const = default;
-};
 
 struct DatabaseHeader {
   const Format* format = nullptr;
@@ -65,13 +62,9 @@ Result<DatabaseHeader> DecodeHeader(ByteView page);
 // password matches a database without one.
 bool PasswordMatches(const DatabaseHeader& header, const std::string& password);
 
-// Human names, for tools.
-std::string SortOrderName(const SortOrder& order, JetVersion version);
-std::string CodePageName(uint16_t code_page);
-
 // Applies (or removes: XOR is its own inverse) the header mask in place.
 void ApplyHeaderMask(uint8_t* page, const Format& format);
 
 }  // namespace jet
 
-#endif  // JET_HEADER_H_
+#endif  // JET_STORAGE_HEADER_H_

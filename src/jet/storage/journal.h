@@ -85,8 +85,10 @@
 // not do, a journal deleted or renamed by hand before the database is opened
 // again, or a database file swapped for another while its journal stays.
 
-#ifndef JET_JOURNAL_H_
-#define JET_JOURNAL_H_
+#ifndef JET_STORAGE_JOURNAL_H_
+#define JET_STORAGE_JOURNAL_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <memory>
@@ -167,4 +169,4 @@ Result<Recovery> RecoverJournal(File& db);
 
 }  // namespace jet
 
-#endif  // JET_JOURNAL_H_
+#endif  // JET_STORAGE_JOURNAL_H_

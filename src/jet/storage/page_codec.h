@@ -24,8 +24,10 @@
 // This is an obfuscation that Access applies, and the engine keeps it so
 // that a file it changes stays as Access would leave it.
 
-#ifndef JET_PAGE_CODEC_H_
-#define JET_PAGE_CODEC_H_
+#ifndef JET_STORAGE_PAGE_CODEC_H_
+#define JET_STORAGE_PAGE_CODEC_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <span>
@@ -57,4 +59,4 @@ class PageCodec {
 
 }  // namespace jet
 
-#endif  // JET_PAGE_CODEC_H_
+#endif  // JET_STORAGE_PAGE_CODEC_H_

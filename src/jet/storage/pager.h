@@ -31,8 +31,10 @@
 // so no reader or writer above it knows the file is encoded. Page 0 passes
 // through as stored either way.
 
-#ifndef JET_PAGER_H_
-#define JET_PAGER_H_
+#ifndef JET_STORAGE_PAGER_H_
+#define JET_STORAGE_PAGER_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <list>
@@ -174,4 +176,4 @@ class Pager {
 
 }  // namespace jet
 
-#endif  // JET_PAGER_H_
+#endif  // JET_STORAGE_PAGER_H_

@@ -5,12 +5,15 @@
 // Latin-1 characters until a 00 byte switches to two-byte units, and the next
 // 00 switches back. Jet 3 stores text in the database's code page.
 
-#ifndef JET_TEXT_H_
-#define JET_TEXT_H_
+#ifndef JET_STORAGE_TEXT_H_
+#define JET_STORAGE_TEXT_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <string>
 
+#include "jet/database_info.h"
 #include "jet/storage/bytes.h"
 
 namespace jet {
@@ -36,12 +39,12 @@ char* DecodeJet4TextTo(char* out, ByteView bytes);
 // Windows reads it) and as U+FFFD above; in a code page the engine does not
 // know (the double-byte ones, 932, 936, 949, 950), every byte from 0x80 up
 // reads as U+FFFD, so that nothing reads as a character it is not.
+// (CodePageKnown, in jet/database_info.h, says which are known.)
 std::string DecodeCodePageText(ByteView bytes, uint16_t code_page);
 void AppendCodePageText(std::string& out, ByteView bytes, uint16_t code_page);
 // The same, written at `out`, which must have room for 3 * bytes.size()
 // bytes; returns the end of what was written.
 char* DecodeCodePageTextTo(char* out, ByteView bytes, uint16_t code_page);
-bool CodePageKnown(uint16_t code_page);
 
 // The byte for `c` in the code page; false if it has none (and for U+FFFD,
 // which stands for what could not be read).
@@ -56,4 +59,4 @@ bool Utf8ToUtf16(const std::string& utf8, std::u16string* out);
 
 }  // namespace jet
 
-#endif  // JET_TEXT_H_
+#endif  // JET_STORAGE_TEXT_H_

@@ -29,8 +29,10 @@
 // not implement is refused (kUnsupported) with the construct named; so is a
 // rule that would have to compare a Binary, OLE or very long Decimal value.
 
-#ifndef JET_EXPRESSIONS_H_
-#define JET_EXPRESSIONS_H_
+#ifndef JET_TABLE_EXPRESSIONS_H_
+#define JET_TABLE_EXPRESSIONS_H_
+
+#include "jet/internal/guard.h"
 
 #include <memory>
 #include <optional>
@@ -109,4 +111,4 @@ class TableExpressions {
 
 }  // namespace jet
 
-#endif  // JET_EXPRESSIONS_H_
+#endif  // JET_TABLE_EXPRESSIONS_H_

@@ -54,8 +54,10 @@
 // obey every rule (indexes, further relationships) themselves, and the whole
 // operation commits or is refused as one.
 
-#ifndef JET_RELATIONSHIPS_H_
-#define JET_RELATIONSHIPS_H_
+#ifndef JET_TABLE_RELATIONSHIPS_H_
+#define JET_TABLE_RELATIONSHIPS_H_
+
+#include "jet/internal/guard.h"
 
 #include <cstdint>
 #include <memory>
@@ -139,4 +141,4 @@ class RelationshipEnforcer {
 
 }  // namespace jet
 
-#endif  // JET_RELATIONSHIPS_H_
+#endif  // JET_TABLE_RELATIONSHIPS_H_

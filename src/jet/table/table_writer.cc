@@ -142,6 +142,21 @@ Status RememberLongValues(Pager& pager, const DatabaseHeader& header, const Tabl
 
 }  // namespace
 
+struct TableWriter::Bulk {
+  std::unique_ptr<IndexWriter> indexes;
+  uint32_t last_autonumber = 0;
+  uint64_t rows_before = 0;
+  size_t rows = 0;
+  bool collect = true;
+};
+
+TableWriter::TableWriter(Database& db, std::shared_ptr<const TableDef> table)
+    : db_(db), table_(std::move(table)) {}
+
+TableWriter::~TableWriter() { AbortBulk(); }
+
+size_t TableWriter::bulk_rows() const { return bulk_ ? bulk_->rows : 0; }
+
 Result<std::unique_ptr<TableWriter>> TableWriter::Open(Database& db, const std::string& name) {
   if (!db.writable()) {
     return Status::InvalidArgument("The database was opened read-only").AtFile(db.path());
@@ -161,9 +176,9 @@ Status TableWriter::CheckWritable() const {
 Result<const ColumnProperties*> TableWriter::Properties() {
   if (!properties_) {
     JET_ASSIGN_OR_RETURN(ColumnProperties p, ReadColumnProperties(db_, *table_));
-    properties_ = std::move(p);
+    properties_ = std::make_unique<ColumnProperties>(std::move(p));
   }
-  return &*properties_;
+  return properties_.get();
 }
 
 Status TableWriter::CheckProperties(const std::vector<Value>& values,
@@ -195,9 +210,14 @@ Status TableWriter::CheckProperties(const std::vector<Value>& values,
 Result<TableExpressions*> TableWriter::Expressions() {
   if (!expressions_) {
     JET_ASSIGN_OR_RETURN(const ColumnProperties* props, Properties());
-    expressions_.emplace(table_, *props, db_.header());
+    expressions_ = std::make_unique<TableExpressions>(table_, *props, db_.header());
   }
-  return &*expressions_;
+  return expressions_.get();
+}
+
+Status TableWriter::ApplyDefaults(const std::vector<bool>& assigned, std::vector<Value>* values) {
+  JET_ASSIGN_OR_RETURN(TableExpressions * expressions, Expressions());
+  return expressions->ApplyDefaults(assigned, values);
 }
 
 Status TableWriter::Finish(Status status) {
