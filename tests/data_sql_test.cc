@@ -1,15 +1,12 @@
 // The installer's SQL reader and the connection string: what it accepts,
 // how Jet's text equality behaves, and the errors for what it refuses.
 
-#include <gtest/gtest.h>
-
 #include <tuple>
 
 #include "data/ado.h"
 #include "jet/db/database.h"
 #include "jet/index/index_key.h"
 #include "data/sql.h"
-#include "test_util.h"
 #include "values.h"
 
 namespace {
