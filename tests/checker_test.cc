@@ -5,15 +5,11 @@
 
 #include "jet/check/checker.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
 #include "full_read.h"
 #include "jet/index/index_key.h"
 #include "jet/index/index_page.h"
-#include "jet/jet.h"
-#include "test_util.h"
 #include "values.h"
 
 namespace {
@@ -245,20 +241,9 @@ TEST(CheckerTest, WrongFreeSpaceAndJetdbExitCode) {
 }
 
 // ---------------------------------------------------------------------------
-// Index keys: what the encoder refuses, and Access 97's codes above U+00FF.
+// Index keys: what the encoder refuses.
 // (Every key Access stored in the fixtures is rebuilt from its row, byte for
 // byte, by the checker above.)
-
-// Access 97: Windows-1252's characters above U+00FF share the code of the
-// byte Windows-1252 stores them as; every other one is ignored.
-TEST(IndexKeyTest, Access97CodesFollowWindows1252) {
-  const jet::TextCode euro = jet::LookupTextCode(jet::TextCollation::kGeneral97, u'\u20AC');
-  const jet::TextCode at_80 = jet::LookupTextCode(jet::TextCollation::kGeneral97, 0x80);
-  EXPECT_EQ(euro.kind, at_80.kind);
-  EXPECT_EQ(euro.main, at_80.main);
-  EXPECT_EQ(jet::LookupTextCode(jet::TextCollation::kGeneral97, u'\u0100').kind,
-            jet::TextCodeKind::kIgnored);
-}
 
 // A key that is not Access's would make Access's own lookups miss the row:
 // whatever the engine cannot encode for certain, it refuses, and says what.

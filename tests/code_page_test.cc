@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "jet/storage/header.h"
 #include "jet/jet.h"
 #include "test_util.h"

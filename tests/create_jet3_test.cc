@@ -4,17 +4,12 @@
 // pages fall and on what Access leaves uninitialised; and what Access 97
 // cannot hold is refused before anything is written.
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "jet/storage/bytes.h"
 #include "jet/table/create.h"
 #include "jet/db/database.h"
 #include "interchange/schema_json.h"
-#include "test_util.h"
 #include "values.h"
 
 namespace {

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <string>
 
 #include "../fuzz/fuzz_ops.h"
 #include "full_read.h"

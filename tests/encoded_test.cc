@@ -3,15 +3,8 @@
 // that encoding the same changed plain file gives, which mdbtools, decoding
 // on its own, reads row for row as it reads the plain one.
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "install/installer.h"
-#include "jet/jet.h"
 #include "jet/storage/page_codec.h"
-#include "test_util.h"
 #include "values.h"
 
 namespace {

@@ -3,22 +3,13 @@
 // against a unit-by-unit reading, and CSV/JSONL fields of every length
 // against straightforward quoting and escaping.
 
-#include <gtest/gtest.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "jet/table/create.h"
-#include "jet/os/file.h"
-#include "jet/storage/format.h"
-#include "jet/storage/pager.h"
 #include "interchange/export.h"
-#include "jet/jet.h"
-#include "jet/table/table_writer.h"
-#include "test_util.h"
 #include "jet/storage/text.h"
 #include "jet/format/value_format.h"
 #include "values.h"
@@ -253,46 +244,6 @@ TEST(ExportFormatTest, FieldsAreQuotedAndEscapedExactlyWhereNeeded) {
   ASSERT_TRUE(db.ok());
   EXPECT_EQ(ExportToString(**db, "T", jet::ExportFormat::kCsv), csv);
   EXPECT_EQ(ExportToString(**db, "T", jet::ExportFormat::kJsonl), jsonl);
-}
-
-}  // namespace
-
-namespace {
-
-// Pages read ahead in one go are the pages read one by one; pages the cache
-// lets go of are only reused once nobody holds them.
-TEST(ExportFormatTest, PagesReadAheadAndReusedReadAsTheFile) {
-  const std::string path = testutil::Fixture("access/test2V2000.mdb");
-  const std::string file = testutil::ReadFile(path);
-  const jet::Format& format = jet::Jet4Format();
-  const uint32_t count = uint32_t(file.size() / format.page_size);
-  ASSERT_GT(count, 16u);
-  auto opened = jet::File::Open(path, jet::File::Mode::kReadOnly);
-  ASSERT_TRUE(opened.ok());
-  jet::Pager pager(std::move(opened).value(), format, count, 4);
-  auto expect_page = [&](const jet::Page& page) {
-    ASSERT_EQ(page.bytes.size(), format.page_size);
-    EXPECT_EQ(0, std::memcmp(page.bytes.data(), file.data() + size_t(page.number) * format.page_size,
-                             format.page_size))
-        << "page " << page.number;
-  };
-  auto held = pager.Read(1);
-  ASSERT_TRUE(held.ok());
-  for (uint32_t round = 0; round < 3; ++round) {
-    for (uint32_t first = 1; first < count; first += 3) {
-      pager.ReadAhead(first, 5 + round);
-      for (uint32_t n = first; n < std::min(count, first + 3); ++n) {
-        auto page = pager.Read(n);
-        ASSERT_TRUE(page.ok());
-        expect_page(**page);
-      }
-    }
-  }
-  pager.ReadAhead(count - 1, 8);  // runs past the end: reads what there is
-  auto last = pager.Read(count - 1);
-  ASSERT_TRUE(last.ok());
-  expect_page(**last);
-  expect_page(**held);
 }
 
 }  // namespace

@@ -5,10 +5,6 @@
 
 #include "jet/index/index_key.h"
 
-#include <gtest/gtest.h>
-
-#include "jet/jet.h"
-#include "test_util.h"
 #include "values.h"
 
 namespace {

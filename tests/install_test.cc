@@ -3,20 +3,13 @@
 // that writes, the checker and mdbtools must agree that the file is sound.
 // Also the sample database itself.
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <filesystem>
-#include <set>
-#include <sstream>
 
 #include "jet/table/create.h"
 #include "install/installer.h"
-#include "jet/jet.h"
 #include "property_blob.h"
 #include "data/recordset_access.h"
-#include "test_util.h"
-#include "values.h"
 
 namespace {
 
@@ -457,26 +450,6 @@ TEST(SampleDbTest, ExportsExactlyTheTextItWasBuiltFrom) {
     }
   }
   EXPECT_NE(testutil::Jetdb(0, {"info", kSampleDb97}).out.find("jet3"), std::string::npos);
-}
-
-// The reference's settings are all set and all differ from the template's,
-// so that a copy from the wrong row shows in the installation tests, which
-// also need the template's memo to take more than a page and its logo set.
-// (That no table mentions FirstClass and that the first panel showing the
-// template has a free slot, InstallTest.FirstRunClonesTheTemplateAndPlaces-
-// TheButton needs to succeed on the sample.)
-TEST(SampleDbTest, TemplateAndReferenceTellACopyFromTheWrongRow) {
-  const auto rows = testutil::ReadRows(kSampleDb, "Master");
-  const testutil::NamedRow tmpl = testutil::FindRow(rows, "SERVICE", "USPS-PRI");
-  const testutil::NamedRow ref = testutil::FindRow(rows, "SERVICE", "USPS-4TH-NOSC");
-  ASSERT_FALSE(tmpl.empty() || ref.empty());
-  EXPECT_GT(tmpl.at("NOTES").bytes.size(), 4096u);
-  EXPECT_FALSE(tmpl.at("LOGO").bytes.empty());
-  for (const char* name : {"ACTDELC", "ACK", "ACTDELSIG", "ACK-S"}) {
-    EXPECT_FALSE(ref.at(name).null) << name;
-    EXPECT_FALSE(tmpl.at(name).null) << name;
-    EXPECT_NE(ref.at(name).ToText(), tmpl.at(name).ToText()) << name;
-  }
 }
 
 }  // namespace

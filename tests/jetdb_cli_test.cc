@@ -3,20 +3,13 @@
 // also for what they leave in the file when they fail; and the round trip of
 // every fixture through them.
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <map>
-#include <sstream>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "property_blob.h"
 #include "interchange/schema_json.h"
-#include "test_util.h"
 
 namespace {
 
@@ -386,9 +379,7 @@ TEST_F(WriteCliTest, DeleteRemovesTheMatchingRowsOnly) {
   EXPECT_EQ(Lines(out), 199u);
   EXPECT_FALSE(Contains(out, "Fizz") || Contains(out, "\"K1\""));
   EXPECT_TRUE(Contains(out, "\"K2\""));
-  if (testutil::HaveProgram("mdb-export")) {
-    EXPECT_EQ(Lines(testutil::RunProcess({"mdb-export", "-H", db_, "Orders"}).out), 199u);
-  }
+  testutil::ExpectMdbExportRows(db_, "Orders", 199);
 }
 
 // ---------------------------------------------------------------------------
@@ -462,13 +453,7 @@ void RoundTrip(const std::string& source, bool jet3) {
         << "the export differs after the round trip";
     EXPECT_EQ(Definition(Jetdb(0, {"schema", target, table, "--json"}).out),
               Definition(old_schema));
-    if (testutil::HaveProgram("mdb-export")) {
-      // -e keeps line breaks inside values escaped: one line per row.
-      EXPECT_EQ(
-          Lines(testutil::RunProcess({"mdb-export", "-H", "-e", "-b", "hex", target, table}).out),
-          rows)
-          << "mdb-export reads a different number of rows";
-    }
+    testutil::ExpectMdbExportRows(target, table, rows);
   }
   EXPECT_NE(Jetdb(0, {"check", target}).out.find(": ok"), std::string::npos);
 }

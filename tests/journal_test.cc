@@ -3,14 +3,12 @@
 
 #include "jet/storage/journal.h"
 
-#include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
 #include <cstdio>
 #include <cstring>
-#include <set>
 
 #include "safe_write_util.h"
 

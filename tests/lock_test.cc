@@ -3,12 +3,10 @@
 // lock files of programs that died do not; our own lock file goes when we
 // close; reading never writes anything.
 
-#include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
-#include "jet/os/lock_file.h"
 #include "safe_write_util.h"
 
 namespace {
@@ -58,13 +56,6 @@ class LockTest : public ::testing::Test {
   const std::string ldb_ = dir_.File("Tallowin.ldb");
   std::string original_;
 };
-
-TEST(LockFileNameTest, FollowsJetsNamingBesideTheDatabase) {
-  EXPECT_EQ(jet::LockFilePath("/data/Tallowin.mdb"), "/data/Tallowin.ldb");
-  EXPECT_EQ(jet::LockFilePath("/data/TALLOWIN.MDB"), "/data/TALLOWIN.LDB");
-  EXPECT_EQ(jet::LockFilePath("shop.accdb"), "shop.laccdb");
-  EXPECT_EQ(jet::LockFilePath("/data.d/settings"), "/data.d/settings.ldb");
-}
 
 TEST_F(LockTest, ProcessWritingKeepsOutEveryOtherWriterAndReader) {
   Child holder({LockHolderPath(), "hold", "write", path_});

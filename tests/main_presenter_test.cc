@@ -8,8 +8,6 @@
 
 #include <optional>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "util/error_message.h"
 #include "install/installer.h"

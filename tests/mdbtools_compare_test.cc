@@ -17,8 +17,6 @@
 // mdbtools gets some things wrong. Where it does, the comparison says so and
 // checks the true value by other means (usually from the raw stored value).
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -26,14 +24,10 @@
 #include <cstdio>
 #include <iomanip>
 #include <limits>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "jet/storage/bytes.h"
 #include "jet/format/data_page.h"
-#include "jet/jet.h"
-#include "test_util.h"
 #include "values.h"
 
 namespace {

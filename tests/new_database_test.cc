@@ -1,18 +1,11 @@
 // A new database of either format: the system objects of the empty database
 // it is copied from, and nothing of who made that one or when.
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "jet/storage/bytes.h"
 #include "jet/table/create.h"
 #include "jet/storage/header.h"
 #include "jet/db/properties.h"
 #include "property_blob.h"
-#include "test_util.h"
-#include "values.h"
 
 namespace {
 

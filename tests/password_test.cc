@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "jet/check/checker.h"
 #include "jet/storage/header.h"

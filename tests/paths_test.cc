@@ -18,8 +18,6 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "util/paths_internal.h"
 #include "test_util.h"
@@ -30,54 +28,24 @@ namespace fs = std::filesystem;
 using afc::internal::kPosixSeparators;
 using afc::internal::kWindowsSeparators;
 
-struct SplitCase {
-  std::string path;
-  std::string name;
-  std::string folder;
-};
-
-const std::vector<SplitCase> kWindowsCases = {
-    {R"(C:\Tallowin\Tallowin.mdb)", "Tallowin.mdb", R"(C:\Tallowin)"},
-    {"Tallowin.mdb", "", "Tallowin.mdb"},
-    {R"(C:\Tallowin\)", "", R"(C:\Tallowin)"},
-    // Only the last component goes, even when the same name occurs earlier.
-    {R"(C:\data\x\data)", "data", R"(C:\data\x)"},
-    {R"(C:\ab\a)", "a", R"(C:\ab)"},
-    {R"(C:\A\a)", "a", R"(C:\A)"},
-    {"C:/Tallowin/Tallowin.mdb", "Tallowin.mdb", "C:/Tallowin"},
-    {R"(C:\Tallowin/sub\Tallowin.mdb)", "Tallowin.mdb", R"(C:\Tallowin/sub)"},
-    {R"(\\server\share\Tallowin.mdb)", "Tallowin.mdb", R"(\\server\share)"},
-    {"", "", ""},
-};
-
-const std::vector<SplitCase> kPosixCases = {
-    {"/home/u/Tallowin/Tallowin.mdb", "Tallowin.mdb", "/home/u/Tallowin"},
-    {"/home/u/Tallowin/", "", "/home/u/Tallowin"},
-    {"/data/x/data", "data", "/data/x"},
-    {"/Tallowin.mdb", "Tallowin.mdb", ""},
-    // A backslash is part of a name here.
-    {R"(C:\Tallowin\Tallowin.mdb)", "", R"(C:\Tallowin\Tallowin.mdb)"},
-    {R"(/home/u/a\b.mdb)", R"(a\b.mdb)", "/home/u"},
-    {"", "", ""},
-};
-
+// Each line of paths/split.tsv under both platforms' rules, and those of
+// this platform through the public helpers.
 TEST(PathsTest, SplitsAtTheLastSeparatorOfEachPlatform) {
-  for (const SplitCase& c : kWindowsCases) {
-    EXPECT_EQ(afc::internal::FileNameOf(c.path, kWindowsSeparators), c.name) << c.path;
-    EXPECT_EQ(afc::internal::FolderOf(c.path, kWindowsSeparators), c.folder) << c.path;
-  }
-  for (const SplitCase& c : kPosixCases) {
-    EXPECT_EQ(afc::internal::FileNameOf(c.path, kPosixSeparators), c.name) << c.path;
-    EXPECT_EQ(afc::internal::FolderOf(c.path, kPosixSeparators), c.folder) << c.path;
-  }
 #ifdef _WIN32
-  const std::vector<SplitCase>& native = kWindowsCases;
+  const std::string native = "windows";
 #else
-  const std::vector<SplitCase>& native = kPosixCases;
+  const std::string native = "posix";
 #endif
-  for (const SplitCase& c : native) {
-    EXPECT_EQ(afc::GetFileName(c.path), c.name) << c.path;
-    EXPECT_EQ(afc::GetFolderPath(c.path), c.folder) << c.path;
+  for (testutil::DataLine& line : testutil::DataLines("paths/split.tsv")) {
+    std::vector<std::string>& f = line.fields;
+    f.resize(4);
+    const auto& separators = f[0] == "windows" ? kWindowsSeparators : kPosixSeparators;
+    EXPECT_EQ(afc::internal::FileNameOf(f[1], separators), f[2]) << f[1];
+    EXPECT_EQ(afc::internal::FolderOf(f[1], separators), f[3]) << f[1];
+    if (f[0] == native) {
+      EXPECT_EQ(afc::GetFileName(f[1]), f[2]) << f[1];
+      EXPECT_EQ(afc::GetFolderPath(f[1]), f[3]) << f[1];
+    }
   }
 }
 

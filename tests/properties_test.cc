@@ -4,21 +4,10 @@
 
 #include "jet/db/properties.h"
 
-#include <gtest/gtest.h>
-
-#include <map>
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include "data/ado.h"
 #include "jet/table/expressions.h"
-#include "jet/jet.h"
 #include "property_blob.h"
 #include "data/recordset_access.h"
-#include "jet/table/table_writer.h"
-#include "test_util.h"
-#include "values.h"
 
 namespace {
 
@@ -334,40 +323,20 @@ TEST(PropertiesTest, DamagedPropertiesAreCorruptNeverACrash) {
 // --- defaults in the data layer ---------------------------------------------
 
 TEST(PropertiesTest, DefaultsAreEvaluatedAndStoredAsJetConvertsThem) {
-  using T = ColumnType;
   auto db = jet::Database::Open(testutil::Fixture("access/testV2000.mdb")).value();
   const double now = 45292.75;  // 2024-01-01 18:00
-  // Per column type, "default|what it stores": its text, "<null>", or
-  // the Jet error number.
-  const std::pair<ColumnType, std::vector<std::string>> cases[] = {
-      {T::kText,
-       {"\"N\"|N", "='it''s'|it's", "\"\"|", "0|0", "\"a\" & \"b\"|ab", "\"abcdef\"|3163",
-        "GenGUID()|3251"}},
-      {T::kLong,
-       {" = -12 |-12", "Null|<null>", "True|-1", "1+2|3", "&H10|16", "\"x\"|3421",
-        "3000000000|3349"}},
-      {T::kInteger, {"-1.5|-2", "2.5|2", "70000|3349"}},
-      {T::kByte, {"-1|3349"}},
-      {T::kDouble, {"-1.5|-1.5", "=0|0"}},
-      {T::kCurrency, {"1/3|0.3333"}},
-      {T::kBoolean, {"Yes|true", "No|false", "\"N\"|3421"}},
-      {T::kDateTime,
-       {"#2024-01-31#|2024-01-31T00:00:00", "#1/31/2024 13:05#|2024-01-31T13:05:00",
-        "Date()|2024-01-01T00:00:00", "Now()|2024-01-01T18:00:00",
-        "=Date()+1|2024-01-02T00:00:00"}}};
-  for (const auto& [type, defaults] : cases) {
+  for (testutil::DataLine& line : testutil::DataLines("values/defaults.tsv")) {
+    std::vector<std::string>& f = line.fields;
+    f.resize(3);
     jet::ColumnDef column;
     column.name = "X";
-    column.type = type;
     column.length = 10;  // five characters of Jet 4 text
-    for (const std::string& c : defaults) {
-      const std::string text = c.substr(0, c.find('|'));
-      auto v = jet::DefaultValueFor(column, text, db->header(), now);
-      const std::string got = !v.ok()           ? std::to_string(v.status().jet_error())
-                              : v->type != type ? "wrong type"
-                                                : testutil::Text(*v);
-      EXPECT_EQ(got, c.substr(c.find('|') + 1)) << text << ": " << v.status().ToString();
-    }
+    ASSERT_TRUE(jet::ColumnTypeFromName(f[0], &column.type)) << line.number;
+    auto v = jet::DefaultValueFor(column, f[1], db->header(), now);
+    const std::string got = !v.ok()                  ? std::to_string(v.status().jet_error())
+                            : v->type != column.type ? "wrong type"
+                                                     : testutil::Text(*v);
+    EXPECT_EQ(got, f[2]) << "defaults.tsv:" << line.number << ": " << v.status().ToString();
   }
 }
 

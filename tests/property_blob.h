@@ -5,15 +5,10 @@
 #ifndef TESTS_PROPERTY_BLOB_H_
 #define TESTS_PROPERTY_BLOB_H_
 
-#include <gtest/gtest.h>
-
-#include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "jet/jet.h"
-#include "jet/table/table_writer.h"
 #include "values.h"
 
 namespace testutil {

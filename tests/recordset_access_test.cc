@@ -8,17 +8,12 @@
 
 #include "data/recordset_access.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <memory>
-#include <string>
 #include <tuple>
 
 #include "jet/db/database.h"
 #include "data/field_value.h"
 #include "install/presence.h"
-#include "test_util.h"
 #include "values.h"
 
 namespace {

@@ -5,15 +5,8 @@
 // change must leave a database that our checker and mdbtools read as
 // expected; every refused one must leave the file byte for byte as it was.
 
-#include <gtest/gtest.h>
-
-#include <map>
-#include <set>
-
 #include "jet/jet.h"
 #include "jet/table/relationships.h"
-#include "jet/table/table_writer.h"
-#include "test_util.h"
 #include "values.h"
 
 namespace {

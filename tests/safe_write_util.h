@@ -24,16 +24,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "jet/os/file.h"
-#include "jet/jet.h"
 #include "jet/storage/pager.h"
-#include "jet/table/table_writer.h"
-#include "test_util.h"
 #include "values.h"
 
 namespace testutil {

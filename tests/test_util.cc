@@ -120,6 +120,32 @@ std::string FixtureTableName(const std::string& fixture, const std::string& tabl
   return name;
 }
 
+std::vector<DataLine> DataLines(const std::string& relative, bool unescape) {
+  std::vector<DataLine> out;
+  std::ifstream in(Fixture(relative), std::ios::binary);
+  EXPECT_TRUE(in) << "no " << Fixture(relative);
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    DataLine& d = out.emplace_back(DataLine{number, {}});
+    std::istringstream fields(line);
+    for (std::string f; std::getline(fields, f, '\t');) {
+      std::string& field = d.fields.emplace_back();
+      for (size_t i = 0; i < f.size(); ++i) {
+        const char c = unescape && f[i] == '\\' && i + 1 < f.size() ? f[++i] : 0;
+        if (c == 'x' && i + 2 < f.size()) {
+          field += char(std::stoi(f.substr(i + 1, 2), nullptr, 16));
+          i += 2;
+        } else {
+          field += c == 0 ? f[i] : c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        }
+      }
+    }
+  }
+  return out;
+}
+
 std::string Hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
@@ -298,6 +324,14 @@ bool HaveProgram(const std::string& program) {
 #endif
 }
 
+void ExpectMdbExportRows(const std::string& path, const std::string& table, size_t rows) {
+  if (!HaveProgram("mdb-export")) return;
+  ProcessResult r = RunProcess({"mdb-export", "-H", "-e", "-b", "hex", path, table});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(size_t(std::count(r.out.begin(), r.out.end(), '\n')), rows)
+      << "mdb-export reads a different number of rows from " << table;
+}
+
 void EncodeDatabase(const std::string& path, uint32_t key) {
   std::string bytes = ReadFile(path);
   auto* data = reinterpret_cast<uint8_t*>(bytes.data());
@@ -334,13 +368,7 @@ class TestDataCheck : public ::testing::Environment {
     for (const char* folder : {"access", "hosts", "jet-format"}) {
       const std::string dir = testutil::Fixture(folder);
       std::error_code ec;
-      bool any = false;
-      for (const auto& e : fs::directory_iterator(dir, ec)) {
-        (void)e;
-        any = true;
-        break;
-      }
-      if (!any) {
+      if (fs::is_empty(dir, ec) || ec) {
         GTEST_FAIL() << "test data folder missing or empty: " << dir
                      << " (configure with -DAFC_FIXTURES_DIR=... to use another place)";
       }

@@ -77,6 +77,16 @@ std::string Jet3CopyOf(const TempDir& dir, const std::string& source,
 // ("access/bigIndexTestV2000.mdb", "Table1").
 std::string FixtureTableName(const std::string& fixture, const std::string& table);
 
+// The lines of a tab-separated test data file (a path relative to the
+// fixtures), split into fields; blank lines and lines starting with '#' are
+// left out. With `unescape`, a backslash followed by t, n, r, xNN
+// or any other character stands for that byte or character. A missing file fails the test.
+struct DataLine {
+  int number;
+  std::vector<std::string> fields;
+};
+std::vector<DataLine> DataLines(const std::string& relative, bool unescape = false);
+
 // Upper-case hex of the bytes, two digits each.
 std::string Hex(const std::string& bytes);
 
@@ -99,6 +109,10 @@ ProcessResult Jetdb(int code, std::vector<std::string> args, const std::string& 
 
 // True if `program` is found on PATH.
 bool HaveProgram(const std::string& program);
+
+// mdb-export, a reader we did not write, reads `rows` rows from the table
+// (line breaks inside values escaped). Nothing to do without mdbtools.
+void ExpectMdbExportRows(const std::string& path, const std::string& table, size_t rows);
 
 }  // namespace testutil
 
