@@ -53,6 +53,35 @@ inline jet::Status InsertShipment(const std::string& path, const std::string& tr
   return db.ok() ? InsertShipment(**db, tracking) : db.status();
 }
 
+// A change made to an open database.
+using Operation = std::function<jet::Status(jet::Database&)>;
+
+// A change to the disk: what was done to which file.
+struct Change {
+  jet::IoOp op;
+  std::string path;
+};
+
+// Whether an operation changes something on disk (all but reads).
+inline bool Mutates(jet::IoOp op) { return op != jet::IoOp::kRead; }
+
+// Runs `op` on the database at `path` and returns its changes to the disk, in
+// order. The database is closed again on return.
+inline std::vector<Change> LogChanges(const std::string& path, const Operation& op) {
+  std::vector<Change> log;
+  auto db = OpenForWriting(path);
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  if (!db.ok()) return log;
+  jet::SetIoHook([&](const jet::IoEvent& e) {
+    if (Mutates(e.op)) log.push_back({e.op, e.path});
+    return 0;
+  });
+  jet::Status status = op(**db);
+  jet::SetIoHook(nullptr);
+  EXPECT_TRUE(status.ok()) << status.ToString();
+  return log;
+}
+
 // Inserts `rows` Shipments rows as one change whose batch spills into the
 // file whenever it holds `threshold` pages (0: never), then commits it, or,
 // with `commit` false, rolls it back. `*spills` counts the spills.
@@ -75,9 +104,6 @@ inline jet::Status InsertShipmentsSpilling(jet::Database& db, const std::string&
   pager.SetSpillThreshold(0);
   return s;
 }
-
-// Whether an operation changes something on disk (all but reads).
-inline bool Mutates(jet::IoOp op) { return op != jet::IoOp::kRead; }
 
 // Exit code a child uses when it stopped itself at the chosen point.
 constexpr int kStoppedExit = 77;
@@ -170,12 +196,56 @@ inline jet::IoHook StopAt(int stop, bool torn) {
   };
 }
 
-// A program started with pipes to its standard input and output.
-#ifdef _WIN32
+// Runs `op` on the database at `path` in a child that stops dead at its
+// `stop`-th change to the disk (see StopAt); returns the child's exit code.
+inline int RunStopped(const std::string& path, int stop, bool torn, const Operation& op) {
+  return ChildExitCode(RunInChild([&] {
+    auto db = OpenForWriting(path);
+    if (!db.ok()) return 1;
+    jet::SetIoHook(StopAt(stop, torn));
+    (void)op(**db);
+    return 0;
+  }));
+}
 
+// A program started with pipes to its standard input and output.
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& argv) {
+  explicit Child(const std::vector<std::string>& argv) { Start(argv); }
+  ~Child() { Finish(); }
+
+  // The next line the program prints, without its line ending.
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    while (ReadByte(&c) && c != '\n') {
+      if (c != '\r') line.push_back(c);
+    }
+    return line;
+  }
+
+#ifdef _WIN32
+  // Closes its input and waits for it; returns its exit code.
+  int Finish() {
+    Close(stdin_);
+    if (process_) {
+      WaitForSingleObject(process_, INFINITE);
+      DWORD code = 0;
+      GetExitCodeProcess(process_, &code);
+      exit_code_ = int(code);
+      Close(process_);
+    }
+    Close(stdout_);
+    return exit_code_;
+  }
+
+  void Kill() {
+    if (process_) TerminateProcess(process_, 137);
+    Finish();
+  }
+
+ private:
+  void Start(const std::vector<std::string>& argv) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE in_read, in_write, out_read, out_write;
     if (!CreatePipe(&in_read, &in_write, &sa, 0)) return;
@@ -204,53 +274,37 @@ class Child {
     stdin_ = in_write;
     stdout_ = out_read;
   }
-  ~Child() { Finish(); }
-
-  // The next line the program prints, without its newline.
-  std::string ReadLine() {
-    std::string line;
-    char c;
+  bool ReadByte(char* c) {
     DWORD got = 0;
-    while (::ReadFile(stdout_, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
-      if (c != '\r') line.push_back(c);
-    }
-    return line;
+    return ::ReadFile(stdout_, c, 1, &got, nullptr) && got == 1;
+  }
+  static void Close(HANDLE& h) {
+    if (h) CloseHandle(h);
+    h = nullptr;
   }
 
+  HANDLE process_ = nullptr, stdin_ = nullptr, stdout_ = nullptr;
+#else
   // Closes its input and waits for it; returns its exit code.
   int Finish() {
-    if (stdin_) CloseHandle(stdin_);
-    stdin_ = nullptr;
-    if (process_) {
-      WaitForSingleObject(process_, INFINITE);
-      DWORD code = 0;
-      GetExitCodeProcess(process_, &code);
-      exit_code_ = int(code);
-      CloseHandle(process_);
-      process_ = nullptr;
+    Close(stdin_);
+    if (pid_ > 0) {
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      exit_code_ = ChildExitCode(status);
+      pid_ = -1;
     }
-    if (stdout_) CloseHandle(stdout_);
-    stdout_ = nullptr;
+    Close(stdout_);
     return exit_code_;
   }
 
   void Kill() {
-    if (process_) TerminateProcess(process_, 137);
+    if (pid_ > 0) kill(pid_, SIGKILL);
     Finish();
   }
 
  private:
-  HANDLE process_ = nullptr;
-  HANDLE stdin_ = nullptr;
-  HANDLE stdout_ = nullptr;
-  int exit_code_ = -1;
-};
-
-#else
-
-class Child {
- public:
-  explicit Child(const std::vector<std::string>& argv) {
+  void Start(const std::vector<std::string>& argv) {
     // Close-on-exec, so that no other child keeps these pipes open.
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
@@ -271,44 +325,17 @@ class Child {
     stdin_ = in[1];
     stdout_ = out[0];
   }
-  ~Child() { Finish(); }
-
-  // The next line the program prints, without its newline.
-  std::string ReadLine() {
-    std::string line;
-    char c;
-    while (::read(stdout_, &c, 1) == 1 && c != '\n') line.push_back(c);
-    return line;
+  bool ReadByte(char* c) { return ::read(stdout_, c, 1) == 1; }
+  static void Close(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
   }
 
-  // Closes its input and waits for it; returns its exit code.
-  int Finish() {
-    if (stdin_ >= 0) close(stdin_);
-    stdin_ = -1;
-    if (pid_ > 0) {
-      int status = 0;
-      waitpid(pid_, &status, 0);
-      exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      pid_ = -1;
-    }
-    if (stdout_ >= 0) close(stdout_);
-    stdout_ = -1;
-    return exit_code_;
-  }
-
-  void Kill() {
-    if (pid_ > 0) kill(pid_, SIGKILL);
-    Finish();
-  }
-
- private:
   pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
+  int stdin_ = -1, stdout_ = -1;
+#endif
   int exit_code_ = -1;
 };
-
-#endif
 
 inline std::string LockHolderPath() { return AFC_LOCK_HOLDER_PATH; }
 
