@@ -312,31 +312,28 @@ TEST_F(SpillTest, SpillingChangeRolledBackLeavesTheOriginalFileAndAWorkingDataba
 TEST_F(SpillTest, VersionOneJournalIsRolledBack) {
   const std::string path = Copy("old.mdb", false);
   const std::string original = testutil::ReadFile(path);
-  auto checksum = [](uint32_t nonce, const uint8_t* p, size_t n, const uint8_t* q, size_t m) {
-    uint64_t h = 0xcbf29ce484222325ull ^ (uint64_t(nonce) * 0x9E3779B97F4A7C15ull);
-    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
-    for (size_t i = 0; i < m; ++i) h = (h ^ q[i]) * 0x100000001b3ull;
-    return h;
-  };
-  auto put64 = [](uint8_t* p, uint64_t v) {
-    jet::PutLe32(p, uint32_t(v));
-    jet::PutLe32(p + 4, uint32_t(v >> 32));
-  };
   // The originals of pages 1 and 2; the file then half changed and grown.
   const uint32_t nonce = 0xC0FFEE;
+  // Puts the checksum of the `n` bytes at `p` right after them.
+  auto seal = [nonce](uint8_t* p, size_t n) {
+    uint64_t h = 0xcbf29ce484222325ull ^ (uint64_t(nonce) * 0x9E3779B97F4A7C15ull);
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
+    jet::PutLe32(p + n, uint32_t(h));
+    jet::PutLe32(p + n + 4, uint32_t(h >> 32));
+  };
   std::vector<uint8_t> j(40 + 2 * (4 + 4096 + 8));
   std::memcpy(j.data(), "JETJRNL1", 8);
   jet::PutLe32(&j[8], 1);
   jet::PutLe32(&j[12], 4096);
   jet::PutLe32(&j[16], 2);
   jet::PutLe32(&j[20], nonce);
-  put64(&j[24], original.size());
-  put64(&j[32], checksum(nonce, j.data(), 32, nullptr, 0));
+  jet::PutLe32(&j[24], uint32_t(original.size()));  // 64 bits, the high half zero
+  seal(j.data(), 32);
   for (uint32_t k = 0; k < 2; ++k) {
     uint8_t* r = &j[40 + k * (4 + 4096 + 8)];
     jet::PutLe32(r, k + 1);
     std::memcpy(r + 4, original.data() + (k + 1) * 4096, 4096);
-    put64(r + 4 + 4096, checksum(nonce, r, 4, r + 4, 4096));
+    seal(r, 4 + 4096);
   }
   testutil::WriteFile(jet::JournalPath(path), std::string(j.begin(), j.end()));
   std::string changed = original + std::string(4096, '\x01');
