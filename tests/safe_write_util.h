@@ -24,6 +24,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <span>
 
 #include "jet/os/file.h"
 #include "jet/storage/pager.h"
@@ -108,6 +110,14 @@ inline jet::Status InsertShipmentsSpilling(jet::Database& db, const std::string&
 // Exit code a child uses when it stopped itself at the chosen point.
 constexpr int kStoppedExit = 77;
 
+// The first half of a write, put down in place, as a power cut in the middle
+// of the write might leave it.
+inline void PutDownHalf(const std::string& path, uint64_t offset, std::span<const uint8_t> data) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(std::streamoff(offset));
+  f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size() / 2));
+}
+
 #ifdef _WIN32
 
 // Where the body's on-paper death stands.
@@ -115,7 +125,7 @@ struct PaperDeath {
   bool dead = false;
   std::string torn_path;
   uint64_t torn_offset = 0;
-  std::string torn_bytes;
+  std::vector<uint8_t> torn_write;
 };
 
 inline PaperDeath& Death() {
@@ -131,14 +141,7 @@ inline int RunInChild(const std::function<int()>& body) {
   jet::SetIoHook(nullptr);
   PaperDeath& death = Death();
   if (!death.dead) return code;
-  if (!death.torn_path.empty()) {
-    std::FILE* f = std::fopen(death.torn_path.c_str(), "r+b");
-    if (f) {
-      _fseeki64(f, int64_t(death.torn_offset), SEEK_SET);
-      std::fwrite(death.torn_bytes.data(), 1, death.torn_bytes.size(), f);
-      std::fclose(f);
-    }
-  }
+  if (!death.torn_path.empty()) PutDownHalf(death.torn_path, death.torn_offset, death.torn_write);
   return kStoppedExit;
 }
 
@@ -169,8 +172,7 @@ inline int ChildExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(st
 #endif
 
 // A hook for a child that stops dead at mutating operation number `stop`
-// (1-based). With `torn`, a write at that point puts down the first half of
-// its bytes first, as a power cut in the middle of a write might.
+// (1-based). With `torn`, a write at that point puts down its first half.
 inline jet::IoHook StopAt(int stop, bool torn) {
   auto count = std::make_shared<int>(0);
   return [count, stop, torn](const jet::IoEvent& e) -> int {
@@ -181,16 +183,10 @@ inline jet::IoHook StopAt(int stop, bool torn) {
     const bool tear = torn && e.op == jet::IoOp::kWrite && e.data.size() > 1;
 #ifdef _WIN32
     Death().dead = true;
-    if (tear) {
-      Death() = {true, e.path, e.offset,
-                 std::string(reinterpret_cast<const char*>(e.data.data()), e.data.size() / 2)};
-    }
+    if (tear) Death() = {true, e.path, e.offset, {e.data.begin(), e.data.end()}};
     return EIO;
 #else
-    if (int fd = tear ? ::open(e.path.c_str(), O_WRONLY | O_CLOEXEC) : -1; fd >= 0) {
-      (void)!::pwrite(fd, e.data.data(), e.data.size() / 2, off_t(e.offset));
-      ::close(fd);
-    }
+    if (tear) PutDownHalf(e.path, e.offset, e.data);
     _exit(kStoppedExit);
 #endif
   };
