@@ -24,14 +24,14 @@ using testutil::Exists;
 using testutil::InsertShipment;
 using testutil::OpenForWriting;
 
-using Operation = std::function<jet::Status(jet::Database&)>;
+using testutil::Operation;
 
 struct Scenario {
   std::string name;
-  std::string before;  // the file the operation starts from
-  std::string after;   // the file a complete operation leaves
   Operation op;
-  std::vector<bool> is_write;  // per change to the disk, in order
+  std::string before;               // the file the operation starts from
+  std::string after = {};           // the file a complete operation leaves
+  std::vector<bool> is_write = {};  // per change to the disk, in order
 };
 
 class CrashTest : public ::testing::Test {
@@ -51,44 +51,37 @@ class CrashTest : public ::testing::Test {
   // in what it leaves.
   void Prepare(Scenario* s) {
     Reset(s->before);
-    auto db = OpenForWriting(path_);
-    ASSERT_TRUE(db.ok()) << db.status().ToString();
     s->is_write.clear();
-    jet::SetIoHook([&](const jet::IoEvent& e) {
-      if (testutil::Mutates(e.op)) s->is_write.push_back(e.op == jet::IoOp::kWrite);
-      return 0;
-    });
-    jet::Status status = s->op(**db);
-    jet::SetIoHook(nullptr);
-    ASSERT_TRUE(status.ok()) << status.ToString();
-    db = jet::Status::NotFound("closed");
+    for (const testutil::Change& c : testutil::LogChanges(path_, s->op)) {
+      s->is_write.push_back(c.op == jet::IoOp::kWrite);
+    }
     s->after = testutil::ReadFile(path_);
     ASSERT_NE(s->after, s->before);
   }
 
   // An insert of one Shipments row into the fixture.
   Scenario Insert(const std::string& tracking) {
-    return {"insert",
-            base_,
-            "",
-            [tracking](jet::Database& db) { return InsertShipment(db, tracking); },
-            {}};
+    return {"insert", [tracking](jet::Database& db) { return InsertShipment(db, tracking); },
+            base_};
   }
 
   // Eight Shipments rows as one change whose batch spills every two pages.
   // `*spills` counts the spills of the last run in this process.
   Scenario Spilling(std::shared_ptr<int> spills = std::make_shared<int>()) {
-    return {"change spilling",
-            base_,
-            "",
-            [spills](jet::Database& db) {
-              *spills = 0;
-              return testutil::InsertShipmentsSpilling(db, "SPILL-", 8, 2, spills.get());
-            },
-            {}};
+    auto op = [spills](jet::Database& db) {
+      *spills = 0;
+      return testutil::InsertShipmentsSpilling(db, "SPILL-", 8, 2, spills.get());
+    };
+    return {"change spilling", op, base_};
   }
 
-  void ExpectConsistent() { testutil::ExpectConsistent(path_); }
+  // Reopens the database (rolling back what is to be rolled back); returns
+  // whether that was a rollback.
+  bool Reopen() {
+    auto db = OpenForWriting(path_);
+    EXPECT_TRUE(db.ok()) << db.status().ToString();
+    return db.ok() && (*db)->recovery_message().rfind("Rolled back", 0) == 0;
+  }
 
   // Stops the operation at every change to the disk (and halfway through
   // every write), reopens, and checks what is left.
@@ -102,26 +95,15 @@ class CrashTest : public ::testing::Test {
         if (tear && !s.is_write[k - 1]) continue;
         SCOPED_TRACE(s.name + ": stopped at change " + std::to_string(k) + (tear ? " (torn)" : ""));
         Reset(s.before);
-        int status = testutil::RunInChild([&] {
-          auto db = OpenForWriting(path_);
-          if (!db.ok()) return 1;
-          jet::SetIoHook(testutil::StopAt(int(k), tear));
-          (void)s.op(**db);
-          return 0;
-        });
-        EXPECT_TRUE(testutil::ChildExitCode(status) == testutil::kStoppedExit)
-            << "the child did not stop where it was told: " << status;
+        EXPECT_EQ(testutil::RunStopped(path_, int(k), tear, s.op), testutil::kStoppedExit)
+            << "the child did not stop where it was told";
         ++(tear ? torn : stops);
-        {
-          auto db = OpenForWriting(path_);
-          EXPECT_TRUE(db.ok()) << db.status().ToString();
-          if (db.ok() && (*db)->recovery_message().rfind("Rolled back", 0) == 0) ++rolled_back;
-        }
+        rolled_back += Reopen();
         const std::string now = testutil::ReadFile(path_);
         EXPECT_TRUE(now == s.before || now == s.after) << "the file is neither the old nor the new";
         ++(now == s.before ? old_file : new_file);
         EXPECT_FALSE(Exists(jet::JournalPath(path_)));
-        ExpectConsistent();
+        testutil::ExpectConsistent(path_);
       }
     }
     std::printf(
@@ -152,24 +134,18 @@ TEST_F(CrashTest, UpdateThatMovesARowSurvivesACrashAtEveryWriteAndSync) {
     row[2] = testutil::TextValue("A LONGER SERVICE");
     return (*writer)->Update(*moved, row);
   };
-  const std::string after = CrashEverywhere({"update moving a row", base_, "", grow, {}});
+  testutil::WriteFile(path_, CrashEverywhere({"update moving a row", grow, base_}));
   // It did move: its slot now holds a forwarding pointer.
-  testutil::WriteFile(path_, after);
-  auto db = jet::Database::Open(path_);
-  ASSERT_TRUE(db.ok());
-  auto page = (*db)->pager().Read(moved->page);
-  ASSERT_TRUE(page.ok());
-  auto slot = jet::GetRowSlot(**page, (*db)->format(), moved->row, path_);
-  ASSERT_TRUE(slot.ok());
-  EXPECT_TRUE(slot->overflow);
+  auto db = jet::Database::Open(path_).value();
+  auto page = db->pager().Read(moved->page).value();
+  EXPECT_TRUE(jet::GetRowSlot(*page, db->format(), moved->row, path_).value().overflow);
 }
 
 TEST_F(CrashTest, InsertThatSplitsAnIndexPageSurvivesACrashAtEveryWriteAndSync) {
   // Insert rows one at a time until one of them adds an index page; that
   // insert, from the file just before it, is the scenario.
   Reset(base_);
-  std::string before;
-  std::string tracking;
+  std::string before, tracking;
   {
     auto db = OpenForWriting(path_);
     ASSERT_TRUE(db.ok());
@@ -179,17 +155,13 @@ TEST_F(CrashTest, InsertThatSplitsAnIndexPageSurvivesACrashAtEveryWriteAndSync) 
       const std::string t = "SPLIT-" + std::to_string(100000 + i);
       ASSERT_TRUE(InsertShipment(**db, t).ok());
       for (uint32_t p = pages; p < (*db)->pager().page_count(); ++p) {
-        auto page = (*db)->pager().Read(p);
-        ASSERT_TRUE(page.ok());
-        if ((*page)->type() == 0x03 || (*page)->type() == 0x04) tracking = t;
+        const uint8_t type = (*db)->pager().Read(p).value()->type();
+        if (type == 0x03 || type == 0x04) tracking = t;
       }
     }
   }
   ASSERT_FALSE(tracking.empty()) << "no insert split an index page";
-  Scenario s = Insert(tracking);
-  s.name = "insert splitting an index page";
-  s.before = before;
-  CrashEverywhere(s);
+  CrashEverywhere({"insert splitting an index page", Insert(tracking).op, before});
 }
 
 // A change that wrote part of itself into the file before Commit: every
@@ -215,29 +187,20 @@ TEST_F(CrashTest, CrashWhileRollingBackIsFollowedByAnotherRollback) {
   for (int j = 1;; ++j) {
     SCOPED_TRACE("rollback stopped at change " + std::to_string(j));
     Reset(s.before);
-    int status = testutil::RunInChild([&] {
-      auto db = OpenForWriting(path_);
-      jet::SetIoHook(testutil::StopAt(int(stop), false));
-      (void)s.op(**db);
-      return 0;
-    });
-    ASSERT_EQ(testutil::ChildExitCode(status), testutil::kStoppedExit);
+    ASSERT_EQ(testutil::RunStopped(path_, int(stop), false, s.op), testutil::kStoppedExit);
     ASSERT_NE(testutil::ReadFile(path_), s.before);
     // The opening that rolls back stops at its j-th change.
-    status = testutil::RunInChild([&] {
+    const int status = testutil::ChildExitCode(testutil::RunInChild([&] {
       jet::SetIoHook(testutil::StopAt(j, /*torn=*/true));
       auto db = OpenForWriting(path_);
       return 0;
-    });
-    ASSERT_GE(testutil::ChildExitCode(status), 0);
-    if (testutil::ChildExitCode(status) == 0) break;  // the rollback has fewer changes than j
+    }));
+    ASSERT_GE(status, 0);
+    if (status == 0) break;  // the rollback has fewer changes than j
     ++points;
-    {
-      auto db = OpenForWriting(path_);
-      ASSERT_TRUE(db.ok()) << db.status().ToString();
-    }
+    Reopen();
     ASSERT_EQ(testutil::ReadFile(path_), s.before);
-    ExpectConsistent();
+    testutil::ExpectConsistent(path_);
   }
   std::printf("[ crash    ] rollback: %d crash points, each followed by a complete rollback\n",
               points);
@@ -294,10 +257,7 @@ TEST_F(CrashTest, ImportKilledAtAnyMomentLeavesTheOldFileOrTheNew) {
     }
     child.Kill();
     with_journal += Exists(jet::JournalPath(path_));
-    {
-      auto db = OpenForWriting(path_);  // rolls a hot journal back
-      ASSERT_TRUE(db.ok()) << db.status().ToString();
-    }
+    Reopen();  // rolls a hot journal back
     const std::string now = testutil::ReadFile(path_);
     ASSERT_TRUE(now == base_ || now == after) << "neither the old file nor the new one";
     (now == base_ ? old_file : new_file)++;
@@ -354,10 +314,9 @@ class IoFailureTest : public CrashTest {
       EXPECT_TRUE(InsertShipment(**db, "AFTER-FAILURE").ok());
     }
     db = jet::Status::NotFound("closed");
-    ExpectConsistent();
+    testutil::ExpectConsistent(path_);
     return !status.ok();
   }
-
 };
 
 // Change k fails once (EIO); or, from change k on, nothing that needs new
@@ -382,8 +341,8 @@ TEST_F(IoFailureTest, FailedChangeOrFullDiskAtAnyPointIsUndoneWithAClearError) {
           [count, k](const jet::IoEvent& e) -> int {
             if (!testutil::Mutates(e.op) || ++*count < k || e.op != jet::IoOp::kWrite) return 0;
             struct stat st;
-            const bool grows = ::stat(e.path.c_str(), &st) != 0 ||
-                               e.offset + e.data.size() > uint64_t(st.st_size);
+            const bool grows =
+                ::stat(e.path.c_str(), &st) != 0 || e.offset + e.data.size() > uint64_t(st.st_size);
             return grows || *count == k ? ENOSPC : 0;
           },
           "No space left on device");
@@ -400,7 +359,7 @@ TEST_F(IoFailureTest, UndoThatFailsTooLeavesTheJournalAndTheNextOpenRollsBack) {
   struct Case {
     const char* name;
     int db_writes;
-    std::function<jet::Status(jet::Database&)> op;
+    Operation op;
   };
   const Case cases[] = {
       {"commit", 1, [](jet::Database& db) { return InsertShipment(db, "EIO-2"); }},
@@ -436,7 +395,7 @@ TEST_F(IoFailureTest, UndoThatFailsTooLeavesTheJournalAndTheNextOpenRollsBack) {
       EXPECT_EQ((*db)->recovery_message().rfind("Rolled back", 0), 0u);
     }
     EXPECT_EQ(testutil::ReadFile(path_), base_);
-    ExpectConsistent();
+    testutil::ExpectConsistent(path_);
   }
 }
 

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "../fuzz/fuzz_ops.h"
@@ -40,17 +39,10 @@ int EnvOr(const char* name, int fallback) {
   return v && *v ? std::atoi(v) : fallback;
 }
 
-// Writes `bytes` over the file at `offset`, in place.
-void Patch(const std::string& path, size_t offset, const std::string& bytes) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  f.seekp(std::streamoff(offset));
-  f.write(bytes.data(), std::streamsize(bytes.size()));
-  ASSERT_TRUE(f) << path;
-}
-
-// Reads the file end to end: no loop, no slow read, and every failure still
-// says which file it is about.
-void Read(const std::string& path, const std::string& what) {
+// Writes the file and reads it end to end: no loop, no slow read, and every
+// failure still says which file it is about.
+void WriteAndRead(const std::string& path, const std::string& bytes, const std::string& what) {
+  testutil::WriteFile(path, bytes);
   const auto start = Clock::now();
   testutil::FullRead r = testutil::ReadWholeDatabase(path, /*include_system=*/true);
   EXPECT_FALSE(r.runaway) << what;
@@ -58,14 +50,14 @@ void Read(const std::string& path, const std::string& what) {
   EXPECT_EQ(r.status.ok() ? path : r.status.file(), path) << what << ": " << r.status.ToString();
 }
 
-// Damages one page in place. Most changes aim at the fields readers trust:
-// page headers, row-offset tables and the pointers stored in rows.
-void DamagePage(std::string& page, uint32_t number, uint32_t page_count, std::mt19937& rng) {
-  const size_t size = page.size();
+// Damages page `number` of the file's bytes. Most changes aim at the fields
+// readers trust: page headers, row-offset tables and the pointers stored in rows.
+void DamagePage(std::string& bytes, uint32_t number, size_t size, std::mt19937& rng) {
+  const uint32_t page_count = uint32_t(bytes.size() / size);
   auto at = [&](size_t limit) { return size_t(rng() % std::min(limit, size)); };
   const int changes = 1 + int(rng() % 3);
   for (int c = 0; c < changes; ++c) {
-    uint8_t* p = reinterpret_cast<uint8_t*>(page.data());
+    uint8_t* p = reinterpret_cast<uint8_t*>(bytes.data()) + size_t(number) * size;
     switch (rng() % 6) {
       case 0:  // any byte
         p[at(size)] = uint8_t(rng());
@@ -117,36 +109,27 @@ void Sweep(const std::string& fixture) {
   const int rounds = EnvOr("AFC_SWEEP_ROUNDS", kRoundsPerPage);
 
   for (uint32_t n = 0; n < pages; ++n) {
-    const std::string pristine = original.substr(size_t(n) * ps, ps);
     for (int round = 0; round < rounds; ++round) {
-      std::string page = pristine;
-      DamagePage(page, n, pages, rng);
-      Patch(path, size_t(n) * ps, page);
-      Read(path, fixture + " page " + std::to_string(n) + " round " + std::to_string(round));
+      std::string bytes = original;
+      DamagePage(bytes, n, ps, rng);
+      WriteAndRead(path, bytes,
+                   fixture + " page " + std::to_string(n) + " round " + std::to_string(round));
     }
-    Patch(path, size_t(n) * ps, pristine);
   }
 
   // Several pages at once: damage that one check would catch alone may get
   // past it when the structures it is checked against are damaged too.
   for (int round = 0; round < int(pages) * rounds / kRoundsPerPage; ++round) {
     std::string bytes = original;
-    for (int k = 0; k < 4; ++k) {
-      const uint32_t n = 1 + rng() % (pages - 1);
-      std::string page = bytes.substr(size_t(n) * ps, ps);
-      DamagePage(page, n, pages, rng);
-      bytes.replace(size_t(n) * ps, ps, page);
-    }
-    testutil::WriteFile(path, bytes);
-    Read(path, fixture + " multi-page round " + std::to_string(round));
+    for (int k = 0; k < 4; ++k) DamagePage(bytes, 1 + rng() % (pages - 1), ps, rng);
+    WriteAndRead(path, bytes, fixture + " multi-page round " + std::to_string(round));
   }
 
   // Truncated at page boundaries and in between.
   const size_t half = original.size() / 2, end = original.size();
   for (size_t cut : {size_t(1), size_t(31), ps - 1, ps, 2 * ps, 3 * ps, 3 * ps + 7, half,
                      half / ps * ps, end - ps, end - 1}) {
-    testutil::WriteFile(path, original.substr(0, cut));
-    Read(path, fixture + " cut at " + std::to_string(cut));
+    WriteAndRead(path, original.substr(0, cut), fixture + " cut at " + std::to_string(cut));
   }
 }
 

@@ -17,41 +17,16 @@ namespace {
 using testutil::Exists;
 using testutil::OpenForWriting;
 
-struct Logged {
-  jet::IoOp op;
-  std::string path;
-};
+// One Shipments row inserted.
+jet::Status InsertOne(jet::Database& db) { return testutil::InsertShipment(db, "LOGGED"); }
 
 class JournalTest : public ::testing::Test {
  protected:
   void SetUp() override { original_ = testutil::ReadFile(path_); }
 
-  // The changes to the disk one insert makes, in order.
-  std::vector<Logged> LogInsert(const std::string& path) {
-    std::vector<Logged> log;
-    auto db = OpenForWriting(path);
-    EXPECT_TRUE(db.ok());
-    auto writer = jet::TableWriter::Open(**db, "Shipments");
-    jet::SetIoHook([&](const jet::IoEvent& e) {
-      if (testutil::Mutates(e.op)) log.push_back({e.op, e.path});
-      return 0;
-    });
-    EXPECT_TRUE((*writer)->Insert(testutil::ShipmentRow("LOGGED")).ok());
-    jet::SetIoHook(nullptr);
-    return log;
-  }
-
   // Inserts a row in a child that stops at its `stop`-th change to the disk.
   void InsertAndStopAt(int stop, bool torn) {
-    int status = testutil::RunInChild([&] {
-      auto db = OpenForWriting(path_);
-      if (!db.ok()) return 1;
-      auto writer = jet::TableWriter::Open(**db, "Shipments");
-      jet::SetIoHook(testutil::StopAt(stop, torn));
-      (void)(*writer)->Insert(testutil::ShipmentRow("STOPPED"));
-      return 0;
-    });
-    ASSERT_TRUE(testutil::ChildExitCode(status) == testutil::kStoppedExit) << status;
+    ASSERT_EQ(testutil::RunStopped(path_, stop, torn, InsertOne), testutil::kStoppedExit);
     // The lock file it leaves behind is the lock tests' business.
     std::remove(dir_.File("Tallowin.ldb").c_str());
   }
@@ -60,7 +35,7 @@ class JournalTest : public ::testing::Test {
   int FirstDatabaseWrite() {
     testutil::TempDir scratch;
     const std::string copy = testutil::CopyOf(scratch, path_);
-    std::vector<Logged> log = LogInsert(copy);
+    std::vector<testutil::Change> log = testutil::LogChanges(copy, InsertOne);
     for (size_t i = 0; i < log.size(); ++i) {
       if (log[i].op == jet::IoOp::kWrite && log[i].path == copy) return int(i + 1);
     }
@@ -99,7 +74,7 @@ TEST_F(JournalTest, ChangeReachesTheJournalFirstAndTheJournalGoesLast) {
   EXPECT_EQ(journal_mode, mode_t(0600));
 #endif
 
-  std::vector<Logged> log = LogInsert(path_);
+  std::vector<testutil::Change> log = testutil::LogChanges(path_, InsertOne);
   ASSERT_FALSE(log.empty());
   // Where the first (or last) such change is; -1 for none.
   auto at = [&](jet::IoOp op, const std::string& path, bool last = false) {
@@ -134,16 +109,12 @@ TEST_F(JournalTest, HotJournalIsRolledBackWhenTheDatabaseIsOpenedAndSaysSo) {
     ASSERT_TRUE(state.ok());
     EXPECT_EQ(*state, jet::JournalState::kHot);
 
-    jet::Database::Options options;
-    options.writable = writable;
     {
-      auto db = jet::Database::Open(path_, options);
+      auto db = jet::Database::Open(path_, {.writable = writable});
       ASSERT_TRUE(db.ok()) << db.status().ToString();
       EXPECT_EQ((*db)->recovery_message().rfind("Rolled back an unfinished change", 0), 0u)
           << (*db)->recovery_message();
-      auto report = jet::CheckDatabase(**db);
-      ASSERT_TRUE(report.ok());
-      EXPECT_TRUE(report->ok());
+      EXPECT_TRUE(jet::CheckDatabase(**db).value().ok());
     }
     EXPECT_EQ(testutil::ReadFile(path_), original_);
     EXPECT_EQ(testutil::FolderNames(dir_.path()), std::vector<std::string>{"Tallowin.mdb"});
@@ -233,14 +204,7 @@ TEST_F(JournalTest, ReaderWithoutWriteAccessRefusesAHotJournalAndWritesNothing) 
 }
 #endif
 
-}  // namespace
-
-namespace {
-
 // A change too large for memory spills into the file through the journal.
-using testutil::Exists;
-using testutil::OpenForWriting;
-
 class SpillTest : public ::testing::Test {
  protected:
   static constexpr int kRows = 40;
@@ -250,6 +214,13 @@ class SpillTest : public ::testing::Test {
     auto db = OpenForWriting(path);
     if (!db.ok()) return db.status();
     return testutil::InsertShipmentsSpilling(**db, "SPILL-", kRows, threshold, spills);
+  }
+
+  // A copy of the fixture, encoded or not.
+  std::string Copy(const std::string& name, bool encoded) {
+    const std::string path = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb", name);
+    if (encoded) testutil::EncodeDatabase(path, 0x5EED);
+    return path;
   }
 
   // The rows of Shipments, by tracking number.
@@ -274,12 +245,7 @@ class SpillTest : public ::testing::Test {
 TEST_F(SpillTest, SpillingChangeCommitsTheSameFileAndJournalsEachPageOnceBeforeItsWrite) {
   for (bool encoded : {false, true}) {
     SCOPED_TRACE(encoded ? "encoded" : "plain");
-    const std::string whole = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb", "whole.mdb");
-    const std::string spilled = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb", "spilled.mdb");
-    if (encoded) {
-      testutil::EncodeDatabase(whole, 0x5EED);
-      testutil::EncodeDatabase(spilled, 0x5EED);
-    }
+    const std::string whole = Copy("whole.mdb", encoded), spilled = Copy("spilled.mdb", encoded);
     ASSERT_TRUE(InsertShipmentsSpillingAt(whole, 0, nullptr).ok());
 
     const std::string journal = jet::JournalPath(spilled);
@@ -313,16 +279,13 @@ TEST_F(SpillTest, SpillingChangeCommitsTheSameFileAndJournalsEachPageOnceBeforeI
     EXPECT_FALSE(Exists(journal));
     EXPECT_TRUE(testutil::ReadFile(spilled) == testutil::ReadFile(whole));
     testutil::ExpectConsistent(spilled);
-    std::remove(whole.c_str());
-    std::remove(spilled.c_str());
   }
 }
 
 TEST_F(SpillTest, SpillingChangeRolledBackLeavesTheOriginalFileAndAWorkingDatabase) {
   for (bool encoded : {false, true}) {
     SCOPED_TRACE(encoded ? "encoded" : "plain");
-    const std::string path = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb", "rollback.mdb");
-    if (encoded) testutil::EncodeDatabase(path, 0x5EED);
+    const std::string path = Copy("rollback.mdb", encoded);
     const std::string original = testutil::ReadFile(path);
     auto db = OpenForWriting(path);
     ASSERT_TRUE(db.ok());
@@ -342,39 +305,35 @@ TEST_F(SpillTest, SpillingChangeRolledBackLeavesTheOriginalFileAndAWorkingDataba
     EXPECT_EQ(Trackings(**db).size(), before.size() + 1);
     db = jet::Status::NotFound("closed");
     testutil::ExpectConsistent(path);
-    std::remove(path.c_str());
   }
 }
 
 // A journal an older build wrote in one go (version 1) still rolls back.
 TEST_F(SpillTest, VersionOneJournalIsRolledBack) {
-  const std::string path = testutil::CopyOf(dir_, "hosts/tallowin-v2000.mdb", "old.mdb");
+  const std::string path = Copy("old.mdb", false);
   const std::string original = testutil::ReadFile(path);
-  auto checksum = [](uint32_t nonce, const uint8_t* p, size_t n, const uint8_t* q, size_t m) {
-    uint64_t h = 0xcbf29ce484222325ull ^ (uint64_t(nonce) * 0x9E3779B97F4A7C15ull);
-    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
-    for (size_t i = 0; i < m; ++i) h = (h ^ q[i]) * 0x100000001b3ull;
-    return h;
-  };
-  auto put64 = [](uint8_t* p, uint64_t v) {
-    jet::PutLe32(p, uint32_t(v));
-    jet::PutLe32(p + 4, uint32_t(v >> 32));
-  };
   // The originals of pages 1 and 2; the file then half changed and grown.
   const uint32_t nonce = 0xC0FFEE;
+  // Puts the checksum of the `n` bytes at `p` right after them.
+  auto seal = [nonce](uint8_t* p, size_t n) {
+    uint64_t h = 0xcbf29ce484222325ull ^ (uint64_t(nonce) * 0x9E3779B97F4A7C15ull);
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
+    jet::PutLe32(p + n, uint32_t(h));
+    jet::PutLe32(p + n + 4, uint32_t(h >> 32));
+  };
   std::vector<uint8_t> j(40 + 2 * (4 + 4096 + 8));
   std::memcpy(j.data(), "JETJRNL1", 8);
   jet::PutLe32(&j[8], 1);
   jet::PutLe32(&j[12], 4096);
   jet::PutLe32(&j[16], 2);
   jet::PutLe32(&j[20], nonce);
-  put64(&j[24], original.size());
-  put64(&j[32], checksum(nonce, j.data(), 32, nullptr, 0));
+  jet::PutLe32(&j[24], uint32_t(original.size()));  // 64 bits, the high half zero
+  seal(j.data(), 32);
   for (uint32_t k = 0; k < 2; ++k) {
     uint8_t* r = &j[40 + k * (4 + 4096 + 8)];
     jet::PutLe32(r, k + 1);
     std::memcpy(r + 4, original.data() + (k + 1) * 4096, 4096);
-    put64(r + 4 + 4096, checksum(nonce, r, 4, r + 4, 4096));
+    seal(r, 4 + 4096);
   }
   testutil::WriteFile(jet::JournalPath(path), std::string(j.begin(), j.end()));
   std::string changed = original + std::string(4096, '\x01');

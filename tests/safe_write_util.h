@@ -24,6 +24,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <span>
 
 #include "jet/os/file.h"
 #include "jet/storage/pager.h"
@@ -53,6 +55,35 @@ inline jet::Status InsertShipment(const std::string& path, const std::string& tr
   return db.ok() ? InsertShipment(**db, tracking) : db.status();
 }
 
+// A change made to an open database.
+using Operation = std::function<jet::Status(jet::Database&)>;
+
+// A change to the disk: what was done to which file.
+struct Change {
+  jet::IoOp op;
+  std::string path;
+};
+
+// Whether an operation changes something on disk (all but reads).
+inline bool Mutates(jet::IoOp op) { return op != jet::IoOp::kRead; }
+
+// Runs `op` on the database at `path` and returns its changes to the disk, in
+// order. The database is closed again on return.
+inline std::vector<Change> LogChanges(const std::string& path, const Operation& op) {
+  std::vector<Change> log;
+  auto db = OpenForWriting(path);
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  if (!db.ok()) return log;
+  jet::SetIoHook([&](const jet::IoEvent& e) {
+    if (Mutates(e.op)) log.push_back({e.op, e.path});
+    return 0;
+  });
+  jet::Status status = op(**db);
+  jet::SetIoHook(nullptr);
+  EXPECT_TRUE(status.ok()) << status.ToString();
+  return log;
+}
+
 // Inserts `rows` Shipments rows as one change whose batch spills into the
 // file whenever it holds `threshold` pages (0: never), then commits it, or,
 // with `commit` false, rolls it back. `*spills` counts the spills.
@@ -76,11 +107,16 @@ inline jet::Status InsertShipmentsSpilling(jet::Database& db, const std::string&
   return s;
 }
 
-// Whether an operation changes something on disk (all but reads).
-inline bool Mutates(jet::IoOp op) { return op != jet::IoOp::kRead; }
-
 // Exit code a child uses when it stopped itself at the chosen point.
 constexpr int kStoppedExit = 77;
+
+// The first half of a write, put down in place, as a power cut in the middle
+// of the write might leave it.
+inline void PutDownHalf(const std::string& path, uint64_t offset, std::span<const uint8_t> data) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(std::streamoff(offset));
+  f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size() / 2));
+}
 
 #ifdef _WIN32
 
@@ -89,7 +125,7 @@ struct PaperDeath {
   bool dead = false;
   std::string torn_path;
   uint64_t torn_offset = 0;
-  std::string torn_bytes;
+  std::vector<uint8_t> torn_write;
 };
 
 inline PaperDeath& Death() {
@@ -105,14 +141,7 @@ inline int RunInChild(const std::function<int()>& body) {
   jet::SetIoHook(nullptr);
   PaperDeath& death = Death();
   if (!death.dead) return code;
-  if (!death.torn_path.empty()) {
-    std::FILE* f = std::fopen(death.torn_path.c_str(), "r+b");
-    if (f) {
-      _fseeki64(f, int64_t(death.torn_offset), SEEK_SET);
-      std::fwrite(death.torn_bytes.data(), 1, death.torn_bytes.size(), f);
-      std::fclose(f);
-    }
-  }
+  if (!death.torn_path.empty()) PutDownHalf(death.torn_path, death.torn_offset, death.torn_write);
   return kStoppedExit;
 }
 
@@ -143,8 +172,7 @@ inline int ChildExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(st
 #endif
 
 // A hook for a child that stops dead at mutating operation number `stop`
-// (1-based). With `torn`, a write at that point puts down the first half of
-// its bytes first, as a power cut in the middle of a write might.
+// (1-based). With `torn`, a write at that point puts down its first half.
 inline jet::IoHook StopAt(int stop, bool torn) {
   auto count = std::make_shared<int>(0);
   return [count, stop, torn](const jet::IoEvent& e) -> int {
@@ -155,27 +183,65 @@ inline jet::IoHook StopAt(int stop, bool torn) {
     const bool tear = torn && e.op == jet::IoOp::kWrite && e.data.size() > 1;
 #ifdef _WIN32
     Death().dead = true;
-    if (tear) {
-      Death() = {true, e.path, e.offset,
-                 std::string(reinterpret_cast<const char*>(e.data.data()), e.data.size() / 2)};
-    }
+    if (tear) Death() = {true, e.path, e.offset, {e.data.begin(), e.data.end()}};
     return EIO;
 #else
-    if (int fd = tear ? ::open(e.path.c_str(), O_WRONLY | O_CLOEXEC) : -1; fd >= 0) {
-      (void)!::pwrite(fd, e.data.data(), e.data.size() / 2, off_t(e.offset));
-      ::close(fd);
-    }
+    if (tear) PutDownHalf(e.path, e.offset, e.data);
     _exit(kStoppedExit);
 #endif
   };
 }
 
-// A program started with pipes to its standard input and output.
-#ifdef _WIN32
+// Runs `op` on the database at `path` in a child that stops dead at its
+// `stop`-th change to the disk (see StopAt); returns the child's exit code.
+inline int RunStopped(const std::string& path, int stop, bool torn, const Operation& op) {
+  return ChildExitCode(RunInChild([&] {
+    auto db = OpenForWriting(path);
+    if (!db.ok()) return 1;
+    jet::SetIoHook(StopAt(stop, torn));
+    (void)op(**db);
+    return 0;
+  }));
+}
 
+// A program started with pipes to its standard input and output.
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& argv) {
+  explicit Child(const std::vector<std::string>& argv) { Start(argv); }
+  ~Child() { Finish(); }
+
+  // The next line the program prints, without its line ending.
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    while (ReadByte(&c) && c != '\n') {
+      if (c != '\r') line.push_back(c);
+    }
+    return line;
+  }
+
+#ifdef _WIN32
+  // Closes its input and waits for it; returns its exit code.
+  int Finish() {
+    Close(stdin_);
+    if (process_) {
+      WaitForSingleObject(process_, INFINITE);
+      DWORD code = 0;
+      GetExitCodeProcess(process_, &code);
+      exit_code_ = int(code);
+      Close(process_);
+    }
+    Close(stdout_);
+    return exit_code_;
+  }
+
+  void Kill() {
+    if (process_) TerminateProcess(process_, 137);
+    Finish();
+  }
+
+ private:
+  void Start(const std::vector<std::string>& argv) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE in_read, in_write, out_read, out_write;
     if (!CreatePipe(&in_read, &in_write, &sa, 0)) return;
@@ -204,53 +270,37 @@ class Child {
     stdin_ = in_write;
     stdout_ = out_read;
   }
-  ~Child() { Finish(); }
-
-  // The next line the program prints, without its newline.
-  std::string ReadLine() {
-    std::string line;
-    char c;
+  bool ReadByte(char* c) {
     DWORD got = 0;
-    while (::ReadFile(stdout_, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
-      if (c != '\r') line.push_back(c);
-    }
-    return line;
+    return ::ReadFile(stdout_, c, 1, &got, nullptr) && got == 1;
+  }
+  static void Close(HANDLE& h) {
+    if (h) CloseHandle(h);
+    h = nullptr;
   }
 
+  HANDLE process_ = nullptr, stdin_ = nullptr, stdout_ = nullptr;
+#else
   // Closes its input and waits for it; returns its exit code.
   int Finish() {
-    if (stdin_) CloseHandle(stdin_);
-    stdin_ = nullptr;
-    if (process_) {
-      WaitForSingleObject(process_, INFINITE);
-      DWORD code = 0;
-      GetExitCodeProcess(process_, &code);
-      exit_code_ = int(code);
-      CloseHandle(process_);
-      process_ = nullptr;
+    Close(stdin_);
+    if (pid_ > 0) {
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      exit_code_ = ChildExitCode(status);
+      pid_ = -1;
     }
-    if (stdout_) CloseHandle(stdout_);
-    stdout_ = nullptr;
+    Close(stdout_);
     return exit_code_;
   }
 
   void Kill() {
-    if (process_) TerminateProcess(process_, 137);
+    if (pid_ > 0) kill(pid_, SIGKILL);
     Finish();
   }
 
  private:
-  HANDLE process_ = nullptr;
-  HANDLE stdin_ = nullptr;
-  HANDLE stdout_ = nullptr;
-  int exit_code_ = -1;
-};
-
-#else
-
-class Child {
- public:
-  explicit Child(const std::vector<std::string>& argv) {
+  void Start(const std::vector<std::string>& argv) {
     // Close-on-exec, so that no other child keeps these pipes open.
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
@@ -271,44 +321,17 @@ class Child {
     stdin_ = in[1];
     stdout_ = out[0];
   }
-  ~Child() { Finish(); }
-
-  // The next line the program prints, without its newline.
-  std::string ReadLine() {
-    std::string line;
-    char c;
-    while (::read(stdout_, &c, 1) == 1 && c != '\n') line.push_back(c);
-    return line;
+  bool ReadByte(char* c) { return ::read(stdout_, c, 1) == 1; }
+  static void Close(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
   }
 
-  // Closes its input and waits for it; returns its exit code.
-  int Finish() {
-    if (stdin_ >= 0) close(stdin_);
-    stdin_ = -1;
-    if (pid_ > 0) {
-      int status = 0;
-      waitpid(pid_, &status, 0);
-      exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      pid_ = -1;
-    }
-    if (stdout_ >= 0) close(stdout_);
-    stdout_ = -1;
-    return exit_code_;
-  }
-
-  void Kill() {
-    if (pid_ > 0) kill(pid_, SIGKILL);
-    Finish();
-  }
-
- private:
   pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
+  int stdin_ = -1, stdout_ = -1;
+#endif
   int exit_code_ = -1;
 };
-
-#endif
 
 inline std::string LockHolderPath() { return AFC_LOCK_HOLDER_PATH; }
 
