@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "jet/table/create.h"
-#include "install/installer.h"
-#include "property_blob.h"
 #include "data/recordset_access.h"
+#include "install/installer.h"
+#include "jet/table/create.h"
+#include "property_blob.h"
 
 namespace {
 
@@ -56,11 +56,10 @@ void ExpectSound(const std::string& path, bool installed = false) {
   testutil::ExpectConsistent(path);
   if (!installed || !testutil::HaveProgram("mdb-export")) return;
   const std::string master = testutil::RunProcess({"mdb-export", path, "Master"}).out;
-  EXPECT_NE(master.find("\"FirstClass\",\"USPS First-Class Mail\",\"METER\""), std::string::npos)
-      << master.substr(0, 400);
+  EXPECT_TRUE(testutil::Has(master, "\"FirstClass\",\"USPS First-Class Mail\",\"METER\""));
   const std::string panel = testutil::RunProcess({"mdb-export", path, "Panel"}).out;
-  EXPECT_NE(panel.find("\"FirstClass\""), std::string::npos) << panel;
-  EXPECT_NE(panel.find("\"First-Class Mail\""), std::string::npos) << panel;
+  EXPECT_TRUE(testutil::Has(panel, "\"FirstClass\""));
+  EXPECT_TRUE(testutil::Has(panel, "\"First-Class Mail\""));
 }
 
 // Checks the new Master row against the template and the reference row:
@@ -290,9 +289,9 @@ TEST(InstallTest, DefaultsAndValidationRulesOfMaster) {
       ExpectSound(copy.path, true);
       if (testutil::HaveProgram("mdb-export")) {
         const std::string master = testutil::RunProcess({"mdb-export", copy.path, "Master"}).out;
-        EXPECT_NE(master.find("\"FirstClass\",\"USPS First-Class Mail\",\"METER\",\"n\",0,"
-                              "\"Y\",0,"),
-                  std::string::npos);
+        EXPECT_TRUE(testutil::Has(master,
+                                  "\"FirstClass\",\"USPS First-Class Mail\",\"METER\",\"n\",0,"
+                                  "\"Y\",0,"));
       }
     }
     // A rule the template's value breaks: the box shows the rule's
@@ -384,8 +383,8 @@ TEST_F(OwnDatabaseTest, UniqueIndexViolationIsReportedAndNothingIsWritten) {
             afc::kFalse);
   ASSERT_EQ(ui.Boxes().size(), 1u);
   const std::string box = ui.Boxes()[0];
-  EXPECT_EQ(box.rfind(Warning("Master", "The database refused the change"), 0), 0u) << box;
-  EXPECT_NE(box.find("StationCode"), std::string::npos) << box;
+  EXPECT_TRUE(testutil::StartsWith(box, Warning("Master", "The database refused the change")));
+  EXPECT_TRUE(testutil::Has(box, "StationCode"));
   EXPECT_EQ("\r" + ui.shown.back(), box.substr(box.rfind('\r')));
   EXPECT_EQ(testutil::ReadFile(path_), before);
 }
@@ -419,7 +418,7 @@ TEST_F(OwnDatabaseTest, CaptionTooLongForItsColumnIsReported) {
                                  afc::kTemplateService, path_),
             afc::kFalse);
   ASSERT_EQ(ui.Boxes().size(), 1u);
-  EXPECT_EQ(ui.Boxes()[0].rfind(Warning("Panel", ""), 0), 0u) << ui.Boxes()[0];
+  EXPECT_TRUE(testutil::StartsWith(ui.Boxes()[0], Warning("Panel", "")));
   EXPECT_EQ(ui.Statuses().back(), ui.shown.back());  // the description, after the box
   EXPECT_TRUE(FindRow(ReadRows(path_, "Panel"), "PanelName", "Domestic")["sv2"].null);
 }
@@ -449,7 +448,7 @@ TEST(SampleDbTest, ExportsExactlyTheTextItWasBuiltFrom) {
           << t;
     }
   }
-  EXPECT_NE(testutil::Jetdb(0, {"info", kSampleDb97}).out.find("jet3"), std::string::npos);
+  EXPECT_TRUE(testutil::Has(testutil::Jetdb(0, {"info", kSampleDb97}).out, "jet3"));
 }
 
 }  // namespace

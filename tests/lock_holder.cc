@@ -73,8 +73,8 @@ int Lock(const std::string& mode, const std::string& path, long long byte) {
   where.Offset = DWORD(byte);
   where.OffsetHigh = DWORD(uint64_t(byte) >> 32);
   const bool ok = h != INVALID_HANDLE_VALUE &&
-                  LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | (write ? LOCKFILE_EXCLUSIVE_LOCK : 0), 0,
-                             1, 0, &where);
+                  LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | (write ? LOCKFILE_EXCLUSIVE_LOCK : 0),
+                             0, 1, 0, &where);
 #else
   const int fd = ::open(path.c_str(), write ? O_RDWR : O_RDONLY);
   struct flock fl = {};

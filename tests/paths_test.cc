@@ -19,8 +19,8 @@
 #include <map>
 #include <optional>
 
-#include "util/paths_internal.h"
 #include "test_util.h"
+#include "util/paths_internal.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "jet/storage/bytes.h"
 #include "jet/os/file.h"
+#include "jet/storage/bytes.h"
 #include "jet/storage/header.h"
 #include "jet/storage/page_codec.h"
 #include "jet/storage/text.h"
@@ -305,6 +305,16 @@ std::string Jet3CopyOf(const TempDir& dir, const std::string& source, const std:
                         cache.File(stem + ".mdb"), cache.File(stem + ".txt"));
   }
   return CopyOf(dir, copy, name);
+}
+
+::testing::AssertionResult Has(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
+::testing::AssertionResult StartsWith(const std::string& text, const std::string& part) {
+  if (text.rfind(part, 0) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << part << "\" does not begin:\n" << text;
 }
 
 bool HaveProgram(const std::string& program) {
