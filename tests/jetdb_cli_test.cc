@@ -199,10 +199,7 @@ TEST(ImportDefaultsTest, MissingKeysTakeTheirDefaultsAndRulesAreChecked) {
             {{"DefaultValue", jet::ColumnType::kText, testutil::Text16("=2*3")},
              {"ValidationRule", jet::ColumnType::kText, testutil::Text16("<>7")},
              {"ValidationText", jet::ColumnType::kText, testutil::Text16("not 7")}}}}));
-  EXPECT_EQ(Jetdb(0, {"import", db, "Table1", "-"},
-                  R"({"A":"new","D":null})"
-                  "\n")
-                .out,
+  EXPECT_EQ(Jetdb(0, {"import", db, "Table1", "-"}, "{\"A\":\"new\",\"D\":null}\n").out,
             "Imported 1 rows into Table1\n");
   const std::string rows = Jetdb(0, {"export", db, "Table1", "--format", "jsonl"}).out;
   const size_t at = rows.find(R"({"A":"new")");
@@ -215,11 +212,8 @@ TEST(ImportDefaultsTest, MissingKeysTakeTheirDefaultsAndRulesAreChecked) {
   EXPECT_EQ(rows.substr(at, rows.find('\n', at) - at),
             R"({"A":"new","B":null,"C":null,"D":null,"E":6,"F":null,"G":")" + today +
                 R"(","H":null,"I":false})");
-  EXPECT_TRUE(Has(Jetdb(1, {"import", db, "Table1", "-"},
-                        R"({"A":"x","E":7})"
-                        "\n")
-                      .err,
-                  "Line 1: not 7"));
+  EXPECT_TRUE(
+      Has(Jetdb(1, {"import", db, "Table1", "-"}, "{\"A\":\"x\",\"E\":7}\n").err, "Line 1: not 7"));
 }
 
 TEST_F(WriteCliTest, ImportNamesTheLineOfABadRowAndImportsNothing) {

@@ -205,11 +205,10 @@ TEST_F(LockTest, TwoWritingProcessesTakeTurnsAndLoseNothing) {
   constexpr int kEach = 25;
   Child a({LockHolderPath(), "insert", path_, std::to_string(kEach), "A"});
   Child b({LockHolderPath(), "insert", path_, std::to_string(kEach), "B"});
-  const std::string a_says = a.ReadLine(), b_says = b.ReadLine();
-  EXPECT_TRUE(testutil::StartsWith(a_says, "done"));
-  EXPECT_TRUE(testutil::StartsWith(b_says, "done"));
-  EXPECT_EQ(a.Finish(), 0);
-  EXPECT_EQ(b.Finish(), 0);
+  for (Child* writer : {&a, &b}) {
+    EXPECT_TRUE(testutil::StartsWith(writer->ReadLine(), "done"));
+    EXPECT_EQ(writer->Finish(), 0);
+  }
 
   testutil::ExpectConsistent(path_);
   const auto rows = testutil::ReadRows(path_, "Shipments");
