@@ -81,8 +81,8 @@ TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
     // Up to 255 characters the sort order decides (ß against "ss"), as it
     // does for short text; past them, the whole text still counts.
     const std::string x(253, 'x'), sharp_s = "\xC3\x9F";
-    EXPECT_EQ(afc::sql::TextEquals(service, db->header(), x + sharp_s, x + "ss"),
-              afc::sql::TextEquals(service, db->header(), sharp_s, "ss"));
+    EXPECT_EQ(afc::sql::TextEquals(service, *db, x + sharp_s, x + "ss"),
+              afc::sql::TextEquals(service, *db, sharp_s, "ss"));
     std::string a(300, 'x'), b(300, 'x');
     b[290] = 'y';
     EXPECT_FALSE(afc::sql::TextEquals(notes, *db, a, b));

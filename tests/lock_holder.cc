@@ -102,8 +102,9 @@ int Insert(const std::string& path, int count, const std::string& tag) {
     }
     auto writer = db.ok() ? jet::TableWriter::Open(**db, "Shipments") : db.status();
     if (!writer.ok()) return Fail(writer.status());
-    auto at = (*writer)->Insert({jet::Value{.type = jet::ColumnType::kLong},
-                                 Make(jet::ColumnType::kText, tag + "-" + std::to_string(i)),
+    jet::Value id;  // the autonumber: null, the writer numbers it
+    id.type = jet::ColumnType::kLong;
+    auto at = (*writer)->Insert({id, Make(jet::ColumnType::kText, tag + "-" + std::to_string(i)),
                                  Make(jet::ColumnType::kText, "UPS-GND"),
                                  Make(jet::ColumnType::kDouble, "", i),
                                  Make(jet::ColumnType::kDateTime, "", 45000)});
