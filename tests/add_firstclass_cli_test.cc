@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "util/console_ui.h"
 #include "test_util.h"
+#include "util/console_ui.h"
 
 namespace {
 
@@ -26,13 +26,12 @@ TEST(AddFirstClassCliTest, InstallReportsProgressAndOutcome) {
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");
   // Not a terminal: every status text on a line of its own, in order.
-  EXPECT_EQ(run.out.rfind("Adding service settings 0 of ", 0), 0u) << run.out;
-  EXPECT_NE(run.out.find("\nFinished adding service successfully!\n"
-                         "Add Service\n"
-                         "USPS First-Class Mail service was added successfully !\n"
-                         "Finished successfully !\n"),
-            std::string::npos)
-      << run.out;
+  EXPECT_TRUE(testutil::StartsWith(run.out, "Adding service settings 0 of "));
+  EXPECT_TRUE(testutil::Has(run.out,
+                            "\nFinished adding service successfully!\n"
+                            "Add Service\n"
+                            "USPS First-Class Mail service was added successfully !\n"
+                            "Finished successfully !\n"));
 
   // A second run changes no byte and still succeeds, without progress.
   const std::string bytes = testutil::ReadFile(copy.path);
@@ -54,23 +53,20 @@ TEST(AddFirstClassCliTest, FailuresGoToStandardErrorWithExitCodeOne) {
   auto run = RunProcess({App(), "--install", not_db});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.out, "Failed to add USPS First-Class Mail service...\n");
-  EXPECT_EQ(run.err.rfind("Warning: Process has failed !\n"
-                          "Failed to add USPS 'FirstClass' service to Master table...\n"
-                          "\n"
-                          "The following error has occurred:\n"
-                          "The file '" +
-                              not_db + "' is not a Microsoft Access database",
-                          0),
-            0u)
-      << run.err;
+  EXPECT_TRUE(testutil::StartsWith(run.err,
+                                   "Warning: Process has failed !\n"
+                                   "Failed to add USPS 'FirstClass' service to Master table...\n"
+                                   "\n"
+                                   "The following error has occurred:\n"
+                                   "The file '" +
+                                       not_db + "' is not a Microsoft Access database"));
   EXPECT_EQ(testutil::ReadFile(not_db), "not a database");
 
   // A missing file (in a missing folder) is reported, and not made.
   const std::string missing = dir.File("gone/Tallowin.mdb");
   run = RunProcess({App(), "--install", missing});
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("Could not find the database file '" + missing + "'."), std::string::npos)
-      << run.err;
+  EXPECT_TRUE(testutil::Has(run.err, "Could not find the database file '" + missing + "'."));
   EXPECT_FALSE(testutil::Exists(missing));
 }
 
@@ -79,41 +75,39 @@ TEST(AddFirstClassCliTest, DryRunTellsWhatWouldHappenAndWritesNothing) {
   const std::string bytes = testutil::ReadFile(copy.path);
   auto plan = RunProcess({App(), "--install", "--dry-run", copy.path});
   EXPECT_EQ(plan.exit_code, 0) << plan.err;
-  EXPECT_NE(plan.out.find("Master: 'FirstClass' is missing; a copy of 'USPS-PRI' would be added"),
-            std::string::npos)
-      << plan.out;
-  EXPECT_NE(plan.out.find("from USPS-4TH-NOSC, ACTDELC: "), std::string::npos) << plan.out;
-  EXPECT_NE(plan.out.find("would go into slot 5 (SV5, BD5) of the first row that shows "
-                          "'USPS-PRI' (PANELID = 1)"),
-            std::string::npos)
-      << plan.out;
-  EXPECT_NE(plan.out.find("Nothing was written."), std::string::npos);
+  EXPECT_TRUE(testutil::Has(
+      plan.out, "Master: 'FirstClass' is missing; a copy of 'USPS-PRI' would be added"));
+  EXPECT_TRUE(testutil::Has(plan.out, "from USPS-4TH-NOSC, ACTDELC: "));
+  EXPECT_TRUE(testutil::Has(plan.out,
+                            "would go into slot 5 (SV5, BD5) of the first row that shows "
+                            "'USPS-PRI' (PANELID = 1)"));
+  EXPECT_TRUE(testutil::Has(plan.out, "Nothing was written."));
   EXPECT_EQ(testutil::ReadFile(copy.path), bytes);
   EXPECT_EQ(copy.FilesInDir(), 1u);
 
   ASSERT_EQ(RunProcess({App(), "--install", copy.path}).exit_code, 0);
   auto after = RunProcess({App(), "--dry-run", "--install", copy.path});
   EXPECT_EQ(after.exit_code, 0);
-  EXPECT_NE(after.out.find("Master: 'FirstClass' is already present"), std::string::npos);
-  EXPECT_NE(after.out.find("Panel: 'FirstClass' already has a button"), std::string::npos);
+  EXPECT_TRUE(testutil::Has(after.out, "Master: 'FirstClass' is already present"));
+  EXPECT_TRUE(testutil::Has(after.out, "Panel: 'FirstClass' already has a button"));
 
   auto bad = RunProcess({App(), "--install", "--dry-run", copy.dir.File("missing.mdb")});
   EXPECT_EQ(bad.exit_code, 1);
-  EXPECT_NE(bad.err.find("cannot be read (error 3024)"), std::string::npos) << bad.err;
+  EXPECT_TRUE(testutil::Has(bad.err, "cannot be read (error 3024)"));
 }
 
 TEST(AddFirstClassCliTest, UsageHelpAndVersion) {
   auto help = RunProcess({App(), "--help"});
   EXPECT_EQ(help.exit_code, 0);
-  EXPECT_EQ(help.out.rfind("Usage: add-firstclass [PATH]\n", 0), 0u);
+  EXPECT_TRUE(testutil::StartsWith(help.out, "Usage: add-firstclass [PATH]\n"));
 #ifdef _WIN32
-  EXPECT_NE(help.out.find("C:\\Tallowin\\Tallowin.mdb"), std::string::npos);
+  EXPECT_TRUE(testutil::Has(help.out, "C:\\Tallowin\\Tallowin.mdb"));
 #else
-  EXPECT_NE(help.out.find("drive_c/Tallowin/Tallowin.mdb"), std::string::npos);
+  EXPECT_TRUE(testutil::Has(help.out, "drive_c/Tallowin/Tallowin.mdb"));
 #endif
   auto version = RunProcess({App(), "--version"});
   EXPECT_EQ(version.exit_code, 0);
-  EXPECT_EQ(version.out.rfind("add-firstclass ", 0), 0u);
+  EXPECT_TRUE(testutil::StartsWith(version.out, "add-firstclass "));
 
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--install"}, {"--bogus"}, {"--install", "a.mdb", "b.mdb"}, {"--dry-run", "a.mdb"}}) {
@@ -121,7 +115,7 @@ TEST(AddFirstClassCliTest, UsageHelpAndVersion) {
     argv.insert(argv.end(), args.begin(), args.end());
     auto r = RunProcess(argv);
     EXPECT_EQ(r.exit_code, 2) << args[0];
-    EXPECT_NE(r.err.find("Try 'add-firstclass --help'"), std::string::npos);
+    EXPECT_TRUE(testutil::Has(r.err, "Try 'add-firstclass --help'"));
     EXPECT_EQ(r.out, "");
   }
 }

@@ -1,12 +1,12 @@
 // The installer's SQL reader and the connection string: what it accepts,
 // how Jet's text equality behaves, and the errors for what it refuses.
 
-#include <tuple>
+#include <cctype>
 
 #include "data/ado.h"
+#include "data/sql.h"
 #include "jet/db/database.h"
 #include "jet/index/index_key.h"
-#include "data/sql.h"
 #include "values.h"
 
 namespace {
@@ -47,30 +47,12 @@ TEST(SqlParseTest, AcceptsTheInstallerForms) {
 }
 
 TEST(SqlParseTest, RefusesWhatItDoesNotReadWithAClearError) {
-  const struct {
-    const char* sql;
-    int32_t number;
-    const char* mentions;
-  } cases[] = {{"DELETE FROM Master", afc::kErrUnsupportedQuery, "DELETE"},
-               {"Master", afc::kErrNotSelect, "SELECT"},
-               {"SELECT * FROM Master ORDER BY SERVICE", afc::kErrUnsupportedQuery, "ORDER"},
-               {"SELECT * FROM Master WHERE SERVICE LIKE 'U*'", afc::kErrUnsupportedQuery, "LIKE"},
-               {"SELECT * FROM Master WHERE RATE > 1", afc::kErrUnsupportedQuery, "'>'"},
-               {"SELECT * FROM Master, Panel", afc::kErrUnsupportedQuery, "more than one table"},
-               {"SELECT * FROM Master WHERE SERVICE = \"X\"", afc::kErrUnsupportedQuery, "double"},
-               {"SELECT * FROM Master WHERE SERVICE = 'X", afc::kErrWhereSyntax, "closing quote"},
-               {"SELECT * FROM Master WHERE (SERVICE = 'X'", afc::kErrWhereSyntax, "')'"},
-               {"SELECT * FROM Master WHERE SERVICE = 'X' Or", afc::kErrWhereSyntax, "end"},
-               {"SELECT * FROM Master WHERE", afc::kErrWhereSyntax, "column name"},
-               {"SELECT FROM Master", afc::kErrSelectSyntax, "column name"},
-               {"SELECT * Master", afc::kErrSelectSyntax, "FROM"},
-               {"SELECT * FROM", afc::kErrFromSyntax, "table name"},
-               {"SELECT [SERVICE FROM Master", afc::kErrSelectSyntax, "']'"}};
-  for (const auto& c : cases) {
+  for (const testutil::DataLine& line : testutil::DataLines("sql/refused.tsv")) {
+    const std::vector<std::string>& f = line.fields;
     Select s;
-    DataError e = Parse(c.sql, &s);
-    EXPECT_EQ(e.number, c.number) << c.sql << ": " << e.description;
-    EXPECT_NE(e.description.find(c.mentions), std::string::npos) << c.sql << ": " << e.description;
+    DataError e = Parse(f.at(2), &s);
+    EXPECT_EQ(e.number, std::stoi(f[0])) << f[2] << ": " << e.description;
+    EXPECT_TRUE(testutil::Has(e.description, f[1])) << f[2];
   }
 }
 
@@ -88,23 +70,12 @@ TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
                                                               "conomique"),
                                           db->header(), &key)
                     .ok());
-    // Case and trailing spaces do not count; leading spaces, inner spaces,
-    // hyphens, quotes and accents do.
-    const std::string e_acute = "\xC3\xA9", e_acute_upper = "\xC3\x89";
-    const std::tuple<std::string, std::string, bool> pairs[] = {
-        {"FirstClass", "FIRSTCLASS", true},
-        {"firstclass", "FirstClass  ", true},
-        {" ", "", true},
-        {" FirstClass", "FirstClass", false},
-        {"First Class", "FirstClass", false},
-        {"USPS-PRI", "USPSPRI", false},
-        {"O'Brien", "OBrien", false},
-        {"Colis " + e_acute_upper + "conomique", "Colis Economique", false},
-        {"Colis " + e_acute + "conomique", "COLIS " + e_acute_upper + "CONOMIQUE", true}};
-    for (const jet::ColumnDef* column : {&service, &notes}) {
-      for (const auto& [a, b, equal] : pairs) {
-        EXPECT_EQ(afc::sql::TextEquals(*column, *db, a, b), equal)
-            << column->name << ": " << a << " / " << b;
+    for (testutil::DataLine& line : testutil::DataLines("sql/text_equality.tsv", true)) {
+      std::vector<std::string>& f = line.fields;
+      f.resize(3);
+      for (const jet::ColumnDef* column : {&service, &notes}) {
+        EXPECT_EQ(afc::sql::TextEquals(*column, *db, f[1], f[2]), f[0] == "1")
+            << column->name << ": " << f[1] << " / " << f[2];
       }
     }
     // Up to 255 characters the sort order decides (ß against "ss"), as it
@@ -120,26 +91,16 @@ TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
 }
 
 TEST(ConnectionStringTest, ReadsTheJetFormAndRefusesOthers) {
-  afc::ado::ConnectionString cs;
-  for (const auto& [text, source] :
-       {std::pair("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Tallowin\\My Tallowin.mdb",
-                  "C:\\Tallowin\\My Tallowin.mdb"),
-        {"provider = microsoft.jet.oledb.4.0 ; data source=\"/tmp/a;b.mdb\";", "/tmp/a;b.mdb"}}) {
-    EXPECT_TRUE(afc::ado::ParseConnectionString(text, &cs).ok() && cs.data_source == source)
-        << text;
-  }
-
-  const std::pair<const char*, int32_t> bad[] = {
-      {"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/tmp/x.mdb", afc::kErrProvider},
-      {"Data Source=/tmp/x.mdb", afc::kErrProvider},
-      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=", afc::kErrBadArgument},
-      {"Provider=Microsoft.Jet.OLEDB.4.0", afc::kErrBadArgument},
-      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/x.mdb;Mode=Read", afc::kErrBadArgument},
-      {"/tmp/x.mdb", afc::kErrBadArgument}};
-  for (const auto& [text, number] : bad) {
-    DataError e = afc::ado::ParseConnectionString(text, &cs);
-    EXPECT_EQ(e.number, number) << text;
-    EXPECT_FALSE(e.description.empty());
+  for (const testutil::DataLine& line : testutil::DataLines("sql/connection_strings.tsv")) {
+    const std::string& expected = line.fields.at(0);
+    afc::ado::ConnectionString cs;
+    DataError e = afc::ado::ParseConnectionString(line.fields.at(1), &cs);
+    if (std::isdigit(uint8_t(expected[0]))) {
+      EXPECT_EQ(e.number, std::stoi(expected)) << line.fields[1];
+      EXPECT_FALSE(e.description.empty());
+    } else {
+      EXPECT_TRUE(e.ok() && cs.data_source == expected) << line.fields[1];
+    }
   }
 }
 

@@ -32,7 +32,7 @@
 
 namespace {
 
-jet::Value Make(jet::ColumnType type, const std::string& text, double number) {
+jet::Value Make(jet::ColumnType type, const std::string& text = "", double number = 0) {
   jet::Value v;
   v.type = type;
   v.null = false;
@@ -50,9 +50,7 @@ int WaitForEndOfInput() {
 }
 
 int Hold(const std::string& mode, const std::string& path) {
-  jet::Database::Options options;
-  options.writable = mode == "write";
-  auto db = jet::Database::Open(path, options);
+  auto db = jet::Database::Open(path, {.writable = mode == "write"});
   if (!db.ok()) {
     std::printf("%s: %s\n", db.status().kind() == jet::ErrorKind::kBusy ? "busy" : "error",
                 db.status().ToString().c_str());
@@ -73,8 +71,8 @@ int Lock(const std::string& mode, const std::string& path, long long byte) {
   where.Offset = DWORD(byte);
   where.OffsetHigh = DWORD(uint64_t(byte) >> 32);
   const bool ok = h != INVALID_HANDLE_VALUE &&
-                  LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | (write ? LOCKFILE_EXCLUSIVE_LOCK : 0), 0,
-                             1, 0, &where);
+                  LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | (write ? LOCKFILE_EXCLUSIVE_LOCK : 0),
+                             0, 1, 0, &where);
 #else
   const int fd = ::open(path.c_str(), write ? O_RDWR : O_RDONLY);
   struct flock fl = {};
@@ -96,22 +94,18 @@ int Fail(const jet::Status& s) {
 
 int Insert(const std::string& path, int count, const std::string& tag) {
   int waits = 0;
-  jet::Database::Options options;
-  options.writable = true;
   for (int i = 0; i < count; ++i) {
-    auto db = jet::Database::Open(path, options);
-    while (!db.ok() && db.status().kind() == jet::ErrorKind::kBusy) {
-      ++waits;
+    auto db = jet::Database::Open(path, {.writable = true});
+    for (; !db.ok() && db.status().kind() == jet::ErrorKind::kBusy; ++waits) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      db = jet::Database::Open(path, options);
+      db = jet::Database::Open(path, {.writable = true});
     }
-    if (!db.ok()) return Fail(db.status());
-    auto writer = jet::TableWriter::Open(**db, "Shipments");
+    auto writer = db.ok() ? jet::TableWriter::Open(**db, "Shipments") : db.status();
     if (!writer.ok()) return Fail(writer.status());
-    jet::Value id;
+    jet::Value id;  // the autonumber: null, the writer numbers it
     id.type = jet::ColumnType::kLong;
-    auto at = (*writer)->Insert({id, Make(jet::ColumnType::kText, tag + "-" + std::to_string(i), 0),
-                                 Make(jet::ColumnType::kText, "UPS-GND", 0),
+    auto at = (*writer)->Insert({id, Make(jet::ColumnType::kText, tag + "-" + std::to_string(i)),
+                                 Make(jet::ColumnType::kText, "UPS-GND"),
                                  Make(jet::ColumnType::kDouble, "", i),
                                  Make(jet::ColumnType::kDateTime, "", 45000)});
     if (!at.ok()) return Fail(at.status());

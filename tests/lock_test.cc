@@ -44,8 +44,7 @@ class LockTest : public ::testing::Test {
     auto db = jet::Database::Open(path_, {.writable = writable});
     const jet::Status s = db.ok() ? jet::Status::Ok() : db.status();
     EXPECT_EQ(s.kind(), jet::ErrorKind::kBusy) << s.ToString();
-    EXPECT_NE(s.message().find("opened by another user or program"), std::string::npos)
-        << s.message();
+    EXPECT_TRUE(testutil::Has(s.message(), "opened by another user or program"));
     EXPECT_TRUE(testutil::ReadFile(path_) == original_) << "the database was written";
     EXPECT_FALSE(Exists(path_ + "-journal"));
     return s.message();
@@ -65,13 +64,13 @@ TEST_F(LockTest, ProcessWritingKeepsOutEveryOtherWriterAndReader) {
   ExpectBusy();
   ExpectBusy(/*writable=*/false);
   Child second({LockHolderPath(), "hold", "write", path_});
-  EXPECT_EQ(second.ReadLine().rfind("busy: The database is opened by another user", 0), 0u);
+  EXPECT_TRUE(
+      testutil::StartsWith(second.ReadLine(), "busy: The database is opened by another user"));
   EXPECT_EQ(second.Finish(), 1);
   // The installation is refused with the reason, not half done.
   const testutil::ProcessResult install = testutil::RunProcess({AFC_APP_PATH, "--install", path_});
   EXPECT_EQ(install.exit_code, 1);
-  EXPECT_NE(install.err.find("opened by another user or program"), std::string::npos)
-      << install.err;
+  EXPECT_TRUE(testutil::Has(install.err, "opened by another user or program"));
   ExpectBusy();  // and the file is as it was
 
   // Once it has gone, so have its lock and its lock file.
@@ -103,7 +102,7 @@ TEST_F(LockTest, JetUserHoldingTheLockFileOrALockOnTheDatabaseKeepsWritersOut) {
     ForeignLock jet_user(ldb_, "write", kJetUserSlot1);
     ASSERT_TRUE(jet_user.held());
     const std::string refused = ExpectBusy();
-    EXPECT_NE(refused.find("OFFICE-PC/Admin"), std::string::npos) << refused;
+    EXPECT_TRUE(testutil::Has(refused, "OFFICE-PC/Admin"));
     EXPECT_EQ(testutil::ReadFile(ldb_), entries);
   }
   // A lock on the database itself, e.g. a page lock far past its end.
@@ -206,11 +205,10 @@ TEST_F(LockTest, TwoWritingProcessesTakeTurnsAndLoseNothing) {
   constexpr int kEach = 25;
   Child a({LockHolderPath(), "insert", path_, std::to_string(kEach), "A"});
   Child b({LockHolderPath(), "insert", path_, std::to_string(kEach), "B"});
-  const std::string a_says = a.ReadLine(), b_says = b.ReadLine();
-  EXPECT_EQ(a_says.rfind("done", 0), 0u) << a_says;
-  EXPECT_EQ(b_says.rfind("done", 0), 0u) << b_says;
-  EXPECT_EQ(a.Finish(), 0);
-  EXPECT_EQ(b.Finish(), 0);
+  for (Child* writer : {&a, &b}) {
+    EXPECT_TRUE(testutil::StartsWith(writer->ReadLine(), "done"));
+    EXPECT_EQ(writer->Finish(), 0);
+  }
 
   testutil::ExpectConsistent(path_);
   const auto rows = testutil::ReadRows(path_, "Shipments");

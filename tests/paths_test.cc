@@ -19,8 +19,8 @@
 #include <map>
 #include <optional>
 
-#include "util/paths_internal.h"
 #include "test_util.h"
+#include "util/paths_internal.h"
 
 namespace {
 
@@ -60,14 +60,10 @@ struct RecordingUi : afc::UserInterface {
   std::vector<std::vector<std::string>> boxes;
 };
 
-struct ExistsCase {
-  std::string path;
-  bool exists;
-};
-
 // `cases`, and what holds on every system for a folder `dir` that has an
 // ordinary file `file` and a folder "folder.mdb".
-void ExpectExists(const std::string& dir, const std::string& file, std::vector<ExistsCase> cases) {
+void ExpectExists(const std::string& dir, const std::string& file,
+                  std::vector<std::pair<std::string, bool>> cases) {
   const std::string sep(1, fs::path::preferred_separator);
   cases.insert(cases.end(), {
                                 {file, true},
@@ -82,13 +78,13 @@ void ExpectExists(const std::string& dir, const std::string& file, std::vector<E
                                 {file + sep + "x.mdb", false},
                                 {file + std::string(1, '\0') + "junk", false},
                             });
-  for (const auto& c : cases) {
+  for (const auto& [path, exists] : cases) {
     RecordingUi ui;
-    EXPECT_EQ(afc::FileExists(c.path, afc::kFalse, &ui), c.exists ? afc::kTrue : afc::kFalse)
-        << c.path;
-    EXPECT_EQ(afc::FileExists(c.path, afc::kTrue, &ui), c.exists ? afc::kTrue : afc::kFalse);
+    const afc::Boolean expected = exists ? afc::kTrue : afc::kFalse;
+    EXPECT_EQ(afc::FileExists(path, afc::kFalse, &ui), expected) << path;
+    EXPECT_EQ(afc::FileExists(path, afc::kTrue, &ui), expected);
     // One box from the second call, for a missing file only.
-    EXPECT_EQ(ui.boxes.size(), c.exists ? 0u : 1u) << c.path;
+    EXPECT_EQ(ui.boxes.size(), exists ? 0u : 1u) << path;
   }
 }
 
@@ -120,12 +116,11 @@ TEST(PathsTest, FileExistsOnlyForAVisibleOrdinaryFileNamedLiterally) {
 TEST(PathsTest, FileExistsOnlyForAnOrdinaryFileNamedLiterally) {
   testutil::TempDir dir;
   const std::string file = dir.File("Tallowin.mdb");
-  testutil::WriteFile(file, "x");
-  testutil::WriteFile(dir.File("a*b.mdb"), "x");
-  testutil::WriteFile(dir.File("a?b.mdb"), "x");
-  testutil::WriteFile(dir.File(".hidden.mdb"), "x");
   const std::string read_only = dir.File("read-only.mdb");
-  testutil::WriteFile(read_only, "x");
+  for (const std::string& name :
+       {file, dir.File("a*b.mdb"), dir.File("a?b.mdb"), dir.File(".hidden.mdb"), read_only}) {
+    testutil::WriteFile(name, "x");
+  }
   fs::permissions(read_only, fs::perms::owner_read | fs::perms::group_read);
   fs::create_directory(dir.File("folder.mdb"));
   fs::create_symlink(file, dir.File("link.mdb"));
@@ -169,22 +164,22 @@ TEST(PathsTest, DefaultDatabaseIsTallowinsOwn) {
 
 TEST(PathsTest, DefaultDatabaseIsInTheWinePrefix) {
   std::map<std::string, std::optional<std::string>> saved;
-  auto set = [&saved](const char* name, const char* value) {
-    if (!saved.count(name)) {
-      const char* old = std::getenv(name);
-      saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    value ? setenv(name, value, 1) : unsetenv(name);
+  for (const char* name : {"HOME", "WINEPREFIX"}) {
+    const char* old = std::getenv(name);
+    saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+  }
+  auto set = [](const std::string& name, const std::optional<std::string>& value) {
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
   };
   set("HOME", "/home/u");
   set("WINEPREFIX", "/opt/wine/tallowin/");
   EXPECT_EQ(afc::DefaultDatabasePath(), "/opt/wine/tallowin/drive_c/Tallowin/Tallowin.mdb");
   set("WINEPREFIX", "");
   EXPECT_EQ(afc::DefaultDatabasePath(), "/home/u/.wine/drive_c/Tallowin/Tallowin.mdb");
-  set("WINEPREFIX", nullptr);
+  set("WINEPREFIX", std::nullopt);
   EXPECT_EQ(afc::DefaultDatabasePath(), "/home/u/.wine/drive_c/Tallowin/Tallowin.mdb");
   EXPECT_EQ(afc::GetFileName(afc::DefaultDatabasePath()), "Tallowin.mdb");
-  for (const auto& [name, value] : saved) set(name.c_str(), value ? value->c_str() : nullptr);
+  for (const auto& [name, value] : saved) set(name, value);
 }
 
 #endif

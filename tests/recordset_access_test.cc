@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <tuple>
 
-#include "jet/db/database.h"
 #include "data/field_value.h"
 #include "install/presence.h"
+#include "jet/db/database.h"
 #include "values.h"
 
 namespace {
@@ -98,7 +98,7 @@ TEST(RecordsetAccessTest, FailuresComeBackAsAPairAndDoNotLeak) {
     Opened o(c.path, c.sql);
     EXPECT_EQ(o.ok, kFalse);
     EXPECT_EQ(o.number, c.number ? c.number : o.number ? o.number : -1) << o.description;
-    EXPECT_NE(o.description.find(c.mentions), std::string::npos) << o.description;
+    EXPECT_TRUE(testutil::Has(o.description, c.mentions));
     EXPECT_NE(o.rs->State(), afc::ado::kAdStateOpen);
     // Closing a recordset that never opened still releases it.
     EXPECT_TRUE(afc::CloseRecordset(o.rs) == kTrue && o.rs == nullptr);
@@ -195,7 +195,7 @@ TEST(GetFieldValueTest, NullSubstitutesByTypeClassAndTrimming) {
                              {"ACTIVE", Variant::Bool(false)}});
   ASSERT_TRUE(e.ok()) << e.description;
   testutil::ExpectConsistent(path);
-  EXPECT_NE(Export(path, "Master").find("\"  Padded  Key \""), std::string::npos);
+  EXPECT_TRUE(testutil::Has(Export(path, "Master"), "\"  Padded  Key \""));
 
   Opened o(path, "SELECT * FROM Master WHERE SERVICE = '  PADDED  KEY'");
   ASSERT_EQ(o.ok, kTrue) << o.description;
@@ -265,7 +265,7 @@ TEST(PresenceTest, FindsTheKeyInAnyPanelSlot) {
         << column;
     EXPECT_EQ(afc::ServiceExistsInPanel("FirstClass", path), kFalse) << column;
     EXPECT_EQ(afc::ServiceExistsInMaster(key, path), kFalse) << column;
-    EXPECT_NE(Export(path, "Panel").find("\"" + key + "\""), std::string::npos) << column;
+    EXPECT_TRUE(testutil::Has(Export(path, "Panel"), "\"" + key + "\""));
   }
 }
 
@@ -289,7 +289,7 @@ TEST(PresenceTest, KeysWithQuotesAreFoundNotMisread) {
   // A key built to widen the query stays one literal.
   EXPECT_EQ(afc::ServiceExistsInMaster("x' Or [Service] = 'USPS-PRI", path, &error), kFalse);
   EXPECT_FALSE(error.failed()) << error.ErrorDescription;
-  EXPECT_NE(Export(path, "Master").find("\"O'Brien's\""), std::string::npos);
+  EXPECT_TRUE(testutil::Has(Export(path, "Master"), "\"O'Brien's\""));
 }
 
 // A check that cannot run its query says so, with the number and the

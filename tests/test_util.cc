@@ -22,8 +22,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "jet/storage/bytes.h"
 #include "jet/os/file.h"
+#include "jet/storage/bytes.h"
 #include "jet/storage/header.h"
 #include "jet/storage/page_codec.h"
 #include "jet/storage/text.h"
@@ -153,11 +153,9 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
-// Standard input comes from a file and the two outputs go to files, so that
-// no pipe can fill up and stall the program.
-#ifdef _WIN32
-
 namespace {
+
+#ifdef _WIN32
 
 // One argument as the C runtime splits a command line again.
 std::wstring Quote(const std::wstring& arg) {
@@ -185,12 +183,10 @@ HANDLE Inheritable(const std::string& path, bool write) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-}  // namespace
-
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdin_data) {
-  TempDir io;
-  const std::string in = io.File("in"), out = io.File("out"), err = io.File("err");
-  WriteFile(in, stdin_data);
+// Runs argv[0] with standard input from the file `in` and the outputs into
+// the files `out` and `err`; returns its exit code.
+int Spawn(const std::vector<std::string>& argv, const std::string& in, const std::string& out,
+          const std::string& err) {
   std::wstring command;
   for (const std::string& a : argv)
     command += (command.empty() ? L"" : L" ") + Quote(jet::WideFromUtf8(a));
@@ -210,15 +206,13 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   GetExitCodeProcess(pi.hProcess, &code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  return {int(code), ReadFile(out), ReadFile(err)};
+  return int(code);
 }
 
 #else
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdin_data) {
-  TempDir io;
-  const std::string in = io.File("in"), out = io.File("out"), err = io.File("err");
-  WriteFile(in, stdin_data);
+int Spawn(const std::vector<std::string>& argv, const std::string& in, const std::string& out,
+          const std::string& err) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
@@ -233,11 +227,22 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out),
-          ReadFile(err)};
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 #endif
+
+}  // namespace
+
+// Standard input comes from a file and the two outputs go to files, so that
+// no pipe can fill up and stall the program.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdin_data) {
+  TempDir io;
+  const std::string in = io.File("in"), out = io.File("out"), err = io.File("err");
+  WriteFile(in, stdin_data);
+  const int code = Spawn(argv, in, out, err);
+  return {code, ReadFile(out), ReadFile(err)};
+}
 
 std::string JetdbPath() { return AFC_JETDB_PATH; }
 
@@ -307,20 +312,23 @@ std::string Jet3CopyOf(const TempDir& dir, const std::string& source, const std:
   return CopyOf(dir, copy, name);
 }
 
+::testing::AssertionResult Has(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
+::testing::AssertionResult StartsWith(const std::string& text, const std::string& part) {
+  if (text.rfind(part, 0) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << part << "\" does not begin:\n" << text;
+}
+
 bool HaveProgram(const std::string& program) {
 #ifdef _WIN32
   // The Linux tools the tests compare with are not there to run.
   (void)program;
   return false;
 #else
-  const char* path = std::getenv("PATH");
-  if (!path) return false;
-  std::stringstream ss(path);
-  std::string dir;
-  while (std::getline(ss, dir, ':')) {
-    if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-  }
-  return false;
+  return std::system(("command -v '" + program + "' >/dev/null 2>&1").c_str()) == 0;
 #endif
 }
 

@@ -3,6 +3,8 @@
 #ifndef TESTS_TEST_UTIL_H_
 #define TESTS_TEST_UTIL_H_
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -106,6 +108,11 @@ std::string JetdbPath();
 // nothing on stderr, anything else with nothing on stdout and "jetdb:" on
 // stderr.
 ProcessResult Jetdb(int code, std::vector<std::string> args, const std::string& input = "");
+
+// For EXPECT_TRUE: `text` holds `part` (Has) or begins with it (StartsWith);
+// a failure shows both.
+::testing::AssertionResult Has(const std::string& text, const std::string& part);
+::testing::AssertionResult StartsWith(const std::string& text, const std::string& part);
 
 // True if `program` is found on PATH.
 bool HaveProgram(const std::string& program);
