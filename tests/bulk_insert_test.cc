@@ -4,11 +4,12 @@
 // key-ordered insertion fills them, whether an index is built anew or
 // added to; and a refused step must leave the file byte for byte as it was.
 
+#include <algorithm>
 #include <cstdio>
 
-#include "jet/table/create.h"
 #include "jet/index/index_page.h"
 #include "jet/storage/journal.h"
+#include "jet/table/create.h"
 #include "values.h"
 
 namespace {
@@ -66,45 +67,45 @@ TEST_P(BulkInsertTest, WritesTheEntriesRowByRowInsertionWritesAndRefusesWholeSte
   const std::string by_row = testutil::CopyOf(dir, c.file, "by_row.mdb");
   const std::string bulk = testutil::CopyOf(dir, c.file, "bulk.mdb");
   std::mt19937 rng(0xB01Cu ^ uint32_t(std::hash<std::string>()(std::string(c.file) + c.table)));
+  // Up to `n` random rows that the copy at `path` accepts, inserted there
+  // one by one; a random row may break a key.
+  auto accepted_rows = [&](const std::string& path, size_t n) {
+    std::vector<std::vector<Value>> accepted;
+    testutil::OpenTable w(path, c.table);
+    const jet::TableDef t = w->table();
+    const bool jet3 = w.db->format().version == jet::JetVersion::kJet3;
+    for (size_t tries = 0; accepted.size() < n && tries < n * 4; ++tries) {
+      std::vector<Value> row = testutil::RandomRow(t, jet3, rng);
+      for (size_t i = 0; i < t.columns.size(); ++i) {
+        if (t.columns[i].guid_autonumber()) {  // given, so that both copies get the same
+          row[i].null = false;
+          row[i].bytes.assign(16, '\0');
+          for (char& b : row[i].bytes) b = char(rng());
+        }
+      }
+      if (w->Insert(row).ok()) accepted.push_back(row);
+    }
+    return accepted;
+  };
+  auto add_bulk = [&](jet::TableWriter& w, const std::vector<std::vector<Value>>& rows,
+                      size_t run_bytes) {
+    ASSERT_TRUE(w.BeginBulk(run_bytes).ok());
+    for (const auto& row : rows) {
+      jet::Status s = w.AddBulk(row);
+      ASSERT_TRUE(s.ok()) << s.ToString();
+    }
+  };
   std::vector<Value> last_accepted;
   for (size_t step_rows : {300u, 30u, 1500u}) {
     SCOPED_TRACE("step of " + std::to_string(step_rows));
-    std::vector<std::vector<Value>> accepted;
+    const std::vector<std::vector<Value>> accepted = accepted_rows(by_row, step_rows);
+    ASSERT_GT(accepted.size(), step_rows / 2);
     {
-      auto db = OpenWritable(by_row);
-      ASSERT_TRUE(db);
-      auto writer = jet::TableWriter::Open(*db, c.table);
-      ASSERT_TRUE(writer.ok()) << writer.status().ToString();
-      const jet::TableDef t = (*writer)->table();
-      const bool jet3 = db->format().version == jet::JetVersion::kJet3;
-      for (size_t tries = 0; accepted.size() < step_rows && tries < step_rows * 4; ++tries) {
-        std::vector<Value> row;
-        for (const jet::ColumnDef& col : t.columns) {
-          row.push_back(testutil::RandomValue(col, jet3, rng));
-          if (col.guid_autonumber()) {  // given, so that both copies get the same
-            row.back().null = false;
-            row.back().bytes.assign(16, '\0');
-            for (char& b : row.back().bytes) b = char(rng());
-          }
-        }
-        // Keep the rows the writer accepts; a random row may break a key.
-        if ((*writer)->Insert(row).ok()) accepted.push_back(row);
-      }
-      ASSERT_GT(accepted.size(), step_rows / 2);
-    }
-    {
-      auto db = OpenWritable(bulk);
-      ASSERT_TRUE(db);
-      auto writer = jet::TableWriter::Open(*db, c.table);
-      ASSERT_TRUE(writer.ok());
+      testutil::OpenTable w(bulk, c.table);
       // The last step's entries, old ones included, go through many sorted
       // runs in a file.
-      ASSERT_TRUE((*writer)->BeginBulk(step_rows == 1500 ? 4096 : 0).ok());
-      for (const auto& row : accepted) {
-        jet::Status s = (*writer)->AddBulk(row);
-        ASSERT_TRUE(s.ok()) << s.ToString();
-      }
-      jet::Status s = (*writer)->CommitBulk();
+      add_bulk(*w.w, accepted, step_rows == 1500 ? 4096 : 0);
+      jet::Status s = w->CommitBulk();
       ASSERT_TRUE(s.ok()) << s.ToString();
     }
     auto a = jet::Database::Open(by_row);
@@ -119,40 +120,24 @@ TEST_P(BulkInsertTest, WritesTheEntriesRowByRowInsertionWritesAndRefusesWholeSte
 
   // A step whose last row repeats a unique key: nothing of it may reach the
   // file. Its other rows are ones a copy accepts.
-  std::vector<std::vector<Value>> step;
-  {
-    const std::string probe = dir.File("probe.mdb");
-    testutil::CopyFile(bulk, probe);
-    auto db = OpenWritable(probe);
-    auto writer = jet::TableWriter::Open(*db, c.table);
-    const jet::TableDef t = (*writer)->table();
-    bool unique = false;
-    for (const jet::PhysicalIndex& ix : t.physical_indexes) unique |= ix.unique();
-    if (!unique) return;
-    for (size_t i = 0; i < t.columns.size(); ++i) {
-      if (t.columns[i].autonumber() && last_accepted[i].null) {
-        last_accepted[i] = testutil::LongValue(t.last_autonumber);  // as the row got it
-      }
-    }
-    const bool jet3 = db->format().version == jet::JetVersion::kJet3;
-    for (size_t tries = 0; step.size() < 200 && tries < 1000; ++tries) {
-      std::vector<Value> row;
-      for (const jet::ColumnDef& col : t.columns)
-        row.push_back(testutil::RandomValue(col, jet3, rng));
-      if ((*writer)->Insert(row).ok()) step.push_back(row);
-    }
-    step.push_back(last_accepted);
+  const std::string probe = dir.File("probe.mdb");
+  testutil::CopyFile(bulk, probe);
+  std::vector<std::vector<Value>> step = accepted_rows(probe, 200);
+  testutil::OpenTable w(bulk, c.table);
+  const jet::TableDef& t = w->table();
+  if (std::none_of(t.physical_indexes.begin(), t.physical_indexes.end(),
+                   [](const jet::PhysicalIndex& ix) { return ix.unique(); })) {
+    return;
   }
-  auto db = OpenWritable(bulk);
-  auto writer = jet::TableWriter::Open(*db, c.table);
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    if (t.columns[i].autonumber() && last_accepted[i].null) {
+      last_accepted[i] = testutil::LongValue(t.last_autonumber);  // as the row got it
+    }
+  }
+  step.push_back(last_accepted);
   const std::string before = testutil::ReadFile(bulk);
-  ASSERT_TRUE((*writer)->BeginBulk(4096).ok());
-  jet::Status s;
-  for (const auto& row : step) {
-    s = (*writer)->AddBulk(row);
-    ASSERT_TRUE(s.ok()) << s.ToString();
-  }
-  s = (*writer)->CommitBulk();
+  add_bulk(*w.w, step, 4096);
+  const jet::Status s = w->CommitBulk();
   EXPECT_EQ(s.message().rfind("Row " + std::to_string(step.size()) +
                                   ": The change would create a duplicate value in the unique "
                                   "index",
@@ -166,13 +151,13 @@ TEST_P(BulkInsertTest, WritesTheEntriesRowByRowInsertionWritesAndRefusesWholeSte
   // A writer that goes with its step open (its pages spilled) leaves
   // nothing of it either.
   {
-    auto w = jet::TableWriter::Open(*db, c.table);
-    ASSERT_TRUE((*w)->BeginBulk().ok());
-    db->pager().SetSpillThreshold(4);
-    for (size_t i = 0; i + 1 < step.size(); ++i) ASSERT_TRUE((*w)->AddBulk(step[i]).ok());
+    auto other = jet::TableWriter::Open(*w.db, c.table);
+    ASSERT_TRUE((*other)->BeginBulk().ok());
+    w.db->pager().SetSpillThreshold(4);
+    for (size_t i = 0; i + 1 < step.size(); ++i) ASSERT_TRUE((*other)->AddBulk(step[i]).ok());
     ASSERT_NE(testutil::ReadFile(bulk), before);
   }
-  EXPECT_FALSE(db->pager().HasChanges());
+  EXPECT_FALSE(w.db->pager().HasChanges());
   EXPECT_EQ(testutil::ReadFile(bulk), before);
 }
 
