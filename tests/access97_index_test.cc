@@ -121,12 +121,10 @@ TEST(Access97IndexTest, MultiPageIndexesAreWrittenAsAccess97Writes) {
   }
   testutil::ExpectConsistent(path);
   {
-    auto db = jet::Database::Open(path);
-    ASSERT_TRUE(db.ok());
-    const jet::TableDef& t = **(*db)->GetTable("Table1");
-    for (const jet::PhysicalIndex& ix : t.physical_indexes) {
+    auto db = jet::Database::Open(path).value();
+    for (const jet::PhysicalIndex& ix : (*db->GetTable("Table1"))->physical_indexes) {
       const bool primary = ix.unique();
-      const TreeFacts facts = CheckTree(**db, ix, primary);
+      const TreeFacts facts = CheckTree(*db, ix, primary);
       EXPECT_EQ(facts.levels, primary ? 3 : 2);
       EXPECT_GT(facts.leaves, primary ? 6 : 2);
       if (!primary) {

@@ -30,21 +30,45 @@ std::multiset<std::string> RowTexts(jet::Database& db, const std::string& table)
   return rows;
 }
 
+// Each leaf as the checker would see it: its keys, prefix and free space.
+struct Leaf {
+  std::vector<std::string> keys;
+  uint16_t prefix = 0, free = 0;
+  bool operator==(const Leaf&) const = default;
+};
+
+std::vector<Leaf> Leaves(jet::Database& db, const jet::PhysicalIndex& ix, int* levels) {
+  std::vector<Leaf> leaves;
+  uint32_t page = ix.root_page;
+  *levels = 1;
+  for (auto p = jet::ReadIndexPage(db.pager(), page); p.ok() && !p->leaf;
+       p = jet::ReadIndexPage(db.pager(), page)) {
+    page = p->entries.empty() ? p->tail : p->entries[0].child;
+    ++*levels;
+  }
+  while (page != 0) {
+    auto p = jet::ReadIndexPage(db.pager(), page);
+    EXPECT_TRUE(p.ok()) << p.status().ToString();
+    if (!p.ok()) break;
+    Leaf& leaf = leaves.emplace_back();
+    for (const auto& e : p->entries)
+      leaf.keys.push_back(testutil::Hex({e.key.begin(), e.key.end()}));
+    leaf.prefix = p->prefix_length;
+    leaf.free = p->free_space;
+    page = p->next;
+  }
+  return leaves;
+}
+
 // Every index's keys in index order (row pointers left out: where a row
 // lands may differ), as hex.
 std::vector<std::vector<std::string>> IndexKeys(jet::Database& db, const std::string& table) {
-  auto t = db.GetTable(table);
   std::vector<std::vector<std::string>> out;
-  for (const jet::PhysicalIndex& ix : (*t)->physical_indexes) {
+  int levels = 0;
+  for (const jet::PhysicalIndex& ix : (*db.GetTable(table))->physical_indexes) {
     auto& keys = out.emplace_back();
-    jet::IndexLeafWalker walker(db.pager(), ix);
-    jet::IndexEntry e;
-    while (true) {
-      auto more = walker.Next(&e);
-      EXPECT_TRUE(more.ok()) << more.status().ToString();
-      if (!more.ok() || !*more) break;
-      keys.push_back(testutil::Hex(std::string(e.key.begin(), e.key.end())));
-    }
+    for (Leaf& leaf : Leaves(db, ix, &levels))
+      keys.insert(keys.end(), leaf.keys.begin(), leaf.keys.end());
   }
   return out;
 }
@@ -173,36 +197,6 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, BulkInsertTest,
                            return testutil::FixtureTableName(info.param.file, info.param.table);
                          });
 
-// Each leaf as the checker would see it: its keys, prefix and free space.
-struct Leaf {
-  std::vector<std::string> keys;
-  uint16_t prefix = 0, free = 0;
-  bool operator==(const Leaf&) const = default;
-};
-
-std::vector<Leaf> Leaves(jet::Database& db, const jet::PhysicalIndex& ix, int* levels) {
-  std::vector<Leaf> leaves;
-  uint32_t page = ix.root_page;
-  *levels = 1;
-  for (auto p = jet::ReadIndexPage(db.pager(), page); p.ok() && !p->leaf;
-       p = jet::ReadIndexPage(db.pager(), page)) {
-    page = p->entries.empty() ? p->tail : p->entries[0].child;
-    ++*levels;
-  }
-  while (page != 0) {
-    auto p = jet::ReadIndexPage(db.pager(), page);
-    EXPECT_TRUE(p.ok()) << p.status().ToString();
-    if (!p.ok()) break;
-    Leaf& leaf = leaves.emplace_back();
-    for (const auto& e : p->entries)
-      leaf.keys.push_back(testutil::Hex({e.key.begin(), e.key.end()}));
-    leaf.prefix = p->prefix_length;
-    leaf.free = p->free_space;
-    page = p->next;
-  }
-  return leaves;
-}
-
 // Rows in key order, row by row and in bulk, into a new table whose keys
 // are long enough for three levels: the leaves must be the same, page for
 // page, since both fill a leaf before starting the next.
@@ -223,18 +217,12 @@ TEST(BulkInsertLeavesTest, LeavesAreFilledAsKeyOrderedInsertionFillsThem) {
     rows.push_back({testutil::LongValue(i * 3), testutil::TextValue(label)});
   }
   const std::string by_row = dir.File("by_row.mdb"), bulk = dir.File("bulk.mdb");
-  for (const std::string& path : {by_row, bulk}) {
-    ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
-    auto db = OpenWritable(path);
-    ASSERT_TRUE(jet::CreateTable(*db, design).ok());
-    auto writer = jet::TableWriter::Open(*db, "Parcels");
-    if (path == by_row) {
-      ASSERT_TRUE((*writer)->InsertBatch(rows).ok());
-      continue;
-    }
-    ASSERT_TRUE((*writer)->BeginBulk().ok());
-    for (const auto& row : rows) ASSERT_TRUE((*writer)->AddBulk(row).ok());
-    ASSERT_TRUE((*writer)->CommitBulk().ok());
+  ASSERT_TRUE(testutil::NewTable(by_row, design)->InsertBatch(rows).ok());
+  {
+    testutil::OpenTable w = testutil::NewTable(bulk, design);
+    ASSERT_TRUE(w->BeginBulk().ok());
+    for (const auto& row : rows) ASSERT_TRUE(w->AddBulk(row).ok());
+    ASSERT_TRUE(w->CommitBulk().ok());
   }
   auto a = jet::Database::Open(by_row);
   auto b = jet::Database::Open(bulk);
@@ -260,32 +248,26 @@ TEST(BulkInsertLeavesTest, LeavesAreFilledAsKeyOrderedInsertionFillsThem) {
 TEST(BulkInsertLeavesTest, AKeyOutsideALeafsSharedPrefixSplitsItWhereBothPartsFit) {
   testutil::TempDir dir;
   const std::string path = dir.File("db.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
   jet::TableSpec design;
   design.name = "Parcels";
   design.columns = {{.name = "ID", .type = jet::ColumnType::kLong, .autonumber = true},
                     {.name = "SERVICE", .type = jet::ColumnType::kText, .length = 40}};
   design.indexes = {{.name = "SERVICE", .columns = {{.name = "SERVICE"}}}};
   {
-    auto db = OpenWritable(path);
-    ASSERT_TRUE(jet::CreateTable(*db, design).ok());
-    auto writer = jet::TableWriter::Open(*db, "Parcels");
-    ASSERT_TRUE((*writer)->BeginBulk().ok());
-    for (int i = 0; i < 5000; ++i) {
-      ASSERT_TRUE((*writer)
-                      ->AddBulk({testutil::NullValue(jet::ColumnType::kLong),
-                                 testutil::TextValue("USPS-PMI")})
-                      .ok());
-    }
-    ASSERT_TRUE((*writer)->CommitBulk().ok());
+    testutil::OpenTable w = testutil::NewTable(path, design);
+    ASSERT_TRUE(w->BeginBulk().ok());
+    const std::vector<Value> row = {testutil::NullValue(jet::ColumnType::kLong),
+                                    testutil::TextValue("USPS-PMI")};
+    for (int i = 0; i < 5000; ++i) ASSERT_TRUE(w->AddBulk(row).ok());
+    ASSERT_TRUE(w->CommitBulk().ok());
     int levels = 0;
-    auto leaves = Leaves(*db, (*writer)->table().physical_indexes[0], &levels);
+    auto leaves = Leaves(*w.db, w->table().physical_indexes[0], &levels);
     ASSERT_GE(leaves.size(), 2u);
     ASSERT_GT(leaves[0].keys.size(), 1000u);
     // Before the first leaf's entries, after them, and after the last.
     for (const char* service : {"FEDEX", "ZZ", "USPS-PMI", "A"}) {
-      auto at = (*writer)->Insert(
-          {testutil::NullValue(jet::ColumnType::kLong), testutil::TextValue(service)});
+      auto at =
+          w->Insert({testutil::NullValue(jet::ColumnType::kLong), testutil::TextValue(service)});
       ASSERT_TRUE(at.ok()) << service << ": " << at.status().ToString();
     }
   }

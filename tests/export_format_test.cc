@@ -192,7 +192,6 @@ std::string ExportToString(jet::Database& db, const std::string& table, jet::Exp
 TEST(ExportFormatTest, FieldsAreQuotedAndEscapedExactlyWhereNeeded) {
   testutil::TempDir dir;
   const std::string path = dir.File("db.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
   std::vector<std::string> texts;
   for (const char* special : {",", "\"", "\r", "\n", "\t", "\\", "\x01", "é", "€"}) {
     for (size_t len = 1; len <= 40; ++len) {
@@ -205,18 +204,13 @@ TEST(ExportFormatTest, FieldsAreQuotedAndEscapedExactlyWhereNeeded) {
   }
   for (size_t len = 0; len <= 40; ++len) texts.push_back(std::string(len, 'b'));
   {
-    auto db = testutil::OpenWritable(path);
-    ASSERT_NE(db, nullptr);
-    jet::TableSpec design{"T", {}, {}};
-    design.columns.push_back(jet::ColumnSpec{"S", jet::ColumnType::kText, 510});
-    design.columns.push_back(jet::ColumnSpec{"M", jet::ColumnType::kMemo, 0});
-    ASSERT_TRUE(jet::CreateTable(*db, design).ok());
-    auto writer = jet::TableWriter::Open(*db, "T");
-    ASSERT_TRUE(writer.ok());
+    testutil::OpenTable w = testutil::NewTable(
+        path, {"T", {{"S", jet::ColumnType::kText, 510}, {"M", jet::ColumnType::kMemo, 0}}, {}});
+    ASSERT_TRUE(w.w);
     for (const std::string& s : texts) {
       jet::Value memo = testutil::TextValue(s + s);
       memo.type = jet::ColumnType::kMemo;
-      auto st = (*writer)->Insert({testutil::TextValue(s), memo});
+      auto st = w->Insert({testutil::TextValue(s), memo});
       ASSERT_TRUE(st.ok()) << st.status().ToString() << " " << testutil::Hex(s);
     }
   }
@@ -225,10 +219,9 @@ TEST(ExportFormatTest, FieldsAreQuotedAndEscapedExactlyWhereNeeded) {
     csv += CsvReference(s) + "," + CsvReference(s + s) + "\r\n";
     jsonl += "{\"S\":" + JsonReference(s) + ",\"M\":" + JsonReference(s + s) + "}\n";
   }
-  auto db = jet::Database::Open(path);
-  ASSERT_TRUE(db.ok());
-  EXPECT_EQ(ExportToString(**db, "T", jet::ExportFormat::kCsv), csv);
-  EXPECT_EQ(ExportToString(**db, "T", jet::ExportFormat::kJsonl), jsonl);
+  auto db = jet::Database::Open(path).value();
+  EXPECT_EQ(ExportToString(*db, "T", jet::ExportFormat::kCsv), csv);
+  EXPECT_EQ(ExportToString(*db, "T", jet::ExportFormat::kJsonl), jsonl);
 }
 
 }  // namespace

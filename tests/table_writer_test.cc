@@ -292,20 +292,15 @@ TEST(TableWriterRefusalTest, RefusalsLeaveTheFileByteForByteUnchanged) {
 TEST(TableWriterFixedTextTest, FixedTextKeepsItsCharacters) {
   testutil::TempDir dir;
   const std::string path = dir.File("db.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
+  jet::TableSpec design{"Codes", {}, {}};
+  for (auto [name, chars] : {std::pair{"CUR", 3}, std::pair{"FLAG", 1}}) {
+    design.columns.push_back(
+        {.name = name, .type = ColumnType::kText, .length = uint16_t(chars * 2), .fixed = true});
+  }
   {
-    auto db = OpenWritable(path);
-    jet::TableSpec design{"Codes", {}, {}};
-    for (auto [name, chars] : {std::pair{"CUR", 3}, std::pair{"FLAG", 1}}) {
-      jet::ColumnSpec c{name, ColumnType::kText, uint16_t(chars * 2)};
-      c.fixed = true;
-      design.columns.push_back(c);
-    }
-    ASSERT_TRUE(jet::CreateTable(*db, design).ok());
-    auto writer = jet::TableWriter::Open(*db, "Codes");
-    ASSERT_TRUE(writer.ok());
-    ASSERT_TRUE((*writer)->Insert({TextValue("USD"), TextValue("N")}).ok());
-    ASSERT_TRUE((*writer)->Insert({TextValue("CA"), TextValue("")}).ok());
+    testutil::OpenTable w = testutil::NewTable(path, design);
+    ASSERT_TRUE(w->Insert({TextValue("USD"), TextValue("N")}).ok());
+    ASSERT_TRUE(w->Insert({TextValue("CA"), TextValue("")}).ok());
   }
   std::vector<std::string> got;
   for (const auto& r : testutil::ReadRows(path, "Codes")) {

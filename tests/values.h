@@ -17,6 +17,7 @@
 
 #include "jet/check/checker.h"
 #include "jet/jet.h"
+#include "jet/table/create.h"
 #include "jet/table/table_writer.h"
 #include "test_util.h"
 
@@ -70,6 +71,14 @@ struct OpenTable {
   std::unique_ptr<jet::Database> db;
   std::unique_ptr<jet::TableWriter> w;
 };
+
+// A new Access 2000 database at `path` holding one new table, and a writer
+// on that table.
+inline OpenTable NewTable(const std::string& path, const jet::TableSpec& design) {
+  EXPECT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
+  EXPECT_TRUE(jet::CreateTable(*OpenWritable(path), design).ok());
+  return OpenTable(path, design.name);
+}
 
 // The row at `id` as a scan reads it; empty when there is none.
 inline std::vector<jet::Value> RowAt(jet::Database& db, const std::string& table, jet::RowId id) {
