@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "jet/storage/bytes.h"
 #include "jet/index/index_page.h"
+#include "jet/storage/bytes.h"
 #include "values.h"
 
 namespace {
@@ -114,22 +114,17 @@ TEST(Access97IndexTest, MultiPageIndexesAreWrittenAsAccess97Writes) {
   auto key = [](int i) { return Key(i) + std::string(44, 'x'); };
   std::vector<jet::RowId> ids;
   {
-    auto db = testutil::OpenWritable(path);
-    ASSERT_TRUE(db);
-    auto writer = jet::TableWriter::Open(*db, "Table1");
-    ASSERT_TRUE(writer.ok()) << writer.status().ToString();
+    testutil::OpenTable w(path, "Table1");
     std::vector<std::vector<Value>> rows;
     for (int i = 0; i < kRows; ++i) rows.push_back(Row(key(i), i % 7 ? "Müller" : "Øst"));
-    ASSERT_TRUE((*writer)->InsertBatch(std::move(rows), &ids).ok());
+    ASSERT_TRUE(w->InsertBatch(std::move(rows), &ids).ok());
   }
   testutil::ExpectConsistent(path);
   {
-    auto db = jet::Database::Open(path);
-    ASSERT_TRUE(db.ok());
-    const jet::TableDef& t = **(*db)->GetTable("Table1");
-    for (const jet::PhysicalIndex& ix : t.physical_indexes) {
+    auto db = jet::Database::Open(path).value();
+    for (const jet::PhysicalIndex& ix : (*db->GetTable("Table1"))->physical_indexes) {
       const bool primary = ix.unique();
-      const TreeFacts facts = CheckTree(**db, ix, primary);
+      const TreeFacts facts = CheckTree(*db, ix, primary);
       EXPECT_EQ(facts.levels, primary ? 3 : 2);
       EXPECT_GT(facts.leaves, primary ? 6 : 2);
       if (!primary) {
@@ -141,20 +136,17 @@ TEST(Access97IndexTest, MultiPageIndexesAreWrittenAsAccess97Writes) {
 
   size_t left = kRows + 2;
   {
-    auto db = testutil::OpenWritable(path);
-    auto writer = jet::TableWriter::Open(*db, "Table1");
+    testutil::OpenTable w(path, "Table1");
     for (int i = 0; i < kRows; ++i) {
       if (i % 3 == 0) {
-        ASSERT_TRUE((*writer)->Delete(ids[size_t(i)]).ok()) << i;
+        ASSERT_TRUE(w->Delete(ids[size_t(i)]).ok()) << i;
         --left;
       } else if (i % 5 == 0) {
-        auto s = (*writer)->Update(ids[size_t(i)], Row(key(i), "Café"));
+        auto s = w->Update(ids[size_t(i)], Row(key(i), "Café"));
         ASSERT_TRUE(s.ok()) << s.ToString();
       }
     }
-    for (int i = 3000; i > kRows; --i, ++left) {
-      ASSERT_TRUE((*writer)->Insert(Row(key(i), "b")).ok()) << i;
-    }
+    for (int i = 3000; i > kRows; --i, ++left) ASSERT_TRUE(w->Insert(Row(key(i), "b")).ok()) << i;
   }
   testutil::ExpectConsistent(path);
   {
@@ -209,11 +201,10 @@ TEST(Access97IndexTest, NorthwindTableTakesRandomChanges) {
   std::mt19937 rng(97);
   size_t applied = 0, rows = 0;
   {
-    auto db = testutil::OpenWritable(path);
-    auto writer = jet::TableWriter::Open(*db, table);
-    ASSERT_TRUE(writer.ok()) << writer.status().ToString();
+    testutil::OpenTable w(path, table);
+    ASSERT_TRUE(w.w);
     std::vector<jet::RowId> ids;
-    jet::TableScanner scan(*db, *db->GetTable(table));
+    jet::TableScanner scan(*w.db, *w.db->GetTable(table));
     std::vector<Value> row, sample;
     jet::RowId id;
     while (*scan.Next(&row, &id)) ids.push_back(id);
@@ -223,7 +214,7 @@ TEST(Access97IndexTest, NorthwindTableTakesRandomChanges) {
       const size_t pick = rng() % ids.size();
       jet::Status s;
       if (op % 3 == 0) {
-        s = (*writer)->Delete(ids[pick]);
+        s = w->Delete(ids[pick]);
         if (s.ok()) ids.erase(ids.begin() + long(pick));
       } else {
         std::vector<Value> values = sample;
@@ -235,13 +226,10 @@ TEST(Access97IndexTest, NorthwindTableTakesRandomChanges) {
         values[8] = TextValue(kNames[rng() % 5] + std::to_string(rng() % 100));
         values[12] = TextValue(std::to_string(rng() % 100000));  // ShipPostalCode
         if (op % 3 == 1) {
-          jet::TableScanner find(*db, *db->GetTable(table));
-          while (*find.Next(&row, &id) && !(id.page == ids[pick].page && id.row == ids[pick].row)) {
-          }
-          values[0] = row[0];
-          s = (*writer)->Update(ids[pick], values);
+          values[0] = testutil::RowAt(*w.db, table, ids[pick])[0];
+          s = w->Update(ids[pick], values);
         } else {
-          auto at = (*writer)->Insert(values);
+          auto at = w->Insert(values);
           s = at.status();
           if (s.ok()) ids.push_back(*at);
         }

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "jet/storage/header.h"
 #include "jet/jet.h"
-#include "test_util.h"
+#include "jet/storage/header.h"
 #include "jet/storage/text.h"
+#include "test_util.h"
 
 namespace {
 

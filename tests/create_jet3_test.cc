@@ -6,10 +6,10 @@
 
 #include <algorithm>
 
+#include "interchange/schema_json.h"
+#include "jet/db/database.h"
 #include "jet/storage/bytes.h"
 #include "jet/table/create.h"
-#include "jet/db/database.h"
-#include "interchange/schema_json.h"
 #include "values.h"
 
 namespace {
@@ -71,24 +71,27 @@ std::string MaskedDefinition(jet::Database& db, const std::string& table) {
 }
 
 // Creates `table` of the Access 97 fixture `source` in a new Access 97
-// database from its `schema --json`, and compares the two definitions.
+// database at `path`, from its `schema --json`.
+void CreateFromSchema(const std::string& source, const std::string& table,
+                      const std::string& path) {
+  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet3).ok());
+  auto old_db = jet::Database::Open(testutil::Fixture(source)).value();
+  auto design = jet::TableSpecFromJson(jet::SchemaToJson(*old_db->GetTable(table).value(), *old_db),
+                                       jet::JetVersion::kJet3);
+  ASSERT_TRUE(design.ok()) << design.status().message();
+  jet::Status s = jet::CreateTable(*jet::Database::Open(path, {.writable = true}).value(), *design);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+}
+
+// ... and compares the two definitions.
 void ExpectSameDefinition(const std::string& source, const std::string& table) {
   SCOPED_TRACE(source + " table " + table);
   testutil::TempDir dir;
-  const std::string path = dir.File("new.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet3).ok());
-  auto old_db = jet::Database::Open(testutil::Fixture(source)).value();
-  const std::string json = jet::SchemaToJson(*old_db->GetTable(table).value(), *old_db);
-  auto design = jet::TableSpecFromJson(json, jet::JetVersion::kJet3);
-  ASSERT_TRUE(design.ok()) << design.status().message();
-  {
-    auto db = jet::Database::Open(path, {.writable = true}).value();
-    jet::Status s = jet::CreateTable(*db, *design);
-    ASSERT_TRUE(s.ok()) << s.ToString();
-  }
-  auto new_db = jet::Database::Open(path).value();
-  EXPECT_EQ(testutil::Hex(MaskedDefinition(*new_db, table)),
-            testutil::Hex(MaskedDefinition(*old_db, table)));
+  CreateFromSchema(source, table, dir.File("new.mdb"));
+  EXPECT_EQ(
+      testutil::Hex(MaskedDefinition(*jet::Database::Open(dir.File("new.mdb")).value(), table)),
+      testutil::Hex(
+          MaskedDefinition(*jet::Database::Open(testutil::Fixture(source)).value(), table)));
 }
 
 // Every type Access 97 has (Text, Byte, Integer, Long, Double, DateTime,
@@ -110,17 +113,9 @@ TEST(CreateJet3Test, DefinitionsMatchWhatAccess97Made) {
 // the Users group's, with the folder's masks. (Its definition goes on the
 // same page, 29, so the rows are equal, dates and properties aside.)
 TEST(CreateJet3Test, CatalogRowAndAccessEntriesAreAccess97s) {
-  const std::string source = testutil::Fixture("access/delTestV1997.mdb");
   testutil::TempDir dir;
   const std::string path = dir.File("new.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet3).ok());
-  {
-    auto old_db = jet::Database::Open(source).value();
-    auto design = jet::TableSpecFromJson(
-        jet::SchemaToJson(*old_db->GetTable("Table").value(), *old_db), jet::JetVersion::kJet3);
-    auto db = jet::Database::Open(path, {.writable = true}).value();
-    ASSERT_TRUE(jet::CreateTable(*db, design.value()).ok());
-  }
+  CreateFromSchema("access/delTestV1997.mdb", "Table", path);
   auto entries = [](const std::string& file) {
     std::vector<std::string> out;
     for (auto& row : testutil::Texts(testutil::ReadRows(file, "MSysObjects"))) {
@@ -137,7 +132,7 @@ TEST(CreateJet3Test, CatalogRowAndAccessEntriesAreAccess97s) {
   };
   const std::vector<std::string> made = entries(path);
   EXPECT_EQ(made.size(), 4u);
-  EXPECT_EQ(made, entries(source));
+  EXPECT_EQ(made, entries(testutil::Fixture("access/delTestV1997.mdb")));
 }
 
 TEST(CreateJet3Test, WhatAccess97CannotHoldIsRefusedBeforeWriting) {

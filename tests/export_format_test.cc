@@ -7,11 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
-#include "jet/table/create.h"
 #include "interchange/export.h"
-#include "jet/storage/text.h"
 #include "jet/format/value_format.h"
+#include "jet/storage/text.h"
+#include "jet/table/create.h"
 #include "values.h"
 
 namespace {
@@ -115,17 +116,14 @@ std::string ReferenceJet4(const std::vector<uint8_t>& b) {
 
 TEST(ExportFormatTest, Jet4TextReadsAsUnitByUnit) {
   std::mt19937 rng(3);
-  // Mostly ASCII, so that runs of it cross the word boundaries the fast
-  // paths work in; then Latin-1, other BMP, surrogates and zero units.
-  auto unit = [&]() -> uint16_t {
-    switch (rng() % 12) {
-      case 0: return uint16_t(0x80 + rng() % 0x80);
-      case 1: return uint16_t(0x100 + rng() % 0xD700);
-      case 2: return uint16_t(0xD800 + rng() % 0x400);
-      case 3: return uint16_t(0xDC00 + rng() % 0x400);
-      case 4: return 0;
-      default: return uint16_t(0x20 + rng() % 0x5F);
-    }
+  // Units as {first, how many}: Latin-1, other BMP, high and low
+  // surrogates, zero; and mostly ASCII, so that runs of it cross the word
+  // boundaries the fast paths work in.
+  static const uint32_t kUnits[][2] = {{0x80, 0x80},    {0x100, 0xD700}, {0xD800, 0x400},
+                                       {0xDC00, 0x400}, {0, 1},          {0x20, 0x5F}};
+  auto unit = [&] {
+    const auto& [first, count] = kUnits[std::min<uint32_t>(rng() % 12, 5)];
+    return uint16_t(first + rng() % count);
   };
   for (int iter = 0; iter < 20000; ++iter) {
     std::vector<uint8_t> b;
@@ -133,8 +131,9 @@ TEST(ExportFormatTest, Jet4TextReadsAsUnitByUnit) {
     if (rng() % 2) {
       b = {0xFF, 0xFE};
       for (size_t i = 0; i < n; ++i) {
-        const uint32_t r = rng() % 10;
-        b.push_back(r == 0 ? 0 : r == 1 ? uint8_t(0x80 + rng() % 0x80) : uint8_t(0x20 + rng() % 0x5F));
+        const uint32_t r = rng() % 10;  // a zero, Latin-1 or ASCII byte
+        const auto& [first, count] = kUnits[r == 0 ? 4 : r == 1 ? 0 : 5];
+        b.push_back(uint8_t(first + rng() % count));
       }
     } else {
       for (size_t i = 0; i < n; ++i) {
@@ -145,8 +144,8 @@ TEST(ExportFormatTest, Jet4TextReadsAsUnitByUnit) {
       if (rng() % 4 == 0) b.push_back(uint8_t(rng()));  // an odd trailing byte
     }
     const std::string want = ReferenceJet4(b);
-    EXPECT_EQ(jet::DecodeJet4Text(jet::ByteView(b.data(), b.size())), want) << testutil::Hex(
-        std::string(b.begin(), b.end()));
+    EXPECT_EQ(jet::DecodeJet4Text(jet::ByteView(b.data(), b.size())), want)
+        << testutil::Hex(std::string(b.begin(), b.end()));
     std::vector<char> raw(2 * b.size() + 1, '\x7F');
     char* end = jet::DecodeJet4TextTo(raw.data(), jet::ByteView(b.data(), b.size()));
     ASSERT_LE(size_t(end - raw.data()), 2 * b.size());
@@ -162,28 +161,14 @@ std::string CsvReference(const std::string& s) {
 }
 
 std::string JsonReference(const std::string& s) {
+  static const std::map<char, std::string> kEscapes = {{'"', "\\\""}, {'\\', "\\\\"}, {'\n', "\\n"},
+                                                       {'\r', "\\r"}, {'\t', "\\t"},  {'\b', "\\b"},
+                                                       {'\f', "\\f"}};
   std::string out = "\"";
   for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\b') {
-      out += "\\b";
-    } else if (c == '\f') {
-      out += "\\f";
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += char(c);
-    }
+    char u[8];
+    std::snprintf(u, sizeof u, "\\u%04x", c);
+    out += kEscapes.count(char(c)) ? kEscapes.at(char(c)) : c < 0x20 ? u : std::string(1, char(c));
   }
   return out + "\"";
 }
@@ -207,7 +192,6 @@ std::string ExportToString(jet::Database& db, const std::string& table, jet::Exp
 TEST(ExportFormatTest, FieldsAreQuotedAndEscapedExactlyWhereNeeded) {
   testutil::TempDir dir;
   const std::string path = dir.File("db.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
   std::vector<std::string> texts;
   for (const char* special : {",", "\"", "\r", "\n", "\t", "\\", "\x01", "é", "€"}) {
     for (size_t len = 1; len <= 40; ++len) {
@@ -220,18 +204,13 @@ TEST(ExportFormatTest, FieldsAreQuotedAndEscapedExactlyWhereNeeded) {
   }
   for (size_t len = 0; len <= 40; ++len) texts.push_back(std::string(len, 'b'));
   {
-    auto db = testutil::OpenWritable(path);
-    ASSERT_NE(db, nullptr);
-    jet::TableSpec design{"T", {}, {}};
-    design.columns.push_back(jet::ColumnSpec{"S", jet::ColumnType::kText, 510});
-    design.columns.push_back(jet::ColumnSpec{"M", jet::ColumnType::kMemo, 0});
-    ASSERT_TRUE(jet::CreateTable(*db, design).ok());
-    auto writer = jet::TableWriter::Open(*db, "T");
-    ASSERT_TRUE(writer.ok());
+    testutil::OpenTable w = testutil::NewTable(
+        path, {"T", {{"S", jet::ColumnType::kText, 510}, {"M", jet::ColumnType::kMemo, 0}}, {}});
+    ASSERT_TRUE(w.w);
     for (const std::string& s : texts) {
       jet::Value memo = testutil::TextValue(s + s);
       memo.type = jet::ColumnType::kMemo;
-      auto st = (*writer)->Insert({testutil::TextValue(s), memo});
+      auto st = w->Insert({testutil::TextValue(s), memo});
       ASSERT_TRUE(st.ok()) << st.status().ToString() << " " << testutil::Hex(s);
     }
   }
@@ -240,10 +219,9 @@ TEST(ExportFormatTest, FieldsAreQuotedAndEscapedExactlyWhereNeeded) {
     csv += CsvReference(s) + "," + CsvReference(s + s) + "\r\n";
     jsonl += "{\"S\":" + JsonReference(s) + ",\"M\":" + JsonReference(s + s) + "}\n";
   }
-  auto db = jet::Database::Open(path);
-  ASSERT_TRUE(db.ok());
-  EXPECT_EQ(ExportToString(**db, "T", jet::ExportFormat::kCsv), csv);
-  EXPECT_EQ(ExportToString(**db, "T", jet::ExportFormat::kJsonl), jsonl);
+  auto db = jet::Database::Open(path).value();
+  EXPECT_EQ(ExportToString(*db, "T", jet::ExportFormat::kCsv), csv);
+  EXPECT_EQ(ExportToString(*db, "T", jet::ExportFormat::kJsonl), jsonl);
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include "jet/db/properties.h"
 
 #include "data/ado.h"
+#include "data/recordset_access.h"
 #include "jet/table/expressions.h"
 #include "property_blob.h"
-#include "data/recordset_access.h"
 
 namespace {
 
@@ -153,23 +153,25 @@ TEST(PropertiesTest, EveryFixtureMatchesMdbProp) {
 
 // A copy of an Access fixture with one table opened for writing: its first
 // row and where that is.
-struct Writable {
-  Writable(const std::string& path, const std::string& table) : db(testutil::OpenWritable(path)) {
+struct Writable : testutil::OpenTable {
+  Writable(const std::string& path, const std::string& table) : OpenTable(path, table) {
     jet::TableScanner scan(*db, *db->GetTable(table));
     EXPECT_TRUE(*scan.Next(&row, &id));
-    w = std::move(jet::TableWriter::Open(*db, table).value());
   }
   jet::Value& operator[](const std::string& column) { return row[ColumnIndex(w->table(), column)]; }
-  std::unique_ptr<jet::Database> db;
   std::vector<jet::Value> row;
   jet::RowId id;
-  std::unique_ptr<jet::TableWriter> w;
 };
 
 void ExpectRefused(const jet::Status& s, const std::string& words,
                    jet::ErrorKind kind = jet::ErrorKind::kConstraint) {
   EXPECT_EQ(s.kind(), kind) << s.ToString();
   EXPECT_NE(s.message().find(words), std::string::npos) << s.message();
+}
+
+void ExpectJetError(const jet::Status& s, int32_t number, const std::string& message) {
+  EXPECT_EQ(std::tuple(s.kind(), s.jet_error(), s.message()),
+            std::tuple(jet::ErrorKind::kConstraint, number, message));
 }
 
 TEST(PropertiesTest, RequiredAndZeroLengthAreRefusedBeforeAnyByteIsWritten) {
@@ -181,16 +183,16 @@ TEST(PropertiesTest, RequiredAndZeroLengthAreRefusedBeforeAnyByteIsWritten) {
     Writable t(path, "users");
     const std::vector<jet::Value> row = t.row;
     t["c_user_name"] = testutil::NullValue(ColumnType::kText);
-    ExpectRefused(t.w->Insert(t.row).status(),
+    ExpectRefused(t->Insert(t.row).status(),
                   "The field 'users.c_user_name' cannot contain a Null value");
-    ExpectRefused(t.w->InsertBatch({t.row}), "Row 1: The field 'users.c_user_name'");
+    ExpectRefused(t->InsertBatch({t.row}), "Row 1: The field 'users.c_user_name'");
     t.row = row;
     t["d_stamp_"] = testutil::NullValue(ColumnType::kDateTime);
-    ExpectRefused(t.w->Update(t.id, t.row), "Required property");
+    ExpectRefused(t->Update(t.id, t.row), "Required property");
     // "" is a value: Required does not refuse it where zero length is allowed.
     t.row = row;
     t["c_user_session"] = testutil::TextValue("");
-    EXPECT_TRUE(t.w->Update(t.id, t.row).ok());
+    EXPECT_TRUE(t->Update(t.id, t.row).ok());
   }
   EXPECT_TRUE(testutil::ReadFile(path) != before);  // the last update was stored
   // Table1: A and B do not allow zero-length strings.
@@ -199,8 +201,8 @@ TEST(PropertiesTest, RequiredAndZeroLengthAreRefusedBeforeAnyByteIsWritten) {
   {
     Writable t(path, "Table1");
     t["B"] = testutil::TextValue("");
-    ExpectRefused(t.w->Insert(t.row).status(), "Field 'Table1.B' cannot be a zero-length string.");
-    ExpectRefused(t.w->Update(t.id, t.row), "zero-length");
+    ExpectRefused(t->Insert(t.row).status(), "Field 'Table1.B' cannot be a zero-length string.");
+    ExpectRefused(t->Update(t.id, t.row), "zero-length");
   }
   EXPECT_TRUE(testutil::ReadFile(path) == before);
 }
@@ -208,12 +210,6 @@ TEST(PropertiesTest, RequiredAndZeroLengthAreRefusedBeforeAnyByteIsWritten) {
 using testutil::BuildBlob;
 using testutil::StoreBlob;
 using testutil::Text16;
-
-void ExpectJetError(const jet::Status& s, int32_t number, const std::string& message) {
-  EXPECT_EQ(s.kind(), jet::ErrorKind::kConstraint) << s.ToString();
-  EXPECT_EQ(s.jet_error(), number) << s.ToString();
-  EXPECT_EQ(s.message(), message);
-}
 
 TEST(PropertiesTest, ColumnRulesAreEvaluatedWhenTheirColumnChanges) {
   testutil::TempDir dir;
@@ -230,19 +226,19 @@ TEST(PropertiesTest, ColumnRulesAreEvaluatedWhenTheirColumnChanges) {
   t["A"] = testutil::TextValue("new");
   t["B"] = testutil::TextValue("n");  // compares without regard to case
   t["E"] = testutil::LongValue(0);
-  ExpectJetError(t.w->Insert(t.row).status(), 3317, "E must be positive");
+  ExpectJetError(t->Insert(t.row).status(), 3317, "E must be positive");
   t["E"] = testutil::LongValue(7);
   t["B"] = testutil::TextValue("x");
-  ExpectJetError(t.w->Update(t.id, t.row), 3317,
+  ExpectJetError(t->Update(t.id, t.row), 3317,
                  "One or more values are prohibited by the validation rule 'In (\"Y\",\"N\")' set "
                  "for 'Table1.B'. Enter a value that the expression for this field can accept.");
   EXPECT_TRUE(testutil::ReadFile(path) == before);
   // Null passes; so does an update that leaves a failing column as it was.
   t["B"] = testutil::NullValue(ColumnType::kText);
-  EXPECT_TRUE(t.w->Insert(t.row).ok()) << t.w->Insert(t.row).status().ToString();
+  EXPECT_TRUE(t->Insert(t.row).ok()) << t->Insert(t.row).status().ToString();
   t.row = first;  // its B is neither Y nor N
   t["D"].integer = 5;
-  EXPECT_TRUE(t.w->Update(t.id, t.row).ok());
+  EXPECT_TRUE(t->Update(t.id, t.row).ok());
 }
 
 TEST(PropertiesTest, TableRulesAndRulesThisProgramCannotEvaluate) {
@@ -255,12 +251,12 @@ TEST(PropertiesTest, TableRulesAndRulesThisProgramCannotEvaluate) {
     t["D"] = testutil::LongValue(3);
     t["D"].type = ColumnType::kInteger;
     t["E"] = testutil::LongValue(3);
-    ExpectJetError(t.w->Insert(t.row).status(), 3317,
+    ExpectJetError(t->Insert(t.row).status(), 3317,
                    "One or more values are prohibited by the validation rule '[D] < [e]' set for "
                    "'Table1'. Enter a value that the expression for this field can accept.");
     t["E"].integer = 4;
     t["A"] = testutil::TextValue("new");
-    EXPECT_TRUE(t.w->Insert(t.row).ok()) << t.w->Insert(t.row).status().ToString();
+    EXPECT_TRUE(t->Insert(t.row).ok()) << t->Insert(t.row).status().ToString();
   }
   StoreBlob(
       path, "Table1",
@@ -273,12 +269,12 @@ TEST(PropertiesTest, TableRulesAndRulesThisProgramCannotEvaluate) {
   t["D"].null = false;
   t["D"].integer = 9;
   t["E"] = testutil::LongValue(1);
-  ExpectJetError(t.w->Update(t.id, t.row), 3316, "D before E");
+  ExpectJetError(t->Update(t.id, t.row), 3316, "D before E");
   // A rule the expression module does not implement refuses the rows it
   // would have to check, naming what it lacks.
   t.row = row;
   t["F"] = testutil::DoubleValue(2.5);
-  ExpectRefused(t.w->Update(t.id, t.row), "function DLookUp is not supported");
+  ExpectRefused(t->Update(t.id, t.row), "function DLookUp is not supported");
 }
 
 TEST(PropertiesTest, DamagedPropertiesAreCorruptNeverACrash) {
@@ -315,7 +311,7 @@ TEST(PropertiesTest, DamagedPropertiesAreCorruptNeverACrash) {
   const std::string before = testutil::ReadFile(path);
   {
     Writable t(path, "Table1");
-    ExpectRefused(t.w->Update(t.id, t.row), "Table1", jet::ErrorKind::kCorrupt);
+    ExpectRefused(t->Update(t.id, t.row), "Table1", jet::ErrorKind::kCorrupt);
   }
   EXPECT_TRUE(testutil::ReadFile(path) == before);
 }

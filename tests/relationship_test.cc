@@ -29,9 +29,8 @@ struct Scratch {
   const std::string& path() const { return path_; }
 
   jet::Status Insert(const std::string& table, std::vector<std::vector<Value>> rows) {
-    auto db = testutil::OpenWritable(path_);
-    auto writer = jet::TableWriter::Open(*db, table);
-    return writer.ok() ? (*writer)->InsertBatch(std::move(rows)) : writer.status();
+    testutil::OpenTable w(path_, table);
+    return w.w ? w->InsertBatch(std::move(rows)) : jet::Status::NotFound(table);
   }
   jet::Status Update(const std::string& table, int64_t id, const Changes& changes) {
     return testutil::SetColumns(path_, table, "id", std::to_string(id), changes);

@@ -10,10 +10,10 @@
 
 #include "jet/table/table_writer.h"
 
-#include "jet/storage/bytes.h"
-#include "jet/table/create.h"
 #include "jet/format/data_page.h"
+#include "jet/storage/bytes.h"
 #include "jet/storage/text.h"
+#include "jet/table/create.h"
 #include "values.h"
 
 namespace {
@@ -37,13 +37,11 @@ Rows ReadRows(jet::Database& db, const std::string& table) {
   jet::TableScanner scan(db, *db.GetTable(table));
   std::vector<Value> row;
   jet::RowId id;
-  while (true) {
-    auto more = scan.Next(&row, &id);
-    EXPECT_TRUE(more.ok()) << more.status().ToString();
-    if (!more.ok() || !*more) break;
-    auto& texts = rows[{id.page, id.row}];
-    for (const Value& v : row) texts.push_back(testutil::Text(v));
+  auto more = scan.Next(&row, &id);
+  for (; more.ok() && *more; more = scan.Next(&row, &id)) {
+    for (const Value& v : row) rows[{id.page, id.row}].push_back(testutil::Text(v));
   }
+  EXPECT_TRUE(more.ok()) << more.status().ToString();
   return rows;
 }
 
@@ -55,26 +53,17 @@ TEST_P(MixedOperationsTest, RandomChangesKeepTheDatabaseConsistent) {
   const std::string path = testutil::CopyOf(dir, c.file, "db.mdb");
   std::mt19937 rng(0xACCE55u ^ uint32_t(std::hash<std::string>()(std::string(c.file) + c.table)));
   size_t applied = 0, refused = 0, unchanged_checked = 0;
-  Rows expected;
-  {
-    auto db = OpenWritable(path);
-    ASSERT_TRUE(db);
-    expected = ReadRows(*db, c.table);
-  }
+  Rows expected = ReadRows(*jet::Database::Open(path).value(), c.table);
   for (int batch = 0; batch < 3; ++batch) {
     SCOPED_TRACE("batch " + std::to_string(batch));
     {
-      auto db = OpenWritable(path);
-      ASSERT_TRUE(db);
-      auto writer = jet::TableWriter::Open(*db, c.table);
-      ASSERT_TRUE(writer.ok()) << writer.status().ToString();
-      const jet::TableDef t = (*writer)->table();  // a copy: the writer refreshes its own
-      const bool jet3 = db->format().version == jet::JetVersion::kJet3;
+      testutil::OpenTable w(path, c.table);
+      ASSERT_TRUE(w.w);
+      const jet::TableDef t = w->table();  // a copy: the writer refreshes its own
+      const bool jet3 = w.db->format().version == jet::JetVersion::kJet3;
       for (int op = 0; op < 120; ++op) {
         const int kind = int(rng() % 10);
-        std::vector<Value> row;
-        for (const jet::ColumnDef& col : t.columns)
-          row.push_back(testutil::RandomValue(col, jet3, rng));
+        std::vector<Value> row = testutil::RandomRow(t, jet3, rng);
         // Now and then, make sure a refusal really wrote nothing.
         const bool verify = refused < 40 && unchanged_checked < 6;
         std::string before = verify ? testutil::ReadFile(path) : "";
@@ -83,31 +72,25 @@ TEST_P(MixedOperationsTest, RandomChangesKeepTheDatabaseConsistent) {
         const bool inserting = kind < 5 || expected.empty();
         const bool deleting = !inserting && kind >= 8;
         if (inserting) {
-          auto at = (*writer)->Insert(row);
+          auto at = w->Insert(row);
           s = at.status();
           if (s.ok()) target = {at->page, at->row};
         } else {
-          auto it = expected.begin();
-          std::advance(it, long(rng() % expected.size()));
-          target = it->first;
-          jet::RowId id{target.first, target.second};
-          if (!deleting) {
-            // Keep autonumbers as they are; everything else changes.
-            jet::TableScanner scan(*db, db->GetTable(c.table).value());
-            std::vector<Value> old;
-            jet::RowId at;
-            while (*scan.Next(&old, &at) && !(at.page == id.page && at.row == id.row)) {
+          target = std::next(expected.begin(), long(rng() % expected.size()))->first;
+          const jet::RowId id{target.first, target.second};
+          if (deleting) {
+            s = w->Delete(id);
+            // A deleted row is gone for good.
+            if (s.ok()) {
+              EXPECT_EQ(w->Delete(id).kind(), jet::ErrorKind::kNotFound);
             }
+          } else {
+            // Keep autonumbers as they are; everything else changes.
+            const std::vector<Value> old = testutil::RowAt(*w.db, c.table, id);
             for (size_t i = 0; i < t.columns.size(); ++i) {
               if (t.columns[i].autonumber()) row[i] = old[i];
             }
-            s = (*writer)->Update(id, row);
-          } else {
-            s = (*writer)->Delete(id);
-            // A deleted row is gone for good.
-            if (s.ok()) {
-              EXPECT_EQ((*writer)->Delete(id).kind(), jet::ErrorKind::kNotFound);
-            }
+            s = w->Update(id, row);
           }
         }
         if (!s.ok()) {
@@ -133,7 +116,7 @@ TEST_P(MixedOperationsTest, RandomChangesKeepTheDatabaseConsistent) {
         }
         // Inserted or updated: the stored row is the row we wrote, but for
         // the autonumbers.
-        auto rows = ReadRows(*db, c.table);
+        auto rows = ReadRows(*w.db, c.table);
         ASSERT_TRUE(rows.count(target));
         expected[target] = rows[target];
         for (size_t i = 0; i < t.columns.size(); ++i) {
@@ -151,9 +134,7 @@ TEST_P(MixedOperationsTest, RandomChangesKeepTheDatabaseConsistent) {
       }
     }
     testutil::ExpectConsistent(path);
-    auto db = jet::Database::Open(path);
-    ASSERT_TRUE(db.ok());
-    ASSERT_EQ(ReadRows(**db, c.table), expected);
+    ASSERT_EQ(ReadRows(*jet::Database::Open(path).value(), c.table), expected);
     // mdbtools reads moved rows' copies where they lie, not through their
     // pointers: a copy left behind would be a row more.
     testutil::ExpectMdbExportRows(path, c.table, expected.size());
@@ -215,15 +196,14 @@ TEST_P(MovedRowsTest, DeletedAndMovedAgainRowsLeaveNoCopy) {
   const size_t size = testutil::ReadFile(path).size();
   constexpr size_t kRounds = 40;
   {
-    auto db = OpenWritable(path);
-    auto writer = jet::TableWriter::Open(*db, "Table1");
+    testutil::OpenTable w(path, "Table1");
     std::vector<Value> row(9, NullValue(ColumnType::kText));
+    row[0] = TextValue("cycle");
     for (size_t i = 0; i < kRounds; ++i) {
-      row[0] = TextValue("cycle");
-      auto id = (*writer)->Insert(row);
+      auto id = w->Insert(row);
       ASSERT_TRUE(id.ok()) << id.status().ToString();
-      ASSERT_TRUE((*writer)->Update(*id, std::vector<Value>(9, fill('h'))).ok());
-      ASSERT_TRUE((*writer)->Delete(*id).ok());
+      ASSERT_TRUE(w->Update(*id, std::vector<Value>(9, fill('h'))).ok());
+      ASSERT_TRUE(w->Delete(*id).ok());
     }
   }
   EXPECT_EQ(testutil::ReadFile(path).size(), size);
@@ -265,45 +245,44 @@ TEST(TableWriterRefusalTest, RefusalsLeaveTheFileByteForByteUnchanged) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, "hosts/tallowin-v2003.mdb");
   const std::string original = testutil::ReadFile(path);
-  auto db = OpenWritable(path);
-  ASSERT_TRUE(db);
-  auto master = jet::TableWriter::Open(*db, "Master");
-  ASSERT_TRUE(master.ok());
-  std::vector<Value> row;
-  for (const auto& c : (*master)->table().columns) row.push_back(NullValue(c.type));
-  const struct {
-    const char* what;
-    Value key;
-    jet::ErrorKind kind;
-    const char* words;
-  } cases[] = {
-      // Jet compares text without regard to case, so this is the same key.
-      {"primary key taken, in another letter case", TextValue("usps-pri"),
-       jet::ErrorKind::kConstraint, "PrimaryKey"},
-      {"no value in the primary key", NullValue(ColumnType::kText), jet::ErrorKind::kConstraint,
-       ""},
-      {"a character no sort order has a code for", TextValue("\xF0\x9F\x98\x80"),
-       jet::ErrorKind::kUnsupported, ""},
-      {"text longer than the column", TextValue(std::string(21, 'x')),
-       jet::ErrorKind::kInvalidArgument, "SERVICE"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    row[0] = c.key;
-    const jet::Status s = (*master)->Insert(row).status();
-    EXPECT_EQ(s.kind(), c.kind) << s.ToString();
-    EXPECT_NE(s.message().find(c.words), std::string::npos) << s.message();
+  {
+    testutil::OpenTable master(path, "Master");
+    ASSERT_TRUE(master.w);
+    std::vector<Value> row;
+    for (const auto& c : master->table().columns) row.push_back(NullValue(c.type));
+    const struct {
+      const char* what;
+      Value key;
+      jet::ErrorKind kind;
+      const char* words;
+    } cases[] = {
+        // Jet compares text without regard to case, so this is the same key.
+        {"primary key taken, in another letter case", TextValue("usps-pri"),
+         jet::ErrorKind::kConstraint, "PrimaryKey"},
+        {"no value in the primary key", NullValue(ColumnType::kText), jet::ErrorKind::kConstraint,
+         ""},
+        {"a character no sort order has a code for", TextValue("\xF0\x9F\x98\x80"),
+         jet::ErrorKind::kUnsupported, ""},
+        {"text longer than the column", TextValue(std::string(21, 'x')),
+         jet::ErrorKind::kInvalidArgument, "SERVICE"},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.what);
+      row[0] = c.key;
+      const jet::Status s = master->Insert(row).status();
+      EXPECT_EQ(s.kind(), c.kind) << s.ToString();
+      EXPECT_NE(s.message().find(c.words), std::string::npos) << s.message();
+    }
+    // An update that would duplicate another row's unique tracking number.
+    auto ships = jet::TableWriter::Open(*master.db, "Shipments");
+    ASSERT_TRUE(ships.ok());
+    jet::TableScanner scan(*master.db, *master.db->GetTable("Shipments"));
+    std::vector<Value> first, second;
+    jet::RowId id;
+    ASSERT_TRUE(*scan.Next(&first) && *scan.Next(&second, &id));
+    second[1] = first[1];
+    EXPECT_EQ((*ships)->Update(id, second).kind(), jet::ErrorKind::kConstraint);
   }
-  // An update that would duplicate another row's unique tracking number.
-  auto ships = jet::TableWriter::Open(*db, "Shipments");
-  ASSERT_TRUE(ships.ok());
-  jet::TableScanner scan(*db, *db->GetTable("Shipments"));
-  std::vector<Value> first, second;
-  jet::RowId id;
-  ASSERT_TRUE(*scan.Next(&first) && *scan.Next(&second, &id));
-  second[1] = first[1];
-  EXPECT_EQ((*ships)->Update(id, second).kind(), jet::ErrorKind::kConstraint);
-  db.reset();
   EXPECT_EQ(testutil::ReadFile(path), original);
 }
 
@@ -313,20 +292,15 @@ TEST(TableWriterRefusalTest, RefusalsLeaveTheFileByteForByteUnchanged) {
 TEST(TableWriterFixedTextTest, FixedTextKeepsItsCharacters) {
   testutil::TempDir dir;
   const std::string path = dir.File("db.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
+  jet::TableSpec design{"Codes", {}, {}};
+  for (auto [name, chars] : {std::pair{"CUR", 3}, std::pair{"FLAG", 1}}) {
+    design.columns.push_back(
+        {.name = name, .type = ColumnType::kText, .length = uint16_t(chars * 2), .fixed = true});
+  }
   {
-    auto db = OpenWritable(path);
-    jet::TableSpec design{"Codes", {}, {}};
-    for (auto [name, chars] : {std::pair{"CUR", 3}, std::pair{"FLAG", 1}}) {
-      jet::ColumnSpec c{name, ColumnType::kText, uint16_t(chars * 2)};
-      c.fixed = true;
-      design.columns.push_back(c);
-    }
-    ASSERT_TRUE(jet::CreateTable(*db, design).ok());
-    auto writer = jet::TableWriter::Open(*db, "Codes");
-    ASSERT_TRUE(writer.ok());
-    ASSERT_TRUE((*writer)->Insert({TextValue("USD"), TextValue("N")}).ok());
-    ASSERT_TRUE((*writer)->Insert({TextValue("CA"), TextValue("")}).ok());
+    testutil::OpenTable w = testutil::NewTable(path, design);
+    ASSERT_TRUE(w->Insert({TextValue("USD"), TextValue("N")}).ok());
+    ASSERT_TRUE(w->Insert({TextValue("CA"), TextValue("")}).ok());
   }
   std::vector<std::string> got;
   for (const auto& r : testutil::ReadRows(path, "Codes")) {

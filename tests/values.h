@@ -17,6 +17,7 @@
 
 #include "jet/check/checker.h"
 #include "jet/jet.h"
+#include "jet/table/create.h"
 #include "jet/table/table_writer.h"
 #include "test_util.h"
 
@@ -55,6 +56,39 @@ inline std::unique_ptr<jet::Database> OpenWritable(const std::string& path) {
   auto db = jet::Database::Open(path, {.writable = true});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(db).value() : nullptr;
+}
+
+// A database opened for writing and a writer on one of its tables; a
+// failure fails the test and leaves `w` null.
+struct OpenTable {
+  OpenTable(const std::string& path, const std::string& table) : db(OpenWritable(path)) {
+    if (!db) return;
+    auto opened = jet::TableWriter::Open(*db, table);
+    EXPECT_TRUE(opened.ok()) << opened.status().ToString();
+    if (opened.ok()) w = std::move(opened).value();
+  }
+  jet::TableWriter* operator->() const { return w.get(); }
+  std::unique_ptr<jet::Database> db;
+  std::unique_ptr<jet::TableWriter> w;
+};
+
+// A new Access 2000 database at `path` holding one new table, and a writer
+// on that table.
+inline OpenTable NewTable(const std::string& path, const jet::TableSpec& design) {
+  EXPECT_TRUE(jet::CreateDatabase(path, jet::JetVersion::kJet4).ok());
+  EXPECT_TRUE(jet::CreateTable(*OpenWritable(path), design).ok());
+  return OpenTable(path, design.name);
+}
+
+// The row at `id` as a scan reads it; empty when there is none.
+inline std::vector<jet::Value> RowAt(jet::Database& db, const std::string& table, jet::RowId id) {
+  jet::TableScanner scan(db, *db.GetTable(table));
+  std::vector<jet::Value> row;
+  jet::RowId at;
+  while (*scan.Next(&row, &at)) {
+    if (at.page == id.page && at.row == id.row) return row;
+  }
+  return {};
 }
 
 // A table's rows in scan order, each as column name -> value; a failure
@@ -225,6 +259,13 @@ inline jet::Value RandomValue(const jet::ColumnDef& c, bool jet3, std::mt19937& 
       break;
   }
   return v;
+}
+
+// A random row for the table, one RandomValue per column.
+inline std::vector<jet::Value> RandomRow(const jet::TableDef& t, bool jet3, std::mt19937& rng) {
+  std::vector<jet::Value> row;
+  for (const jet::ColumnDef& c : t.columns) row.push_back(RandomValue(c, jet3, rng));
+  return row;
 }
 
 // The checker finds nothing wrong with the database.
