@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/create.h"
 #include "install/installer.h"
+#include "jet/create.h"
 #include "jet/jet.h"
 #include "jet/table_writer.h"
 // Internal: the I/O hook that counts the pages read.

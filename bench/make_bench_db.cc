@@ -42,12 +42,12 @@
 #include <string>
 #include <vector>
 
-#include "jet/create.h"
-#include "jet/jet.h"
 #include "interchange/json.h"
 #include "interchange/schema_json.h"
-#include "jet/table_writer.h"
 #include "interchange/value_json.h"
+#include "jet/create.h"
+#include "jet/jet.h"
+#include "jet/table_writer.h"
 
 #ifndef AFC_SAMPLE_DIR
 #define AFC_SAMPLE_DIR "sample"

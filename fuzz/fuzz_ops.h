@@ -16,14 +16,14 @@
 #include <vector>
 
 #include "interchange/export.h"
-#include "jet/jet.h"
 #include "interchange/schema_json.h"
+#include "jet/jet.h"
 #include "jet/table_writer.h"
 // Internal: the index leaf walker and the pager's page count, to read
 // every index and bound every loop.
+#include "interchange/value_json.h"
 #include "jet/index/index_page.h"
 #include "jet/storage/pager.h"
-#include "interchange/value_json.h"
 
 namespace fuzz {
 

@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "util/console_ui.h"
+#include "forms/main_window.h"
 #include "install/dry_run.h"
 #include "install/installer.h"
-#include "forms/main_window.h"
+#include "usage_text.h"
+#include "util/console_ui.h"
 #include "util/paths.h"
 #include "util/program_start.h"
-#include "usage_text.h"
 
 #ifndef AFC_VERSION
 #define AFC_VERSION "0"

@@ -16,17 +16,17 @@
 #include <string>
 #include <vector>
 
-#include "jet/create.h"
 #include "interchange/export.h"
-#include "jet/jet.h"
 #include "interchange/json.h"
-#include "util/program_start.h"
 #include "interchange/schema_json.h"
-#include "jet/table_writer.h"
-#include "jet/database_info.h"
-#include "usage_text.h"
 #include "interchange/value_json.h"
+#include "jet/create.h"
+#include "jet/database_info.h"
+#include "jet/jet.h"
+#include "jet/table_writer.h"
 #include "jet/value_text.h"
+#include "usage_text.h"
+#include "util/program_start.h"
 
 namespace {
 

@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "data/data_error.h"
-#include "jet/database.h"
-#include "jet/table_scanner.h"
 #include "data/sql.h"
 #include "data/variant.h"
+#include "jet/database.h"
+#include "jet/table_scanner.h"
 
 namespace afc::ado {
 

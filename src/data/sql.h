@@ -27,8 +27,8 @@
 
 #include "data/data_error.h"
 #include "jet/database.h"
-#include "jet/value.h"
 #include "jet/table_def.h"
+#include "jet/value.h"
 
 namespace afc::sql {
 

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "util/boolean.h"
 #include "jet/value.h"
+#include "util/boolean.h"
 
 namespace afc {
 

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "util/error_message.h"
 #include "install/installer.h"
+#include "util/error_message.h"
 #include "util/paths.h"
 
 namespace afc {

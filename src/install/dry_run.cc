@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "data/field_value.h"
+#include "data/recordset_access.h"
 #include "install/installer.h"
 #include "install/presence.h"
-#include "data/recordset_access.h"
 
 namespace afc {
 

@@ -12,12 +12,12 @@
 
 #include <memory>
 
-#include "util/error_message.h"
 #include "data/field_value.h"
-#include "util/paths.h"
-#include "install/presence.h"
 #include "data/recordset_access.h"
 #include "data/sql.h"
+#include "install/presence.h"
+#include "util/error_message.h"
+#include "util/paths.h"
 
 namespace afc {
 

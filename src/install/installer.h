@@ -13,9 +13,9 @@
 
 #include <string>
 
+#include "data/variant.h"
 #include "util/boolean.h"
 #include "util/user_interface.h"
-#include "data/variant.h"
 
 namespace afc {
 

@@ -10,8 +10,8 @@
 #include <system_error>
 #include <unordered_set>
 
-#include "jet/value.h"
 #include "interchange/json_quote.h"
+#include "jet/value.h"
 #include "jet/value_text.h"
 
 namespace jet {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "interchange/json.h"
 #include "jet/create.h"
 #include "jet/database.h"
-#include "interchange/json.h"
 #include "jet/table_def.h"
 
 namespace jet {

@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/status.h"
-#include "jet/value.h"
 #include "interchange/json.h"
+#include "jet/status.h"
 #include "jet/table_def.h"
+#include "jet/value.h"
 
 namespace jet {
 

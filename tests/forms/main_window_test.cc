@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "forms/dialogs.h"
-#include "util/error_message.h"
 #include "forms/frm_main.h"
 #include "install/installer.h"
+#include "util/error_message.h"
 
 namespace {
 

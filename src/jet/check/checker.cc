@@ -4,10 +4,10 @@
 #include <map>
 #include <set>
 
+#include "jet/format/usage_map.h"
 #include "jet/index/index_key.h"
 #include "jet/index/index_page.h"
 #include "jet/index/packed_entries.h"
-#include "jet/format/usage_map.h"
 
 namespace jet {
 

@@ -44,10 +44,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/storage/bytes.h"
-#include "jet/db/database.h"
 #include "base/status.h"
+#include "jet/db/database.h"
 #include "jet/format/table_def.h"
+#include "jet/storage/bytes.h"
 
 namespace jet {
 

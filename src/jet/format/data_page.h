@@ -44,11 +44,11 @@
 #include <cstdint>
 #include <string>
 
-#include "jet/storage/bytes.h"
-#include "jet/table_def.h"
-#include "jet/storage/format.h"
 #include "base/status.h"
+#include "jet/storage/bytes.h"
+#include "jet/storage/format.h"
 #include "jet/storage/pager.h"
+#include "jet/table_def.h"
 
 namespace jet {
 

@@ -39,10 +39,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "jet/storage/header.h"
-#include "jet/value.h"
-#include "jet/storage/pager.h"
 #include "jet/format/table_def.h"
+#include "jet/storage/header.h"
+#include "jet/storage/pager.h"
+#include "jet/value.h"
 
 namespace jet {
 

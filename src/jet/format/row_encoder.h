@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/format/data_page.h"
-#include "jet/storage/header.h"
 #include "base/status.h"
-#include "jet/value.h"
+#include "jet/format/data_page.h"
 #include "jet/format/table_def.h"
+#include "jet/storage/header.h"
+#include "jet/value.h"
 
 namespace jet {
 

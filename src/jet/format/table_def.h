@@ -62,12 +62,12 @@
 #include <string>
 #include <vector>
 
-#include "jet/format/data_page.h"
-#include "jet/table_def.h"
-#include "jet/storage/header.h"
 #include "base/status.h"
-#include "jet/value.h"
+#include "jet/format/data_page.h"
+#include "jet/storage/header.h"
 #include "jet/storage/pager.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
 
 namespace jet {
 

@@ -30,8 +30,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/format/data_page.h"
 #include "base/status.h"
+#include "jet/format/data_page.h"
 #include "jet/storage/pager.h"
 
 namespace jet {

@@ -5,7 +5,7 @@
 
 #include "jet/internal/guard.h"
 
-#include "jet/value_text.h"
 #include "jet/format/table_def.h"
+#include "jet/value_text.h"
 
 #endif  // JET_FORMAT_VALUE_TEXT_H_

@@ -42,10 +42,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/storage/header.h"
 #include "base/status.h"
-#include "jet/value.h"
 #include "jet/format/table_def.h"
+#include "jet/storage/header.h"
+#include "jet/value.h"
 
 namespace jet {
 

@@ -38,10 +38,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "jet/format/data_page.h"
 #include "base/status.h"
-#include "jet/storage/pager.h"
+#include "jet/format/data_page.h"
 #include "jet/format/table_def.h"
+#include "jet/storage/pager.h"
 
 namespace jet {
 

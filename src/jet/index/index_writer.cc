@@ -6,10 +6,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "jet/format/usage_map.h"
 #include "jet/index/index_key.h"
 #include "jet/index/index_page.h"
 #include "jet/index/packed_entries.h"
-#include "jet/format/usage_map.h"
 
 namespace jet {
 

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "jet/format/data_page.h"
+#include "jet/format/table_def.h"
 #include "jet/os/file.h"
 #include "jet/storage/header.h"
-#include "base/status.h"
-#include "jet/value.h"
 #include "jet/storage/pager.h"
-#include "jet/format/table_def.h"
+#include "jet/value.h"
 
 namespace jet {
 

@@ -95,8 +95,8 @@
 #include <memory>
 #include <string>
 
-#include "jet/os/file.h"
 #include "base/status.h"
+#include "jet/os/file.h"
 
 namespace jet {
 

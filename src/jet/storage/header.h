@@ -28,10 +28,10 @@
 #include <cstdint>
 #include <string>
 
-#include "jet/storage/bytes.h"
-#include "jet/storage/format.h"
 #include "base/status.h"
 #include "jet/database_info.h"
+#include "jet/storage/bytes.h"
+#include "jet/storage/format.h"
 
 namespace jet {
 

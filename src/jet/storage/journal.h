@@ -97,8 +97,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "jet/os/file.h"
 #include "base/status.h"
+#include "jet/os/file.h"
 
 namespace jet {
 

@@ -43,10 +43,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "jet/storage/bytes.h"
-#include "jet/os/file.h"
-#include "jet/storage/format.h"
 #include "base/status.h"
+#include "jet/os/file.h"
+#include "jet/storage/bytes.h"
+#include "jet/storage/format.h"
 #include "jet/storage/journal.h"
 #include "jet/storage/page_codec.h"
 

@@ -6,11 +6,11 @@
 #include <set>
 
 #include "jet/format/data_page.h"
-#include "jet/storage/header.h"
-#include "jet/index/index_key.h"
-#include "jet/table/table_writer.h"
-#include "jet/storage/text.h"
 #include "jet/format/usage_map.h"
+#include "jet/index/index_key.h"
+#include "jet/storage/header.h"
+#include "jet/storage/text.h"
+#include "jet/table/table_writer.h"
 
 namespace jet {
 

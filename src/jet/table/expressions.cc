@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
+#include "jet/format/value_text.h"
 #include "jet/index/index_key.h"
 #include "jet/storage/text.h"
-#include "jet/format/value_text.h"
 
 namespace jet {
 

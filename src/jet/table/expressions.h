@@ -39,12 +39,12 @@
 #include <string>
 #include <vector>
 
-#include "expr/expression.h"
-#include "jet/storage/header.h"
 #include "base/status.h"
-#include "jet/value.h"
+#include "expr/expression.h"
 #include "jet/db/properties.h"
 #include "jet/format/table_def.h"
+#include "jet/storage/header.h"
+#include "jet/value.h"
 
 namespace jet {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <random>
 
+#include "jet/format/usage_map.h"
 #include "jet/index/index_writer.h"
 #include "jet/table/relationships.h"
-#include "jet/format/usage_map.h"
 
 namespace jet {
 

@@ -21,8 +21,8 @@
 #include <string_view>
 
 #include "jet/status.h"
-#include "jet/value.h"
 #include "jet/table_def.h"
+#include "jet/value.h"
 
 namespace jet {
 
