@@ -21,6 +21,7 @@
 #   measure NAME CMD...     one timed run (wall time and peak memory)
 #   median FILE, maximum FILE
 #   BENCH_BUILD, BENCH_JETDB   the build folder and its jetdb
+# SPDX-License-Identifier: Apache-2.0
 
 BENCH_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BENCH_BUILD="${AFC_BUILD_DIR:-$BENCH_ROOT/build}"

@@ -13,6 +13,7 @@
 # Goals: jetdb at least 5x faster than mdb-export (ratio of median wall
 # times), and jetdb's peak resident memory under 64 MiB.
 # AFC_BUILD_DIR names another build folder than build/.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/bench_db.sh"

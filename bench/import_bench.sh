@@ -20,6 +20,7 @@
 #                     input, and print how many times faster this one is
 #
 # AFC_BUILD_DIR names another build folder than build/.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/bench_db.sh"

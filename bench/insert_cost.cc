@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What one insert costs as a table grows: pages written and time per
 // single-row insert (each one its own committed step) into a table with a
 // primary key, a unique text index and a text index, at growing sizes.

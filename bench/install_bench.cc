@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What an installation costs: time and pages read by InstallFirstClass on a
 // database whose Master has 5,000 rows, once beside an empty table of shipments
 // and once beside one of 300,000 rows.

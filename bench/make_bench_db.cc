@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // make_bench_db: writes the benchmark database, an Access 2000 file with a
 // large shipping log, through the engine's own writer.
 //

@@ -22,6 +22,7 @@
 #   check    jetdb check FILE: wall time and peak memory
 # Peak memory is the peak resident set from /usr/bin/time -f %M.
 # AFC_BUILD_DIR names another build folder than build/.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/bench_db.sh"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A scratch folder for a benchmark's files, made in the system's temporary
 // folder (TMPDIR or /tmp on POSIX, GetTempPath's folder on Windows) and
 // removed, with everything in it, when the object goes.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # A program's --help text lives in a plain text file, and is made into two
 # things at build time (by help_text.cmake, so that a cross build, whose
 # programs cannot run here, gets both too):

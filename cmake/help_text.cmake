@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Makes a program's help text into a C++ header and a troff manual page
 # (see HelpText.cmake):
 #

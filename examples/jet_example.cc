@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine's public API from start to end: makes a database with one
 // table, opens it for writing, inserts rows, lists the tables, reads the
 // table back and checks the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: run the consistency checker over a database. Damage must end
 // up in the report (or a Status), never in a crash or a hang.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: any text through the expression parser, each kind, and
 // whatever parses through the evaluator, with a column of every type.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: write to a damaged database. Opens a writable copy, inserts
 // one row into the first user table, updates it to a longer row (which may
 // move it) and deletes it (see fuzz_ops.h). Each step may fail with a

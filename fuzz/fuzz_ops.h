@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the fuzz targets do with a database file, shared with the test that
 // replays fuzz/regressions/ in the ordinary (gcc, ASan) build.
 //

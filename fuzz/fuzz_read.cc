@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: open a database and read all of it (see fuzz_ops.h).
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared by the fuzz targets: the input as a database file on disk.
 //
 // The engine opens databases by path, so each input is written to a file in

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Run by CPack once the files are staged, before it packs them: takes out of
 # the programs the two sections that strip leaves in and Debian's packages do
 # without, .comment (the compiler's version) and .note.

@@ -11,6 +11,7 @@
 # Windows build's jetdb.exe). The database is written to a temporary file
 # beside OUT.mdb, checked, and only then moved over OUT.mdb, so a failed
 # build never leaves a half-made database behind.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 if [[ $# -lt 2 || $# -gt 3 || ( $# -eq 3 && $3 != --jet3 ) ]]; then

@@ -12,6 +12,7 @@
 # the test tools need not be installed (the main job's build).
 # AFC_FIXTURES_DIR points the tests at another test data folder
 # (default: tests/data in the checkout).
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -10,6 +10,7 @@
 # New failures are written to build-fuzz/findings/TARGET/; copy the input
 # into fuzz/regressions/TARGET/ once the engine is fixed. Exits non-zero if
 # any target crashed, leaked, hung or tripped a sanitizer.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

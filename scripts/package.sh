@@ -16,6 +16,7 @@
 # desktop-file-validate on its desktop entry, unpacks both packages and runs
 # each program's --version (the .exe under Wine). Installs what is missing
 # first.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -9,6 +9,7 @@
 # Without one, the command-line install runs on the copy instead, and the
 # new Master row and Panel button are shown with jetdb. DATABASE.mdb, if
 # given, is copied instead of the sample; the original is never touched.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -11,6 +11,7 @@
 # Needs the release and mingw builds (scripts/build.sh release, and
 # scripts/build.sh mingw), and Xvfb, openbox, xdotool and ImageMagick
 # (installed here with apt-get when missing).
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

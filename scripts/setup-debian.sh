@@ -12,6 +12,7 @@
 # Safe to run again and again: packages already installed are skipped, and
 # apt-get is only touched (update first, then install) when something is
 # missing. Runs apt-get directly as root, through sudo otherwise.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 # What each package is for:

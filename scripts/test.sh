@@ -4,6 +4,7 @@
 # (build-mingw/, mingw-w64), whose tests run under Wine. Each runs even if
 # one before it failed; the exit status is non-zero if any build or any
 # test failed.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -11,6 +11,7 @@
 #                               until --stop: programs started in parallel
 #                               then never race a server that is exiting
 #   scripts/wine.sh --stop      stop the prefix's Wine server
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Access 97 indexes grown past one page: the pages the writer makes must be
 // laid out as Access 97 lays out its own (the shared prefix, which may run
 // into the row pointers; the byte that marks intermediate pages; full leaves

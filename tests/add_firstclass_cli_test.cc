@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // add-firstclass without a window: --install, --dry-run, --help and
 // --version, run as a real process on copies of the sample database.
 

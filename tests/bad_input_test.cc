@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bad input: files that are not Jet databases, Jet databases this engine
 // refuses, and real databases with one structure damaged on purpose.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bulk insertion: many rows in one step, their index entries gathered,
 // sorted and written once. The indexes it writes must hold exactly the
 // entries that row-by-row insertion makes, with leaves filled as

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # cmake -DENGINE_DIR=<src/jet> -P check_engine_headers.cmake
 #
 # Fails when an internal header of the engine (any .h under ENGINE_DIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checker passes what Access wrote and catches each kind of damage that
 // would make Access call a database corrupt; what Access tolerates is a
 // note, and what the engine cannot verify is said, not called damage.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Access 97 text in code pages other than Windows-1252: read, written and
 // refused by the code page the database's header names (or, where it names
 // none, the sort order's locale).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Crashes, full disks and failing devices during a write. For each kind of
 // operation the test stops the writer (a child process) at every single
 // change it makes to the disk, in turn, with torn writes too; then reopens.

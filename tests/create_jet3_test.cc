@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Access 97 (Jet 3) databases and tables as the engine makes them, against
 // what Access 97 made: a table created from the schema of one Access made
 // must have its definition byte for byte, but for what depends on where

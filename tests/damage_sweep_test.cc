@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A deterministic damage sweep: every page of a few fixtures is damaged in
 // several ways, one page at a time, and the whole database is read after
 // each change. Any outcome is allowed except a crash, a sanitizer report, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installer's SQL reader and the connection string: what it accepts,
 // how Jet's text equality behaves, and the errors for what it refuses.
 

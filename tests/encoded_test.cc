@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Encoded databases: copies of the fixtures encoded as Access encodes them
 // read as the plain files do, and a change to one leaves exactly the file
 // that encoding the same changed plain file gives, which mdbtools, decoding

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The allocation-free formatting that export is built on, checked against
 // plain reference forms: shortest doubles against std::to_chars, Jet 4 text
 // against a unit-by-unit reading, and CSV/JSONL fields of every length

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The expression module: every line of tests/data/expressions/cases.tsv,
 // the values Access gives, plus the refusals, the column-rule forms and
 // what the context supplies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads a database end to end, the way every caller of the engine does:
 // open it, list its tables, load each definition, scan every row and walk the
 // leaves of every physical index. Shared by the bad-input tests and the damage

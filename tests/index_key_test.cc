@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text index keys against the bytes Access stored for them, and what the
 // encoder refuses. (Every key of every fixture, and of the Access 97
 // Northwind, is rebuilt from its row by the checker's tests.)

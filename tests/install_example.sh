@@ -10,6 +10,7 @@
 #     --flags FLAGS      extra compile and link flags (a sanitizer's, say)
 #     --ldflags FLAGS    link flags for the pkg-config build (the build's own)
 #     --exe-suffix S     the programs' file name suffix (.exe)
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 build=$1 source=$2 cxx=$3 libdir=$4

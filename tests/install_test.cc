@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installation end to end on real files: the host fixtures, the sample
 // database, and variants of them made with our own writer. After every run
 // that writes, the checker and mdbtools must agree that the file is sound.

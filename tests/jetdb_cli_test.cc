@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // jetdb as a user runs it: exit codes, output streams and messages of each
 // command; the writing commands (new, create-table, import, update, delete)
 // also for what they leave in the file when they fail; and the round trip of

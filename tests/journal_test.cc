@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rollback journal: the order in which a change reaches the disk, and
 // what opening a database does with a journal left by a writer that stopped.
 

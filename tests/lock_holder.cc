@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // jet_lock_holder: a second program using a database, for the lock tests.
 //
 //   jet_lock_holder hold read|write PATH

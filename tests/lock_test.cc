@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exclusive access while writing: another program holding the database
 // (ours, or Jet by its lock file and byte-range locks) keeps writers out;
 // lock files of programs that died do not; our own lock file goes when we

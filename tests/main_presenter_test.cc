@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window's decisions without a toolkit: a view that records what
 // it is told, over real databases. Both the Qt and the Win32 window only
 // forward to this logic, so what is pinned down here holds for both.

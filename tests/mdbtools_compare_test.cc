@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cross-checks the engine against Debian's mdbtools, an independent reader of
 // the same file format: for every fixture, the list of user tables, each
 // table's column names and order, and every field of every row.

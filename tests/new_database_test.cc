@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A new database of either format: the system objects of the empty database
 // it is copied from, and nothing of who made that one or when.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Databases with a database password: copies of the fixtures given one as
 // Access stores it open only with exactly that password, then read as the
 // plain files do; writing to them leaves the header, password and all, as

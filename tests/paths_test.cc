@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The path helpers: splitting a path into folder and file name under both
 // platforms' separator rules, the file test (literal names only, ordinary
 // files only, never an exception) and where the database is looked for by

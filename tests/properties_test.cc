@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Table and column properties (LvProp): the parser checked against Debian's
 // mdb-prop on every fixture, and what the writer and the data layer do with
 // Required, AllowZeroLength, ValidationRule and DefaultValue.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Property values (LvProp) for tests: built by hand and stored into a
 // copy's catalog through the engine, to give a table the properties a test
 // needs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Recordset access, the field value reader and the presence checks on real
 // .mdb files: opening and failing, detached reading, storing through an
 // updatable recordset (checked by the engine's checker, a fresh open and

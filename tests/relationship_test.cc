@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Referential integrity on copies of Access-made databases. In the indexTest
 // files Table1.otherfk1 refers to Table2.id (deletes cascade) and
 // Table1.otherfk2 to Table3.id (updates cascade); in two others the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers for the lock, journal and crash tests: writable copies, one
 // Shipments row, child processes that stop at a chosen I/O point, and a
 // program that holds a database open.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing rows. Seeded random inserts, updates that grow and shrink rows, and
 // deletes on copies of tables of every shape: big and composite indexes,
 // ignore-nulls indexes, relationships, fixed-length text, deleted columns,

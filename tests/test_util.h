@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the tests: fixture paths, scratch folders, child processes.
 
 #ifndef TESTS_TEST_UTIL_H_

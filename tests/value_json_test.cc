@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The JSON reader: exact numbers, strings and their escapes, strictness,
 // error positions and the depth limit.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small builders for engine values and writable databases, and the readers
 // and checks that the tests which write rows share.
 

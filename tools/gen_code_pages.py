@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes src/jet/storage/code_pages_data.inc: the upper halves (bytes 0x80-0xFF) of
 the Windows single-byte code pages that Access 97 stores text in.
 

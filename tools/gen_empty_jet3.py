@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes src/jet/table/empty_jet3_data.inc: an empty Access 97 database.
 
 The source is delTestV1997.mdb (Apache-2.0 Jackcess test data, see NOTICE),

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes src/jet/index/index_codes_data.inc from the text index code tables.
 
 The tables (one line per UCS-2 code point, see docs/index-keys.md) come from

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes src/jet/table/empty_database_data.inc from an empty Jet 4 database.
 
 The source is adox-jet4.mdb, an empty database made by Jet's own catalog

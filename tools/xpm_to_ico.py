@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes a Windows .ico from the window's XPM icon (one 32x32 32-bit image).
 
 Usage: tools/xpm_to_ico.py src/forms/app_icon.xpm src/forms/app_icon.ico

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // add-firstclass: adds the shipping service "USPS First-Class Mail" to a
 // Tallowin database, in a window or from the command line.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // jetdb: inspect, export, create and change Microsoft Access (Jet)
 // databases.
 //

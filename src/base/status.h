@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Status and Result: how every engine operation reports success or failure.
 //
 // They live below the engine so that the expression module, which the

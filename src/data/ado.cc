@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The data-access objects over the Jet engine.
 
 #include "data/ado.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The data-access objects the installer works with, in ADO's shape, over our
 // own Jet engine: Connection, Recordset, Fields and Field.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // DataError: how the data-access layer reports a failure to its caller, as a
 // number and a description a user can read. The pair (0, "") means that
 // nothing failed.

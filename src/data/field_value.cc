@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // GetFieldValue and the type classes behind its null substitutes.
 
 #include "data/field_value.h"

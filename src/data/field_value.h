@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // GetFieldValue: a field's value with nulls replaced and text trimmed, so
 // that callers never meet a null.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Recordset access: OpenRecordset, RecordsExist, CloseRecordset and the
 // connection string.
 

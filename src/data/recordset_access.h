@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Recordset access: the installer's only way to its database, which it
 // names by file path alone.
 //

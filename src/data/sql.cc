@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installer's SQL: tokens, the SELECT parser, and WHERE evaluation.
 
 #include "data/sql.h"

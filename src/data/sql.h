@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SQL the installer sends, read and run against one table.
 //
 // The dialect is Jet's, cut down to what the installer's statements use:

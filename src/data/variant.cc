@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Variant: construction, text form and comparison.
 
 #include "data/variant.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Variant: a dynamically typed value as the installer handles it — empty,
 // null, text, number, date and time, boolean, or raw bytes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Calendar: Jet's day count and the calendar dates and times it stands for.
 //
 // A Date is a double counting days since 1899-12-30. Before that day the

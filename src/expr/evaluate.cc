@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Evaluate: walks the tree with the Variant rules of VBA's operators.
 //
 // Arithmetic results take the type of the more precise operand in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Format: the named formats and simple custom formats, with US settings.
 //
 // Named: General Number, Currency, Fixed, Standard, Percent, Scientific,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built-in functions. Each takes its arguments evaluated and follows
 // VBA: most return Null for a Null argument; the conversions (CInt and the
 // rest) and Val refuse one; IIf (run by the evaluator) evaluates only the

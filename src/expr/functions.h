@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Functions: the built-in functions an expression may call, by name.
 
 #ifndef EXPR_FUNCTIONS_H_

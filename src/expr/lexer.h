@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lexer: splits expression text into tokens.
 //
 // Words (names and keywords alike) come out as kWord; the parser decides

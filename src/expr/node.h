@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Node: the parsed form of an expression, a tree the evaluator walks.
 
 #ifndef EXPR_NODE_H_

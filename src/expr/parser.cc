@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parser: recursive descent over the tokens, one function per level of
 // VBA's operator precedence, tightest last:
 //   Imp, Eqv, Xor, Or, And, Not, comparisons (= <> < <= > >= Like Between

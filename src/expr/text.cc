@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text: UTF-8 decoding, case folding, the default comparer and Like.
 //
 // Folding maps ASCII a-z and the Latin-1 letters U+00E0..U+00FE (except

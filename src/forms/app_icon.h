@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program's icon: an envelope with a blue "1st" stamp, 32 x 32, drawn in
 // the colours of the 16-colour palette.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The modal dialogs the main window opens: the file-open dialog of the "..."
 // button and the message boxes of the installation. Each is reached through
 // an interface so that the tests can answer the dialogs themselves; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // frmMain: the program's one window in Qt. A path box for the Tallowin
 // database, a "..." button that browses for it, the action button that
 // adds the service, and a status bar for the progress and the outcome.

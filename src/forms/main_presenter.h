@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MainPresenter: everything the main window decides, with no toolkit.
 //
 // The window is a path box for the Tallowin database, a "..." button that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program's window mode: the main window over a Qt application.
 
 #ifndef FORMS_MAIN_WINDOW_H_

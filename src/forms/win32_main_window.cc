@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window on Windows, with the Windows API and common controls: a
 // thin view over MainPresenter, laid out from the same twip table as the Qt
 // window. Its resources (icon, manifest) are in app/add-firstclass.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dry run: the installation's own queries, read-only, and what their
 // answers mean.
 

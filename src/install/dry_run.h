@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A dry run of the installation: what InstallFirstClass would do to a
 // database, found with read-only queries alone. Nothing is written and no
 // lock is held after it returns.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installation: Master row cloning, Panel slot assignment and the
 // driver that runs them.
 //

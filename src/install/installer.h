@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installation of a shipping service into the Tallowin database: a new
 // row in Master cloned from a template service, and a button beside the
 // template's in Panel. Each half is skipped when its table already has the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Presence checks for Master and Panel.
 
 #include "install/presence.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Presence checks: is a service key already in the Tallowin database, as a
 // row of Master or as a button of Panel? The installer asks before each
 // addition and skips the addition when the answer is true, so a second run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exporting a table's rows as CSV or JSON Lines.
 //
 // CSV: a header line of column names, then one line per row; fields that hold

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The JSON reader: nlohmann/json's SAX parser, building a JsonValue tree.
 
 #include "interchange/json.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A strict JSON reader: text in, a tree of JsonValue out. The parsing is
 // nlohmann/json's (its SAX interface); what it leaves to its caller is added
 // here: repeated keys, number text and the depth limit.

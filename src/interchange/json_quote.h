@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JSON string literals: text in double quotes with the escapes JSON
 // requires (\" \\ \n \r \t \b \f, other control characters as \u00XX).
 // Bytes from 0x80 up pass through as they are, so UTF-8 stays UTF-8.

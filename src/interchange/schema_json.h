@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A table definition as JSON (for tools, and to create the table again) and
 // as text (for people), and that JSON read back as a TableSpec.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Row values as JSON, and read back from the JSON that export writes.
 
 #include "interchange/value_json.h"

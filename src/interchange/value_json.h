@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Values as JSON, the form of a JSONL row, and read back from it.
 //
 // The writer gives numbers for the integer and floating types (non-finite

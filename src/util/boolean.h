@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 16-bit booleans of the installer's procedures: true is -1 and false is
 // 0, and results combine with a bitwise And.
 

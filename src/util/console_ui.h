@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ConsoleUi: the installation's status text and message boxes on a
 // terminal or in a log.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ShowErrorMessage: the one way failures are told to the user, a warning box
 // with what the program was doing above the error's own description.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Path and file helpers: whether a path names an existing file, and the
 // last component and the folder of a path.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The splitting behind GetFileName and GetFolderPath, with the separator set
 // as a parameter so that both platforms' rules can be exercised anywhere.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "util/program_start.h"
 
 #ifdef _WIN32

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a command-line program does first, the same on every platform: its
 // arguments as UTF-8, and standard streams that pass UTF-8 bytes through
 // unchanged, so that output is byte for byte the same on Linux and Windows.

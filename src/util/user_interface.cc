@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "util/user_interface.h"
 
 namespace afc {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // UserInterface: the two things the installation asks of whoever shows it to
 // a person, the status text and a modal message box.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Compares one table as mdb-export prints it with the same table as
 `jetdb export --format jsonl` prints it, or two mdb-export outputs.
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs jetdb over a folder of real Access databases and compares it with
 # mdbtools, file by file. See README.md in this folder.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 usage() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Qt window driven as a person would: what it draws and what it
 // forwards. What the window decides (which path enables the button, the
 // texts of the boxes, their order against the status bar, a failure of the

@@ -6,6 +6,7 @@
 # second run of the .exe changes nothing.
 #
 #   compare_install.sh LINUX_APP WINDOWS_APP.exe SAMPLE.mdb DATA_DIR
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 if [[ $# -ne 4 ]]; then

@@ -12,6 +12,7 @@
 # the copy goes where Tallowin keeps its database, C:\Tallowin\Tallowin.mdb
 # in the Wine prefix, and the program starts with no argument. Needs
 # xvfb-run, openbox, xdotool and, for the screenshot, ImageMagick.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 default_path=0

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine's name for what include/jet/check.h declares.
 
 #ifndef JET_CHECK_CHECKER_H_

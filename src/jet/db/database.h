@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine's name for what include/jet/database.h and table_scanner.h
 // declare, with the parts of the engine an open database is made of: its
 // header, pager and lock, and the row decoder scans use.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Object properties: what Access keeps about a table and its columns beyond
 // the table definition (Required, AllowZeroLength, DefaultValue,
 // ValidationRule, Format, ...).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Row slots on data pages.
 //
 // A data page (type 0x01) holds rows that grow from the end of the page

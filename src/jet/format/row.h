@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Row decoding: from the bytes of one row to one Value per column.
 //
 // Jet 4 row (Jet 3 differences in brackets):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Row encoding: the inverse of RowDecoder, from one Value per column to the
 // bytes of a row (layout in row.h).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Table definitions (TDEF pages): columns, indexes and usage maps of a table.
 //
 // A definition starts on a page of type 0x02 and may continue on further

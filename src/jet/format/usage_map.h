@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Usage maps: which pages belong to a table, an index or a long-value column.
 //
 // A usage map is a row on a data page, found through a row pointer. Its first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading values back from their export forms, and comparing them.
 
 #include "jet/format/value_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine's name for what include/jet/value_text.h declares.
 
 #ifndef JET_FORMAT_VALUE_TEXT_H_

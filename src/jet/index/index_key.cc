@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Index key encoding; see index_key.h and docs/index-keys.md.
 
 #include "jet/index/index_key.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Index keys: the bytes an index entry stores for the values of one row.
 //
 // A key is the concatenation, over the index's columns in index order, of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Index pages: the B-tree of a physical index.
 //
 // Both levels share one layout (Jet 3 / Jet 4 offsets):

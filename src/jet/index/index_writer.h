@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // IndexWriter: keeps every index of a table in step with its rows.
 //
 // For each change it works out the key of every physical index for the old

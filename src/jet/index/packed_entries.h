@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PackedEntries: index entries (key, then row pointer) kept back to back in
 // one buffer, each with a 16-byte record to sort and find it by. Millions
 // of them take their bytes and their records, not an allocation each; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every header under src/jet/<layer>/ starts by including this one: they
 // are the engine's own, and only code built as part of the engine (the
 // `jet` target) or its tests (the `jet_internal` target) defines

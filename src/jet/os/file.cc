@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What both platforms' files share: the fault-injection hook, error texts
 // and path splitting.
 

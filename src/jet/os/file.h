@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A database file on disk: positioned reads and writes with errors as values.
 //
 // This is the only place that talks to the operating system about the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files on POSIX systems: open(2), pread/pwrite, fsync.
 
 #include <fcntl.h>

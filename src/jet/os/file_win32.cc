@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files on Windows: CreateFileW on UTF-16 paths, positioned ReadFile and
 // WriteFile, FlushFileBuffers, DeleteFileW.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Jet lock file's names and entries, for both platforms. The rules are
 // in lock_file.h.
 

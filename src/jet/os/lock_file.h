@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Who may use a database at the same time: byte-range locks on the .mdb and
 // Jet's lock file (NAME.ldb) beside it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Database locks on POSIX systems: fcntl byte-range locks. The rules are
 // in lock_file.h.
 

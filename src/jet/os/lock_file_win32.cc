@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Database locks on Windows: share modes, LockFileEx, and the .ldb held
 // open. The rules are in lock_file.h.
 

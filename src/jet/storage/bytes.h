@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Little- and big-endian integer access to page bytes.
 //
 // Every read from a page goes through a ByteView, which knows its own length,

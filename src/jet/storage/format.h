@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two on-disk dialects this engine speaks: Jet 3 (Access 97) and Jet 4
 // (Access 2000, 2002 and 2003). They share one design and differ in page
 // size, in the width of a few fields and in where those fields sit. Every

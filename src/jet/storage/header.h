@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The database header: page 0 of every Jet file.
 //
 // Layout (offsets in bytes; fields marked * lie in the masked region and are

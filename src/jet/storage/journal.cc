@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rollback journal: writing it, committing through it, rolling back
 // from it. The layout and the invariants are stated in journal.h.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rollback journal: how a change reaches the database file so that a
 // crash, a full disk or a failing device at any moment leaves either the
 // whole change or none of it, however many pages the change touches.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page encoding: what Access 97 to 2003 do to a database they "encode" (in
 // some versions "encrypt") under Tools > Security. docs/encoding.md has the
 // evidence for what follows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pager: the database file seen as numbered pages, with a small cache,
 // and the batch of changed pages that one write operation builds up.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text as Jet stores it, turned into UTF-8.
 //
 // Jet 4 stores text as UTF-16LE ("UCS-2" in Access's words), optionally in a

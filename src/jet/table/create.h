@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine's name for what include/jet/create.h declares.
 
 #ifndef JET_TABLE_CREATE_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Expressions: the table's DefaultValue and ValidationRule properties,
 // evaluated as Jet evaluates them (through the expression module, expr/).
 //

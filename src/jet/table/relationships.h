@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Relationships between tables, and the referential integrity Access keeps
 // for them on every insert, update and delete.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine's name for what include/jet/table_writer.h declares, with the
 // parts of the engine a writer is made of.
 

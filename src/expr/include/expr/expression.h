@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Expression: Jet's expression language as DefaultValue and ValidationRule
 // properties hold it.
 //

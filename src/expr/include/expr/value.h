@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Value: what a Jet expression computes, with the types of a VBA Variant.
 //
 // Jet evaluates DefaultValue and ValidationRule text with the rules of the

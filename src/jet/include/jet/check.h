@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The consistency checker: does a database hold together the way Access
 // expects?
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Creating databases and tables.
 //
 // A new database starts as a copy of an empty database: for Jet 4 one that

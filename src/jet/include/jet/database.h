@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Database: an open Jet file, its catalog and its tables.
 //
 //   jet::Database::Options options;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a database's header says about it: which Jet version wrote it, its
 // page size and count, the code page and sort order of its text, and
 // whether it has a password or is encoded; with the names tools show for

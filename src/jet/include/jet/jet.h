@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The public face of the Jet file engine: every public header in one.
 //
 //   auto db = jet::Database::Open("Tallowin.mdb");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RowView: one row's fields as they are stored, for readers that turn many
 // rows into text (export) and cannot afford a Value per field.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Status and Result, the engine's way of reporting success or failure:
 // every call returns one of them and nothing throws.
 

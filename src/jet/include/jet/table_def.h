@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A table's design as the engine reads it from the file: its columns (name,
 // type, size, flags), its indexes (the logical ones a user sees, and the
 // physical B-trees behind them) and its counts. Database::GetTable returns

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TableScanner: reads the rows of one table.
 //
 //   jet::TableScanner scan(*db, table);        // table from GetTable

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TableWriter: insert, update and delete rows of one table.
 //
 //   auto writer = jet::TableWriter::Open(*db, "Master");  // db opened writable

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Value: one field of one row, as the engine reads and writes it.
 //
 // A value carries the column type it came from, so that it can be shown and

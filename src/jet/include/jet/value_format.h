@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Value text forms written into a caller's buffer, for the paths (export)
 // that format many values and must not allocate for each. Value::AppendText
 // is built on these, so both give the same text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Values read back from the text form Value::ToText writes (a CSV field,
 // a condition's operand), and how a stored value is compared with one.
 //
