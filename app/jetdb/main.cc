@@ -530,6 +530,9 @@ int main(int argc, char** argv) {
   }
 
   CLI::App app("", "jetdb");
+  // An argument that starts with / is a path (a Wine path, say), never an
+  // option, on Windows too.
+  app.allow_windows_style_options(false);
   app.set_help_flag();  // answered above
   app.allow_extras();   // what is left over is reported below, in this program's words
   app.fallthrough();    // the password options also after the command
