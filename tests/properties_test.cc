@@ -134,8 +134,9 @@ TEST(PropertiesTest, EveryFixtureMatchesMdbProp) {
       // What the writer acts on agrees with the blocks.
       auto rules = jet::ReadColumnProperties(*db, *table);
       ASSERT_TRUE(rules.ok()) << rules.status().ToString();
-      for (const auto& [object, m] : printed) {
-        const jet::ColumnDef* c = table->FindColumn(object);
+      for (const auto& entry : printed) {
+        const auto& m = entry.second;
+        const jet::ColumnDef* c = table->FindColumn(entry.first);
         if (!c) continue;
         const jet::ColumnRules& r = rules->columns[size_t(c - table->columns.data())];
         auto shown = [&](const char* name, const std::string& absent) {
