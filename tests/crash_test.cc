@@ -11,11 +11,8 @@
 #endif
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
-#include "jet/format/data_page.h"
 #include "jet/storage/journal.h"
 #include "safe_write_util.h"
 
@@ -123,48 +120,6 @@ class CrashTest : public ::testing::Test {
 
 TEST_F(CrashTest, InsertSurvivesACrashAtEveryWriteAndSync) { CrashEverywhere(Insert("CRASH-1")); }
 
-TEST_F(CrashTest, UpdateThatMovesARowSurvivesACrashAtEveryWriteAndSync) {
-  // A row that grows does not fit its place: it moves, leaving a pointer.
-  auto moved = std::make_shared<jet::RowId>();
-  auto grow = [moved](jet::Database& db) -> jet::Status {
-    auto writer = jet::TableWriter::Open(db, "Shipments");
-    jet::TableScanner scan(db, *db.GetTable("Shipments"));
-    std::vector<jet::Value> row;
-    if (!writer.ok() || !*scan.Next(&row, moved.get())) return jet::Status::NotFound("no row");
-    row[1] = testutil::TextValue(row[1].ToText() + "-GREW");
-    row[2] = testutil::TextValue("A LONGER SERVICE");
-    return (*writer)->Update(*moved, row);
-  };
-  testutil::WriteFile(path_, CrashEverywhere({"update moving a row", grow, base_}));
-  // It did move: its slot now holds a forwarding pointer.
-  auto db = jet::Database::Open(path_).value();
-  auto page = db->pager().Read(moved->page).value();
-  EXPECT_TRUE(jet::GetRowSlot(*page, db->format(), moved->row, path_).value().overflow);
-}
-
-TEST_F(CrashTest, InsertThatSplitsAnIndexPageSurvivesACrashAtEveryWriteAndSync) {
-  // Insert rows one at a time until one of them adds an index page; that
-  // insert, from the file just before it, is the scenario.
-  Reset(base_);
-  std::string before, tracking;
-  {
-    auto db = OpenForWriting(path_);
-    ASSERT_TRUE(db.ok());
-    for (int i = 0; i < 2000 && tracking.empty(); ++i) {
-      before = testutil::ReadFile(path_);
-      const uint32_t pages = (*db)->pager().page_count();
-      const std::string t = "SPLIT-" + std::to_string(100000 + i);
-      ASSERT_TRUE(InsertShipment(**db, t).ok());
-      for (uint32_t p = pages; p < (*db)->pager().page_count(); ++p) {
-        const uint8_t type = (*db)->pager().Read(p).value()->type();
-        if (type == 0x03 || type == 0x04) tracking = t;
-      }
-    }
-  }
-  ASSERT_FALSE(tracking.empty()) << "no insert split an index page";
-  CrashEverywhere({"insert splitting an index page", Insert(tracking).op, before});
-}
-
 // A change that wrote part of itself into the file before Commit: every
 // crash point before the journal goes must roll all of it back.
 TEST_F(CrashTest, ChangeThatSpillsSurvivesACrashAtEveryWriteAndSync) {
@@ -208,7 +163,6 @@ TEST_F(CrashTest, CrashWhileRollingBackIsFollowedByAnotherRollback) {
   EXPECT_GT(points, 3);
 }
 
-// Disk and device failures, injected at each change to the disk in turn.
 // Shipments rows as JSON Lines, each with its own tracking number.
 std::string ShipmentLines(int rows) {
   std::string lines;
@@ -219,56 +173,6 @@ std::string ShipmentLines(int rows) {
   }
   return lines;
 }
-
-#ifndef _WIN32
-// A real `jetdb import` of 100,000 rows (one step that writes its pages out
-// through the journal as they pile up), killed with SIGKILL: at random
-// moments, and at the moment a journal appears, which is when pages are
-// going to the file. Whatever the moment, the next open leaves the old file
-// or the new one, byte for byte.
-TEST_F(CrashTest, ImportKilledAtAnyMomentLeavesTheOldFileOrTheNew) {
-  const std::string input = dir_.File("rows.jsonl");
-  testutil::WriteFile(input, ShipmentLines(100000));
-  const std::vector<std::string> import = {testutil::JetdbPath(), "import", path_, "Shipments",
-                                           input};
-  Reset(base_);
-  const auto t0 = std::chrono::steady_clock::now();
-  ASSERT_EQ(testutil::Child(import).Finish(), 0);
-  const auto took = std::chrono::steady_clock::now() - t0;
-  const std::string after = testutil::ReadFile(path_);
-  ASSERT_NE(after, base_);
-
-  std::mt19937 rng(20261207);
-  int old_file = 0, new_file = 0, with_journal = 0;
-  for (int round = 0; round < 12; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    Reset(base_);
-    testutil::Child child(import);
-    if (round % 2 == 0) {
-      // Now and then after the end: the new file.
-      std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::microseconds>(took) *
-                                  (rng() % 1200) / 1000);
-    } else {
-      // Wait for the journal: pages are on their way to the file.
-      const auto deadline = std::chrono::steady_clock::now() + took * 3;
-      while (!Exists(jet::JournalPath(path_)) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-      }
-      std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
-    }
-    child.Kill();
-    with_journal += Exists(jet::JournalPath(path_));
-    Reopen();  // rolls a hot journal back
-    const std::string now = testutil::ReadFile(path_);
-    ASSERT_TRUE(now == base_ || now == after) << "neither the old file nor the new one";
-    (now == base_ ? old_file : new_file)++;
-    testutil::ExpectConsistent(path_);
-  }
-  std::printf("12 kills: %d left the old file, %d the new; %d with a journal to roll back\n",
-              old_file, new_file, with_journal);
-  EXPECT_GT(with_journal, 0);
-}
-#endif
 
 // The last of 100,000 rows repeats the first one's tracking number: the
 // import, whose pages have gone to the file by then, leaves nothing.
@@ -289,6 +193,7 @@ TEST_F(CrashTest, ImportWhoseLastRowRepeatsAKeyLeavesTheFileByteForByte) {
   EXPECT_FALSE(Exists(jet::JournalPath(path_)));
 }
 
+// Disk and device failures, injected at each change to the disk in turn.
 class IoFailureTest : public CrashTest {
  protected:
   // Runs the insert with `hook` installed; checks that it either worked or
