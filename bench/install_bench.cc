@@ -21,10 +21,9 @@
 
 #include "install/installer.h"
 #include "jet/create.h"
+#include "jet/io_counts.h"
 #include "jet/jet.h"
 #include "jet/table_writer.h"
-// Internal: the I/O hook that counts the pages read.
-#include "jet/os/file.h"
 #include "scratch_folder.h"
 
 namespace {
@@ -120,19 +119,13 @@ Measured InstallOnce(const std::filesystem::path& prepared,
   const std::string copy = bench::Utf8(copy_path);
   // The copy's pages go to disk now, or the installation's first sync would
   // pay for writing the whole copy.
-  if (auto file = jet::File::Open(copy, jet::File::Mode::kReadWrite); file.ok()) {
-    (void)(*file)->Sync();
-  }
-  uint64_t reads = 0;
-  jet::SetIoHook([&](const jet::IoEvent& e) {
-    if (e.op == jet::IoOp::kRead && e.path == copy) ++reads;
-    return 0;
-  });
+  bench::SyncFile(copy_path);
+  const uint64_t read = jet::GetIoCounts().pages_read;
   QuietUi ui;
   auto start = std::chrono::steady_clock::now();
   afc::Boolean ok = afc::InstallFirstClass(ui, copy);
   auto end = std::chrono::steady_clock::now();
-  jet::SetIoHook(nullptr);
+  const uint64_t reads = jet::GetIoCounts().pages_read - read;
   if (!ok) std::fprintf(stderr, "install_bench: the installation failed\n");
   return {std::chrono::duration<double, std::milli>(end - start).count(), reads};
 }

@@ -1,10 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
 // A scratch folder for a benchmark's files, made in the system's temporary
 // folder (TMPDIR or /tmp on POSIX, GetTempPath's folder on Windows) and
-// removed, with everything in it, when the object goes.
+// removed, with everything in it, when the object goes; and SyncFile, to
+// put a file's bytes on disk before a measurement starts.
 
 #ifndef BENCH_SCRATCH_FOLDER_H_
 #define BENCH_SCRATCH_FOLDER_H_
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <random>
@@ -18,6 +27,21 @@ namespace bench {
 inline std::string Utf8(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
+}
+
+// Puts the file's bytes on disk; a file that cannot be opened is left alone.
+inline void SyncFile(const std::filesystem::path& path) {
+#ifdef _WIN32
+  const int fd = _wopen(path.c_str(), _O_RDWR | _O_BINARY);
+  if (fd < 0) return;
+  (void)_commit(fd);
+  _close(fd);
+#else
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+#endif
 }
 
 class ScratchFolder {

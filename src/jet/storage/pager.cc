@@ -2,12 +2,18 @@
 #include "jet/storage/pager.h"
 
 #include <algorithm>
+#include <atomic>
 
+#include "jet/io_counts.h"
 #include "jet/storage/journal.h"
 
 namespace jet {
 
 namespace {
+
+// This program's page traffic, over every pager (see io_counts.h).
+std::atomic<uint64_t> g_pages_read{0};
+std::atomic<uint64_t> g_pages_written{0};
 
 Status BrokenStatus(const std::string& path) {
   return Status::IoError(
@@ -32,6 +38,11 @@ Status NotMade(const Status& s) {
 }
 
 }  // namespace
+
+IoCounts GetIoCounts() {
+  return {g_pages_read.load(std::memory_order_relaxed),
+          g_pages_written.load(std::memory_order_relaxed)};
+}
 
 Pager::Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count, size_t capacity,
              PageCodec codec)
@@ -70,6 +81,7 @@ Result<PageRef> Pager::Read(uint32_t number) {
   if (!s.ok()) return s.AtPage(number);
   codec_.Decode(number, page->bytes);
   ++stats_.reads;
+  g_pages_read.fetch_add(1, std::memory_order_relaxed);
   PageRef ref(std::move(page));
   CachePut(ref);
   return ref;
@@ -106,6 +118,7 @@ void Pager::ReadAhead(uint32_t first, uint32_t count) {
     return;
   }
   if (!file_->ReadManyAt(uint64_t(first) * format_.page_size, outs).ok()) return;
+  g_pages_read.fetch_add(pages.size(), std::memory_order_relaxed);
   for (auto& page : pages) {
     codec_.Decode(page->number, page->bytes);
     ++stats_.reads;
@@ -188,6 +201,7 @@ Status Pager::WriteBatch() {
     }
     Status s = file_->WriteAt(uint64_t(number) * format_.page_size, bytes);
     if (!s.ok()) return s.AtPage(number);
+    g_pages_written.fetch_add(1, std::memory_order_relaxed);
   }
   return Status::Ok();
 }

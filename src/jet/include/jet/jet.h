@@ -22,6 +22,7 @@
 //   table_writer.h   TableWriter: insert, update, delete, bulk insert
 //   create.h         CreateDatabase, CreateTable
 //   check.h          CheckDatabase, CheckReport
+//   io_counts.h      pages read and written, for measuring
 
 #ifndef JET_JET_H_
 #define JET_JET_H_
@@ -30,6 +31,7 @@
 #include "jet/create.h"
 #include "jet/database.h"
 #include "jet/database_info.h"
+#include "jet/io_counts.h"
 #include "jet/row_view.h"
 #include "jet/status.h"
 #include "jet/table_def.h"
