@@ -14,6 +14,7 @@
 #include "forms/main_presenter.h"
 #include "forms/main_window.h"
 #include "util/paths.h"
+#include "util/wide_text.h"
 
 namespace afc {
 
@@ -24,29 +25,6 @@ constexpr int kIconResource = 1;
 
 enum ControlId { kIdAction = 101, kIdFrame, kIdPath, kIdBrowse, kIdStatusBar };
 
-// UTF-8 text as UTF-16. Texts, not paths: no long-path prefix may be put
-// on a message.
-std::wstring Wide(const std::string& text) {
-  std::wstring wide;
-  if (!text.empty()) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    wide.resize(size_t(n));
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), n);
-  }
-  return wide;
-}
-
-// UTF-16 text as UTF-8.
-std::string Narrow(const std::wstring& wide) {
-  std::string out;
-  if (wide.empty()) return out;
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-  out.resize(size_t(n));
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 // Message box texts keep Windows' line breaks.
 std::wstring WideText(const std::string& text) {
   std::string crlf;
@@ -54,7 +32,7 @@ std::wstring WideText(const std::string& text) {
     if (c == '\n') crlf += '\r';
     crlf += c;
   }
-  return Wide(crlf);
+  return WideFromUtf8(crlf);
 }
 
 class Win32MainWindow : public MainView {
@@ -76,7 +54,7 @@ class Win32MainWindow : public MainView {
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame = {0, 0, Px(layout::kClientWidth), Px(layout::kClientHeight)};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
-    hwnd_ = CreateWindowExW(0, kClassName, Wide(kWindowTitle).c_str(), style, CW_USEDEFAULT,
+    hwnd_ = CreateWindowExW(0, kClassName, WideFromUtf8(kWindowTitle).c_str(), style, CW_USEDEFAULT,
                             CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                             nullptr, nullptr, instance_, this);
     if (!hwnd_) return false;
@@ -107,9 +85,9 @@ class Win32MainWindow : public MainView {
     if (font_) SendMessageW(status_bar_, WM_SETFONT, WPARAM(font_), TRUE);
     int parts[2] = {Px(layout::kStatusCaptionWidth), -1};
     SendMessageW(status_bar_, SB_SETPARTS, 2, LPARAM(parts));
-    SendMessageW(status_bar_, SB_SETTEXTW, 0, LPARAM(Wide(kStatusCaption).c_str()));
+    SendMessageW(status_bar_, SB_SETTEXTW, 0, LPARAM(WideFromUtf8(kStatusCaption).c_str()));
 
-    SetWindowTextW(path_, Wide(initial_path).c_str());
+    SetWindowTextW(path_, WideFromUtf8(initial_path).c_str());
     loaded_ = true;  // from here on, every change of the path box is an event
     presenter_.Form_Load();
     return true;
@@ -139,18 +117,18 @@ class Win32MainWindow : public MainView {
     std::wstring text(size_t(n) + 1, L'\0');
     GetWindowTextW(path_, text.data(), n + 1);
     text.resize(size_t(n));
-    return Narrow(text);
+    return Utf8FromWide(text);
   }
 
   void SetPathText(const std::string& text) override {
     // EN_CHANGE follows, which calls txtPath_Change.
-    SetWindowTextW(path_, Wide(text).c_str());
+    SetWindowTextW(path_, WideFromUtf8(text).c_str());
   }
 
   void SetActionEnabled(bool enabled) override { EnableWindow(action_, enabled); }
 
   void SetStatusText(const std::string& text) override {
-    SendMessageW(status_bar_, SB_SETTEXTW, 1, LPARAM(Wide(text).c_str()));
+    SendMessageW(status_bar_, SB_SETTEXTW, 1, LPARAM(WideFromUtf8(text).c_str()));
     // The installation runs on this thread; show its progress right away.
     UpdateWindow(status_bar_);
   }
@@ -173,18 +151,18 @@ class Win32MainWindow : public MainView {
       case BoxIcon::kNone:
         break;
     }
-    MessageBoxW(hwnd_, WideText(text).c_str(), Wide(title).c_str(), flags);
+    MessageBoxW(hwnd_, WideText(text).c_str(), WideFromUtf8(title).c_str(), flags);
   }
 
   std::optional<std::string> AskForFile(const std::string& title, const std::string& filter,
                                         const std::string& pattern) override {
     // Pairs of description and pattern, each ended by a NUL, and one more.
-    std::wstring filters = Wide(filter);
+    std::wstring filters = WideFromUtf8(filter);
     filters.push_back(L'\0');
-    filters += Wide(pattern);
+    filters += WideFromUtf8(pattern);
     filters.push_back(L'\0');
     filters.push_back(L'\0');
-    const std::wstring wide_title = Wide(title);
+    const std::wstring wide_title = WideFromUtf8(title);
     std::vector<wchar_t> file(32768, L'\0');
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof ofn;
@@ -196,7 +174,7 @@ class Win32MainWindow : public MainView {
     ofn.lpstrTitle = wide_title.c_str();
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
     if (!GetOpenFileNameW(&ofn)) return std::nullopt;
-    return Narrow(file.data());
+    return Utf8FromWide(file.data());
   }
 
   void PushCursor(Cursor cursor) override {
@@ -218,10 +196,10 @@ class Win32MainWindow : public MainView {
 
   HWND Control(const wchar_t* cls, const std::string& text, DWORD style, DWORD ex_style, int id,
                const TwipRect& r) {
-    HWND h = CreateWindowExW(ex_style, cls, Wide(text).c_str(),
-                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style,
-                             Px(r.left), Px(r.top), Px(r.width), Px(r.height), hwnd_,
-                             reinterpret_cast<HMENU>(INT_PTR(id)), instance_, nullptr);
+    HWND h = CreateWindowExW(ex_style, cls, WideFromUtf8(text).c_str(),
+                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, Px(r.left), Px(r.top),
+                             Px(r.width), Px(r.height), hwnd_, reinterpret_cast<HMENU>(INT_PTR(id)),
+                             instance_, nullptr);
     if (h && font_) SendMessageW(h, WM_SETFONT, WPARAM(font_), TRUE);
     return h;
   }

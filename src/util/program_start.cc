@@ -7,6 +7,8 @@
 #include <windows.h>
 // windows.h first.
 #include <shellapi.h>
+
+#include "util/wide_text.h"
 #else
 #include <unistd.h>
 #endif
@@ -16,13 +18,6 @@ namespace afc {
 #ifdef _WIN32
 
 namespace {
-
-std::string Utf8(const wchar_t* wide) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? size_t(n - 1) : 0, '\0');
-  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide, -1, out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 bool Usable(DWORD which) {
   HANDLE h = GetStdHandle(which);
@@ -35,7 +30,7 @@ std::vector<std::string> StartProgram(int, char**) {
   std::vector<std::string> args;
   int n = 0;
   if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
-    for (int i = 1; i < n; ++i) args.push_back(Utf8(wide[i]));
+    for (int i = 1; i < n; ++i) args.push_back(Utf8FromWide(wide[i]));
     LocalFree(wide);
   }
   for (std::FILE* stream : {stdin, stdout, stderr}) _setmode(_fileno(stream), _O_BINARY);
