@@ -4,8 +4,7 @@
 // into the row pointers; the byte that marks intermediate pages; full leaves
 // behind entries that arrive in key order; the free-space figure), read back
 // by the engine after a fresh open, changed again, and read by mdbtools; a
-// third level; random changes to a Northwind table whose pages Access itself
-// wrote. Also:
+// third level. Also:
 // the column flag that Access 97 sets on columns of other types than GUID
 // does not make them GUID autonumbers.
 
@@ -188,74 +187,6 @@ TEST(Access97IndexTest, Flag0x40MakesAGuidAutonumberOnlyOnAGuidColumn) {
   EXPECT_FALSE(b.autonumber());
   auto schema = testutil::Jetdb(0, {"schema", path, "Table1", "--json"});
   EXPECT_EQ(schema.out.find("guid_autonumber"), std::string::npos);
-}
-
-// Northwind's Umsätze (Access 97, compacted by Access): 830 rows under six
-// indexes with intermediate roots and leaves that Access filled. Rows go in
-// with random keys and accented text, change keys and go, so that leaves
-// split in the middle, empty and are given back.
-TEST(Access97IndexTest, NorthwindTableTakesRandomChanges) {
-  REQUIRE_EXTERNAL(testutil::ExternalFile("nwind.mdb"));
-  testutil::TempDir dir;
-  const std::string path = testutil::CopyOf(dir, testutil::ExternalFile("nwind.mdb"), "nwind.mdb");
-  const std::string table = "Ums\xC3\xA4tze";
-  std::mt19937 rng(97);
-  size_t applied = 0, rows = 0;
-  {
-    testutil::OpenTable w(path, table);
-    ASSERT_TRUE(w.w);
-    std::vector<jet::RowId> ids;
-    jet::TableScanner scan(*w.db, *w.db->GetTable(table));
-    std::vector<Value> row, sample;
-    jet::RowId id;
-    while (*scan.Next(&row, &id)) ids.push_back(id);
-    sample = row;
-    static const char* kNames[] = {"Café Müller Øst", "Ærø", "Zoë", "A", "Straße"};
-    for (int op = 0; op < 1500; ++op) {
-      const size_t pick = rng() % ids.size();
-      jet::Status s;
-      if (op % 3 == 0) {
-        s = w->Delete(ids[pick]);
-        if (s.ok()) ids.erase(ids.begin() + long(pick));
-      } else {
-        std::vector<Value> values = sample;
-        values[0].null = true;  // OrderID: the autonumber
-        values[1] = TextValue(std::string(1, char('A' + rng() % 26)) + "X");
-        values[2].integer = 1 + rng() % 9;              // EmployeeID
-        values[3].real = 34000 + double(rng() % 1000);  // OrderDate
-        values[6].integer = 1 + rng() % 3;              // ShipVia
-        values[8] = TextValue(kNames[rng() % 5] + std::to_string(rng() % 100));
-        values[12] = TextValue(std::to_string(rng() % 100000));  // ShipPostalCode
-        if (op % 3 == 1) {
-          values[0] = testutil::RowAt(*w.db, table, ids[pick])[0];
-          s = w->Update(ids[pick], values);
-        } else {
-          auto at = w->Insert(values);
-          s = at.status();
-          if (s.ok()) ids.push_back(*at);
-        }
-      }
-      if (s.ok()) {
-        ++applied;
-      } else {
-        ASSERT_EQ(s.kind(), jet::ErrorKind::kConstraint) << s.ToString();
-      }
-    }
-    rows = ids.size();
-  }
-  EXPECT_GT(applied, 1000u);
-  if (testutil::HaveProgram("mdb-count")) {
-    auto r = testutil::RunProcess({"mdb-count", path, table});
-    EXPECT_EQ(r.out, std::to_string(rows) + "\n");
-  }
-  auto db = jet::Database::Open(path);
-  auto report = jet::CheckDatabase(**db);
-  for (const std::string& p : report->problems) {
-    // Pages Access freed still carry the table's rows (see
-    // docs/access97-indexes.md); the checker is to pass them over.
-    if (p.find("missing from the table's page map") != std::string::npos) continue;
-    EXPECT_EQ(p.find("'" + table + "'"), std::string::npos) << p;
-  }
 }
 
 }  // namespace

@@ -145,12 +145,10 @@ TEST(ExportFormatTest, Jet4TextReadsAsUnitByUnit) {
       if (rng() % 4 == 0) b.push_back(uint8_t(rng()));  // an odd trailing byte
     }
     const std::string want = ReferenceJet4(b);
-    EXPECT_EQ(jet::DecodeJet4Text(jet::ByteView(b.data(), b.size())), want)
-        << testutil::Hex(std::string(b.begin(), b.end()));
     std::vector<char> raw(2 * b.size() + 1, '\x7F');
     char* end = jet::DecodeJet4TextTo(raw.data(), jet::ByteView(b.data(), b.size()));
     ASSERT_LE(size_t(end - raw.data()), 2 * b.size());
-    EXPECT_EQ(std::string(raw.data(), end), want);
+    EXPECT_EQ(std::string(raw.data(), end), want) << testutil::Hex(std::string(b.begin(), b.end()));
   }
 }
 

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <sstream>
 
 #include "expr/expression.h"
@@ -155,39 +154,6 @@ TEST(ExpressionTest, ContextSuppliesColumnsComparerAndRuleOutcome) {
   // Text the rule cannot read as true is an error, not a pass.
   auto text = expr::Parse("\"maybe\"", Kind::kTableRule);
   EXPECT_EQ(expr::RulePasses(*text, ctx).status().message(), "type mismatch");
-}
-
-// Every distinct DefaultValue and ValidationRule text found in the
-// Access-made databases we have parses, or is refused by name.
-TEST(ExpressionTest, TextsFromRealDatabasesParseOrAreRefusedByName) {
-  const std::string path = testutil::Fixture("expressions/inventory.md");
-  std::ifstream in(path);
-  if (!in) GTEST_SKIP() << "no " << path;
-  std::vector<std::string> refused;
-  int texts = 0;
-  for (std::string line; std::getline(in, line);) {
-    // "| DefaultValue | `text` | uses | files |" in the counts table.
-    const bool is_default = line.rfind("| DefaultValue | `", 0) == 0;
-    if (!is_default && line.rfind("| ValidationRule | `", 0) != 0) continue;
-    size_t b = line.find('`') + 1, e = line.find("` |", b);
-    if (e == std::string::npos) continue;
-    std::string text = line.substr(b, e - b);
-    ++texts;
-    auto parsed = expr::Parse(text, is_default ? Kind::kDefaultValue : Kind::kColumnRule);
-    if (parsed.ok()) {
-      Context ctx;
-      ctx.now = FixedNow;
-      ctx.implicit = Value::Long(1);
-      auto v = expr::Evaluate(*parsed, ctx);
-      EXPECT_TRUE(v.ok()) << text << ": " << v.status().message();
-    } else {
-      EXPECT_EQ(parsed.status().kind(), jet::ErrorKind::kUnsupported) << text;
-      refused.push_back(parsed.status().message());
-    }
-  }
-  EXPECT_GT(texts, 20);
-  EXPECT_EQ(refused, (std::vector<std::string>{"function GenGUID is not supported",
-                                               "a default value cannot refer to column password"}));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // A new database of either format: the system objects of the empty database
 // it is copied from, and nothing of who made that one or when.
 
-#include "jet/db/properties.h"
 #include "jet/storage/bytes.h"
 #include "jet/storage/header.h"
 #include "jet/table/create.h"
@@ -60,38 +59,6 @@ TEST(NewDatabaseTest, CarriesNoTraceOfItsSourceAndIsDatedWhenMade) {
     auto report = jet::CheckDatabase(*db);
     ASSERT_TRUE(report.ok());
     EXPECT_TRUE(report->ok()) << report->problems.front();
-  }
-}
-
-// Access drops a summary property whose value is cleared and keeps its
-// name: indexCursorTestV2000.mdb's SummaryInfo is the name pool (Title,
-// Author, Company) alone; delTestV1997.mdb's has no Company value.
-TEST(NewDatabaseTest, SummaryIsEmptyAsAccessLeavesIt) {
-  testutil::TempDir dir;
-  const std::string path = dir.File("new.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path, JetVersion::kJet3).ok());
-  auto summary = testutil::FindRow(testutil::ReadRows(path, "MSysObjects"), "Name", "SummaryInfo");
-  const std::string& blob = summary["LvProp"].bytes;
-  ASSERT_EQ(blob.substr(0, 4), std::string("KKD\0", 4));
-  auto blocks = jet::ParseProperties(
-      jet::Jet3Format(), 1252,
-      jet::ByteView(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()));
-  ASSERT_TRUE(blocks.ok()) << blocks.status().ToString();
-  for (const jet::PropertyBlock& b : *blocks) EXPECT_TRUE(b.properties.empty());
-  EXPECT_NE(blob.find("Author"), std::string::npos);
-
-  if (testutil::HaveProgram("mdb-prop")) {
-    testutil::ProcessResult shown = testutil::RunProcess({"mdb-prop", path, "SummaryInfo"});
-    EXPECT_EQ(shown.exit_code, 0) << shown.err;
-    EXPECT_EQ(shown.out.find('\t'), std::string::npos) << shown.out;
-  }
-
-  // Jet's catalog API, which made the empty Access 2000 database, writes
-  // no summary at all.
-  const std::string path4 = dir.File("new4.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path4, JetVersion::kJet4).ok());
-  for (auto& row : testutil::Texts(testutil::ReadRows(path4, "MSysObjects"))) {
-    EXPECT_NE(row["Name"], "SummaryInfo");
   }
 }
 

@@ -6,7 +6,7 @@
 // under three indexes. After every batch the whole database must pass the
 // checker and hold exactly the rows expected. Rows that fill pages and move
 // when they grow, read by mdbtools; moved rows deleted and moved again,
-// leaving nothing behind; the refusals that must leave the file untouched;
+// leaving nothing behind; key refusals that must leave the file untouched;
 // fixed-length text.
 
 #include "jet/table/table_writer.h"
@@ -241,7 +241,8 @@ INSTANTIATE_TEST_SUITE_P(AllVersions, MovedRowsTest,
                          ::testing::Values("overflowTestV1997.mdb", "overflowTestV2000.mdb",
                                            "overflowTestV2003.mdb"));
 
-// Each refusal leaves the file byte for byte as it was.
+// A key taken in another letter case, no key at all, or an update onto a
+// unique key taken is refused and leaves the file byte for byte as it was.
 TEST(TableWriterRefusalTest, RefusalsLeaveTheFileByteForByteUnchanged) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, "hosts/tallowin-v2003.mdb");
@@ -251,29 +252,13 @@ TEST(TableWriterRefusalTest, RefusalsLeaveTheFileByteForByteUnchanged) {
     ASSERT_TRUE(master.w);
     std::vector<Value> row;
     for (const auto& c : master->table().columns) row.push_back(NullValue(c.type));
-    const struct {
-      const char* what;
-      Value key;
-      jet::ErrorKind kind;
-      const char* words;
-    } cases[] = {
-        // Jet compares text without regard to case, so this is the same key.
-        {"primary key taken, in another letter case", TextValue("usps-pri"),
-         jet::ErrorKind::kConstraint, "PrimaryKey"},
-        {"no value in the primary key", NullValue(ColumnType::kText), jet::ErrorKind::kConstraint,
-         ""},
-        {"a character no sort order has a code for", TextValue("\xF0\x9F\x98\x80"),
-         jet::ErrorKind::kUnsupported, ""},
-        {"text longer than the column", TextValue(std::string(21, 'x')),
-         jet::ErrorKind::kInvalidArgument, "SERVICE"},
-    };
-    for (const auto& c : cases) {
-      SCOPED_TRACE(c.what);
-      row[0] = c.key;
-      const jet::Status s = master->Insert(row).status();
-      EXPECT_EQ(s.kind(), c.kind) << s.ToString();
-      EXPECT_NE(s.message().find(c.words), std::string::npos) << s.message();
-    }
+    // Jet compares text without regard to case, so this is the same key.
+    row[0] = TextValue("usps-pri");
+    jet::Status s = master->Insert(row).status();
+    EXPECT_EQ(s.kind(), jet::ErrorKind::kConstraint) << s.ToString();
+    EXPECT_NE(s.message().find("PrimaryKey"), std::string::npos) << s.message();
+    row[0] = NullValue(ColumnType::kText);
+    EXPECT_EQ(master->Insert(row).status().kind(), jet::ErrorKind::kConstraint);
     // An update that would duplicate another row's unique tracking number.
     auto ships = jet::TableWriter::Open(*master.db, "Shipments");
     ASSERT_TRUE(ships.ok());
