@@ -5,6 +5,7 @@
 // on its own, reads row for row as it reads the plain one.
 
 #include "install/installer.h"
+#include "jet/storage/page_codec.h"
 #include "values.h"
 
 namespace {
@@ -22,6 +23,17 @@ std::vector<std::vector<std::map<std::string, std::string>>> AllRows(const std::
     out.push_back(testutil::Texts(testutil::ReadRows(path, t.name)));
   }
   return out;
+}
+
+// Access leaves the header and blank pages plain; a blank page read encoded
+// would be noise.
+TEST(EncodedTest, HeaderAndBlankPagesAreLeftPlain) {
+  const jet::PageCodec codec(kKey);
+  std::vector<uint8_t> blank(2048, 0), header(2048, 7);
+  codec.Decode(5, blank);
+  codec.Encode(0, header);
+  EXPECT_EQ(blank, std::vector<uint8_t>(2048, 0));
+  EXPECT_EQ(header, std::vector<uint8_t>(2048, 7));
 }
 
 std::string Header(const std::string& path) {
