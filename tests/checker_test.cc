@@ -122,18 +122,6 @@ TEST(CheckerTest, LeftoversOnFreePagesAreNotExamined) {
   EXPECT_EQ(r.free_pages, 2u);
 }
 
-// The Access 97 Northwind: every index key is rebuilt as stored, and its
-// freed pages 843-1111, which still hold old rows of its table Umsätze, are
-// left alone.
-TEST(CheckerTest, NorthwindKeysAreRebuiltAndItsFreedPagesLeftAlone) {
-  const std::string path = testutil::ExternalFile("nwind.mdb");
-  REQUIRE_EXTERNAL(path);
-  const jet::CheckReport r = Check(path);
-  EXPECT_GT(r.index_entries, 20000u);
-  EXPECT_EQ(r.free_pages, 268u);
-  for (const std::string& p : r.problems) ADD_FAILURE() << p;
-}
-
 // A page that a table's definition, page map or index tree still uses,
 // marked free, would be handed out again and overwritten.
 TEST(CheckerTest, PageInUseButMarkedFreeIsReported) {
