@@ -236,23 +236,6 @@ TEST(GetFieldValueTest, NullSubstitutesByTypeClassAndTrimming) {
   EXPECT_EQ(get("SERVICE", Variant::Text("eof")), Variant::Text("eof"));
 }
 
-TEST(PresenceTest, AnswersForTheHostFiles) {
-  for (const std::string& path : testutil::FixtureFiles("hosts")) {
-    SCOPED_TRACE(path);
-    PresenceError error;
-    error.ErrorNumber = 99;
-    EXPECT_EQ(afc::ServiceExistsInMaster("FirstClass", path, &error), kFalse);
-    EXPECT_FALSE(error.failed());
-    EXPECT_EQ(afc::ServiceExistsInPanel("FirstClass", path, &error), kFalse);
-    EXPECT_FALSE(error.failed());
-    // Jet's text equality (data_sql_test has its rules).
-    EXPECT_EQ(afc::ServiceExistsInMaster("usps-pri  ", path), kTrue);
-    EXPECT_EQ(afc::ServiceExistsInMaster(" USPS-PRI", path), kFalse);
-    EXPECT_EQ(afc::ServiceExistsInPanel("usps-pri", path), kTrue);
-    EXPECT_EQ(afc::ServiceExistsInPanel("FR-COLIS", path), kTrue);  // slot 3, row 2
-  }
-}
-
 TEST(PresenceTest, FindsTheKeyInAnyPanelSlot) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, kV2003);
@@ -265,8 +248,6 @@ TEST(PresenceTest, FindsTheKeyInAnyPanelSlot) {
     EXPECT_EQ(afc::ServiceExistsInPanel("FIRSTCLASS" + std::to_string(slot), path), kTrue)
         << column;
     EXPECT_EQ(afc::ServiceExistsInPanel("FirstClass", path), kFalse) << column;
-    EXPECT_EQ(afc::ServiceExistsInMaster(key, path), kFalse) << column;
-    EXPECT_TRUE(testutil::Has(Export(path, "Panel"), "\"" + key + "\""));
   }
 }
 
