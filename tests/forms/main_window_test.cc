@@ -174,7 +174,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(seen->title, QString("Title"));
     QCOMPARE(seen->icon, QMessageBox::Warning);
     QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QCOMPARE(afc::IconForStyle(afc::kVbInformation), QMessageBox::Information);
     QCOMPARE(afc::PromptText("a\r\rb\r\nc\n"), QString("a\n\nb\nc\n"));
   }
 
