@@ -215,8 +215,9 @@ TEST(InstallTest, FirstTemplateRowWithoutFreeSlotFailsQuietly) {
 
 // Master with defaults and validation rules, as a site may have set them in
 // Access; `rate_rule` is RATE's rule, which the template's 8.95 must pass.
-std::string MasterProperties(bool jet3, const std::string& rate_rule) {
-  auto t = [&](const std::string& s) { return jet3 ? s : testutil::Text16(s); };
+// (Access 97's form of the properties: properties_test.)
+std::string MasterProperties(const std::string& rate_rule) {
+  auto t = testutil::Text16;
   const ColumnType text = ColumnType::kText;
   const std::string y_or_n = "In (\"Y\",\"N\")";
   return testutil::BuildBlob(
@@ -231,52 +232,47 @@ std::string MasterProperties(bool jet3, const std::string& rate_rule) {
        {"RATE",
         {{"DefaultValue", text, t("=0")},
          {"ValidationRule", text, t(rate_rule)},
-         {"ValidationText", text, t("The rate breaks the rule " + rate_rule + ".")}}}},
-      jet3);
+         {"ValidationText", text, t("The rate breaks the rule " + rate_rule + ".")}}}});
 }
 
 // The rules are checked on the new row and pass; the defaults fill only the
 // columns the installer leaves unassigned (the reference columns when there
 // is no reference row), never one it copies from the template.
 TEST(InstallTest, DefaultsAndValidationRulesOfMaster) {
-  for (bool jet3 : {false, true}) {
-    SCOPED_TRACE(jet3 ? "Access 97" : "Access 2000");
-    const std::string& sample = jet3 ? kSampleDb97 : kSampleDb;
-    for (bool reference : {true, false}) {
-      Copy copy(sample);
-      testutil::StoreBlob(copy.path, "Master", MasterProperties(jet3, ">=0"));
-      if (!reference) {
-        ASSERT_TRUE(testutil::DeleteRows(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC").ok());
-      }
-      const auto before = ReadRows(copy.path, "Master");
-      RecordingUi ui;
-      EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
-      EXPECT_EQ(ui.Boxes(), std::vector<std::string>{});
-      if (reference) {
-        ExpectClonedRow(before, ReadRows(copy.path, "Master"));
-        ExpectSound(copy.path, true);
-        continue;
-      }
-      Row added = FindRow(ReadRows(copy.path, "Master"), "SERVICE", "FirstClass");
-      EXPECT_EQ(Text(added["ACTDELC"]) + " " + Text(added["ACTDELSIG"]) + " " +
-                    Text(added["ACK-S"]) + " " + Text(added["ACK"]),
-                "n Y 0 false");
-      ExpectSound(copy.path, true,
-                  "\"FirstClass\",\"USPS First-Class Mail\",\"METER\",\"n\",0,\"Y\",0,");
+  for (bool reference : {true, false}) {
+    Copy copy(kSampleDb);
+    testutil::StoreBlob(copy.path, "Master", MasterProperties(">=0"));
+    if (!reference) {
+      ASSERT_TRUE(testutil::DeleteRows(copy.path, "Master", "SERVICE", "USPS-4TH-NOSC").ok());
     }
-    // A rule the template's value breaks: the box shows the rule's
-    // ValidationText and the Master half writes no byte.
-    Copy copy(sample);
-    testutil::StoreBlob(copy.path, "Master", MasterProperties(jet3, "<0"));
-    const std::string bytes = testutil::ReadFile(copy.path);
-    const std::vector<std::string> box{Warning("Master", "The rate breaks the rule <0.")};
+    const auto before = ReadRows(copy.path, "Master");
     RecordingUi ui;
-    EXPECT_EQ(afc::CloneMasterRow(ui, afc::kServiceDescription, afc::kServiceCode, afc::kCarrier,
-                                  afc::kTemplateService, copy.path),
-              afc::kFalse);
-    EXPECT_EQ(ui.Boxes(), box);
-    EXPECT_TRUE(testutil::ReadFile(copy.path) == bytes) << "a refused row was written";
+    EXPECT_EQ(afc::InstallFirstClass(ui, copy.path), kTrue);
+    EXPECT_EQ(ui.Boxes(), std::vector<std::string>{});
+    if (reference) {
+      ExpectClonedRow(before, ReadRows(copy.path, "Master"));
+      ExpectSound(copy.path, true);
+      continue;
+    }
+    Row added = FindRow(ReadRows(copy.path, "Master"), "SERVICE", "FirstClass");
+    EXPECT_EQ(Text(added["ACTDELC"]) + " " + Text(added["ACTDELSIG"]) + " " + Text(added["ACK-S"]) +
+                  " " + Text(added["ACK"]),
+              "n Y 0 false");
+    ExpectSound(copy.path, true,
+                "\"FirstClass\",\"USPS First-Class Mail\",\"METER\",\"n\",0,\"Y\",0,");
   }
+  // A rule the template's value breaks: the box shows the rule's
+  // ValidationText and the Master half writes no byte.
+  Copy copy(kSampleDb);
+  testutil::StoreBlob(copy.path, "Master", MasterProperties("<0"));
+  const std::string bytes = testutil::ReadFile(copy.path);
+  RecordingUi ui;
+  EXPECT_EQ(afc::CloneMasterRow(ui, afc::kServiceDescription, afc::kServiceCode, afc::kCarrier,
+                                afc::kTemplateService, copy.path),
+            afc::kFalse);
+  EXPECT_EQ(ui.Boxes(),
+            std::vector<std::string>{Warning("Master", "The rate breaks the rule <0.")});
+  EXPECT_TRUE(testutil::ReadFile(copy.path) == bytes) << "a refused row was written";
 }
 
 TEST(InstallTest, NoTemplateRowLeavesMasterAsItWas) {
