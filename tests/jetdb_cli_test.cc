@@ -81,7 +81,6 @@ TEST(JetdbNewTest, CreatesEmptyDatabasesOfBothFormatsAndNeverOverwrites) {
   EXPECT_EQ(Jetdb(0, {"new", path, "--jet4"}).out, "Created " + path + " (Access 2000, Jet 4)\n");
   EXPECT_TRUE(Has(Jetdb(0, {"info", path}).out, "format: jet4"));
   EXPECT_EQ(Jetdb(0, {"tables", path}).out, "");
-  Jetdb(0, {"check", path});
   const std::string before = testutil::ReadFile(path);
   EXPECT_TRUE(Has(Jetdb(1, {"new", path}).err, "exists"));
   EXPECT_EQ(testutil::ReadFile(path), before);
@@ -90,9 +89,6 @@ TEST(JetdbNewTest, CreatesEmptyDatabasesOfBothFormatsAndNeverOverwrites) {
   EXPECT_EQ(Jetdb(0, {"new", old, "--jet3"}).out, "Created " + old + " (Access 97, Jet 3)\n");
   // (Jet 3's page size and code page: HelpInfoTablesAndErrors.)
   EXPECT_TRUE(Has(Jetdb(0, {"info", old}).out, "sort order: General (1033)"));
-  EXPECT_EQ(testutil::ReadFile(old)[0x14], 0);  // version byte: Jet 3
-  EXPECT_EQ(Jetdb(0, {"tables", old}).out, "");
-  EXPECT_TRUE(Has(Jetdb(0, {"check", old}).out, ": ok"));
   if (testutil::HaveProgram("mdb-tables")) {
     // mdbtools sees the system tables, and reads the catalog.
     EXPECT_EQ(testutil::RunProcess({"mdb-tables", "-S", "-1", old}).out,
@@ -170,7 +166,6 @@ TEST_F(WriteCliTest, CreateTableRefusesBadSchemasBeforeWriting) {
   EXPECT_TRUE(
       Has(Jetdb(1, {"create-table", db_, Fixture("jetdb/orders.json")}).err, "exists already"));
   EXPECT_EQ(testutil::ReadFile(db_), before);
-  Jetdb(1, {"create-table", db_, dir_.File("missing.json")});
 }
 
 TEST_F(WriteCliTest, ImportMatchesKeysInAnyCaseAndKeepsAutonumbers) {
