@@ -41,9 +41,6 @@ TEST(SqlParseTest, AcceptsTheInstallerForms) {
 
   ASSERT_TRUE(Parse("Select * From [Panel] Where [SV1] = 'O''Brien'''", &s).ok());
   EXPECT_EQ(s.where->literal.text, "O'Brien'");
-  // The way back: a key goes into a literal with its quotes doubled.
-  EXPECT_EQ(afc::sql::DoubleQuotes("FirstClass"), "FirstClass");
-  EXPECT_EQ(afc::sql::DoubleQuotes("O'Brien''s"), "O''Brien''''s");
 }
 
 TEST(SqlParseTest, RefusesWhatItDoesNotReadWithAClearError) {
