@@ -91,7 +91,7 @@ TEST(RecordsetAccessTest, FailuresComeBackAsAPairAndDoNotLeak) {
       {kV2000, "SELECT [Servce] FROM Master", afc::kErrUnknownColumn, "Servce"},
       {kV2000, "SELECT * FROM Panel WHERE SV9 = 'x'", afc::kErrUnknownColumn, "SV9"},
       {kV2000, "SELECT * FROM Panel WHERE PANELID = 'x'", afc::kErrTypeMismatch, "PANELID"},
-      // (The reader's own refusals: data_sql_test.)
+      {kV2000, "SELECT * FROM Master WHERE", afc::kErrWhereSyntax, "WHERE"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path + " " + c.sql);
