@@ -317,12 +317,17 @@ TEST_F(WriteCliTest, DeleteRemovesTheMatchingRowsOnly) {
 // Access 97 fixtures also into an Access 97 one.
 
 // What `schema` prints of a table but its foreign-key indexes, which
-// create-table leaves out.
-std::string Design(const std::string& path, const std::string& table) {
+// create-table leaves out; `unmark` drops the compression that Access 97
+// text takes in an Access 2000 database.
+std::string Design(const std::string& path, const std::string& table, bool unmark) {
   std::istringstream lines(Jetdb(0, {"schema", path, table}).out);
   std::string out;
   for (std::string line; std::getline(lines, line);) {
-    if (!Contains(line, " foreign-key") && line != "  Indexes:") out += line + "\n";
+    if (Contains(line, " foreign-key") || line == "  Indexes:") continue;
+    if (const size_t at = line.find(" compressed"); unmark && at != std::string::npos) {
+      line.erase(at, 11);
+    }
+    out += line + "\n";
   }
   return out;
 }
@@ -354,7 +359,8 @@ void RoundTrip(const std::string& source, bool jet3) {
               "Imported " + std::to_string(rows) + " rows into " + table + "\n");
     EXPECT_TRUE(Jetdb(0, {"export", target, table, "--format", "jsonl"}).out == original)
         << "the export differs after the round trip";
-    EXPECT_EQ(Design(target, table), Design(source, table));
+    const bool unmark = !jet3 && source.find("V1997") != std::string::npos;
+    EXPECT_EQ(Design(target, table, unmark), Design(source, table, unmark));
     testutil::ExpectMdbExportRows(target, table, rows);
   }
   EXPECT_TRUE(Has(Jetdb(0, {"check", target}).out, ": ok"));
