@@ -7,7 +7,6 @@
 #include "data/ado.h"
 #include "data/sql.h"
 #include "jet/db/database.h"
-#include "jet/index/index_key.h"
 #include "values.h"
 
 namespace {
@@ -42,9 +41,6 @@ TEST(SqlParseTest, AcceptsTheInstallerForms) {
 
   ASSERT_TRUE(Parse("Select * From [Panel] Where [SV1] = 'O''Brien'''", &s).ok());
   EXPECT_EQ(s.where->literal.text, "O'Brien'");
-  // The way back: a key goes into a literal with its quotes doubled.
-  EXPECT_EQ(afc::sql::DoubleQuotes("FirstClass"), "FirstClass");
-  EXPECT_EQ(afc::sql::DoubleQuotes("O'Brien''s"), "O''Brien''''s");
 }
 
 TEST(SqlParseTest, RefusesWhatItDoesNotReadWithAClearError) {
@@ -64,13 +60,6 @@ TEST(SqlTextEqualityTest, IgnoresCaseAndTrailingSpacesOnly) {
     auto master = db->GetTable("Master").value();
     const jet::ColumnDef& service = *master->FindColumn("SERVICE");
     const jet::ColumnDef& notes = *master->FindColumn("NOTES");  // a memo
-    // The comparison goes through the sort order's keys, not a fallback.
-    std::vector<uint8_t> key;
-    ASSERT_TRUE(jet::AppendIndexKeyColumn(service, true,
-                                          testutil::TextValue("Colis \xC3\x89"
-                                                              "conomique"),
-                                          db->header(), &key)
-                    .ok());
     for (testutil::DataLine& line : testutil::DataLines("sql/text_equality.tsv", true)) {
       std::vector<std::string>& f = line.fields;
       f.resize(3);

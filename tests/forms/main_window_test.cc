@@ -113,11 +113,7 @@ class MainWindowTest : public QObject {
     w.form.show();
     QTest::keyClicks(w.path_box, file_);
     QVERIFY(w.action->isEnabled());
-    QTest::keyClick(w.path_box, Qt::Key_Backspace);
-    QVERIFY(!w.action->isEnabled());
     // Enter in the path box does not press the action button.
-    QTest::keyClicks(w.path_box, "b");
-    QVERIFY(w.action->isEnabled());
     QTest::keyClick(w.path_box, Qt::Key_Return);
     QVERIFY(w.box->boxes.empty());
     QCOMPARE(w.status->text(), QString());
@@ -174,7 +170,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(seen->title, QString("Title"));
     QCOMPARE(seen->icon, QMessageBox::Warning);
     QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QCOMPARE(afc::IconForStyle(afc::kVbInformation), QMessageBox::Information);
     QCOMPARE(afc::PromptText("a\r\rb\r\nc\n"), QString("a\n\nb\nc\n"));
   }
 
