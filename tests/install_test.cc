@@ -97,23 +97,18 @@ void ExpectClonedRow(const std::vector<Row>& before, const std::vector<Row>& aft
 }
 
 struct Copy {
-  // With `jet3`, an Access 97 copy made with jetdb (testutil::Jet3CopyOf).
-  explicit Copy(const std::string& from, bool jet3 = false)
-      : path(jet3 ? testutil::Jet3CopyOf(dir, from) : testutil::CopyOf(dir, from)) {}
+  explicit Copy(const std::string& from) : path(testutil::CopyOf(dir, from)) {}
   testutil::TempDir dir;
   const std::string path;
 };
 
-// The hosts and the sample, each also as an Access 97 database.
+// The hosts, and the sample in both formats.
 TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
-  std::vector<std::pair<std::string, bool>> sources{{kSampleDb, false}, {kSampleDb97, false}};
-  for (const std::string& host : testutil::FixtureFiles("hosts")) {
-    sources.emplace_back(host, false);
-    sources.emplace_back(host, true);
-  }
-  for (const auto& [source, jet3] : sources) {
-    SCOPED_TRACE(source + (jet3 ? " (Access 97 copy)" : ""));
-    Copy copy(source, jet3);
+  std::vector<std::string> sources = testutil::FixtureFiles("hosts");
+  sources.insert(sources.end(), {kSampleDb, kSampleDb97});
+  for (const std::string& source : sources) {
+    SCOPED_TRACE(source);
+    Copy copy(source);
     const auto master_before = ReadRows(copy.path, "Master");
     const auto panel_before = ReadRows(copy.path, "Panel");
     RecordingUi ui;

@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -27,7 +26,6 @@
 #include "jet/storage/bytes.h"
 #include "jet/storage/header.h"
 #include "jet/storage/page_codec.h"
-#include "jet/storage/text.h"
 
 #ifndef _WIN32
 extern char** environ;
@@ -254,63 +252,6 @@ ProcessResult Jetdb(int code, std::vector<std::string> args, const std::string& 
   EXPECT_EQ(code == 0 ? r.err : r.out, "") << args.size() << " arguments";
   EXPECT_TRUE(code == 0 || r.err.find("jetdb:") != std::string::npos) << r.err;
   return r;
-}
-
-namespace {
-
-// Every character Windows-1252 lacks as '?'.
-std::string ToCp1252Repertoire(const std::string& utf8) {
-  std::u16string units;
-  if (!jet::Utf8ToUtf16(utf8, &units)) throw std::runtime_error("export is not UTF-8");
-  std::string out;
-  for (size_t i = 0; i < units.size(); ++i) {
-    uint32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size()) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-    }
-    uint8_t byte = 0;
-    if (c > 0xFFFF || !jet::EncodeCodePageChar(c, 1252, &byte)) c = '?';
-    jet::AppendUtf8(out, c);
-  }
-  return out;
-}
-
-std::string MakeJet3Copy(const std::string& source, const std::string& path,
-                         const std::string& scratch) {
-  auto jetdb = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), JetdbPath());
-    ProcessResult r = RunProcess(args);
-    if (r.exit_code != 0) throw std::runtime_error(args[1] + ": " + r.err);
-    return r.out;
-  };
-  std::string schema = jetdb({"schema", source, "--json"});
-  const std::string decimal = "\"type\": \"Decimal\"";
-  for (size_t at; (at = schema.find(decimal)) != std::string::npos;) {
-    schema.replace(at, decimal.size(), "\"type\": \"Currency\"");
-  }
-  WriteFile(scratch, schema);
-  jetdb({"new", path, "--jet3"});
-  jetdb({"create-table", path, scratch});
-  std::istringstream tables(jetdb({"tables", source}));
-  for (std::string table; std::getline(tables, table);) {
-    WriteFile(scratch, ToCp1252Repertoire(jetdb({"export", source, table, "--format", "jsonl"})));
-    jetdb({"import", path, table, scratch});
-  }
-  return path;
-}
-
-}  // namespace
-
-std::string Jet3CopyOf(const TempDir& dir, const std::string& source, const std::string& name) {
-  static TempDir cache;
-  static std::map<std::string, std::string> made;
-  std::string& copy = made[source];
-  if (copy.empty()) {
-    const std::string stem = std::to_string(made.size());
-    copy = MakeJet3Copy(fs::path(source).has_root_directory() ? source : Fixture(source),
-                        cache.File(stem + ".mdb"), cache.File(stem + ".txt"));
-  }
-  return CopyOf(dir, copy, name);
 }
 
 ::testing::AssertionResult Has(const std::string& text, const std::string& part) {

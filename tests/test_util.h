@@ -66,16 +66,6 @@ std::string CopyOf(const TempDir& dir, const std::string& fixture,
 // blank is stored RC4-encoded under it (see page_codec.h).
 void EncodeDatabase(const std::string& path, uint32_t key);
 
-// An Access 97 copy of the database `source`, made with jetdb as a user
-// would: `schema --json`, `new --jet3`, `create-table`, and `import` of each
-// table's `export --format jsonl`. What Access 97 cannot hold is changed on
-// the way: Decimal columns become Currency (which keeps 4 decimal places,
-// as many as the hosts' and the sample's decimals have), and characters
-// outside code page 1252 become '?'. Each source is converted once per test
-// run; the copy in `dir` is writable.
-std::string Jet3CopyOf(const TempDir& dir, const std::string& source,
-                       const std::string& name = "Tallowin97.mdb");
-
 // A test name for a table of a fixture: "bigIndexTestV2000_mdb_Table1" for
 // ("access/bigIndexTestV2000.mdb", "Table1").
 std::string FixtureTableName(const std::string& fixture, const std::string& table);
