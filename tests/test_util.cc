@@ -8,7 +8,7 @@
 #undef CopyFile  // a macro of windows.h; ours is testutil::CopyFile
 #else
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -26,10 +26,6 @@
 #include "jet/storage/bytes.h"
 #include "jet/storage/header.h"
 #include "jet/storage/page_codec.h"
-
-#ifndef _WIN32
-extern char** environ;
-#endif
 
 namespace testutil {
 
@@ -182,65 +178,148 @@ HANDLE Inheritable(const std::string& path, bool write) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Runs argv[0] with standard input from the file `in` and the outputs into
-// the files `out` and `err`; returns its exit code.
-int Spawn(const std::vector<std::string>& argv, const std::string& in, const std::string& out,
-          const std::string& err) {
-  std::wstring command;
-  for (const std::string& a : argv)
-    command += (command.empty() ? L"" : L" ") + Quote(jet::WideFromUtf8(a));
-  STARTUPINFOW si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = Inheritable(in, false);
-  si.hStdOutput = Inheritable(out, true);
-  si.hStdError = Inheritable(err, true);
-  PROCESS_INFORMATION pi = {};
-  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
-                                      CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
-  for (HANDLE h : {si.hStdInput, si.hStdOutput, si.hStdError}) CloseHandle(h);
-  if (!started) throw std::runtime_error("cannot start " + argv[0]);
-  WaitForSingleObject(pi.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return int(code);
+void Close(void*& h) {
+  if (h) CloseHandle(h);
+  h = nullptr;
 }
 
 #else
 
-int Spawn(const std::vector<std::string>& argv, const std::string& in, const std::string& out,
-          const std::string& err) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+void Close(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
 }
 
 #endif
 
 }  // namespace
 
+std::string Child::ReadLine() {
+  std::string line;
+  char c;
+  while (ReadByte(&c) && c != '\n') {
+    if (c != '\r') line.push_back(c);
+  }
+  return line;
+}
+
+#ifdef _WIN32
+
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>* files) {
+  std::wstring command;
+  for (const std::string& a : argv)
+    command += (command.empty() ? L"" : L" ") + Quote(jet::WideFromUtf8(a));
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  if (files) {
+    si.hStdInput = Inheritable(files->at(0), false);
+    si.hStdOutput = Inheritable(files->at(1), true);
+    si.hStdError = Inheritable(files->at(2), true);
+  } else {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE in_write, out_read;
+    if (!CreatePipe(&si.hStdInput, &in_write, &sa, 0)) return;
+    if (!CreatePipe(&out_read, &si.hStdOutput, &sa, 0)) return;
+    // Our ends stay ours: no other child inherits them.
+    SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    stdin_ = in_write;
+    stdout_ = out_read;
+  }
+  PROCESS_INFORMATION pi = {};
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                     nullptr, &si, &pi)) {
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+  }
+  CloseHandle(si.hStdInput);
+  CloseHandle(si.hStdOutput);
+  if (files) CloseHandle(si.hStdError);
+  if (!process_) throw std::runtime_error("cannot start " + argv[0]);
+}
+
+int Child::Finish() {
+  Close(stdin_);
+  if (process_) {
+    WaitForSingleObject(process_, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    exit_code_ = int(code);
+    Close(process_);
+  }
+  Close(stdout_);
+  return exit_code_;
+}
+
+void Child::Kill() {
+  if (process_) TerminateProcess(process_, 137);
+  Finish();
+}
+
+bool Child::ReadByte(char* c) {
+  DWORD got = 0;
+  return stdout_ && ::ReadFile(stdout_, c, 1, &got, nullptr) && got == 1;
+}
+
+#else
+
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>* files) {
+  // Close-on-exec, so that no other child keeps the pipes open.
+  int in[2] = {-1, -1}, out[2] = {-1, -1};
+  if (!files && (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)) return;
+  std::fflush(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (files) {
+      in[0] = ::open(files->at(0).c_str(), O_RDONLY);
+      out[1] = ::open(files->at(1).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(::open(files->at(2).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    }
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  Close(in[0]);
+  Close(out[1]);
+  stdin_ = in[1];
+  stdout_ = out[0];
+}
+
+int Child::Finish() {
+  Close(stdin_);
+  if (pid_ > 0) {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid_ = -1;
+  }
+  Close(stdout_);
+  return exit_code_;
+}
+
+void Child::Kill() {
+  if (pid_ > 0) kill(pid_, SIGKILL);
+  Finish();
+}
+
+bool Child::ReadByte(char* c) { return stdout_ >= 0 && ::read(stdout_, c, 1) == 1; }
+
+#endif
+
 // Standard input comes from a file and the two outputs go to files, so that
 // no pipe can fill up and stall the program.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdin_data) {
   TempDir io;
-  const std::string in = io.File("in"), out = io.File("out"), err = io.File("err");
-  WriteFile(in, stdin_data);
-  const int code = Spawn(argv, in, out, err);
-  return {code, ReadFile(out), ReadFile(err)};
+  const std::vector<std::string> files = {io.File("in"), io.File("out"), io.File("err")};
+  WriteFile(files[0], stdin_data);
+  const int code = Child(argv, &files).Finish();
+  return {code, ReadFile(files[1]), ReadFile(files[2])};
 }
 
 std::string JetdbPath() { return AFC_JETDB_PATH; }

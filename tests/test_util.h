@@ -89,6 +89,36 @@ struct ProcessResult {
   std::string err;
 };
 
+// A program started with the arguments (no shell; argv[0] is looked up on
+// PATH), its standard input and output pipes to this one. With `files`
+// (input, output, error), its standard streams are those files instead.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& argv,
+                 const std::vector<std::string>* files = nullptr);
+  ~Child() { Finish(); }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // The next line the program prints, without its line ending.
+  std::string ReadLine();
+  // Closes its input and waits for it; returns its exit code.
+  int Finish();
+  void Kill();
+
+ private:
+  bool ReadByte(char* c);
+#ifdef _WIN32
+  void* process_ = nullptr;
+  void* stdin_ = nullptr;
+  void* stdout_ = nullptr;
+#else
+  int pid_ = -1;
+  int stdin_ = -1, stdout_ = -1;
+#endif
+  int exit_code_ = -1;
+};
+
 // Runs argv[0] with the arguments (no shell), capturing stdout and stderr.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& stdin_data = "");
 
