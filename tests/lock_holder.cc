@@ -10,10 +10,6 @@
 //       its standard input ends. On Windows it opens the file as Access
 //       does instead, for reading (and writing) and sharing both, and locks
 //       the byte with LockFileEx.
-//   jet_lock_holder insert PATH COUNT TAG
-//       COUNT times: opens the database for writing (waiting while another
-//       program has it), inserts one row into Shipments, closes it. Prints
-//       how often it had to wait.
 
 #ifdef _WIN32
 #include <windows.h>
@@ -22,25 +18,13 @@
 #include <unistd.h>
 #endif
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "jet/jet.h"
 #include "jet/os/file.h"
-#include "jet/table/table_writer.h"
 
 namespace {
-
-jet::Value Make(jet::ColumnType type, const std::string& text = "", double number = 0) {
-  jet::Value v;
-  v.type = type;
-  v.null = false;
-  v.bytes = text;
-  v.real = number;
-  return v;
-}
 
 // Waits for the end of standard input.
 int WaitForEndOfInput() {
@@ -88,42 +72,12 @@ int Lock(const std::string& mode, const std::string& path, long long byte) {
   return WaitForEndOfInput();
 }
 
-int Fail(const jet::Status& s) {
-  std::printf("error: %s\n", s.ToString().c_str());
-  return 1;
-}
-
-int Insert(const std::string& path, int count, const std::string& tag) {
-  int waits = 0;
-  for (int i = 0; i < count; ++i) {
-    auto db = jet::Database::Open(path, {.writable = true});
-    for (; !db.ok() && db.status().kind() == jet::ErrorKind::kBusy; ++waits) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      db = jet::Database::Open(path, {.writable = true});
-    }
-    auto writer = db.ok() ? jet::TableWriter::Open(**db, "Shipments") : db.status();
-    if (!writer.ok()) return Fail(writer.status());
-    jet::Value id;  // the autonumber: null, the writer numbers it
-    id.type = jet::ColumnType::kLong;
-    auto at = (*writer)->Insert({id, Make(jet::ColumnType::kText, tag + "-" + std::to_string(i)),
-                                 Make(jet::ColumnType::kText, "UPS-GND"),
-                                 Make(jet::ColumnType::kDouble, "", i),
-                                 Make(jet::ColumnType::kDateTime, "", 45000)});
-    if (!at.ok()) return Fail(at.status());
-  }
-  std::printf("done, waited %d times\n", waits);
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
   if (cmd == "hold" && argc == 4) return Hold(argv[2], argv[3]);
   if (cmd == "lock" && argc == 5) return Lock(argv[2], argv[3], std::stoll(argv[4]));
-  if (cmd == "insert" && argc == 5) return Insert(argv[2], std::stoi(argv[3]), argv[4]);
-  std::fprintf(stderr,
-               "usage: jet_lock_holder hold read|write PATH | lock read|write PATH BYTE | "
-               "insert PATH COUNT TAG\n");
+  std::fprintf(stderr, "usage: jet_lock_holder hold read|write PATH | lock read|write PATH BYTE\n");
   return 2;
 }

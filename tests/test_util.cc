@@ -269,6 +269,10 @@ Child::Child(const std::vector<std::string>& argv, const std::vector<std::string
   // Close-on-exec, so that no other child keeps the pipes open.
   int in[2] = {-1, -1}, out[2] = {-1, -1};
   if (!files && (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)) return;
+  // Made before fork: another thread may hold the allocator's lock then.
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   std::fflush(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
@@ -279,9 +283,6 @@ Child::Child(const std::vector<std::string>& argv, const std::vector<std::string
     }
     dup2(in[0], 0);
     dup2(out[1], 1);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     execvp(args[0], args.data());
     _exit(127);
   }
