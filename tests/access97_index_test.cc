@@ -12,7 +12,6 @@
 #include <cstdio>
 
 #include "jet/index/index_page.h"
-#include "jet/storage/bytes.h"
 #include "values.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // A deterministic damage sweep: every page of a few fixtures is damaged in
 // several ways, one page at a time, and the whole database is read after
 // each change. Any outcome is allowed except a crash, a sanitizer report, a
-// read that goes round a loop, or one that takes too long. The sweep is
+// read that goes round a loop, or one that never ends. The sweep is
 // meant to run under ASan and UBSan as well as in the normal build.
 //
 // Also replays every input that once made a fuzz target fail
@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <random>
 
@@ -24,23 +23,18 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Damaged versions read per fixture page, and the seed: enough to keep the
 // sweep to a few seconds. Longer hunts are the fuzz targets' job.
 constexpr int kRoundsPerPage = 5;
 constexpr uint32_t kSeed = 20240611;
-// Far above what one read of these small files takes, even under sanitizers.
-constexpr auto kSlowRead = std::chrono::seconds(5);
 
-// Writes the file and reads it end to end: no loop, no slow read, and every
-// failure still says which file it is about.
+// Writes the file and reads it end to end: no loop, and every failure
+// still says which file it is about. (A read that hangs is the test's
+// timeout's to catch: no test here measures time.)
 void WriteAndRead(const std::string& path, const std::string& bytes, const std::string& what) {
   testutil::WriteFile(path, bytes);
-  const auto start = Clock::now();
   testutil::FullRead r = testutil::ReadWholeDatabase(path, /*include_system=*/true);
   EXPECT_FALSE(r.runaway) << what;
-  EXPECT_LT(Clock::now() - start, kSlowRead) << what;
   EXPECT_EQ(r.status.ok() ? path : r.status.file(), path) << what << ": " << r.status.ToString();
 }
 

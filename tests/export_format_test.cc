@@ -13,7 +13,6 @@
 #include "interchange/export.h"
 #include "jet/format/value_format.h"
 #include "jet/storage/text.h"
-#include "jet/table/create.h"
 #include "values.h"
 
 namespace {

@@ -9,7 +9,6 @@
 #define TESTS_FULL_READ_H_
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 

@@ -2,7 +2,6 @@
 // A new database of either format: the system objects of the empty database
 // it is copied from, and nothing of who made that one or when.
 
-#include "jet/storage/bytes.h"
 #include "jet/storage/header.h"
 #include "jet/table/create.h"
 #include "property_blob.h"

@@ -338,25 +338,6 @@ TEST(PropertiesTest, DefaultsAreEvaluatedAndStoredAsJetConvertsThem) {
   }
 }
 
-// Rules compare text as the column's sort order sorts it: by the engine's
-// index keys where it builds them, else expr::CompareTextDefault.
-TEST(PropertiesTest, RulesCompareTextByTheColumnsSortOrder) {
-  auto db = jet::Database::Open(testutil::Fixture("access/testV2000.mdb")).value();
-  jet::ColumnDef column;
-  column.type = ColumnType::kText;
-  column.sort_order = db->header().sort_order;
-  const expr::TextComparer keyed = jet::TextComparerFor(&column, db->header());
-  EXPECT_EQ(keyed("abc", "ABC"), 0);
-  EXPECT_LT(keyed("a", "B"), 0);
-  column.sort_order.lcid = 1049;  // a sort order the engine builds no keys for
-  const expr::TextComparer other = jet::TextComparerFor(&column, db->header());
-  EXPECT_EQ(other("abc", "ABC"), 0);
-  // A hyphen counts only after the letters in General ("ab" before "a-c");
-  // the default comparison puts it before them.
-  EXPECT_LT(keyed("ab", "a-c"), 0);
-  EXPECT_GT(other("ab", "a-c"), 0);
-}
-
 // An updatable recordset on the whole table, with a new row being edited.
 struct NewRow {
   NewRow(const std::string& path, const std::string& table) {

@@ -24,7 +24,6 @@
 #endif
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <span>
 

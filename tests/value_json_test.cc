@@ -20,7 +20,6 @@
 #include "interchange/value_json.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <tuple>
 
