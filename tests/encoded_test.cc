@@ -6,6 +6,7 @@
 
 #include "install/installer.h"
 #include "jet/storage/page_codec.h"
+#include "recording_ui.h"
 #include "values.h"
 
 namespace {
@@ -77,18 +78,12 @@ struct Twins {
   std::string header;
 };
 
-struct SilentUi : afc::UserInterface {
-  void SetStatusText(const std::string&) override {}
-  void ShowMessageBox(const std::string& prompt, int, const std::string&) override {
-    ADD_FAILURE() << prompt;
-  }
-};
-
 TEST(EncodedTest, InstallingOnAnEncodedHostLeavesItEncodedAsAccessWould) {
   Twins t("hosts/tallowin-v2000.mdb");
-  SilentUi ui;
+  testutil::RecordingUi ui;
   ASSERT_EQ(afc::InstallFirstClass(ui, t.plain), afc::kTrue);
   ASSERT_EQ(afc::InstallFirstClass(ui, t.encoded), afc::kTrue);
+  EXPECT_EQ(ui.Boxes(), std::vector<std::string>{});
   t.ExpectSameChange();
   testutil::FindRow(testutil::ReadRows(t.encoded, "Master"), "SERVICE", "FirstClass");
 }

@@ -11,6 +11,7 @@
 #include "install/installer.h"
 #include "jet/table/create.h"
 #include "property_blob.h"
+#include "recording_ui.h"
 
 namespace {
 
@@ -22,23 +23,7 @@ using testutil::FindRow;
 using testutil::ReadRows;
 using testutil::Text;
 
-// What the installation showed, in order: status texts, and message boxes
-// as "BOX style|title|prompt".
-struct RecordingUi : afc::UserInterface {
-  void SetStatusText(const std::string& text) override { shown.push_back(text); }
-  void ShowMessageBox(const std::string& prompt, int style, const std::string& title) override {
-    shown.push_back("BOX " + std::to_string(style) + "|" + title + "|" + prompt);
-  }
-  std::vector<std::string> Only(bool boxes) const {
-    std::vector<std::string> out;
-    std::copy_if(shown.begin(), shown.end(), std::back_inserter(out),
-                 [&](const std::string& s) { return (s.rfind("BOX ", 0) == 0) == boxes; });
-    return out;
-  }
-  std::vector<std::string> Boxes() const { return Only(true); }
-  std::vector<std::string> Statuses() const { return Only(false); }
-  std::vector<std::string> shown;
-};
+using testutil::RecordingUi;
 
 const std::string kSampleDb = AFC_SAMPLE_DB;      // built by sample/build-sample.sh
 const std::string kSampleDb97 = AFC_SAMPLE_DB97;  // the same, as an Access 97 database

