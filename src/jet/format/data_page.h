@@ -26,13 +26,15 @@
 //     The original slot always points straight at the row (one step), and
 //     every 0x8000-only slot on a table's page is the target of exactly one
 //     pointer (true of every Access-made file in tests/data/access).
-//   - A deleted row: 0xC000, and its bytes are gone. The rows stored below
-//     it move up by its length, its slot keeps an empty range (its offset
-//     is where the row ended), and the free space grows by the length; the
-//     slot itself stays, so later rows keep their numbers.
+//   - A deleted row: 0xC000, and usually its bytes are gone. The rows
+//     stored below it move up by its length, its slot keeps an empty range
+//     (its offset is where the row ended), and the free space grows by the
+//     length; the slot itself stays, so later rows keep their numbers.
 //     delTestV2000.mdb, page 31: slots 0x0FF1, 0xCFF1, 0x0FE2 (rows 0 and
 //     2 of 15 bytes at 4081 and 4066, row 1 deleted), free space 4046 =
-//     4096 - 14 - 3 * 2 - 30.
+//     4096 - 14 - 3 * 2 - 30. Sometimes Access leaves the bytes in place,
+//     counted as used (testIndexPropertiesV2000.mdb page 49 slots 3 and 10):
+//     a deleted row's range is never read. See docs/space-reuse.md.
 //
 // A row pointer elsewhere in the file is 32 bits: row number in the low byte,
 // page number in the upper 24 bits.
