@@ -134,8 +134,6 @@ class JournalWriter {
   // next open.
   Status Undo();
 
-  // Existing pages journaled so far.
-  size_t journaled_pages() const { return journaled_.size(); }
   uint64_t old_size() const { return old_size_; }
 
  private:

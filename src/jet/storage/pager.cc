@@ -72,7 +72,6 @@ Result<PageRef> Pager::Read(uint32_t number) {
   }
   auto it = index_.find(number);
   if (it != index_.end()) {
-    ++stats_.hits;
     lru_.splice(lru_.begin(), lru_, it->second);
     return *it->second;
   }
@@ -80,7 +79,6 @@ Result<PageRef> Pager::Read(uint32_t number) {
   Status s = file_->ReadAt(uint64_t(number) * format_.page_size, page->bytes);
   if (!s.ok()) return s.AtPage(number);
   codec_.Decode(number, page->bytes);
-  ++stats_.reads;
   g_pages_read.fetch_add(1, std::memory_order_relaxed);
   PageRef ref(std::move(page));
   CachePut(ref);
@@ -121,7 +119,6 @@ void Pager::ReadAhead(uint32_t first, uint32_t count) {
   g_pages_read.fetch_add(pages.size(), std::memory_order_relaxed);
   for (auto& page : pages) {
     codec_.Decode(page->number, page->bytes);
-    ++stats_.reads;
     CachePut(PageRef(std::move(page)));
   }
 }
@@ -242,14 +239,10 @@ Status Pager::Commit() {
   if (dirty_.empty() && !journal_) return Status::Ok();
   const bool spilled = journal_ != nullptr;
   Status s = WriteBatch();
-  // Every page below the old end that was written is journaled; every page
-  // past it was appended and written.
-  const size_t written = journal_->journaled_pages() + (page_count_ - committed_page_count_);
   if (s.ok()) s = journal_->Finish();
   if (!s.ok()) return UndoWritten(s, /*keep_batch=*/!spilled);
   journal_.reset();
   for (auto& [number, page] : dirty_) CachePut(PageRef(std::move(page)));
-  last_commit_pages_ = written;
   dirty_.clear();
   committed_page_count_ = page_count_;
   return Status::Ok();

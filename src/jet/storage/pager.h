@@ -63,11 +63,6 @@ struct Page {
 
 using PageRef = std::shared_ptr<const Page>;
 
-struct PagerStats {
-  uint64_t reads = 0;  // pages read from the file
-  uint64_t hits = 0;   // pages served from the cache
-};
-
 class Pager {
  public:
   Pager(std::unique_ptr<File> file, const Format& format, uint32_t page_count,
@@ -78,7 +73,6 @@ class Pager {
   uint32_t page_count() const { return page_count_; }
   const std::string& path() const { return file_->path(); }
   File& file() { return *file_; }
-  const PagerStats& stats() const { return stats_; }
   // Whether pages are stored encoded (the header's encoding key is set).
   bool encoded() const { return codec_.encoded(); }
 
@@ -123,8 +117,6 @@ class Pager {
   // lost: everything but Rollback is refused until Rollback is called.
   Status MaybeSpill();
 
-  // Pages the last successful Commit wrote, spilled ones included.
-  size_t last_commit_pages() const { return last_commit_pages_; }
 
   // Writes every page of the batch through the journal and syncs the file.
   // On failure the file is as it was before (see journal.h). If nothing had
@@ -158,8 +150,6 @@ class Pager {
   PageCodec codec_;
   uint32_t page_count_;
   size_t capacity_;
-  PagerStats stats_;
-  size_t last_commit_pages_ = 0;
   std::list<PageRef> lru_;  // front = most recent
   // Pages evicted while nobody held them, for Read to fill again.
   static constexpr size_t kMaxSpare = 64;
