@@ -120,12 +120,12 @@ Measured InstallOnce(const std::filesystem::path& prepared,
   // The copy's pages go to disk now, or the installation's first sync would
   // pay for writing the whole copy.
   bench::SyncFile(copy_path);
-  const uint64_t read = jet::GetIoCounts().pages_read;
+  const uint64_t read_before = jet::GetIoCounts().pages_read;
   QuietUi ui;
   auto start = std::chrono::steady_clock::now();
   afc::Boolean ok = afc::InstallFirstClass(ui, copy);
   auto end = std::chrono::steady_clock::now();
-  const uint64_t reads = jet::GetIoCounts().pages_read - read;
+  const uint64_t reads = jet::GetIoCounts().pages_read - read_before;
   if (!ok) std::fprintf(stderr, "install_bench: the installation failed\n");
   return {std::chrono::duration<double, std::milli>(end - start).count(), reads};
 }

@@ -7,11 +7,10 @@
 #ifndef BENCH_SCRATCH_FOLDER_H_
 #define BENCH_SCRATCH_FOLDER_H_
 
-#ifdef _WIN32
 #include <fcntl.h>
+#ifdef _WIN32
 #include <io.h>
 #else
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
