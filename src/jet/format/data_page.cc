@@ -94,6 +94,94 @@ uint8_t AddRowToPage(Page* page, const Format& f, const std::string& row, uint16
   return uint8_t(count);
 }
 
+namespace {
+
+// The extent of row `row` and of the rows stored below it, for moving them:
+// Corrupt unless everything from this row down lies in order between the
+// row table and the row's end (moving them would scramble them otherwise).
+struct RowsBelow {
+  uint32_t end = 0;     // one past the row's last byte
+  uint32_t lowest = 0;  // the start of the lowest row
+  uint32_t table_end = 0;
+};
+
+Result<RowsBelow> FindRowsBelow(const Page& page, const Format& f, uint32_t row,
+                                const std::string& file) {
+  const uint8_t* p = page.bytes.data();
+  auto corrupt = [&](const std::string& m) {
+    Status s = Status::Corrupt(m);
+    s.AtFile(file).AtPage(page.number);
+    return s;
+  };
+  const uint32_t count = RowSlotCount(page, f);
+  RowsBelow r;
+  r.table_end = f.data_first_row_slot + 2 * count;
+  if (r.table_end > f.page_size || row >= count) {
+    return corrupt("Row " + std::to_string(row) + " does not exist on page " +
+                   std::to_string(page.number));
+  }
+  auto offset = [&](uint32_t n) { return uint32_t(Le16(p + f.data_first_row_slot + 2 * n)); };
+  r.end = row == 0 ? f.page_size : (offset(row - 1) & kRowOffsetMask);
+  if (r.end > f.page_size) {
+    return corrupt("Row " + std::to_string(row - 1) + " of page " + std::to_string(page.number) +
+                   " starts past the end of the page");
+  }
+  r.lowest = r.end;
+  for (uint32_t n = row; n < count; ++n) {
+    const uint32_t start = offset(n) & kRowOffsetMask;
+    if (start > r.lowest || start < r.table_end) {
+      return corrupt("The row table of page " + std::to_string(page.number) +
+                     " is out of order; its rows cannot be moved");
+    }
+    r.lowest = start;
+  }
+  return r;
+}
+
+// Adds `delta` to the offsets of rows `from` onwards, keeping their flags.
+void ShiftOffsets(Page* page, const Format& f, uint32_t from, int32_t delta) {
+  uint8_t* p = page->bytes.data();
+  const uint32_t count = RowSlotCount(*page, f);
+  for (uint32_t r = from; r < count; ++r) {
+    const uint32_t raw = Le16(p + f.data_first_row_slot + 2 * r);
+    PutLe16(p + f.data_first_row_slot + 2 * r,
+            uint16_t((raw & ~uint32_t(kRowOffsetMask)) |
+                     uint32_t(int32_t(raw & kRowOffsetMask) + delta)));
+  }
+}
+
+}  // namespace
+
+bool NoRowsLeft(const Page& page, const Format& f) {
+  const uint32_t count = RowSlotCount(page, f);
+  if (f.data_first_row_slot + 2 * count > f.page_size) return false;
+  const uint8_t* p = page.bytes.data();
+  for (uint32_t r = 0; r < count; ++r) {
+    const uint16_t raw = Le16(p + f.data_first_row_slot + 2 * r);
+    if ((raw & (kRowDeletedFlag | kRowOverflowFlag)) != (kRowDeletedFlag | kRowOverflowFlag)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Status GrowRow(Page* page, const Format& f, uint32_t row, uint32_t extra, const std::string& file) {
+  JET_ASSIGN_OR_RETURN(RowsBelow r, FindRowsBelow(*page, f, row, file));
+  uint8_t* p = page->bytes.data();
+  const uint32_t free_space = Le16(p + f.data_free_space);
+  if (free_space < extra || r.lowest < r.table_end + extra) {
+    return Status::Unsupported("Page " + std::to_string(page->number) + " has no room for " +
+                               std::to_string(extra) + " more bytes")
+        .AtFile(file)
+        .AtPage(page->number);
+  }
+  std::copy(p + r.lowest, p + r.end, p + r.lowest - extra);
+  std::fill(p + r.end - extra, p + r.end, 0);
+  ShiftOffsets(page, f, row, -int32_t(extra));
+  PutLe16(p + f.data_free_space, uint16_t(free_space - extra));
+  return Status::Ok();
+}
+
 Status RemoveRowFromPage(Page* page, const Format& f, uint32_t row, const std::string& file) {
   uint8_t* p = page->bytes.data();
   auto corrupt = [&](const std::string& m) {
@@ -101,43 +189,18 @@ Status RemoveRowFromPage(Page* page, const Format& f, uint32_t row, const std::s
     s.AtFile(file).AtPage(page->number);
     return s;
   };
-  const uint32_t count = RowSlotCount(*page, f);
-  const uint32_t table_end = f.data_first_row_slot + 2 * count;
-  if (table_end > f.page_size || row >= count) {
-    return corrupt("Row " + std::to_string(row) + " to delete does not exist on page " +
-                   std::to_string(page->number));
-  }
   auto offset = [&](uint32_t r) { return uint32_t(Le16(p + f.data_first_row_slot + 2 * r)); };
-  // Everything from this row down must lie in order between the row table
-  // and the row's end, or moving the rows up would scramble them.
-  const uint32_t end = row == 0 ? f.page_size : (offset(row - 1) & kRowOffsetMask);
-  if (end > f.page_size) {
-    return corrupt("Row " + std::to_string(row - 1) + " of page " + std::to_string(page->number) +
-                   " starts past the end of the page");
-  }
-  uint32_t previous = end;
-  for (uint32_t r = row; r < count; ++r) {
-    const uint32_t start = offset(r) & kRowOffsetMask;
-    if (start > previous || start < table_end) {
-      return corrupt("The row table of page " + std::to_string(page->number) +
-                     " is out of order; its rows cannot be moved");
-    }
-    previous = start;
-  }
+  JET_ASSIGN_OR_RETURN(RowsBelow below, FindRowsBelow(*page, f, row, file));
+  const uint32_t end = below.end, lowest = below.lowest;
   const uint32_t start = offset(row) & kRowOffsetMask;
   const uint32_t length = end - start;
   const uint32_t free_space = Le16(p + f.data_free_space) + length;
   if (free_space > f.page_size) {
     return corrupt("The free space of page " + std::to_string(page->number) + " is impossible");
   }
-  const uint32_t lowest = previous;
   std::copy_backward(p + lowest, p + start, p + end);
   std::fill(p + lowest, p + lowest + length, 0);
-  for (uint32_t r = row + 1; r < count; ++r) {
-    const uint32_t raw = offset(r);
-    PutLe16(p + f.data_first_row_slot + 2 * r,
-            uint16_t((raw & ~uint32_t(kRowOffsetMask)) | ((raw & kRowOffsetMask) + length)));
-  }
+  ShiftOffsets(page, f, row + 1, int32_t(length));
   PutLe16(p + f.data_first_row_slot + 2 * row, uint16_t(end | kRowDeletedFlag | kRowOverflowFlag));
   PutLe16(p + f.data_free_space, uint16_t(free_space));
   return Status::Ok();

@@ -96,6 +96,16 @@ uint8_t AddRowToPage(Page* page, const Format& f, const std::string& row, uint16
 // on, so that the rows below could not be moved.
 Status RemoveRowFromPage(Page* page, const Format& f, uint32_t row, const std::string& file);
 
+// Whether every row slot of a data page is a deleted row (both flags): the
+// page holds no row and no moved row's new home, so it can be freed.
+bool NoRowsLeft(const Page& page, const Format& f);
+
+// Makes row `row` `extra` bytes longer at its end (zero bytes), moving it and
+// the rows stored below it down into the free space. Corrupt, with the page
+// untouched, if the row table is out of order from this row on; Unsupported
+// if the page has no room.
+Status GrowRow(Page* page, const Format& f, uint32_t row, uint32_t extra, const std::string& file);
+
 }  // namespace jet
 
 #endif  // JET_FORMAT_DATA_PAGE_H_

@@ -80,7 +80,7 @@ Result<std::span<uint8_t>> MutableRow(Pager& pager, RowPointer where) {
 uint64_t PagesPerBitmapPage(const Pager& pager) { return uint64_t(pager.page_size() - 4) * 8; }
 
 Result<Page*> NewBitmapPage(Pager& pager) {
-  JET_ASSIGN_OR_RETURN(Page * page, AllocatePage(pager));
+  JET_ASSIGN_OR_RETURN(Page * page, AppendPage(pager));
   page->bytes[0] = kPageUsageMap;
   page->bytes[1] = 0x01;
   return page;
@@ -212,13 +212,137 @@ Status UsageMapRemove(Pager& pager, RowPointer where, uint32_t page) {
   return Status::Ok();
 }
 
-Result<Page*> AllocatePage(Pager& pager) {
+Result<bool> UsageMapContains(Pager& pager, RowPointer where, uint32_t page) {
+  PageRef holder;
+  JET_ASSIGN_OR_RETURN(ByteView row, ReadRowBytes(pager, where, &holder));
+  if (row.size() >= 5 && row[0] == kInlineMap) {
+    const uint32_t first = Le32(row.data() + 1);
+    const uint64_t bit = uint64_t(page) - first;
+    return page >= first && bit < (row.size() - 5) * 8 && (row[5 + bit / 8] >> (bit % 8)) & 1;
+  }
+  if (row.size() >= 1 && row[0] == kReferenceMap) {
+    const uint64_t per = PagesPerBitmapPage(pager);
+    const size_t slot = size_t(page / per);
+    if (1 + 4 * (slot + 1) > row.size()) return false;
+    const uint32_t map_page = Le32(row.data() + 1 + 4 * slot);
+    if (map_page == 0) return false;
+    JET_ASSIGN_OR_RETURN(PageRef bitmap,
+                         pager.ReadTyped(map_page, kPageUsageMap, "a usage bitmap page"));
+    const uint64_t bit = page - slot * per;
+    return (bitmap->bytes[4 + bit / 8] >> (bit % 8)) & 1;
+  }
+  return pager.CorruptAt(where.page, "Unknown usage map type");
+}
+
+namespace {
+
+// The lowest page from `from` up to (not including) `limit` that the map at
+// `where` holds; 0 if there is none.
+Result<uint32_t> UsageMapNext(Pager& pager, RowPointer where, uint32_t from, uint32_t limit) {
+  auto scan = [&](ByteView bitmap, uint64_t first) -> uint32_t {
+    uint64_t bit = from > first ? from - first : 0;
+    for (; bit < bitmap.size() * 8 && first + bit < limit; ++bit) {
+      const uint8_t b = bitmap[bit / 8];
+      if (b == 0) {
+        bit |= 7;  // the rest of this byte
+        continue;
+      }
+      if ((b >> (bit % 8)) & 1) return uint32_t(first + bit);
+    }
+    return 0;
+  };
+  PageRef holder;
+  JET_ASSIGN_OR_RETURN(ByteView row, ReadRowBytes(pager, where, &holder));
+  if (row.size() >= 5 && row[0] == kInlineMap) return scan(row.subspan(5), Le32(row.data() + 1));
+  if (row.size() >= 1 && row[0] == kReferenceMap) {
+    const uint64_t per = PagesPerBitmapPage(pager);
+    for (size_t slot = from / per; 1 + 4 * (slot + 1) <= row.size() && slot * per < limit;
+         ++slot) {
+      const uint32_t map_page = Le32(row.data() + 1 + 4 * slot);
+      if (map_page == 0) continue;
+      JET_ASSIGN_OR_RETURN(PageRef bitmap,
+                           pager.ReadTyped(map_page, kPageUsageMap, "a usage bitmap page"));
+      const uint32_t found = scan(bitmap->view().subspan(4), slot * per);
+      if (found != 0) return found;
+    }
+    return 0u;
+  }
+  return pager.CorruptAt(where.page, "Unknown usage map type");
+}
+
+// Makes the inline global map reach `page`: its row grows into the free
+// space of its page, by whole groups of 64 pages, as Access's own maps do.
+// The pages it newly covers are in use up to the end of the file and free
+// beyond. False if the page has no room for it.
+Result<bool> GrowGlobalMap(Pager& pager, uint32_t page) {
+  JET_ASSIGN_OR_RETURN(auto row, MutableRow(pager, kGlobalUsageMap));
+  const uint64_t old_bits = (row.size() - 5) * 8;
+  const uint64_t want = (std::max<uint64_t>(page, pager.page_count()) / 64 + 1) * 64;
+  const uint32_t extra = uint32_t((want - old_bits) / 8);
+  JET_ASSIGN_OR_RETURN(Page * holder, pager.Modify(kGlobalUsageMap.page));
+  Status grown = GrowRow(holder, pager.format(), kGlobalUsageMap.row, extra, pager.path());
+  if (grown.kind() == ErrorKind::kUnsupported) return false;
+  JET_RETURN_IF_ERROR(grown);
+  JET_ASSIGN_OR_RETURN(row, MutableRow(pager, kGlobalUsageMap));
+  for (uint64_t p = std::max<uint64_t>(old_bits, pager.page_count()); p < want; ++p) {
+    row[5 + p / 8] |= uint8_t(1u << (p % 8));
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<Page*> AppendPage(Pager& pager) {
   JET_ASSIGN_OR_RETURN(Page * page, pager.Append());
   const uint32_t number = page->number;
   JET_RETURN_IF_ERROR(UsageMapRemove(pager, kGlobalUsageMap, number));
   // Modify may have handed out a new copy of nothing: the appended page is
   // already in the batch, so this returns the same page.
   return pager.Modify(number);
+}
+
+Result<Page*> AllocatePage(Pager& pager) {
+  // Pages 0 and 1 (the header and the global map) are never free.
+  const uint32_t from = std::max<uint32_t>(pager.free_page_hint(), 2);
+  JET_ASSIGN_OR_RETURN(uint32_t free,
+                       UsageMapNext(pager, kGlobalUsageMap, from, pager.page_count()));
+  if (free == 0) {
+    pager.set_free_page_hint(pager.page_count());
+    return AppendPage(pager);
+  }
+  pager.set_free_page_hint(free + 1);
+  JET_RETURN_IF_ERROR(UsageMapRemove(pager, kGlobalUsageMap, free));
+  JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(free));
+  std::fill(page->bytes.begin(), page->bytes.end(), 0);
+  return page;
+}
+
+Status FreePage(Pager& pager, uint32_t page, bool* freed) {
+  *freed = false;
+  if (page < 2 || page >= pager.page_count()) {
+    return pager.CorruptAt(page, "Page " + std::to_string(page) + " cannot be freed");
+  }
+  JET_ASSIGN_OR_RETURN(bool already, UsageMapContains(pager, kGlobalUsageMap, page));
+  if (already) {
+    return pager.CorruptAt(page, "Page " + std::to_string(page) +
+                                     " is given back but is marked free already");
+  }
+  {
+    JET_ASSIGN_OR_RETURN(auto row, MutableRow(pager, kGlobalUsageMap));
+    if (row[0] == kInlineMap) {
+      const uint32_t first = Le32(row.data() + 1);
+      if (page < first) return Status::Ok();  // a map that starts late: leave it be
+      if (uint64_t(page) - first >= (row.size() - 5) * 8) {
+        if (first != 0) return Status::Ok();
+        JET_ASSIGN_OR_RETURN(bool grown, GrowGlobalMap(pager, page));
+        if (!grown) return Status::Ok();
+      }
+    }
+  }
+  JET_RETURN_IF_ERROR(UsageMapAdd(pager, kGlobalUsageMap, page));
+  *freed = true;
+  pager.set_free_page_hint(std::min(pager.free_page_hint(), page));
+  return Status::Ok();
 }
 
 }  // namespace jet

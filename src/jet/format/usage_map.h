@@ -62,12 +62,36 @@ Result<uint32_t> UsageMapLast(Pager& pager, RowPointer where);
 Status UsageMapAdd(Pager& pager, RowPointer where, uint32_t page);
 Status UsageMapRemove(Pager& pager, RowPointer where, uint32_t page);
 
+// Whether the map at `where` holds `page`.
+Result<bool> UsageMapContains(Pager& pager, RowPointer where, uint32_t page);
+
 // The global usage map (page 1, row 0) marks the pages that are free.
+//
+// Access keeps it inline, starting at page 0, and marks every page from the
+// end of the file to the end of the bitmap free; as the file grows, the row
+// grows (testV2000.mdb: 743 pages, a 768-page bitmap where most files have
+// 512). Freed pages keep their old bytes, whatever their type byte says, so
+// only this map tells whether a page is free (docs/space-reuse.md).
 constexpr RowPointer kGlobalUsageMap{1, 0};
 
-// Adds a zero-filled page at the end of the file and takes it out of the
-// global free map.
+// A zero-filled page for the caller to set up: the lowest page inside the
+// file that the global map marks free, or else a new page at the end of the
+// file. Either way the global map no longer marks it free. A reused page is
+// an existing page like any other, so the journal records its old bytes
+// before its first write.
 Result<Page*> AllocatePage(Pager& pager);
+
+// A zero-filled page at the end of the file, taken out of the global map.
+// Bitmap pages of reference maps come from here, so that changing the
+// global map never needs a page from the global map.
+Result<Page*> AppendPage(Pager& pager);
+
+// Marks `page`, which its owner has let go of, free in the global map, and
+// sets *freed. A page already marked free is Corrupt (freeing it twice would
+// let two owners have it). When the map cannot reach the page (an inline
+// map with no room left on its page to grow) nothing changes and *freed is
+// false: the caller keeps the page where it was.
+Status FreePage(Pager& pager, uint32_t page, bool* freed);
 
 }  // namespace jet
 

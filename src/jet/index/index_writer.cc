@@ -580,11 +580,14 @@ class IndexWriter::BTree {
     return n;
   }
 
+  // Gives a page that left the tree back to the global map; one the map
+  // cannot take (see FreePage) stays in the index's map, blank.
   Status FreePage(uint32_t number) {
     cache_.erase(number);
     unsaved_.erase(number);
-    JET_RETURN_IF_ERROR(UsageMapRemove(pager_, index_.usage_map, number));
-    JET_RETURN_IF_ERROR(UsageMapAdd(pager_, kGlobalUsageMap, number));
+    bool freed = false;
+    JET_RETURN_IF_ERROR(jet::FreePage(pager_, number, &freed));
+    if (freed) JET_RETURN_IF_ERROR(UsageMapRemove(pager_, index_.usage_map, number));
     JET_ASSIGN_OR_RETURN(Page * page, pager_.Modify(number));
     std::fill(page->bytes.begin(), page->bytes.end(), 0);
     return Status::Ok();

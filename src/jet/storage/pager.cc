@@ -210,6 +210,7 @@ Status Pager::UndoWritten(const Status& failure, bool keep_batch) {
     // What spilled is gone from the file, and the rest means nothing alone.
     dirty_.clear();
     page_count_ = committed_page_count_;
+    free_page_hint_ = 0;
     DropCache();
     lost_change_ = true;
   }
@@ -259,6 +260,7 @@ void Pager::Rollback() {
   }
   lost_change_ = false;
   page_count_ = committed_page_count_;
+  free_page_hint_ = 0;
 }
 
 Result<PageRef> Pager::ReadTyped(uint32_t number, uint8_t type, const char* what) {

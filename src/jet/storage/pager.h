@@ -129,6 +129,13 @@ class Pager {
   // so every read and write is refused.
   bool broken() const { return broken_; }
 
+  // No page below this one is marked free in the database's own free-page
+  // map: where the page allocator (usage_map.h) starts looking. It only
+  // ever rises within a change, but for pages the change frees; a change
+  // rolled back forgets it.
+  uint32_t free_page_hint() const { return free_page_hint_; }
+  void set_free_page_hint(uint32_t page) { free_page_hint_ = page; }
+
   // Forgets the change: the file and the pages seen by Read are as before.
   // After a spill that means undoing the file from the journal; if that
   // fails, the pager is broken() and the next open rolls back.
@@ -162,6 +169,7 @@ class Pager {
   // file (a spill, or Commit) to its end.
   std::unique_ptr<JournalWriter> journal_;
   bool lost_change_ = false;  // a spilled change was undone; awaits Rollback
+  uint32_t free_page_hint_ = 0;
   bool broken_ = false;
 };
 
