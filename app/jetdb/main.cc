@@ -379,7 +379,7 @@ jet::Status ResolveAssignments(const jet::TableDef& table, const std::vector<std
 }
 
 // Changes (or, without `sets`, deletes) every row that matches `wheres`.
-// The matching rows are found first, then changed one at a time.
+// The matching rows are found first, then changed in one step.
 int CmdChange(const std::string& path, const std::string& table,
               const std::vector<std::string>& wheres, const std::vector<std::string>& sets,
               bool del) {
@@ -415,21 +415,20 @@ int CmdChange(const std::string& path, const std::string& table,
     }
   }
 
-  const char* verb = del ? "deleted" : "updated";
-  for (size_t i = 0; i < ids.size(); ++i) {
-    if (del) {
-      s = (*writer)->Delete(ids[i]);
-    } else {
-      std::vector<jet::Value> values = std::move(rows[i]);
+  // One step: every matching row changes, or (on any failure) none.
+  if (del) {
+    s = (*writer)->DeleteMany(ids);
+  } else {
+    for (std::vector<jet::Value>& values : rows) {
       for (const Assignment& a : changes) values[a.column] = a.value;
-      s = (*writer)->Update(ids[i], std::move(values));
     }
-    if (!s.ok()) {
-      std::fprintf(stderr, "jetdb: %s\n", s.ToString().c_str());
-      std::fprintf(stderr, "jetdb: %zu of the %zu matching rows were %s before the failure\n", i,
-                   ids.size(), verb);
-      return kExitError;
-    }
+    s = (*writer)->UpdateMany(ids, std::move(rows));
+  }
+  if (!s.ok()) {
+    std::fprintf(stderr, "jetdb: %s\n", s.ToString().c_str());
+    std::fprintf(stderr, "jetdb: no row was %s; the table is as it was\n",
+                 del ? "deleted" : "updated");
+    return kExitError;
   }
   std::printf("%s %s\n", del ? "Deleted" : "Updated", Count(ids.size(), "row", "rows").c_str());
   return kExitOk;

@@ -2,7 +2,9 @@
 #include "jet/table/table_writer.h"
 
 #include <algorithm>
+#include <functional>
 #include <random>
+#include <unordered_set>
 
 #include "jet/format/usage_map.h"
 #include "jet/index/index_writer.h"
@@ -18,15 +20,16 @@ constexpr uint32_t kLongValueChainLink = 4;
 // of Access 2000 pages) before writing them out through the journal.
 constexpr size_t kBulkSpillPages = 512;
 
-// Finds a page of `owner` with room for `row_size` bytes: the last page of
-// the free-space map, or else a new page entered in both maps.
+// Finds a page of `owner` with room for `row_size` bytes: the highest page
+// of the free-space map that has room, or else a new page entered in both
+// maps. Like Jet, a page found too full for the row stops being a
+// candidate: it leaves the free-space map until a row on it goes.
 Result<Page*> PageWithRoom(Pager& pager, RowPointer owned_map, RowPointer free_map, uint32_t owner,
                            size_t row_size) {
   const Format& f = pager.format();
-  // Like Jet, only the last page with free space is tried; one that is too
-  // full for this row stops being a candidate.
-  JET_ASSIGN_OR_RETURN(uint32_t last, UsageMapLast(pager, free_map));
-  if (last != 0) {
+  while (true) {
+    JET_ASSIGN_OR_RETURN(uint32_t last, UsageMapLast(pager, free_map));
+    if (last == 0) break;
     JET_ASSIGN_OR_RETURN(PageRef candidate, pager.Read(last));
     if (candidate->type() == kPageData && Le32(candidate->bytes.data() + f.data_owner) == owner &&
         RowFits(*candidate, f, row_size)) {
@@ -42,6 +45,30 @@ Result<Page*> PageWithRoom(Pager& pager, RowPointer owned_map, RowPointer free_m
   return pager.Modify(number);
 }
 
+// Deletes the row at `at` from a page listed in `owned_map` (a table's or a
+// long-value column's), as Access deletes one (data_page.h). A page left
+// without rows leaves both maps and goes back to the global map, as Access
+// frees one; a page that keeps rows goes (back) into the free-space map, so
+// that the room is used again. A page the owner's map does not list is left
+// in no map.
+Status RemoveRowAndReclaim(Pager& pager, RowPointer at, RowPointer owned_map, RowPointer free_map) {
+  const Format& f = pager.format();
+  JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(at.page));
+  JET_RETURN_IF_ERROR(RemoveRowFromPage(page, f, at.row, pager.path()));
+  const bool empty = NoRowsLeft(*page, f);
+  JET_ASSIGN_OR_RETURN(bool owned, UsageMapContains(pager, owned_map, at.page));
+  if (!owned) return Status::Ok();
+  if (empty) {
+    bool freed = false;
+    JET_RETURN_IF_ERROR(FreePage(pager, at.page, &freed));
+    if (freed) {
+      JET_RETURN_IF_ERROR(UsageMapRemove(pager, owned_map, at.page));
+      return UsageMapRemove(pager, free_map, at.page);
+    }
+  }
+  return UsageMapAdd(pager, free_map, at.page);
+}
+
 // Puts memo and OLE data on long-value pages, using the column's own usage
 // maps from the table definition.
 class PageLongValueStore : public LongValueStore {
@@ -52,6 +79,42 @@ class PageLongValueStore : public LongValueStore {
   // did not change keeps the long-value rows it has.
   void Remember(uint16_t column, bool chained, const std::string& data, RowPointer where) {
     stored_.push_back(Stored{column, chained, data, where});
+  }
+
+  // Deletes the long-value rows of a memo or OLE field (`field`: its 12-byte
+  // header and what follows, in a row on `page`), pieces of a chain and all.
+  // Each must be a live row on a long-value page, and no piece may come
+  // twice: anything else is Corrupt, and nothing is deleted.
+  Status Free(const ColumnDef& column, ByteView field, uint32_t page) {
+    if (field.size() < 12) return pager_.CorruptAt(page, "A memo or OLE value's header is cut short");
+    const uint8_t kind = field[3] & 0xC0;
+    if (kind == 0x80) return Status::Ok();  // inline: nothing elsewhere
+    JET_ASSIGN_OR_RETURN(const LongValueMaps* maps, Maps(column));
+    const Format& f = pager_.format();
+    std::vector<RowPointer> rows;
+    std::unordered_set<uint32_t> seen;
+    for (RowPointer at = RowPointer::FromRaw(Le32(field.data() + 4)); !at.null();) {
+      if (!seen.insert(at.raw()).second) {
+        return pager_.CorruptAt(at.page, "A memo or OLE value's chain loops");
+      }
+      JET_ASSIGN_OR_RETURN(PageRef holder, pager_.ReadTyped(at.page, kPageData, "a data page"));
+      JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*holder, f, at.row, pager_.path()));
+      if (slot.deleted || slot.overflow ||
+          Le32(holder->bytes.data() + f.data_owner) != kLongValueOwner) {
+        return pager_.CorruptAt(at.page, "A memo or OLE value of column '" + column.name +
+                                             "' leads to a row that is not a live long value");
+      }
+      rows.push_back(at);
+      if (kind != 0x00) break;  // a single row
+      if (slot.end - slot.start < kLongValueChainLink) {
+        return pager_.CorruptAt(at.page, "A long-value piece is cut short");
+      }
+      at = RowPointer::FromRaw(Le32(holder->bytes.data() + slot.start));
+    }
+    for (RowPointer at : rows) {
+      JET_RETURN_IF_ERROR(RemoveRowAndReclaim(pager_, at, maps->used_pages, maps->free_pages));
+    }
+    return Status::Ok();
   }
 
   Result<RowPointer> Store(const ColumnDef& column, const std::string& data,
@@ -72,17 +135,20 @@ class PageLongValueStore : public LongValueStore {
     RowPointer where;
   };
 
-  Result<RowPointer> StoreNew(const ColumnDef& column, const std::string& data, bool chained) {
-    const LongValueMaps* maps = nullptr;
+  Result<const LongValueMaps*> Maps(const ColumnDef& column) {
     for (const LongValueMaps& m : table_.long_value_maps) {
-      if (m.column_number == column.number) maps = &m;
+      if (m.column_number == column.number && !m.used_pages.null() && !m.free_pages.null()) {
+        return &m;
+      }
     }
-    if (!maps || maps->used_pages.null() || maps->free_pages.null()) {
-      return Status::Unsupported("Column '" + column.name + "' of table '" + table_.name +
-                                 "' has no long-value page maps; this engine will not guess "
-                                 "where its data belongs")
-          .AtFile(pager_.path());
-    }
+    return Status::Unsupported("Column '" + column.name + "' of table '" + table_.name +
+                               "' has no long-value page maps; this engine will not guess "
+                               "where its data belongs")
+        .AtFile(pager_.path());
+  }
+
+  Result<RowPointer> StoreNew(const ColumnDef& column, const std::string& data, bool chained) {
+    JET_ASSIGN_OR_RETURN(const LongValueMaps* maps, Maps(column));
     const Format& f = pager_.format();
     const size_t room = f.page_size - f.data_first_row_slot - 2;
     if (!chained) {
@@ -119,13 +185,20 @@ class PageLongValueStore : public LongValueStore {
   std::vector<Stored> stored_;
 };
 
-// Lets `store` reuse the long-value rows of the old row's memo and OLE
-// values, so that an update that leaves them alone does not copy them.
-Status RememberLongValues(Pager& pager, const DatabaseHeader& header, const TableDef& table,
-                          ByteView old_row, uint32_t page, const std::vector<Value>& old,
-                          PageLongValueStore* store) {
+// Goes through the memo and OLE values of the old row (`old_row`, on
+// `page`, decoded as `old`): one that `values` leaves as it is keeps its
+// long-value rows (`store` hands them out again); any other has its rows
+// deleted, before the new values are stored, so that they can take their
+// room. Without `values` (a deleted row), every one goes.
+Status ReleaseLongValues(Pager& pager, const DatabaseHeader& header, const TableDef& table,
+                         ByteView row, uint32_t page, const std::vector<Value>& old,
+                         const std::vector<Value>* values, PageLongValueStore* store) {
+  // A copy: deleting long values changes pages, and may move what `row`
+  // points into.
+  const std::vector<uint8_t> copy(row.begin(), row.end());
+  const ByteView old_row(copy.data(), copy.size());
   RowDecoder decoder(pager, header, table);
-  std::string data;
+  std::string data, now;
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
     if (!IsLongValue(c.type) || old[i].null) continue;
@@ -134,9 +207,13 @@ Status RememberLongValues(Pager& pager, const DatabaseHeader& header, const Tabl
     JET_RETURN_IF_ERROR(decoder.RawVarField(old_row, page, c, &raw, &present));
     if (!present || raw.size() < 12) continue;
     const uint8_t kind = raw[3] & 0xC0;
-    if (kind == 0x80) continue;  // inline: nothing to reuse
-    if (!EncodeFieldBytes(pager.format(), header, c, old[i], &data).ok()) continue;
-    store->Remember(c.number, kind == 0x00, data, RowPointer::FromRaw(Le32(raw.data() + 4)));
+    if (kind == 0x80) continue;  // inline: nothing elsewhere
+    if (values && !(*values)[i].null && EncodeFieldBytes(pager.format(), header, c, old[i], &data).ok() &&
+        EncodeFieldBytes(pager.format(), header, c, (*values)[i], &now).ok() && now == data) {
+      store->Remember(c.number, kind == 0x00, data, RowPointer::FromRaw(Le32(raw.data() + 4)));
+      continue;
+    }
+    JET_RETURN_IF_ERROR(store->Free(c, raw, page));
   }
   return Status::Ok();
 }
@@ -339,9 +416,7 @@ Status TableWriter::Read(RowId id, std::vector<Value>* values) {
 }
 
 Status TableWriter::RemoveRow(RowPointer at) {
-  Pager& pager = db_.pager();
-  JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(at.page));
-  return RemoveRowFromPage(page, pager.format(), at.row, pager.path());
+  return RemoveRowAndReclaim(db_.pager(), at, table_->owned_pages, table_->free_space_pages);
 }
 
 Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
@@ -474,102 +549,146 @@ void TableWriter::AbortBulk() {
   db_.pager().SetSpillThreshold(0);
 }
 
-Status TableWriter::Update(RowId id, std::vector<Value> values) {
-  JET_RETURN_IF_ERROR(CheckWritable());
+Status TableWriter::UpdateOne(RowId id, std::vector<Value> values, IndexWriter& indexes) {
   if (values.size() != table_->columns.size()) {
     return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
                                    std::to_string(table_->columns.size()) + " values");
   }
-  Status s = [&]() -> Status {
-    RowPointer header, body;
-    std::vector<Value> old;
-    JET_RETURN_IF_ERROR(LocateRow(id, true, &header, &body, &old));
-    for (size_t i = 0; i < values.size(); ++i) {
-      const ColumnDef& c = table_->columns[i];
-      if ((c.flags & kColumnAutoLong) && !old[i].null &&
-          (values[i].null || values[i].integer != old[i].integer)) {
-        return Status::InvalidArgument("Column '" + c.name +
-                                       "' is an autonumber and cannot be changed");
-      }
+  RowPointer header, body;
+  std::vector<Value> old;
+  JET_RETURN_IF_ERROR(LocateRow(id, true, &header, &body, &old));
+  for (size_t i = 0; i < values.size(); ++i) {
+    const ColumnDef& c = table_->columns[i];
+    if ((c.flags & kColumnAutoLong) && !old[i].null &&
+        (values[i].null || values[i].integer != old[i].integer)) {
+      return Status::InvalidArgument("Column '" + c.name +
+                                     "' is an autonumber and cannot be changed");
     }
-    JET_RETURN_IF_ERROR(CheckProperties(values, &old));
-    IndexWriter indexes(db_.pager(), db_.header(), *table_);
-    const RowPointer home{id.page, uint8_t(id.row)};
-    JET_RETURN_IF_ERROR(indexes.CheckUpdate(old, values, home));
+  }
+  JET_RETURN_IF_ERROR(CheckProperties(values, &old));
+  const RowPointer home{id.page, uint8_t(id.row)};
+  JET_RETURN_IF_ERROR(indexes.CheckUpdate(old, values, home));
 
-    Pager& pager = db_.pager();
-    const Format& f = pager.format();
-    PageRef holder;
-    JET_ASSIGN_OR_RETURN(ByteView old_bytes, ReadRowBytes(pager, body, &holder));
-    const uint32_t old_size = uint32_t(old_bytes.size());
+  Pager& pager = db_.pager();
+  const Format& f = pager.format();
+  PageRef holder;
+  JET_ASSIGN_OR_RETURN(ByteView old_bytes, ReadRowBytes(pager, body, &holder));
+  const uint32_t old_size = uint32_t(old_bytes.size());
 
-    PageLongValueStore long_values(pager, *table_);
-    JET_RETURN_IF_ERROR(
-        RememberLongValues(pager, db_.header(), *table_, old_bytes, body.page, old, &long_values));
-    RowEncoder encoder(f, db_.header(), *table_);
-    std::string row;
-    JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
-    if (row.size() <= old_size) {
-      // Fits where the row is: rewrite it there, padded to its old size.
-      JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, old_size, &row));
+  PageLongValueStore long_values(pager, *table_);
+  JET_RETURN_IF_ERROR(ReleaseLongValues(pager, db_.header(), *table_, old_bytes, body.page, old,
+                                        &values, &long_values));
+  RowEncoder encoder(f, db_.header(), *table_);
+  std::string row;
+  JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, 0, &row));
+  if (row.size() <= old_size) {
+    // Fits where the row is: rewrite it there, padded to its old size.
+    JET_RETURN_IF_ERROR(encoder.Encode(values, &long_values, old_size, &row));
+  }
+  if (row.size() == old_size) {
+    JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(body.page));
+    JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, body.row, pager.path()));
+    if (slot.deleted) {  // a moved row's body: bounds as for any row
+      const uint8_t* p = page->bytes.data();
+      slot.start = Le16(p + f.data_first_row_slot + 2 * body.row) & kRowOffsetMask;
     }
-    if (row.size() == old_size) {
-      JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(body.page));
-      JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, body.row, pager.path()));
-      if (slot.deleted) {  // a moved row's body: bounds as for any row
-        const uint8_t* p = page->bytes.data();
-        slot.start = Le16(p + f.data_first_row_slot + 2 * body.row) & kRowOffsetMask;
-      }
-      std::copy(row.begin(), row.end(), page->bytes.begin() + slot.start);
-    } else {
-      // Too big for its place: store it elsewhere, flagged so that scans
-      // skip it there, and leave a forwarding pointer in the original slot.
-      // A row that had moved before moves again from where it is: its old
-      // copy is deleted first (so its room can take the new one) and the
-      // original slot points at the new place, one step as ever.
-      if (body.page != header.page || body.row != header.row) {
-        JET_RETURN_IF_ERROR(RemoveRow(body));
-      }
-      JET_ASSIGN_OR_RETURN(RowPointer moved, PlaceRow(row, kRowDeletedFlag));
-      JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(header.page));
-      JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, header.row, pager.path()));
-      if (slot.end - slot.start < 4) {
-        return pager.CorruptAt(header.page, "A row is too short to hold a forwarding pointer");
-      }
-      uint8_t* p = page->bytes.data();
-      std::fill(p + slot.start, p + slot.end, 0);
-      PutLe32(p + slot.start, moved.raw());
-      const uint32_t at = f.data_first_row_slot + 2 * header.row;
-      PutLe16(p + at, uint16_t(Le16(p + at) | kRowOverflowFlag));
-    }
-    JET_RETURN_IF_ERROR(indexes.Update(old, values, home));
-    // Relationships: check the new foreign keys, cascade a changed key.
-    JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterUpdate(old, values));
-    return WriteTableCounts(0, table_->last_autonumber);
-  }();
-  return Finish(s);
-}
-
-Status TableWriter::Delete(RowId id) {
-  JET_RETURN_IF_ERROR(CheckWritable());
-  Status s = [&]() -> Status {
-    RowPointer header, body;
-    std::vector<Value> old;
-    JET_RETURN_IF_ERROR(LocateRow(id, true, &header, &body, &old));
-    IndexWriter indexes(db_.pager(), db_.header(), *table_);
-    JET_RETURN_IF_ERROR(indexes.Delete(old, header));
-    // The row goes as Access deletes one (data_page.h), and a moved row's
-    // copy with it: left behind, every reader that does not follow pointers
-    // would still see it, and its room would never be used again.
-    JET_RETURN_IF_ERROR(RemoveRow(header));
+    std::copy(row.begin(), row.end(), page->bytes.begin() + slot.start);
+  } else {
+    // Too big for its place: store it elsewhere, flagged so that scans
+    // skip it there, and leave a forwarding pointer in the original slot.
+    // A row that had moved before moves again from where it is: its old
+    // copy is deleted first (so its room can take the new one) and the
+    // original slot points at the new place, one step as ever.
     if (body.page != header.page || body.row != header.row) {
       JET_RETURN_IF_ERROR(RemoveRow(body));
     }
-    // Relationships: refuse, or cascade to the rows that refer to this one.
-    JET_RETURN_IF_ERROR(RelationshipEnforcer(db_, *table_).AfterDelete(old));
-    return WriteTableCounts(-1, table_->last_autonumber);
+    JET_ASSIGN_OR_RETURN(RowPointer moved, PlaceRow(row, kRowDeletedFlag));
+    JET_ASSIGN_OR_RETURN(Page * page, pager.Modify(header.page));
+    JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*page, f, header.row, pager.path()));
+    if (slot.end - slot.start < 4) {
+      return pager.CorruptAt(header.page, "A row is too short to hold a forwarding pointer");
+    }
+    uint8_t* p = page->bytes.data();
+    std::fill(p + slot.start, p + slot.end, 0);
+    PutLe32(p + slot.start, moved.raw());
+    const uint32_t at = f.data_first_row_slot + 2 * header.row;
+    PutLe16(p + at, uint16_t(Le16(p + at) | kRowOverflowFlag));
+  }
+  JET_RETURN_IF_ERROR(indexes.Update(old, values, home));
+  // Relationships: check the new foreign keys, cascade a changed key.
+  return RelationshipEnforcer(db_, *table_).AfterUpdate(old, values);
+}
+
+Status TableWriter::DeleteOne(RowId id, IndexWriter& indexes) {
+  RowPointer header, body;
+  std::vector<Value> old;
+  JET_RETURN_IF_ERROR(LocateRow(id, true, &header, &body, &old));
+  JET_RETURN_IF_ERROR(indexes.Delete(old, header));
+  // Its memo and OLE values go with it.
+  {
+    Pager& pager = db_.pager();
+    PageRef holder;
+    JET_ASSIGN_OR_RETURN(ByteView bytes, ReadRowBytes(pager, body, &holder));
+    PageLongValueStore long_values(pager, *table_);
+    JET_RETURN_IF_ERROR(ReleaseLongValues(pager, db_.header(), *table_, bytes, body.page, old,
+                                          nullptr, &long_values));
+  }
+  // The row goes as Access deletes one (data_page.h), and a moved row's
+  // copy with it: left behind, every reader that does not follow pointers
+  // would still see it, and its room would never be used again.
+  JET_RETURN_IF_ERROR(RemoveRow(header));
+  if (body.page != header.page || body.row != header.row) {
+    JET_RETURN_IF_ERROR(RemoveRow(body));
+  }
+  // Relationships: refuse, or cascade to the rows that refer to this one.
+  return RelationshipEnforcer(db_, *table_).AfterDelete(old);
+}
+
+Status TableWriter::Update(RowId id, std::vector<Value> values) {
+  return UpdateMany({id}, {std::move(values)});
+}
+
+Status TableWriter::Delete(RowId id) { return DeleteMany({id}); }
+
+Status TableWriter::ChangeMany(size_t count, const std::function<Status(size_t, IndexWriter&)>& one,
+                               int32_t row_delta) {
+  JET_RETURN_IF_ERROR(CheckWritable());
+  Pager& pager = db_.pager();
+  const bool spill = !within_change_ && count > 1;
+  if (spill) pager.SetSpillThreshold(kBulkSpillPages);
+  Status s = [&]() -> Status {
+    IndexWriter indexes(pager, db_.header(), *table_);
+    for (size_t i = 0; i < count; ++i) {
+      Status row = one(i, indexes);
+      if (!row.ok()) {
+        if (count == 1) return row;
+        return Status::Error(row.kind(), "Row " + std::to_string(i + 1) + ": " + row.message());
+      }
+      // Between rows no page of the batch is held: it may go to the file.
+      if (spill) JET_RETURN_IF_ERROR(pager.MaybeSpill());
+    }
+    return WriteTableCounts(row_delta, table_->last_autonumber);
   }();
-  return Finish(s);
+  s = Finish(s);
+  if (spill) pager.SetSpillThreshold(0);
+  return s;
+}
+
+Status TableWriter::UpdateMany(const std::vector<RowId>& ids,
+                               std::vector<std::vector<Value>> rows) {
+  if (rows.size() != ids.size()) {
+    return Status::InvalidArgument("An update needs one row of values per row it changes");
+  }
+  return ChangeMany(
+      ids.size(),
+      [&](size_t i, IndexWriter& indexes) { return UpdateOne(ids[i], std::move(rows[i]), indexes); },
+      0);
+}
+
+Status TableWriter::DeleteMany(const std::vector<RowId>& ids) {
+  return ChangeMany(
+      ids.size(), [&](size_t i, IndexWriter& indexes) { return DeleteOne(ids[i], indexes); },
+      -int32_t(ids.size()));
 }
 
 }  // namespace jet

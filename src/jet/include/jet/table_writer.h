@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,10 +83,19 @@ class TableWriter {
   Status InsertWithoutCommit(std::vector<Value> values);
 
   // Replaces the values of the row at `id` (as TableScanner reports it).
+  // Memo and OLE values that change give back the room of the old ones.
   Status Update(RowId id, std::vector<Value> values);
 
-  // Deletes the row at `id`.
+  // Deletes the row at `id`, and its memo and OLE values with it. A page
+  // left without rows goes back to the database's free pages.
   Status Delete(RowId id);
+
+  // Update and Delete for many rows as one step: all of them, or (on any
+  // failure, named "Row N" counting from 1) none. Changed pages go to the
+  // file through the journal as they pile up, so memory does not grow with
+  // the rows. `rows` holds the new values of the row at each of `ids`.
+  Status UpdateMany(const std::vector<RowId>& ids, std::vector<std::vector<Value>> rows);
+  Status DeleteMany(const std::vector<RowId>& ids);
 
   // The values of the row at `id` as stored now; NotFound when it is gone.
   Status Read(RowId id, std::vector<Value>* values);
@@ -131,8 +141,16 @@ class TableWriter {
   // moved row, on a page of this table), or nothing is written.
   Status LocateRow(RowId id, bool to_change, RowPointer* header, RowPointer* body,
                    std::vector<Value>* values);
-  // Deletes one row slot (a row, a moved row's pointer or its moved copy).
+  // Deletes one row slot (a row, a moved row's pointer or its moved copy),
+  // giving its room back (see RemoveRowAndReclaim).
   Status RemoveRow(RowPointer at);
+  // One row of UpdateMany or DeleteMany, in the open change.
+  Status UpdateOne(RowId id, std::vector<Value> values, IndexWriter& indexes);
+  Status DeleteOne(RowId id, IndexWriter& indexes);
+  // Runs `one` for rows 0..count-1 in one step, then moves the row count
+  // by `row_delta`, and commits.
+  Status ChangeMany(size_t count, const std::function<Status(size_t, IndexWriter&)>& one,
+                    int32_t row_delta);
 
   struct Bulk;
 
