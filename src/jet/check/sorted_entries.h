@@ -18,6 +18,8 @@
 #ifndef JET_CHECK_SORTED_ENTRIES_H_
 #define JET_CHECK_SORTED_ENTRIES_H_
 
+#include "jet/internal/guard.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -27,7 +29,6 @@
 
 #include "base/status.h"
 #include "jet/index/packed_entries.h"
-#include "jet/internal/guard.h"
 #include "jet/os/file.h"
 #include "jet/storage/bytes.h"
 
