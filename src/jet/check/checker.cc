@@ -160,8 +160,8 @@ class Checker {
       }
       JET_RETURN_IF_ERROR(CheckTable(**def, t.is_system()));
     }
-    // Without every table's pages and rows, what no one owns or refers to
-    // is not known.
+    // Without the free pages, or every table's pages and rows, what no one
+    // holds or refers to is not known.
     if (complete_) {
       CheckLongValues();
       CheckOwnedPages();
@@ -229,6 +229,7 @@ class Checker {
     auto row = ReadRowBytes(pager_, kGlobalUsageMap, &holder);
     if (!row.ok()) {
       Problem("the global usage map: " + row.status().ToString());
+      complete_ = false;
     } else if (row->size() >= 5 && (*row)[0] == 0x00) {
       bits(row->data() + 5, row->size() - 5, Le32(row->data() + 1));
     } else if (row->size() >= 1 && (*row)[0] == 0x01) {
@@ -243,12 +244,14 @@ class Checker {
         auto bitmap = pager_.ReadTyped(map_page, kPageUsageMap, "a usage bitmap page");
         if (!bitmap.ok()) {
           Problem("the global usage map: " + bitmap.status().ToString());
+          complete_ = false;
           continue;
         }
         bits((*bitmap)->bytes.data() + 4, pager_.page_size() - 4, i * per_page);
       }
     } else {
       Problem("the global usage map: page 1 row 0 holds no usage map");
+      complete_ = false;
     }
   }
 
