@@ -845,13 +845,15 @@ class Checker {
   const CheckOptions& options_;
   CheckReport* report_;
   ScratchFile scratch_;
-  bool complete_ = true;                                 // every table's pages and rows were read
-  std::vector<uint8_t> page_;                            // by page number: kFree, kOwned, ...
-  std::vector<uint32_t> owner_;                          // by page number: a data page's owner
-  std::map<uint32_t, std::set<uint32_t>> moved_copies_;  // owner -> raw row pointers
+  bool complete_ = true;         // the free pages and every table's pages and rows were read
+  std::vector<uint8_t> page_;    // by page number: kFree, kOwned, ...
+  std::vector<uint32_t> owner_;  // by page number: a data page's owner
+  std::map<uint32_t, std::set<uint32_t>> moved_copies_;        // owner -> raw row pointers
   std::map<uint32_t, std::map<uint32_t, size_t>> pointed_at_;  // owner -> target -> pointers
-  std::vector<uint32_t> long_value_rows_;                      // live ones, raw, ascending
-  std::vector<uint32_t> long_value_refs_;                      // raw row pointers rows refer to
+  // Four bytes for each long-value row, and none for a table without memo
+  // or OLE values, however many rows it has.
+  std::vector<uint32_t> long_value_rows_;  // live ones, raw, ascending
+  std::vector<uint32_t> long_value_refs_;  // raw row pointers rows refer to
   std::vector<LongValueColumn> long_value_columns_;
   std::unordered_map<uint32_t, size_t> long_value_column_;  // LVAL page -> column
 };
