@@ -736,8 +736,10 @@ class Checker {
   // long-value rows, one each on pages 35-36, 38-89, 92-145 and 147-702,
   // that nothing refers to and no column's long-value map lists: 223
   // chains of two pieces whose data begins "MR2" (Access's own form and
-  // report storage), and 217 rows more. Those, and the orphans of system
-  // tables' columns, are notes.
+  // report storage), and 217 rows more. Those are notes. So are the
+  // orphans of system tables' columns, which no file here shows: Access
+  // writes those values itself (properties, forms), and it is known to
+  // leave its own long values behind.
   void CheckLongValues() {
     std::sort(long_value_refs_.begin(), long_value_refs_.end());
     struct Orphans {
