@@ -156,11 +156,12 @@ int CmdCheck(const std::string& path) {
   if (!report->unverified.empty()) {
     verdict += ", " + Count(report->unverified.size(), "index", "indexes") + " not fully verified";
   }
-  std::printf("%s, %s, %s, %s, %s (%zu free): %s\n",
+  std::printf("%s, %s, %s, %s, %s (%zu in use, %zu free): %s\n",
               Count(report->tables, "table", "tables").c_str(),
               Count(report->rows, "row", "rows").c_str(),
               Count(report->indexes, "index", "indexes").c_str(), entries.c_str(),
-              Count(report->pages, "page", "pages").c_str(), report->free_pages, verdict.c_str());
+              Count(report->pages, "page", "pages").c_str(),
+              report->pages - report->free_pages, report->free_pages, verdict.c_str());
   return report->ok() ? kExitOk : kExitError;
 }
 

@@ -25,6 +25,15 @@
 // tree) is damage: Access would hand it out again and overwrite it. No
 // database Access made shows one.
 //
+// The other way round, every page not marked free must belong to
+// something: the header, the global usage map, a table's definition, its
+// data pages, a usage map or a page one lists, an index's tree, a memo or
+// OLE column's long values. One that belongs to nothing is lost room. So
+// is a long value that no row refers to (neither a table's row nor the
+// piece before it in a chain): where a user table's column keeps it, a
+// writer forgot to free it. Access leaves lost pages and long values of
+// its own in some of its databases; those kinds are notes.
+//
 // What it finds falls into three lists:
 //   problems    damage: Access would call the database corrupt, or rows
 //               would be lost, hidden or overwritten;
@@ -58,14 +67,23 @@ struct CheckReport {
   size_t index_entries = 0;
   size_t unverified_entries = 0;  // entries whose keys could not be rebuilt
   size_t pages = 0;
-  size_t free_pages = 0;  // as the global usage map says, within the file
+  size_t free_pages = 0;  // as the global usage map says, within the file;
+                          // the rest are in use
 
   bool ok() const { return problems.empty(); }
 };
 
+struct CheckOptions {
+  // Memory the index entries gathered from one table's rows may take
+  // before they go to a scratch file beside the database as sorted runs
+  // (NAME.mdb-check, nameless while in use). Where it cannot be written,
+  // and for an encoded database, they stay in memory.
+  size_t memory = size_t(16) << 20;
+};
+
 // Checks the whole database. A Status error means the check could not run
 // (the file could not be read at all); what it finds goes in the report.
-Result<CheckReport> CheckDatabase(Database& db);
+Result<CheckReport> CheckDatabase(Database& db, const CheckOptions& options = {});
 
 }  // namespace jet
 
