@@ -837,6 +837,7 @@ class IndexWriter::BTree {
         }
       } else if (!is_tail) {
         n.Set(slot, View(below.max));
+        JET_RETURN_IF_ERROR(MergeRight(n, slot));
       }
     }
     Outcome out;
@@ -853,6 +854,49 @@ class IndexWriter::BTree {
     JET_ASSIGN_OR_RETURN(out.max, MaxOfNode(n));
     JET_RETURN_IF_ERROR(Save(std::move(n)));
     return out;
+  }
+
+  // After a removal from the leaf that is child `slot` (not the tail) of
+  // intermediate page `n`, moves the entries of the leaf to its right (the
+  // next child, or the tail) into it when the two together fill at most two
+  // thirds of a page, and gives the emptied page back. Leaves that lose
+  // entries at random but never all of them would otherwise stay sparse,
+  // and the index of a table whose rows come and go would keep growing.
+  // The third left free spares the next inserts a split.
+  Status MergeRight(Node& n, size_t slot) {
+    const uint32_t left_number = n.children[slot];
+    const bool right_is_tail = slot + 1 == n.count();
+    const uint32_t right_number = right_is_tail ? n.tail : n.children[slot + 1];
+    if (right_number == 0) return Status::Ok();
+    JET_ASSIGN_OR_RETURN(const Node* cached_left, Load(left_number));
+    if (!cached_left->leaf || cached_left->next != right_number) return Status::Ok();
+    Node left = *cached_left;
+    JET_ASSIGN_OR_RETURN(const Node* cached_right, Load(right_number));
+    if (!cached_right->leaf || cached_right->prev != left_number) return Status::Ok();
+    const Node right = *cached_right;
+    for (size_t i = 0; i < right.count(); ++i) left.PushBack(right.entry(i), 0);
+    left.next = right.next;
+    if (Size(left) > Capacity() * 2 / 3) return Status::Ok();
+    JET_RETURN_IF_ERROR(Save(std::move(left)));
+    JET_RETURN_IF_ERROR(SetLink(right.next, /*prev=*/true, left_number));
+    JET_RETURN_IF_ERROR(FreePage(right_number));
+    if (!right_is_tail) {
+      // The left child now ends where the right one did.
+      const std::vector<uint8_t> max(n.entry(slot + 1).begin(), n.entry(slot + 1).end());
+      n.Set(slot, View(max));
+      n.Erase(slot + 1);
+      return Status::Ok();
+    }
+    // The left child takes the tail's place; a page with one child keeps it
+    // as an entry.
+    n.Erase(slot);
+    n.tail = left_number;
+    if (n.empty()) {
+      JET_ASSIGN_OR_RETURN(std::vector<uint8_t> max, MaxOf(left_number));
+      n.PushBack(View(max), left_number);
+      n.tail = 0;
+    }
+    return Status::Ok();
   }
 
   // One page of a level being built, and its largest entry, for the level
