@@ -287,6 +287,13 @@ Status RowEncoder::Encode(const std::vector<Value>& values, LongValueStore* long
     if (!c) continue;
     const Value& v = values[value_index[slot]];
     if (v.null) continue;
+    const std::string* kept =
+        IsLongValue(c->type) && long_values ? long_values->Kept(*c) : nullptr;
+    if (kept) {
+      *row += *kept;
+      mark(*c);
+      continue;
+    }
     JET_RETURN_IF_ERROR(EncodeFieldBytes(format_, header_, *c, v, &bytes));
     if (IsLongValue(c->type)) {
       const uint32_t length = uint32_t(bytes.size());

@@ -35,6 +35,15 @@ class LongValueStore {
   // chain of rows; returns the pointer to the (first) row.
   virtual Result<RowPointer> Store(const ColumnDef& column, const std::string& data,
                                    bool chained) = 0;
+  // For a row being rewritten: the field of column `column` exactly as the
+  // row stores it now (the 12-byte header), when its value stays and its
+  // long-value rows with it; null to encode the value afresh. A value kept
+  // this way keeps the form its writer gave it (Access's compressed text,
+  // a short value on a page of its own), which encoding anew could change.
+  virtual const std::string* Kept(const ColumnDef& column) {
+    (void)column;
+    return nullptr;
+  }
 };
 
 // Largest row Jet accepts on a page.

@@ -75,10 +75,17 @@ class PageLongValueStore : public LongValueStore {
  public:
   PageLongValueStore(Pager& pager, const TableDef& table) : pager_(pager), table_(table) {}
 
-  // Makes Store return `where` for this exact data, so that a value that
-  // did not change keeps the long-value rows it has.
-  void Remember(uint16_t column, bool chained, const std::string& data, RowPointer where) {
-    stored_.push_back(Stored{column, chained, data, where});
+  // Makes the encoder write `field` as it is for column `column`: a value
+  // that did not change keeps the long-value rows it has, and their form.
+  void Keep(uint16_t column, ByteView field) {
+    kept_.emplace_back(column, std::string(field.begin(), field.end()));
+  }
+
+  const std::string* Kept(const ColumnDef& column) override {
+    for (const auto& [number, field] : kept_) {
+      if (number == column.number) return &field;
+    }
+    return nullptr;
   }
 
   // Deletes the long-value rows of a memo or OLE field (`field`: its 12-byte
@@ -91,9 +98,16 @@ class PageLongValueStore : public LongValueStore {
     if (kind == 0x80) return Status::Ok();  // inline: nothing elsewhere
     JET_ASSIGN_OR_RETURN(const LongValueMaps* maps, Maps(column));
     const Format& f = pager_.format();
+    // A chain ends where its length does: what the last piece's pointer
+    // holds is not read, as readers do not read it.
+    const uint32_t length = Le32(field.data()) & 0x3FFFFFFFu;
+    uint64_t pieces_length = 0;
     std::vector<RowPointer> rows;
     std::unordered_set<uint32_t> seen;
-    for (RowPointer at = RowPointer::FromRaw(Le32(field.data() + 4)); !at.null();) {
+    for (RowPointer at = RowPointer::FromRaw(Le32(field.data() + 4));;) {
+      if (at.null()) {
+        return pager_.CorruptAt(page, "A memo or OLE value's chain ends before its length");
+      }
       if (!seen.insert(at.raw()).second) {
         return pager_.CorruptAt(at.page, "A memo or OLE value's chain loops");
       }
@@ -106,9 +120,11 @@ class PageLongValueStore : public LongValueStore {
       }
       rows.push_back(at);
       if (kind != 0x00) break;  // a single row
-      if (slot.end - slot.start < kLongValueChainLink) {
+      if (slot.end - slot.start <= kLongValueChainLink) {
         return pager_.CorruptAt(at.page, "A long-value piece is cut short");
       }
+      pieces_length += slot.end - slot.start - kLongValueChainLink;
+      if (pieces_length >= length) break;
       at = RowPointer::FromRaw(Le32(holder->bytes.data() + slot.start));
     }
     for (RowPointer at : rows) {
@@ -122,8 +138,10 @@ class PageLongValueStore : public LongValueStore {
     for (const Stored& s : stored_) {
       if (s.column == column.number && s.chained == chained && s.data == data) return s.where;
     }
+    // The same data again (a row encoded twice, to learn its size first)
+    // is the same long value.
     JET_ASSIGN_OR_RETURN(RowPointer where, StoreNew(column, data, chained));
-    Remember(column.number, chained, data, where);
+    stored_.push_back(Stored{column.number, chained, data, where});
     return where;
   }
 
@@ -183,6 +201,7 @@ class PageLongValueStore : public LongValueStore {
   Pager& pager_;
   const TableDef& table_;
   std::vector<Stored> stored_;
+  std::vector<std::pair<uint16_t, std::string>> kept_;
 };
 
 // Goes through the memo and OLE values of the old row (`old_row`, on
@@ -210,7 +229,7 @@ Status ReleaseLongValues(Pager& pager, const DatabaseHeader& header, const Table
     if (kind == 0x80) continue;  // inline: nothing elsewhere
     if (values && !(*values)[i].null && EncodeFieldBytes(pager.format(), header, c, old[i], &data).ok() &&
         EncodeFieldBytes(pager.format(), header, c, (*values)[i], &now).ok() && now == data) {
-      store->Remember(c.number, kind == 0x00, data, RowPointer::FromRaw(Le32(raw.data() + 4)));
+      store->Keep(c.number, raw.first(12));
       continue;
     }
     JET_RETURN_IF_ERROR(store->Free(c, raw, page));
