@@ -1,17 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
-// What a power cut may leave on disk, worked out from a recorded run of an
-// operation (LogChanges). A disk with a write cache keeps only what was
-// synced: a file's writes and truncations since its last sync may each be
-// lost, cut short (at a 512-byte sector, or halfway) or put down, in any
-// order; the creation or removal of a file may be undone until its folder
-// is synced. A file's own sync makes its bytes durable, not its name.
+// What a power cut may leave on disk, worked out from a recorded run
+// (LogChanges). A disk keeps only what was synced: a file's writes and
+// truncations since its last sync may each be lost, cut short (at a 512-byte
+// sector, or halfway) or put down, in any order; a file's creation or
+// removal may be undone until its folder is synced. A file's own sync makes
+// its bytes durable, not its name.
 
 #ifndef TESTS_POWER_LOSS_H_
 #define TESTS_POWER_LOSS_H_
 
-#include <algorithm>
 #include <map>
-#include <numeric>
 #include <optional>
 #include <random>
 
@@ -19,29 +17,27 @@
 
 namespace testutil {
 
-// The files by path: their bytes, or nullopt for one that is not there.
+// Files by path: their bytes, or nullopt for one that is not there.
 using Disk = std::map<std::string, std::optional<std::string>>;
 
-// Whether a sync (of a file or a folder) makes anything durable. A model
-// that ignores a sync the engine relies on must find outcomes that break.
+// Whether a sync makes anything durable; a disk may ignore some.
 using SyncCounts = std::function<bool(const Change&)>;
 
-// The disk a power cut leaves after the first `k` changes of `log`, which
-// started from `before`. `way` 0 loses everything not durable, 1 keeps it
-// all; otherwise each file's name and bytes lose all, keep all or choose
-// change by change, as `rng` says. `*how` tells what was kept, by the
-// changes' numbers in `log` (1-based): "+n" kept, "-n" lost, "n/b" its first
-// b bytes only.
+// The disk a power cut leaves after the first `k` changes of `log`, run on
+// `before`. `way` 0 loses all that is not durable, 1 keeps it all; else
+// `rng` chooses, for each file's name and for its bytes: lose all, keep all,
+// or choose change by change. `*how` tells what was kept, by the changes'
+// numbers in `log`: "+n" kept, "-n" lost, "n/b" its first b bytes only.
 inline Disk AfterPowerCut(const Disk& before, const std::vector<Change>& log, size_t k,
                           const SyncCounts& counts, int way, std::mt19937& rng, std::string* how) {
   struct Inode {
-    std::string bytes;                 // as it was before the run
-    std::vector<size_t> changes = {};  // what was done to it since, in order
+    std::string bytes;                 // before the run
+    std::vector<size_t> changes = {};  // since then, by number in `log`
     size_t durable = 0;                // how many of those are durable
   };
   std::vector<Inode> inodes;
-  // Per name, the inode it durably names (-1: none), then the one it names
-  // after each creation or removal since its folder was last synced.
+  // Per name: the inode it names durably (-1: none), then the one it names
+  // after each creation or removal since its folder's last sync.
   std::map<std::string, std::vector<int>> names;
   for (const auto& [path, bytes] : before) {
     names[path] = {bytes ? int(inodes.size()) : -1};
@@ -60,56 +56,47 @@ inline Disk AfterPowerCut(const Disk& before, const std::vector<Change>& log, si
     if (c.op == jet::IoOp::kCreate && now < 0) {
       name.push_back(int(inodes.size()));
       inodes.emplace_back();
-    } else if (now < 0) {
-      continue;
-    } else if (c.op == jet::IoOp::kRemove) {
+    } else if (now >= 0 && c.op == jet::IoOp::kRemove) {
       name.push_back(-1);
-    } else if (c.op == jet::IoOp::kSync) {
+    } else if (now >= 0 && c.op == jet::IoOp::kSync) {
       if (counts(c)) inodes[now].durable = inodes[now].changes.size();
-    } else {
+    } else if (now >= 0) {
       inodes[now].changes.push_back(i);  // a write, a truncation, or a creation that empties it
     }
   }
-
-  // What becomes of each file's name, and of its bytes: 0 all lost, 1 all kept,
-  // 2 chosen change by change (as often as the other two together).
+  // 0 lose all, 1 keep all, 2 (as often as the others together) choose each.
   auto mode = [&] { return way < 2 ? way : std::min(int(rng() % 4), 2); };
   Disk disk;
   for (const auto& [path, states] : names) {
-    const int m = mode();
-    const size_t steps = states.size() - 1;
-    const size_t named = m == 2 ? rng() % (steps + 1) : m * steps;
-    *how += path.substr(path.find_last_of("/\\") + 1) + ": name " + std::to_string(named) + "/" +
-            std::to_string(steps);
-    if (states[named] < 0) {
-      disk[path] = std::nullopt;
-      *how += " (none); ";
-      continue;
-    }
-    const Inode& f = inodes[size_t(states[named])];
+    const size_t steps = states.size() - 1, m = size_t(mode());
+    const int at = states[m == 2 ? rng() % (steps + 1) : m * steps];
+    *how += path.substr(path.find_last_of("/\\") + 1) + (at < 0 ? ": none;" : ":");
+    if (at < 0) continue;
+    const Inode& f = inodes[size_t(at)];
     std::string bytes = f.bytes;
-    auto apply = [&](const Change& c, size_t n) {
-      if (c.op != jet::IoOp::kWrite)
-        return bytes.resize(c.op == jet::IoOp::kTruncate ? c.offset : 0);
-      if (bytes.size() < c.offset + n) bytes.resize(c.offset + n);
-      std::copy_n(c.data.begin(), n, bytes.begin() + long(c.offset));
-    };
-    for (size_t i = 0; i < f.durable; ++i) apply(log[f.changes[i]], log[f.changes[i]].data.size());
-    std::vector<size_t> pending(f.changes.begin() + long(f.durable), f.changes.end());
+    // The durable changes in turn, then the others, shuffled when chosen each.
+    std::vector<size_t> order = f.changes;
     const int each = mode();
-    if (each == 2) std::shuffle(pending.begin(), pending.end(), rng);
-    for (size_t i : pending) {
-      const Change& c = log[i];
-      const int fate = each == 2 ? int(rng() % 4) : each * 3;  // 0 lost, 1 torn, else kept
-      size_t n = c.data.size();
+    if (each == 2) std::shuffle(order.begin() + long(f.durable), order.end(), rng);
+    for (size_t j = 0; j < order.size(); ++j) {
+      const Change& c = log[order[j]];
+      const int fate = j < f.durable ? 3 : each == 2 ? int(rng() % 4) : each * 3;
+      size_t n = c.data.size();  // 0 lost, 1 torn, 2 and 3 kept
       if (fate == 1 && n > 1) n = n > 512 ? 512 * (1 + rng() % ((n - 1) / 512)) : n / 2;
-      if (fate != 0) apply(c, n);
-      *how += " " + (fate == 0           ? "-" + std::to_string(i + 1)
-                     : n < c.data.size() ? std::to_string(i + 1) + "/" + std::to_string(n)
-                                         : "+" + std::to_string(i + 1));
+      if (fate != 0 && c.op == jet::IoOp::kWrite) {
+        bytes.resize(std::max<size_t>(bytes.size(), c.offset + n));
+        std::copy_n(c.data.begin(), n, bytes.begin() + long(c.offset));
+      } else if (fate != 0) {
+        bytes.resize(c.op == jet::IoOp::kTruncate ? c.offset : 0);
+      }
+      if (j < f.durable) continue;
+      const std::string number = std::to_string(order[j] + 1);
+      *how += fate == 0           ? " -" + number
+              : n < c.data.size() ? " " + number + "/" + std::to_string(n)
+                                  : " +" + number;
     }
     disk[path] = std::move(bytes);
-    *how += "; ";
+    *how += ";";
   }
   return disk;
 }
