@@ -70,7 +70,7 @@ inline Disk AfterPowerCut(const Disk& before, const std::vector<Change>& log, si
   for (const auto& [path, states] : names) {
     const size_t steps = states.size() - 1, m = size_t(mode());
     const int at = states[m == 2 ? rng() % (steps + 1) : m * steps];
-    *how += path.substr(path.find_last_of("/\\") + 1) + (at < 0 ? ": none;" : ":");
+    *how += path.substr(path.find_last_of("/\\") + 1) + (at < 0 ? ": none; " : ":");
     if (at < 0) continue;
     const Inode& f = inodes[size_t(at)];
     std::string bytes = f.bytes;
@@ -96,7 +96,7 @@ inline Disk AfterPowerCut(const Disk& before, const std::vector<Change>& log, si
                                   : " +" + number;
     }
     disk[path] = std::move(bytes);
-    *how += ";";
+    *how += "; ";
   }
   return disk;
 }
