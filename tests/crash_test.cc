@@ -2,9 +2,11 @@
 // Crashes, full disks and failing devices during a write. For each kind of
 // operation the test stops the writer (a child process) at every single
 // change it makes to the disk, in turn, with torn writes too; then reopens.
-// The database must be byte for byte the old file or the new one, and the
-// checker must find nothing wrong. Injected errors must fail the operation
-// with a clear message and leave the old file.
+// A power cut is worse: it may also lose, tear or reorder what no sync has
+// covered yet (power_loss.h). Either way the database must be byte for byte
+// the old file or the new one, and the checker must find nothing wrong.
+// Injected errors must fail the operation with a clear message and leave
+// the old file.
 
 #ifndef _WIN32
 #include <sys/stat.h>
