@@ -58,10 +58,13 @@ inline jet::Status InsertShipment(const std::string& path, const std::string& tr
 // A change made to an open database.
 using Operation = std::function<jet::Status(jet::Database&)>;
 
-// A change to the disk: what was done to which file.
+// A change to the disk: what was done to which file (for a folder sync, the
+// folder), where (for a truncation, the new size) and the bytes written.
 struct Change {
   jet::IoOp op;
   std::string path;
+  uint64_t offset = 0;
+  std::vector<uint8_t> data = {};
 };
 
 // Whether an operation changes something on disk (all but reads).
@@ -75,7 +78,7 @@ inline std::vector<Change> LogChanges(const std::string& path, const Operation& 
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   if (!db.ok()) return log;
   jet::SetIoHook([&](const jet::IoEvent& e) {
-    if (Mutates(e.op)) log.push_back({e.op, e.path});
+    if (Mutates(e.op)) log.push_back({e.op, e.path, e.offset, {e.data.begin(), e.data.end()}});
     return 0;
   });
   jet::Status status = op(**db);
@@ -84,10 +87,12 @@ inline std::vector<Change> LogChanges(const std::string& path, const Operation& 
   return log;
 }
 
-// Inserts `rows` Shipments rows as one change whose batch spills into the
-// file whenever it holds `threshold` pages (0: never), then commits it, or,
-// with `commit` false, rolls it back. `*spills` counts the spills.
-inline jet::Status InsertShipmentsSpilling(jet::Database& db, const std::string& prefix, int rows,
+// Inserts Shipments rows with these tracking numbers as one change whose
+// batch spills into the file whenever it holds `threshold` pages (0: never),
+// then commits it, or, with `commit` false, rolls it back. `*spills` counts
+// the spills.
+inline jet::Status InsertShipmentsSpilling(jet::Database& db,
+                                           const std::vector<std::string>& trackings,
                                            size_t threshold, int* spills = nullptr,
                                            bool commit = true) {
   auto writer = jet::TableWriter::Open(db, "Shipments");
@@ -95,8 +100,8 @@ inline jet::Status InsertShipmentsSpilling(jet::Database& db, const std::string&
   jet::Pager& pager = db.pager();
   pager.SetSpillThreshold(threshold);
   jet::Status s;
-  for (int i = 0; i < rows && s.ok(); ++i) {
-    s = (*writer)->InsertWithoutCommit(ShipmentRow(prefix + std::to_string(i)));
+  for (size_t i = 0; i < trackings.size() && s.ok(); ++i) {
+    s = (*writer)->InsertWithoutCommit(ShipmentRow(trackings[i]));
     const size_t batch = pager.changed_pages();
     if (s.ok()) s = pager.MaybeSpill();
     if (s.ok() && spills && batch > 0 && pager.changed_pages() == 0) ++*spills;
@@ -105,6 +110,15 @@ inline jet::Status InsertShipmentsSpilling(jet::Database& db, const std::string&
   if (!s.ok() || !commit) pager.Rollback();
   pager.SetSpillThreshold(0);
   return s;
+}
+
+// The same with `rows` tracking numbers PREFIX0, PREFIX1...
+inline jet::Status InsertShipmentsSpilling(jet::Database& db, const std::string& prefix, int rows,
+                                           size_t threshold, int* spills = nullptr,
+                                           bool commit = true) {
+  std::vector<std::string> trackings;
+  for (int i = 0; i < rows; ++i) trackings.push_back(prefix + std::to_string(i));
+  return InsertShipmentsSpilling(db, trackings, threshold, spills, commit);
 }
 
 // Exit code a child uses when it stopped itself at the chosen point.
