@@ -24,12 +24,6 @@ bool Mentions(const std::vector<std::string>& lines, const std::string& text) {
                      [&](const std::string& p) { return p.find(text) != std::string::npos; });
 }
 
-std::string Lines(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += l + "\n";
-  return out;
-}
-
 // Sets (or clears) a page's bit in the global usage map of a Jet 4
 // database whose map is kept inline.
 void MarkFree(std::string* bytes, uint32_t page, bool free = true) {
@@ -254,7 +248,7 @@ TEST(CheckerTest, LongValuesAndPagesThatNothingHoldsAreReported) {
     }
   }
   jet::CheckReport r = Check(path);
-  EXPECT_TRUE(r.ok() && r.notes.empty()) << Lines(r.problems) << Lines(r.notes);
+  EXPECT_TRUE(r.ok() && r.notes.empty()) << ::testing::PrintToString(r.problems) << ::testing::PrintToString(r.notes);
   // The second row, deleted by hand: its memo's chain of five pieces stays.
   std::string bytes = testutil::ReadFile(path);
   bytes[second.page * 4096 + 14 + 2 * second.row + 1] |= char(0xC0);
@@ -262,7 +256,7 @@ TEST(CheckerTest, LongValuesAndPagesThatNothingHoldsAreReported) {
   r = Check(path);
   EXPECT_TRUE(
       Mentions(r.problems, "table 'T', column 'M': 5 long-value rows that no row refers to"))
-      << Lines(r.problems);
+      << ::testing::PrintToString(r.problems);
   EXPECT_EQ(r.problems.size(), 1u);
 
   r = Check(testutil::Fixture("access/testV2000.mdb"));
@@ -278,7 +272,7 @@ TEST(CheckerTest, LongValuesAndPagesThatNothingHoldsAreReported) {
   testutil::WriteFile(host, bytes);
   r = Check(host);
   EXPECT_TRUE(Mentions(r.problems, "pages 40, 42 (2 pages): not marked free, yet part of nothing"))
-      << Lines(r.problems);
+      << ::testing::PrintToString(r.problems);
   EXPECT_EQ(r.problems.size(), 1u);
   EXPECT_NE(testutil::RunProcess({testutil::JetdbPath(), "check", host})
                 .out.find(" in use, 6 free): 1 problem\n"),

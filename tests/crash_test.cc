@@ -77,51 +77,31 @@ class CrashTest : public ::testing::Test {
     return {"change spilling", op, base_};
   }
 
-  // An update of the first Shipments row, or with `remove` a delete.
-  Scenario FirstShipment(bool remove) {
-    auto op = [remove](jet::Database& db) -> jet::Status {
-      auto writer = jet::TableWriter::Open(db, "Shipments");
-      std::vector<jet::Value> row;
-      jet::RowId id;
-      auto found = jet::TableScanner(db, *db.GetTable("Shipments")).Next(&row, &id);
-      if (!writer.ok() || !found.ok() || !*found) return jet::Status::NotFound("no Shipments row");
-      row[1] = testutil::TextValue("UPDATED-TO-A-LONGER-NUMBER");
-      return remove ? (*writer)->Delete(id) : (*writer)->Update(id, row);
-    };
-    return {remove ? "delete" : "update", op, base_};
-  }
-
   // The first 200 Shipments rows deleted in one step: the pages they leave
   // empty go back to the global map.
   Scenario FreePages() {
     auto op = [](jet::Database& db) -> jet::Status {
       auto writer = jet::TableWriter::Open(db, "Shipments");
-      if (!writer.ok()) return writer.status();
-      jet::TableScanner scan(db, *db.GetTable("Shipments"));
-      std::vector<jet::Value> row;
-      jet::RowId id;
       std::vector<jet::RowId> ids;
-      while (ids.size() < 200 && *scan.Next(&row, &id)) ids.push_back(id);
-      return (*writer)->DeleteMany(ids);
+      testutil::ScanTable(db, "Shipments", &ids, nullptr, 200);
+      return writer.ok() ? (*writer)->DeleteMany(ids) : writer.status();
     };
     return {"pages freed", op, base_};
   }
 
-  // The template service's memo replaced by 9,000 characters of `fill`:
-  // a chain of pages, taken from the free ones, and its old value freed.
+  // The template service's memo replaced by 9,000 characters of `fill`: a
+  // chain of pages, taken from the free ones, and its old value freed.
   Scenario LongNotes(const std::string& name, char fill, const std::string& before) {
     auto op = [fill](jet::Database& db) -> jet::Status {
       auto writer = jet::TableWriter::Open(db, "Master");
-      if (!writer.ok()) return writer.status();
-      jet::TableScanner scan(db, *db.GetTable("Master"));
-      std::vector<jet::Value> row;
-      jet::RowId id;
-      while (*scan.Next(&row, &id)) {
-        if (row[0].bytes != "USPS-PRI") continue;
-        for (size_t i = 0; i < row.size(); ++i) {
-          if ((*writer)->table().columns[i].name == "NOTES") row[i].bytes.assign(9000, fill);
-        }
-        return (*writer)->Update(id, row);
+      std::vector<jet::RowId> ids;
+      std::vector<std::vector<jet::Value>> rows;
+      testutil::ScanTable(db, "Master", &ids, &rows);
+      for (size_t r = 0; writer.ok() && r < rows.size(); ++r) {
+        if (rows[r][0].bytes != "USPS-PRI") continue;
+        const jet::ColumnDef* notes = (*writer)->table().FindColumn("NOTES");
+        rows[r][size_t(notes - (*writer)->table().columns.data())].bytes.assign(9000, fill);
+        return (*writer)->Update(ids[r], rows[r]);
       }
       return jet::Status::NotFound("no USPS-PRI");
     };
@@ -212,8 +192,6 @@ class CrashTest : public ::testing::Test {
   std::string path_, base_;
 };
 
-TEST_F(CrashTest, InsertSurvivesACrashAtEveryWriteAndSync) { CrashEverywhere(Insert("CRASH-1")); }
-
 // A change that wrote part of itself into the file before Commit: every
 // crash point before the journal goes must roll all of it back.
 TEST_F(CrashTest, ChangeThatSpillsSurvivesACrashAtEveryWriteAndSync) {
@@ -224,7 +202,8 @@ TEST_F(CrashTest, ChangeThatSpillsSurvivesACrashAtEveryWriteAndSync) {
 
 // A power cut may also lose, tear or reorder whatever no sync has covered.
 TEST_F(CrashTest, EveryChangeSurvivesAPowerCutAtAnyPoint) {
-  for (Scenario s : {Insert("POWER-1"), Spilling(), FirstShipment(false), FirstShipment(true)}) {
+  // (Updates and deletes: FreedAndReusedPages... below.)
+  for (Scenario s : {Insert("POWER-1"), Spilling()}) {
     ASSERT_NO_FATAL_FAILURE(Prepare(&s));
     PowerCuts(s, [](const testutil::Change&) { return true; });
     const auto journal_groups = std::count_if(s.log.begin(), s.log.end(), [&](const auto& c) {

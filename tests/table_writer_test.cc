@@ -53,7 +53,7 @@ TEST_P(MixedOperationsTest, RandomChangesKeepTheDatabaseConsistent) {
   testutil::TempDir dir;
   const std::string path = testutil::CopyOf(dir, c.file, "db.mdb");
   std::mt19937 rng(0xACCE55u ^ uint32_t(std::hash<std::string>()(std::string(c.file) + c.table)));
-  size_t applied = 0, refused = 0, unchanged_checked = 0;
+  size_t applied = 0;
   Rows expected = ReadRows(*jet::Database::Open(path).value(), c.table);
   for (int batch = 0; batch < 3; ++batch) {
     SCOPED_TRACE("batch " + std::to_string(batch));
@@ -65,9 +65,6 @@ TEST_P(MixedOperationsTest, RandomChangesKeepTheDatabaseConsistent) {
       for (int op = 0; op < 120; ++op) {
         const int kind = int(rng() % 10);
         std::vector<Value> row = testutil::RandomRow(t, jet3, rng);
-        // Now and then, make sure a refusal really wrote nothing.
-        const bool verify = refused < 40 && unchanged_checked < 6;
-        std::string before = verify ? testutil::ReadFile(path) : "";
         jet::Status s;
         std::pair<uint32_t, uint16_t> target{0, 0};
         const bool inserting = kind < 5 || expected.empty();
@@ -96,18 +93,12 @@ TEST_P(MixedOperationsTest, RandomChangesKeepTheDatabaseConsistent) {
         }
         if (!s.ok()) {
           // Unique keys, relationships, text whose key Access versions
-          // build differently and the like may refuse a random change;
-          // nothing may have been written then.
+          // build differently and the like may refuse a random change
+          // (that a refusal writes nothing, TableWriterRefusalTest shows).
           ASSERT_TRUE(s.kind() == jet::ErrorKind::kConstraint ||
                       s.kind() == jet::ErrorKind::kInvalidArgument ||
                       s.kind() == jet::ErrorKind::kUnsupported)
               << s.ToString();
-          ++refused;
-          if (verify) {
-            ++unchanged_checked;
-            ASSERT_EQ(testutil::ReadFile(path), before)
-                << "a refused change wrote: " << s.ToString();
-          }
           continue;
         }
         ++applied;
@@ -174,16 +165,7 @@ TEST_P(LongValueRoomTest, ReplacedAndDeletedLongValuesGiveTheirRoomBack) {
   const std::string path = testutil::CopyOf(dir, c.file, "db.mdb");
   std::vector<jet::RowId> ids;
   std::vector<std::vector<Value>> rows;
-  {
-    auto db = jet::Database::Open(path).value();
-    jet::TableScanner scan(*db, *db->GetTable(c.table));
-    std::vector<Value> row;
-    jet::RowId id;
-    while (*scan.Next(&row, &id)) {
-      ids.push_back(id);
-      rows.push_back(row);
-    }
-  }
+  testutil::ScanTable(*jet::Database::Open(path).value(), c.table, &ids, &rows);
   {
     // First, rows rewritten as they are: their long values keep the form
     // Access gave them, compressed or on a page of their own though short.
@@ -246,20 +228,18 @@ TEST(SpaceReuseTest, RowsThatComeAndGoAtRandomStopTheFileGrowing) {
     SCOPED_TRACE("round " + std::to_string(round));
     testutil::OpenTable w(path, "Shipments");
     ASSERT_TRUE(w.w);
-    std::vector<jet::RowId> ids;
-    std::vector<std::vector<Value>> rows;
-    jet::TableScanner scan(*w.db, *w.db->GetTable("Shipments"));
-    std::vector<Value> row;
-    jet::RowId id;
-    while (*scan.Next(&row, &id)) {
+    std::vector<jet::RowId> all, ids;
+    std::vector<std::vector<Value>> rows, in;
+    testutil::ScanTable(*w.db, "Shipments", &all, &rows);
+    for (size_t r = 0; r < all.size(); ++r) {
       if (rng() % 5 != 0) continue;
-      ids.push_back(id);
-      row[0] = NullValue(ColumnType::kLong);
-      row[1] = TextValue("R" + std::to_string(rng()));
-      rows.push_back(row);
+      ids.push_back(all[r]);
+      in.push_back(rows[r]);
+      in.back()[0] = NullValue(ColumnType::kLong);
+      in.back()[1] = TextValue("R" + std::to_string(rng()));
     }
     ASSERT_TRUE(w->DeleteMany(ids).ok());
-    ASSERT_TRUE(w->InsertBatch(rows).ok());
+    ASSERT_TRUE(w->InsertBatch(in).ok());
     const uint64_t size = testutil::ReadFile(path).size();
     if (round == 0) first_round = size;
     // A few pages more while the indexes' leaves settle; without merging

@@ -92,6 +92,18 @@ inline std::vector<jet::Value> RowAt(jet::Database& db, const std::string& table
   return {};
 }
 
+// The first `limit` rows of a table in scan order, and where each is.
+inline void ScanTable(jet::Database& db, const std::string& table, std::vector<jet::RowId>* ids,
+                      std::vector<std::vector<jet::Value>>* rows, size_t limit = SIZE_MAX) {
+  jet::TableScanner scan(db, *db.GetTable(table));
+  std::vector<jet::Value> row;
+  jet::RowId id;
+  while (ids->size() < limit && *scan.Next(&row, &id)) {
+    ids->push_back(id);
+    if (rows) rows->push_back(row);
+  }
+}
+
 // A table's rows in scan order, each as column name -> value; a failure
 // fails the test and ends the list.
 using NamedRow = std::map<std::string, jet::Value>;
