@@ -124,30 +124,36 @@ Status ReferenceSet(Pager& pager, RowPointer where, uint32_t page, bool set) {
 
 }  // namespace
 
-Result<uint32_t> UsageMapLast(Pager& pager, RowPointer where) {
+Result<uint32_t> UsageMapLast(Pager& pager, RowPointer where, uint32_t before) {
   PageRef holder;
   JET_ASSIGN_OR_RETURN(ByteView row, ReadRowBytes(pager, where, &holder));
-  auto highest_bit = [](ByteView bitmap) -> int64_t {
-    for (size_t i = bitmap.size(); i-- > 0;) {
-      if (bitmap[i] == 0) continue;
-      for (int bit = 7; bit >= 0; --bit) {
-        if (bitmap[i] & (1 << bit)) return int64_t(i * 8 + size_t(bit));
+  // The highest set bit of `bitmap` (bit 0 = page `first`) below `before`.
+  auto highest = [before](ByteView bitmap, uint64_t first) -> int64_t {
+    if (before <= first) return -1;
+    const uint64_t bits = std::min<uint64_t>(bitmap.size() * 8, before - first);
+    for (uint64_t bit = bits; bit-- > 0;) {
+      const uint8_t b = bitmap[bit / 8];
+      if (b == 0) {
+        bit &= ~uint64_t(7);  // past the rest of this byte
+        continue;
       }
+      if ((b >> (bit % 8)) & 1) return int64_t(bit);
     }
     return -1;
   };
   if (row.size() >= 5 && row[0] == kInlineMap) {
-    int64_t bit = highest_bit(row.subspan(5));
-    return bit < 0 ? 0u : uint32_t(Le32(row.data() + 1) + uint64_t(bit));
+    const uint32_t first = Le32(row.data() + 1);
+    const int64_t bit = highest(row.subspan(5), first);
+    return bit < 0 ? 0u : uint32_t(first + uint64_t(bit));
   }
   if (row.size() >= 1 && row[0] == kReferenceMap) {
     const uint64_t per = PagesPerBitmapPage(pager);
     for (size_t slot = (row.size() - 1) / 4; slot-- > 0;) {
       uint32_t map_page = Le32(row.data() + 1 + 4 * slot);
-      if (map_page == 0) continue;
+      if (map_page == 0 || slot * per >= before) continue;
       JET_ASSIGN_OR_RETURN(PageRef bitmap, pager.ReadTyped(map_page, kPageUsageMap,
                                                            "a usage bitmap page"));
-      int64_t bit = highest_bit(bitmap->view().subspan(4));
+      const int64_t bit = highest(bitmap->view().subspan(4), slot * per);
       if (bit >= 0) {
         uint64_t page = slot * per + uint64_t(bit);
         if (page >= pager.page_count()) {

@@ -50,9 +50,10 @@ struct UsageMap {
 // end of the file are Corrupt.
 Result<UsageMap> ReadUsageMap(Pager& pager, RowPointer where);
 
-// The highest page in the map, or 0 if it is empty. Reads at most one
-// bitmap page, so it costs the same for a table of any size.
-Result<uint32_t> UsageMapLast(Pager& pager, RowPointer where);
+// The highest page in the map below `before`, or 0 if there is none. Reads
+// at most one bitmap page that holds such a page, so it costs about the same
+// for a table of any size.
+Result<uint32_t> UsageMapLast(Pager& pager, RowPointer where, uint32_t before = UINT32_MAX);
 
 // Changes to a usage map, made in the pager's batch. Adding a page that an
 // inline map cannot reach moves the map's window when every page it holds

@@ -23,17 +23,26 @@ constexpr size_t kBulkSpillPages = 512;
 // Finds a page of `owner` with room for `row_size` bytes: the highest page
 // of the free-space map that has room, or else a new page entered in both
 // maps. Like Jet, a page found too full for the row stops being a
-// candidate: it leaves the free-space map until a row on it goes.
+// candidate: it leaves the free-space map, until a row on it goes. One with
+// a quarter of its room or more free stays for smaller rows (a long
+// value's last piece, after a full page of its chain went elsewhere), but
+// only so many of those are passed over before a new page is made.
 Result<Page*> PageWithRoom(Pager& pager, RowPointer owned_map, RowPointer free_map, uint32_t owner,
                            size_t row_size) {
   const Format& f = pager.format();
-  while (true) {
-    JET_ASSIGN_OR_RETURN(uint32_t last, UsageMapLast(pager, free_map));
+  constexpr int kMaxPassedOver = 16;
+  uint32_t below = UINT32_MAX;
+  for (int passed = 0; passed < kMaxPassedOver;) {
+    JET_ASSIGN_OR_RETURN(uint32_t last, UsageMapLast(pager, free_map, below));
     if (last == 0) break;
     JET_ASSIGN_OR_RETURN(PageRef candidate, pager.Read(last));
-    if (candidate->type() == kPageData && Le32(candidate->bytes.data() + f.data_owner) == owner &&
-        RowFits(*candidate, f, row_size)) {
-      return pager.Modify(last);
+    const bool ours =
+        candidate->type() == kPageData && Le32(candidate->bytes.data() + f.data_owner) == owner;
+    if (ours && RowFits(*candidate, f, row_size)) return pager.Modify(last);
+    if (ours && Le16(candidate->bytes.data() + f.data_free_space) >= f.page_size / 4) {
+      below = last;
+      ++passed;
+      continue;
     }
     JET_RETURN_IF_ERROR(UsageMapRemove(pager, free_map, last));
   }
