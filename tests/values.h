@@ -81,27 +81,19 @@ inline OpenTable NewTable(const std::string& path, const jet::TableSpec& design)
   return OpenTable(path, design.name);
 }
 
-// The row at `id` as a scan reads it; empty when there is none.
-inline std::vector<jet::Value> RowAt(jet::Database& db, const std::string& table, jet::RowId id) {
-  jet::TableScanner scan(db, *db.GetTable(table));
-  std::vector<jet::Value> row;
-  jet::RowId at;
-  while (*scan.Next(&row, &at)) {
-    if (at.page == id.page && at.row == id.row) return row;
-  }
-  return {};
-}
-
-// The first `limit` rows of a table in scan order, and where each is.
+// The first `limit` rows of a table in scan order, and where each is; a
+// failure fails the test and ends the list.
 inline void ScanTable(jet::Database& db, const std::string& table, std::vector<jet::RowId>* ids,
                       std::vector<std::vector<jet::Value>>* rows, size_t limit = SIZE_MAX) {
   jet::TableScanner scan(db, *db.GetTable(table));
   std::vector<jet::Value> row;
   jet::RowId id;
-  while (ids->size() < limit && *scan.Next(&row, &id)) {
+  auto more = scan.Next(&row, &id);
+  for (; more.ok() && *more && ids->size() < limit; more = scan.Next(&row, &id)) {
     ids->push_back(id);
     if (rows) rows->push_back(row);
   }
+  EXPECT_TRUE(more.ok()) << more.status().ToString();
 }
 
 // A table's rows in scan order, each as column name -> value; a failure
