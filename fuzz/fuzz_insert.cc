@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// Fuzz target: write to a damaged database. Opens a writable copy, inserts
-// one row into the first user table, updates it to a longer row (which may
-// move it) and deletes it (see fuzz_ops.h). Each step may fail with a
+// Fuzz target: write to a damaged database. Opens a writable copy; in the
+// first user table, rewrites its first row as it is and deletes its second,
+// then inserts a row, updates it to a longer row (which may move it) and
+// deletes it (see fuzz_ops.h). Each step may fail with a
 // Status; none may crash, write outside the file's pages, or loop.
 
 #include <cstdint>
