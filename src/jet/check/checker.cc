@@ -6,7 +6,7 @@
 #include <set>
 #include <unordered_map>
 
-#include "jet/check/sorted_entries.h"
+#include "jet/check/scratch_file.h"
 #include "jet/format/row.h"
 #include "jet/format/usage_map.h"
 #include "jet/index/index_key.h"
@@ -47,13 +47,13 @@ using Variants = std::map<std::vector<uint8_t>, std::vector<uint8_t>>;
 // the first few of each are kept, with their counts.
 class EntryComparison {
  public:
-  EntryComparison(SortedEntries* expected, const Variants& variants)
-      : expected_(expected), variants_(variants) {
+  EntryComparison(EntryRuns* expected, const File* runs, const Variants& variants)
+      : expected_(expected), runs_(runs), variants_(variants) {
     for (const auto& [variant, entry] : variants) targets_.insert(entry);
   }
 
   Status Start() {
-    JET_RETURN_IF_ERROR(expected_->Start());
+    JET_RETURN_IF_ERROR(expected_->Start(runs_));
     JET_ASSIGN_OR_RETURN(have_, expected_->Next());
     return Status::Ok();
   }
@@ -106,7 +106,8 @@ class EntryComparison {
     if (missing_.size() < kMaxProblemsPerIndex) missing_.push_back(Hex(m));
   }
 
-  SortedEntries* expected_;
+  EntryRuns* expected_;
+  const File* runs_;
   const Variants& variants_;
   std::set<std::vector<uint8_t>> targets_;     // expected entries that have variants
   std::set<std::vector<uint8_t>> stood_for_;   // of those, the ones a variant stood for
@@ -424,7 +425,7 @@ class Checker {
     // the entries are kept, never the rows, and past the memory allowed
     // they go to the scratch file as sorted runs.
     const size_t n_indexes = t.physical_indexes.size();
-    std::vector<SortedEntries> expected(n_indexes, SortedEntries(&scratch_));
+    std::vector<EntryRuns> expected(n_indexes);
     std::vector<Variants> variants(n_indexes);
     std::vector<Unrebuilt> unrebuilt(n_indexes);
     size_t row_count = 0;
@@ -479,9 +480,9 @@ class Checker {
         for (size_t k = 1; k < keys.size(); ++k) variants[i][EntryBytes(keys[k], at)] = entry;
       }
       size_t memory = 0;
-      for (const SortedEntries& x : expected) memory += x.memory();
+      for (const EntryRuns& x : expected) memory += x.memory();
       if (memory > options_.memory) {
-        for (SortedEntries& x : expected) JET_RETURN_IF_ERROR(x.Spill());
+        for (EntryRuns& x : expected) JET_RETURN_IF_ERROR(scratch_.Spill(x));
       }
     }
     report_->rows += row_count;
@@ -531,14 +532,14 @@ class Checker {
     for (size_t i = 0; i < n_indexes; ++i) {
       JET_RETURN_IF_ERROR(
           CheckIndex(t, t.physical_indexes[i], system, expected[i], variants[i], &unrebuilt[i]));
-      expected[i] = SortedEntries(&scratch_);  // its memory goes now
+      expected[i] = EntryRuns();  // its memory goes now
     }
     scratch_.Reuse();  // the next table's runs take the same room
     return Status::Ok();
   }
 
   Status CheckIndex(const TableDef& t, const PhysicalIndex& ix, bool system,
-                    SortedEntries& expected, const Variants& variants, Unrebuilt* unrebuilt) {
+                    EntryRuns& expected, const Variants& variants, Unrebuilt* unrebuilt) {
     ++report_->indexes;
     std::string name = "#" + std::to_string(ix.number);
     for (const LogicalIndex& li : t.logical_indexes) {
@@ -560,7 +561,7 @@ class Checker {
     // The tree's entries, as it orders them, go straight to the comparison
     // with the rows' while they are in order. Entries whose keys could not
     // be rebuilt are counted by their row pointers instead.
-    EntryComparison compare(&expected, variants);
+    EntryComparison compare(&expected, scratch_.file(), variants);
     JET_RETURN_IF_ERROR(compare.Start());
     std::vector<uint8_t> prev;
     size_t prev_key = 0, entries = 0, distinct = 0;
@@ -619,11 +620,11 @@ class Checker {
     } else {
       // Out of order, the entries are sorted first (a second walk of the
       // tree, whose shape has been reported on already).
-      SortedEntries found(&scratch_);
+      EntryRuns found;
       auto keep = [&](const IndexEntry& e, ByteView entry) {
         if (unrebuilt->entries.count(e.row.raw())) return;
         found.Add(entry);
-        if (found.memory() > options_.memory && compared.ok()) compared = found.Spill();
+        if (found.memory() > options_.memory && compared.ok()) compared = scratch_.Spill(found);
       };
       auto quiet = [](const std::string&) {};
       std::set<uint32_t> pages_again;
@@ -631,9 +632,9 @@ class Checker {
       JET_RETURN_IF_ERROR(
           Visit(t, ix.root_page, 0, &pages_again, &levels_again, &max, quiet, keep));
       JET_RETURN_IF_ERROR(compared);
-      EntryComparison again(&expected, variants);
+      EntryComparison again(&expected, scratch_.file(), variants);
       JET_RETURN_IF_ERROR(again.Start());
-      JET_RETURN_IF_ERROR(found.Start());
+      JET_RETURN_IF_ERROR(found.Start(scratch_.file()));
       while (true) {
         JET_ASSIGN_OR_RETURN(bool more, found.Next());
         if (!more) break;

@@ -10,7 +10,6 @@
 #include "jet/format/usage_map.h"
 #include "jet/index/index_key.h"
 #include "jet/index/index_page.h"
-#include "jet/index/packed_entries.h"
 
 namespace jet {
 
@@ -110,149 +109,6 @@ constexpr uint32_t kMaxDepth = 32;
 
 }  // namespace
 
-// The entries of one index gathered for a bulk load: those in memory, each
-// tagged with its row's ordinal in the step (0: an entry the index had)
-// and, as extra, 1 if some column of its key is null; and earlier ones,
-// written to the spill file as sorted runs (where each run starts and how
-// many bytes it takes).
-struct IndexWriter::Collected {
-  PackedEntries entries;
-  std::vector<std::pair<uint64_t, uint64_t>> runs;
-};
-
-// A run in the spill file is a sequence of records, in entry order:
-//
-//   off  size  meaning
-//   0    2     entry size, n
-//   2    4     ordinal (0: an entry the index had)
-//   6    1     1 if some column of the key is null
-//   7    n     the entry
-constexpr size_t kRunRecordHeader = 7;
-
-// The entries of one index in order: its sorted runs in the spill file and
-// the sorted entries still in memory, merged as they are read.
-class IndexWriter::Merged {
- public:
-  Merged(const Collected& c, const File* spill) : c_(c), spill_(spill) {}
-
-  Status Start() {
-    sources_.clear();
-    heap_.clear();
-    for (const auto& [at, bytes] : c_.runs) {
-      Source run;
-      run.at = at;
-      run.end = at + bytes;
-      sources_.push_back(std::move(run));
-    }
-    sources_.push_back(Source{});
-    sources_.back().in_memory = true;
-    for (size_t i = 0; i < sources_.size(); ++i) {
-      JET_ASSIGN_OR_RETURN(bool more, Advance(sources_[i]));
-      if (more) heap_.push_back(i);
-    }
-    std::make_heap(heap_.begin(), heap_.end(), Later{this});
-    return Status::Ok();
-  }
-
-  // Moves to the next entry; false at the end.
-  Result<bool> Next() {
-    if (current_ != kNone) {
-      JET_ASSIGN_OR_RETURN(bool more, Advance(sources_[current_]));
-      if (more) {
-        heap_.push_back(current_);
-        std::push_heap(heap_.begin(), heap_.end(), Later{this});
-      }
-      current_ = kNone;
-    }
-    if (heap_.empty()) return false;
-    std::pop_heap(heap_.begin(), heap_.end(), Later{this});
-    current_ = heap_.back();
-    heap_.pop_back();
-    return true;
-  }
-
-  ByteView entry() const { return sources_[current_].entry; }
-  ByteView key() const { return entry().first(entry().size() - 4); }
-  uint32_t ordinal() const { return sources_[current_].ordinal; }
-  bool key_null() const { return sources_[current_].key_null; }
-
- private:
-  static constexpr size_t kNone = SIZE_MAX;
-  static constexpr size_t kBuffer = 1 << 16;
-
-  struct Source {
-    uint64_t at = 0, end = 0;  // a run: what is left of it in the file
-    bool in_memory = false;
-    size_t next_ref = 0;
-    std::vector<uint8_t> buffer;
-    size_t pos = 0;  // in `buffer`
-    ByteView entry;
-    uint32_t ordinal = 0;
-    bool key_null = false;
-  };
-
-  // Heap order: the source whose entry comes first on top.
-  struct Later {
-    const Merged* m = nullptr;
-    bool operator()(size_t a, size_t b) const;
-  };
-
-  Result<bool> Advance(Source& s) {
-    if (s.in_memory) {
-      if (s.next_ref >= c_.entries.size()) return false;
-      const size_t i = s.next_ref++;
-      s.entry = c_.entries[i];
-      s.ordinal = c_.entries.tag(i);
-      s.key_null = c_.entries.extra(i) != 0;
-      return true;
-    }
-    if (!Have(s, kRunRecordHeader)) {
-      JET_RETURN_IF_ERROR(Fill(s));
-      if (!Have(s, kRunRecordHeader)) return false;
-    }
-    const size_t size = Le16(s.buffer.data() + s.pos);
-    if (!Have(s, kRunRecordHeader + size)) {
-      JET_RETURN_IF_ERROR(Fill(s));
-      if (!Have(s, kRunRecordHeader + size)) {
-        return Status::IoError("A sorted run of index entries is cut short").AtFile(spill_->path());
-      }
-    }
-    const uint8_t* p = s.buffer.data() + s.pos;
-    s.ordinal = Le32(p + 2);
-    s.key_null = p[6] != 0;
-    s.entry = ByteView(p + kRunRecordHeader, size);
-    s.pos += kRunRecordHeader + size;
-    return true;
-  }
-
-  static bool Have(const Source& s, size_t n) { return s.buffer.size() - s.pos >= n; }
-
-  // Keeps the unread bytes and reads on from the file.
-  Status Fill(Source& s) {
-    s.buffer.erase(s.buffer.begin(), s.buffer.begin() + std::ptrdiff_t(s.pos));
-    s.pos = 0;
-    const size_t kept = s.buffer.size();
-    const size_t n = size_t(std::min<uint64_t>(kBuffer, s.end - s.at));
-    if (n == 0) return Status::Ok();
-    s.buffer.resize(kept + n);
-    JET_RETURN_IF_ERROR(spill_->ReadAt(s.at, std::span<uint8_t>(s.buffer.data() + kept, n)));
-    s.at += n;
-    return Status::Ok();
-  }
-
-  const Collected& c_;
-  const File* spill_;
-  std::vector<Source> sources_;
-  std::vector<size_t> heap_;
-  size_t current_ = kNone;
-
-  friend struct Later;
-};
-
-bool IndexWriter::Merged::Later::operator()(size_t a, size_t b) const {
-  return Less(m->sources_[b].entry, m->sources_[a].entry);
-}
-
 // One physical index: find, add and remove entries, splitting and freeing
 // pages as needed. Pages are rewritten whole, with the shared prefix, the
 // level byte and the free space as Access writes them (see Prefix). Pages
@@ -337,7 +193,7 @@ class IndexWriter::BTree {
   // keeps its page. Pages in `reuse` (pages of this index that the old tree
   // had, the root excepted) are written over first, in order; new pages
   // are added after them, and any not needed are given back.
-  Status Build(Merged& entries, std::vector<uint32_t> reuse) {
+  Status Build(EntryRuns& entries, const File* runs, std::vector<uint32_t> reuse) {
     cache_.clear();
     std::sort(reuse.begin(), reuse.end());
     reuse_ = std::move(reuse);
@@ -347,7 +203,7 @@ class IndexWriter::BTree {
     std::vector<Up> ups;
     LevelBuilder leaves(*this, &ups);
     Node leaf;
-    JET_RETURN_IF_ERROR(entries.Start());
+    JET_RETURN_IF_ERROR(entries.Start(runs));
     while (true) {
       JET_ASSIGN_OR_RETURN(bool more, entries.Next());
       if (!more) break;
@@ -1145,19 +1001,19 @@ Status IndexWriter::Collect(const std::vector<Value>& row, RowPointer at, uint32
     IndexKeyState& k = scratch_keys_[i];
     if (!k.skip) {
       k.key.insert(k.key.end(), pointer, pointer + 4);
-      collected_[i].entries.Add(View(k.key), ordinal, k.any_null ? 1 : 0);
+      collected_[i].Add(View(k.key), ordinal, k.any_null ? 1 : 0);
     }
-    memory += collected_[i].entries.memory();
+    memory += collected_[i].memory();
   }
   // An encoded database's keys are not written anywhere in plain form:
   // its entries stay in memory.
   if (memory < collect_memory_ || pager_.encoded()) return Status::Ok();
-  for (Collected& c : collected_) JET_RETURN_IF_ERROR(WriteRun(c));
+  for (EntryRuns& c : collected_) JET_RETURN_IF_ERROR(WriteRun(c));
   return Status::Ok();
 }
 
-Status IndexWriter::WriteRun(Collected& c) {
-  if (c.entries.empty()) return Status::Ok();
+Status IndexWriter::WriteRun(EntryRuns& c) {
+  if (c.in_memory() == 0) return Status::Ok();
   if (!spill_) {
     // Beside the database, where there is room for as much again. Its name
     // goes at once (on Windows, when it is closed): the open file is all
@@ -1167,30 +1023,7 @@ Status IndexWriter::WriteRun(Collected& c) {
     (void)RemoveFile(SpillPath());
     spill_end_ = 0;
   }
-  c.entries.Sort();
-  std::vector<uint8_t> out;
-  out.reserve(1 << 20);
-  const uint64_t start = spill_end_;
-  auto flush = [&]() -> Status {
-    JET_RETURN_IF_ERROR(spill_->WriteAt(spill_end_, out));
-    spill_end_ += out.size();
-    out.clear();
-    return Status::Ok();
-  };
-  for (size_t i = 0; i < c.entries.size(); ++i) {
-    ByteView e = c.entries[i];
-    uint8_t header[kRunRecordHeader];
-    PutLe16(header, uint16_t(e.size()));
-    PutLe32(header + 2, c.entries.tag(i));
-    header[6] = uint8_t(c.entries.extra(i));
-    out.insert(out.end(), header, header + kRunRecordHeader);
-    out.insert(out.end(), e.begin(), e.end());
-    if (out.size() >= (1 << 20)) JET_RETURN_IF_ERROR(flush());
-  }
-  JET_RETURN_IF_ERROR(flush());
-  c.runs.emplace_back(start, spill_end_ - start);
-  c.entries.Clear();
-  return Status::Ok();
+  return c.WriteRun(*spill_, &spill_end_);
 }
 
 std::string IndexWriter::SpillPath() const { return pager_.path() + "-sort"; }
@@ -1232,32 +1065,30 @@ Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
 
   // First every check, before any page changes.
   for (size_t i = 0; i < collected_.size(); ++i) {
-    Collected& c = collected_[i];
-    if (c.entries.empty() && c.runs.empty()) continue;
+    EntryRuns& c = collected_[i];
+    if (c.empty()) continue;
     const PhysicalIndex& ix = table_.physical_indexes[i];
     BTree& tree = Tree(i);
     Plan& plan = plans[i];
-    uint64_t added = c.entries.size();
-    for (const auto& run : c.runs) added += run.second / (kRunRecordHeader + 4);  // at most
+    uint64_t added = c.in_memory();
+    for (const auto& run : c.runs()) added += run.second / (EntryRuns::kRecordHeader + 4);  // at most
     JET_ASSIGN_OR_RETURN(bool empty, tree.Empty());
     plan.rebuild = empty || added * kRebuildRatio >= existing_rows;
     if (plan.rebuild && !empty) {
       // The old entries join the new ones, in runs of their own when many.
       JET_RETURN_IF_ERROR(tree.ReadAll(
           [&](ByteView e) -> Status {
-            c.entries.Add(e);
-            return c.entries.memory() >= collect_memory_ && !pager_.encoded() ? WriteRun(c)
+            c.Add(e);
+            return c.memory() >= collect_memory_ && !pager_.encoded() ? WriteRun(c)
                                                                               : Status::Ok();
           },
           &plan.old_pages));
     }
-    c.entries.Sort();
     // Runs of one key: a unique index refuses every new entry of a run that
     // holds an old one, and every new one but the first row's otherwise,
     // unless the key has a null part. Each run with no old entry is a key
     // the index did not have.
-    Merged merged(c, spill_.get());
-    JET_RETURN_IF_ERROR(merged.Start());
+    JET_RETURN_IF_ERROR(c.Start(spill_.get()));
     std::vector<uint8_t> key;
     std::vector<uint32_t> group;  // ordinals of the new entries with `key`
     bool old = false, key_null = false, more = true;
@@ -1277,21 +1108,22 @@ Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
       return Status::Ok();
     };
     while (more) {
-      JET_ASSIGN_OR_RETURN(more, merged.Next());
-      if (more && Same(merged.key(), View(key)) && !key.empty()) {
+      JET_ASSIGN_OR_RETURN(more, c.Next());
+      const ByteView entry_key = more ? c.entry().first(c.entry().size() - 4) : ByteView();
+      if (more && Same(entry_key, View(key)) && !key.empty()) {
         // The same key again.
       } else {
         JET_RETURN_IF_ERROR(close_group());
         if (!more) break;
-        key.assign(merged.key().begin(), merged.key().end());
+        key.assign(entry_key.begin(), entry_key.end());
         group.clear();
         old = key_null = false;
       }
-      if (merged.ordinal() == 0) {
+      if (c.tag() == 0) {  // its row's ordinal in the step; 0: the index had it
         old = true;
       } else {
-        group.push_back(merged.ordinal());
-        key_null |= merged.key_null();
+        group.push_back(c.tag());
+        key_null |= c.extra() != 0;  // some column of the key is null
       }
     }
   }
@@ -1306,27 +1138,26 @@ Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
 
   // Then the pages.
   for (size_t i = 0; i < collected_.size(); ++i) {
-    Collected& c = collected_[i];
-    if (c.entries.empty() && c.runs.empty()) continue;
+    EntryRuns& c = collected_[i];
+    if (c.empty()) continue;
     BTree& tree = Tree(i);
     Plan& plan = plans[i];
-    Merged merged(c, spill_.get());
     if (plan.rebuild) {
       std::vector<uint32_t> reuse;
       for (uint32_t page : plan.old_pages) {
         if (page != table_.physical_indexes[i].root_page) reuse.push_back(page);
       }
-      JET_RETURN_IF_ERROR(tree.Build(merged, std::move(reuse)));
+      JET_RETURN_IF_ERROR(tree.Build(c, spill_.get(), std::move(reuse)));
     } else {
       // In key order, each page written once (or once per few thousand
       // pages changed, to bound the memory they take).
-      JET_RETURN_IF_ERROR(merged.Start());
+      JET_RETURN_IF_ERROR(c.Start(spill_.get()));
       std::vector<uint8_t> entry;
       tree.Defer();
       while (true) {
-        JET_ASSIGN_OR_RETURN(bool more, merged.Next());
+        JET_ASSIGN_OR_RETURN(bool more, c.Next());
         if (!more) break;
-        entry.assign(merged.entry().begin(), merged.entry().end());
+        entry.assign(c.entry().begin(), c.entry().end());
         JET_RETURN_IF_ERROR(tree.Insert(entry));
         if (tree.deferred_pages() >= kMaxDeferredPages) {
           JET_RETURN_IF_ERROR(tree.WriteDeferred());
@@ -1338,7 +1169,7 @@ Status IndexWriter::WriteCollectedEntries(uint64_t existing_rows) {
       JET_RETURN_IF_ERROR(pager_.MaybeSpill());
     }
     if (plan.distinct_delta != 0) JET_RETURN_IF_ERROR(AdjustCount(i, int(plan.distinct_delta)));
-    c = Collected();
+    c = EntryRuns();
   }
   return Status::Ok();
 }

@@ -18,6 +18,7 @@
 #include "base/status.h"
 #include "jet/format/data_page.h"
 #include "jet/format/table_def.h"
+#include "jet/index/entry_runs.h"
 #include "jet/os/file.h"
 #include "jet/storage/header.h"
 #include "jet/storage/pager.h"
@@ -68,12 +69,10 @@ class IndexWriter {
   void set_collect_memory(size_t bytes) { collect_memory_ = bytes; }
 
  private:
-  struct Collected;
-  class Merged;
 
   Status WriteCollectedEntries(uint64_t existing_rows);
   // Writes `c`'s entries in memory, sorted, as a run of the spill file.
-  Status WriteRun(Collected& c);
+  Status WriteRun(EntryRuns& c);
   std::string SpillPath() const;
   void DropSpill();
   class BTree;
@@ -97,7 +96,10 @@ class IndexWriter {
   const DatabaseHeader& header_;
   const TableDef& table_;
   std::vector<std::unique_ptr<BTree>> trees_;  // by physical index, made when first needed
-  std::vector<Collected> collected_;           // by physical index, while bulk loading
+  // By physical index, while bulk loading: the entries gathered, each
+  // tagged with its row's ordinal in the step (0: an entry the index had)
+  // and, as extra, 1 if some column of its key is null.
+  std::vector<EntryRuns> collected_;
   std::vector<IndexKeyState> scratch_keys_;    // Collect's, kept to spare allocations
   std::unique_ptr<File> spill_;                // sorted runs of collected entries
   uint64_t spill_end_ = 0;
