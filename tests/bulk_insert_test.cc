@@ -74,10 +74,7 @@ std::vector<std::vector<std::string>> IndexKeys(jet::Database& db, const std::st
   return out;
 }
 
-struct Case {
-  const char* file;
-  const char* table;
-};
+using Case = testutil::FixtureTable;
 
 class BulkInsertTest : public ::testing::TestWithParam<Case> {};
 
@@ -194,9 +191,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, BulkInsertTest,
                                            Case{"access/fixedTextTestV2003.mdb", "users"},
                                            Case{"access/test2V1997.mdb", "MSP_PROJECTS"},
                                            Case{"hosts/tallowin-v2000.mdb", "Shipments"}),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           return testutil::FixtureTableName(info.param.file, info.param.table);
-                         });
+                         testutil::FixtureTableName);
 
 // Rows in key order, row by row and in bulk, into a new table whose keys
 // are long enough for three levels: the leaves must be the same, page for

@@ -25,10 +25,7 @@ using testutil::NullValue;
 using testutil::OpenWritable;
 using testutil::TextValue;
 
-struct Case {
-  const char* file;
-  const char* table;
-};
+using Case = testutil::FixtureTable;
 
 using Rows = std::map<std::pair<uint32_t, uint16_t>, std::vector<std::string>>;
 
@@ -147,9 +144,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, MixedOperationsTest,
                                            Case{"access/testV1997.mdb", "Table1"},
                                            Case{"hosts/tallowin-v2000.mdb", "Shipments"},
                                            Case{"hosts/tallowin-v2003.mdb", "Shipments"}),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           return testutil::FixtureTableName(info.param.file, info.param.table);
-                         });
+                         testutil::FixtureTableName);
 
 // Memo and OLE values in tables Access made, kept as they are, replaced
 // (long, then short enough to go inline, then long again) and deleted with
@@ -204,9 +199,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, LongValueRoomTest,
                                            Case{"access/testV2000.mdb", "Table1"},
                                            Case{"access/testV1997.mdb", "Table1"},
                                            Case{"hosts/tallowin-v2003.mdb", "Master"}),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           return testutil::FixtureTableName(info.param.file, info.param.table);
-                         });
+                         testutil::FixtureTableName);
 
 // Rows of the host's Shipments (2,000 rows under three indexes) that come
 // and go at random, a fifth at a time, each time in one step: index leaves

@@ -108,8 +108,9 @@ std::string CopyOf(const TempDir& dir, const std::string& fixture, const std::st
   return path;
 }
 
-std::string FixtureTableName(const std::string& fixture, const std::string& table) {
-  std::string name = fixture.substr(fixture.find('/') + 1) + "_" + table;
+std::string FixtureTableName(const ::testing::TestParamInfo<FixtureTable>& info) {
+  const std::string fixture = info.param.file;
+  std::string name = fixture.substr(fixture.find('/') + 1) + "_" + info.param.table;
   for (char& ch : name) {
     if (!std::isalnum(uint8_t(ch))) ch = '_';
   }

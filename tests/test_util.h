@@ -66,9 +66,13 @@ std::string CopyOf(const TempDir& dir, const std::string& fixture,
 // blank is stored RC4-encoded under it (see page_codec.h).
 void EncodeDatabase(const std::string& path, uint32_t key);
 
-// A test name for a table of a fixture: "bigIndexTestV2000_mdb_Table1" for
-// ("access/bigIndexTestV2000.mdb", "Table1").
-std::string FixtureTableName(const std::string& fixture, const std::string& table);
+// A table of a fixture, as a test's parameter, and the test's name for it:
+// "bigIndexTestV2000_mdb_Table1" for ("access/bigIndexTestV2000.mdb", "Table1").
+struct FixtureTable {
+  const char* file;
+  const char* table;
+};
+std::string FixtureTableName(const ::testing::TestParamInfo<FixtureTable>& info);
 
 // The lines of a tab-separated test data file (a path relative to the
 // fixtures), split into fields; blank lines and lines starting with '#' are
