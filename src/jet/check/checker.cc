@@ -365,24 +365,11 @@ class Checker {
   // The long-value rows a memo or OLE field (its 12-byte header) refers to:
   // its one row, or every piece of its chain.
   void NoteLongValue(ByteView field) {
-    if (field.size() < 12) return;
-    const uint8_t kind = field[3] & 0xC0;
-    RowPointer at = RowPointer::FromRaw(Le32(field.data() + 4));
-    if (kind == 0x40) {
-      long_value_refs_.push_back(at.raw());
-    } else if (kind == 0x00) {
-      // The row's decoding has followed the chain already; a damaged one is
-      // reported there. Each piece takes at least one byte of the length.
-      uint64_t left = Le32(field.data()) & 0x3FFFFFFF;
-      PageRef holder;
-      while (left > 0 && !at.null()) {
-        long_value_refs_.push_back(at.raw());
-        auto piece = ReadRowBytes(pager_, at, &holder);
-        if (!piece.ok() || piece->size() <= 4) break;
-        left -= std::min<uint64_t>(piece->size() - 4, left);
-        at = RowPointer::FromRaw(Le32(piece->data()));
-      }
-    }
+    // The row's decoding has followed the value already; damage is
+    // reported there, and the rows found before it count here.
+    std::vector<RowPointer> rows;
+    (void)LongValueRows(pager_, field, 0, &rows);
+    for (RowPointer at : rows) long_value_refs_.push_back(at.raw());
   }
 
   // Rows of one index whose keys could not be rebuilt: each must still have

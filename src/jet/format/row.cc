@@ -276,4 +276,35 @@ Status RowDecoder::ReadLongValue(ByteView field, uint32_t page, std::string* out
   return Status::Ok();
 }
 
+Status LongValueRows(Pager& pager, ByteView field, uint32_t page, std::vector<RowPointer>* rows) {
+  rows->clear();
+  if (field.size() < kLongValueHeader) {
+    return pager.CorruptAt(page, "A memo or OLE value's header is cut short");
+  }
+  const uint8_t kind = field[3] & 0xC0;
+  RowPointer at = RowPointer::FromRaw(Le32(field.data() + 4));
+  if (kind == kLongValueInline) return Status::Ok();
+  if (kind == kLongValueSingle) {
+    rows->push_back(at);
+    return Status::Ok();
+  }
+  if (kind != 0) return pager.CorruptAt(page, "A memo or OLE value has an unknown layout");
+  std::unordered_set<uint32_t> seen;
+  PageRef holder;
+  for (uint64_t left = Le32(field.data()) & kMaxLongValue; left > 0;) {
+    if (at.null()) {
+      return pager.CorruptAt(page, "A memo or OLE value's chain ends before its length");
+    }
+    if (!seen.insert(at.raw()).second) {
+      return pager.CorruptAt(at.page, "A memo or OLE value's chain loops");
+    }
+    rows->push_back(at);
+    JET_ASSIGN_OR_RETURN(ByteView piece, ReadRowBytes(pager, at, &holder));
+    if (piece.size() <= 4) return pager.CorruptAt(at.page, "A long-value piece is cut short");
+    left -= std::min<uint64_t>(piece.size() - 4, left);
+    at = RowPointer::FromRaw(Le32(piece.data()));
+  }
+  return Status::Ok();
+}
+
 }  // namespace jet

@@ -171,6 +171,14 @@ Status RowDecoder::Walk(ByteView row, uint32_t page, Sink& sink) {
   return Status::Ok();
 }
 
+// The long-value rows of a memo or OLE field (its 12-byte header and what
+// follows, in a row on `page`): none for a value kept in the row, one for
+// a value on a row of its own, and each piece of a chain in order, as far
+// as the value's length reaches (what the last piece points at is never
+// read). Corrupt if the chain loops, ends early or has an empty piece;
+// `rows` then holds the pieces found before that.
+Status LongValueRows(Pager& pager, ByteView field, uint32_t page, std::vector<RowPointer>* rows);
+
 // Reads Jet's text bytes in this database's encoding.
 std::string DecodeTextBytes(const Format& format, uint16_t code_page, ByteView data);
 void AppendTextBytes(std::string& out, const Format& format, uint16_t code_page, ByteView data);

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <functional>
 #include <random>
-#include <unordered_set>
 
 #include "jet/format/usage_map.h"
 #include "jet/index/index_writer.h"
@@ -102,24 +101,12 @@ class PageLongValueStore : public LongValueStore {
   // Each must be a live row on a long-value page, and no piece may come
   // twice: anything else is Corrupt, and nothing is deleted.
   Status Free(const ColumnDef& column, ByteView field, uint32_t page) {
-    if (field.size() < 12) return pager_.CorruptAt(page, "A memo or OLE value's header is cut short");
-    const uint8_t kind = field[3] & 0xC0;
-    if (kind == 0x80) return Status::Ok();  // inline: nothing elsewhere
+    std::vector<RowPointer> rows;
+    JET_RETURN_IF_ERROR(LongValueRows(pager_, field, page, &rows));
+    if (rows.empty()) return Status::Ok();  // kept in the row
     JET_ASSIGN_OR_RETURN(const LongValueMaps* maps, Maps(column));
     const Format& f = pager_.format();
-    // A chain ends where its length does: what the last piece's pointer
-    // holds is not read, as readers do not read it.
-    const uint32_t length = Le32(field.data()) & 0x3FFFFFFFu;
-    uint64_t pieces_length = 0;
-    std::vector<RowPointer> rows;
-    std::unordered_set<uint32_t> seen;
-    for (RowPointer at = RowPointer::FromRaw(Le32(field.data() + 4));;) {
-      if (at.null()) {
-        return pager_.CorruptAt(page, "A memo or OLE value's chain ends before its length");
-      }
-      if (!seen.insert(at.raw()).second) {
-        return pager_.CorruptAt(at.page, "A memo or OLE value's chain loops");
-      }
+    for (RowPointer at : rows) {
       JET_ASSIGN_OR_RETURN(PageRef holder, pager_.ReadTyped(at.page, kPageData, "a data page"));
       JET_ASSIGN_OR_RETURN(RowSlot slot, GetRowSlot(*holder, f, at.row, pager_.path()));
       if (slot.deleted || slot.overflow ||
@@ -127,14 +114,6 @@ class PageLongValueStore : public LongValueStore {
         return pager_.CorruptAt(at.page, "A memo or OLE value of column '" + column.name +
                                              "' leads to a row that is not a live long value");
       }
-      rows.push_back(at);
-      if (kind != 0x00) break;  // a single row
-      if (slot.end - slot.start <= kLongValueChainLink) {
-        return pager_.CorruptAt(at.page, "A long-value piece is cut short");
-      }
-      pieces_length += slot.end - slot.start - kLongValueChainLink;
-      if (pieces_length >= length) break;
-      at = RowPointer::FromRaw(Le32(holder->bytes.data() + slot.start));
     }
     for (RowPointer at : rows) {
       JET_RETURN_IF_ERROR(RemoveRowAndReclaim(pager_, at, maps->used_pages, maps->free_pages));
