@@ -201,15 +201,11 @@ class SpillTest : public ::testing::Test {
 
   // The rows of Shipments, by tracking number.
   static std::vector<std::string> Trackings(jet::Database& db) {
+    std::vector<jet::RowId> ids;
+    std::vector<std::vector<jet::Value>> rows;
+    testutil::ScanTable(db, "Shipments", &ids, &rows);
     std::vector<std::string> out;
-    jet::TableScanner scan(db, *db.GetTable("Shipments"));
-    std::vector<jet::Value> row;
-    while (true) {
-      auto more = scan.Next(&row);
-      EXPECT_TRUE(more.ok()) << more.status().ToString();
-      if (!more.ok() || !*more) break;
-      out.push_back(row[1].ToText());
-    }
+    for (const auto& row : rows) out.push_back(row[1].ToText());
     return out;
   }
 
