@@ -52,8 +52,8 @@ int CmdInfo(const std::string& path) {
   auto info = jet::Database::ReadInfo(path);
   if (!info.ok()) return Fail(info.status());
   const bool jet3 = info->version == jet::JetVersion::kJet3;
-  std::printf("format: %s (%s)\n", jet3 ? "jet3" : "jet4",
-              jet3 ? "Access 97" : "Access 2000/2002/2003");
+  std::printf("format: %s (%s)\n", jet::FileVersionId(info->file_version),
+              jet::FileVersionName(info->file_version));
   std::printf("page size: %u\n", info->page_size);
   std::printf("page count: %u\n", info->page_count);
   std::printf(

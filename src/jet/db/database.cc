@@ -112,6 +112,7 @@ Result<DatabaseInfo> Database::ReadInfo(const std::string& path) {
   const DatabaseHeader& h = opened.second;
   DatabaseInfo info;
   info.version = h.format->version;
+  info.file_version = h.file_version;
   info.page_size = h.format->page_size;
   info.page_count = uint32_t(size / h.format->page_size);
   info.code_page = h.code_page;

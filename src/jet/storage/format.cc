@@ -71,6 +71,10 @@ Format MakeJet3() {
 
   f.inline_map_bytes = 128 - 5;
   f.max_inline_long_value = 64;
+
+  f.tdef_next_complex_id = -1;
+  f.col_complex_id = -1;
+  f.legacy_numeric_index_keys = true;
   return f;
 }
 
@@ -140,6 +144,19 @@ Format MakeJet4() {
 
   f.inline_map_bytes = 64 - 5;
   f.max_inline_long_value = 64;
+
+  f.tdef_next_complex_id = -1;
+  f.col_complex_id = -1;
+  f.legacy_numeric_index_keys = true;
+  return f;
+}
+
+Format MakeAce() {
+  Format f = MakeJet4();
+  f.ace = true;
+  f.tdef_next_complex_id = 28;
+  f.col_complex_id = 11;
+  f.legacy_numeric_index_keys = false;
   return f;
 }
 
@@ -152,6 +169,11 @@ const Format& Jet3Format() {
 
 const Format& Jet4Format() {
   static const Format f = MakeJet4();
+  return f;
+}
+
+const Format& AceFormat() {
+  static const Format f = MakeAce();
   return f;
 }
 

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// The two on-disk dialects this engine speaks: Jet 3 (Access 97) and Jet 4
-// (Access 2000, 2002 and 2003). They share one design and differ in page
-// size, in the width of a few fields and in where those fields sit. Every
-// offset that differs is a member of Format; code never tests the version to
-// pick an offset.
+// The on-disk dialects this engine speaks: Jet 3 (Access 97), Jet 4
+// (Access 2000, 2002 and 2003) and ACE (Access 2007 and later, .accdb). They
+// share one design and differ in page size, in the width of a few fields and
+// in where those fields sit. ACE is Jet 4's layout with a few additions
+// (complex columns, the index keys of decimal numbers). Every offset that
+// differs is a member of Format; code never tests the version to pick an
+// offset.
 //
 // Page types (first byte of every page):
 //   0x00  database header (page 0 only)
@@ -34,7 +36,8 @@ enum PageType : uint8_t {
 };
 
 struct Format {
-  JetVersion version;
+  JetVersion version;  // the dialect of rows and pages: ACE files are kJet4
+  bool ace;            // Access 2007 and later (.accdb)
   uint32_t page_size;
 
   // Database header (page 0). Bytes [masked_header_offset,
@@ -108,10 +111,18 @@ struct Format {
 
   // Long values.
   uint32_t max_inline_long_value;
+
+  // ACE additions, -1 where the dialect has none.
+  int32_t tdef_next_complex_id;  // uint32: the next id the table's complex columns hand out
+  int32_t col_complex_id;        // uint32 in a complex column's definition
+  // Decimal (numeric) index keys: Jet 3 and Jet 4 keep the legacy encoding,
+  // ACE the corrected one.
+  bool legacy_numeric_index_keys;
 };
 
 const Format& Jet3Format();
 const Format& Jet4Format();
+const Format& AceFormat();
 
 }  // namespace jet
 

@@ -45,27 +45,26 @@ Result<DatabaseHeader> DecodeHeader(ByteView raw) {
     return Status::NotADatabase("The file is not a Microsoft Access database");
   }
   const char* engine = reinterpret_cast<const char*>(raw.data() + 4);
-  if (std::memcmp(engine, kAceEngine, sizeof kAceEngine) == 0) {
-    return Status::Unsupported(
-        "The file is an Access 2007 or later database (.accdb); only Access 97, 2000, 2002 and "
-        "2003 databases are supported");
-  }
   if (std::memcmp(engine, kMsisamEngine, sizeof kMsisamEngine - 1) == 0) {
     return Status::Unsupported("The file is a Microsoft Money (MSISAM) database, not Access");
   }
-  if (std::memcmp(engine, kJetEngine, sizeof kJetEngine) != 0) {
+  const bool ace = std::memcmp(engine, kAceEngine, sizeof kAceEngine) == 0;
+  if (!ace && std::memcmp(engine, kJetEngine, sizeof kJetEngine) != 0) {
     return Status::NotADatabase("The file is not a Microsoft Access database");
   }
-  uint32_t version = Le32(raw.data() + kVersionOffset);
+  // One byte: Access 2010 and later set the byte after it (0x15) as well.
+  const uint32_t version = raw[kVersionOffset];
   const Format* format;
-  if (version == 0) {
+  if (!ace && version == 0) {
     format = &Jet3Format();
-  } else if (version == 1) {
+  } else if (!ace && version == 1) {
     format = &Jet4Format();
+  } else if (ace && version >= uint32_t(FileVersion::kAce12) &&
+             version <= uint32_t(FileVersion::kAce17)) {
+    format = &AceFormat();
   } else {
-    return Status::Unsupported("The file is an Access 2007 or later database (version " +
-                               std::to_string(version) +
-                               "); only Access 97, 2000, 2002 and 2003 databases are supported");
+    return Status::Unsupported("The file's format version " + std::to_string(version) +
+                               " is not one this engine knows (Access 97 to Access 2019 are)");
   }
   if (raw.size() < format->page_size) {
     return Status::Corrupt("The file is shorter than one database page");
@@ -76,6 +75,7 @@ Result<DatabaseHeader> DecodeHeader(ByteView raw) {
 
   DatabaseHeader h;
   h.format = format;
+  h.file_version = FileVersion(version);
   h.code_page = Le16(&page[format->header_code_page]);
   h.sort_order.lcid = Le16(&page[format->header_sort_order]);
   h.sort_order.version =
@@ -123,6 +123,18 @@ bool PasswordMatches(const DatabaseHeader& header, const std::string& password) 
   if (bytes.size() > size) return false;
   bytes.resize(size, 0);
   return std::equal(bytes.begin(), bytes.end(), header.password.begin());
+}
+
+const char* FileVersionId(FileVersion v) {
+  static const char* const kIds[] = {"jet3", "jet4", "ace12", "ace14", "ace15", "ace16", "ace17"};
+  return kIds[int(v)];
+}
+
+const char* FileVersionName(FileVersion v) {
+  static const char* const kNames[] = {"Access 97",   "Access 2000/2002/2003", "Access 2007",
+                                       "Access 2010", "Access 2013",           "Access 2016",
+                                       "Access 2019"};
+  return kNames[int(v)];
 }
 
 std::string SortOrderName(const SortOrder& order, JetVersion version) {

@@ -8,7 +8,9 @@
 //   0x00   4     00 01 00 00
 //   0x04   16    engine name: "Standard Jet DB\0" (or "Standard ACE DB\0" for
 //                Access 2007 and later)
-//   0x14   4     version: 0 = Jet 3, 1 = Jet 4, 2 and up = ACE (accdb)
+//   0x14   1     version: 0 = Jet 3, 1 = Jet 4, 2-6 = ACE 12, 14, 15, 16, 17
+//                (Access 2007, 2010, 2013, 2016, 2019; docs/accdb.md)
+//   0x15   3     Jet: 0; Access 2010 and later: 01 00 00 in some files
 //   0x18   126/128  start of the masked region (Jet 3 / Jet 4)
 //   0x3A*  2     Jet 3: collating order (LCID, 0x409 = General)
 //   0x3C*  2     code page of text (Jet 3 text is stored in it)
@@ -38,6 +40,7 @@ namespace jet {
 
 struct DatabaseHeader {
   const Format* format = nullptr;
+  FileVersion file_version = FileVersion::kJet4;
   // The code page Access 97 text is in. The header may say 0, "the
   // system's": then the sort order's locale decides (stored_code_page keeps
   // what the header says).

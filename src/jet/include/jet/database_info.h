@@ -12,8 +12,27 @@
 
 namespace jet {
 
-// Jet 3 is Access 97; Jet 4 is Access 2000, 2002 and 2003.
+// The dialect of pages and rows: Jet 3 is Access 97; Jet 4 is Access 2000,
+// 2002 and 2003, and also the pages of Access 2007 and later (.accdb).
 enum class JetVersion { kJet3, kJet4 };
+
+// The release whose format the file is in: the header's version number.
+enum class FileVersion {
+  kJet3 = 0,   // Access 97
+  kJet4 = 1,   // Access 2000, 2002, 2003
+  kAce12 = 2,  // Access 2007
+  kAce14 = 3,  // Access 2010
+  kAce15 = 4,  // Access 2013
+  kAce16 = 5,  // Access 2016
+  kAce17 = 6,  // Access 2019 and later
+};
+
+// Whether the file is an .accdb (Access 2007 and later).
+inline bool IsAce(FileVersion v) { return v >= FileVersion::kAce12; }
+// "jet3", "jet4", "ace12", ..., as jetdb names formats.
+const char* FileVersionId(FileVersion v);
+// "Access 97", "Access 2000/2002/2003", "Access 2007", ...
+const char* FileVersionName(FileVersion v);
 
 // A collating order: its locale (LCID, 0x409 for General) and, for Jet 4,
 // the version of its rules (-1 for Jet 3, which stores none).
@@ -25,6 +44,7 @@ struct SortOrder {
 
 struct DatabaseInfo {
   JetVersion version = JetVersion::kJet4;
+  FileVersion file_version = FileVersion::kJet4;
   uint32_t page_size = 0;
   uint32_t page_count = 0;
   uint16_t code_page = 0;         // the one Access 97 text is in
