@@ -302,3 +302,43 @@ TEST(CheckerTest, SortingInRunsGivesTheSameVerdicts) {
     EXPECT_FALSE(testutil::Exists(copy.path + "-check"));
   }
 }
+
+// Deletes can leave an intermediate entry above its child's largest: a note
+// while every entry after it is still above it. One below the child's
+// largest, or not below the entry after it, is a problem.
+TEST(CheckerTest, IntermediateEntryAboveItsChildsLargestIsANote) {
+  DamagedCopy copy;
+  const uint32_t root = copy.shipments->physical_indexes[1].root_page;
+  jet::IndexPage page;
+  {
+    auto db = jet::Database::Open(copy.path);
+    page = jet::ReadIndexPage((*db)->pager(), root).value();
+  }
+  ASSERT_FALSE(page.leaf);
+  ASSERT_EQ(page.prefix_length, 0);  // the first entry is stored whole
+  const uint32_t first = jet::Jet4Format().index_first_entry;
+  const uint32_t row = first + uint32_t(page.entries[0].key.size());  // its row pointer
+  const std::string unchanged = copy.bytes;
+  const std::string child = std::to_string(page.entries[0].child);
+  const std::string names =
+      "intermediate page " + std::to_string(root) + " names child " + child + " by an entry ";
+  auto check = [&](uint32_t offset, uint32_t n, uint8_t value) {
+    copy.bytes = unchanged;
+    for (uint32_t i = 0; i < n; ++i) copy.At(root, offset + i) = value;
+    return copy.Check();
+  };
+  jet::CheckReport r = check(row + 3, 1, 0xFF);  // the same key, a larger row pointer
+  EXPECT_TRUE(r.ok()) << r.problems.front();
+  const std::string note = "index 'TRACKING': 1 intermediate entry is above its child's largest";
+  EXPECT_TRUE(Mentions(r.notes, note + " (page " + std::to_string(root) + " child " + child + ")"))
+      << ::testing::PrintToString(r.notes);
+
+  r = check(row, 4, 0x00);  // the same key, a smaller row pointer
+  EXPECT_EQ(r.problems, std::vector<std::string>{"table 'Shipments', index 'TRACKING': " + names +
+                                                 "below the child's largest"});
+  r = check(first + 1, 1, 0xFF);  // a key above the next child's
+  ASSERT_EQ(r.problems.size(), 1u);
+  EXPECT_TRUE(Mentions(r.problems, names + "above the child's largest, but not below"))
+      << r.problems.front();
+  EXPECT_FALSE(Mentions(r.notes, "intermediate"));
+}
