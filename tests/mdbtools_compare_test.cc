@@ -195,6 +195,9 @@ std::string CompareField(const jet::Value& ours, const CsvField& theirs) {
   // mdb-export marks null by a bound length of 0, so a zero-length text,
   // memo or binary value comes out as null too, and so does a Binary value
   // that starts with a zero byte (see below).
+  // mdbtools 1.0 prints Large Number and Date/Time Extended values as
+  // nothing; accdb_test checks them against the values Access showed.
+  if (type == T::kBigInt || type == T::kExtDateTime) return theirs_null ? "" : "read by mdbtools";
   if (theirs_null) {
     const bool empty = ours.bytes.empty() || (type == T::kBinary && ours.bytes[0] == '\0');
     return string_like && empty ? "" : "null in mdbtools only";
@@ -208,7 +211,8 @@ std::string CompareField(const jet::Value& ours, const CsvField& theirs) {
       return t == (ours.boolean ? "TRUE" : "FALSE") ? "" : "different truth";
     case T::kByte:
     case T::kInteger:
-    case T::kLong: {
+    case T::kLong:
+    case T::kComplex: {
       int64_t v = 0;
       auto res = std::from_chars(t.data(), t.data() + t.size(), v);
       if (res.ec != std::errc() || res.ptr != t.data() + t.size()) return "not an integer";
@@ -266,6 +270,8 @@ std::string CompareField(const jet::Value& ours, const CsvField& theirs) {
                  ? ""
                  : "different bytes";
     }
+    case T::kBigInt:
+    case T::kExtDateTime: return "";  // returned above
     case T::kGuid: {
       // mdbtools spells a GUID "{XXXXXXXX-XXXX-XXXX-XXXXXXXXXXXXXXXX}", without
       // the hyphen before the last twelve digits, and exports that text as hex.

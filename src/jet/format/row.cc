@@ -46,6 +46,9 @@ RowDecoder::RowDecoder(Pager& pager, const DatabaseHeader& header, const TableDe
       case ColumnType::kDateTime:
       case ColumnType::kGuid:
       case ColumnType::kNumeric:
+      case ColumnType::kComplex:
+      case ColumnType::kBigInt:
+      case ColumnType::kExtDateTime:
       case ColumnType::kText:
       case ColumnType::kBinary:
       case ColumnType::kUnknown0D:
@@ -195,7 +198,13 @@ Status RowDecoder::DecodeField(const ColumnDef& col, ByteView d, uint32_t page, 
   switch (col.type) {
     case ColumnType::kByte: v->integer = p[0]; break;
     case ColumnType::kInteger: v->integer = int16_t(Le16(p)); break;
-    case ColumnType::kLong: v->integer = int32_t(Le32(p)); break;
+    case ColumnType::kLong:
+    case ColumnType::kComplex: v->integer = int32_t(Le32(p)); break;
+    case ColumnType::kBigInt: v->integer = int64_t(Le64(p)); break;
+    case ColumnType::kExtDateTime:
+      v->bytes.assign(reinterpret_cast<const char*>(p), kExtDateTimeSize);
+      if (!ExtDateTimeValid(v->bytes)) return CorruptColumn(page, col, "holds no extended date");
+      break;
     case ColumnType::kCurrency: v->integer = int64_t(Le64(p)); break;
     case ColumnType::kSingle: v->single = BitsToFloat(Le32(p)); break;
     case ColumnType::kDouble:

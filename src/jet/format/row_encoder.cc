@@ -105,7 +105,12 @@ Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header, cons
       PutLe32(*out, uint32_t(int32_t(v.integer)));
       return Status::Ok();
     case ColumnType::kCurrency:
+    case ColumnType::kBigInt:
       PutLe64(*out, uint64_t(v.integer));
+      return Status::Ok();
+    case ColumnType::kExtDateTime:
+      if (!ExtDateTimeValid(v.bytes)) return Invalid(c, "not an extended date");
+      *out = v.bytes;
       return Status::Ok();
     case ColumnType::kSingle: {
       uint32_t bits;
@@ -196,6 +201,10 @@ Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header, cons
       if (v.bytes.size() > kLongValueMax) return Invalid(c, "OLE value is too long");
       *out = v.bytes;
       return Status::Ok();
+    case ColumnType::kComplex:
+      return Status::Unsupported("Column '" + c.name +
+                                 "' is an attachment or multi-valued field, which this engine "
+                                 "does not write");
     case ColumnType::kUnknown0D:
     case ColumnType::kUnknown11:
       return Status::Unsupported("Column '" + c.name + "' has a type this engine does not write");

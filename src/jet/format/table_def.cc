@@ -59,7 +59,7 @@ class Reader {
 };
 
 bool KnownType(uint8_t t) {
-  return (t >= 0x01 && t <= 0x0D) || t == 0x0F || t == 0x10 || t == 0x11;
+  return (t >= 0x01 && t <= 0x0D) || (t >= 0x0F && t <= 0x14);
 }
 
 }  // namespace
@@ -80,6 +80,9 @@ const char* ColumnTypeName(ColumnType type) {
     case ColumnType::kMemo: return "Memo";
     case ColumnType::kGuid: return "GUID";
     case ColumnType::kNumeric: return "Decimal";
+    case ColumnType::kComplex: return "Complex";
+    case ColumnType::kBigInt: return "BigInt";
+    case ColumnType::kExtDateTime: return "DateTimeExtended";
     case ColumnType::kUnknown0D: return "Unknown0D";
     case ColumnType::kUnknown11: return "Unknown11";
   }
@@ -91,7 +94,7 @@ bool ColumnTypeFromName(const std::string& name, ColumnType* type) {
       ColumnType::kBoolean, ColumnType::kByte,     ColumnType::kInteger, ColumnType::kLong,
       ColumnType::kCurrency, ColumnType::kSingle,  ColumnType::kDouble,  ColumnType::kDateTime,
       ColumnType::kBinary,  ColumnType::kText,     ColumnType::kOle,     ColumnType::kMemo,
-      ColumnType::kGuid,    ColumnType::kNumeric};
+      ColumnType::kGuid,    ColumnType::kNumeric,  ColumnType::kBigInt, ColumnType::kExtDateTime};
   for (ColumnType t : kAll) {
     if (NamesEqual(name, ColumnTypeName(t))) {
       *type = t;
@@ -113,6 +116,9 @@ uint32_t FixedSizeOf(ColumnType type) {
     case ColumnType::kDateTime: return 8;
     case ColumnType::kGuid: return 16;
     case ColumnType::kNumeric: return 17;
+    case ColumnType::kComplex: return 4;
+    case ColumnType::kBigInt: return 8;
+    case ColumnType::kExtDateTime: return 42;
     default: return 0;
   }
 }

@@ -213,6 +213,85 @@ std::string FormatDateTime(double days) {
   return out;
 }
 
+namespace {
+
+// 0001-01-01 in the day count of CivilFromDays (days since 1970-01-01).
+constexpr int64_t kExtEpoch = -719162;
+constexpr int64_t kExtMaxDay = 3652058;  // 9999-12-31
+
+// The number in `n` ASCII digits at `p`, or -1 if one is not a digit.
+int64_t ExtDigits(std::string_view s, size_t p, size_t n) {
+  int64_t v = 0;
+  for (size_t i = p; i < p + n; ++i) {
+    if (s[i] < '0' || s[i] > '9') return -1;
+    v = v * 10 + (s[i] - '0');
+  }
+  return v;
+}
+
+void PutExtDigits(std::string* out, uint64_t v, size_t n) {
+  const size_t end = out->size() + n;
+  out->resize(end);
+  for (size_t i = end; i-- > end - n; v /= 10) (*out)[i] = char('0' + v % 10);
+}
+
+}  // namespace
+
+bool ExtDateTimeValid(std::string_view s) {
+  if (s.size() != kExtDateTimeSize || s[19] != ':' || s.substr(39) != std::string_view(":7\0", 3)) {
+    return false;
+  }
+  const int64_t day = ExtDigits(s, 0, 19), second = ExtDigits(s, 20, 12),
+                ticks = ExtDigits(s, 32, 7);
+  return day >= 0 && day <= kExtMaxDay && second >= 0 && second < 86400 && ticks >= 0;
+}
+
+std::string FormatExtDateTime(std::string_view s) {
+  int y, m, d;
+  CivilFromDays(ExtDigits(s, 0, 19) + kExtEpoch, &y, &m, &d);
+  const int64_t second = ExtDigits(s, 20, 12), ticks = ExtDigits(s, 32, 7);
+  char buf[40];
+  int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", y, m, d,
+                        int(second / 3600), int(second / 60 % 60), int(second % 60));
+  if (ticks != 0) n += std::snprintf(buf + n, sizeof buf - size_t(n), ".%07d", int(ticks));
+  return std::string(buf, size_t(n));
+}
+
+bool ParseExtDateTime(std::string_view t, std::string* stored) {
+  // YYYY-MM-DD, then optionally a time with up to seven fraction digits.
+  auto num = [&](size_t p, size_t n) { return p + n <= t.size() ? ExtDigits(t, p, n) : -1; };
+  if (t.size() < 10 || t[4] != '-' || t[7] != '-') return false;
+  const int64_t y = num(0, 4), mo = num(5, 2), d = num(8, 2);
+  int64_t h = 0, mi = 0, sec = 0, ticks = 0;
+  if (t.size() > 10) {
+    if ((t[10] != 'T' && t[10] != ' ') || t.size() < 19 || t[13] != ':' || t[16] != ':') {
+      return false;
+    }
+    h = num(11, 2), mi = num(14, 2), sec = num(17, 2);
+    if (t.size() > 19) {
+      const size_t digits = t.size() - 20;
+      if (t[19] != '.' || digits < 1 || digits > 7) return false;
+      ticks = num(20, digits);
+      for (size_t i = digits; i < 7 && ticks >= 0; ++i) ticks *= 10;
+    }
+  }
+  if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+      sec < 0 || sec > 59 || ticks < 0) {
+    return false;
+  }
+  const int64_t day = DaysFromCivil(int(y), int(mo), int(d));
+  int cy, cm, cd;
+  CivilFromDays(day, &cy, &cm, &cd);
+  if (cy != y || cm != mo || cd != d) return false;
+  stored->clear();
+  PutExtDigits(stored, uint64_t(day - kExtEpoch), 19);
+  stored->push_back(':');
+  PutExtDigits(stored, uint64_t((h * 60 + mi) * 60 + sec), 12);
+  PutExtDigits(stored, uint64_t(ticks), 7);
+  stored->append(":7\0", 3);
+  return true;
+}
+
 std::string Decimal::ToString() const {
   // Repeated division of the 128-bit magnitude by 10.
   uint32_t w[4] = {words[0], words[1], words[2], words[3]};
@@ -297,7 +376,10 @@ void Value::AppendText(std::string& out) const {
     case ColumnType::kBoolean: out += boolean ? "true" : "false"; return;
     case ColumnType::kByte:
     case ColumnType::kInteger:
-    case ColumnType::kLong: AppendInt(out, integer); return;
+    case ColumnType::kLong:
+    case ColumnType::kBigInt:
+    case ColumnType::kComplex: AppendInt(out, integer); return;
+    case ColumnType::kExtDateTime: out += FormatExtDateTime(bytes); return;
     case ColumnType::kCurrency: AppendCurrency(out, integer); return;
     case ColumnType::kSingle: out += FormatSingle(single); return;
     case ColumnType::kDouble: out += FormatDouble(real); return;

@@ -322,6 +322,18 @@ Status ParseText(const ColumnDef& c, std::string_view text, Value* v) {
       return ParseInteger(c, text, INT16_MIN, INT16_MAX, v);
     case ColumnType::kLong:
       return ParseInteger(c, text, INT32_MIN, INT32_MAX, v);
+    case ColumnType::kBigInt:
+      return ParseInteger(c, text, INT64_MIN, INT64_MAX, v);
+    case ColumnType::kExtDateTime:
+      if (!ParseExtDateTime(text, &v->bytes)) {
+        return Invalid(c, Shown(text) +
+                              " is not a date and time such as 2024-02-29T13:45:00.1234567");
+      }
+      return Status::Ok();
+    case ColumnType::kComplex:
+      return Status::Unsupported("Column '" + c.name +
+                                 "' is an attachment or multi-valued field, which this engine "
+                                 "does not write");
     case ColumnType::kCurrency:
       return ParseCurrency(c, text, v);
     case ColumnType::kSingle:

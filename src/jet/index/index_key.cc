@@ -571,11 +571,27 @@ Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value
       AppendInteger(value.integer, 2, key);
       break;
     case ColumnType::kLong:
+    case ColumnType::kComplex:
       AppendInteger(value.integer, 4, key);
       break;
     case ColumnType::kCurrency:
+    case ColumnType::kBigInt:
       AppendInteger(value.integer, 8, key);
       break;
+    case ColumnType::kExtDateTime: {
+      // The 42 stored bytes in five runs of 8, each followed by a tab, then
+      // the last 2 and a fixed tail. Descending inverts all but the tabs.
+      if (value.bytes.size() != kExtDateTimeSize) {
+        return Status::InvalidArgument("Column '" + column.name + "': not an extended date");
+      }
+      const uint8_t flip = ascending ? 0x00 : 0xFF;
+      for (size_t i = 0; i < kExtDateTimeSize; ++i) {
+        key->push_back(uint8_t(value.bytes[i]) ^ flip);
+        if (i % 8 == 7) key->push_back(0x09);
+      }
+      for (uint8_t b : {0, 0, 0, 0, 0, 0, 2}) key->push_back(b ^ flip);
+      return Status::Ok();
+    }
     case ColumnType::kSingle: {
       uint32_t bits;
       std::memcpy(&bits, &value.single, 4);
@@ -602,9 +618,15 @@ Status AppendIndexKeyColumn(const ColumnDef& column, bool ascending, const Value
       // Jet 3 and 4 ("legacy" numeric order): the magnitude is inverted when
       // the sign agrees with the direction, then the first byte is replaced
       // by 0x00 for a negative number and 0xFF otherwise. Descending thus
-      // keeps negative numbers below positive ones.
-      if (negative == ascending) Invert(key, start);
-      (*key)[start] = negative ? 0x00 : 0xFF;
+      // keeps negative numbers below positive ones. ACE sets the first byte
+      // to 0xFF before the inversion, which orders descending keys right.
+      if (header.format->legacy_numeric_index_keys) {
+        if (negative == ascending) Invert(key, start);
+        (*key)[start] = negative ? 0x00 : 0xFF;
+      } else {
+        (*key)[start] = 0xFF;
+        if (negative == ascending) Invert(key, start);
+      }
       return Status::Ok();  // not inverted again below
     }
     case ColumnType::kGuid: {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace jet {
 
@@ -28,6 +29,10 @@ enum class ColumnType : uint8_t {
   kMemo = 0x0C,
   kGuid = 0x0F,
   kNumeric = 0x10,
+  // Access 2007 and later (.accdb).
+  kComplex = 0x12,       // attachment or multi-valued field: the id of its values
+  kBigInt = 0x13,        // Large Number (Access 2016): a signed 64-bit integer
+  kExtDateTime = 0x14,   // Date/Time Extended (Access 2019): to 100 ns, years 1-9999
   // Types Access uses only inside its own system tables; read as raw bytes,
   // never written.
   kUnknown0D = 0x0D,
@@ -63,15 +68,29 @@ DateTimeParts LocalNow();
 // "YYYY-MM-DDTHH:MM:SS" with ".mmm" when the milliseconds are not 0.
 std::string FormatDateTime(double days);
 
+// Date/Time Extended as stored: 42 ASCII bytes, the days since 0001-01-01
+// in 19 digits, ':', the seconds of the day in 12 digits and the 100 ns
+// ticks in 7, then ':', '7' and a zero byte.
+constexpr size_t kExtDateTimeSize = 42;
+// Whether `stored` has that shape and names a day of the years 1 to 9999.
+bool ExtDateTimeValid(std::string_view stored);
+// "YYYY-MM-DDTHH:MM:SS" with ".fffffff" when the ticks are not 0; `stored`
+// must be valid.
+std::string FormatExtDateTime(std::string_view stored);
+// The stored form of "YYYY-MM-DD[(T| )HH:MM:SS[.f{1,7}]]"; false if the
+// text is not of that shape or names no real date and time.
+bool ParseExtDateTime(std::string_view text, std::string* stored);
+
 struct Value {
   ColumnType type;
   bool null = true;
   bool boolean = false;
-  int64_t integer = 0;  // Byte, Integer, Long; Currency in 1/10000 units
+  int64_t integer = 0;  // Byte, Integer, Long, BigInt, Complex; Currency in 1/10000 units
   float single = 0;
   double real = 0;      // Double, and Date/Time as Jet's day count
   Decimal decimal;
-  std::string bytes;    // Text and Memo as UTF-8; Binary, OLE raw; GUID 16 raw bytes
+  std::string bytes;    // Text and Memo as UTF-8; Binary, OLE raw; GUID 16 raw bytes;
+                        // Date/Time Extended as its 42 stored bytes
 
   // Text form, as export shows it: integers in decimal, Currency with four
   // decimals, Decimal with its scale, floating point in the shortest form
