@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "jet/db/properties.h"
 #include "jet/index/index_key.h"
 #include "jet/storage/journal.h"
 #include "jet/storage/text.h"
@@ -198,6 +199,10 @@ Result<std::shared_ptr<const TableDef>> Database::GetTable(const std::string& na
     auto it = tables_.find(e.tdef_page());
     if (it != tables_.end() && it->second->name == e.name) return it->second;
     JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pager_, *header_, e.tdef_page(), e.name));
+    if (std::any_of(def.columns.begin(), def.columns.end(),
+                    [](const ColumnDef& c) { return c.calculated(); })) {
+      JET_RETURN_IF_ERROR(ApplyCalculatedColumns(*this, &def));
+    }
     auto shared = std::make_shared<const TableDef>(std::move(def));
     tables_[e.tdef_page()] = shared;
     return shared;
@@ -367,7 +372,9 @@ Status RowView::ReadLongValue(size_t i, std::string* out) const {
     out->clear();
     return Status::Ok();
   }
-  return decoder_->ReadLongValue(ByteView(f.data, f.size), page_, out);
+  JET_RETURN_IF_ERROR(decoder_->ReadLongValue(ByteView(f.data, f.size), page_, out));
+  const ColumnDef& col = table_->columns[i];
+  return col.calculated() ? decoder_->UnwrapLongValue(col, page_, out) : Status::Ok();
 }
 
 Status RowView::Decode(size_t i, Value* out) const {

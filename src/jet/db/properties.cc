@@ -174,6 +174,37 @@ Result<std::string> ReadPropertyBlob(Database& db, const TableDef& table) {
   return std::string();
 }
 
+Status ApplyCalculatedColumns(Database& db, TableDef* table) {
+  JET_ASSIGN_OR_RETURN(std::string blob, ReadPropertyBlob(db, *table));
+  if (blob.empty()) return Status::Ok();
+  const Format& format = db.format();
+  const uint16_t code_page = db.header().code_page;
+  auto parsed = ParseProperties(
+      format, code_page, ByteView(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()));
+  if (!parsed.ok()) {
+    Status s = parsed.TakeStatus();
+    return Status::Corrupt(s.message() + " (table '" + table->name + "')").AtFile(db.path());
+  }
+  for (const PropertyBlock& b : *parsed) {
+    ColumnDef* column = b.object.empty() ? nullptr : table->FindColumn(b.object);
+    if (!column || !column->calculated()) continue;
+    if (const Property* p = b.Find("Expression")) {
+      column->expression = PropertyText(format, code_page, *p);
+    }
+    const Property* result = b.Find("ResultType");
+    if (!result || result->data.empty()) continue;
+    const uint8_t type = uint8_t(result->data[0]);
+    if (!ColumnTypeKnown(type) || type == uint8_t(ColumnType::kComplex)) {
+      return Status::Unsupported("Calculated column '" + column->name + "' of table '" +
+                                 table->name + "' has a result of unknown type " +
+                                 std::to_string(type))
+          .AtFile(db.path());
+    }
+    column->type = ColumnType(type);
+  }
+  return Status::Ok();
+}
+
 Result<ColumnProperties> ReadColumnProperties(Database& db, const TableDef& table) {
   ColumnProperties out;
   out.columns.resize(table.columns.size());

@@ -96,6 +96,10 @@ struct ColumnProperties {
   std::optional<std::string> table_validation_text;
 };
 
+// Gives each calculated column of `table` its result type and expression,
+// from its properties (a table definition holds neither).
+Status ApplyCalculatedColumns(Database& db, TableDef* table);
+
 // Reads the properties of `table` and of its columns. A table without a
 // property value gives the defaults; a block that names no column of the
 // table is ignored.

@@ -32,10 +32,15 @@ std::string DecodeTextBytes(const Format& format, uint16_t code_page, ByteView d
 }
 
 RowDecoder::RowDecoder(Pager& pager, const DatabaseHeader& header, const TableDef& table)
-    : pager_(pager), header_(header), table_(table) {
+    : pager_(pager),
+      header_(header),
+      table_(table),
+      decimals_(table.columns.size()) {
   for (const ColumnDef& col : table.columns) {
-    const uint32_t size = FixedSizeOf(col.type);
-    sizes_.push_back(size != 0 ? size : col.length);
+    const uint32_t size = col.calculated() ? 0 : FixedSizeOf(col.type);
+    // A calculated value in the variable area is as long as it is (Unwrap
+    // checks it).
+    sizes_.push_back(size != 0 ? size : col.calculated() && !col.fixed() ? 0 : col.length);
     switch (col.type) {
       case ColumnType::kByte:
       case ColumnType::kInteger:
@@ -53,7 +58,7 @@ RowDecoder::RowDecoder(Pager& pager, const DatabaseHeader& header, const TableDe
       case ColumnType::kBinary:
       case ColumnType::kUnknown0D:
       case ColumnType::kUnknown11: readable_.push_back(1); break;
-      default: readable_.push_back(0);
+      default: readable_.push_back(col.calculated());
     }
   }
 }
@@ -214,7 +219,7 @@ Status RowDecoder::DecodeField(const ColumnDef& col, ByteView d, uint32_t page, 
       // Sign byte, then the 128-bit magnitude as four little-endian 32-bit
       // words, most significant word first.
       v->decimal.negative = p[0] != 0;
-      v->decimal.scale = col.scale;
+      v->decimal.scale = col.calculated() && d.size() == 18 ? p[17] : col.scale;
       for (int w = 0; w < 4; ++w) v->decimal.words[w] = Le32(p + 1 + 4 * w);
       break;
     case ColumnType::kText:
@@ -222,15 +227,59 @@ Status RowDecoder::DecodeField(const ColumnDef& col, ByteView d, uint32_t page, 
       break;
     case ColumnType::kMemo:
       JET_RETURN_IF_ERROR(ReadLongValue(d, page, &scratch_));
+      if (col.calculated()) JET_RETURN_IF_ERROR(UnwrapLongValue(col, page, &scratch_));
       DecodeText(ByteView(reinterpret_cast<const uint8_t*>(scratch_.data()), scratch_.size()),
                  &v->bytes);
       break;
     case ColumnType::kOle:
-      return ReadLongValue(d, page, &v->bytes);
+      JET_RETURN_IF_ERROR(ReadLongValue(d, page, &v->bytes));
+      if (col.calculated()) JET_RETURN_IF_ERROR(UnwrapLongValue(col, page, &v->bytes));
+      break;
     default:  // Binary and the system tables' raw types (Walk lets no other through)
       v->bytes.assign(reinterpret_cast<const char*>(p), d.size());
       break;
   }
+  return Status::Ok();
+}
+
+Status RowDecoder::Unwrap(const ColumnDef& col, ByteView field, uint32_t page, ByteView* out) {
+  constexpr size_t kHeader = 20;
+  if (field.size() < kHeader) return CorruptColumn(page, col, "holds a calculated value cut short");
+  const uint32_t n = Le32(field.data() + 16);
+  if (n > field.size() - kHeader) return CorruptColumn(page, col, "holds a calculated value cut short");
+  *out = field.subspan(kHeader, n);
+  if (out->empty()) return Status::Ok();
+  if (col.type == ColumnType::kNumeric) {
+    const ByteView d = *out;
+    if (d.size() != 16 || d[2] > 28) {
+      return CorruptColumn(page, col, "holds a calculated Decimal of no known layout");
+    }
+    // To the stored layout: sign, then the words from the most significant.
+    uint8_t* s = decimals_[size_t(&col - table_.columns.data())].data();
+    std::memset(s, 0, 5);
+    s[0] = d[3] != 0;
+    std::memcpy(s + 5, d.data() + 4, 4);   // high 32 bits
+    std::memcpy(s + 9, d.data() + 12, 4);  // middle 32 bits
+    std::memcpy(s + 13, d.data() + 8, 4);  // low 32 bits
+    s[17] = d[2];  // the scale, which DecodeField takes from here
+    *out = ByteView(s, 18);
+    return Status::Ok();
+  }
+  const uint32_t need = FixedSizeOf(col.type);
+  if (need != 0 && out->size() < need) {
+    return CorruptColumn(page, col, "holds a calculated value shorter than its type");
+  }
+  return Status::Ok();
+}
+
+Status RowDecoder::UnwrapLongValue(const ColumnDef& col, uint32_t page, std::string* value) const {
+  if (value->size() < 20 || Le32(reinterpret_cast<const uint8_t*>(value->data()) + 16) >
+                                value->size() - 20) {
+    return CorruptColumn(page, col, "holds a calculated value cut short");
+  }
+  const uint32_t n = Le32(reinterpret_cast<const uint8_t*>(value->data()) + 16);
+  value->erase(0, 20);
+  value->resize(n);
   return Status::Ok();
 }
 

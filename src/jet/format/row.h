@@ -35,6 +35,7 @@
 
 #include "jet/internal/guard.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <type_traits>
@@ -89,6 +90,26 @@ class RowDecoder {
   // whatever follows it in the row.
   Status ReadLongValue(ByteView field, uint32_t page, std::string* out);
 
+  // A calculated column's value is stored wrapped:
+  //
+  //   off  size  meaning
+  //   0    16    zeros (in every file seen)
+  //   16   4     n, the length of the value
+  //   20   n     the value, as its type stores it; a Decimal as below
+  //   20+n 3     zeros
+  //
+  // A fixed-size result lies in the fixed area in a field of 39 bytes; Text
+  // and Memo results lie where their type's values do. A Decimal result
+  // keeps its own scale, in the 16 bytes of a Windows DECIMAL: a uint16
+  // (14), the scale, a sign byte (0x80 or 0 in files seen; any non-zero is
+  // negative), the high 32 bits of the magnitude and then its low 64 bits,
+  // little-endian (calcFieldTestV2010.accdb, page 90: WeeklySalary). An empty value of a fixed-size type is null. Returns the
+  // value inside `field`, or a Decimal in the stored layout followed by
+  // its scale.
+  Status Unwrap(const ColumnDef& col, ByteView field, uint32_t page, ByteView* out);
+  // The same for a long value read whole.
+  Status UnwrapLongValue(const ColumnDef& col, uint32_t page, std::string* value) const;
+
  private:
   Status VarOffsets(ByteView row, uint32_t page, size_t null_mask_size,
                     std::vector<uint32_t>* offsets);
@@ -103,6 +124,7 @@ class RowDecoder {
   std::vector<uint8_t> readable_; // per column: a type the fixed area can hold
   std::vector<uint32_t> offsets_;  // scratch, reused across rows
   std::string scratch_;            // raw memo bytes, reused across rows
+  std::vector<std::array<uint8_t, 18>> decimals_;  // calculated Decimals, as stored + scale
 };
 
 template <class Sink>
@@ -121,7 +143,7 @@ Status RowDecoder::Walk(ByteView row, uint32_t page, Sink& sink) {
   for (size_t i = 0; i < ncols; ++i) {
     const ColumnDef& col = table_.columns[i];
     const bool bit = col.number < row_cols && (mask[col.number / 8] & (1u << (col.number % 8)));
-    if (col.type == ColumnType::kBoolean) {
+    if (col.type == ColumnType::kBoolean && !col.calculated()) {
       // Booleans live in the null mask and are never null.
       sink.Boolean(i, col, bit);
       continue;
@@ -160,6 +182,17 @@ Status RowDecoder::Walk(ByteView row, uint32_t page, Sink& sink) {
           // A fixed-size type in the variable area: read as fixed.
           if (!readable_[i]) return CorruptColumn(page, col, nullptr);
           if (data.size() < sizes_[i]) return CorruptColumn(page, col, "is cut short");
+      }
+    }
+    if (col.calculated() && !IsLongValue(col.type)) {
+      JET_RETURN_IF_ERROR(Unwrap(col, data, page, &data));
+      if (col.type == ColumnType::kBoolean) {
+        sink.Boolean(i, col, !data.empty() && data[0] != 0);
+        continue;
+      }
+      if (data.empty() && col.type != ColumnType::kText) {
+        sink.Null(i, col);
+        continue;
       }
     }
     if constexpr (std::is_void_v<decltype(sink.Field(i, col, data))>) {

@@ -201,10 +201,9 @@ Status EncodeFieldBytes(const Format& format, const DatabaseHeader& header, cons
       if (v.bytes.size() > kLongValueMax) return Invalid(c, "OLE value is too long");
       *out = v.bytes;
       return Status::Ok();
-    case ColumnType::kComplex:
-      return Status::Unsupported("Column '" + c.name +
-                                 "' is an attachment or multi-valued field, which this engine "
-                                 "does not write");
+    case ColumnType::kComplex:  // kept as it is by an update (the writer sees to it)
+      PutLe32(*out, uint32_t(int32_t(v.integer)));
+      return Status::Ok();
     case ColumnType::kUnknown0D:
     case ColumnType::kUnknown11:
       return Status::Unsupported("Column '" + c.name + "' has a type this engine does not write");

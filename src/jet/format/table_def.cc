@@ -58,11 +58,11 @@ class Reader {
   bool ok_ = true;
 };
 
-bool KnownType(uint8_t t) {
+}  // namespace
+
+bool ColumnTypeKnown(uint8_t t) {
   return (t >= 0x01 && t <= 0x0D) || (t >= 0x0F && t <= 0x14);
 }
-
-}  // namespace
 
 const char* ColumnTypeName(ColumnType type) {
   switch (type) {
@@ -225,7 +225,7 @@ Result<TableDef> ReadTableDef(Pager& pager, const DatabaseHeader& header, uint32
     if (!b) return corrupt("its column list is cut short");
     ColumnDef& c = def.columns[i];
     uint8_t type = b[f.col_type];
-    if (!KnownType(type)) {
+    if (!ColumnTypeKnown(type)) {
       return Status::Unsupported("Table '" + name + "' has a column of unknown type " +
                                  std::to_string(type))
           .AtFile(pager.path())

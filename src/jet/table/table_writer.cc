@@ -250,6 +250,25 @@ Result<std::unique_ptr<TableWriter>> TableWriter::Open(Database& db, const std::
   return std::unique_ptr<TableWriter>(new TableWriter(db, std::move(table)));
 }
 
+Status TableWriter::CheckComputedColumns(bool inserting) const {
+  for (const ColumnDef& c : table_->columns) {
+    if (c.calculated()) {
+      return Status::Unsupported("Table '" + table_->name + "' has the calculated column '" +
+                                 c.name + "', whose value Access computes on every change; "
+                                 "this engine does not compute it, so it does not add or "
+                                 "change rows of this table")
+          .AtFile(db_.path());
+    }
+    if (inserting && c.type == ColumnType::kComplex) {
+      return Status::Unsupported("Table '" + table_->name + "' has the attachment or "
+                                 "multi-valued field '" + c.name + "', whose values this "
+                                 "engine does not write, so it does not add rows to it")
+          .AtFile(db_.path());
+    }
+  }
+  return Status::Ok();
+}
+
 Status TableWriter::CheckWritable() const {
   if (within_change_) return Status::Ok();  // relationships: joins the open change
   if (db_.pager().HasChanges()) {
@@ -429,6 +448,7 @@ Status TableWriter::RemoveRow(RowPointer at) {
 Result<RowPointer> TableWriter::InsertOne(std::vector<Value> values, uint32_t* last_autonumber,
                                           IndexWriter* shared_indexes, bool collect,
                                           uint32_t ordinal) {
+  JET_RETURN_IF_ERROR(CheckComputedColumns(true));
   if (values.size() != table_->columns.size()) {
     return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
                                    std::to_string(table_->columns.size()) + " values");
@@ -503,6 +523,7 @@ Status TableWriter::InsertBatch(std::vector<std::vector<Value>> rows, std::vecto
 Status TableWriter::BeginBulk(size_t entry_memory) {
   if (bulk_) return Status::InvalidArgument("A bulk insertion is already open");
   JET_RETURN_IF_ERROR(CheckWritable());
+  JET_RETURN_IF_ERROR(CheckComputedColumns(true));
   auto bulk = std::make_unique<Bulk>();
   bulk->indexes = std::make_unique<IndexWriter>(db_.pager(), db_.header(), *table_);
   if (entry_memory != 0) bulk->indexes->set_collect_memory(entry_memory);
@@ -561,6 +582,7 @@ Status TableWriter::UpdateOne(RowId id, std::vector<Value> values, IndexWriter& 
     return Status::InvalidArgument("A row of table '" + table_->name + "' needs " +
                                    std::to_string(table_->columns.size()) + " values");
   }
+  JET_RETURN_IF_ERROR(CheckComputedColumns(false));
   RowPointer header, body;
   std::vector<Value> old;
   JET_RETURN_IF_ERROR(LocateRow(id, true, &header, &body, &old));
@@ -570,6 +592,11 @@ Status TableWriter::UpdateOne(RowId id, std::vector<Value> values, IndexWriter& 
         (values[i].null || values[i].integer != old[i].integer)) {
       return Status::InvalidArgument("Column '" + c.name +
                                      "' is an autonumber and cannot be changed");
+    }
+    if (c.type == ColumnType::kComplex &&
+        (values[i].null != old[i].null || values[i].integer != old[i].integer)) {
+      return Status::Unsupported("Column '" + c.name + "' is an attachment or multi-valued "
+                                 "field, whose values this engine does not write");
     }
   }
   JET_RETURN_IF_ERROR(CheckProperties(values, &old));

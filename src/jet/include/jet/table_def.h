@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jet/database_info.h"
@@ -29,6 +30,8 @@ struct RowPointer {
 
 // "Boolean", "Text", ...; the names jetdb prints and reads back.
 const char* ColumnTypeName(ColumnType type);
+// Whether a type byte names a type this engine reads.
+bool ColumnTypeKnown(uint8_t type);
 bool ColumnTypeFromName(const std::string& name, ColumnType* type);
 // Size in bytes of a fixed-length value of this type, 0 if variable.
 uint32_t FixedSizeOf(ColumnType type);
@@ -43,6 +46,7 @@ constexpr uint8_t kColumnAutoLong = 0x04;
 constexpr uint8_t kColumnAutoGuid = 0x40;
 constexpr uint8_t kColumnHyperlink = 0x80;
 constexpr uint8_t kColumnExtCompressed = 0x01;
+constexpr uint8_t kColumnExtCalculated = 0xC0;  // Access 2010 and later
 
 struct ColumnDef {
   std::string name;
@@ -58,6 +62,10 @@ struct ColumnDef {
   uint8_t scale = 0;
   SortOrder sort_order;
   uint16_t code_page = 0;
+  // A calculated column's expression, from its Expression property. Its
+  // type is that of the result (the ResultType property), which is what
+  // the value stored in a row has.
+  std::string expression;
 
   bool fixed() const { return flags & kColumnFixed; }
   // 0x40 makes a GUID column a GUID autonumber. Access 97 sets the bit on
@@ -69,6 +77,9 @@ struct ColumnDef {
   bool hyperlink() const { return type == ColumnType::kMemo && (flags & kColumnHyperlink); }
   bool autonumber() const { return (flags & kColumnAutoLong) || guid_autonumber(); }
   bool compressed_unicode() const { return ext_flags & kColumnExtCompressed; }
+  // A calculated column (Access 2010): Access stores the result of its
+  // expression, wrapped (row.h), and recomputes it on every change.
+  bool calculated() const { return ext_flags & kColumnExtCalculated; }
 };
 
 constexpr uint8_t kIndexUnique = 0x01;
@@ -134,6 +145,9 @@ struct TableDef {
   RowPointer free_space_pages;
 
   const ColumnDef* FindColumn(const std::string& name) const;  // case-insensitive
+  ColumnDef* FindColumn(const std::string& name) {
+    return const_cast<ColumnDef*>(std::as_const(*this).FindColumn(name));
+  }
   const ColumnDef* FindColumnByNumber(uint16_t number) const;
 };
 

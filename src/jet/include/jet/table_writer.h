@@ -121,6 +121,10 @@ class TableWriter {
   TableWriter(Database& db, std::shared_ptr<const TableDef> table);
 
   Status CheckWritable() const;
+  // Refuses rows this engine cannot write as Access would: any insert or
+  // update of a table with a calculated column, an insert into one with an
+  // attachment or multi-valued field.
+  Status CheckComputedColumns(bool inserting) const;
   // Refuses what the table's properties forbid in the row `values`; `old` is
   // the row it replaces, or null for a new row.
   Status CheckProperties(const std::vector<Value>& values, const std::vector<Value>* old);
