@@ -2,6 +2,7 @@
 #include "jet/db/database.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "jet/index/index_key.h"
 #include "jet/storage/journal.h"
@@ -95,6 +96,20 @@ Result<std::pair<std::unique_ptr<File>, DatabaseHeader>> OpenAndDecode(
   return std::make_pair(std::move(file), *header);
 }
 
+// The header, read without a lock and without looking at the rest of the
+// file; nothing when it cannot be read (the open that follows says why).
+std::optional<DatabaseHeader> PeekHeader(const std::string& path) {
+  auto file = File::Open(path, File::Mode::kReadOnly);
+  if (!file.ok()) return std::nullopt;
+  auto size = (*file)->Size();
+  if (!size.ok() || *size == 0) return std::nullopt;
+  std::vector<uint8_t> first(std::min<uint64_t>(*size, 4096));
+  if (!(*file)->ReadAt(0, first).ok()) return std::nullopt;
+  auto header = DecodeHeader(first);
+  if (!header.ok()) return std::nullopt;
+  return *header;
+}
+
 }  // namespace
 
 Database::Database(std::unique_ptr<Pager> pager, const DatabaseHeader& header)
@@ -130,11 +145,11 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Option
   if (options.writable) {
     // An encrypted .accdb is only read. Refused before the writable open,
     // which takes the lock file and may roll back a journal.
-    JET_ASSIGN_OR_RETURN(auto peek, OpenAndDecode(path, &size));
-    if (peek.second.office_encrypted) {
+    std::optional<DatabaseHeader> peek = PeekHeader(path);
+    if (peek && peek->office_encrypted) {
       return Status::Unsupported(
                  "The database is encrypted with a password (" +
-                 DescribeOfficeEncryption(peek.second.encryption_provider) +
+                 DescribeOfficeEncryption(peek->encryption_provider) +
                  "); this engine reads such a database but does not change it. Remove the "
                  "password in Access (File > Info > Decrypt Database) to change it here")
           .AtFile(path);
