@@ -33,9 +33,6 @@ namespace jet {
 
 enum class HashAlgorithm { kSha1, kSha256, kSha384, kSha512 };
 
-// The digest size in bytes: 20, 32, 48 or 64.
-size_t HashSize(HashAlgorithm algorithm);
-
 // The digest of the concatenation of `parts`.
 Result<std::vector<uint8_t>> Hash(HashAlgorithm algorithm, std::initializer_list<ByteView> parts);
 

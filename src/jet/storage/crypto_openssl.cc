@@ -33,8 +33,6 @@ struct CipherCtxFree {
 
 }  // namespace
 
-size_t HashSize(HashAlgorithm algorithm) { return size_t(EVP_MD_get_size(Md(algorithm))); }
-
 Result<std::vector<uint8_t>> Hash(HashAlgorithm algorithm, std::initializer_list<ByteView> parts) {
   // One context per thread, reused: key derivation hashes 100 000 times.
   thread_local std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());

@@ -64,8 +64,6 @@ Status Failed(const char* what, NTSTATUS status) {
                          code + ")");
 }
 
-}  // namespace
-
 size_t HashSize(HashAlgorithm algorithm) {
   switch (algorithm) {
     case HashAlgorithm::kSha1:
@@ -79,6 +77,8 @@ size_t HashSize(HashAlgorithm algorithm) {
   }
   return 0;
 }
+
+}  // namespace
 
 Result<std::vector<uint8_t>> Hash(HashAlgorithm algorithm, std::initializer_list<ByteView> parts) {
   BCRYPT_ALG_HANDLE provider = HashProvider(algorithm);
