@@ -65,7 +65,8 @@ TEST_P(AccdbPasswordTest, DecryptsToAFileMdbtoolsReads) {
   for (uint32_t n = 1; n < (*db)->pager().page_count(); ++n) {
     auto page = (*db)->pager().Read(n);
     ASSERT_TRUE(page.ok()) << page.status().ToString();
-    bytes.replace(size_t(n) * size, size, reinterpret_cast<const char*>((*page)->bytes.data()), size);
+    bytes.replace(size_t(n) * size, size, reinterpret_cast<const char*>((*page)->bytes.data()),
+                  size);
   }
   auto* header = reinterpret_cast<uint8_t*>(bytes.data());
   jet::ApplyHeaderMask(header, (*db)->format());

@@ -59,10 +59,11 @@ Status AesCbcDecrypt(ByteView key, ByteView iv, std::span<uint8_t> data) {
   std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
   int out = 0, last = 0;
   // In place: OpenSSL allows the output to be the input itself.
-  const bool ok = ctx && EVP_DecryptInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.data()) == 1 &&
-                  EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
-                  EVP_DecryptUpdate(ctx.get(), data.data(), &out, data.data(), int(data.size())) == 1 &&
-                  EVP_DecryptFinal_ex(ctx.get(), data.data() + out, &last) == 1;
+  const bool ok =
+      ctx && EVP_DecryptInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.data()) == 1 &&
+      EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
+      EVP_DecryptUpdate(ctx.get(), data.data(), &out, data.data(), int(data.size())) == 1 &&
+      EVP_DecryptFinal_ex(ctx.get(), data.data() + out, &last) == 1;
   if (!ok) return Status::IoError("The system's cryptography library (OpenSSL) failed to decrypt");
   return Status::Ok();
 }

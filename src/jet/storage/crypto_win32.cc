@@ -25,8 +25,8 @@ struct Provider {
     }
     if (cbc) {
       const wchar_t mode[] = BCRYPT_CHAIN_MODE_CBC;
-      if (!BCRYPT_SUCCESS(BCryptSetProperty(handle, BCRYPT_CHAINING_MODE, PUCHAR(mode),
-                                            sizeof mode, 0))) {
+      if (!BCRYPT_SUCCESS(
+              BCryptSetProperty(handle, BCRYPT_CHAINING_MODE, PUCHAR(mode), sizeof mode, 0))) {
         BCryptCloseAlgorithmProvider(handle, 0);
         handle = nullptr;
       }

@@ -97,8 +97,8 @@ Status ParseRc4(ByteView p, Rc4Params* out, std::string* how) {
     }
     bits = (name.empty() || name.find(" base ") != std::string::npos) ? 40 : 128;
   }
-  if (bits < 40 || bits > 512 || bits % 8 != 0) return Damaged("an RC4 key size of " +
-                                                              std::to_string(bits) + " bits");
+  if (bits < 40 || bits > 512 || bits % 8 != 0)
+    return Damaged("an RC4 key size of " + std::to_string(bits) + " bits");
   *how = "RC4 CryptoAPI, " + std::to_string(bits) + "-bit key";
   const size_t v = 12 + size_t(header_size);
   if (p.size() < v + 60) return Damaged("the password verifier is cut short");
@@ -143,7 +143,8 @@ Result<std::shared_ptr<const OfficeCipher>> OpenRc4(ByteView p, uint32_t encodin
   std::string how;
   JET_RETURN_IF_ERROR(ParseRc4(p, &params, &how));
   JET_ASSIGN_OR_RETURN(Bytes base, Hash(HashAlgorithm::kSha1, {params.salt, password}));
-  auto cipher = std::make_shared<Rc4CryptoApiCipher>(std::move(base), params.key_bits, encoding_key);
+  auto cipher =
+      std::make_shared<Rc4CryptoApiCipher>(std::move(base), params.key_bits, encoding_key);
   const uint8_t zero[4] = {0, 0, 0, 0};
   JET_ASSIGN_OR_RETURN(Bytes key, cipher->Key(zero));
   // One stream over the verifier and its hash.
@@ -259,9 +260,10 @@ Status ParseAgile(ByteView p, AgileParams* out) {
     return Damaged("the spin count");
   }
   out->spin_count = uint32_t(std::atol(spin->c_str()));
-  const std::pair<const char*, Bytes*> values[] = {{"encryptedVerifierHashInput", &out->verifier_input},
-                                                   {"encryptedVerifierHashValue", &out->verifier_hash},
-                                                   {"encryptedKeyValue", &out->key_value}};
+  const std::pair<const char*, Bytes*> values[] = {
+      {"encryptedVerifierHashInput", &out->verifier_input},
+      {"encryptedVerifierHashValue", &out->verifier_hash},
+      {"encryptedKeyValue", &out->key_value}};
   for (const auto& [name, to] : values) {
     auto text = Attribute(xml, "p:encryptedKey", name);
     auto bytes = text ? Base64(*text) : std::nullopt;

@@ -11,14 +11,14 @@
 //
 //   4.4          "agile": 4 bytes (0x40), then an XML descriptor naming the
 //                cipher (AES, CBC), hash, salts, spin count and the
-//                password verifier. Access 2010 and later.
+//                password verifier. Access 2010 and later use it.
 //   2.2 3.2 4.2  "RC4 CryptoAPI" when its flags (the next 4 bytes) have
 //                0x04 without 0x20: then the header's size (4 bytes), the
 //                header (algorithm 0x6801 RC4 at +8, hash 0x8004 SHA-1 at
 //                +12, key size in bits at +16, provider name in UTF-16 from
 //                +32) and the verifier (salt size 16, salt, encrypted
 //                verifier (16), verifier hash size, encrypted verifier hash
-//                (20)). Access 2007.
+//                (20)). Access 2007 uses it, and so do some Access 2010 files.
 //
 // Others (standard AES, extensible, 1.1) are described but not read.
 //
