@@ -323,13 +323,10 @@ Result<std::shared_ptr<const OfficeCipher>> OpenAgile(ByteView p, uint32_t encod
       std::make_shared<AgileCipher>(std::move(a.data), std::move(a.key_value), encoding_key));
 }
 
-enum class Provider { kAgile, kRc4CryptoApi, kOther };
+enum class Provider { kAgile, kRc4CryptoApi, kOther, kDamaged };
 
 Provider Kind(ByteView p, std::string* how) {
-  if (p.size() < 4) {
-    *how = "an encryption description this engine cannot read";
-    return Provider::kOther;
-  }
+  if (p.size() < 4) return Provider::kDamaged;
   const uint16_t major = Le16(&p[0]), minor = Le16(&p[2]);
   if (major == 4 && minor == 4) return Provider::kAgile;
   if (major >= 2 && major <= 4 && minor == 2) {
@@ -365,6 +362,8 @@ std::string DescribeOfficeEncryption(ByteView p) {
     }
     case Provider::kOther:
       break;
+    case Provider::kDamaged:
+      return "unknown: the description is missing or cut short";
   }
   return how + ", which this engine cannot read";
 }
@@ -382,6 +381,8 @@ Result<std::shared_ptr<const OfficeCipher>> OpenOfficeCipher(ByteView provider,
       return OpenRc4(provider, encoding_key, *bytes);
     case Provider::kOther:
       break;
+    case Provider::kDamaged:
+      return Damaged("it is missing or cut short");
   }
   return NotRead(how);
 }
