@@ -3,8 +3,8 @@
 #
 #   scripts/setup-debian.sh [run|test|package]    (default: test)
 #
-#   run       what the main job needs: the compiler, CMake, Qt, nlohmann/json
-#             and CLI11
+#   run       what the main job needs: the compiler, CMake, Qt, nlohmann/json,
+#             CLI11 and OpenSSL
 #   test      that, and what the tests need: GoogleTest, mdbtools, the
 #             Windows cross compiler and Wine, a virtual display
 #   package   that, and what the release packages need
@@ -29,6 +29,9 @@ set -euo pipefail
 #                          (headers only; the Windows build uses them too)
 #   libcli11-dev           CLI11, which jetdb parses its command line with
 #                          (headers only; the Windows build uses them too)
+#   libssl-dev             OpenSSL's libcrypto: the hashes and AES that read
+#                          encrypted .accdb files (the Windows build uses
+#                          Windows' own bcrypt instead)
 RUN_PACKAGES=(
   build-essential
   g++
@@ -42,6 +45,7 @@ RUN_PACKAGES=(
   fonts-dejavu-core
   nlohmann-json3-dev
   libcli11-dev
+  libssl-dev
 )
 #   libgtest-dev,
 #   googletest             GoogleTest, used by the test binary (its sources

@@ -64,6 +64,10 @@ int CmdInfo(const std::string& path) {
               unsigned(info->sort_order.lcid));
   std::printf("password: %s\n", info->has_password ? "yes" : "no");
   std::printf("encoded: %s\n", info->encoded ? "yes" : "no");
+  if (jet::IsAce(info->file_version)) {
+    std::printf("encrypted: %s%s%s\n", info->encryption.empty() ? "no" : "yes (",
+                info->encryption.c_str(), info->encryption.empty() ? "" : ")");
+  }
   return kExitOk;
 }
 

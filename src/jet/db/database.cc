@@ -2,10 +2,12 @@
 #include "jet/db/database.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "jet/db/properties.h"
 #include "jet/index/index_key.h"
 #include "jet/storage/journal.h"
+#include "jet/storage/office_crypt.h"
 #include "jet/storage/text.h"
 #include "jet/value_text.h"
 
@@ -95,6 +97,20 @@ Result<std::pair<std::unique_ptr<File>, DatabaseHeader>> OpenAndDecode(
   return std::make_pair(std::move(file), *header);
 }
 
+// The header, read without a lock and without looking at the rest of the
+// file; nothing when it cannot be read (the open that follows says why).
+std::optional<DatabaseHeader> PeekHeader(const std::string& path) {
+  auto file = File::Open(path, File::Mode::kReadOnly);
+  if (!file.ok()) return std::nullopt;
+  auto size = (*file)->Size();
+  if (!size.ok() || *size == 0) return std::nullopt;
+  std::vector<uint8_t> first(std::min<uint64_t>(*size, 4096));
+  if (!(*file)->ReadAt(0, first).ok()) return std::nullopt;
+  auto header = DecodeHeader(first);
+  if (!header.ok()) return std::nullopt;
+  return *header;
+}
+
 }  // namespace
 
 Database::Database(std::unique_ptr<Pager> pager, const DatabaseHeader& header)
@@ -120,30 +136,54 @@ Result<DatabaseInfo> Database::ReadInfo(const std::string& path) {
   info.stored_code_page = h.stored_code_page;
   info.sort_order = h.sort_order;
   info.has_password = h.has_password;
-  info.encoded = h.encoding_key != 0;
+  info.encoded = h.encoding_key != 0 && !h.office_encrypted;
+  if (h.office_encrypted) info.encryption = DescribeOfficeEncryption(h.encryption_provider);
   return info;
 }
 
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Options options) {
   uint64_t size = 0;
+  if (options.writable) {
+    // An encrypted .accdb is only read. Refused before the writable open,
+    // which takes the lock file and may roll back a journal.
+    std::optional<DatabaseHeader> peek = PeekHeader(path);
+    if (peek && peek->office_encrypted) {
+      return Status::Unsupported(
+                 "The database is encrypted with a password (" +
+                 DescribeOfficeEncryption(peek->encryption_provider) +
+                 "); this engine reads such a database but does not change it. Remove the "
+                 "password in Access (File > Info > Decrypt Database) to change it here")
+          .AtFile(path);
+    }
+  }
   std::unique_ptr<DatabaseLock> lock;
   std::string recovery;
   JET_ASSIGN_OR_RETURN(auto opened, OpenAndDecode(path, &size, options.writable, &lock, &recovery));
   DatabaseHeader header = opened.second;
-  if (header.has_password && options.password.empty()) {
-    return Status::Error(ErrorKind::kPasswordProtected,
-                         "The database is protected by a password, and none was given")
-        .AtFile(path);
-  }
-  if (header.has_password && !PasswordMatches(header, options.password)) {
-    return Status::Error(ErrorKind::kPasswordProtected,
-                         "The database is protected by a password, and the password given is "
-                         "wrong (passwords are case-sensitive)")
-        .AtFile(path);
+  const Status no_password = Status::Error(
+      ErrorKind::kPasswordProtected, "The database is protected by a password, and none was given");
+  const Status wrong_password =
+      Status::Error(ErrorKind::kPasswordProtected,
+                    "The database is protected by a password, and the password given is "
+                    "wrong (passwords are case-sensitive)");
+  if (header.has_password && options.password.empty()) return Status(no_password).AtFile(path);
+  PageCodec codec(header.encoding_key);
+  if (header.office_encrypted) {
+    auto cipher =
+        OpenOfficeCipher(header.encryption_provider, header.encoding_key, options.password);
+    if (!cipher.ok()) {
+      if (cipher.status().kind() == ErrorKind::kPasswordProtected) {
+        return Status(wrong_password).AtFile(path);
+      }
+      return cipher.TakeStatus().AtFile(path).AtPage(0);
+    }
+    codec = PageCodec(*cipher);
+  } else if (header.has_password && !PasswordMatches(header, options.password)) {
+    return Status(wrong_password).AtFile(path);
   }
   auto pager = std::make_unique<Pager>(std::move(opened.first), *header.format,
                                        uint32_t(size / header.format->page_size),
-                                       options.cache_pages, PageCodec(header.encoding_key));
+                                       options.cache_pages, codec);
   std::unique_ptr<Database> db(new Database(std::move(pager), header));
   db->lock_ = std::move(lock);
   db->recovery_message_ = std::move(recovery);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "jet/storage/office_crypt.h"
 #include "jet/storage/page_codec.h"
 #include "jet/storage/text.h"
 
@@ -99,6 +100,18 @@ Result<DatabaseHeader> DecodeHeader(ByteView raw) {
   for (uint32_t i = 0; i < format->header_password_size; ++i) {
     h.password[i] = field[i] ^ mask[i % 4];
     if (h.password[i] != 0) h.has_password = true;
+  }
+  if (ace && h.encoding_key != 0) {
+    // Outside the masked region. A length past the page leaves the
+    // provider empty, which reads as one of no known kind.
+    h.office_encrypted = true;
+    h.has_password = true;
+    h.password.fill(0);
+    const uint32_t at = kOfficeProviderOffset;
+    const uint32_t size = Le16(&raw[at]);
+    if (at + 2 + size <= format->page_size) {
+      h.encryption_provider.assign(raw.begin() + at + 2, raw.begin() + at + 2 + size);
+    }
   }
   return h;
 }

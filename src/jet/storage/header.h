@@ -21,6 +21,8 @@
 //   0x6E*  2     Jet 4: collating order (LCID)
 //   0x71*  1     Jet 4: collating order version (0 = General legacy)
 //   0x72*  8     Jet 4: creation date (a Jet date/time double)
+//   0x299  2+n   ACE, encrypted (encoding key set): the encryption provider's
+//                length and bytes (office_crypt.h)
 
 #ifndef JET_STORAGE_HEADER_H_
 #define JET_STORAGE_HEADER_H_
@@ -30,6 +32,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/status.h"
 #include "jet/database_info.h"
@@ -53,6 +56,10 @@ struct DatabaseHeader {
   // by zeros. All zeros when there is none.
   std::array<uint8_t, 40> password{};
   bool has_password = false;
+  // An .accdb encrypted with its password (office_crypt.h): the encoding
+  // key is then not Jet's RC4 key, and the password field means nothing.
+  bool office_encrypted = false;
+  std::vector<uint8_t> encryption_provider;
 };
 
 // Decodes page 0. `page` holds at least the first page_size bytes of the file

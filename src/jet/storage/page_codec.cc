@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "jet/storage/office_crypt.h"
+
 namespace jet {
 
 void Rc4Apply(std::span<const uint8_t> key, std::span<uint8_t> data) {
@@ -30,8 +32,10 @@ void PageCodec::Apply(uint32_t page_number, std::span<uint8_t> page) const {
   Rc4Apply(key, page);
 }
 
-void PageCodec::Decode(uint32_t page_number, std::span<uint8_t> page) const {
+Status PageCodec::Decode(uint32_t page_number, std::span<uint8_t> page) const {
+  if (office_) return office_->Decode(page_number, page);
   Apply(page_number, page);
+  return Status::Ok();
 }
 
 void PageCodec::Encode(uint32_t page_number, std::span<uint8_t> page) const {

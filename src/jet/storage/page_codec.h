@@ -24,6 +24,10 @@
 // RC4 is no protection against anyone who has the file: the key is in it.
 // This is an obfuscation that Access applies, and the engine keeps it so
 // that a file it changes stays as Access would leave it.
+//
+// An encrypted .accdb (office_crypt.h) is decoded here too, by the cipher
+// its password opened; such a file is only read, so Encode is never asked
+// of it.
 
 #ifndef JET_STORAGE_PAGE_CODEC_H_
 #define JET_STORAGE_PAGE_CODEC_H_
@@ -31,7 +35,10 @@
 #include "jet/internal/guard.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
+
+#include "base/status.h"
 
 namespace jet {
 
@@ -39,16 +46,20 @@ namespace jet {
 // Applying it twice gives the data back.
 void Rc4Apply(std::span<const uint8_t> key, std::span<uint8_t> data);
 
+class OfficeCipher;
+
 class PageCodec {
  public:
   // `key` is the header's encoding key; 0 makes both directions no-ops.
   explicit PageCodec(uint32_t key = 0) : key_(key) {}
+  // An encrypted .accdb's pages, read with `cipher`.
+  explicit PageCodec(std::shared_ptr<const OfficeCipher> cipher) : key_(0), office_(cipher) {}
 
-  bool encoded() const { return key_ != 0; }
+  bool encoded() const { return key_ != 0 || office_ != nullptr; }
   uint32_t key() const { return key_; }
 
-  // Stored bytes to plain bytes, in place.
-  void Decode(uint32_t page_number, std::span<uint8_t> page) const;
+  // Stored bytes to plain bytes, in place. Only decryption can fail.
+  Status Decode(uint32_t page_number, std::span<uint8_t> page) const;
   // Plain bytes to stored bytes, in place.
   void Encode(uint32_t page_number, std::span<uint8_t> page) const;
 
@@ -56,6 +67,7 @@ class PageCodec {
   void Apply(uint32_t page_number, std::span<uint8_t> page) const;
 
   uint32_t key_;
+  std::shared_ptr<const OfficeCipher> office_;
 };
 
 }  // namespace jet

@@ -77,8 +77,8 @@ Result<PageRef> Pager::Read(uint32_t number) {
   }
   std::shared_ptr<Page> page = BlankPage(number);
   Status s = file_->ReadAt(uint64_t(number) * format_.page_size, page->bytes);
-  if (!s.ok()) return s.AtPage(number);
-  codec_.Decode(number, page->bytes);
+  if (s.ok()) s = codec_.Decode(number, page->bytes);
+  if (!s.ok()) return s.AtFile(path()).AtPage(number);
   g_pages_read.fetch_add(1, std::memory_order_relaxed);
   PageRef ref(std::move(page));
   CachePut(ref);
@@ -118,7 +118,8 @@ void Pager::ReadAhead(uint32_t first, uint32_t count) {
   if (!file_->ReadManyAt(uint64_t(first) * format_.page_size, outs).ok()) return;
   g_pages_read.fetch_add(pages.size(), std::memory_order_relaxed);
   for (auto& page : pages) {
-    codec_.Decode(page->number, page->bytes);
+    // A page that does not decrypt is left for Read to report.
+    if (!codec_.Decode(page->number, page->bytes).ok()) break;
     CachePut(PageRef(std::move(page)));
   }
 }

@@ -63,6 +63,9 @@ class Database {
   // stays encoded. A database with a password opens only with
   // options.password exactly that, compared as Jet compares it: case and
   // all; the password is kept, as the engine never writes the header.
+  // An .accdb encrypted with its password (Access 2007 and later) opens
+  // only for reading: for writing it is refused (kUnsupported) before
+  // anything is locked or written.
   // Opening rolls back a change an earlier writer left unfinished
   // (recovery_message says so).
   static Result<std::unique_ptr<Database>> Open(const std::string& path, Options options);

@@ -52,6 +52,9 @@ struct DatabaseInfo {
   SortOrder sort_order;
   bool has_password = false;
   bool encoded = false;
+  // An .accdb encrypted with its password: how, e.g. "agile AES-256,
+  // SHA-512" or "RC4 CryptoAPI, 40-bit key". Empty when not encrypted.
+  std::string encryption;
 };
 
 // "General (legacy)", "General", ...; "locale N" for any other.
