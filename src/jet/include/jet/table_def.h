@@ -58,6 +58,8 @@ struct ColumnDef {
   uint8_t scale = 0;
   SortOrder sort_order;
   uint16_t code_page = 0;
+  // A complex column's key in MSysComplexColumns (complex_values.h).
+  uint32_t complex_id = 0;
 
   bool fixed() const { return flags & kColumnFixed; }
   // 0x40 makes a GUID column a GUID autonumber. Access 97 sets the bit on
