@@ -29,6 +29,8 @@ set -euo pipefail
 #                          (headers only; the Windows build uses them too)
 #   libcli11-dev           CLI11, which jetdb parses its command line with
 #                          (headers only; the Windows build uses them too)
+#   zlib1g-dev             zlib, which the engine inflates the attachments of
+#                          .accdb files with
 RUN_PACKAGES=(
   build-essential
   g++
@@ -42,6 +44,7 @@ RUN_PACKAGES=(
   fonts-dejavu-core
   nlohmann-json3-dev
   libcli11-dev
+  zlib1g-dev
 )
 #   libgtest-dev,
 #   googletest             GoogleTest, used by the test binary (its sources
@@ -54,6 +57,7 @@ RUN_PACKAGES=(
 #   g++-mingw-w64-x86-64-posix
 #                          the Windows (64-bit) cross compiler, with POSIX
 #                          threads for std::thread and std::mutex
+#   libz-mingw-w64-dev     zlib for the Windows build
 #   wine64                 runs the Windows build's tests and window
 #   openbox, xdotool,
 #   imagemagick            a window manager, key presses and screenshots for
@@ -66,6 +70,7 @@ TEST_PACKAGES=(
   clang
   gzip
   g++-mingw-w64-x86-64-posix
+  libz-mingw-w64-dev
   wine64
   openbox
   xdotool
