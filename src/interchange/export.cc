@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <algorithm>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -169,14 +170,15 @@ Result<ComplexColumns> ReadComplexColumns(Database& db, const TableDef& table) {
 void AppendComplexJson(std::string& out, const ComplexValues& values, int64_t id) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.push_back('[');
+  const char* sep = "";
   if (values.kind() == ComplexValues::Kind::kMultiValue) {
     for (const Value& v : values.MultiValues(id)) {
-      if (out.back() != '[') out.push_back(',');
+      out += std::exchange(sep, ",");
       AppendJson(out, v);
     }
   } else {
     for (const Attachment& a : values.Attachments(id)) {
-      if (out.back() != '[') out.push_back(',');
+      out += std::exchange(sep, ",");
       out += "{\"file_name\":";
       AppendJsonQuoted(out, a.file_name);
       out += ",\"type\":";
