@@ -23,6 +23,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# libz.a, not the import library of zlib1.dll.
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Programs built here (tests included) run under Wine, in a prefix inside
 # the build folder: CMakeLists.txt makes the build folder's wine.sh the

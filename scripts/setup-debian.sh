@@ -32,6 +32,8 @@ set -euo pipefail
 #   libssl-dev             OpenSSL's libcrypto: the hashes and AES that read
 #                          encrypted .accdb files (the Windows build uses
 #                          Windows' own bcrypt instead)
+#   zlib1g-dev             zlib, which the engine inflates the attachments of
+#                          .accdb files with
 RUN_PACKAGES=(
   build-essential
   g++
@@ -46,6 +48,7 @@ RUN_PACKAGES=(
   nlohmann-json3-dev
   libcli11-dev
   libssl-dev
+  zlib1g-dev
 )
 #   libgtest-dev,
 #   googletest             GoogleTest, used by the test binary (its sources
@@ -58,6 +61,7 @@ RUN_PACKAGES=(
 #   g++-mingw-w64-x86-64-posix
 #                          the Windows (64-bit) cross compiler, with POSIX
 #                          threads for std::thread and std::mutex
+#   libz-mingw-w64-dev     zlib for the Windows build
 #   wine64                 runs the Windows build's tests and window
 #   openbox, xdotool,
 #   imagemagick            a window manager, key presses and screenshots for
@@ -70,6 +74,7 @@ TEST_PACKAGES=(
   clang
   gzip
   g++-mingw-w64-x86-64-posix
+  libz-mingw-w64-dev
   wine64
   openbox
   xdotool

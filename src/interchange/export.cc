@@ -6,12 +6,14 @@
 #include <cstring>
 #include <memory>
 #include <algorithm>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "interchange/json_quote.h"
 #include "interchange/value_json.h"
+#include "jet/complex_values.h"
 #include "jet/row_view.h"
 #include "jet/table_scanner.h"
 #include "jet/value_format.h"
@@ -148,12 +150,57 @@ char* PutQuoted(char* o, const char* s, size_t n) {
   return o;
 }
 
+// The values of a table's complex columns, by column; null for other
+// columns and for complex columns of kinds that export as their id.
+using ComplexColumns = std::vector<std::unique_ptr<ComplexValues>>;
+
+Result<ComplexColumns> ReadComplexColumns(Database& db, const TableDef& table) {
+  ComplexColumns out(table.columns.size());
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    if (table.columns[i].type != ColumnType::kComplex) continue;
+    JET_ASSIGN_OR_RETURN(out[i], ComplexValues::Read(db, table, table.columns[i]));
+    if (out[i]->kind() == ComplexValues::Kind::kOther) out[i].reset();
+  }
+  return out;
+}
+
+// A complex field's values as a JSON array: a multi-valued field's values
+// as AppendJson gives them, an attachment as {"file_name", "type", "data"}
+// with the file's bytes in lowercase hex, as binary values are exported.
+void AppendComplexJson(std::string& out, const ComplexValues& values, int64_t id) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('[');
+  const char* sep = "";
+  if (values.kind() == ComplexValues::Kind::kMultiValue) {
+    for (const Value& v : values.MultiValues(id)) {
+      out += std::exchange(sep, ",");
+      AppendJson(out, v);
+    }
+  } else {
+    for (const Attachment& a : values.Attachments(id)) {
+      out += std::exchange(sep, ",");
+      out += "{\"file_name\":";
+      AppendJsonQuoted(out, a.file_name);
+      out += ",\"type\":";
+      AppendJsonQuoted(out, a.file_type);
+      out += ",\"data\":\"";
+      for (unsigned char c : a.data) {
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 15]);
+      }
+      out += "\"}";
+    }
+  }
+  out.push_back(']');
+}
+
 // Formats each field of a row straight from the row's bytes into the
 // output, as Value::AppendText (CSV) or AppendJson (JSONL) would.
 template <bool kJson>
 class RowFormatter {
  public:
-  RowFormatter(OutBuf& out, const std::vector<std::string>& keys) : out_(out), keys_(keys) {}
+  RowFormatter(OutBuf& out, const std::vector<std::string>& keys, const ComplexColumns& complex)
+      : out_(out), keys_(keys), complex_(complex) {}
 
   Status Row(const RowView& row) {
     row_ = &row;
@@ -162,6 +209,10 @@ class RowFormatter {
       const FieldView& f = row[i];
       if (f.null) {
         Null(i);
+      } else if (complex_[i]) {
+        text_.clear();
+        AppendComplexJson(text_, *complex_[i], f.Int32());
+        PutText(i);
       } else if (!Field(i, f)) {
         JET_RETURN_IF_ERROR(SlowField(i, f));
       }
@@ -236,10 +287,19 @@ class RowFormatter {
     text_.clear();
     if constexpr (kJson) {
       AppendJson(text_, value_);
+    } else {
+      value_.AppendText(text_);
+    }
+    PutText(i);
+    return Status::Ok();
+  }
+
+  // text_ as field i: as it is in JSON, quoted if need be in CSV.
+  void PutText(size_t i) {
+    if constexpr (kJson) {
       out_.Commit(Start(i, 0));
       out_.Append(text_);
     } else {
-      value_.AppendText(text_);
       char* o = Start(i, 2 * text_.size() + 2);
       if (NeedsQuotes(text_.data(), text_.size())) {
         o = PutQuoted(o, text_.data(), text_.size());
@@ -249,7 +309,6 @@ class RowFormatter {
       }
       out_.Commit(o);
     }
-    return Status::Ok();
   }
 
   // Room for the separator, the key (JSON) and `n` more bytes; returns
@@ -295,6 +354,7 @@ class RowFormatter {
 
   OutBuf& out_;
   const std::vector<std::string>& keys_;
+  const ComplexColumns& complex_;
   const RowView* row_ = nullptr;
   std::string long_value_;     // a memo's raw bytes, reused across rows
   std::string text_;           // scratch text, reused
@@ -306,8 +366,9 @@ class RowFormatter {
 template <bool kJson>
 Status ExportRows(Database& db, std::shared_ptr<const TableDef> table,
                   const std::vector<std::string>& keys, OutBuf& buf, std::FILE* out) {
+  JET_ASSIGN_OR_RETURN(ComplexColumns complex, ReadComplexColumns(db, *table));
   TableScanner scan(db, std::move(table));
-  RowFormatter<kJson> formatter(buf, keys);
+  RowFormatter<kJson> formatter(buf, keys, complex);
   const RowView* row = nullptr;
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, scan.NextView(&row));

@@ -7,6 +7,11 @@
 //
 // JSONL: one JSON object per row, keyed by column name in column order.
 // Values: see value_json.h.
+//
+// An attachment or multi-valued field (.accdb) is a JSON array of its
+// values: a multi-valued field's as value_json.h writes them, attachments
+// as {"file_name", "type", "data"} with the file's bytes in lowercase hex.
+// CSV has that JSON text as the field. Other complex fields are their id.
 
 #ifndef INTERCHANGE_EXPORT_H_
 #define INTERCHANGE_EXPORT_H_

@@ -239,6 +239,9 @@ Result<TableDef> ReadTableDef(Pager& pager, const DatabaseHeader& header, uint32
     if (f.col_ext_flags >= 0) c.ext_flags = b[f.col_ext_flags];
     c.fixed_offset = Le16(b + f.col_fixed_offset);
     c.length = Le16(b + f.col_length);
+    if (c.type == ColumnType::kComplex && f.col_complex_id >= 0) {
+      c.complex_id = Le32(b + f.col_complex_id);
+    }
     if (c.type == ColumnType::kNumeric) {
       c.precision = b[f.col_precision];
       c.scale = b[f.col_scale];

@@ -17,6 +17,7 @@
 //   table_def.h      a table's design: columns and indexes
 //   table_scanner.h  TableScanner: read rows
 //   row_view.h       RowView: a row's fields as stored, for fast export
+//   complex_values.h ComplexValues: attachments and multi-valued fields
 //   value_format.h   value text written into a caller's buffer
 //   value_text.h     values from their text form, and how they compare
 //   table_writer.h   TableWriter: insert, update, delete, bulk insert
@@ -28,6 +29,7 @@
 #define JET_JET_H_
 
 #include "jet/check.h"
+#include "jet/complex_values.h"
 #include "jet/create.h"
 #include "jet/database.h"
 #include "jet/database_info.h"

@@ -66,6 +66,8 @@ struct ColumnDef {
   // type is that of the result (the ResultType property), which is what
   // the value stored in a row has.
   std::string expression;
+  // A complex column's key in MSysComplexColumns (complex_values.h).
+  uint32_t complex_id = 0;
 
   bool fixed() const { return flags & kColumnFixed; }
   // 0x40 makes a GUID column a GUID autonumber. Access 97 sets the bit on
