@@ -8,7 +8,7 @@ usage() {
   cat <<'EOF'
 Usage: run_corpus.sh DIR [--jetdb PATH] [--tables N] [--max-rows N]
 
-For every .mdb file in DIR:
+For every .mdb and .accdb file in DIR:
   - checks its sha256 against sources.tsv when the file is listed there;
   - compares mdb-export with 'jetdb export' for every user table mdbtools
     lists (compare_export.py says what is forgiven and why);
@@ -102,7 +102,7 @@ jet() {
   fi
 }
 
-for path in "$dir"/*.mdb; do
+for path in "$dir"/*.mdb "$dir"/*.accdb; do
   password=""
   name=$(basename "$path")
   files=$((files + 1))
@@ -169,7 +169,7 @@ for path in "$dir"/*.mdb; do
 
   # (d) write test on a copy, with tables that both tools read alike
   write="not run"
-  copy="$work/copy.mdb"
+  copy="$work/copy.${path##*.}"
   cp "$path" "$copy"
   chmod u+w "$copy"
   todo=()
