@@ -375,6 +375,8 @@ TEST_P(RoundTripTest, EveryTableComesBackExactly) {
 std::vector<std::tuple<std::string, bool>> RoundTrips() {
   std::vector<std::tuple<std::string, bool>> out;
   for (const std::string& f : testutil::AllFixtureFiles()) {
+    // Calculated, complex and Date/Time Extended columns have no .mdb form.
+    if (Has(f, "calcField") || Has(f, "complexData") || Has(f, "extDate")) continue;
     out.emplace_back(f, false);
     if (f.find("V1997") != std::string::npos) out.emplace_back(f, true);
   }

@@ -339,6 +339,10 @@ void CompareTable(jet::Database& db, const std::string& file, const std::string&
     EXPECT_EQ(records[r].size(), columns.size()) << "mdbtools row " << r << " has a wrong width";
     for (size_t k = 0; k < by_number.size() && k < records[r].size(); ++k) {
       const jet::Value& v = ours[size_t(by_number[k] - columns.data())];
+      // mdbtools 1.0 reads a calculated value with its 20-byte wrapper on
+      // (0, or the wrapper as text); accdb_test checks the engine's values
+      // against what Access showed.
+      if (by_number[k]->calculated()) continue;
       const std::string why = CompareField(v, records[r][k]);
       if (!why.empty() && reports++ < 10) {
         ADD_FAILURE() << "row " << order[r] << " column " << by_number[k]->name << " ("

@@ -42,7 +42,8 @@ std::vector<std::string> FixtureFiles(const std::string& folder) {
   // a missing fixture fails the test that copies it), rather than the
   // program failing before it runs any test.
   for (const auto& e : fs::directory_iterator(Fixture(folder), ec)) {
-    if (e.path().extension() == ".mdb") out.push_back(e.path().string());
+    const auto ext = e.path().extension();
+    if (ext == ".mdb" || ext == ".accdb") out.push_back(e.path().string());
   }
   std::sort(out.begin(), out.end());
   return out;

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -178,6 +179,15 @@ int CmdExport(const std::string& path, const std::string& table, jet::ExportForm
 }
 
 int CmdNew(const std::string& path, bool jet3) {
+  // Access picks the format by the name: an Access 2000 file named .accdb
+  // would not be what the name promises.
+  std::string lower = path;
+  for (char& c : lower) c = char(std::tolower(uint8_t(c)));
+  if (lower.size() >= 6 && lower.compare(lower.size() - 6, 6, ".accdb") == 0) {
+    return Fail(jet::Status::Unsupported("jetdb new makes .mdb databases (Access 2000 or 97); "
+                                         "it does not make .accdb ones")
+                    .AtFile(path));
+  }
   jet::Status s = jet::CreateDatabase(path, jet3 ? jet::JetVersion::kJet3 : jet::JetVersion::kJet4);
   if (!s.ok()) return Fail(s);
   std::printf("Created %s (%s)\n", path.c_str(), jet3 ? "Access 97, Jet 3" : "Access 2000, Jet 4");

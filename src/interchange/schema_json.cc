@@ -60,6 +60,7 @@ std::string SchemaToJson(const TableDef& t, const Database& db) {
     out += ", \"autonumber\": " + std::string(Bool(c.flags & kColumnAutoLong));
     if (c.guid_autonumber()) out += ", \"guid_autonumber\": true";
     if (c.hyperlink()) out += ", \"hyperlink\": true";
+    if (c.calculated()) out += ", \"expression\": " + JsonQuote(c.expression);
     if (IsTextual(c.type)) {
       if (version == JetVersion::kJet4) {
         out += ", \"compressed_unicode\": " + std::string(Bool(c.compressed_unicode()));
@@ -115,6 +116,7 @@ std::string SchemaToText(const TableDef& t, const Database& db) {
     }
     if (c.compressed_unicode()) extra += " compressed";
     if (c.hyperlink()) extra += " hyperlink";
+    if (c.calculated()) extra += " calculated: " + c.expression;
     std::snprintf(line, sizeof line, "    %-30s %-9s %-12s%s\n", c.name.c_str(),
                   ColumnTypeName(c.type), size.c_str(), extra.c_str());
     out += line;
@@ -230,13 +232,17 @@ Status ReadColumn(const JsonValue& json, size_t i, JetVersion from, JetVersion t
   JET_RETURN_IF_ERROR(
       r.CheckKeys({"name", "type", "length", "precision", "scale", "fixed", "nullable",
                    "autonumber", "guid_autonumber", "hyperlink", "compressed_unicode", "sort_order",
-                   "code_page", "number", "flags"}));
+                   "code_page", "number", "flags", "expression"}));
+  if (r.Find("expression")) {
+    return r.Error("is a calculated column, which this engine does not create (Access "
+                   "computes its values)");
+  }
   std::string type_name;
   JET_RETURN_IF_ERROR(r.String("type", true, &type_name));
   if (!ColumnTypeFromName(type_name, &c->type)) {
     return r.Error("unknown type " + JsonQuote(type_name) +
                    " (use Boolean, Byte, Integer, Long, Currency, Single, Double, DateTime, "
-                   "Binary, Text, OLE, Memo, GUID or Decimal)");
+                   "Binary, Text, OLE, Memo, GUID, Decimal, BigInt or DateTimeExtended)");
   }
   int64_t n = 0;
   // Fixed-size types have a length of their own; only Text and Binary take

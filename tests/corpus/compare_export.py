@@ -129,6 +129,16 @@ def agree(kind, ours, field):
     quoted) field name the same value, else what differs."""
     text, quoted = field
     theirs_null = not quoted and text == ""
+    # mdbtools 1.0 prints Large Number and Date/Time Extended values as
+    # nothing, and a complex (attachment, multi-valued) field as the id that
+    # joins it to its hidden table, where jetdb prints the values; the
+    # values are checked against what Access showed in tests/accdb_test.cc.
+    if kind in ("BigInt", "DateTimeExtended"):
+        return "" if theirs_null else "mdbtools printed a value it does not read"
+    if kind == "Complex":
+        return "" if isinstance(ours, list) and re.fullmatch(r"\d+", text) else "not a complex id"
+    if kind == "Calculated":
+        return ""
     if ours is None:
         return "" if theirs_null else "null in jetdb only"
     if theirs_null:
@@ -204,7 +214,12 @@ def compare_rows(export_path, jsonl_path, schema_path):
     header, records = read_export(export_path)
     with open(schema_path, encoding="utf-8") as f:
         schema = json.load(f)
-    kinds = {c["name"]: c["type"] for c in schema["columns"]}
+    # mdbtools 1.0 reads a calculated column's stored value without taking
+    # off its 20-byte wrapper (a zero integer, or the wrapper's bytes as
+    # text), so any value it prints is forgiven there; tests/accdb_test.cc
+    # checks jetdb's against the values Access showed.
+    kinds = {c["name"]: "Calculated" if "expression" in c else c["type"]
+             for c in schema["columns"]}
     with open(jsonl_path, encoding="utf-8", errors="surrogateescape") as f:
         rows = [json.loads(line) for line in f if line.strip()]
     if sorted(header) != sorted(kinds):

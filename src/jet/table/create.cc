@@ -208,6 +208,17 @@ Status PlanColumns(const TableSpec& design, const DatabaseHeader& header,
       case ColumnType::kUnknown0D:
       case ColumnType::kUnknown11:
         return Status::Unsupported(where + "this type is not one a table can be given");
+      case ColumnType::kComplex:
+        return Status::Unsupported(where +
+                                   "attachment and multi-valued fields are not created by "
+                                   "this engine");
+      case ColumnType::kBigInt:
+      case ColumnType::kExtDateTime:
+        // Access marks a database that uses these so that earlier versions
+        // refuse it; where it keeps that mark is not established here.
+        return Status::Unsupported(where + ColumnTypeName(c.type) +
+                                   " columns (Access 2016 and 2019) are not created by this "
+                                   "engine");
       default:
         p.length = uint16_t(FixedSizeOf(c.type));
         break;
