@@ -334,10 +334,15 @@ std::string Design(const std::string& path, const std::string& table, bool unmar
 
 void RoundTrip(const std::string& source, bool jet3) {
   testutil::TempDir dir;
-  const std::string target = dir.File("new.mdb");
+  // An .accdb goes into a new one of its Access release (2010: 2016's).
+  const bool accdb = Has(source, ".accdb");
+  const std::string target = dir.File(accdb ? "new.accdb" : "new.mdb");
   const std::string schema_path = dir.File("schema.json");
   const std::string rows_path = dir.File("rows.jsonl");
-  Jetdb(0, {"new", target, jet3 ? "--jet3" : "--jet4"});
+  Jetdb(0, {"new", target,
+            !accdb                  ? (jet3 ? "--jet3" : "--jet4")
+            : Has(source, "V2007") ? "--accdb"
+                                    : "--accdb=2016"});
   std::istringstream tables(Jetdb(0, {"tables", source}).out);
   for (std::string table; std::getline(tables, table);) {
     SCOPED_TRACE("table " + table);

@@ -178,19 +178,29 @@ int CmdExport(const std::string& path, const std::string& table, jet::ExportForm
   return kExitOk;
 }
 
-int CmdNew(const std::string& path, bool jet3) {
-  // Access picks the format by the name: an Access 2000 file named .accdb
-  // would not be what the name promises.
+int CmdNew(const std::string& path, bool jet3, const std::string& accdb) {
+  // Access picks the format by the name, so the name must match the format.
   std::string lower = path;
   for (char& c : lower) c = char(std::tolower(uint8_t(c)));
-  if (lower.size() >= 6 && lower.compare(lower.size() - 6, 6, ".accdb") == 0) {
-    return Fail(jet::Status::Unsupported("jetdb new makes .mdb databases (Access 2000 or 97); "
-                                         "it does not make .accdb ones")
+  const bool named_accdb = lower.size() >= 6 && lower.compare(lower.size() - 6, 6, ".accdb") == 0;
+  if (named_accdb != !accdb.empty()) {
+    return Fail(jet::Status::InvalidArgument(
+                    named_accdb ? "an .accdb file is made with --accdb (Access 2007) or "
+                                  "--accdb=2016"
+                                : "an Access 2007 or later database is named NAME.accdb")
                     .AtFile(path));
   }
-  jet::Status s = jet::CreateDatabase(path, jet3 ? jet::JetVersion::kJet3 : jet::JetVersion::kJet4);
+  const jet::FileVersion version = !accdb.empty()  ? (accdb == "2016" ? jet::FileVersion::kAce16
+                                                                      : jet::FileVersion::kAce12)
+                                   : jet3          ? jet::FileVersion::kJet3
+                                                   : jet::FileVersion::kJet4;
+  jet::Status s = jet::CreateDatabase(path, version);
   if (!s.ok()) return Fail(s);
-  std::printf("Created %s (%s)\n", path.c_str(), jet3 ? "Access 97, Jet 3" : "Access 2000, Jet 4");
+  std::printf("Created %s (%s)\n", path.c_str(),
+              jet3              ? "Access 97, Jet 3"
+              : accdb.empty()   ? "Access 2000, Jet 4"
+              : accdb == "2016" ? "Access 2016, ACE 16"
+                                : "Access 2007, ACE 12");
   return kExitOk;
 }
 
@@ -586,8 +596,12 @@ int main(int argc, char** argv) {
   CLI::App* export_rows = command("export", "FILE TABLE [--format csv|jsonl]");
   export_rows->add_option("TABLE", table)->required();
   export_rows->add_option("--format", format)->check(CLI::IsMember({"csv", "jsonl"}));
-  CLI::App* create = command("new", "FILE [--jet4|--jet3]");
-  create->add_flag("--jet3", jet3)->excludes(create->add_flag("--jet4", jet4));
+  CLI::App* create = command("new", "FILE [--jet4|--jet3|--accdb[=2007|2016]]");
+  std::string accdb;
+  CLI::Option* accdb_option = create->add_option("--accdb", accdb)
+                                  ->expected(0, 1)
+                                  ->check(CLI::IsMember({"2007", "2016"}));
+  create->add_flag("--jet3", jet3)->excludes(create->add_flag("--jet4", jet4))->excludes(accdb_option);
   CLI::App* create_table = command("create-table", "FILE SCHEMA.json");
   create_table->add_option("SCHEMA.json", input)->required();
   CLI::App* import_rows = command("import", "FILE TABLE [ROWS.jsonl|-] [--batch N]");
@@ -643,7 +657,10 @@ int main(int argc, char** argv) {
     return CmdExport(file, table,
                      format == "jsonl" ? jet::ExportFormat::kJsonl : jet::ExportFormat::kCsv);
   }
-  if (cmd == create) return CmdNew(file, jet3);
+  if (cmd == create) {
+    if (accdb_option->count() > 0 && accdb.empty()) accdb = "2007";
+    return CmdNew(file, jet3, accdb);
+  }
   if (cmd == create_table) return CmdCreateTable(file, input);
   if (cmd == import_rows) return CmdImport(file, table, input, batch);
   if (cmd == update) return CmdChange(file, table, wheres, sets, false);

@@ -17,6 +17,8 @@ namespace jet {
 
 namespace {
 
+#include "jet/table/empty_ace12_data.inc"
+#include "jet/table/empty_ace16_data.inc"
 #include "jet/table/empty_database_data.inc"
 #include "jet/table/empty_jet3_data.inc"
 
@@ -394,16 +396,44 @@ Status StampCatalogDates(const std::string& path, double now) {
 }  // namespace
 
 Status CreateDatabase(const std::string& path, JetVersion version) {
-  const bool jet3 = version == JetVersion::kJet3;
-  std::vector<uint8_t> bytes = jet3 ? ExpandTemplate(kEmptyJet3Runs, sizeof kEmptyJet3Runs)
-                                    : ExpandTemplate(kEmptyJet4Runs, sizeof kEmptyJet4Runs);
-  if (bytes.size() != (jet3 ? kEmptyJet3Size : kEmptyJet4Size)) {
-    return Status::Corrupt("The built-in empty database is damaged");
+  return CreateDatabase(path, version == JetVersion::kJet3 ? FileVersion::kJet3 : FileVersion::kJet4);
+}
+
+Status CreateDatabase(const std::string& path, FileVersion version) {
+  std::vector<uint8_t> bytes;
+  uint32_t size = 0;
+  const Format* format = &Jet4Format();
+  switch (version) {
+    case FileVersion::kJet3:
+      bytes = ExpandTemplate(kEmptyJet3Runs, sizeof kEmptyJet3Runs);
+      size = kEmptyJet3Size;
+      format = &Jet3Format();
+      break;
+    case FileVersion::kJet4:
+      bytes = ExpandTemplate(kEmptyJet4Runs, sizeof kEmptyJet4Runs);
+      size = kEmptyJet4Size;
+      break;
+    case FileVersion::kAce12:
+      bytes = ExpandTemplate(kEmptyAce12Runs, sizeof kEmptyAce12Runs);
+      size = kEmptyAce12Size;
+      format = &AceFormat();
+      break;
+    case FileVersion::kAce16:
+      bytes = ExpandTemplate(kEmptyAce16Runs, sizeof kEmptyAce16Runs);
+      size = kEmptyAce16Size;
+      format = &AceFormat();
+      break;
+    default:
+      return Status::Unsupported(std::string("New databases in the format of ") +
+                                 FileVersionName(version) +
+                                 " are not made (Access 97, 2000, 2007 and 2016 are)")
+          .AtFile(path);
   }
+  if (bytes.size() != size) return Status::Corrupt("The built-in empty database is damaged");
   // The database and its system objects are dated now, not when the
   // database the empty one came from was made.
   const double now = JetNow();
-  StampHeaderDate(bytes, jet3 ? Jet3Format() : Jet4Format(), now);
+  StampHeaderDate(bytes, *format, now);
   JET_ASSIGN_OR_RETURN(std::unique_ptr<File> file, File::CreateNew(path));
   Status written = file->WriteAt(0, bytes);
   if (written.ok()) written = file->Sync();

@@ -61,6 +61,10 @@ struct TableSpec {
 // Writes a new, empty database at `path`. Refuses to overwrite a file that
 // exists.
 Status CreateDatabase(const std::string& path, JetVersion version);
+// The same in a given release's format: Access 97 (kJet3), 2000 (kJet4),
+// and of the .accdb ones those that empty databases made by Access are at
+// hand for: Access 2007 (kAce12) and 2016 (kAce16).
+Status CreateDatabase(const std::string& path, FileVersion version);
 
 // Adds a table to a database opened for writing. Checks names, types,
 // sizes and indexes, and refuses anything Access would not accept, before
