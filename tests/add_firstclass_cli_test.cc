@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 
 #include "test_util.h"
 #include "util/console_ui.h"
@@ -34,6 +35,35 @@ TEST(AddFirstClassCliTest, InstallReportsProgressAndOutcome) {
                             "USPS First-Class Mail service was added successfully !\n"
                             "Finished successfully !\n"));
   EXPECT_EQ(copy.FilesInDir(), 1u);
+}
+
+// A site that moved its settings to Access 2007: the sample copied table by
+// table into a new .accdb gets the same Master row and Panel button as the
+// .mdb, and a second run changes nothing.
+TEST(AddFirstClassCliTest, InstallOnAnAccdbCopyOfTheSampleDoesWhatItDoesOnTheMdb) {
+  using testutil::Jetdb;
+  SampleCopy copy;
+  const std::string accdb = copy.dir.File("Tallowin.accdb"), part = copy.dir.File("part");
+  Jetdb(0, {"new", accdb, "--accdb"});
+  std::istringstream tables(Jetdb(0, {"tables", copy.path}).out);
+  for (std::string t; std::getline(tables, t);) {
+    testutil::WriteFile(part, Jetdb(0, {"schema", copy.path, t, "--json"}).out);
+    Jetdb(0, {"create-table", accdb, part});
+    testutil::WriteFile(part, Jetdb(0, {"export", copy.path, t, "--format", "jsonl"}).out);
+    Jetdb(0, {"import", accdb, t, part});
+  }
+  for (const std::string& db : {copy.path, accdb}) {
+    EXPECT_EQ(RunProcess({App(), "--install", db}).exit_code, 0) << db;
+  }
+  const std::string installed = testutil::ReadFile(accdb);
+  EXPECT_EQ(RunProcess({App(), "--install", accdb}).exit_code, 0);
+  EXPECT_EQ(testutil::ReadFile(accdb), installed);
+  for (const char* t : {"Master", "Panel"}) {
+    EXPECT_EQ(Jetdb(0, {"export", accdb, t, "--format", "jsonl"}).out,
+              Jetdb(0, {"export", copy.path, t, "--format", "jsonl"}).out)
+        << t;
+  }
+  EXPECT_TRUE(testutil::Has(Jetdb(0, {"check", accdb}).out, ": ok"));
 }
 
 TEST(AddFirstClassCliTest, FailuresGoToStandardErrorWithExitCodeOne) {
