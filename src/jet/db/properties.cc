@@ -174,18 +174,30 @@ Result<std::string> ReadPropertyBlob(Database& db, const TableDef& table) {
   return std::string();
 }
 
-Status ApplyCalculatedColumns(Database& db, TableDef* table) {
-  JET_ASSIGN_OR_RETURN(std::string blob, ReadPropertyBlob(db, *table));
-  if (blob.empty()) return Status::Ok();
-  const Format& format = db.format();
-  const uint16_t code_page = db.header().code_page;
-  auto parsed = ParseProperties(
-      format, code_page, ByteView(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()));
+namespace {
+
+// The property blocks of `table` and its columns; none if it has no
+// property value.
+Result<std::vector<PropertyBlock>> ReadTableProperties(Database& db, const TableDef& table) {
+  JET_ASSIGN_OR_RETURN(std::string blob, ReadPropertyBlob(db, table));
+  if (blob.empty()) return std::vector<PropertyBlock>();
+  auto parsed =
+      ParseProperties(db.format(), db.header().code_page,
+                      ByteView(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()));
   if (!parsed.ok()) {
     Status s = parsed.TakeStatus();
-    return Status::Corrupt(s.message() + " (table '" + table->name + "')").AtFile(db.path());
+    return Status::Corrupt(s.message() + " (table '" + table.name + "')").AtFile(db.path());
   }
-  for (const PropertyBlock& b : *parsed) {
+  return parsed;
+}
+
+}  // namespace
+
+Status ApplyCalculatedColumns(Database& db, TableDef* table) {
+  JET_ASSIGN_OR_RETURN(std::vector<PropertyBlock> blocks, ReadTableProperties(db, *table));
+  const Format& format = db.format();
+  const uint16_t code_page = db.header().code_page;
+  for (const PropertyBlock& b : blocks) {
     ColumnDef* column = b.object.empty() ? nullptr : table->FindColumn(b.object);
     if (!column || !column->calculated()) continue;
     if (const Property* p = b.Find("Expression")) {
@@ -208,16 +220,9 @@ Status ApplyCalculatedColumns(Database& db, TableDef* table) {
 Result<ColumnProperties> ReadColumnProperties(Database& db, const TableDef& table) {
   ColumnProperties out;
   out.columns.resize(table.columns.size());
-  JET_ASSIGN_OR_RETURN(std::string blob, ReadPropertyBlob(db, table));
-  if (blob.empty()) return out;
+  JET_ASSIGN_OR_RETURN(std::vector<PropertyBlock> blocks, ReadTableProperties(db, table));
   const Format& format = db.format();
   const uint16_t code_page = db.header().code_page;
-  auto parsed = ParseProperties(
-      format, code_page, ByteView(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()));
-  if (!parsed.ok()) {
-    Status s = parsed.TakeStatus();
-    return Status::Corrupt(s.message() + " (table '" + table.name + "')").AtFile(db.path());
-  }
   auto text = [&](const PropertyBlock& b, const char* name) -> std::optional<std::string> {
     const Property* p = b.Find(name);
     if (!p) return std::nullopt;
@@ -225,7 +230,7 @@ Result<ColumnProperties> ReadColumnProperties(Database& db, const TableDef& tabl
     if (t.find_first_not_of(" \t\r\n") == std::string::npos) return std::nullopt;
     return t;
   };
-  for (const PropertyBlock& b : *parsed) {
+  for (const PropertyBlock& b : blocks) {
     if (b.object.empty()) {
       if (auto rule = text(b, "ValidationRule")) out.table_validation_rule = rule;
       if (auto message = text(b, "ValidationText")) out.table_validation_text = message;
