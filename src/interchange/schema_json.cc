@@ -239,6 +239,9 @@ Status ReadColumn(const JsonValue& json, size_t i, JetVersion from, JetVersion t
   }
   std::string type_name;
   JET_RETURN_IF_ERROR(r.String("type", true, &type_name));
+  if (type_name == "Complex") {
+    return r.Error("is an attachment or multi-valued field, which this engine does not create");
+  }
   if (!ColumnTypeFromName(type_name, &c->type)) {
     return r.Error("unknown type " + JsonQuote(type_name) +
                    " (use Boolean, Byte, Integer, Long, Currency, Single, Double, DateTime, "

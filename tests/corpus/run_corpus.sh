@@ -189,10 +189,16 @@ for path in "$dir"/*.mdb "$dir"/*.accdb; do
       if ! jet schema "$copy" "$table" --json 2>"$work/err" | jq --arg n "$new" '.name = $n' >"$work/new.json" ||
         ! jet create-table "$copy" "$work/new.json" >/dev/null 2>>"$work/err"; then
         # A table whose indexes jetdb cannot keep as Access does (a sort
-        # order it cannot key) is refused before anything is written: that
-        # is the engine doing its job, not a failure. Try the next table.
+        # order it cannot key), or whose columns it does not make
+        # (calculated, complex, Large Number, Date/Time Extended), is
+        # refused before anything is written: that is the engine doing its
+        # job, not a failure. Try the next table.
         if grep -q 'are not supported' "$work/err"; then
           refusal=$(sed -n 's/.*\(sort order LCID [0-9]*\).*/\1/p' "$work/err" | head -1)
+          continue
+        fi
+        if grep -q 'does not create\|are not created by this engine' "$work/err"; then
+          refusal="a column type not created"
           continue
         fi
         write="create-table fails"
