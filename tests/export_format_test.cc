@@ -171,20 +171,6 @@ std::string JsonReference(const std::string& s) {
   return out + "\"";
 }
 
-std::string ExportToString(jet::Database& db, const std::string& table, jet::ExportFormat f) {
-  std::FILE* tmp = std::tmpfile();
-  EXPECT_NE(tmp, nullptr);
-  if (tmp == nullptr) return "";
-  jet::Status s = jet::ExportTable(db, table, f, tmp);
-  EXPECT_TRUE(s.ok()) << s.ToString();
-  std::string out;
-  std::rewind(tmp);
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, tmp)) > 0;) out.append(buf, n);
-  std::fclose(tmp);
-  return out;
-}
-
 // A special character at every place in fields of every length up to past
 // two scan words, in Text and Memo columns, and next to non-ASCII text.
 TEST(ExportFormatTest, FieldsAreQuotedAndEscapedExactlyWhereNeeded) {
@@ -218,8 +204,8 @@ TEST(ExportFormatTest, FieldsAreQuotedAndEscapedExactlyWhereNeeded) {
     jsonl += "{\"S\":" + JsonReference(s) + ",\"M\":" + JsonReference(s + s) + "}\n";
   }
   auto db = jet::Database::Open(path).value();
-  EXPECT_EQ(ExportToString(*db, "T", jet::ExportFormat::kCsv), csv);
-  EXPECT_EQ(ExportToString(*db, "T", jet::ExportFormat::kJsonl), jsonl);
+  EXPECT_EQ(testutil::ExportToString(*db, "T", jet::ExportFormat::kCsv), csv);
+  EXPECT_EQ(testutil::ExportToString(*db, "T", jet::ExportFormat::kJsonl), jsonl);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "interchange/export.h"
 #include "jet/check/checker.h"
 #include "jet/jet.h"
 #include "jet/table/create.h"
@@ -304,6 +306,22 @@ inline void ExpectMdbExportAgrees(const std::string& path, const std::string& ta
     ours.insert(line);
   }
   EXPECT_EQ(theirs, ours) << "mdb-export reads " << table << " otherwise";
+}
+
+// `table` exported in format `f`, as text.
+inline std::string ExportToString(jet::Database& db, const std::string& table,
+                                  jet::ExportFormat f) {
+  std::FILE* tmp = std::tmpfile();
+  EXPECT_NE(tmp, nullptr);
+  if (tmp == nullptr) return "";
+  jet::Status s = jet::ExportTable(db, table, f, tmp);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  std::string out;
+  std::rewind(tmp);
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, tmp)) > 0;) out.append(buf, n);
+  std::fclose(tmp);
+  return out;
 }
 
 }  // namespace testutil
