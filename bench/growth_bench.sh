@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # File growth under changes that free as much as they take: does a database
 # kept by jetdb stop growing? Three workloads, ten rounds each, on a new
-# Access 2000 file and a new Access 97 file:
+# Access 2000 file, a new Access 97 file and a new Access 2007 file:
 #
 #   memo     Notes (ID primary key, Body memo), 50 rows of 5,000 characters;
 #            each round replaces every row's Body with 5,000 new characters
@@ -156,26 +156,26 @@ reload() {  # JETDB DB
 # rolls back what the killed process left), must be DB as it was or the
 # file a complete delete leaves, and check clean.
 kill_delete() {
-  local jetdb="$1" db="$2" k pid delay old=0 new=0
-  cp "$db" "$work/before.mdb"
-  cp "$db" "$work/after.mdb"
-  "$jetdb" delete "$work/after.mdb" Items --where G=1 >/dev/null
+  local jetdb="$1" db="$2" k pid delay old=0 new=0 ext="${2##*.}"
+  cp "$db" "$work/before.$ext"
+  cp "$db" "$work/after.$ext"
+  "$jetdb" delete "$work/after.$ext" Items --where G=1 >/dev/null
   for k in $(seq 1 12); do
-    cp "$work/before.mdb" "$work/killed.mdb"
-    rm -f "$work/killed.mdb-journal"
+    cp "$work/before.$ext" "$work/killed.$ext"
+    rm -f "$work/killed.$ext-journal"
     delay=$(awk -v k="$k" 'BEGIN { printf "%.3f", 0.025 * k }')
-    "$jetdb" delete "$work/killed.mdb" Items --where G=1 >/dev/null &
+    "$jetdb" delete "$work/killed.$ext" Items --where G=1 >/dev/null &
     pid=$!
     sleep "$delay"
     kill -9 "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
-    "$jetdb" check "$work/killed.mdb" >"$work/killed.check" 2>&1 || {
+    "$jetdb" check "$work/killed.$ext" >"$work/killed.check" 2>&1 || {
       touch "$work/failed"
       cat "$work/killed.check"
     }
-    if cmp -s "$work/killed.mdb" "$work/before.mdb"; then
+    if cmp -s "$work/killed.$ext" "$work/before.$ext"; then
       old=$((old + 1))
-    elif cmp -s "$work/killed.mdb" "$work/after.mdb"; then
+    elif cmp -s "$work/killed.$ext" "$work/after.$ext"; then
       new=$((new + 1))
     else
       echo "  killed after ${delay}s: the file is neither the old nor the new one"
@@ -209,15 +209,16 @@ churn() {  # JETDB DB
   done >"$work/events.jsonl"
 }
 
-for format in jet4 jet3; do
+for format in jet4 jet3 accdb; do
   echo "== new $format file =="
-  page=$([[ $format == jet4 ]] && echo 4096 || echo 2048)
+  page=$([[ $format == jet3 ]] && echo 2048 || echo 4096)
+  ext=$([[ $format == accdb ]] && echo accdb || echo mdb)
   for workload in memo reload churn; do
     table=$(case $workload in memo) echo Notes ;; reload) echo Items ;; churn) echo Events ;; esac)
     for who in this ${baseline:+baseline}; do
       jetdb="$BENCH_JETDB"
       [[ "$who" == baseline ]] && jetdb="$baseline"
-      db="$work/$workload-$who.mdb"
+      db="$work/$workload-$who.$ext"
       rm -f "$db"
       "$jetdb" new "$db" "--$format" >/dev/null
       "$jetdb" create-table "$db" "$work/$table.json" >/dev/null

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the sample Tallowin database from the text in this folder:
 #
-#   build-sample.sh JETDB OUT.mdb [--jet3]
+#   build-sample.sh JETDB OUT.mdb [--jet3 | --accdb]
 #
 # With --jet3 the database is an Access 97 one. Access 97 has no Decimal
 # type, so there the Decimal column (FUELPCT, 4 decimal places) is made a
-# Currency column, which keeps 4 decimal places exactly.
+# Currency column, which keeps 4 decimal places exactly. With --accdb it is
+# an Access 2007 one (OUT.accdb), for a site that moved its settings there.
 #
 # JETDB is the jetdb program; JETDB_RUNNER, if set, runs it (Wine, for the
 # Windows build's jetdb.exe). The database is written to a temporary file
@@ -14,8 +15,8 @@
 # SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
-if [[ $# -lt 2 || $# -gt 3 || ( $# -eq 3 && $3 != --jet3 ) ]]; then
-  echo "usage: $0 JETDB OUT.mdb [--jet3]" >&2
+if [[ $# -lt 2 || $# -gt 3 || ( $# -eq 3 && $3 != --jet3 && $3 != --accdb ) ]]; then
+  echo "usage: $0 JETDB OUT.mdb [--jet3 | --accdb]" >&2
   exit 2
 fi
 jetdb=$1

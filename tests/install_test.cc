@@ -27,6 +27,7 @@ using testutil::RecordingUi;
 
 const std::string kSampleDb = AFC_SAMPLE_DB;      // built by sample/build-sample.sh
 const std::string kSampleDb97 = AFC_SAMPLE_DB97;  // the same, as an Access 97 database
+const std::string kSampleAccdb = AFC_SAMPLE_ACCDB;  // and as an Access 2007 one
 const std::string kSampleDir = AFC_SAMPLE_DIR;
 const std::string kFinished = "Finished adding service successfully!";
 
@@ -87,10 +88,10 @@ struct Copy {
   const std::string path;
 };
 
-// The hosts, and the sample in both formats.
+// The hosts, and the sample in every format.
 TEST(InstallTest, FirstRunClonesTheTemplateAndPlacesTheButton) {
   std::vector<std::string> sources = testutil::FixtureFiles("hosts");
-  sources.insert(sources.end(), {kSampleDb, kSampleDb97});
+  sources.insert(sources.end(), {kSampleDb, kSampleDb97, kSampleAccdb});
   for (const std::string& source : sources) {
     SCOPED_TRACE(source);
     Copy copy(source);
@@ -378,7 +379,7 @@ TEST(SampleDbTest, ExportsExactlyTheTextItWasBuiltFrom) {
   for (const auto& e : std::filesystem::directory_iterator(kSampleDir + "/schema")) {
     if (e.path().extension() == ".json") text_tables.insert(e.path().stem().string());
   }
-  for (const std::string& db : {kSampleDb, kSampleDb97}) {
+  for (const std::string& db : {kSampleDb, kSampleDb97, kSampleAccdb}) {
     SCOPED_TRACE(db);
     std::set<std::string> db_tables;
     std::istringstream listed(testutil::Jetdb(0, {"tables", db}).out);

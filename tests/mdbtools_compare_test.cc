@@ -365,7 +365,7 @@ TEST(MdbtoolsCompareTest, EveryTableOfEveryFixtureAndSampleMatches) {
     GTEST_SKIP() << "mdbtools is not installed";
   }
   std::vector<std::string> files = testutil::AllFixtureFiles();
-  files.insert(files.end(), {AFC_SAMPLE_DB, AFC_SAMPLE_DB97});
+  files.insert(files.end(), {AFC_SAMPLE_DB, AFC_SAMPLE_DB97, AFC_SAMPLE_ACCDB});
   size_t fields = 0;
   for (const std::string& file : files) {
     auto db = jet::Database::Open(file).value();

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build does what the Linux build does: for every database in
-# the test data and the sample (and its Access 97 copy), `add-firstclass --install` from each build
-# (the .exe under Wine) on its own copy gives the same standard output,
-# standard error and exit code, and leaves a byte-identical file; then a
-# second run of the .exe changes nothing.
+# the test data (.mdb and .accdb) and the sample (and its Access 97 and
+# Access 2007 twins), `add-firstclass --install` from each build (the .exe
+# under Wine) on its own copy gives the same standard output, standard
+# error and exit code, and leaves a byte-identical file; then a second run
+# of the .exe changes nothing.
 #
 #   compare_install.sh LINUX_APP WINDOWS_APP.exe SAMPLE.mdb DATA_DIR
 # SPDX-License-Identifier: Apache-2.0
@@ -22,9 +23,11 @@ work="$(mktemp -d /tmp/afc-compare.XXXXXX)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/linux" "$work/windows"
 
-databases=("$sample" "$data"/hosts/*.mdb "$data"/access/*.mdb)
-# The sample's Access 97 copy, built beside it.
-[[ -f "$(dirname "$sample")/Tallowin97.mdb" ]] && databases+=("$(dirname "$sample")/Tallowin97.mdb")
+databases=("$sample" "$data"/hosts/*.mdb "$data"/access/*.mdb "$data"/access/*.accdb)
+# The sample's Access 97 and Access 2007 twins, built beside it.
+for twin in Tallowin97.mdb Tallowin.accdb; do
+  if [[ -f "$(dirname "$sample")/$twin" ]]; then databases+=("$(dirname "$sample")/$twin"); fi
+done
 same=0 differ=0
 for db in "${databases[@]}"; do
   # The same relative name on both sides, so that messages naming the file
@@ -43,12 +46,12 @@ for db in "${databases[@]}"; do
   cmp -s "$work/linux/err" "$work/windows/err" || problems+=("standard error")
   cmp -s "$work/linux/$name" "$work/windows/$name" || problems+=("result file")
   if ((rc_windows == 0)); then
-    cp "$work/windows/$name" "$work/again.mdb"
+    cp "$work/windows/$name" "$work/again"
     (cd "$work/windows" && "$wine" "$windows_app" --install "$name" >/dev/null 2>&1) ||
       problems+=("second run failed")
-    cmp -s "$work/windows/$name" "$work/again.mdb" || problems+=("second run changed the file")
+    cmp -s "$work/windows/$name" "$work/again" || problems+=("second run changed the file")
   fi
-  ls "$work/windows" | grep -qi '\.ldb$\|-journal$' && problems+=("a file was left beside it")
+  ls "$work/windows" | grep -qi '\.l\(db\|accdb\)$\|-journal$' && problems+=("a file was left beside it")
   if ((${#problems[@]})); then
     echo "DIFFERS $name: ${problems[*]}"
     diff <(cat "$work/linux/out" "$work/linux/err") <(cat "$work/windows/out" "$work/windows/err") | head -n 10 || true
