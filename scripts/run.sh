@@ -3,12 +3,13 @@
 # and adds USPS First-Class Mail to a fresh copy of the sample Tallowin
 # database (build/run/Tallowin.mdb, made anew on every run).
 #
-#   scripts/run.sh [DATABASE.mdb]
+#   scripts/run.sh [DATABASE.mdb | DATABASE.accdb]
 #
 # With a display, the window opens on the copy; click the action button.
 # Without one, the command-line install runs on the copy instead, and the
-# new Master row and Panel button are shown with jetdb. DATABASE.mdb, if
-# given, is copied instead of the sample; the original is never touched.
+# new Master row and Panel button are shown with jetdb. DATABASE, if given,
+# is copied instead of the sample (to build/run/Tallowin.mdb, or .accdb);
+# the original is never touched.
 # SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
@@ -26,8 +27,10 @@ if [[ ! -f "$source" ]]; then
   exit 1
 fi
 mkdir -p build/run
-copy="$ROOT/build/run/Tallowin.mdb"
-rm -f "$copy" "${copy%.mdb}.ldb"
+ext=mdb
+[[ "${source,,}" == *.accdb ]] && ext=accdb
+copy="$ROOT/build/run/Tallowin.$ext"
+rm -f "$copy" "$ROOT/build/run/Tallowin.ldb" "$ROOT/build/run/Tallowin.laccdb"
 cp "$source" "$copy"
 
 APP="$ROOT/build/bin/add-firstclass"

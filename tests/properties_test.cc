@@ -185,8 +185,9 @@ TEST(PropertiesTest, RequiredAndZeroLengthAreRefusedBeforeAnyByteIsWritten) {
     Writable t(path, "users");
     const std::vector<jet::Value> row = t.row;
     t["c_user_name"] = testutil::NullValue(ColumnType::kText);
-    ExpectRefused(t->Insert(t.row).status(),
-                  "The field 'users.c_user_name' cannot contain a Null value");
+    ExpectJetError(t->Insert(t.row).status(), 3314,
+                   "The field 'users.c_user_name' cannot contain a Null value because the "
+                   "Required property for this field is set to True. Enter a value in this field.");
     ExpectRefused(t->InsertBatch({t.row}), "Row 1: The field 'users.c_user_name'");
     t.row = row;
     t["d_stamp_"] = testutil::NullValue(ColumnType::kDateTime);
@@ -203,7 +204,7 @@ TEST(PropertiesTest, RequiredAndZeroLengthAreRefusedBeforeAnyByteIsWritten) {
   {
     Writable t(path, "Table1");
     t["B"] = testutil::TextValue("");
-    ExpectRefused(t->Insert(t.row).status(), "Field 'Table1.B' cannot be a zero-length string.");
+    ExpectJetError(t->Insert(t.row).status(), 3315, "Field 'Table1.B' cannot be a zero-length string.");
     ExpectRefused(t->Update(t.id, t.row), "zero-length");
   }
   EXPECT_TRUE(testutil::ReadFile(path) == before);

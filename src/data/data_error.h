@@ -26,6 +26,8 @@
 //   3251  a query construct, or a column's default value, this program does
 //         not handle
 //   3265  a field name or index that the recordset does not have
+//   3314  a Required column left Null
+//   3315  a zero-length text in a column that does not allow one
 //   3316  the table's validation rule refused the row (its ValidationText)
 //   3317  a column's validation rule refused the row, or the table's rule
 //         where the table has no ValidationText
@@ -68,6 +70,8 @@ enum ErrorNumber : int32_t {
   kErrUnsupportedQuery = 3251,
   kErrUnsupportedDefault = 3251,
   kErrNoSuchField = 3265,
+  kErrRequired = 3314,
+  kErrZeroLength = 3315,
   kErrTableRule = 3316,
   kErrColumnRule = 3317,
   kErrNotADatabase = 3343,

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <ctime>
 #include <vector>
 
 namespace expr {
@@ -125,12 +126,36 @@ int MonthFromWord(const std::string& w) {
   return 0;
 }
 
+thread_local int t_current_year = 0;  // 0: none set
+
+// Whether a '.' separates the date's fields (before the time).
+bool DotSeparated(const std::vector<Piece>& pieces, size_t end) {
+  for (size_t i = 0; i < end; ++i)
+    if (pieces[i].kind == Piece::kSep && pieces[i].text == ".") return true;
+  return false;
+}
+
 int FullYear(const Piece& p) {
   if (p.text.size() <= 2) return p.number < 30 ? 2000 + p.number : 1900 + p.number;
   return p.number;
 }
 
 }  // namespace
+
+int CurrentYear() {
+  if (t_current_year != 0) return t_current_year;
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &t);
+#else
+  localtime_r(&t, &tm);
+#endif
+  return tm.tm_year + 1900;
+}
+
+CurrentYearScope::CurrentYearScope(int year) : saved_(t_current_year) { t_current_year = year; }
+CurrentYearScope::~CurrentYearScope() { t_current_year = saved_; }
 
 std::optional<double> ParseDateText(const std::string& text) {
   std::vector<Piece> pieces;
@@ -238,6 +263,21 @@ std::optional<double> ParseDateText(const std::string& text) {
                d[1].kind == Piece::kWord && d[2].kind == Piece::kNumber &&
                d[3].kind == Piece::kNumber) {  // Tuesday, January 5, 2024
       m = MonthFromWord(d[1].text), day = d[2].number, y = FullYear(d[3]);
+    } else if (d.size() == 2 && !DotSeparated(pieces, time_start)) {
+      // No year: the current one ("If the year part of date is omitted,
+      // DateValue uses the current year", VBA's DateValue page). "1.2"
+      // stays a number.
+      y = CurrentYear();
+      if (d[0].kind == Piece::kNumber && d[1].kind == Piece::kNumber &&
+          d[0].text.size() <= 2 && d[1].text.size() <= 2) {  // m/d
+        m = d[0].number, day = d[1].number;
+      } else if (d[0].kind == Piece::kWord && d[1].kind == Piece::kNumber) {  // Jan 5
+        m = MonthFromWord(d[0].text), day = d[1].number;
+      } else if (d[0].kind == Piece::kNumber && d[1].kind == Piece::kWord) {  // 5-Jan
+        m = MonthFromWord(d[1].text), day = d[0].number;
+      } else {
+        return std::nullopt;
+      }
     } else {
       return std::nullopt;
     }

@@ -38,8 +38,25 @@ bool InDateRange(double serial);
 // Reads a date and/or time as #...# literals and CDate do with US
 // settings: m/d/yyyy, yyyy-mm-dd, month names ("Jan 5, 2024",
 // "5-Jan-2024"), h:mm[:ss] with an optional AM/PM. Two-digit years 30..99
-// are 19xx, 00..29 20xx.
+// are 19xx, 00..29 20xx. A date without a year ("10/22", "Jan 5",
+// "5-Jan") is in CurrentYear().
 std::optional<double> ParseDateText(const std::string& text);
+
+// The year a date text without one takes: that of the evaluation under
+// way on this thread (its context's clock), else this computer's.
+int CurrentYear();
+
+// Sets CurrentYear() on this thread for its lifetime.
+class CurrentYearScope {
+ public:
+  explicit CurrentYearScope(int year);
+  ~CurrentYearScope();
+  CurrentYearScope(const CurrentYearScope&) = delete;
+  CurrentYearScope& operator=(const CurrentYearScope&) = delete;
+
+ private:
+  int saved_;
+};
 
 // Sunday is 1, unless first_day (1 = Sunday .. 7 = Saturday) says otherwise.
 int WeekdayOf(double serial, int first_day = 1);

@@ -7,7 +7,7 @@
 // Integer result that overflows becomes a Long, a Long one a Double, as
 // Variants do; Currency and Double overflow is an error. Null propagates,
 // except through & (as "") and where And, Or and Imp know the answer
-// without it.
+// without it. The logical operators are Jet's, not VBA's (see Logical).
 
 #include <cmath>
 
@@ -245,65 +245,56 @@ Result<Value> Comparison(Op op, const Context& ctx, const Value& a, const Value&
   return Value::Boolean(r);
 }
 
-// And, Or, Xor, Eqv, Imp: on two Booleans a Boolean, otherwise bit by bit
-// on whole numbers.
+// And, Or, Xor, Eqv, Imp and Not are logical in Jet, not bitwise as in a
+// VBA module: each operand counts as True when it is not zero (text is
+// converted as CBool does), and the result is a Boolean, or Null by the
+// three-valued truth tables. Microsoft KB 194206: "Attempts to use AND, OR,
+// and XOR with numeric fields in a SQL statement return the result of a
+// logical operation (true or false)"; the engine "does not support
+// bit-wise operations", so Eqv, Imp and Not are logical too.
+Result<std::optional<bool>> Truth(const Value& v) {
+  if (v.is_null()) return std::optional<bool>();
+  JET_ASSIGN_OR_RETURN(bool b, ToBoolean(v));
+  return std::optional<bool>(b);
+}
+
 Result<Value> Logical(Op op, const Value& a, const Value& b) {
-  auto bits = [&](int64_t x, int64_t y) -> int64_t {
-    switch (op) {
-      case Op::kAnd:
-        return x & y;
-      case Op::kOr:
-        return x | y;
-      case Op::kXor:
-        return x ^ y;
-      case Op::kEqv:
-        return ~(x ^ y);
-      default:
-        return ~x | y;
-    }
-  };
-  if (a.is_null() && b.is_null()) return Value::Null();
-  if (a.is_null() || b.is_null()) {
-    const Value& known = a.is_null() ? b : a;
-    JET_ASSIGN_OR_RETURN(Value w, AsWhole(known));
-    int64_t k = w.integer();
-    bool keep = false;
-    Value result = known.type() == Type::kBoolean ? known : w;
-    switch (op) {
-      case Op::kAnd:
-        keep = k == 0;
-        break;
-      case Op::kOr:
-        keep = k == -1;
-        break;
-      case Op::kImp:
-        // Null Imp True is True; False Imp Null is True.
-        if (a.is_null() ? k == -1 : k == 0) {
-          keep = true;
-          result =
-              known.type() == Type::kBoolean ? Value::Boolean(true) : WidenedInteger(-1, w.type());
-        }
-        break;
-      default:
-        break;
-    }
-    return keep ? result : Value::Null();
+  JET_ASSIGN_OR_RETURN(std::optional<bool> x, Truth(a));
+  JET_ASSIGN_OR_RETURN(std::optional<bool> y, Truth(b));
+  const bool null = !x || !y;
+  switch (op) {
+    case Op::kAnd:
+      if ((x && !*x) || (y && !*y)) return Value::Boolean(false);
+      break;
+    case Op::kOr:
+      if ((x && *x) || (y && *y)) return Value::Boolean(true);
+      break;
+    case Op::kImp:
+      // False Imp anything, and anything Imp True, is True.
+      if ((x && !*x) || (y && *y)) return Value::Boolean(true);
+      break;
+    default:
+      break;
   }
-  if (a.type() == Type::kBoolean && b.type() == Type::kBoolean)
-    return Value::Boolean(bits(a.integer(), b.integer()) != 0);
-  JET_ASSIGN_OR_RETURN(Value x, AsWhole(a));
-  JET_ASSIGN_OR_RETURN(Value y, AsWhole(b));
-  int64_t r = bits(x.integer(), y.integer());
-  if (x.type() == Type::kInteger && y.type() == Type::kInteger) return Value::Integer(int16_t(r));
-  return Value::Long(int32_t(r));
+  if (null) return Value::Null();
+  switch (op) {
+    case Op::kXor:
+      return Value::Boolean(*x != *y);
+    case Op::kEqv:
+      return Value::Boolean(*x == *y);
+    case Op::kAnd:
+      return Value::Boolean(true);
+    case Op::kOr:
+      return Value::Boolean(false);
+    default:  // Imp: True Imp False
+      return Value::Boolean(false);
+  }
 }
 
 Result<Value> Not(const Value& v) {
-  if (v.is_null()) return v;
-  if (v.type() == Type::kBoolean) return Value::Boolean(!v.boolean());
-  JET_ASSIGN_OR_RETURN(Value w, AsWhole(v));
-  if (w.type() == Type::kInteger) return Value::Integer(int16_t(~w.integer()));
-  return Value::Long(int32_t(~w.integer()));
+  JET_ASSIGN_OR_RETURN(std::optional<bool> x, Truth(v));
+  if (!x) return Value::Null();
+  return Value::Boolean(!*x);
 }
 
 Result<Value> Eval(const Node& n, const Context& ctx);
@@ -363,16 +354,17 @@ Result<Value> Eval(const Node& n, const Context& ctx) {
       return Value::Boolean((*above >= 0 && *below <= 0) != n.negated);
     }
     case Op::kIn: {
-      bool saw_null = false;
+      // "If expr is found in the list of values, the In operator returns
+      // True; otherwise, it returns False" (Access's In operator page): a
+      // Null in the list matches nothing. A Null expr stays Null, as any
+      // comparison with Null does, so that a rule such as In ("Y","N")
+      // lets an empty value through.
+      if (a.is_null()) return Value::Null();
       for (size_t i = 1; i < n.kids.size(); ++i) {
         JET_ASSIGN_OR_RETURN(Value item, Eval(*n.kids[i], ctx));
         JET_ASSIGN_OR_RETURN(Value eq, Comparison(Op::kEqual, ctx, a, item));
-        if (eq.is_null())
-          saw_null = true;
-        else if (eq.boolean())
-          return Value::Boolean(!n.negated);
+        if (!eq.is_null() && eq.boolean()) return Value::Boolean(!n.negated);
       }
-      if (saw_null) return Value::Null();
       return Value::Boolean(n.negated);
     }
     default:
@@ -423,6 +415,9 @@ Result<Value> Eval(const Node& n, const Context& ctx) {
 }  // namespace
 
 Result<Value> Evaluate(const Expression& e, const Context& context) {
+  // A date text without a year is in the year of the context's clock.
+  std::optional<CurrentYearScope> year;
+  if (context.now) year.emplace(SplitDate(context.now()).year);
   return Eval(e.root(), context);
 }
 

@@ -51,6 +51,9 @@ namespace jet {
 
 // Jet's numbers for the failures reported here.
 constexpr int32_t kJetErrorFieldTooSmall = 3163;
+// Required and AllowZeroLength, which the table writer checks itself.
+constexpr int32_t kJetErrorRequired = 3314;
+constexpr int32_t kJetErrorZeroLength = 3315;
 constexpr int32_t kJetErrorTableRule = 3316;
 constexpr int32_t kJetErrorColumnRule = 3317;
 constexpr int32_t kJetErrorOverflow = 3349;

@@ -298,12 +298,14 @@ Status TableWriter::CheckProperties(const std::vector<Value>& values,
       return Status::Error(ErrorKind::kConstraint,
                            "The field '" + t.name + "." + c.name +
                                "' cannot contain a Null value because the Required property "
-                               "for this field is set to True. Enter a value in this field.");
+                               "for this field is set to True. Enter a value in this field.")
+          .WithJetError(kJetErrorRequired);
     }
     if (!r.allow_zero_length && !v.null && v.bytes.empty() &&
         (c.type == ColumnType::kText || c.type == ColumnType::kMemo)) {
       return Status::Error(ErrorKind::kConstraint,
-                           "Field '" + t.name + "." + c.name + "' cannot be a zero-length string.");
+                           "Field '" + t.name + "." + c.name + "' cannot be a zero-length string.")
+          .WithJetError(kJetErrorZeroLength);
     }
   }
   // Validation rules, through the expression module (expressions.h).
