@@ -19,6 +19,7 @@
 #include "expr/format.h"
 
 #include <cctype>
+#include <optional>
 
 #include "expr/calendar.h"
 #include "expr/functions.h"
@@ -340,13 +341,21 @@ std::string FormatTextSection(const std::string& value, const std::vector<Format
   return EncodeUtf8(out);
 }
 
+// A value read as a number or a date; text that does not read as one is
+// shown as it is (nullopt), any other failure is the error.
+Result<std::optional<Value>> ReadAs(const Value& v, bool date) {
+  Result<Value> r = date ? ToDate(v) : ToNumber(v);
+  if (r.ok()) return std::optional<Value>(*r);
+  if (v.type() == Type::kString) return std::optional<Value>();
+  return r.status();
+}
+
 Result<Value> FormatCoded(const Value& v, Compiled::Coded coded) {
   if (v.is_null()) return Value::Null();
-  if (coded == Compiled::kGeneralDate) {
-    JET_ASSIGN_OR_RETURN(Value d, ToDate(v));
-    return Value::String(DisplayText(d));
-  }
-  JET_ASSIGN_OR_RETURN(Value n, ToNumber(v));
+  JET_ASSIGN_OR_RETURN(std::optional<Value> read, ReadAs(v, coded == Compiled::kGeneralDate));
+  if (!read) return v;
+  const Value& n = *read;
+  if (coded == Compiled::kGeneralDate) return Value::String(DisplayText(n));
   if (coded == Compiled::kGeneralNumber)
     return Value::String(DisplayText(
         n.type() == Type::kDate || n.type() == Type::kBoolean ? Value::Double(n.AsDouble()) : n));
@@ -362,11 +371,8 @@ Result<Value> FormatNumberValue(const Value& v, const Compiled& c) {
     if (s.size() < 4 || c.empty[3]) return Value::Null();
     return Value::String(FormatNumberSection(Value::Integer(0), s[3], false));
   }
-  Result<Value> n = ToNumber(v);
-  if (!n.ok()) {
-    if (v.type() == Type::kString) return v;  // not a number: shown as it is
-    return n.status();
-  }
+  JET_ASSIGN_OR_RETURN(std::optional<Value> n, ReadAs(v, false));
+  if (!n) return v;
   double sign = n->type() == Type::kCurrency ? double(n->currency_units()) : n->AsDouble();
   size_t section = 0;
   if (sign < 0 && s.size() > 1 && !c.empty[1]) section = 1;
@@ -396,11 +402,8 @@ Result<Value> FormatValue(const Value& v, const std::string& format, const WeekR
     }
     case SectionKind::kDate: {
       if (v.is_null()) return Value::Null();
-      Result<Value> d = ToDate(v);
-      if (!d.ok()) {
-        if (v.type() == Type::kString) return v;  // not a date: shown as it is
-        return d.status();
-      }
+      JET_ASSIGN_OR_RETURN(std::optional<Value> d, ReadAs(v, true));
+      if (!d) return v;
       return Value::String(FormatDateSection(d->real(), c.sections[0], rule));
     }
     default:
