@@ -168,6 +168,7 @@ bool Lex(const std::string& s, SectionKind kind, std::vector<FormatItem>* out) {
       i += 1 + n;
       continue;
     }
+    if (c == '*') return false;  // Access's fill: a text result has no width to fill
     if (c == '[') {  // a colour, which a string result cannot show
       size_t j = s.find(']', i + 1);
       if (j == std::string::npos) return false;
