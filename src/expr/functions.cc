@@ -483,15 +483,6 @@ Result<Value> FnRound(const Args& a, const Context&) {
   });
 }
 
-Result<Value> FnFormat(const Args& a, const Context&) {
-  if (a.size() < 2) {
-    if (a[0].is_null()) return Value::Null();
-    return Value::String(DisplayText(a[0]));
-  }
-  if (a[1].is_null()) return InvalidUseOfNull();
-  return FormatValue(a[0], DisplayText(a[1]));
-}
-
 const Function kFunctions[] = {
     {"Abs", 1, 1, FnAbs},
     {"Asc", 1, 1, FnAsc},
@@ -511,7 +502,7 @@ const Function kFunctions[] = {
     {"DateValue", 1, 1, FnDateValue},
     {"Day", 1, 1, FnPart<&DateParts::day>},
     {"Fix", 1, 1, FnFix},
-    {"Format", 1, 2, FnFormat},
+    {"Format", 1, 4, FnFormat},
     {"Hour", 1, 1, FnPart<&DateParts::hour>},
     {"IIf", 3, 3, nullptr},
     {"InStr", 2, 4, FnInStr},
@@ -544,6 +535,13 @@ const Function kFunctions[] = {
     {"Val", 1, 1, FnVal},
     {"Weekday", 1, 2, FnWeekday},
     {"Year", 1, 1, FnPart<&DateParts::year>},
+    // The Format-like functions (format.cc).
+    {"FormatCurrency", 1, 5, FnFormatCurrency},
+    {"FormatDateTime", 1, 2, FnFormatDateTime},
+    {"FormatNumber", 1, 5, FnFormatNumber},
+    {"FormatPercent", 1, 5, FnFormatPercent},
+    {"MonthName", 1, 2, FnMonthName},
+    {"WeekdayName", 1, 3, FnWeekdayName},
 };
 
 }  // namespace

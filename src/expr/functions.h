@@ -23,10 +23,19 @@ struct Function {
 // Case-insensitive; nullptr for a name this module does not implement.
 const Function* FindFunction(std::string_view name);
 
-// Format(value, format): the named formats and the plain custom ones (see
+// Format(value, format): the named formats and the custom ones (see
 // format.cc). kUnsupported for a format it does not implement.
 Status CheckFormat(const std::string& format);
 Result<Value> FormatValue(const Value& value, const std::string& format);
+
+// Format and the Format-like functions (format.cc).
+Result<Value> FnFormat(const std::vector<Value>& args, const Context& context);
+Result<Value> FnFormatNumber(const std::vector<Value>& args, const Context& context);
+Result<Value> FnFormatCurrency(const std::vector<Value>& args, const Context& context);
+Result<Value> FnFormatPercent(const std::vector<Value>& args, const Context& context);
+Result<Value> FnFormatDateTime(const std::vector<Value>& args, const Context& context);
+Result<Value> FnMonthName(const std::vector<Value>& args, const Context& context);
+Result<Value> FnWeekdayName(const std::vector<Value>& args, const Context& context);
 
 // The comparer a context asks for, or the default.
 int CompareText(const Context& context, std::string_view a, std::string_view b);

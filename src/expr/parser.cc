@@ -423,7 +423,7 @@ class Parser {
     }
     // A literal format is checked now, so an unsupported one is refused
     // before anything is evaluated.
-    if (SameWord(f->name, "Format") && count == 2 && n->kids[1]->op == Op::kLiteral &&
+    if (SameWord(f->name, "Format") && count >= 2 && n->kids[1]->op == Op::kLiteral &&
         n->kids[1]->literal.type() == Type::kString) {
       JET_RETURN_IF_ERROR(CheckFormat(n->kids[1]->literal.text()));
     }
