@@ -20,6 +20,9 @@ Result<double> Arg(const Args& a, size_t i, double fallback = 0) {
   return d.real();
 }
 
+// a / b, or NaN (reported as out of range) when b is 0.
+double Quotient(double a, double b) { return b == 0 ? std::nan("") : a / b; }
+
 Result<Value> Finite(double r, const char* what) {
   if (!std::isfinite(r)) return InvalidCall(what);
   return Value::Double(r);
@@ -33,7 +36,7 @@ double Annuity(double rate, double nper) {
 }
 
 double Payment(double rate, double nper, double pv, double fv, double due) {
-  return -(fv + pv * Growth(rate, nper)) / ((1 + rate * due) * Annuity(rate, nper));
+  return Quotient(-(fv + pv * Growth(rate, nper)), (1 + rate * due) * Annuity(rate, nper));
 }
 
 double FutureValue(double rate, double nper, double pmt, double pv, double due) {
@@ -51,7 +54,7 @@ double Interest(double rate, double per, double nper, double pv, double fv, doub
   if (due && per == 1) return 0;
   double balance = FutureValue(rate, per - 1, pmt, pv, due);
   double interest = balance * rate;
-  return due ? interest / (1 + rate) : interest;
+  return due ? Quotient(interest, 1 + rate) : interest;
 }
 
 }  // namespace
@@ -81,7 +84,7 @@ Result<Value> FnPV(const Args& a, const Context&) {
   JET_ASSIGN_OR_RETURN(double pmt, Arg(a, 2));
   JET_ASSIGN_OR_RETURN(double fv, Arg(a, 3));
   JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
-  double r = -(fv + pmt * (1 + rate * due) * Annuity(rate, nper)) / Growth(rate, nper);
+  double r = Quotient(-(fv + pmt * (1 + rate * due) * Annuity(rate, nper)), Growth(rate, nper));
   return Finite(r, "PV out of range");
 }
 
@@ -97,9 +100,9 @@ Result<Value> FnNPer(const Args& a, const Context&) {
   }
   if (rate <= -1) return InvalidCall("NPer with a rate of -100% or less");
   double p = pmt * (1 + rate * due);
-  double ratio = (p - fv * rate) / (p + pv * rate);
+  double ratio = Quotient(p - fv * rate, p + pv * rate);
   if (!(ratio > 0)) return InvalidCall("NPer: the payments never reach the value");
-  return Finite(std::log(ratio) / std::log1p(rate), "NPer out of range");
+  return Finite(Quotient(std::log(ratio), std::log1p(rate)), "NPer out of range");
 }
 
 Result<Value> FnIPmt(const Args& a, const Context&) {
