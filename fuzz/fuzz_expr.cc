@@ -12,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   const expr::Value columns[] = {expr::Value::Null(),          expr::Value::Integer(-7),
                                  expr::Value::Currency(12345), expr::Value::Date(-1.25),
-                                 expr::Value::String("Ab*"),   expr::Value::Double(1e300)};
+                                 expr::Value::String("Ab*"),   expr::Value::Double(1e300),
+                                 expr::Value::Byte(200),
+                                 expr::Value::Decimal({0xFFFFFFFFFFFFFFFFull, 0xFFFFFFFFu, 3, true})};
   for (expr::Kind kind :
        {expr::Kind::kDefaultValue, expr::Kind::kColumnRule, expr::Kind::kTableRule}) {
     auto e = expr::Parse(text, kind);

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "expr/calendar.h"
+#include "expr/decimal.h"
 #include "expr/expression.h"
 #include "expr/functions.h"
 #include "expr/node.h"
@@ -22,6 +23,8 @@ namespace {
 
 int Rank(Type t) {
   switch (t) {
+    case Type::kByte:
+      return 0;
     case Type::kBoolean:
     case Type::kInteger:
       return 1;
@@ -34,13 +37,17 @@ int Rank(Type t) {
       return 4;
     case Type::kCurrency:
       return 5;
+    case Type::kDecimal:
+      return 6;
     default:
       return 4;
   }
 }
 
-// The narrowest of Integer, Long or Double that holds v.
+// The narrowest of (Byte,) Integer, Long or Double that holds v.
 Value WidenedInteger(int64_t v, Type type) {
+  if (type == Type::kByte && v >= 0 && v <= 255) return Value::Byte(uint8_t(v));
+  if (type == Type::kByte) type = Type::kInteger;
   if (type == Type::kInteger && v >= -32768 && v <= 32767) return Value::Integer(int16_t(v));
   if (v >= INT32_MIN && v <= INT32_MAX) return Value::Long(int32_t(v));
   return Value::Double(double(v));
@@ -78,6 +85,13 @@ Result<Value> CurrencyProduct(int64_t x, int64_t y) {
   return Value::Currency(int64_t(units));
 }
 
+Result<Value> DecimalResult(DecimalOp op, const Value& a, const Value& b) {
+  JET_ASSIGN_OR_RETURN(Value x, ToDecimal(a));
+  JET_ASSIGN_OR_RETURN(Value y, ToDecimal(b));
+  JET_ASSIGN_OR_RETURN(DecimalParts r, DecimalArithmetic(op, x.decimal(), y.decimal()));
+  return Value::Decimal(r);
+}
+
 Result<Value> Arithmetic(Op op, Value a, Value b) {
   if (a.is_null() || b.is_null()) return Value::Null();
   // Dates: Date ± number is a Date, Date - Date a Double.
@@ -99,11 +113,14 @@ Result<Value> Arithmetic(Op op, Value a, Value b) {
   int rank = std::max(Rank(a.type()), Rank(b.type()));
   if (rank == 3 && (a.type() == Type::kLong || b.type() == Type::kLong)) rank = 4;
   switch (rank) {
+    case 0:
     case 1:
     case 2: {
       int64_t x = a.integer(), y = b.integer();
       int64_t r = op == Op::kAdd ? x + y : op == Op::kSubtract ? x - y : x * y;
-      return WidenedInteger(r, rank == 1 ? Type::kInteger : Type::kLong);
+      return WidenedInteger(r, rank == 0   ? Type::kByte
+                               : rank == 1 ? Type::kInteger
+                                           : Type::kLong);
     }
     case 3: {
       double r = op == Op::kAdd        ? double(float(a.AsDouble())) + float(b.AsDouble())
@@ -116,6 +133,11 @@ Result<Value> Arithmetic(Op op, Value a, Value b) {
       double x = a.AsDouble(), y = b.AsDouble();
       return FromDouble(op == Op::kAdd ? x + y : op == Op::kSubtract ? x - y : x * y);
     }
+    case 6:
+      return DecimalResult(op == Op::kAdd        ? DecimalOp::kAdd
+                           : op == Op::kSubtract ? DecimalOp::kSubtract
+                                                 : DecimalOp::kMultiply,
+                           a, b);
     default: {
       JET_ASSIGN_OR_RETURN(Value ca, ToCurrency(a));
       JET_ASSIGN_OR_RETURN(Value cb, ToCurrency(b));
@@ -129,6 +151,8 @@ Result<Value> Divide(Value a, Value b) {
   if (a.is_null() || b.is_null()) return Value::Null();
   JET_ASSIGN_OR_RETURN(a, ToNumber(a));
   JET_ASSIGN_OR_RETURN(b, ToNumber(b));
+  if (a.type() == Type::kDecimal || b.type() == Type::kDecimal)
+    return DecimalResult(DecimalOp::kDivide, a, b);
   double y = b.AsDouble();
   if (y == 0) return DivisionByZero();
   double r = a.AsDouble() / y;
@@ -138,10 +162,11 @@ Result<Value> Divide(Value a, Value b) {
 }
 
 // Operands of \ and Mod, and of the bitwise operators: whole numbers,
-// rounded half to even; Integer when both were Integer (or Boolean).
+// rounded half to even; Integer when both were Integer (or Boolean), Byte
+// when both were Byte.
 Result<Value> AsWhole(const Value& v) {
   if (v.type() == Type::kBoolean) return Value::Integer(int16_t(v.integer()));
-  if (v.type() == Type::kInteger || v.type() == Type::kLong) return v;
+  if (v.type() == Type::kInteger || v.type() == Type::kLong || v.type() == Type::kByte) return v;
   return ToLong(v);
 }
 
@@ -151,7 +176,9 @@ Result<Value> IntegerDivide(Op op, const Value& a, const Value& b) {
   JET_ASSIGN_OR_RETURN(Value y, AsWhole(b));
   if (y.integer() == 0) return DivisionByZero();
   int64_t r = op == Op::kIntDivide ? x.integer() / y.integer() : x.integer() % y.integer();
-  bool both_integer = x.type() == Type::kInteger && y.type() == Type::kInteger;
+  if (x.type() == Type::kByte && y.type() == Type::kByte) return Value::Byte(uint8_t(r));
+  bool both_integer = (x.type() == Type::kInteger || x.type() == Type::kByte) &&
+                      (y.type() == Type::kInteger || y.type() == Type::kByte);
   if (both_integer && r >= -32768 && r <= 32767) return Value::Integer(int16_t(r));
   if (r < INT32_MIN || r > INT32_MAX) return Overflow();
   return Value::Long(int32_t(r));
@@ -173,6 +200,7 @@ Result<Value> Negate(const Value& v) {
     case Type::kNull:
       return v;
     case Type::kBoolean:
+    case Type::kByte:
     case Type::kInteger:
       return WidenedInteger(-v.integer(), Type::kInteger);
     case Type::kLong:
@@ -190,6 +218,11 @@ Result<Value> Negate(const Value& v) {
     case Type::kString: {
       JET_ASSIGN_OR_RETURN(Value n, ToNumber(v));
       return Value::Double(-n.AsDouble());
+    }
+    case Type::kDecimal: {
+      DecimalParts d = v.decimal();
+      d.negative = !d.negative;
+      return Value::Decimal(d);
     }
   }
   return v;
@@ -213,6 +246,12 @@ Result<std::optional<int>> Compare(const Context& ctx, const Value& a, const Val
   if (x.type() == Type::kCurrency && y.type() == Type::kCurrency) {
     int64_t p = x.currency_units(), q = y.currency_units();
     return std::optional<int>(p < q ? -1 : p > q ? 1 : 0);
+  }
+  if ((x.type() == Type::kDecimal || y.type() == Type::kDecimal) && x.type() != Type::kDate &&
+      y.type() != Type::kDate) {
+    JET_ASSIGN_OR_RETURN(Value p, ToDecimal(x));
+    JET_ASSIGN_OR_RETURN(Value q, ToDecimal(y));
+    return std::optional<int>(DecimalCompare(p.decimal(), q.decimal()));
   }
   double p = x.AsDouble(), q = y.AsDouble();
   return std::optional<int>(p < q ? -1 : p > q ? 1 : 0);

@@ -10,15 +10,16 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
+#include "expr/builtins.h"
 #include "expr/calendar.h"
+#include "expr/decimal.h"
 
 namespace expr {
 
 namespace {
-
-using Args = std::vector<Value>;
 
 bool SameWord(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -177,6 +178,65 @@ Result<Value> FnDateDiff(const Args& a, const Context&) {
     return InvalidCall("interval \"" + unit + "\"");
   if (r < INT32_MIN || r > INT32_MAX) return Overflow();
   return Value::Long(int32_t(r));
+}
+
+// The week of the year `serial` falls in: week 1 is the week of January 1
+// (first_week 1), the first with four days of the year (2), or the first
+// whole week (3). Days before week 1 belong to the last week of the year
+// before; the weeks run on past December 31 (no week 1 of the next year).
+int WeekOfYear(double serial, int first_day, int first_week) {
+  int64_t day = int64_t(std::floor(serial));
+  auto week_one = [&](int year) {
+    int64_t jan1 = DaysFromCivil(year, 1, 1);
+    int64_t start = jan1 - (WeekdayOf(double(jan1), first_day) - 1);
+    int64_t days_in_year = start + 7 - jan1;  // of the first week
+    if ((first_week == 2 && days_in_year < 4) || (first_week == 3 && days_in_year < 7)) start += 7;
+    return start;
+  };
+  int year = SplitDate(serial).year;
+  int64_t start = week_one(year);
+  if (day < start) start = week_one(year - 1);
+  return int(FloorDiv(day - start, 7) + 1);
+}
+
+Result<Value> FnDatePart(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(std::string unit, TextArg(a[0]));
+  unit = Lower(unit);
+  JET_ASSIGN_OR_RETURN(int first, FirstDayArg(a, 2));
+  int64_t first_week = 1;
+  if (a.size() > 3) {
+    JET_ASSIGN_OR_RETURN(first_week, WholeArg(a[3]));
+    if (first_week == 0) first_week = 1;  // the system's setting
+    if (first_week < 1 || first_week > 3)
+      return InvalidCall("first week of year " + std::to_string(first_week));
+  }
+  if (a[1].is_null()) return Value::Null();
+  JET_ASSIGN_OR_RETURN(Value d, DateArg(a[1]));
+  DateParts p = SplitDate(d.real());
+  int r;
+  if (unit == "yyyy")
+    r = p.year;
+  else if (unit == "q")
+    r = (p.month - 1) / 3 + 1;
+  else if (unit == "m")
+    r = p.month;
+  else if (unit == "y")
+    r = int(DaysFromCivil(p.year, p.month, p.day) - DaysFromCivil(p.year, 1, 1) + 1);
+  else if (unit == "d")
+    r = p.day;
+  else if (unit == "w")
+    r = WeekdayOf(d.real(), first);
+  else if (unit == "ww")
+    r = WeekOfYear(d.real(), first, int(first_week));
+  else if (unit == "h")
+    r = p.hour;
+  else if (unit == "n")
+    r = p.minute;
+  else if (unit == "s")
+    r = p.second;
+  else
+    return InvalidCall("interval \"" + unit + "\"");
+  return Value::Integer(int16_t(r));
 }
 
 Result<Value> FnDateSerial(const Args& a, const Context&) {
@@ -409,6 +469,11 @@ Result<Value> KeepType(const Value& v, F f) {
   if (v.is_null()) return Value::Null();
   JET_ASSIGN_OR_RETURN(Value n, ToNumber(v));
   switch (n.type()) {
+    case Type::kByte: {
+      double r = f(double(n.integer()));
+      if (r >= 0 && r <= 255) return Value::Byte(uint8_t(r));
+      return Value::Integer(int16_t(r));
+    }
     case Type::kBoolean:
     case Type::kInteger: {
       double r = f(double(n.integer()));
@@ -435,12 +500,21 @@ Result<Value> KeepType(const Value& v, F f) {
 }
 
 Result<Value> FnAbs(const Args& a, const Context&) {
+  if (a[0].type() == Type::kDecimal) {
+    DecimalParts d = a[0].decimal();
+    d.negative = false;
+    return Value::Decimal(d);
+  }
   return KeepType(a[0], [](double x) { return std::fabs(x); });
 }
 Result<Value> FnInt(const Args& a, const Context&) {
+  if (a[0].type() == Type::kDecimal)
+    return Value::Decimal(DecimalRound(a[0].decimal(), 0, DecimalRounding::kFloor));
   return KeepType(a[0], [](double x) { return std::floor(x); });
 }
 Result<Value> FnFix(const Args& a, const Context&) {
+  if (a[0].type() == Type::kDecimal)
+    return Value::Decimal(DecimalRound(a[0].decimal(), 0, DecimalRounding::kTruncate));
   return KeepType(a[0], [](double x) { return std::trunc(x); });
 }
 
@@ -460,6 +534,9 @@ Result<Value> FnRound(const Args& a, const Context&) {
       return InvalidCall("Round to " + std::to_string(places) + " places");
   }
   JET_ASSIGN_OR_RETURN(Value n, ToNumber(a[0]));
+  if (n.type() == Type::kDecimal)
+    return Value::Decimal(
+        DecimalRound(n.decimal(), int(std::min<int64_t>(places, 28)), DecimalRounding::kHalfEven));
   if (n.type() == Type::kCurrency) {
     if (places >= 4) return n;
     int64_t unit = 1;
@@ -483,56 +560,145 @@ Result<Value> FnRound(const Args& a, const Context&) {
   });
 }
 
+// ---- the String forms (Left$, Format$...)
+
+// Date$ and Time$: "mm-dd-yyyy" and "hh:mm:ss".
+Result<Value> FnDateText(const Args&, const Context& c) {
+  DateParts p = SplitDate(NowOf(c));
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d-%02d-%04d", p.month, p.day, p.year);
+  return Value::String(buf);
+}
+Result<Value> FnTimeText(const Args&, const Context& c) {
+  DateParts p = SplitDate(NowOf(c));
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
+  return Value::String(buf);
+}
+
+// The function's value as a String. Their arguments are Strings, not
+// Variants: where the Variant form would pass a Null through, this is
+// "invalid use of Null".
+template <Result<Value> (*F)(const Args&, const Context&)>
+Result<Value> AsString(const Args& a, const Context& c) {
+  JET_ASSIGN_OR_RETURN(Value v, F(a, c));
+  if (v.is_null()) return InvalidUseOfNull();
+  if (v.type() == Type::kString) return v;
+  return Value::String(DisplayText(v));
+}
+
+// Format$ of Null is "" (Format itself takes a Variant).
+Result<Value> FnFormatText(const Args& a, const Context& c) {
+  JET_ASSIGN_OR_RETURN(Value v, FnFormat(a, c));
+  if (v.is_null()) return Value::String("");
+  return v;
+}
+
+const Function kStringForms[] = {
+    {"Chr$", 1, 1, AsString<FnChr>},
+    {"ChrW$", 1, 1, AsString<FnChrW>},
+    {"Date$", 0, 0, FnDateText},
+    {"Format$", 1, 4, FnFormatText},
+    {"Hex$", 1, 1, AsString<FnHex>},
+    {"LCase$", 1, 1, AsString<FnLCase>},
+    {"Left$", 2, 2, AsString<FnLeft>},
+    {"LTrim$", 1, 1, AsString<FnLTrim>},
+    {"Mid$", 2, 3, AsString<FnMid>},
+    {"Oct$", 1, 1, AsString<FnOct>},
+    {"Right$", 2, 2, AsString<FnRight>},
+    {"RTrim$", 1, 1, AsString<FnRTrim>},
+    {"Space$", 1, 1, AsString<FnSpace>},
+    {"Str$", 1, 1, AsString<FnStr>},
+    {"String$", 2, 2, AsString<FnString>},
+    {"Time$", 0, 0, FnTimeText},
+    {"Trim$", 1, 1, AsString<FnTrim>},
+    {"UCase$", 1, 1, AsString<FnUCase>},
+};
+
 const Function kFunctions[] = {
     {"Abs", 1, 1, FnAbs},
     {"Asc", 1, 1, FnAsc},
+    {"AscW", 1, 1, FnAscW},
+    {"Atn", 1, 1, FnAtn},
     {"CBool", 1, 1, FnCBool},
+    {"CByte", 1, 1, FnCByte},
     {"CCur", 1, 1, FnCCur},
     {"CDate", 1, 1, FnCDate},
     {"CDbl", 1, 1, FnCDbl},
+    {"CDec", 1, 1, FnCDec},
+    {"Choose", 2, 255, FnChoose},
     {"Chr", 1, 1, FnChr},
+    {"ChrW", 1, 1, FnChrW},
     {"CInt", 1, 1, FnCInt},
     {"CLng", 1, 1, FnCLng},
+    {"Cos", 1, 1, FnCos},
     {"CSng", 1, 1, FnCSng},
     {"CStr", 1, 1, FnCStr},
     {"Date", 0, 0, FnDate},
     {"DateAdd", 3, 3, FnDateAdd},
     {"DateDiff", 3, 5, FnDateDiff},
+    {"DatePart", 2, 4, FnDatePart},
     {"DateSerial", 3, 3, FnDateSerial},
     {"DateValue", 1, 1, FnDateValue},
     {"Day", 1, 1, FnPart<&DateParts::day>},
+    {"DDB", 4, 5, FnDDB},
+    {"Exp", 1, 1, FnExp},
     {"Fix", 1, 1, FnFix},
     {"Format", 1, 4, FnFormat},
+    {"FV", 3, 5, FnFV},
+    {"Hex", 1, 1, FnHex},
     {"Hour", 1, 1, FnPart<&DateParts::hour>},
     {"IIf", 3, 3, nullptr},
     {"InStr", 2, 4, FnInStr},
+    {"InStrRev", 2, 4, FnInStrRev},
     {"Int", 1, 1, FnInt},
+    {"IPmt", 4, 6, FnIPmt},
     {"IsDate", 1, 1, FnIsDate},
     {"IsNull", 1, 1, FnIsNull},
     {"IsNumeric", 1, 1, FnIsNumeric},
     {"LCase", 1, 1, FnLCase},
     {"Left", 2, 2, FnLeft},
     {"Len", 1, 1, FnLen},
+    {"Log", 1, 1, FnLog},
     {"LTrim", 1, 1, FnLTrim},
     {"Mid", 2, 3, FnMid},
     {"Minute", 1, 1, FnPart<&DateParts::minute>},
     {"Month", 1, 1, FnPart<&DateParts::month>},
     {"Now", 0, 0, FnNow},
+    {"NPer", 3, 5, FnNPer},
     {"Nz", 1, 2, FnNz},
+    {"Oct", 1, 1, FnOct},
+    {"Pmt", 3, 5, FnPmt},
+    {"PPmt", 4, 6, FnPPmt},
+    {"PV", 3, 5, FnPV},
+    {"Rate", 3, 6, FnRate},
+    {"Replace", 3, 6, FnReplace},
     {"Right", 2, 2, FnRight},
+    {"Rnd", 0, 1, FnRnd},
     {"Round", 1, 2, FnRound},
     {"RTrim", 1, 1, FnRTrim},
     {"Second", 1, 1, FnPart<&DateParts::second>},
     {"Sgn", 1, 1, FnSgn},
+    {"Sin", 1, 1, FnSin},
+    {"SLN", 3, 3, FnSLN},
     {"Space", 1, 1, FnSpace},
+    {"Sqr", 1, 1, FnSqr},
     {"Str", 1, 1, FnStr},
+    {"StrComp", 2, 3, FnStrComp},
+    {"StrConv", 2, 3, FnStrConv},
     {"String", 2, 2, FnString},
+    {"StrReverse", 1, 1, FnStrReverse},
+    {"Switch", 2, 255, FnSwitch},
+    {"SYD", 4, 4, FnSYD},
+    {"Tan", 1, 1, FnTan},
     {"Time", 0, 0, FnTime},
     {"TimeSerial", 3, 3, FnTimeSerial},
     {"TimeValue", 1, 1, FnTimeValue},
     {"Trim", 1, 1, FnTrim},
+    {"TypeName", 1, 1, FnTypeName},
     {"UCase", 1, 1, FnUCase},
     {"Val", 1, 1, FnVal},
+    {"VarType", 1, 1, FnVarType},
     {"Weekday", 1, 2, FnWeekday},
     {"Year", 1, 1, FnPart<&DateParts::year>},
     // The Format-like functions (format.cc).
@@ -547,6 +713,11 @@ const Function kFunctions[] = {
 }  // namespace
 
 const Function* FindFunction(std::string_view name) {
+  if (!name.empty() && name.back() == '$') {
+    for (const Function& f : kStringForms)
+      if (SameWord(f.name, name)) return &f;
+    return nullptr;
+  }
   for (const Function& f : kFunctions)
     if (SameWord(f.name, name)) return &f;
   return nullptr;

@@ -129,6 +129,8 @@ Result<std::vector<Token>> Tokenize(std::string_view text) {
     } else if (IsWordStart(c)) {
       size_t j = i;
       while (j < n && IsWordChar(text[j])) ++j;
+      // Left$, Format$...: the String-returning forms of functions.
+      if (j < n && text[j] == '$') ++j;
       t.kind = Tok::kWord;
       t.text = std::string(text.substr(i, j - i));
       i = j;

@@ -371,8 +371,9 @@ class Parser {
     }
     if (t.kind == Tok::kWord && Peek(1).kind == Tok::kLParen) return ParseCall(t);
     if (t.kind == Tok::kWord) {
-      // Date, Now and Time need no parentheses.
-      if (SameWord(t.text, "Date") || SameWord(t.text, "Now") || SameWord(t.text, "Time")) {
+      // Date, Now and Time (and Date$, Time$) need no parentheses.
+      if (SameWord(t.text, "Date") || SameWord(t.text, "Now") || SameWord(t.text, "Time") ||
+          SameWord(t.text, "Date$") || SameWord(t.text, "Time$")) {
         auto n = MakeNode(Op::kCall);
         n->function = FindFunction(t.text);
         n->name = n->function->name;

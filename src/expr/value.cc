@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "expr/calendar.h"
+#include "expr/decimal.h"
 
 namespace expr {
 
@@ -30,6 +31,10 @@ const char* TypeName(Type type) {
       return "Date";
     case Type::kString:
       return "String";
+    case Type::kByte:
+      return "Byte";
+    case Type::kDecimal:
+      return "Decimal";
   }
   return "?";
 }
@@ -50,9 +55,12 @@ Status DateOutOfRange(double linear_days) {
 double Value::AsDouble() const {
   switch (type_) {
     case Type::kBoolean:
+    case Type::kByte:
     case Type::kInteger:
     case Type::kLong:
       return double(integer_);
+    case Type::kDecimal:
+      return DecimalToDouble(decimal());
     case Type::kCurrency:
       return double(integer_) / 10000.0;
     case Type::kSingle:
@@ -75,6 +83,8 @@ bool Value::operator==(const Value& o) const {
     case Type::kDouble:
     case Type::kDate:
       return real_ == o.real_;
+    case Type::kDecimal:
+      return DecimalCompare(decimal(), o.decimal()) == 0 && scale_ == o.scale_;
     default:
       return integer_ == o.integer_;
   }
@@ -274,9 +284,12 @@ std::string DisplayText(const Value& v) {
       return "";
     case Type::kBoolean:
       return v.boolean() ? "True" : "False";
+    case Type::kByte:
     case Type::kInteger:
     case Type::kLong:
       return std::to_string(v.integer());
+    case Type::kDecimal:
+      return DecimalText(v.decimal());
     case Type::kSingle:
       return FormatFloat(v.real(), 7);
     case Type::kDouble:
@@ -355,6 +368,43 @@ Result<Value> ToLong(const Value& v) {
   return Value::Long(int32_t(i));
 }
 
+Result<Value> ToByte(const Value& v) {
+  JET_ASSIGN_OR_RETURN(int64_t i, RoundToInteger(v, 0, 255));
+  return Value::Byte(uint8_t(i));
+}
+
+Result<Value> ToDecimal(const Value& v) {
+  switch (v.type()) {
+    case Type::kNull:
+      return InvalidUseOfNull();
+    case Type::kDecimal:
+      return v;
+    case Type::kBoolean:
+    case Type::kByte:
+    case Type::kInteger:
+    case Type::kLong:
+      return Value::Decimal(DecimalFromInteger(v.integer()));
+    case Type::kCurrency:
+      return Value::Decimal(DecimalFromInteger(v.currency_units(), 4));
+    case Type::kSingle: {
+      JET_ASSIGN_OR_RETURN(DecimalParts d, DecimalFromDouble(v.real(), 7));
+      return Value::Decimal(d);
+    }
+    case Type::kString: {
+      // Plain digits convert exactly; other number forms ($, thousands
+      // commas, &H) and dates through a Double.
+      JET_ASSIGN_OR_RETURN(std::optional<DecimalParts> exact, DecimalFromText(v.text()));
+      if (exact) return Value::Decimal(*exact);
+      break;
+    }
+    default:
+      break;
+  }
+  JET_ASSIGN_OR_RETURN(double d, NumericOf(v));
+  JET_ASSIGN_OR_RETURN(DecimalParts parts, DecimalFromDouble(d));
+  return Value::Decimal(parts);
+}
+
 Result<Value> ToSingle(const Value& v) {
   JET_ASSIGN_OR_RETURN(double d, NumericOf(v));
   if (std::fabs(d) > 3.402823466e38) return Overflow();
@@ -368,8 +418,13 @@ Result<Value> ToDouble(const Value& v) {
 
 Result<Value> ToCurrency(const Value& v) {
   if (v.type() == Type::kCurrency) return v;
-  if (v.type() == Type::kInteger || v.type() == Type::kLong || v.type() == Type::kBoolean)
+  if (v.type() == Type::kInteger || v.type() == Type::kLong || v.type() == Type::kBoolean ||
+      v.type() == Type::kByte)
     return Value::Currency(v.integer() * 10000);
+  if (v.type() == Type::kDecimal) {
+    JET_ASSIGN_OR_RETURN(int64_t units, DecimalToCurrencyUnits(v.decimal()));
+    return Value::Currency(units);
+  }
   JET_ASSIGN_OR_RETURN(double d, NumericOf(v));
   double units = std::nearbyint(d * 10000.0);
   if (!(std::fabs(units) < 9223372036854775808.0)) return Overflow();  // 2^63

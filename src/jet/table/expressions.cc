@@ -15,18 +15,6 @@ Status Refused(int32_t number, std::string message) {
   return Status::Error(ErrorKind::kConstraint, std::move(message)).WithJetError(number);
 }
 
-// Significant digits of a decimal number written out ("-0012.3400" has 4).
-size_t SignificantDigits(const std::string& text) {
-  std::string digits;
-  for (char c : text) {
-    if (c >= '0' && c <= '9') digits += c;
-  }
-  const size_t first = digits.find_first_not_of('0');
-  if (first == std::string::npos) return 0;
-  const size_t last = digits.find_last_not_of('0');
-  return last - first + 1;
-}
-
 // A conversion failure of the expression module as Jet's error.
 Status ConversionError(const Status& s, const std::string& what) {
   if (s.message() == expr::Overflow().message()) {
@@ -48,6 +36,7 @@ Result<expr::Value> ToExpressionValue(const Value& v) {
     case ColumnType::kBoolean:
       return expr::Value::Boolean(v.boolean);
     case ColumnType::kByte:
+      return expr::Value::Byte(uint8_t(v.integer));
     case ColumnType::kInteger:
       return expr::Value::Integer(int16_t(v.integer));
     case ColumnType::kLong:
@@ -65,16 +54,9 @@ Result<expr::Value> ToExpressionValue(const Value& v) {
       return expr::Value::String(v.bytes);
     case ColumnType::kGuid:
       return expr::Value::String(v.ToText());
-    case ColumnType::kNumeric: {
-      // A Decimal compares as a Double where a Double holds it exactly
-      // enough; past 15 digits a comparison could give the wrong answer.
-      const std::string text = v.decimal.ToString();
-      if (SignificantDigits(text) > 15) {
-        return Status::Unsupported("the Decimal " + text +
-                                   " has more digits than this program compares exactly");
-      }
-      return expr::Value::Double(std::strtod(text.c_str(), nullptr));
-    }
+    case ColumnType::kNumeric:
+      // Exactly: a Numeric column holds at most 28 digits.
+      return expr::ToDecimal(expr::Value::String(v.decimal.ToString()));
     default:
       return Status::Unsupported(std::string("a ") + ColumnTypeName(v.type) +
                                  " value cannot be compared in an expression");
@@ -102,10 +84,9 @@ Result<Value> ToColumnValue(const ColumnDef& column, const expr::Value& e,
     }
     case ColumnType::kByte:
     case ColumnType::kInteger: {
-      JET_ASSIGN_OR_RETURN(expr::Value i, number(expr::ToInteger(e)));
-      if (column.type == ColumnType::kByte && (i.integer() < 0 || i.integer() > 255)) {
-        return ConversionError(expr::Overflow(), what);
-      }
+      JET_ASSIGN_OR_RETURN(expr::Value i, number(column.type == ColumnType::kByte
+                                                     ? expr::ToByte(e)
+                                                     : expr::ToInteger(e)));
       out.integer = i.integer();
       return out;
     }
@@ -154,11 +135,11 @@ Result<Value> ToColumnValue(const ColumnDef& column, const expr::Value& e,
     }
     case ColumnType::kNumeric:
     case ColumnType::kGuid: {
-      // Through the text the column reads: a number as CStr writes it, a
-      // GUID as "{...}".
+      // Through the text the column reads: a number as CStr writes it (a
+      // Decimal with all its digits), a GUID as "{...}".
       std::string text;
       if (column.type == ColumnType::kNumeric && e.type() != expr::Type::kString) {
-        JET_ASSIGN_OR_RETURN(expr::Value d, number(expr::ToDouble(e)));
+        JET_ASSIGN_OR_RETURN(expr::Value d, number(expr::ToDecimal(e)));
         text = expr::DisplayText(d);
       } else {
         auto t = expr::ToText(e);

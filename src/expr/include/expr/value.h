@@ -5,7 +5,8 @@
 // Variant: a value is Null or one of a handful of types, and every operator
 // and function converts between them the way VBA does. Currency is exact
 // (a count of ten-thousandths); a Date is Jet's day count since 1899-12-30
-// with the time of day as the fraction; a String is UTF-8.
+// with the time of day as the fraction; a String is UTF-8. A Decimal is
+// exact: a 96-bit magnitude, a sign and a scale of 0..28 decimal places.
 
 #ifndef EXPR_VALUE_H_
 #define EXPR_VALUE_H_
@@ -30,6 +31,17 @@ enum class Type : uint8_t {
   kCurrency,  // ten-thousandths, 64 bits
   kDate,
   kString,
+  kByte,     // 8 bits, unsigned
+  kDecimal,  // 96-bit magnitude / 10^scale
+};
+
+// A Decimal's parts: the value is (hi * 2^64 + lo) / 10^scale, negated
+// when negative.
+struct DecimalParts {
+  uint64_t lo = 0;
+  uint32_t hi = 0;
+  uint8_t scale = 0;  // 0..28
+  bool negative = false;
 };
 
 // The name VBA's TypeName gives: "Null", "Boolean", "Integer", ...
@@ -47,6 +59,14 @@ class Value {
   static Value Double(double d) { return Value(Type::kDouble, 0, d); }
   // In ten-thousandths: Currency(15000) is 1.5.
   static Value Currency(int64_t units) { return Value(Type::kCurrency, units, 0); }
+  static Value Byte(uint8_t b) { return Value(Type::kByte, b, 0); }
+  static Value Decimal(const DecimalParts& d) {
+    Value v(Type::kDecimal, int64_t(d.lo), 0);
+    v.hi_ = d.hi;
+    v.scale_ = d.scale;
+    v.negative_ = d.negative && (d.lo || d.hi);
+    return v;
+  }
   static Value Date(double days) { return Value(Type::kDate, 0, days); }
   static Value String(std::string s) {
     Value v(Type::kString, 0, 0);
@@ -60,10 +80,13 @@ class Value {
 
   // The stored representation, without conversion; each only for its types.
   bool boolean() const { return integer_ != 0; }       // Boolean
-  int64_t integer() const { return integer_; }         // Boolean (-1/0), Integer, Long
+  int64_t integer() const { return integer_; }         // Boolean (-1/0), Byte, Integer, Long
   int64_t currency_units() const { return integer_; }  // Currency
   double real() const { return real_; }                // Single, Double, Date
   const std::string& text() const { return text_; }    // String
+  DecimalParts decimal() const {                       // Decimal
+    return {uint64_t(integer_), hi_, scale_, negative_};
+  }
 
   // The number a numeric value stands for (Boolean as -1/0, Date as its
   // day count). Only for numeric types.
@@ -78,6 +101,9 @@ class Value {
   Type type_ = Type::kNull;
   int64_t integer_ = 0;
   double real_ = 0;
+  uint32_t hi_ = 0;
+  uint8_t scale_ = 0;
+  bool negative_ = false;
   std::string text_;
 };
 
@@ -90,6 +116,8 @@ Result<Value> ToLong(const Value& v);        // CLng
 Result<Value> ToSingle(const Value& v);      // CSng
 Result<Value> ToDouble(const Value& v);      // CDbl
 Result<Value> ToCurrency(const Value& v);    // CCur
+Result<Value> ToByte(const Value& v);        // CByte
+Result<Value> ToDecimal(const Value& v);     // CDec
 Result<Value> ToDate(const Value& v);        // CDate
 Result<std::string> ToText(const Value& v);  // CStr
 

@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: Apache-2.0
+// The financial functions: annuities (Pmt, PV, FV, NPer, Rate, IPmt,
+// PPmt) and depreciation (DDB, SLN, SYD). Every argument is a Double:
+// Null is "invalid use of Null", text must read as a number. Arguments
+// outside the function's range are "invalid procedure call", as in VBA.
+
+#include <algorithm>
+#include <cmath>
+
+#include "expr/builtins.h"
+
+namespace expr {
+
+namespace {
+
+// Argument i as a Double, or `fallback` when it is left out.
+Result<double> Arg(const Args& a, size_t i, double fallback = 0) {
+  if (a.size() <= i) return fallback;
+  JET_ASSIGN_OR_RETURN(Value d, ToDouble(a[i]));
+  return d.real();
+}
+
+// a / b, or NaN (reported as out of range) when b is 0.
+double Quotient(double a, double b) { return b == 0 ? std::nan("") : a / b; }
+
+Result<Value> Finite(double r, const char* what) {
+  if (!std::isfinite(r)) return InvalidCall(what);
+  return Value::Double(r);
+}
+
+// (1 + rate)^nper, and the annuity factor ((1 + rate)^nper - 1) / rate
+// (nper when rate is 0).
+double Growth(double rate, double nper) { return std::pow(1 + rate, nper); }
+double Annuity(double rate, double nper) {
+  return rate == 0 ? nper : (Growth(rate, nper) - 1) / rate;
+}
+
+double Payment(double rate, double nper, double pv, double fv, double due) {
+  return Quotient(-(fv + pv * Growth(rate, nper)), (1 + rate * due) * Annuity(rate, nper));
+}
+
+double FutureValue(double rate, double nper, double pmt, double pv, double due) {
+  return -(pv * Growth(rate, nper) + pmt * (1 + rate * due) * Annuity(rate, nper));
+}
+
+Result<double> Due(const Args& a, size_t i) {
+  JET_ASSIGN_OR_RETURN(double type, Arg(a, i));
+  return type != 0 ? 1.0 : 0.0;
+}
+
+// The interest part of payment `per`.
+double Interest(double rate, double per, double nper, double pv, double fv, double due) {
+  double pmt = Payment(rate, nper, pv, fv, due);
+  if (due && per == 1) return 0;
+  double balance = FutureValue(rate, per - 1, pmt, pv, due);
+  double interest = balance * rate;
+  return due ? Quotient(interest, 1 + rate) : interest;
+}
+
+}  // namespace
+
+Result<Value> FnPmt(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 3));
+  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
+  if (nper == 0) return InvalidCall("Pmt with no periods");
+  return Finite(Payment(rate, nper, pv, fv, due), "Pmt out of range");
+}
+
+Result<Value> FnFV(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double pmt, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 3));
+  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
+  return Finite(FutureValue(rate, nper, pmt, pv, due), "FV out of range");
+}
+
+Result<Value> FnPV(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double pmt, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 3));
+  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
+  double r = Quotient(-(fv + pmt * (1 + rate * due) * Annuity(rate, nper)), Growth(rate, nper));
+  return Finite(r, "PV out of range");
+}
+
+Result<Value> FnNPer(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double pmt, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 3));
+  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
+  if (rate == 0) {
+    if (pmt == 0) return InvalidCall("NPer with no payment");
+    return Finite(-(pv + fv) / pmt, "NPer out of range");
+  }
+  if (rate <= -1) return InvalidCall("NPer with a rate of -100% or less");
+  double p = pmt * (1 + rate * due);
+  double ratio = Quotient(p - fv * rate, p + pv * rate);
+  if (!(ratio > 0)) return InvalidCall("NPer: the payments never reach the value");
+  return Finite(Quotient(std::log(ratio), std::log1p(rate)), "NPer out of range");
+}
+
+Result<Value> FnIPmt(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double per, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 3));
+  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 4));
+  JET_ASSIGN_OR_RETURN(double due, Due(a, 5));
+  if (!(per >= 1 && per <= nper)) return InvalidCall("IPmt period outside 1 to nper");
+  return Finite(Interest(rate, per, nper, pv, fv, due), "IPmt out of range");
+}
+
+Result<Value> FnPPmt(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double per, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 3));
+  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 4));
+  JET_ASSIGN_OR_RETURN(double due, Due(a, 5));
+  if (!(per >= 1 && per <= nper)) return InvalidCall("PPmt period outside 1 to nper");
+  double r = Payment(rate, nper, pv, fv, due) - Interest(rate, per, nper, pv, fv, due);
+  return Finite(r, "PPmt out of range");
+}
+
+// Newton's method from the guess until a step is below 0.00001 percent;
+// VBA gives up after 20 tries, and so does this.
+Result<Value> FnRate(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double pmt, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 3));
+  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
+  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 5, 0.1));
+  if (nper <= 0) return InvalidCall("Rate with no periods");
+  auto f = [&](double r) {
+    return pv * Growth(r, nper) + pmt * (1 + r * due) * Annuity(r, nper) + fv;
+  };
+  for (int i = 0; i < 20; ++i) {
+    if (!(rate > -1) || !std::isfinite(rate)) break;
+    double h = std::max(1e-7, std::fabs(rate) * 1e-7);
+    double y = f(rate), slope = (f(rate + h) - f(rate - h)) / (2 * h);
+    if (!std::isfinite(y) || !std::isfinite(slope) || slope == 0) break;
+    double step = y / slope;
+    rate -= step;
+    if (std::fabs(step) < 1e-7) return Value::Double(rate);
+  }
+  return InvalidCall("Rate found no result in 20 tries");
+}
+
+Result<Value> FnDDB(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double cost, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double salvage, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double life, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(double period, Arg(a, 3));
+  JET_ASSIGN_OR_RETURN(double factor, Arg(a, 4, 2));
+  if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || period > life || factor <= 0)
+    return InvalidCall("DDB argument out of range");
+  // The book value declines by factor / life of itself each period, and
+  // never below the salvage value.
+  double keep = std::max(0.0, 1 - factor / life);
+  double before = cost * std::pow(keep, period - 1), after = cost * std::pow(keep, period);
+  double r = after < salvage ? std::max(0.0, before - salvage) : before - after;
+  return Finite(r, "DDB out of range");
+}
+
+Result<Value> FnSLN(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double cost, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double salvage, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double life, Arg(a, 2));
+  if (life == 0) return InvalidCall("SLN with a life of 0");
+  return Finite((cost - salvage) / life, "SLN out of range");
+}
+
+Result<Value> FnSYD(const Args& a, const Context&) {
+  JET_ASSIGN_OR_RETURN(double cost, Arg(a, 0));
+  JET_ASSIGN_OR_RETURN(double salvage, Arg(a, 1));
+  JET_ASSIGN_OR_RETURN(double life, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(double period, Arg(a, 3));
+  if (life <= 0 || period <= 0 || period > life) return InvalidCall("SYD argument out of range");
+  double r = (cost - salvage) * (life - period + 1) * 2 / (life * (life + 1));
+  return Finite(r, "SYD out of range");
+}
+
+}  // namespace expr
