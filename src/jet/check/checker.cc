@@ -372,6 +372,15 @@ class Checker {
 
   // The long-value rows a memo or OLE field (its 12-byte header) refers to:
   // its one row, or every piece of its chain.
+  static bool Indexed(const TableDef& t, const ColumnDef& c) {
+    for (const PhysicalIndex& ix : t.physical_indexes) {
+      for (const IndexColumn& ic : ix.columns) {
+        if (ic.column_number == c.number) return true;
+      }
+    }
+    return false;
+  }
+
   void NoteLongValue(ByteView field) {
     // The row's decoding has followed the value already; damage is
     // reported there, and the rows found before it count here.
@@ -451,14 +460,28 @@ class Checker {
     std::vector<Value> values(t.columns.size());
     const RowView* view = nullptr;
     RowId id;
+    size_t unreadable = 0;  // memo and OLE values
     while (true) {
       auto more = scan.NextView(&view, &id);
       Status s = more.status();
       for (size_t i = 0; s.ok() && *more && i < view->size(); ++i) {
         s = view->Decode(i, &values[i]);
         const FieldView& f = (*view)[i];
-        if (s.ok() && !f.null && IsLongValue(t.columns[i].type))
+        if (!f.null && IsLongValue(t.columns[i].type)) {
           NoteLongValue(ByteView(f.data, f.size));
+          // A memo or OLE value that cannot be read is that value's damage;
+          // the row and the others are still checked, unless an index keys
+          // on it.
+          if (s.kind() == ErrorKind::kCorrupt && !Indexed(t, t.columns[i])) {
+            if (unreadable++ < kMaxProblemsPerIndex) {
+              Problem(where + ", column '" + t.columns[i].name + "', " +
+                      At(RowPointer{id.page, uint8_t(id.row)}) + ": " + s.ToString());
+            }
+            values[i] = Value();
+            values[i].type = t.columns[i].type;
+            s = Status::Ok();
+          }
+        }
       }
       if (!s.ok()) {
         Problem(where + ": " + s.ToString());
@@ -504,6 +527,10 @@ class Checker {
       }
     }
     report_->rows += row_count;
+    if (unreadable > kMaxProblemsPerIndex) {
+      Problem(where + ": " + std::to_string(unreadable - kMaxProblemsPerIndex) +
+              " more memo or OLE values that cannot be read");
+    }
     // Access brings a table's row count up to date when it compacts the
     // database; until then a count that is off is tolerated (as are those
     // of its own system tables, which it does not keep exact at all).
