@@ -913,8 +913,7 @@ class Checker {
       } else if (f.ace && (type == kPageData || type == (kPageData | 0x08)) &&
                  OwnedByDeletedTable(bytes)) {
         of_deleted_tables.push_back(p);
-      } else if ((type == kPageIndexNode || type == kPageIndexLeaf) &&
-                 OwnerIndexesSound(p)) {
+      } else if ((type == kPageIndexNode || type == kPageIndexLeaf) && OwnerIndexesSound(p)) {
         unreached_index_pages[Le32(bytes.data() + f.data_owner)].push_back(p);
       } else if (f.ace && type == 0x08) {
         unread.push_back(p);
@@ -1017,7 +1016,7 @@ class Checker {
   std::vector<uint8_t> page_;    // by page number: kFree, kOwned, ...
   std::vector<uint32_t> owner_;  // by page number: a data page's owner
   std::map<uint32_t, std::set<uint32_t>> moved_copies_;        // owner -> raw row pointers
-  std::map<uint32_t, std::string> sound_indexes_;  // tables whose indexes check: tdef -> name
+  std::map<uint32_t, std::string> sound_indexes_;  // tdef -> name, if every index checks
   std::map<uint32_t, std::map<uint32_t, size_t>> pointed_at_;  // owner -> target -> pointers
   // Four bytes for each long-value row, and none for a table without memo
   // or OLE values, however many rows it has.
