@@ -370,8 +370,7 @@ class Checker {
     return true;
   }
 
-  // The long-value rows a memo or OLE field (its 12-byte header) refers to:
-  // its one row, or every piece of its chain.
+  // Whether an index of the table keys on the column.
   static bool Indexed(const TableDef& t, const ColumnDef& c) {
     for (const PhysicalIndex& ix : t.physical_indexes) {
       for (const IndexColumn& ic : ix.columns) {
@@ -381,6 +380,8 @@ class Checker {
     return false;
   }
 
+  // The long-value rows a memo or OLE field (its 12-byte header) refers to:
+  // its one row, or every piece of its chain.
   void NoteLongValue(ByteView field) {
     // The row's decoding has followed the value already; damage is
     // reported there, and the rows found before it count here.
@@ -873,10 +874,10 @@ class Checker {
   // deleted row of the table on page 48; in real files also as page type
   // 0x09), and Access 2007 and later leave more: index pages without
   // entries that no tree reaches, usage bitmap pages without a bit set, and
-  // pages of type 0x08, whose 64-byte layout nothing here reads (the .accdb
-  // corpus: Marius2504__FitPass__Data.accdb page 83 and others). Some of
-  // those are the definitions of deleted tables, and the data pages such a
-  // table kept, rows and all, are left too
+  // pages of type 0x08, the definitions of tables it deleted: a definition's
+  // header with that first byte, mostly emptied (the .accdb corpus: 727
+  // such pages, Marius2504__FitPass__Data.accdb page 83 among them). The
+  // data pages such a table kept, rows and all, may be left too
   // (JDelve__birch_equipment_db__Inventory.accdb: pages 233 and 235 of the
   // table on page 244, an earlier copy of 'equipment'). So are index pages
   // with entries that none of their table's indexes reaches any more, left
@@ -885,7 +886,7 @@ class Checker {
   // a note as long as that table's indexes hold every entry they should.
   // Lost pages of any other kind are problems.
   void CheckOwnedPages() {
-    std::vector<uint32_t> long_values, definitions, empty, deleted, vacant, unread, lost;
+    std::vector<uint32_t> long_values, definitions, empty, deleted, vacant, dropped, lost;
     std::vector<uint32_t> of_deleted_tables;
     std::map<uint32_t, std::vector<uint32_t>> unreached_index_pages;  // owner -> pages
     const Format& f = pager_.format();
@@ -916,7 +917,7 @@ class Checker {
       } else if ((type == kPageIndexNode || type == kPageIndexLeaf) && OwnerIndexesSound(p)) {
         unreached_index_pages[Le32(bytes.data() + f.data_owner)].push_back(p);
       } else if (f.ace && type == 0x08) {
-        unread.push_back(p);
+        dropped.push_back(p);
       } else if (std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; })) {
         empty.push_back(p);
       } else {
@@ -951,9 +952,9 @@ class Checker {
            ": index pages with entries that none of the table's indexes reaches, while those "
            "indexes hold every entry they should" + lost_room);
     }
-    if (!unread.empty()) {
-      Note(PageList(unread) + ": pages of type 0x08, which Access 2007 and later write and "
-                              "this checker does not read; not marked free");
+    if (!dropped.empty()) {
+      Note(PageList(dropped) +
+           ": pages of type 0x08, the definitions of tables Access has deleted; not marked free");
     }
     if (!lost.empty()) {
       Problem(PageList(lost) +
