@@ -8,6 +8,8 @@
 #include <algorithm>
 
 #include "full_read.h"
+#include "jet/db/properties.h"
+#include "jet/format/row.h"
 #include "jet/index/index_page.h"
 #include "values.h"
 
@@ -341,4 +343,74 @@ TEST(CheckerTest, IntermediateEntryAboveItsChildsLargestIsANote) {
   EXPECT_TRUE(Mentions(r.problems, names + "above the child's largest, but not below"))
       << r.problems.front();
   EXPECT_FALSE(Mentions(r.notes, "intermediate"));
+}
+
+// Access 2007 and later leave a deleted table's data pages (its definition
+// turned to type 0x08) and the leaves of indexes they replaced: notes, the
+// leaves only while the table's indexes hold every entry they should.
+TEST(CheckerTest, LeftoversOfDeletedTablesAndReplacedIndexesAreNotes) {
+  testutil::TempDir dir;
+  const std::string path = testutil::CopyOf(dir, "access/testV2007.accdb");
+  std::string bytes = testutil::ReadFile(path);
+  const uint32_t end = uint32_t(bytes.size() / 4096);
+  uint32_t row_byte;
+  {
+    auto db = jet::Database::Open(path);
+    auto t = *(*db)->GetTable("Table1");
+    auto leaf = jet::ReadIndexPage((*db)->pager(), t->physical_indexes[0].root_page);
+    ASSERT_TRUE(leaf.ok() && leaf->leaf);
+    row_byte = leaf->number * 4096 + 480 + uint32_t(leaf->entries[0].key.size()) + 3;
+    const uint32_t data = jet::ReadUsageMap((*db)->pager(), t->owned_pages)->pages.front();
+    for (uint32_t p : {leaf->number, data, t->tdef_page}) bytes += bytes.substr(p * 4096, 4096);
+  }
+  jet::PutLe32(reinterpret_cast<uint8_t*>(bytes.data()) + (end + 1) * 4096 + 4, end + 2);
+  bytes[(end + 2) * 4096] = 0x08;
+  for (uint32_t p = end; p < end + 3; ++p) MarkFree(&bytes, p, false);
+  testutil::WriteFile(path, bytes);
+  jet::CheckReport r = Check(path);
+  EXPECT_TRUE(r.ok()) << r.problems.front();
+  EXPECT_TRUE(Mentions(r.notes, "table 'Table1': page " + std::to_string(end) +
+                                    ": index pages with entries that none of the table's"));
+  EXPECT_TRUE(Mentions(r.notes, "page " + std::to_string(end + 1) + ": data pages of deleted"));
+
+  bytes[row_byte] ^= 1;  // the live leaf's first entry, pointed at another row
+  testutil::WriteFile(path, bytes);
+  r = Check(path);
+  EXPECT_TRUE(Mentions(r.problems, "page " + std::to_string(end) + ": not marked free, yet"))
+      << ::testing::PrintToString(r.problems);
+}
+
+// A catalog row's memo or OLE value that cannot be read (here it leads to a
+// deleted, empty row) is a problem of MSysObjects; the tables are still
+// listed and read, and only its own table's properties are unreadable.
+TEST(CheckerTest, UnreadableCatalogLongValueIsAProblemOfItsOwn) {
+  testutil::TempDir dir;
+  const std::string path = testutil::CopyOf(dir, "access/testV2007.accdb");
+  std::string bytes = testutil::ReadFile(path);
+  {
+    auto db = jet::Database::Open(path);
+    auto catalog = *(*db)->GetTable("MSysObjects");
+    jet::TableScanner scan(**db, catalog);
+    const jet::RowView* row = nullptr;
+    const size_t name = size_t(catalog->FindColumn("Name") - catalog->columns.data());
+    const size_t prop = size_t(catalog->FindColumn("LvProp") - catalog->columns.data());
+    jet::Value v;
+    while (*scan.NextView(&row) && (!row->Decode(name, &v).ok() || v.bytes != "Table1")) {
+    }
+    std::vector<jet::RowPointer> rows;
+    const jet::FieldView& f = (*row)[prop];
+    ASSERT_TRUE(jet::LongValueRows((*db)->pager(), {f.data, f.size}, 0, &rows).ok());
+    ASSERT_FALSE(rows.empty());
+    auto* slots = reinterpret_cast<uint8_t*>(bytes.data()) + rows[0].page * 4096 + 14;
+    const uint16_t end = rows[0].row ? jet::Le16(slots + 2 * (rows[0].row - 1)) & 0x1FFF : 4096;
+    jet::PutLe16(slots + 2 * rows[0].row, uint16_t(0xC000 | end));
+  }
+  testutil::WriteFile(path, bytes);
+  EXPECT_TRUE(testutil::ReadWholeDatabase(path).status.ok());
+  auto db = jet::Database::Open(path);
+  auto rules = jet::ReadColumnProperties(**db, **(*db)->GetTable("Table1"));
+  EXPECT_TRUE(Mentions({rules.status().message()}, "properties of table 'Table1' cannot be read"));
+  jet::CheckReport r = Check(path);
+  EXPECT_TRUE(Mentions(r.problems, "table 'MSysObjects', column 'LvProp', page "));
+  EXPECT_EQ(r.problems.size(), 1u) << ::testing::PrintToString(r.problems);
 }

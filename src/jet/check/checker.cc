@@ -370,6 +370,16 @@ class Checker {
     return true;
   }
 
+  // Whether an index of the table keys on the column.
+  static bool Indexed(const TableDef& t, const ColumnDef& c) {
+    for (const PhysicalIndex& ix : t.physical_indexes) {
+      for (const IndexColumn& ic : ix.columns) {
+        if (ic.column_number == c.number) return true;
+      }
+    }
+    return false;
+  }
+
   // The long-value rows a memo or OLE field (its 12-byte header) refers to:
   // its one row, or every piece of its chain.
   void NoteLongValue(ByteView field) {
@@ -451,14 +461,28 @@ class Checker {
     std::vector<Value> values(t.columns.size());
     const RowView* view = nullptr;
     RowId id;
+    size_t unreadable = 0;  // memo and OLE values
     while (true) {
       auto more = scan.NextView(&view, &id);
       Status s = more.status();
       for (size_t i = 0; s.ok() && *more && i < view->size(); ++i) {
         s = view->Decode(i, &values[i]);
         const FieldView& f = (*view)[i];
-        if (s.ok() && !f.null && IsLongValue(t.columns[i].type))
+        if (!f.null && IsLongValue(t.columns[i].type)) {
           NoteLongValue(ByteView(f.data, f.size));
+          // A memo or OLE value that cannot be read is that value's damage;
+          // the row and the others are still checked, unless an index keys
+          // on it.
+          if (s.kind() == ErrorKind::kCorrupt && !Indexed(t, t.columns[i])) {
+            if (unreadable++ < kMaxProblemsPerIndex) {
+              Problem(where + ", column '" + t.columns[i].name + "', " +
+                      At(RowPointer{id.page, uint8_t(id.row)}) + ": " + s.ToString());
+            }
+            values[i] = Value();
+            values[i].type = t.columns[i].type;
+            s = Status::Ok();
+          }
+        }
       }
       if (!s.ok()) {
         Problem(where + ": " + s.ToString());
@@ -504,6 +528,10 @@ class Checker {
       }
     }
     report_->rows += row_count;
+    if (unreadable > kMaxProblemsPerIndex) {
+      Problem(where + ": " + std::to_string(unreadable - kMaxProblemsPerIndex) +
+              " more memo or OLE values that cannot be read");
+    }
     // Access brings a table's row count up to date when it compacts the
     // database; until then a count that is off is tolerated (as are those
     // of its own system tables, which it does not keep exact at all).
@@ -547,11 +575,13 @@ class Checker {
     }
     CheckMovedRows(t, where);
 
+    const size_t problems = report_->problems.size();
     for (size_t i = 0; i < n_indexes; ++i) {
       JET_RETURN_IF_ERROR(
           CheckIndex(t, t.physical_indexes[i], system, expected[i], variants[i], &unrebuilt[i]));
       expected[i] = EntryRuns();  // its memory goes now
     }
+    if (report_->problems.size() == problems) sound_indexes_[t.tdef_page] = t.name;
     scratch_.Reuse();  // the next table's runs take the same room
     return Status::Ok();
   }
@@ -844,11 +874,21 @@ class Checker {
   // deleted row of the table on page 48; in real files also as page type
   // 0x09), and Access 2007 and later leave more: index pages without
   // entries that no tree reaches, usage bitmap pages without a bit set, and
-  // pages of type 0x08, whose 64-byte layout nothing here reads (the .accdb
-  // corpus: Marius2504__FitPass__Data.accdb page 83 and others). Lost pages
-  // of any other kind are problems.
+  // pages of type 0x08, the definitions of tables it deleted: a definition's
+  // header with that first byte, mostly emptied (the .accdb corpus: 727
+  // such pages, Marius2504__FitPass__Data.accdb page 83 among them). The
+  // data pages such a table kept, rows and all, may be left too
+  // (JDelve__birch_equipment_db__Inventory.accdb: pages 233 and 235 of the
+  // table on page 244, an earlier copy of 'equipment'). So are index pages
+  // with entries that none of their table's indexes reaches any more, left
+  // when Access rebuilds an index (Amont168__DataModeling-DatabaseDesign-
+  // Fall12__Database1_Backup.accdb: pages 266 and 327 of 'Presentation'):
+  // a note as long as that table's indexes hold every entry they should.
+  // Lost pages of any other kind are problems.
   void CheckOwnedPages() {
-    std::vector<uint32_t> long_values, definitions, empty, deleted, vacant, unread, lost;
+    std::vector<uint32_t> long_values, definitions, empty, deleted, vacant, dropped, lost;
+    std::vector<uint32_t> of_deleted_tables;
+    std::map<uint32_t, std::vector<uint32_t>> unreached_index_pages;  // owner -> pages
     const Format& f = pager_.format();
     for (uint32_t p = 0; p < page_.size(); ++p) {
       if (page_[p] & (kFree | kOwned)) continue;
@@ -871,8 +911,13 @@ class Checker {
                  (type == kPageUsageMap &&
                   std::all_of(bytes.begin() + 4, bytes.end(), [](uint8_t b) { return b == 0; }))) {
         vacant.push_back(p);
+      } else if (f.ace && (type == kPageData || type == (kPageData | 0x08)) &&
+                 OwnedByDeletedTable(bytes)) {
+        of_deleted_tables.push_back(p);
+      } else if ((type == kPageIndexNode || type == kPageIndexLeaf) && OwnerIndexesSound(p)) {
+        unreached_index_pages[Le32(bytes.data() + f.data_owner)].push_back(p);
       } else if (f.ace && type == 0x08) {
-        unread.push_back(p);
+        dropped.push_back(p);
       } else if (std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; })) {
         empty.push_back(p);
       } else {
@@ -897,15 +942,41 @@ class Checker {
       Note(PageList(vacant) + ": index pages without entries or usage bitmaps without pages, "
                               "which nothing reaches" + lost_room);
     }
-    if (!unread.empty()) {
-      Note(PageList(unread) + ": pages of type 0x08, which Access 2007 and later write and "
-                              "this checker does not read; not marked free");
+    if (!of_deleted_tables.empty()) {
+      Note(PageList(of_deleted_tables) +
+           ": data pages of deleted tables, whose definitions are now pages of type 0x08; no "
+           "table's page map lists them" + lost_room);
+    }
+    for (const auto& [owner, pages] : unreached_index_pages) {
+      Note("table '" + sound_indexes_[owner] + "': " + PageList(pages) +
+           ": index pages with entries that none of the table's indexes reaches, while those "
+           "indexes hold every entry they should" + lost_room);
+    }
+    if (!dropped.empty()) {
+      Note(PageList(dropped) +
+           ": pages of type 0x08, the definitions of tables Access has deleted; not marked free");
     }
     if (!lost.empty()) {
       Problem(PageList(lost) +
               ": not marked free, yet part of nothing: their room can never be "
               "used again");
     }
+  }
+
+  // Whether a data page names as its owner a page of type 0x08: the
+  // definition of a table Access has deleted.
+  bool OwnedByDeletedTable(const std::vector<uint8_t>& bytes) {
+    const uint32_t owner = Le32(bytes.data() + pager_.format().data_owner);
+    if (owner >= page_.size() || Is(owner, kOwned)) return false;
+    auto page = pager_.Read(owner);
+    return page.ok() && (*page)->bytes[0] == 0x08;
+  }
+
+  // Whether an index page names as its owner a table whose indexes all
+  // hold exactly the entries its rows call for.
+  bool OwnerIndexesSound(uint32_t page) {
+    auto index_page = ReadIndexPage(pager_, page);
+    return index_page.ok() && sound_indexes_.count(index_page->owner);
   }
 
   // Whether a data page has rows and every one is deleted.
@@ -946,6 +1017,7 @@ class Checker {
   std::vector<uint8_t> page_;    // by page number: kFree, kOwned, ...
   std::vector<uint32_t> owner_;  // by page number: a data page's owner
   std::map<uint32_t, std::set<uint32_t>> moved_copies_;        // owner -> raw row pointers
+  std::map<uint32_t, std::string> sound_indexes_;  // tdef -> name, if every index checks
   std::map<uint32_t, std::map<uint32_t, size_t>> pointed_at_;  // owner -> target -> pointers
   // Four bytes for each long-value row, and none for a table without memo
   // or OLE values, however many rows it has.

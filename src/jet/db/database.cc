@@ -203,17 +203,23 @@ Status Database::LoadCatalog() {
   size_t pos[5];
   for (int i = 0; i < 5; ++i) pos[i] = size_t(cols[i] - catalog->columns.data());
 
+  // Only these five fields are decoded: a catalog row's memo and OLE values
+  // (its properties, Access's form and module storage) are read where they
+  // are used, so one that is damaged does not keep the tables from being
+  // listed.
   TableScanner scan(*this, catalog);
-  std::vector<Value> row;
+  const RowView* row = nullptr;
+  Value v[5];
   while (true) {
-    JET_ASSIGN_OR_RETURN(bool more, scan.Next(&row));
+    JET_ASSIGN_OR_RETURN(bool more, scan.NextView(&row));
     if (!more) break;
+    for (int i = 0; i < 5; ++i) JET_RETURN_IF_ERROR(row->Decode(pos[i], &v[i]));
     CatalogEntry e;
-    e.id = int32_t(row[pos[0]].integer);
-    e.parent_id = int32_t(row[pos[1]].integer);
-    e.name = row[pos[2]].bytes;
-    e.type = int16_t(row[pos[3]].integer);
-    e.flags = uint32_t(row[pos[4]].integer);
+    e.id = int32_t(v[0].integer);
+    e.parent_id = int32_t(v[1].integer);
+    e.name = v[2].bytes;
+    e.type = int16_t(v[3].integer);
+    e.flags = uint32_t(v[4].integer);
     catalog_.push_back(std::move(e));
   }
   tables_[kCatalogPage] = catalog;

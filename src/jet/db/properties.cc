@@ -163,13 +163,25 @@ Result<std::string> ReadPropertyBlob(Database& db, const TableDef& table) {
   if (!prop_column) return std::string();
   const size_t id_pos = size_t(id_column - catalog->columns.data());
   const size_t prop_pos = size_t(prop_column - catalog->columns.data());
+  // Only the table's own row's value is read: another object's damaged
+  // properties are no concern of this table's.
   TableScanner scan(db, catalog);
-  std::vector<Value> row;
+  const RowView* row = nullptr;
+  Value row_id;
   while (true) {
-    JET_ASSIGN_OR_RETURN(bool more, scan.Next(&row));
+    JET_ASSIGN_OR_RETURN(bool more, scan.NextView(&row));
     if (!more) break;
-    if (row[id_pos].null || int32_t(row[id_pos].integer) != id) continue;
-    return row[prop_pos].null ? std::string() : row[prop_pos].bytes;
+    JET_RETURN_IF_ERROR(row->Decode(id_pos, &row_id));
+    if (row_id.null || int32_t(row_id.integer) != id) continue;
+    std::string blob;
+    Status read = row->ReadLongValue(prop_pos, &blob);
+    if (!read.ok()) {
+      Status out = Status::Error(read.kind(), "The properties of table '" + table.name +
+                                                  "' cannot be read: " + read.message());
+      if (read.page()) out.AtPage(*read.page());
+      return out.AtFile(db.path());
+    }
+    return blob;
   }
   return std::string();
 }

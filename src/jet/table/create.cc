@@ -643,20 +643,24 @@ Status CreateTable(Database& db, const TableSpec& design) {
     std::vector<Value> row(catalog->columns.size());
     std::vector<uint8_t> owner;
     {
+      // Only the two fields are read: the other objects' memo and OLE
+      // values are not this table's business.
       TableScanner scan(db, catalog);
-      std::vector<Value> values;
+      const RowView* view = nullptr;
+      Value id_value, o;
       const ColumnDef* id = catalog->FindColumn("Id");
       const ColumnDef* owner_col = catalog->FindColumn("Owner");
       if (!id || !owner_col) return pager.CorruptAt(2, "The catalog lacks its Id or Owner column");
       while (true) {
-        JET_ASSIGN_OR_RETURN(bool more, scan.Next(&values));
+        JET_ASSIGN_OR_RETURN(bool more, scan.NextView(&view));
         if (!more) break;
         // Jet 4: the owner of the Tables folder. Access 97 makes the
         // database's owner (the owner of MSysDb) the owner of its tables,
         // where the folder belongs to the engine.
         const uint32_t owner_of = jet3 ? kDatabaseObject : kTablesContainer;
-        if (uint32_t(values[size_t(id - catalog->columns.data())].integer) == owner_of) {
-          const Value& o = values[size_t(owner_col - catalog->columns.data())];
+        JET_RETURN_IF_ERROR(view->Decode(size_t(id - catalog->columns.data()), &id_value));
+        if (uint32_t(id_value.integer) == owner_of) {
+          JET_RETURN_IF_ERROR(view->Decode(size_t(owner_col - catalog->columns.data()), &o));
           owner.assign(o.bytes.begin(), o.bytes.end());
         }
       }
