@@ -425,10 +425,25 @@ Result<Value> ToCurrency(const Value& v) {
     JET_ASSIGN_OR_RETURN(int64_t units, DecimalToCurrencyUnits(v.decimal()));
     return Value::Currency(units);
   }
+  if (v.type() == Type::kString) {
+    // A plain number's digits exactly, as CCur("922337203685477.5807")
+    // needs; other text (currency signs, dates) as CDbl reads it.
+    JET_ASSIGN_OR_RETURN(std::optional<DecimalParts> exact, DecimalFromText(v.text()));
+    if (exact) {
+      JET_ASSIGN_OR_RETURN(int64_t units, DecimalToCurrencyUnits(*exact));
+      return Value::Currency(units);
+    }
+  }
   JET_ASSIGN_OR_RETURN(double d, NumericOf(v));
-  double units = std::nearbyint(d * 10000.0);
-  if (!(std::fabs(units) < 9223372036854775808.0)) return Overflow();  // 2^63
-  return Value::Currency(int64_t(units));
+  // The whole part and the fraction apart: d * 10000 would round a whole
+  // number over 2^53 / 10000 (CCur(-922337203685477) must stay whole).
+  const double whole = std::trunc(d);
+  if (!(std::fabs(whole) <= 922337203685477.0)) return Overflow();
+  int64_t units = 0;
+  if (__builtin_add_overflow(int64_t(whole) * 10000,
+                             int64_t(std::nearbyint((d - whole) * 10000.0)), &units))
+    return Overflow();
+  return Value::Currency(units);
 }
 
 Result<Value> ToDate(const Value& v) {
