@@ -6,6 +6,7 @@
 #   scripts/fuzz-regress.sh            regressions, then 30 s per target
 #   FUZZ_SECONDS=0 scripts/fuzz-regress.sh      regressions only
 #   FUZZ_SECONDS=1800 scripts/fuzz-regress.sh   a long run
+#   FUZZ_TARGETS=fuzz_expr scripts/fuzz-regress.sh   only the targets named
 #
 # New failures are written to build-fuzz/findings/TARGET/; copy the input
 # into fuzz/regressions/TARGET/ once the engine is fixed. Exits non-zero if
@@ -17,7 +18,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 SECONDS_EACH="${FUZZ_SECONDS:-30}"
 FIXTURES="${AFC_FIXTURES_DIR:-$ROOT/tests/data}"
-TARGETS=(fuzz_read fuzz_check fuzz_insert fuzz_expr)
+read -r -a TARGETS <<<"${FUZZ_TARGETS:-fuzz_read fuzz_check fuzz_insert fuzz_expr}"
 
 if ! command -v clang++ >/dev/null; then
   echo "fuzz-regress: clang++ is not installed (apt-get install clang)" >&2
@@ -63,8 +64,8 @@ for target in "${TARGETS[@]}"; do
 
   ((SECONDS_EACH > 0)) || continue
   if [[ $target == fuzz_expr ]]; then
-    # The expressions of the shared cases, one file each.
-    grep -v '^#' "$FIXTURES/expressions/cases.tsv" | cut -f1 |
+    # The expressions of the shared and our own cases, one file each.
+    cat "$FIXTURES/expressions/cases.tsv" "$FIXTURES/expressions/own_cases.tsv" | grep -v '^#' | cut -f1 |
       awk -v dir="$work/corpus" 'NF { print > (dir "/case" NR) }'
   else
     for s in "${seeds[@]}"; do
