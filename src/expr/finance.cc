@@ -162,10 +162,12 @@ Result<Value> FnDDB(const Args& a, const Context&) {
   if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || period > life || factor <= 0)
     return InvalidCall("DDB argument out of range");
   // The book value declines by factor / life of itself each period, and
-  // never below the salvage value.
-  double keep = std::max(0.0, 1 - factor / life);
-  double before = cost * std::pow(keep, period - 1), after = cost * std::pow(keep, period);
-  double r = after < salvage ? std::max(0.0, before - salvage) : before - after;
+  // never below the salvage value. The period's share is taken as a
+  // product, not as the difference of two book values, which would lose
+  // the last digits.
+  double rate = std::min(1.0, factor / life);
+  double before = cost * std::pow(1 - rate, period - 1), share = before * rate;
+  double r = before - share < salvage ? std::max(0.0, before - salvage) : share;
   return Finite(r, "DDB out of range");
 }
 
