@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the sample Tallowin database from the text in this folder:
 #
-#   build-sample.sh JETDB OUT.mdb [--jet3 | --accdb]
+#   build-sample.sh JETDB OUT.mdb [--jet4 | --jet3 | --accdb]
 #
+# --jet4 (the default) makes an Access 2000 database.
 # With --jet3 the database is an Access 97 one. Access 97 has no Decimal
 # type, so there the Decimal column (FUELPCT, 4 decimal places) is made a
 # Currency column, which keeps 4 decimal places exactly. With --accdb it is
@@ -15,8 +16,8 @@
 # SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
-if [[ $# -lt 2 || $# -gt 3 || ( $# -eq 3 && $3 != --jet3 && $3 != --accdb ) ]]; then
-  echo "usage: $0 JETDB OUT.mdb [--jet3 | --accdb]" >&2
+if [[ $# -lt 2 || $# -gt 3 || ( $# -eq 3 && $3 != --jet4 && $3 != --jet3 && $3 != --accdb ) ]]; then
+  echo "usage: $0 JETDB OUT.mdb [--jet4 | --jet3 | --accdb]" >&2
   exit 2
 fi
 jetdb=$1

@@ -142,8 +142,7 @@ int FullYear(const Piece& p) {
 
 }  // namespace
 
-int CurrentYear() {
-  if (t_current_year != 0) return t_current_year;
+double LocalNow() {
   std::time_t t = std::time(nullptr);
   std::tm tm{};
 #ifdef _WIN32
@@ -151,7 +150,13 @@ int CurrentYear() {
 #else
   localtime_r(&t, &tm);
 #endif
-  return tm.tm_year + 1900;
+  DateParts p{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  return JoinDate(p).value_or(0);
+}
+
+int CurrentYear() {
+  if (t_current_year != 0) return t_current_year;
+  return SplitDate(LocalNow()).year;
 }
 
 CurrentYearScope::CurrentYearScope(int year) : saved_(t_current_year) { t_current_year = year; }

@@ -42,6 +42,9 @@ bool InDateRange(double serial);
 // "5-Jan") is in CurrentYear().
 std::optional<double> ParseDateText(const std::string& text);
 
+// This computer's clock, as a Jet Date in local time.
+double LocalNow();
+
 // The year a date text without one takes: that of the evaluation under
 // way on this thread (its context's clock), else this computer's.
 int CurrentYear();

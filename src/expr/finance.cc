@@ -5,6 +5,7 @@
 // outside the function's range are "invalid procedure call", as in VBA.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "expr/builtins.h"
@@ -13,11 +14,16 @@ namespace expr {
 
 namespace {
 
-// Argument i as a Double, or `fallback` when it is left out.
-Result<double> Arg(const Args& a, size_t i, double fallback = 0) {
-  if (a.size() <= i) return fallback;
-  JET_ASSIGN_OR_RETURN(Value d, ToDouble(a[i]));
-  return d.real();
+// The arguments as Doubles (none of these functions takes more than six);
+// one left out is its fallback, 0 unless given.
+using Numbers = std::array<double, 6>;
+Result<Numbers> Doubles(const Args& a, Numbers fallback = {}) {
+  Numbers x = fallback;
+  for (size_t i = 0; i < a.size() && i < x.size(); ++i) {
+    JET_ASSIGN_OR_RETURN(Value d, ToDouble(a[i]));
+    x[i] = d.real();
+  }
+  return x;
 }
 
 // a / b, or NaN (reported as out of range) when b is 0.
@@ -43,10 +49,9 @@ double FutureValue(double rate, double nper, double pmt, double pv, double due) 
   return -(pv * Growth(rate, nper) + pmt * (1 + rate * due) * Annuity(rate, nper));
 }
 
-Result<double> Due(const Args& a, size_t i) {
-  JET_ASSIGN_OR_RETURN(double type, Arg(a, i));
-  return type != 0 ? 1.0 : 0.0;
-}
+// The type argument: payments due at the start of each period (1) or at
+// the end (0).
+double Due(double type) { return type != 0 ? 1.0 : 0.0; }
 
 // The interest part of payment `per`.
 double Interest(double rate, double per, double nper, double pv, double fv, double due) {
@@ -60,40 +65,28 @@ double Interest(double rate, double per, double nper, double pv, double fv, doub
 }  // namespace
 
 Result<Value> FnPmt(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 2));
-  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 3));
-  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a));
+  const double rate = x[0], nper = x[1], pv = x[2], fv = x[3], due = Due(x[4]);
   if (nper == 0) return InvalidCall("Pmt with no periods");
   return Finite(Payment(rate, nper, pv, fv, due), "Pmt out of range");
 }
 
 Result<Value> FnFV(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double pmt, Arg(a, 2));
-  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 3));
-  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a));
+  const double rate = x[0], nper = x[1], pmt = x[2], pv = x[3], due = Due(x[4]);
   return Finite(FutureValue(rate, nper, pmt, pv, due), "FV out of range");
 }
 
 Result<Value> FnPV(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double pmt, Arg(a, 2));
-  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 3));
-  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a));
+  const double rate = x[0], nper = x[1], pmt = x[2], fv = x[3], due = Due(x[4]);
   double r = Quotient(-(fv + pmt * (1 + rate * due) * Annuity(rate, nper)), Growth(rate, nper));
   return Finite(r, "PV out of range");
 }
 
 Result<Value> FnNPer(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double pmt, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 2));
-  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 3));
-  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a));
+  const double rate = x[0], pmt = x[1], pv = x[2], fv = x[3], due = Due(x[4]);
   if (rate == 0) {
     if (pmt == 0) return InvalidCall("NPer with no payment");
     return Finite(-(pv + fv) / pmt, "NPer out of range");
@@ -106,23 +99,15 @@ Result<Value> FnNPer(const Args& a, const Context&) {
 }
 
 Result<Value> FnIPmt(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double per, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 2));
-  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 3));
-  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 4));
-  JET_ASSIGN_OR_RETURN(double due, Due(a, 5));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a));
+  const double rate = x[0], per = x[1], nper = x[2], pv = x[3], fv = x[4], due = Due(x[5]);
   if (!(per >= 1 && per <= nper)) return InvalidCall("IPmt period outside 1 to nper");
   return Finite(Interest(rate, per, nper, pv, fv, due), "IPmt out of range");
 }
 
 Result<Value> FnPPmt(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double per, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 2));
-  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 3));
-  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 4));
-  JET_ASSIGN_OR_RETURN(double due, Due(a, 5));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a));
+  const double rate = x[0], per = x[1], nper = x[2], pv = x[3], fv = x[4], due = Due(x[5]);
   if (!(per >= 1 && per <= nper)) return InvalidCall("PPmt period outside 1 to nper");
   double r = Payment(rate, nper, pv, fv, due) - Interest(rate, per, nper, pv, fv, due);
   return Finite(r, "PPmt out of range");
@@ -131,12 +116,9 @@ Result<Value> FnPPmt(const Args& a, const Context&) {
 // Newton's method from the guess until a step is below 0.00001 percent;
 // VBA gives up after 20 tries, and so does this.
 Result<Value> FnRate(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double nper, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double pmt, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double pv, Arg(a, 2));
-  JET_ASSIGN_OR_RETURN(double fv, Arg(a, 3));
-  JET_ASSIGN_OR_RETURN(double due, Due(a, 4));
-  JET_ASSIGN_OR_RETURN(double rate, Arg(a, 5, 0.1));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a, {0, 0, 0, 0, 0, 0.1}));
+  const double nper = x[0], pmt = x[1], pv = x[2], fv = x[3], due = Due(x[4]);
+  double rate = x[5];  // the guess
   if (nper <= 0) return InvalidCall("Rate with no periods");
   auto f = [&](double r) {
     return pv * Growth(r, nper) + pmt * (1 + r * due) * Annuity(r, nper) + fv;
@@ -154,11 +136,8 @@ Result<Value> FnRate(const Args& a, const Context&) {
 }
 
 Result<Value> FnDDB(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double cost, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double salvage, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double life, Arg(a, 2));
-  JET_ASSIGN_OR_RETURN(double period, Arg(a, 3));
-  JET_ASSIGN_OR_RETURN(double factor, Arg(a, 4, 2));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a, {0, 0, 0, 0, 2, 0}));
+  const double cost = x[0], salvage = x[1], life = x[2], period = x[3], factor = x[4];
   if (cost < 0 || salvage < 0 || life <= 0 || period <= 0 || period > life || factor <= 0)
     return InvalidCall("DDB argument out of range");
   // The book value declines by factor / life of itself each period, and
@@ -172,18 +151,15 @@ Result<Value> FnDDB(const Args& a, const Context&) {
 }
 
 Result<Value> FnSLN(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double cost, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double salvage, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double life, Arg(a, 2));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a));
+  const double cost = x[0], salvage = x[1], life = x[2];
   if (life == 0) return InvalidCall("SLN with a life of 0");
   return Finite((cost - salvage) / life, "SLN out of range");
 }
 
 Result<Value> FnSYD(const Args& a, const Context&) {
-  JET_ASSIGN_OR_RETURN(double cost, Arg(a, 0));
-  JET_ASSIGN_OR_RETURN(double salvage, Arg(a, 1));
-  JET_ASSIGN_OR_RETURN(double life, Arg(a, 2));
-  JET_ASSIGN_OR_RETURN(double period, Arg(a, 3));
+  JET_ASSIGN_OR_RETURN(const Numbers x, Doubles(a));
+  const double cost = x[0], salvage = x[1], life = x[2], period = x[3];
   if (life <= 0 || period <= 0 || period > life) return InvalidCall("SYD argument out of range");
   double r = (cost - salvage) * (life - period + 1) * 2 / (life * (life + 1));
   return Finite(r, "SYD out of range");

@@ -8,10 +8,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include "expr/builtins.h"
 #include "expr/calendar.h"
@@ -26,19 +24,6 @@ bool SameWord(std::string_view a, std::string_view b) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
-}
-
-double LocalNow() {
-  auto now = std::chrono::system_clock::now();
-  std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &t);
-#else
-  localtime_r(&t, &tm);
-#endif
-  DateParts p{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-  return JoinDate(p).value_or(0);
 }
 
 double NowOf(const Context& ctx) { return ctx.now ? ctx.now() : LocalNow(); }

@@ -79,6 +79,13 @@ check_summary() {
   return 1
 }
 
+# How many moved-row copies of TABLE that no row points to the file's
+# `jetdb check` output ($work/check.out) notes.
+orphaned_copies() {
+  grep -F "note: table '$1': page " "$work/check.out" |
+    grep -c 'is a moved row that no row points to' || true
+}
+
 # The number of problems in a check_summary line.
 problems() {
   case "$1" in
@@ -149,8 +156,7 @@ for path in "$dir"/*.mdb "$dir"/*.accdb; do
   # (compare_export.py forgives exactly as many, per table).
   jet check "$path" >"$work/check.out" 2>&1 || true
   for table in "${tables[@]}"; do
-    orphaned=$(grep -F "note: table '$table': page " "$work/check.out" |
-      grep -c 'is a moved row that no row points to' || true)
+    orphaned=$(orphaned_copies "$table")
     if ! mdb_export "$reader" "$table" >"$work/theirs.tsv" 2>"$work/err"; then
       mdbtools_reads=partly
       detail "table '$table': mdb-export fails: $(head -1 "$work/err")"
@@ -249,8 +255,7 @@ for path in "$dir"/*.mdb "$dir"/*.accdb; do
         fi
         # mdbtools prints the original's orphaned copies too (see above):
         # there the copy is compared with jetdb's reading of the original.
-        if grep -F "note: table '$table': page " "$work/check.out" |
-          grep -q 'is a moved row that no row points to'; then
+        if (($(orphaned_copies "$table"))); then
           jet export "$path" "$table" --format jsonl >"$work/orig.jsonl" 2>/dev/null || true
           jet schema "$copy" "$new" --json >"$work/new-schema.json" 2>/dev/null || true
           result=$(python3 "$compare" rows "$work/b.tsv" "$work/orig.jsonl" "$work/new-schema.json") || {
