@@ -126,7 +126,8 @@ int MonthFromWord(const std::string& w) {
   return 0;
 }
 
-thread_local int t_current_year = 0;  // 0: none set
+// The clock of the evaluation under way on this thread; null: none.
+thread_local const std::function<double()>* t_clock = nullptr;
 
 // Whether a '.' separates the date's fields (before the time).
 bool DotSeparated(const std::vector<Piece>& pieces, size_t end) {
@@ -155,12 +156,13 @@ double LocalNow() {
 }
 
 int CurrentYear() {
-  if (t_current_year != 0) return t_current_year;
-  return SplitDate(LocalNow()).year;
+  return SplitDate(t_clock && *t_clock ? (*t_clock)() : LocalNow()).year;
 }
 
-CurrentYearScope::CurrentYearScope(int year) : saved_(t_current_year) { t_current_year = year; }
-CurrentYearScope::~CurrentYearScope() { t_current_year = saved_; }
+CurrentYearScope::CurrentYearScope(const std::function<double()>* clock) : saved_(t_clock) {
+  t_clock = clock;
+}
+CurrentYearScope::~CurrentYearScope() { t_clock = saved_; }
 
 std::optional<double> ParseDateText(const std::string& text) {
   std::vector<Piece> pieces;

@@ -11,6 +11,7 @@
 #define EXPR_CALENDAR_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -45,20 +46,22 @@ std::optional<double> ParseDateText(const std::string& text);
 // This computer's clock, as a Jet Date in local time.
 double LocalNow();
 
-// The year a date text without one takes: that of the evaluation under
-// way on this thread (its context's clock), else this computer's.
+// The year a date text without one takes: that of the clock of the
+// evaluation under way on this thread, else this computer's.
 int CurrentYear();
 
-// Sets CurrentYear() on this thread for its lifetime.
+// Makes `clock` (a Jet Date source; null or empty: this computer's) the
+// one CurrentYear() reads on this thread, for the scope's lifetime. The
+// clock is read only when a date text leaves out its year.
 class CurrentYearScope {
  public:
-  explicit CurrentYearScope(int year);
+  explicit CurrentYearScope(const std::function<double()>* clock);
   ~CurrentYearScope();
   CurrentYearScope(const CurrentYearScope&) = delete;
   CurrentYearScope& operator=(const CurrentYearScope&) = delete;
 
  private:
-  int saved_;
+  const std::function<double()>* saved_;
 };
 
 // Sunday is 1, unless first_day (1 = Sunday .. 7 = Saturday) says otherwise.

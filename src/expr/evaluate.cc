@@ -455,8 +455,7 @@ Result<Value> Eval(const Node& n, const Context& ctx) {
 
 Result<Value> Evaluate(const Expression& e, const Context& context) {
   // A date text without a year is in the year of the context's clock.
-  std::optional<CurrentYearScope> year;
-  if (context.now) year.emplace(SplitDate(context.now()).year);
+  CurrentYearScope year(&context.now);
   return Eval(e.root(), context);
 }
 
